@@ -1,0 +1,46 @@
+// HDLC-style framing of DIAG and download packets: CRC-16/X.25 appended low
+// byte first, 0x7D/0x7E stuffed, closing flag 0x7E and, in download mode, an
+// opening flag.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace fennix {
+
+constexpr uint8_t kHdlcFlag = 0x7E;
+constexpr uint8_t kHdlcEscape = 0x7D;
+constexpr uint16_t kCrcGoodResidue = 0x0F47;
+
+// Complemented CRC over `bitCount` bits (callers pass 8 x bytes).
+uint16_t CalcCRC16(const uint8_t* bytes, uint32_t bitCount);
+
+// Frames a packet: optional leading byte (0 = none), stuffed packet and CRC,
+// trailing byte unstuffed. At most 2n + 6 bytes.
+std::vector<uint8_t> PackFrame(const uint8_t* packet, size_t n, uint8_t leading, uint8_t trailing);
+
+// Rebuilds frames byte by byte from the received stream.
+class CFrameReceiver {
+public:
+    static constexpr size_t kBufferSize = 16384;
+
+    CFrameReceiver();
+    void SetMode(uint32_t phoneMode);
+    // > 0: a good frame of that packet length is in Data(); 0: absorbed;
+    // -1 discarding; -2 bad first byte in download mode; -3 failed check;
+    // -4 invalid state.
+    int32_t ReceiveByte(uint8_t byte);
+    void Clear();
+    const uint8_t* Data() const { return buffer_.data(); }
+    uint32_t Length() const { return length_; }
+
+private:
+    std::vector<uint8_t> buffer_;
+    uint32_t length_ = 0;
+    int32_t state_ = 0;
+    uint32_t mode_ = 0;
+    bool overflowed_ = false;
+};
+
+}  // namespace fennix
