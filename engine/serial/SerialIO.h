@@ -1,0 +1,230 @@
+// CSerialIO: the serial channel of one session. It opens one port, runs a
+// listener thread that reads it, works out the device's mode (AT command, DIAG
+// or download) from its answer to a probe, keeps the received bytes in a
+// growing read buffer and tells the layer above through OnEvent. It offers
+// writes, reads from the read buffer and a raw request/reply read for the mode
+// switches, which talk to the device without the packet layer.
+//
+// Threads: the session's flow thread (Open, Close, Write, Read, the switches,
+// polling the phone mode) and the listener (port reads, detection, appends,
+// notifications). The port lock serialises open, close, setup and every port
+// write; the buffer lock serialises the read buffer. Modes, flags and the
+// writes-in-flight counter are atomics polled across threads.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/Event.h"
+#include "platform/SerialPort.h"
+#include "serial/Timeouts.h"
+
+namespace fennix {
+
+// Phone mode held by the channel.
+enum : uint32_t {
+    kPhoneModeStopped = 0,  // the listener has ended
+    kPhoneModeUnknown = 3,  // detection is running
+    kPhoneModeDS = 4,       // the device answers AT commands
+    kPhoneModeDIAG = 5,     // the device speaks DIAG
+    kPhoneModeDL = 6,       // download mode
+};
+
+// Notification codes passed to OnEvent.
+enum : uint32_t {
+    kNotifyStop = 0,
+    kNotifyStart = 1,
+    kNotifyDS = 2,
+    kNotifyDIAG = 3,
+    kNotifyDL = 4,
+    kNotifyRead = 5,  // new bytes were added to the read buffer
+};
+
+// The channel's own results besides 0 and system error numbers.
+constexpr int kSerialNoPort = 6;          // no port open
+constexpr int kSerialAlreadyOpen = 1247;  // a port is already open
+constexpr int kSerialTimedOut = 1460;     // a write did not finish in time
+
+class CSerialIO {
+public:
+    static constexpr uint32_t kInitialBufferSize = 8192;  // also the growth step
+    static constexpr uint32_t kChunkSize = 4096;          // one port read
+    static constexpr uint32_t kDriverQueueSize = 4096;    // driver queues, each way
+    static constexpr uint32_t kBaudRates[3] = {115200, 230400, 460800};
+    static constexpr uint8_t kProbe[10] = {0x61, 0x74, 0x0D, 0x1C, 0xD5, 0x7E, 0x06, 0x4E, 0x95, 0x7E};
+
+    // The time table is captured here (FENNIX_TIME_SCALE read once).
+    CSerialIO();
+    explicit CSerialIO(const Timeouts& times);
+    virtual ~CSerialIO();
+    CSerialIO(const CSerialIO&) = delete;
+    CSerialIO& operator=(const CSerialIO&) = delete;
+
+    // Names the port and starts the listener, which opens and probes it.
+    // Returns the last error: 0; kSerialAlreadyOpen when a port is open or a
+    // listener still runs (nothing else happens); the system error when the
+    // listener cannot start.
+    virtual int Open(const char* portName, uint32_t baudRate);
+    // Stops the listener (at most the listener stop wait) and closes the port:
+    // 1 when it closed the port itself, else the last error (0 when the
+    // listener had already closed it).
+    virtual int Close();
+    // -1 while writes are blocked; otherwise InternalWrite's result.
+    // `written` may be null.
+    virtual int Write(const uint8_t* bytes, uint32_t count, uint32_t* written);
+    // Copies up to `capacity` unread bytes out of the read buffer: 0;
+    // kSerialNoPort when no port is open. `bytesRead` may be null.
+    virtual int Read(uint8_t* buffer, uint32_t capacity, uint32_t* bytesRead);
+    // Called on the listener thread with a notification code. The channel
+    // itself does nothing; the packet layer overrides it. The listener reads
+    // nothing from the port until it returns.
+    virtual void OnEvent(uint32_t code);
+
+    // 0; -1 when the port is not registered (after the unregistered-port
+    // pause); kSerialAlreadyOpen; a system error number. Takes the next baud
+    // rate of the table.
+    int InternalOpen();
+    // Last error (0 normally).
+    int InternalClose();
+    // Configures the open port: 0 or a system error number.
+    int InternalResetCOM();
+    // Writes to the port under the port lock; the bytes have left when it
+    // returns 0. 0; kSerialNoPort; kSerialTimedOut; a system error number.
+    // Marks the start of a request for WaitandReadBuffer (see there).
+    int InternalWrite(const uint8_t* bytes, uint32_t count, uint32_t* written);
+
+    // 0 or the system error of thread creation. An existing listener is kept.
+    int StartListener();
+    // Stops the listener, waiting at most `waitMs` (platform::kWaitForever:
+    // no limit), and sets the phone mode to 3. Always 0. A listener that does
+    // not end in time is kept and waited for again by the next stop.
+    int StopListener(uint32_t waitMs);
+
+    // Appends received bytes to the read buffer (takes the buffer lock itself),
+    // growing it in 8192-byte steps or compacting it in place. Returns `count`.
+    uint32_t AppendBuffer(const uint8_t* bytes, uint32_t count);
+    // Writes the 10-byte detection probe: 1 when all of it was written, else 0.
+    int SendProbe();
+
+    // Raw reply read for the mode switches, used right after a request was
+    // written with InternalWrite (whose start marks the request). Waits at
+    // most the raw reply wait (2000 ms) for bytes that arrived after the
+    // latest request, however early they came (even before this call), then
+    // drops unread bytes that had arrived before the request and reads like
+    // Read. 0; -1 when nothing arrived in time; kSerialNoPort. A second call
+    // after the same request waits for bytes newer than those already read.
+    // `bytesRead` may be null.
+    int WaitandReadBuffer(uint8_t* buffer, uint32_t capacity, uint32_t* bytesRead);
+
+    // 1 when the channel's port is among the system's serial ports, else 0.
+    int IsPortRegistered();
+    // Upper-cases at most 15 characters and reads the decimal number after the
+    // first "M" (0 when there is none): com12 and COM12 both give 12.
+    static uint32_t ParsePortNumber(const char* text);
+
+    // Mode switching, on the flow thread (implemented with the packet layer).
+    int ChangeDS2DIAG();             // 1 when the listener then finds DIAG, else 0
+    int ChangeDS2DL();               // 1 when both steps succeeded, else 0
+    int ChangeDIAG2DL();             // download switch chosen by platform group
+    int GetPlatformID();             // platform group 1 or 0; 3 without a usable reply
+    int GetMobileMode();             // 0, 1, 2 or 3
+    void QuietDevice();              // silences unsolicited DIAG traffic, drains
+    int ChangeToOffline();           // 1 when the device is (taken to be) offline
+    int InternalChange2DL6280();     // 1 when download mode appears in time
+    int InternalChange2DLDefault();  // 1 when download mode appears in time
+
+    // Phone mode (kPhoneMode*).
+    uint32_t GetPhoneMode() const { return phoneMode_.load(); }
+    void SetPhoneMode(uint32_t mode) { phoneMode_.store(mode); }
+
+    // While set, Write refuses at once with -1.
+    bool WritesBlocked() const { return writesBlocked_.load() != 0; }
+    void SetWritesBlocked(bool blocked) { writesBlocked_.store(blocked ? 1 : 0); }
+    // While set, the listener sends no read notification (it still appends).
+    bool NotificationsSuppressed() const { return notificationsSuppressed_.load() != 0; }
+    void SetNotificationsSuppressed(bool suppressed) { notificationsSuppressed_.store(suppressed ? 1 : 0); }
+    // While set, every detection pass closes and reopens the port.
+    bool ReopenOnDetection() const { return reopen_.load() != 0; }
+    void SetReopenOnDetection(bool reopen) { reopen_.store(reopen ? 1 : 0); }
+    // Number of Write calls inside the port write.
+    uint32_t WritesInFlight() const { return writesInFlight_.load(); }
+
+    // Baud rates: the table entry the next open uses, and the rate in use.
+    uint32_t BaudRateIndex() const { return baudRateIndex_.load(); }
+    void SetBaudRateIndex(uint32_t index) { baudRateIndex_.store(index % 3); }
+    uint32_t CurrentBaudRate() const { return currentBaudRate_.load(); }
+
+    // Names: the port field of log lines (COM5; the device path's last
+    // component on Linux), what the port is opened by, the parsed number.
+    const char* PortName() const { return portName_.c_str(); }
+    const char* DevicePath() const { return devicePath_.c_str(); }
+    uint32_t PortNumber() const { return portNumber_; }
+
+    int LastError() const { return lastError_.load(); }
+    bool IsPortOpen() const;
+    bool IsListenerRunning() const;
+    // Read buffer state, for tests and diagnostics.
+    uint32_t BufferCapacity() const;
+    uint32_t UnreadBytes() const;
+
+    const Timeouts& Times() const { return times_; }
+
+protected:
+    bool Destroying() const { return destroying_.load() != 0; }
+    void SetLastError(int error) { lastError_.store(error); }
+
+    // Frame-taken signal of the packet layer: the taker sets it, the listener
+    // waits on it inside OnEvent. StopListener sets it too, releasing such a
+    // wait. Reset whenever a listener starts.
+    platform::AutoResetEvent& ReadEvent() { return readEvent_; }
+
+private:
+    void ThreadProc();
+    // The listener's classification of a detection answer: the phone mode and
+    // notification of the first matching row, or false.
+    static bool ClassifyAnswer(const uint8_t* chunk, size_t count, uint32_t* mode, uint32_t* notification);
+    void Notify(uint32_t code, const char* line);
+    void CloseAfterFailedOpen();
+
+    Timeouts times_;
+    mutable std::mutex portLock_;
+    mutable std::mutex bufferLock_;
+    std::string devicePath_;
+    std::string portName_;
+    std::atomic<uint32_t> currentBaudRate_{0};
+    std::atomic<int> lastError_{0};
+    platform::SerialPort port_;
+    std::atomic<bool> portOpen_{false};
+    platform::AutoResetEvent readEvent_;
+    std::condition_variable dataArrived_;  // with bufferLock_
+    std::atomic<uint32_t> stop_{0};
+    std::thread listener_;
+    platform::AutoResetEvent listenerEnded_;
+    std::atomic<uint32_t> destroying_{0};
+    std::atomic<uint32_t> phoneMode_{kPhoneModeStopped};
+
+    // Read buffer: unread bytes are [readPos_, writePos_). Stream counters
+    // count every byte ever appended and read, and the appended count when the
+    // latest request was written.
+    std::vector<uint8_t> buffer_;
+    uint32_t readPos_ = 0;
+    uint32_t writePos_ = 0;
+    uint64_t appendedTotal_ = 0;
+    uint64_t readTotal_ = 0;
+    uint64_t requestMark_ = 0;
+
+    std::atomic<uint32_t> writesInFlight_{0};
+    std::atomic<uint32_t> notificationsSuppressed_{0};
+    std::atomic<uint32_t> writesBlocked_{0};
+    std::atomic<uint32_t> baudRateIndex_{0};
+    uint32_t portNumber_ = 0;
+    std::atomic<uint32_t> reopen_{1};
+};
+
+}  // namespace fennix
