@@ -5,7 +5,10 @@
 
 #include <cstddef>
 
-#if defined(__GNUC__)
+#if defined(__MINGW32__)
+// MinGW's C99 stdio (not msvcrt's) formats the lines, so check against it.
+#define FENNIX_PRINTF(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
+#elif defined(__GNUC__)
 #define FENNIX_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
 #else
 #define FENNIX_PRINTF(fmt, args)
