@@ -11,9 +11,15 @@ namespace fennix {
 
 constexpr uint8_t kHdlcFlag = 0x7E;
 constexpr uint8_t kHdlcEscape = 0x7D;
+constexpr uint8_t kHdlcEscapeXor = 0x20;
+// CRC over a packet followed by its own two CRC bytes.
 constexpr uint16_t kCrcGoodResidue = 0x0F47;
+// The phone mode in which frames also open with a flag.
+constexpr uint32_t kHdlcDownloadMode = 6;
 
-// Complemented CRC over `bitCount` bits (callers pass 8 x bytes).
+// Complemented CRC over `bitCount` bits (callers pass 8 x bytes). Whole bytes
+// go through the table; leftover bits of the last byte go one at a time,
+// least significant first.
 uint16_t CalcCRC16(const uint8_t* bytes, uint32_t bitCount);
 
 // Frames a packet: optional leading byte (0 = none), stuffed packet and CRC,
@@ -25,21 +31,43 @@ class CFrameReceiver {
 public:
     static constexpr size_t kBufferSize = 16384;
 
+    enum State : int32_t {
+        kNormal = 0,
+        kEscapeSeen = 1,
+        kTakeUnchanged = 2,  // the byte after an opening flag
+        kDiscarding = -1,
+    };
+
+    enum Result : int32_t {
+        kAbsorbed = 0,
+        kDiscardingBytes = -1,
+        kBadFirstByte = -2,
+        kFrameFailed = -3,
+        kInvalidState = -4,
+    };
+
     CFrameReceiver();
     void SetMode(uint32_t phoneMode);
-    // > 0: a good frame of that packet length is in Data(); 0: absorbed;
-    // -1 discarding; -2 bad first byte in download mode; -3 failed check;
-    // -4 invalid state.
+    // > 0: a good frame of that packet length is in Data(), its two CRC bytes
+    // behind it; 0: absorbed; -1 discarding; -2 bad first byte in download
+    // mode; -3 failed check; -4 invalid state. After a frame or a negative
+    // result the owner calls Clear before feeding more bytes.
     int32_t ReceiveByte(uint8_t byte);
     void Clear();
     const uint8_t* Data() const { return buffer_.data(); }
     uint32_t Length() const { return length_; }
+    int32_t CurrentState() const { return state_; }
 
 private:
+    void Append(uint8_t byte);
+    int32_t CloseFrame();
+    int32_t FailFrame();
+
     std::vector<uint8_t> buffer_;
     uint32_t length_ = 0;
-    int32_t state_ = 0;
+    int32_t state_ = kNormal;
     uint32_t mode_ = 0;
+    // Bytes arrived after the buffer was full: the frame cannot be checked.
     bool overflowed_ = false;
 };
 
