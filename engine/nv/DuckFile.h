@@ -1,0 +1,35 @@
+// The duck file: a prepared set of NV items and device files. Little-endian
+// records up to the end of the file, no header:
+//   numbered: item number (not -1), length L, L value bytes
+//   named:    -1, name length M, M name bytes, L1, L1 bytes and, unless the
+//             name is an ARRAY name, L2 and L2 bytes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "nv/NvItem.h"
+
+namespace fennix {
+
+constexpr int32_t kDuckNamedRecord = -1;
+
+// An entry name whose first '#'-separated field is exactly "ARRAY" names an NV
+// item written as an ARRAY entry; its second field is the item number.
+bool IsArrayName(const std::string& name);
+// The item number of an ARRAY name; 0 when the name has no second field.
+int32_t ArrayItemNumber(const std::string& name);
+
+// Fills `numbered` with the numbered records and `named` with the named ones
+// (a file entry gives two records in a row: the name with the file's contents,
+// then an unnamed record with the second value). Both lists are emptied first.
+// Returns false when the data stops inside a record or holds a negative
+// length; both lists are then left empty, so nothing of a damaged file is sent.
+bool DecodeDuck(const uint8_t* data, size_t size, CNVArray& numbered, CNVArray& named);
+
+// LoadDuckFile: 1 when the file was read to its end, 0 when it cannot be
+// opened or is damaged (the lists are then empty).
+int32_t LoadDuckFile(const std::string& path, CNVArray& numbered, CNVArray& named);
+
+}  // namespace fennix

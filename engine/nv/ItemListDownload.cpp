@@ -1,0 +1,109 @@
+#include "nv/ItemListDownload.h"
+
+#include "log/Log.h"
+#include "nv/DuckFile.h"
+#include "nv/FieldText.h"
+
+namespace fennix {
+
+namespace {
+
+constexpr const char* kFunction = "CQualCmd::SendItemLists";
+
+void RecordFailure(NvFailedItem& failed, int32_t itemNumber) {
+    failed.text.clear();
+    failed.id = itemNumber;
+}
+
+// False when the download must stop.
+bool SendNumberedItem(CNvCommands& nv, const CNV_ItemHolder& record, NvFailedItem& failed) {
+    const auto& value = record.Value();
+    if (value.size() > kNvItemValueMax) {
+        // Cannot be expressed in an item write: refused here, like a device refusal.
+        LogFuncLine(kLogError, kFunction, "NV item %d: value of %d bytes is too long", record.itemNumber,
+                    static_cast<int>(value.size()));
+        RecordFailure(failed, record.itemNumber);
+        return true;
+    }
+    const NvWriteResult written = nv.WriteNvItem(record.itemNumber, value.data(), value.size());
+    if (written.result != 1) {
+        RecordFailure(failed, record.itemNumber);
+        return false;
+    }
+    if (written.status != kNvStatusDone) {
+        RecordFailure(failed, record.itemNumber);
+        if (written.status == kNvStatusInactive) nv.WriteNvItem(record.itemNumber, value.data(), value.size());
+    }
+    return true;
+}
+
+bool SendArrayEntry(CNvCommands& nv, const CNV_ItemHolder& record, NvFailedItem& failed) {
+    const int32_t itemNumber = ArrayItemNumber(record.name);
+    const auto& value = record.Value();
+    if (value.size() > kNvArrayEntryValueMax) {
+        LogFuncLine(kLogError, kFunction, "ARRAY entry %d: value of %d bytes is too long", itemNumber,
+                    static_cast<int>(value.size()));
+        RecordFailure(failed, itemNumber);
+        return true;
+    }
+    const NvAnswer answer = nv.WriteNvArrayEntry(itemNumber, value.data(), value.size());
+    if (answer.exchange < 0) {
+        RecordFailure(failed, itemNumber);
+        return false;
+    }
+    if (answer.status != kNvStatusDone) {
+        RecordFailure(failed, itemNumber);
+        if (answer.status == kNvStatusInactive) nv.WriteNvArrayEntry(itemNumber, value.data(), value.size());
+    }
+    return true;
+}
+
+void SendFileEntry(CNvCommands& nv, const CNV_ItemHolder& record) {
+    const auto& value = record.Value();
+    if (record.name.size() > kFsPathMax || value.size() > kFsFileLengthMax) {
+        LogFuncLine(kLogError, kFunction, "File entry %.64s... cannot be sent: path or contents too long",
+                    record.name.c_str());
+        return;
+    }
+    if (nv.WriteFsFile(record.name, value.data(), value.size()) != 0) return;
+    // The usual reason is a missing directory: make them all and try once more.
+    for (const std::string& directory : ParentDirectories(record.name)) nv.MakeFsDir(directory);
+    nv.WriteFsFile(record.name, value.data(), value.size());
+}
+
+}  // namespace
+
+std::vector<std::string> ParentDirectories(const std::string& path) {
+    std::vector<std::string> directories;
+    const size_t lastSlash = path.rfind('/');
+    if (lastSlash == std::string::npos) return directories;
+    const size_t directoryPart = lastSlash + 1;
+    std::string grown;
+    for (const TextField& field : SplitFieldsAt(path, '/')) {
+        if (field.offset >= directoryPart) break;
+        grown += field.text;
+        directories.push_back(grown);
+        grown += '/';
+    }
+    return directories;
+}
+
+int32_t SendItemListsToDevice(CNvCommands& nv, const CNVArray& numbered, const CNVArray& named,
+                              NvFailedItem& failed) {
+    for (const CNV_ItemHolder& record : numbered)
+        if (!SendNumberedItem(nv, record, failed)) return 0;
+
+    for (int32_t i = 0; i < named.Count();) {
+        const CNV_ItemHolder& record = named.At(i);
+        if (IsArrayName(record.name)) {
+            if (!SendArrayEntry(nv, record, failed)) return 0;
+            i += 1;
+        } else {
+            SendFileEntry(nv, record);
+            i += 2;  // passes over the entry's second value, which is never sent
+        }
+    }
+    return 1;
+}
+
+}  // namespace fennix

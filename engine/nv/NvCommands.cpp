@@ -1,0 +1,226 @@
+#include "nv/NvCommands.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "nv/ByteOrder.h"
+
+namespace fennix {
+
+namespace {
+
+constexpr uint8_t kNvReadCode = 38;
+constexpr uint8_t kNvWriteCode = 39;
+constexpr size_t kNvAnswerSize = 133;
+constexpr size_t kNvStatusAt = 131;
+constexpr size_t kNvDataAt = 3;
+constexpr size_t kDrainMaxFrames = 1024;
+
+// File-system requests: subsystem dispatch 75, subsystem 19, 16-bit command.
+constexpr uint8_t kSubsystemDispatch = 75;
+constexpr uint8_t kFsSubsystem = 19;
+constexpr uint16_t kFsProbe = 19;
+constexpr uint16_t kFsOpen = 2;
+constexpr uint16_t kFsWrite = 5;
+constexpr uint16_t kFsClose = 3;
+constexpr uint16_t kFsMkdir = 9;
+constexpr uint32_t kFsOpenWriteCreateTruncate = 0x241;
+constexpr uint32_t kFsFileMode = 0666;
+constexpr uint16_t kFsDirMode = 0777;
+constexpr uint32_t kFsBadValue = 0xFFFFFFFF;  // -1 as handle or byte count
+
+std::vector<uint8_t> FsRequest(uint16_t code) {
+    std::vector<uint8_t> request{kSubsystemDispatch, kFsSubsystem};
+    AppendLe16(request, code);
+    return request;
+}
+
+void AppendPath(std::vector<uint8_t>& request, const std::string& path) {
+    request.insert(request.end(), path.begin(), path.end());
+    request.push_back(0);
+}
+
+uint16_t FsCode(const uint8_t* answer) { return GetLe16(answer + 2); }
+
+}  // namespace
+
+int32_t CNvCommands::Exchange(const std::vector<uint8_t>& request, uint8_t* answer, size_t capacity) {
+    return exchange_.DIAGTxRx(request.data(), static_cast<uint32_t>(request.size()), answer,
+                              static_cast<uint32_t>(capacity), waitMs_);
+}
+
+void CNvCommands::Drain() {
+    uint32_t count = 0;
+    exchange_.ReadReturnPacket(drain_.data(), static_cast<uint32_t>(drain_.size()), &count, kDrainMaxFrames);
+}
+
+NvReadResult CNvCommands::ReadNvItem(int32_t itemNumber) {
+    std::vector<uint8_t> request{kNvReadCode};
+    AppendLe16(request, static_cast<uint16_t>(itemNumber));
+    uint8_t answer[kNvAnswerSize] = {};
+    NvReadResult result;
+    result.exchange = Exchange(request, answer, sizeof answer);
+    result.status = answer[kNvStatusAt];
+    std::copy(answer + kNvDataAt, answer + kNvDataAt + kNvItemValueMax, result.data.begin());
+    return result;
+}
+
+bool CNvCommands::ReadIndexedNvItem(CNV_ItemHolder& record) {
+    // One answer area for the whole item: an exchange that fails leaves the
+    // previous answer in it.
+    uint8_t answer[kNvAnswerSize] = {};
+    std::vector<uint8_t> collected;
+    uint8_t indexEcho = 0;
+    size_t read = 0;
+    for (; read < kNvIndexMax; ++read) {
+        std::vector<uint8_t> request{kNvReadCode};
+        AppendLe16(request, static_cast<uint16_t>(record.itemNumber));
+        request.push_back(static_cast<uint8_t>(read));
+        if (Exchange(request, answer, sizeof answer) < 0 || answer[kNvStatusAt] != kNvStatusDone) break;
+        collected.insert(collected.end(), answer + kNvDataAt + 1, answer + kNvStatusAt);
+        collected.push_back(0);
+        indexEcho = answer[kNvDataAt];
+    }
+    if (read == 0) return false;
+    if (read == 1) {
+        // A single index is kept as the whole data field of its answer.
+        collected.pop_back();
+        collected.insert(collected.begin(), indexEcho);
+    }
+    record.SetValue(std::move(collected));
+    return true;
+}
+
+int32_t CNvCommands::ItemWriteExchange(int32_t itemNumber, const uint8_t* value, size_t length,
+                                       uint8_t* answer) {
+    std::vector<uint8_t> request(3 + kNvItemValueMax, 0);
+    request[0] = kNvWriteCode;
+    PutLe16(&request[1], static_cast<uint16_t>(itemNumber));
+    if (length > 0) std::memcpy(&request[3], value, length);
+    return Exchange(request, answer, kNvAnswerSize);
+}
+
+NvWriteResult CNvCommands::WriteNvItem(int32_t itemNumber, const uint8_t* value, size_t length) {
+    NvWriteResult result;
+    if (length > kNvItemValueMax) {
+        result.result = -1;
+        return result;
+    }
+    uint8_t answer[kNvAnswerSize] = {};
+    result.result = ItemWriteExchange(itemNumber, value, length, answer);
+    if (result.result < 0) return result;
+    if (answer[0] == kNvWriteCode) {
+        result.result = 1;
+        result.status = GetLe16(answer + kNvStatusAt);
+        return result;
+    }
+    Drain();
+    result.result = -1;
+    return result;
+}
+
+NvAnswer CNvCommands::SendNvItemWrite(int32_t itemNumber, const uint8_t* value, size_t length) {
+    NvAnswer result;
+    if (length > kNvItemValueMax) {
+        result.exchange = -1;
+        return result;
+    }
+    uint8_t answer[kNvAnswerSize] = {};
+    result.exchange = ItemWriteExchange(itemNumber, value, length, answer);
+    result.status = answer[kNvStatusAt];
+    return result;
+}
+
+NvAnswer CNvCommands::WriteNvArrayEntry(int32_t itemNumber, const uint8_t* value, size_t length) {
+    NvAnswer result;
+    if (length > kNvArrayEntryValueMax) {
+        result.exchange = -1;
+        return result;
+    }
+    // The value starts at byte 3, over the upper half of the 32-bit number.
+    std::vector<uint8_t> request(kNvAnswerSize, 0);
+    request[0] = kNvWriteCode;
+    PutLe32(&request[1], static_cast<uint32_t>(itemNumber));
+    if (length > 0) std::memcpy(&request[3], value, length);
+    uint8_t answer[kNvAnswerSize] = {};
+    result.exchange = Exchange(request, answer, sizeof answer);
+    result.status = answer[kNvStatusAt];
+    return result;
+}
+
+int32_t CNvCommands::WriteNvChunks(const CNV_ItemHolder& record) {
+    const int32_t length = record.ValueLength();
+    if (length <= 0 || static_cast<size_t>(length) > kNvChunkValueMax) return 0;
+    const uint8_t* value = record.Value().data();
+    uint8_t answer[kNvAnswerSize] = {};
+    int32_t counted = 0;
+    for (size_t k = 0;; ++k) {
+        const size_t start = k * kNvChunkSize;
+        const size_t take = std::min(kNvChunkSize, static_cast<size_t>(length) - start);
+        // Bytes 4-131 carry the chunk; a short last chunk is padded with zeros.
+        std::vector<uint8_t> request(4 + kNvChunkSize + 2, 0);
+        request[0] = kNvWriteCode;
+        PutLe16(&request[1], static_cast<uint16_t>(record.itemNumber));
+        request[3] = static_cast<uint8_t>(k);
+        std::memcpy(&request[4], value + start, take);
+        if (Exchange(request, answer, sizeof answer) > 0) ++counted;
+        if (kNvChunkSize * (k + 1) >= static_cast<size_t>(length)) break;
+    }
+    return answer[kNvStatusAt] != kNvStatusDone ? 0 : counted;
+}
+
+int32_t CNvCommands::WriteFsFile(const std::string& path, const uint8_t* value, size_t length) {
+    if (path.size() > kFsPathMax || length > kFsFileLengthMax) return 0;
+
+    uint8_t probeAnswer[48] = {};
+    std::vector<uint8_t> probe = FsRequest(kFsProbe);
+    probe.push_back(0);
+    const int32_t probed = Exchange(probe, probeAnswer, sizeof probeAnswer);
+    if (probed < 0) return probed;
+    if (FsCode(probeAnswer) != kFsProbe || GetLe32(probeAnswer + 4) != 0) return 0;
+
+    std::vector<uint8_t> open = FsRequest(kFsOpen);
+    AppendLe32(open, kFsOpenWriteCreateTruncate);
+    AppendLe32(open, kFsFileMode);
+    AppendPath(open, path);
+    uint32_t handle = kFsBadValue;
+    for (int attempt = 0; attempt < 5 && handle == kFsBadValue; ++attempt) {
+        uint8_t answer[12] = {};
+        if (Exchange(open, answer, sizeof answer) < 0) return 0;
+        if (FsCode(answer) == kFsOpen) handle = GetLe32(answer + 4);
+    }
+    if (handle == kFsBadValue) return 0;
+
+    size_t offset = 0;
+    do {
+        const size_t take = std::min(kFsWriteBlock, length - offset);
+        std::vector<uint8_t> write = FsRequest(kFsWrite);
+        AppendLe32(write, handle);
+        AppendLe32(write, static_cast<uint32_t>(offset));
+        if (take > 0) write.insert(write.end(), value + offset, value + offset + take);
+        uint8_t answer[20] = {};
+        if (Exchange(write, answer, sizeof answer) < 0) return 0;
+        if (GetLe32(answer + 16) != 0 || GetLe32(answer + 12) == kFsBadValue) return 0;
+        offset += take;
+    } while (offset < length);
+
+    std::vector<uint8_t> close = FsRequest(kFsClose);
+    AppendLe32(close, handle);
+    uint8_t answer[8] = {};
+    if (Exchange(close, answer, sizeof answer) < 0) return 0;
+    return FsCode(answer) == kFsClose && GetLe32(answer + 4) == 0 ? 1 : 0;
+}
+
+int32_t CNvCommands::MakeFsDir(const std::string& path) {
+    if (path.size() > kFsPathMax) return 0;
+    std::vector<uint8_t> request = FsRequest(kFsMkdir);
+    AppendLe16(request, kFsDirMode);
+    AppendPath(request, path);
+    uint8_t answer[8] = {};
+    if (Exchange(request, answer, sizeof answer) < 0) return 0;
+    if (FsCode(answer) == kFsMkdir) return 1;
+    Drain();
+    return 0;
+}
+
+}  // namespace fennix

@@ -1,0 +1,104 @@
+// The DIAG requests of the NV flows: NV item reads (command 38) and writes
+// (command 39), and the device file-system requests that store named files.
+// Each operation sends one request at a time through DIAGTxRx, judges the
+// answer and returns what it found; none of them reports to the operator.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "nv/NvItem.h"
+#include "serial/PacketExchange.h"
+
+namespace fennix {
+
+constexpr uint32_t kNvAnswerWaitMs = 5000;
+
+// NV status values the flows tell apart; every other value is a refusal.
+constexpr uint8_t kNvStatusDone = 0;
+constexpr uint8_t kNvStatusInactive = 5;
+constexpr uint8_t kNvStatusReadByIndex = 6;
+
+// Largest values and paths a request can carry. Larger ones are refused
+// before anything is sent.
+constexpr size_t kNvItemValueMax = 128;
+constexpr size_t kNvArrayEntryValueMax = 130;
+constexpr size_t kNvChunkSize = 128;
+constexpr size_t kNvChunkValueMax = 256 * kNvChunkSize;  // the chunk index is one byte
+constexpr size_t kNvIndexMax = 256;                      // likewise the read index
+constexpr size_t kFsFileLengthMax = 65535;
+constexpr size_t kFsPathMax = 259;
+constexpr size_t kFsWriteBlock = 512;
+
+// Result of a request whose caller looks at the status low byte only.
+struct NvAnswer {
+    int32_t exchange = 0;  // answer length, or a negative packet-layer result
+    uint8_t status = 0;    // answer byte 131; 0 when the answer was shorter
+};
+
+struct NvReadResult {
+    int32_t exchange = 0;
+    uint8_t status = 0;
+    std::array<uint8_t, kNvItemValueMax> data{};  // the answer's data field
+};
+
+struct NvWriteResult {
+    // Negative exchange result; 1 for an NV write answer; -1 for any other
+    // answer (drained) or a value too long to send.
+    int32_t result = 0;
+    uint16_t status = 0;  // the whole NV status when result is 1
+};
+
+class CNvCommands {
+public:
+    explicit CNvCommands(IPacketExchange& exchange, uint32_t waitMs = kNvAnswerWaitMs)
+        : exchange_(exchange), waitMs_(waitMs) {}
+
+    // Plain read of the item's low 16 bits.
+    NvReadResult ReadNvItem(int32_t itemNumber);
+
+    // Reads the record's item index by index (0, 1, ...) until an index is
+    // refused or its exchange fails. Sets the record's value and returns true
+    // when at least one index was read; returns false, leaving the record as
+    // it was, when none was: the caller skips such an item.
+    bool ReadIndexedNvItem(CNV_ItemHolder& record);
+
+    // The item write with the value zero-padded to 128 bytes; the full check
+    // of the answer, draining after an answer that is not an NV write answer.
+    NvWriteResult WriteNvItem(int32_t itemNumber, const uint8_t* value, size_t length);
+    // The same request judged by the status low byte alone, without draining.
+    NvAnswer SendNvItemWrite(int32_t itemNumber, const uint8_t* value, size_t length);
+
+    // The ARRAY entry write: the 32-bit item number at bytes 1-4, the value
+    // from byte 3 on. A value over 130 bytes is refused with exchange -1.
+    NvAnswer WriteNvArrayEntry(int32_t itemNumber, const uint8_t* value, size_t length);
+
+    // Sends a value as 128-byte chunk writes. Returns the number of chunks
+    // whose exchange succeeded, or 0 when the last answer's status is not 0,
+    // the value is empty or longer than 256 chunks.
+    int32_t WriteNvChunks(const CNV_ItemHolder& record);
+
+    // Stores a file on the device: probe, open (5 tries), writes of 512 bytes,
+    // close. 1 stored, 0 failed (also for a path or value beyond the limits),
+    // or the negative exchange result of the probe.
+    int32_t WriteFsFile(const std::string& path, const uint8_t* value, size_t length);
+
+    // 1 when the answer carries the make-directory code (an existing
+    // directory counts as made), otherwise 0.
+    int32_t MakeFsDir(const std::string& path);
+
+private:
+    int32_t Exchange(const std::vector<uint8_t>& request, uint8_t* answer, size_t capacity);
+    int32_t ItemWriteExchange(int32_t itemNumber, const uint8_t* value, size_t length, uint8_t* answer);
+    // Reads and discards answers still pending after an unexpected one.
+    void Drain();
+
+    IPacketExchange& exchange_;
+    uint32_t waitMs_;
+    std::vector<uint8_t> drain_ = std::vector<uint8_t>(4096);
+};
+
+}  // namespace fennix

@@ -1,0 +1,411 @@
+#include "nv/NvCommands.h"
+
+#include <gtest/gtest.h>
+
+#include "ScriptedExchange.h"
+
+namespace fennix {
+namespace {
+
+using testing::Bytes;
+using testing::FsReply;
+using testing::NvAnswerBytes;
+using testing::NvReply;
+using testing::Pattern;
+using testing::ScriptedExchange;
+
+Bytes Slice(const Bytes& bytes, size_t from, size_t count) {
+    return Bytes(bytes.begin() + from, bytes.begin() + from + count);
+}
+
+TEST(NvRead, PlainReadSendsLow16BitsAndReturnsDataField) {
+    ScriptedExchange device;
+    const Bytes data = Pattern(128, 3);
+    device.script.push_back(NvReply(38, 10, data, 0x0300));
+    CNvCommands nv(device);
+    const NvReadResult read = nv.ReadNvItem(65546);
+    EXPECT_EQ((Bytes{38, 10, 0}), device.requests.at(0));
+    EXPECT_EQ(5000u, device.waits.at(0));
+    EXPECT_EQ(133, read.exchange);
+    EXPECT_EQ(0, read.status) << "only the low byte of the status counts";
+    EXPECT_EQ(data, Bytes(read.data.begin(), read.data.end()));
+}
+
+TEST(NvRead, ShortAnswerReadsAsStatusZeroAndFailedExchangeIsPassedOn) {
+    ScriptedExchange device;
+    device.script.push_back({0, Bytes{38, 1, 0, 0xAA}});
+    device.script.push_back(testing::Silent());
+    CNvCommands nv(device);
+    const NvReadResult shortAnswer = nv.ReadNvItem(1);
+    EXPECT_EQ(4, shortAnswer.exchange);
+    EXPECT_EQ(0, shortAnswer.status);
+    EXPECT_EQ(0xAA, shortAnswer.data[0]);
+    EXPECT_EQ(0, shortAnswer.data[1]);
+    EXPECT_EQ(kPacketTimeout, nv.ReadNvItem(1).exchange);
+}
+
+// A device holding an indexed item with the given number of readable indexes;
+// past them it answers `stopStatus`.
+ScriptedExchange IndexedDevice(int indexes, uint8_t stopStatus) {
+    ScriptedExchange device;
+    device.device = [indexes, stopStatus](const Bytes& request) {
+        EXPECT_EQ(4u, request.size());
+        const uint8_t index = request[3];
+        if (index >= indexes) return NvReply(38, 550, {}, stopStatus);
+        Bytes data = Pattern(128, static_cast<uint8_t>(0x40 + index));
+        data[0] = index;
+        return NvReply(38, 550, data, 0);
+    };
+    return device;
+}
+
+TEST(NvReadIndexed, OneIndexKeepsTheWholeDataFieldWithItsIndexByte) {
+    ScriptedExchange device = IndexedDevice(1, 6);
+    CNvCommands nv(device);
+    CNV_ItemHolder record;
+    record.itemNumber = 550;
+    ASSERT_TRUE(nv.ReadIndexedNvItem(record));
+    ASSERT_EQ(2u, device.requests.size());
+    EXPECT_EQ((Bytes{38, 0x26, 0x02, 0}), device.requests[0]);
+    EXPECT_EQ((Bytes{38, 0x26, 0x02, 1}), device.requests[1]);
+    Bytes expected = Pattern(128, 0x40);
+    expected[0] = 0;
+    EXPECT_EQ(expected, record.Value());
+}
+
+TEST(NvReadIndexed, ThreeIndexesGive384BytesEachChunkEndingInZero) {
+    ScriptedExchange device = IndexedDevice(3, 5);
+    CNvCommands nv(device);
+    CNV_ItemHolder record;
+    record.itemNumber = 550;
+    ASSERT_TRUE(nv.ReadIndexedNvItem(record));
+    EXPECT_EQ(4u, device.requests.size());
+    ASSERT_EQ(384, record.ValueLength());
+    for (int k = 0; k < 3; ++k) {
+        const Bytes chunk = Slice(record.Value(), 128 * k, 128);
+        EXPECT_EQ(Slice(Pattern(128, static_cast<uint8_t>(0x40 + k)), 1, 127), Slice(chunk, 0, 127)) << k;
+        EXPECT_EQ(0, chunk[127]) << k;
+    }
+}
+
+TEST(NvReadIndexed, NothingReadableMeansSkip) {
+    for (uint8_t status : {5, 6, 2}) {
+        ScriptedExchange device = IndexedDevice(0, status);
+        CNvCommands nv(device);
+        CNV_ItemHolder record;
+        record.itemNumber = 550;
+        EXPECT_FALSE(nv.ReadIndexedNvItem(record)) << int(status);
+        EXPECT_FALSE(record.HasValue()) << "no empty value that a restore would write as zeros";
+        EXPECT_EQ(1u, device.requests.size());
+    }
+    ScriptedExchange silent;
+    CNvCommands nv(silent);
+    CNV_ItemHolder record;
+    EXPECT_FALSE(nv.ReadIndexedNvItem(record));
+    EXPECT_FALSE(record.HasValue());
+}
+
+TEST(NvReadIndexed, FailedExchangeEndsTheItemWithWhatWasRead) {
+    ScriptedExchange device;
+    device.script.push_back(NvReply(38, 7, Pattern(128, 1), 0));
+    device.script.push_back(NvReply(38, 7, Pattern(128, 2), 0));
+    device.script.push_back(testing::Silent());
+    CNvCommands nv(device);
+    CNV_ItemHolder record;
+    record.itemNumber = 7;
+    ASSERT_TRUE(nv.ReadIndexedNvItem(record));
+    EXPECT_EQ(256, record.ValueLength());
+    EXPECT_EQ(3u, device.requests.size());
+}
+
+TEST(NvReadIndexed, StopsAfterTheLastOneByteIndex) {
+    ScriptedExchange device;
+    device.device = [](const Bytes&) { return NvReply(38, 1, {}, 0); };
+    CNvCommands nv(device);
+    CNV_ItemHolder record;
+    ASSERT_TRUE(nv.ReadIndexedNvItem(record));
+    ASSERT_EQ(256u, device.requests.size());
+    EXPECT_EQ(255, device.requests.back()[3]);
+    EXPECT_EQ(256 * 128, record.ValueLength());
+}
+
+TEST(NvWrite, ItemWriteLayoutAndFullStatus) {
+    ScriptedExchange device;
+    device.script.push_back(NvReply(39, 550, {}, 0x0105));
+    CNvCommands nv(device);
+    const Bytes value{1, 2, 3};
+    const NvWriteResult written = nv.WriteNvItem(65536 + 550, value.data(), value.size());
+    ASSERT_EQ(1u, device.requests.size());
+    const Bytes& request = device.requests[0];
+    ASSERT_EQ(131u, request.size());
+    EXPECT_EQ((Bytes{39, 0x26, 0x02, 1, 2, 3}), Slice(request, 0, 6));
+    EXPECT_EQ(Bytes(125, 0), Slice(request, 6, 125));
+    EXPECT_EQ(1, written.result);
+    EXPECT_EQ(0x0105, written.status);
+    EXPECT_EQ(0, device.drains);
+}
+
+TEST(NvWrite, ItemWriteJudgesTheAnswer) {
+    ScriptedExchange device;
+    device.script.push_back(NvReply(38, 1, {}, 0));
+    device.script.push_back(testing::Silent());
+    CNvCommands nv(device);
+    EXPECT_EQ(-1, nv.WriteNvItem(1, nullptr, 0).result);
+    EXPECT_EQ(1, device.drains) << "an answer that is not an NV write answer is drained";
+    EXPECT_EQ(kPacketTimeout, nv.WriteNvItem(1, nullptr, 0).result);
+    EXPECT_EQ(1, device.drains);
+
+    const Bytes tooLong(129, 1);
+    EXPECT_EQ(-1, nv.WriteNvItem(1, tooLong.data(), tooLong.size()).result);
+    EXPECT_EQ(2u, device.requests.size()) << "a value over 128 bytes is never sent";
+}
+
+TEST(NvWrite, PlainItemWriteLooksAtTheStatusByteOnly) {
+    ScriptedExchange device;
+    device.script.push_back({0, Bytes{0x13, 0, 0}});  // an unexpected, short answer
+    device.script.push_back(NvReply(39, 1, {}, 0x0200));
+    device.script.push_back(NvReply(39, 1, {}, 0x0003));
+    CNvCommands nv(device);
+    NvAnswer a = nv.SendNvItemWrite(1, nullptr, 0);
+    EXPECT_EQ(3, a.exchange);
+    EXPECT_EQ(0, a.status);
+    EXPECT_EQ(0, nv.SendNvItemWrite(1, nullptr, 0).status);
+    EXPECT_EQ(3, nv.SendNvItemWrite(1, nullptr, 0).status);
+    EXPECT_EQ(0, device.drains);
+    EXPECT_EQ(Bytes(128, 0), Slice(device.requests[0], 3, 128));
+}
+
+TEST(NvWrite, ArrayEntryCarriesThe32BitNumberUnderTheValue) {
+    ScriptedExchange device;
+    device.device = [](const Bytes&) { return NvReply(39, 0, {}, 0); };
+    CNvCommands nv(device);
+    nv.WriteNvArrayEntry(70000, nullptr, 0);
+    ASSERT_EQ(133u, device.requests[0].size());
+    EXPECT_EQ((Bytes{39, 0x70, 0x11, 0x01, 0x00}), Slice(device.requests[0], 0, 5));
+    EXPECT_EQ(Bytes(128, 0), Slice(device.requests[0], 5, 128));
+
+    const Bytes two{0xAB, 0xCD};
+    nv.WriteNvArrayEntry(70000, two.data(), two.size());
+    EXPECT_EQ((Bytes{39, 0x70, 0x11, 0xAB, 0xCD, 0}), Slice(device.requests[1], 0, 6));
+
+    const Bytes full = Pattern(130, 9);
+    const NvAnswer answer = nv.WriteNvArrayEntry(550, full.data(), full.size());
+    EXPECT_EQ(133, answer.exchange);
+    EXPECT_EQ(full, Slice(device.requests[2], 3, 130));
+
+    const Bytes tooLong(131, 1);
+    EXPECT_LT(nv.WriteNvArrayEntry(550, tooLong.data(), tooLong.size()).exchange, 0);
+    EXPECT_EQ(3u, device.requests.size());
+}
+
+TEST(NvWrite, ArrayEntryReportsTheStatusByte) {
+    ScriptedExchange device;
+    device.script.push_back(NvReply(39, 0, {}, 5));
+    CNvCommands nv(device);
+    const NvAnswer answer = nv.WriteNvArrayEntry(550, nullptr, 0);
+    EXPECT_EQ(133, answer.exchange);
+    EXPECT_EQ(5, answer.status);
+}
+
+CNV_ItemHolder Record(int32_t number, const Bytes& value) {
+    CNV_ItemHolder record;
+    record.itemNumber = number;
+    record.SetValue(value);
+    return record;
+}
+
+TEST(NvChunks, ThreeChunksCarryTheirSlices) {
+    ScriptedExchange device;
+    device.device = [](const Bytes&) { return NvReply(39, 0, {}, 0); };
+    CNvCommands nv(device);
+    const Bytes value = Pattern(384, 5);
+    EXPECT_EQ(3, nv.WriteNvChunks(Record(65546, value)));
+    ASSERT_EQ(3u, device.requests.size());
+    for (uint8_t k = 0; k < 3; ++k) {
+        const Bytes& request = device.requests[k];
+        ASSERT_EQ(134u, request.size());
+        EXPECT_EQ((Bytes{39, 10, 0, k}), Slice(request, 0, 4));
+        EXPECT_EQ(Slice(value, 128 * k, 128), Slice(request, 4, 128));
+        EXPECT_EQ((Bytes{0, 0}), Slice(request, 132, 2));
+    }
+}
+
+TEST(NvChunks, ShortLastChunkIsPaddedWithZeros) {
+    ScriptedExchange device;
+    device.device = [](const Bytes&) { return NvReply(39, 0, {}, 0); };
+    CNvCommands nv(device);
+    const Bytes value = Pattern(200, 1);
+    EXPECT_EQ(2, nv.WriteNvChunks(Record(1, value)));
+    ASSERT_EQ(2u, device.requests.size());
+    EXPECT_EQ(Slice(value, 128, 72), Slice(device.requests[1], 4, 72));
+    EXPECT_EQ(Bytes(56, 0), Slice(device.requests[1], 76, 56));
+}
+
+TEST(NvChunks, ResultFollowsTheLastAnswer) {
+    const Bytes value = Pattern(384, 1);
+    {
+        ScriptedExchange device;
+        device.script = {NvReply(39, 1, {}, 0), NvReply(39, 1, {}, 0), NvReply(39, 1, {}, 7)};
+        CNvCommands nv(device);
+        EXPECT_EQ(0, nv.WriteNvChunks(Record(1, value))) << "a refused last chunk fails the record";
+    }
+    {
+        // A failed exchange keeps the previous answer, so only the count drops.
+        ScriptedExchange device;
+        device.script = {NvReply(39, 1, {}, 0), testing::Silent(), NvReply(39, 1, {}, 0)};
+        CNvCommands nv(device);
+        EXPECT_EQ(2, nv.WriteNvChunks(Record(1, value)));
+    }
+    {
+        ScriptedExchange device;
+        device.script = {NvReply(39, 1, {}, 0), NvReply(39, 1, {}, 0), testing::Silent()};
+        CNvCommands nv(device);
+        EXPECT_EQ(2, nv.WriteNvChunks(Record(1, value)));
+    }
+}
+
+TEST(NvChunks, EmptyAndOversizedValuesSendNothing) {
+    ScriptedExchange device;
+    device.device = [](const Bytes&) { return NvReply(39, 0, {}, 0); };
+    CNvCommands nv(device);
+    EXPECT_EQ(0, nv.WriteNvChunks(Record(1, {})));
+    EXPECT_EQ(0, nv.WriteNvChunks(CNV_ItemHolder{}));
+    EXPECT_EQ(0, nv.WriteNvChunks(Record(1, Bytes(256 * 128 + 1, 1)))) << "chunk index 256 does not fit a byte";
+    EXPECT_TRUE(device.requests.empty());
+    EXPECT_EQ(256, nv.WriteNvChunks(Record(1, Bytes(256 * 128, 1))));
+}
+
+// A file system that accepts everything, answering each request kind.
+ScriptedExchange HappyFileSystem(uint32_t handle = 3) {
+    ScriptedExchange device;
+    device.device = [handle](const Bytes& request) {
+        const uint16_t code = static_cast<uint16_t>(request[2] | (request[3] << 8));
+        switch (code) {
+        case 19: return FsReply(19, {0});
+        case 2: return FsReply(2, {handle, 0});
+        case 5: return FsReply(5, {handle, 0, static_cast<uint32_t>(request.size() - 12), 0});
+        case 3: return FsReply(3, {0});
+        case 9: return FsReply(9, {0});
+        default: ADD_FAILURE() << "unexpected code " << code; return testing::Silent();
+        }
+    };
+    return device;
+}
+
+TEST(FsFile, WritesIn512ByteBlocksThenCloses) {
+    ScriptedExchange device = HappyFileSystem(0x11223344);
+    CNvCommands nv(device);
+    const Bytes value = Pattern(1100, 2);
+    EXPECT_EQ(1, nv.WriteFsFile("/cfg/radio", value.data(), value.size()));
+    ASSERT_EQ(6u, device.requests.size());
+    EXPECT_EQ((Bytes{75, 19, 19, 0, 0}), device.requests[0]);
+    const Bytes& open = device.requests[1];
+    EXPECT_EQ((Bytes{75, 19, 2, 0, 0x41, 0x02, 0, 0, 0xB6, 0x01, 0, 0}), Slice(open, 0, 12));
+    EXPECT_EQ(std::string("/cfg/radio") + '\0', std::string(open.begin() + 12, open.end()));
+    const uint32_t offsets[] = {0, 512, 1024};
+    const size_t sizes[] = {512, 512, 76};
+    for (int i = 0; i < 3; ++i) {
+        const Bytes& write = device.requests[2 + i];
+        ASSERT_EQ(12 + sizes[i], write.size());
+        EXPECT_EQ((Bytes{75, 19, 5, 0}), Slice(write, 0, 4));
+        EXPECT_EQ(0x11223344u, testing::Le32At(write, 4));
+        EXPECT_EQ(offsets[i], testing::Le32At(write, 8));
+        EXPECT_EQ(Slice(value, offsets[i], sizes[i]), Slice(write, 12, sizes[i]));
+    }
+    EXPECT_EQ((Bytes{75, 19, 3, 0, 0x44, 0x33, 0x22, 0x11}), device.requests[5]);
+}
+
+TEST(FsFile, EmptyFileStillSendsOneWrite) {
+    ScriptedExchange device = HappyFileSystem();
+    CNvCommands nv(device);
+    EXPECT_EQ(1, nv.WriteFsFile("f", nullptr, 0));
+    ASSERT_EQ(4u, device.requests.size());
+    EXPECT_EQ(12u, device.requests[2].size());
+}
+
+TEST(FsFile, ProbeDecidesFirst) {
+    ScriptedExchange silent;
+    CNvCommands nv1(silent);
+    EXPECT_EQ(kPacketTimeout, nv1.WriteFsFile("f", nullptr, 0));
+    EXPECT_EQ(1u, silent.requests.size());
+
+    ScriptedExchange refusing;
+    refusing.script = {FsReply(19, {2})};
+    CNvCommands nv2(refusing);
+    EXPECT_EQ(0, nv2.WriteFsFile("f", nullptr, 0));
+    EXPECT_EQ(1u, refusing.requests.size());
+
+    ScriptedExchange wrongCode;
+    wrongCode.script = {FsReply(18, {0})};
+    CNvCommands nv3(wrongCode);
+    EXPECT_EQ(0, nv3.WriteFsFile("f", nullptr, 0));
+}
+
+TEST(FsFile, OpenIsTriedFiveTimes) {
+    ScriptedExchange device;
+    device.script = {FsReply(19, {0})};
+    for (int i = 0; i < 5; ++i) device.script.push_back(FsReply(2, {0xFFFFFFFF, 2}));
+    CNvCommands nv(device);
+    EXPECT_EQ(0, nv.WriteFsFile("a/b", nullptr, 0));
+    EXPECT_EQ(6u, device.requests.size());
+
+    ScriptedExchange late;
+    late.script = {FsReply(19, {0}), FsReply(2, {0xFFFFFFFF}), FsReply(4, {1}), FsReply(2, {7}),
+                   FsReply(5, {7, 0, 0, 0}), FsReply(3, {0})};
+    CNvCommands nv2(late);
+    EXPECT_EQ(1, nv2.WriteFsFile("a/b", nullptr, 0));
+    EXPECT_EQ(7u, testing::Le32At(late.requests[4], 4));
+
+    ScriptedExchange lost;
+    lost.script = {FsReply(19, {0}), FsReply(2, {0xFFFFFFFF}), testing::Silent()};
+    CNvCommands nv3(lost);
+    EXPECT_EQ(0, nv3.WriteFsFile("a/b", nullptr, 0));
+    EXPECT_EQ(3u, lost.requests.size()) << "a failed exchange ends the open at once";
+}
+
+TEST(FsFile, FailedWriteSendsNoClose) {
+    for (auto bad : {FsReply(5, {1, 0, 0, 28}), FsReply(5, {1, 0, 0xFFFFFFFF, 0}), testing::Silent()}) {
+        ScriptedExchange device;
+        device.script = {FsReply(19, {0}), FsReply(2, {1}), bad};
+        CNvCommands nv(device);
+        const Bytes value(600, 1);
+        EXPECT_EQ(0, nv.WriteFsFile("f", value.data(), value.size()));
+        EXPECT_EQ(3u, device.requests.size());
+    }
+    ScriptedExchange closeRefused;
+    closeRefused.script = {FsReply(19, {0}), FsReply(2, {1}), FsReply(5, {1, 0, 0, 0}), FsReply(3, {9})};
+    CNvCommands nv(closeRefused);
+    EXPECT_EQ(0, nv.WriteFsFile("f", nullptr, 0));
+}
+
+TEST(FsFile, LimitsAreRefusedBeforeSending) {
+    ScriptedExchange device = HappyFileSystem();
+    CNvCommands nv(device);
+    EXPECT_EQ(0, nv.WriteFsFile(std::string(260, 'p'), nullptr, 0));
+    const Bytes huge(65536, 1);
+    EXPECT_EQ(0, nv.WriteFsFile("f", huge.data(), huge.size()));
+    EXPECT_EQ(0, nv.MakeFsDir(std::string(260, 'd')));
+    EXPECT_TRUE(device.requests.empty());
+
+    EXPECT_EQ(1, nv.WriteFsFile(std::string(259, 'p'), huge.data(), 65535));
+    EXPECT_EQ(13u + 259, device.requests[1].size());
+    EXPECT_EQ(1 + 1 + 128 + 1, static_cast<int>(device.requests.size()));
+}
+
+TEST(FsDir, MakeDirectoryLayoutAndAnswers) {
+    ScriptedExchange device;
+    device.script = {FsReply(9, {17}), FsReply(5, {0}), testing::Silent()};
+    CNvCommands nv(device);
+    EXPECT_EQ(1, nv.MakeFsDir("cfg/radio")) << "an existing directory counts as made";
+    Bytes expected{0x4B, 0x13, 0x09, 0x00, 0xFF, 0x01};
+    for (char c : std::string("cfg/radio")) expected.push_back(static_cast<uint8_t>(c));
+    expected.push_back(0);
+    EXPECT_EQ(expected, device.requests[0]);
+    EXPECT_EQ(0, nv.MakeFsDir("x"));
+    EXPECT_EQ(1, device.drains);
+    EXPECT_EQ(0, nv.MakeFsDir("x"));
+    EXPECT_EQ(1, device.drains);
+}
+
+}  // namespace
+}  // namespace fennix
