@@ -12,10 +12,9 @@
 
 #include "nv/NvItem.h"
 #include "serial/PacketExchange.h"
+#include "serial/Timeouts.h"
 
 namespace fennix {
-
-constexpr uint32_t kNvAnswerWaitMs = 5000;
 
 // NV status values the flows tell apart; every other value is a refusal.
 constexpr uint8_t kNvStatusDone = 0;
@@ -54,7 +53,8 @@ struct NvWriteResult {
 
 class CNvCommands {
 public:
-    explicit CNvCommands(IPacketExchange& exchange, uint32_t waitMs = kNvAnswerWaitMs)
+    // `waitMs`: how long each request waits for its answer.
+    explicit CNvCommands(IPacketExchange& exchange, uint32_t waitMs = Timeouts{}.replyWait)
         : exchange_(exchange), waitMs_(waitMs) {}
 
     // Plain read of the item's low 16 bits.
