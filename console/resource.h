@@ -1,0 +1,81 @@
+// Identifiers of Tarnwell's resources and controls. Shared by Tarnwell.rc and
+// the C++ code, so it holds nothing but #defines.
+#pragma once
+
+#define IDD_ABOUTBOX 100
+#define IDS_ABOUTBOX 101
+#define IDD_TARNWELL_DIALOG 102
+#define IDS_COMPORT_PREFIX 103
+#define IDS_SELECT_COMPORT 104
+#define IDR_MAINFRAME 128
+
+// System menu command of the About entry.
+#define IDM_ABOUTBOX 0x0010
+
+// Image rows: check box, path display, browse button.
+#define IDC_CHECK_PARTITION 1010
+#define IDC_EDIT_PARTITION 1008
+#define IDC_BROWSE_PARTITION 1001
+#define IDC_CHECK_OBL 1012
+#define IDC_EDIT_OBL 1011
+#define IDC_BROWSE_OBL 1002
+#define IDC_CHECK_PBL 1014
+#define IDC_EDIT_PBL 1013
+#define IDC_BROWSE_PBL 1005
+#define IDC_CHECK_QCSBLHD 1017
+#define IDC_EDIT_QCSBLHD 1016
+#define IDC_BROWSE_QCSBLHD 1015
+#define IDC_CHECK_QCSBL 1020
+#define IDC_EDIT_QCSBL 1019
+#define IDC_BROWSE_QCSBL 1018
+#define IDC_CHECK_OEMSBLHD 1023
+#define IDC_EDIT_OEMSBLHD 1022
+#define IDC_BROWSE_OEMSBLHD 1021
+#define IDC_CHECK_OEMSBL 1026
+#define IDC_EDIT_OEMSBL 1025
+#define IDC_BROWSE_OEMSBL 1024
+#define IDC_CHECK_AMSSHD 1029
+#define IDC_EDIT_AMSSHD 1028
+#define IDC_BROWSE_AMSSHD 1027
+#define IDC_CHECK_AMSS 1032
+#define IDC_EDIT_AMSS 1031
+#define IDC_BROWSE_AMSS 1030
+#define IDC_CHECK_CEFS 1009
+#define IDC_EDIT_CEFS 1007
+#define IDC_BROWSE_CEFS 1000
+
+// MSM model choices.
+#define IDC_RADIO_MSM6250 1034
+#define IDC_RADIO_MSM6260 1044
+#define IDC_RADIO_MSM6280 1035
+#define IDC_RADIO_MSM7200 1043
+
+// Slots: port selector, start button, log list.
+#define IDC_COMBO_SLOT1 1004
+#define IDC_START_SLOT1 1006
+#define IDC_LIST_SLOT1 1003
+#define IDC_COMBO_SLOT2 1037
+#define IDC_START_SLOT2 1033
+#define IDC_LIST_SLOT2 1036
+#define IDC_COMBO_SLOT3 1039
+#define IDC_START_SLOT3 1040
+#define IDC_LIST_SLOT3 1038
+#define IDC_COMBO_SLOT4 1054
+#define IDC_START_SLOT4 1055
+#define IDC_LIST_SLOT4 1053
+#define IDC_COMBO_SLOT5 1057
+#define IDC_START_SLOT5 1058
+#define IDC_LIST_SLOT5 1056
+#define IDC_COMBO_SLOT6 1060
+#define IDC_START_SLOT6 1061
+#define IDC_LIST_SLOT6 1059
+#define IDC_COMBO_SLOT7 1063
+#define IDC_START_SLOT7 1064
+#define IDC_LIST_SLOT7 1062
+#define IDC_COMBO_SLOT8 1066
+#define IDC_START_SLOT8 1067
+#define IDC_LIST_SLOT8 1065
+
+#define IDC_CHECK_SKIP 1041
+#define IDC_BUTTON1 1042
+#define IDC_START_DOWNLOAD 1068
