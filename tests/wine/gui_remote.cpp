@@ -1,0 +1,211 @@
+#include "gui_remote.h"
+
+#include <commctrl.h>
+
+#include "gui_png.h"
+
+namespace tarnwell_gui {
+
+RemoteProcess::~RemoteProcess() {
+    if (m_process != nullptr) CloseHandle(m_process);
+}
+
+bool RemoteProcess::Launch(const std::string& exe, const std::string& directory) {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    std::string command = "\"" + exe + "\"";
+    if (!CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, directory.c_str(),
+                        &startup, &info))
+        return false;
+    CloseHandle(info.hThread);
+    m_process = info.hProcess;
+    m_pid = info.dwProcessId;
+    return true;
+}
+
+bool RemoteProcess::HasExited(DWORD waitMs) const {
+    return m_process == nullptr || WaitForSingleObject(m_process, waitMs) == WAIT_OBJECT_0;
+}
+
+DWORD RemoteProcess::ExitCode() const {
+    DWORD code = STILL_ACTIVE;
+    if (m_process != nullptr) GetExitCodeProcess(m_process, &code);
+    return code;
+}
+
+void RemoteProcess::Kill() {
+    if (m_process != nullptr && !HasExited()) {
+        TerminateProcess(m_process, 99);
+        WaitForSingleObject(m_process, 5000);
+    }
+}
+
+namespace {
+
+struct Search {
+    DWORD pid;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectTopLevel(HWND window, LPARAM param) {
+    auto* search = reinterpret_cast<Search*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid == search->pid && IsWindowVisible(window)) search->found.push_back(window);
+    return TRUE;
+}
+
+std::vector<HWND> TopLevelWindows(DWORD pid) {
+    Search search{pid, {}};
+    EnumWindows(&CollectTopLevel, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+constexpr int kMessageTextId = 0xFFFF;
+
+}  // namespace
+
+HWND RemoteProcess::FindTopLevel(const char* className, const char* title, DWORD timeoutMs) const {
+    HWND result = nullptr;
+    WaitFor(
+        [&] {
+            for (HWND window : TopLevelWindows(m_pid))
+                if (ClassName(window) == className && WindowText(window) == title &&
+                    GetDlgItem(window, kMessageTextId) == nullptr) {
+                    result = window;
+                    return true;
+                }
+            return false;
+        },
+        timeoutMs);
+    return result;
+}
+
+std::vector<HWND> RemoteProcess::MessageBoxes() const {
+    std::vector<HWND> boxes;
+    for (HWND window : TopLevelWindows(m_pid))
+        if (ClassName(window) == "#32770" && GetDlgItem(window, kMessageTextId) != nullptr) boxes.push_back(window);
+    return boxes;
+}
+
+bool RemoteProcess::AnswerMessageBox(std::string* text, DWORD timeoutMs) const {
+    HWND box = nullptr;
+    if (!WaitFor(
+            [&] {
+                const std::vector<HWND> boxes = MessageBoxes();
+                if (boxes.empty()) return false;
+                box = boxes.front();
+                return true;
+            },
+            timeoutMs))
+        return false;
+    if (text != nullptr) *text = WindowText(GetDlgItem(box, kMessageTextId));
+    PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+    WaitFor([&] { return !IsWindow(box) || !IsWindowVisible(box); }, 5000);
+    return true;
+}
+
+std::vector<std::string> RemoteProcess::ListLines(HWND list) const {
+    std::vector<std::string> lines;
+    const int count = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+    if (count <= 0) return lines;
+    // The list copies the text into memory of its own process.
+    constexpr size_t kText = 600;
+    const size_t size = sizeof(LVITEMA) + kText;
+    auto* remote = static_cast<char*>(VirtualAllocEx(m_process, nullptr, size, MEM_COMMIT, PAGE_READWRITE));
+    if (remote == nullptr) return lines;
+    for (int i = 0; i < count; ++i) {
+        LVITEMA item = {};
+        item.mask = LVIF_TEXT;
+        item.iItem = i;
+        item.pszText = remote + sizeof(LVITEMA);
+        item.cchTextMax = static_cast<int>(kText);
+        SIZE_T done = 0;
+        WriteProcessMemory(m_process, remote, &item, sizeof item, &done);
+        const LRESULT length = SendMessageA(list, LVM_GETITEMTEXTA, i, reinterpret_cast<LPARAM>(remote));
+        char text[kText] = {};
+        ReadProcessMemory(m_process, remote + sizeof(LVITEMA), text, kText - 1, &done);
+        lines.emplace_back(text, length >= 0 && static_cast<size_t>(length) < kText ? static_cast<size_t>(length)
+                                                                                    : std::string(text).size());
+    }
+    VirtualFreeEx(m_process, remote, 0, MEM_RELEASE);
+    return lines;
+}
+
+std::string WindowText(HWND window) {
+    // WM_GETTEXT is carried across processes by the system.
+    wchar_t text[1024] = {};
+    SendMessageW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text));
+    char narrow[2048] = {};
+    WideCharToMultiByte(CP_ACP, 0, text, -1, narrow, sizeof narrow, nullptr, nullptr);
+    return narrow;
+}
+
+std::string ClassName(HWND window) {
+    char name[256] = {};
+    GetClassNameA(window, name, sizeof name);
+    return name;
+}
+
+bool IsShown(HWND window) { return window != nullptr && (GetWindowLongA(window, GWL_STYLE) & WS_VISIBLE) != 0; }
+
+bool IsTicked(HWND window) { return SendMessageA(window, BM_GETCHECK, 0, 0) == BST_CHECKED; }
+
+std::vector<ComboItem> ComboItems(HWND combo) {
+    std::vector<ComboItem> items;
+    const int count = static_cast<int>(SendMessageW(combo, CB_GETCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+        wchar_t text[256] = {};
+        if (SendMessageW(combo, CB_GETLBTEXTLEN, i, 0) >= 255) continue;
+        SendMessageW(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
+        char narrow[512] = {};
+        WideCharToMultiByte(CP_ACP, 0, text, -1, narrow, sizeof narrow, nullptr, nullptr);
+        items.push_back({narrow, SendMessageW(combo, CB_GETITEMDATA, i, 0)});
+    }
+    return items;
+}
+
+COLORREF ListBackground(HWND list) { return static_cast<COLORREF>(SendMessageA(list, LVM_GETBKCOLOR, 0, 0)); }
+
+COLORREF ListTextBackground(HWND list) {
+    return static_cast<COLORREF>(SendMessageA(list, LVM_GETTEXTBKCOLOR, 0, 0));
+}
+
+bool CaptureWindow(HWND window, const std::string& path) {
+    RECT rect;
+    if (!GetWindowRect(window, &rect)) return false;
+    const int width = rect.right - rect.left;
+    const int height = rect.bottom - rect.top;
+    if (width <= 0 || height <= 0) return false;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+    SelectObject(memory, old);
+
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;  // top row first
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    std::vector<uint8_t> bgra(static_cast<size_t>(width) * height * 4);
+    const int rows = GetDIBits(memory, bitmap, 0, height, bgra.data(), &info, DIB_RGB_COLORS);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    if (rows != height) return false;
+
+    std::vector<uint8_t> rgb(static_cast<size_t>(width) * height * 3);
+    for (size_t i = 0, j = 0; i < bgra.size(); i += 4, j += 3) {
+        rgb[j] = bgra[i + 2];
+        rgb[j + 1] = bgra[i + 1];
+        rgb[j + 2] = bgra[i];
+    }
+    return WriteFile(path, EncodePng(width, height, rgb));
+}
+
+}  // namespace tarnwell_gui
