@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -40,11 +41,14 @@ protected:
         g_deliveringLog = &log;
     }
     std::string TempPath(const char* name) { return ::testing::TempDir() + name; }
+    // The file is written in text mode: line ends are "\r\n" on Windows.
     static std::string ReadFile(const std::string& path) {
         std::ifstream in(path, std::ios::binary);
         std::stringstream s;
         s << in.rdbuf();
-        return s.str();
+        std::string text = s.str();
+        text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+        return text;
     }
     CLogMessage log;
     int listWindow = 0;
