@@ -1,0 +1,121 @@
+// Programmer upload over the DMSS download protocol: NOP, parameter request,
+// 32-bit writes of the programmer into RAM, and go. Multi-byte fields are
+// big-endian.
+#include <algorithm>
+
+#include "download/QualCmd.h"
+#include "log/Log.h"
+
+namespace fennix {
+
+namespace {
+
+constexpr uint8_t kCmdWrite32 = 0x0F;
+constexpr uint8_t kCmdGo = 0x05;
+constexpr uint8_t kCmdNop = 0x06;
+constexpr uint8_t kCmdParameterRequest = 0x07;
+constexpr uint8_t kReplyAck = 0x02;
+constexpr uint8_t kReplyParameters = 0x08;
+constexpr uint32_t kAckReplyCapacity = 10;
+constexpr uint32_t kParameterReplyCapacity = 8;
+constexpr int kNopAttempts = 10;
+
+}  // namespace
+
+int32_t CQualCmd::TestCommunication() {
+    const uint8_t nop = kCmdNop;
+    const int32_t r = Command(&nop, 1, kReplyAck, kAckReplyCapacity, times_.replyWait);
+    return r == 1 ? 1 : -1;
+}
+
+int32_t CQualCmd::RequestParameter() {
+    const uint8_t request = kCmdParameterRequest;
+    return Command(&request, 1, kReplyParameters, kParameterReplyCapacity, times_.replyWait);
+}
+
+int32_t CQualCmd::Write32(uint32_t address, const uint8_t* data, uint16_t length) {
+    packet_.clear();
+    packet_.push_back(kCmdWrite32);
+    packet_.push_back(static_cast<uint8_t>(address >> 24));
+    packet_.push_back(static_cast<uint8_t>(address >> 16));
+    packet_.push_back(static_cast<uint8_t>(address >> 8));
+    packet_.push_back(static_cast<uint8_t>(address));
+    packet_.push_back(static_cast<uint8_t>(length >> 8));
+    packet_.push_back(static_cast<uint8_t>(length));
+    packet_.insert(packet_.end(), data, data + length);
+
+    const auto size = static_cast<uint32_t>(packet_.size());
+    int32_t r = Exchange(packet_.data(), size, kAckReplyCapacity, times_.replyWait);
+    // A lost exchange (timeout, send error) is worth one more try; a refusal is not.
+    if (r < 0) r = Exchange(packet_.data(), size, kAckReplyCapacity, times_.replyWait);
+    return r < 0 ? r : Expect(kReplyAck);
+}
+
+int32_t CQualCmd::Go(uint16_t segment) {
+    const uint8_t packet[5] = {kCmdGo, static_cast<uint8_t>(segment >> 8), static_cast<uint8_t>(segment), 0, 0};
+    return Command(packet, sizeof packet, kReplyAck, kAckReplyCapacity, times_.replyWait);
+}
+
+int32_t CQualCmd::DownloadHexFile(const std::string& programmerPath) {
+    if (!hexFile_.Open(programmerPath)) {
+        Report("Open HEX File Failed!!", -1);
+        return -1;
+    }
+    Report("Open HEX File Success!!", 0);
+    startSegment_ = static_cast<uint16_t>(hexFile_.StartSegmentHigh() * 256 + hexFile_.StartSegmentLow());
+
+    // The data go to consecutive addresses from the start of the segment; the
+    // record addresses of the file are not used.
+    uint32_t address = static_cast<uint32_t>(startSegment_) << 16;
+    uint32_t previous = 0;
+    uint8_t block[kStreamBlockBytes];
+    uint32_t n = 0;
+    do {
+        std::fill(std::begin(block), std::end(block), 0);
+        address += previous;
+        n = hexFile_.ReadData(block);
+        const int32_t r = Write32(address, block, static_cast<uint16_t>(n));
+        if (r < 0) {
+            hexFile_.Close();
+            return r;
+        }
+        previous = n;
+    } while (n == kHexBlockBytes);
+    hexFile_.Close();
+    return 1;
+}
+
+int32_t CQualCmd::RunProgrammerStage() {
+    // Always ten NOPs: the first answers may be lost while the device settles,
+    // and only the last one decides.
+    int32_t r = -1;
+    for (int attempt = 0; attempt < kNopAttempts; ++attempt) {
+        r = TestCommunication();
+        if (r < 0) {
+            Report("Test Communication, Try again..", 0);
+            Pause(times_.nopRetryPause);
+        }
+    }
+    if (r < 0) {
+        ClosePort();
+        Report("Test Communication Failed!!", -1);
+        return r;
+    }
+    Report("Test Communication Success!!", 0);
+
+    RequestParameter();  // the programmer does not depend on the answer
+    Report("Request Parameter !!", 0);
+
+    r = DownloadHexFile(programmerPath_);
+    if (r < 0) {
+        ClosePort();
+        Report("Download HEX File Failed!!", -1);
+        return r;
+    }
+    Report("Download HEX File Success!!", 0);
+
+    Go(startSegment_);  // a programmer that starts may not acknowledge; the hello tells
+    return 1;
+}
+
+}  // namespace fennix

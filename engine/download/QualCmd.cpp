@@ -1,0 +1,142 @@
+#include "download/QualCmd.h"
+
+#include "log/Log.h"
+#include "platform/Time.h"
+
+namespace fennix {
+
+namespace {
+
+std::string TextOrEmpty(const char* text) { return text ? std::string(text) : std::string(); }
+
+struct FlowTexts {
+    const char* start;
+    bool downloadMode;  // else DIAG
+    const char* modeFailed;
+    const char* modeChanged;
+};
+
+FlowTexts TextsOf(CQualCmd::Flow flow) {
+    switch (flow) {
+    case CQualCmd::Flow::BackupBrt:
+        return {"Start To BackupBrt Process...", false, "Change to DIAG Mode Failed!!",
+                "Change to DIAG Mode Success!!"};
+    case CQualCmd::Flow::RestoreBrt:
+        return {"Start To RestoreBrt Process...", false, "Change to DIAG Mode Failed!!",
+                "Change to DIAG Mode Success!!"};
+    case CQualCmd::Flow::Download:
+    default:
+        return {"Start To Download Process...", true, "Change to DL Mode Failed!!", "Change to DL Mode Success!!"};
+    }
+}
+
+}  // namespace
+
+CQualCmd::CQualCmd(std::unique_ptr<ISessionLink> link, const Timeouts& times, PauseFunction pause)
+    : link_(std::move(link)), times_(times), pause_(pause ? std::move(pause) : PauseFunction(platform::SleepMs)) {
+    packet_.reserve(kStreamBlockBytes + 8);
+}
+
+CQualCmd::~CQualCmd() {
+    hexFile_.Close();
+    if (portOpen_) ClosePort();
+}
+
+void CQualCmd::SetPortName(const char* portName) { portName_ = TextOrEmpty(portName); }
+
+void CQualCmd::SetProgrammerPath(const char* path) { programmerPath_ = TextOrEmpty(path); }
+
+void CQualCmd::SetImagePaths(const char* partition, const char* obl, const char* pbl, const char* qcsblhd,
+                             const char* qcsbl, const char* oemsblhd, const char* oemsbl, const char* amsshd,
+                             const char* amss, const char* cefs) {
+    partitionPath_ = TextOrEmpty(partition);
+    oblPath_ = TextOrEmpty(obl);
+    pblPath_ = TextOrEmpty(pbl);
+    qcsblhdPath_ = TextOrEmpty(qcsblhd);
+    qcsblPath_ = TextOrEmpty(qcsbl);
+    oemsblhdPath_ = TextOrEmpty(oemsblhd);
+    oemsblPath_ = TextOrEmpty(oemsbl);
+    amsshdPath_ = TextOrEmpty(amsshd);
+    amssPath_ = TextOrEmpty(amss);
+    cefsPath_ = TextOrEmpty(cefs);
+}
+
+void CQualCmd::SetCsvBrtPaths(const char* csvPath, const char* brtPath) {
+    csvPath_ = TextOrEmpty(csvPath);
+    brtPath_ = TextOrEmpty(brtPath);
+}
+
+void CQualCmd::SetAmssBootPaths(const char* body, const char* header) {
+    amssbootPath_ = TextOrEmpty(body);
+    amssboothdPath_ = TextOrEmpty(header);
+}
+
+void CQualCmd::SetWindowsMobilePath(const char* path) { windowsMobilePath_ = TextOrEmpty(path); }
+
+void CQualCmd::Report(const char* text, int32_t status) const {
+    if (status < 0) LogPortLine(kLogError, portName_.c_str(), "CQualCmd::Report", "%s", text);
+    if (callback_) callback_(text, status);
+}
+
+void CQualCmd::ClosePort() {
+    link_->CloseCOMPort();
+    portOpen_ = false;
+}
+
+void CQualCmd::DrainReplies() {
+    uint32_t frames = 0;
+    link_->ReadReturnPacket(drainBuffer_.data(), static_cast<uint32_t>(drainBuffer_.size()), &frames, 1024);
+}
+
+int32_t CQualCmd::RunFlow(Flow flow, const std::function<int32_t()>& body) {
+    const FlowTexts texts = TextsOf(flow);
+    if (portName_.empty()) {
+        // Nothing was done, so this must not read as a success.
+        Report("Please Select ComPort..", 0);
+        Report("Open ComPort Failed!!", -1);
+        return -1;
+    }
+    Report(texts.start, 0);
+    if (link_->OpenComport("Target download", portName_.c_str()) != 1) {
+        ClosePort();
+        Report("Open ComPort Failed!!", -1);
+        return -1;
+    }
+    portOpen_ = true;
+    // Whatever way the body leaves (including an exception), the port is closed.
+    struct CloseOnExit {
+        CQualCmd& session;
+        ~CloseOnExit() {
+            if (session.portOpen_) session.ClosePort();
+        }
+    } closeOnExit{*this};
+
+    Report("Open ComPort Success!!", 0);
+    const int32_t mode = texts.downloadMode ? link_->IsDLConnected() : link_->IsDIAGConnected();
+    if (mode < 0) {
+        ClosePort();
+        Report(texts.modeFailed, -1);
+        return mode;
+    }
+    Report(texts.modeChanged, 0);
+    return body();
+}
+
+int32_t CQualCmd::Exchange(const uint8_t* packet, uint32_t length, uint32_t replyCapacity, uint32_t waitMs) {
+    reply_.assign(replyCapacity, 0);
+    return link_->DLTxRx(packet, length, reply_.data(), replyCapacity, waitMs);
+}
+
+int32_t CQualCmd::Expect(uint8_t expected) {
+    if (reply_[0] == expected) return 1;
+    DrainReplies();
+    return -1;
+}
+
+int32_t CQualCmd::Command(const uint8_t* packet, uint32_t length, uint8_t expected, uint32_t replyCapacity,
+                          uint32_t waitMs) {
+    const int32_t r = Exchange(packet, length, replyCapacity, waitMs);
+    return r < 0 ? r : Expect(expected);
+}
+
+}  // namespace fennix

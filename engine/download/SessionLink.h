@@ -1,0 +1,29 @@
+// What a session needs from the port below it: the packet exchange plus opening,
+// closing and the waits for (and switches into) DIAG and download mode. The
+// session reaches the device through nothing else, so a scripted device can
+// stand in for the serial layer in tests.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "serial/PacketExchange.h"
+#include "serial/Timeouts.h"
+
+namespace fennix {
+
+class ISessionLink : public IPacketExchange {
+public:
+    // 1, or a negative packet-layer result.
+    virtual int32_t OpenComport(const char* label, const char* portName) = 0;
+    virtual int32_t CloseCOMPort() = 0;
+    // 1 when the device is (or was put) in that mode, else a negative result.
+    virtual int32_t IsDLConnected() = 0;
+    virtual int32_t IsDIAGConnected() = 0;
+};
+
+// The session's link over a real serial port (the packet layer of the serial
+// transport), with the given waits.
+std::unique_ptr<ISessionLink> MakeSerialSessionLink(const Timeouts& times);
+
+}  // namespace fennix

@@ -1,0 +1,211 @@
+// The streaming download protocol spoken by the running programmer: hello,
+// security mode, partition table, open multi-image, stream writes, close and
+// reset, plus the file-level steps built on them. The stream-write address is
+// little-endian.
+#include <cstring>
+
+#include "download/QualCmd.h"
+#include "log/Log.h"
+#include "platform/File.h"
+
+namespace fennix {
+
+namespace {
+
+constexpr uint8_t kCmdHello = 0x01;
+constexpr uint8_t kReplyHello = 0x02;
+constexpr uint8_t kCmdStreamWrite = 0x07;
+constexpr uint8_t kReplyStreamWrite = 0x08;
+constexpr uint8_t kCmdReset = 0x0B;
+constexpr uint8_t kReplyReset = 0x0C;
+constexpr uint8_t kCmdClose = 0x15;
+constexpr uint8_t kReplyClose = 0x16;
+constexpr uint8_t kCmdSecurityMode = 0x17;
+constexpr uint8_t kReplySecurityMode = 0x18;
+constexpr uint8_t kCmdPartitionTable = 0x19;
+constexpr uint8_t kReplyPartitionTable = 0x1A;
+constexpr uint8_t kCmdOpenMultiImage = 0x1B;
+constexpr uint8_t kReplyOpenMultiImage = 0x1C;
+
+constexpr char kHelloMagic[] = "QCOM fast download protocol host";
+constexpr uint8_t kProtocolVersion = 3;
+constexpr uint8_t kCompatibleVersion = 3;
+constexpr uint8_t kFeatureBits = 0x09;
+
+constexpr uint8_t kImageTypeCefs = 9;
+
+constexpr uint32_t kHelloReplyCapacity = 620;
+constexpr uint32_t kStreamWriteReplyCapacity = 5;
+
+bool CarriesHeader(uint8_t type) { return type == 4 || type == 5 || type == 10; }
+
+// Reads a small file whole; false when it cannot be opened or read, or when it
+// is longer than `limit` (the packet would not hold it).
+bool ReadSmallFile(const std::string& path, size_t limit, std::vector<uint8_t>& bytes, const char* port,
+                   const char* function) {
+    platform::File file;
+    if (file.Open(path, platform::OpenMode::Read, platform::Share::ReadWrite) != 0) {
+        LogPortLine(kLogError, port, function, "Can not open %s.", path.c_str());
+        return false;
+    }
+    const int64_t size = file.Size();
+    if (size < 0 || static_cast<uint64_t>(size) > limit) {
+        LogPortLine(kLogError, port, function, "%s has %lld bytes, more than the %u that fit the packet.",
+                    path.c_str(), static_cast<long long>(size), static_cast<unsigned>(limit));
+        return false;
+    }
+    bytes.assign(static_cast<size_t>(size), 0);
+    size_t got = 0;
+    while (got < bytes.size()) {
+        const int64_t n = file.Read(bytes.data() + got, bytes.size() - got);
+        if (n <= 0) break;
+        got += static_cast<size_t>(n);
+    }
+    bytes.resize(got);
+    return true;
+}
+
+// Fills up to `capacity` bytes; fewer only at the end of the file. -1 on a
+// read error.
+int64_t ReadBlock(platform::File& file, uint8_t* block, size_t capacity) {
+    size_t got = 0;
+    while (got < capacity) {
+        const int64_t n = file.Read(block + got, capacity - got);
+        if (n < 0) return -1;
+        if (n == 0) break;
+        got += static_cast<size_t>(n);
+    }
+    return static_cast<int64_t>(got);
+}
+
+}  // namespace
+
+int32_t CQualCmd::Hello() {
+    uint8_t packet[36];
+    packet[0] = kCmdHello;
+    std::memcpy(packet + 1, kHelloMagic, 32);
+    packet[33] = kProtocolVersion;
+    packet[34] = kCompatibleVersion;
+    packet[35] = kFeatureBits;
+    return Command(packet, sizeof packet, kReplyHello, kHelloReplyCapacity, times_.replyWait);
+}
+
+int32_t CQualCmd::SendSecurity(uint8_t mode) {
+    const uint8_t packet[2] = {kCmdSecurityMode, mode};
+    return Command(packet, sizeof packet, kReplySecurityMode, 1, times_.replyWait);
+}
+
+int32_t CQualCmd::SendPartitionTable(const uint8_t* table, uint16_t length) {
+    packet_.assign({kCmdPartitionTable, 0x00});  // 0: do not override a table already in flash
+    packet_.insert(packet_.end(), table, table + length);
+    return Command(packet_.data(), static_cast<uint32_t>(packet_.size()), kReplyPartitionTable, 2,
+                   times_.replyWait);
+}
+
+int32_t CQualCmd::OpenMultiImage(uint8_t type, const uint8_t* header, uint16_t length) {
+    packet_.assign({kCmdOpenMultiImage, type});
+    if (header) packet_.insert(packet_.end(), header, header + length);
+    const uint32_t wait = type == kImageTypeCefs ? times_.cefsOpenWait : times_.replyWait;
+    return Command(packet_.data(), static_cast<uint32_t>(packet_.size()), kReplyOpenMultiImage, 2, wait);
+}
+
+int32_t CQualCmd::StreamWrite(const uint8_t* data, uint16_t length, uint32_t address) {
+    packet_.resize(5u + length);
+    packet_[0] = kCmdStreamWrite;
+    packet_[1] = static_cast<uint8_t>(address);
+    packet_[2] = static_cast<uint8_t>(address >> 8);
+    packet_[3] = static_cast<uint8_t>(address >> 16);
+    packet_[4] = static_cast<uint8_t>(address >> 24);
+    if (length) std::memcpy(packet_.data() + 5, data, length);
+    const auto size = static_cast<uint32_t>(packet_.size());
+    const auto echoesAddress = [this] { return std::memcmp(reply_.data() + 1, packet_.data() + 1, 4) == 0; };
+
+    // A lost reply or one for another block: send the block once more.
+    int32_t r = Exchange(packet_.data(), size, kStreamWriteReplyCapacity, times_.streamWriteWait);
+    if (r < 0 || !echoesAddress()) {
+        r = Exchange(packet_.data(), size, kStreamWriteReplyCapacity, times_.streamWriteWait);
+        if (r < 0) return r;
+        if (!echoesAddress()) return -1;
+    }
+    return reply_[0] == kReplyStreamWrite ? 0 : -1;
+}
+
+int32_t CQualCmd::CloseImage() {
+    const uint8_t packet = kCmdClose;
+    return Command(&packet, 1, kReplyClose, 1, times_.closeImageWait);
+}
+
+int32_t CQualCmd::Reset() {
+    const uint8_t packet = kCmdReset;
+    return Command(&packet, 1, kReplyReset, 1, times_.replyWait);
+}
+
+int32_t CQualCmd::DownloadPartitionFile(const std::string& path) {
+    std::vector<uint8_t> table;
+    if (!ReadSmallFile(path, kMaxPartitionBytes, table, portName_.c_str(), "CQualCmd::DownloadPartitionFile"))
+        return -1;
+    const int32_t r = SendPartitionTable(table.data(), static_cast<uint16_t>(table.size()));
+    if (r < 0) {
+        ClosePort();
+        return r;
+    }
+    return 1;
+}
+
+int32_t CQualCmd::StreamFile(const std::string& path) {
+    platform::File file;
+    if (file.Open(path, platform::OpenMode::Read, platform::Share::ReadWrite) != 0) {
+        LogPortLine(kLogError, portName_.c_str(), "CQualCmd::StreamFile", "Can not open %s.", path.c_str());
+        return -1;
+    }
+    const int64_t size = file.Size();
+    const uint64_t total = size > 0 ? static_cast<uint64_t>(size) : 0;
+
+    uint8_t block[kStreamBlockBytes];
+    uint32_t offset = 0;
+    uint32_t previous = 0;
+    uint64_t sent = 0;
+    uint64_t lastPercent = 0;
+    for (;;) {
+        std::memset(block, 0, sizeof block);
+        const int64_t n = ReadBlock(file, block, sizeof block);
+        if (n < 0) {
+            LogPortLine(kLogError, portName_.c_str(), "CQualCmd::StreamFile", "Read of %s failed.", path.c_str());
+            return -1;
+        }
+        offset += previous;
+        const int32_t r = StreamWrite(block, static_cast<uint16_t>(n), offset);
+        if (r < 0) return r;
+        sent += static_cast<uint64_t>(n);
+        // An empty image is complete as soon as its one empty write went out.
+        const uint64_t percent = total ? sent * 100 / total : 100;
+        if (percent > lastPercent) {
+            char line[32];
+            std::snprintf(line, sizeof line, " %3.d %% completed.", static_cast<int>(percent));
+            Report(line, 0);
+            lastPercent = percent;
+        }
+        if (n != static_cast<int64_t>(kStreamBlockBytes)) return 1;
+        previous = static_cast<uint32_t>(n);
+    }
+}
+
+int32_t CQualCmd::DownloadImage(uint8_t type, const std::string& bodyPath, const std::string& headerPath) {
+    int32_t r = -1;
+    if (CarriesHeader(type)) {
+        std::vector<uint8_t> header;
+        if (ReadSmallFile(headerPath, kMaxHeaderBytes, header, portName_.c_str(), "CQualCmd::DownloadImage"))
+            r = OpenMultiImage(type, header.data(), static_cast<uint16_t>(header.size()));
+    } else {
+        r = OpenMultiImage(type, nullptr, 0);
+    }
+    if (r >= 0) {
+        r = StreamFile(bodyPath);
+        if (r >= 0) r = CloseImage();
+        if (r >= 0) return 1;
+    }
+    ClosePort();
+    return r;
+}
+
+}  // namespace fennix

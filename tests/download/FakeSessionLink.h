@@ -1,0 +1,144 @@
+// A scripted device behind the session's link, for the download tests. By
+// default it behaves like a healthy device (DMSS, then the streaming
+// programmer, then the DIAG loopback) and keeps what it was sent, so tests can
+// compare flashed bytes with their files; a script can replace any answer.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "download/QualCmd.h"
+#include "download/SessionLink.h"
+
+namespace fennix::testing {
+
+// Commands told apart as the device sees them; 0x07 is the DMSS parameter
+// request when alone and the streaming stream write otherwise.
+enum Cmd : int {
+    kNop = 0x06,
+    kParams = 0x07,
+    kWrite32 = 0x0F,
+    kGo = 0x05,
+    kHello = 0x01,
+    kSecurity = 0x17,
+    kPartition = 0x19,
+    kOpenImage = 0x1B,
+    kStreamWrite = 0x107,
+    kCloseImage = 0x15,
+    kReset = 0x0B,
+    kLoopback = 0x107B,  // DIAG
+};
+
+struct LinkCall {
+    enum Kind { Open, Close, IsDL, IsDIAG, DL, DIAG, Drain } kind;
+    int cmd = 0;
+    std::vector<uint8_t> request;
+    uint32_t capacity = 0;
+    uint32_t wait = 0;
+};
+
+struct Answer {
+    enum Kind { Normal, Silent, Bytes } kind = Normal;
+    std::vector<uint8_t> bytes;
+    static Answer Usual() { return {}; }
+    static Answer None() { return {Silent, {}}; }
+    static Answer With(std::vector<uint8_t> b) { return {Bytes, std::move(b)}; }
+};
+
+struct FlashedImage {
+    uint8_t type = 0;
+    std::vector<uint8_t> header;
+    std::vector<uint8_t> bytes;
+    bool committed = false;
+};
+
+struct FakeDevice {
+    // Results of the port operations.
+    int32_t openResult = 1;
+    int32_t dlResult = 1;
+    int32_t diagResult = 1;
+    // Replaces answers: called with the request and how many requests of the
+    // same command came before it.
+    std::function<Answer(int cmd, const std::vector<uint8_t>& request, int index)> script;
+
+    std::vector<LinkCall> calls;
+    std::map<int, int> sent;  // requests per command that reached the device
+    std::vector<uint32_t> pauses;
+    int mode = 0;  // 0 closed, 3 open, 5 DIAG, 6 download
+
+    // What the device kept.
+    std::map<uint32_t, std::vector<uint8_t>> ram;  // write32 address -> data
+    int goSegment = -1;
+    int securityMode = -1;
+    std::vector<uint8_t> partitionTable;
+    std::vector<FlashedImage> images;
+    int resets = 0;
+
+    std::vector<LinkCall> CallsOf(int cmd) const;
+    int Count(LinkCall::Kind kind) const;
+    const FlashedImage* Image(uint8_t type) const;
+    std::vector<int> ImageTypesOpened() const;
+    // The usual answer of a healthy device (applies its effect).
+    std::vector<uint8_t> Usual(int cmd, const std::vector<uint8_t>& request);
+};
+
+class FakeSessionLink : public ISessionLink {
+public:
+    explicit FakeSessionLink(std::shared_ptr<FakeDevice> device) : device_(std::move(device)) {}
+    int32_t OpenComport(const char* label, const char* portName) override;
+    int32_t CloseCOMPort() override;
+    int32_t IsDLConnected() override;
+    int32_t IsDIAGConnected() override;
+    int32_t DIAGTxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
+                     uint32_t waitMs) override;
+    int32_t DLTxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
+                   uint32_t waitMs) override;
+    int32_t ReadReturnPacket(uint8_t* buffer, uint32_t capacity, uint32_t* count, uint32_t maxFrames) override;
+
+private:
+    int32_t Exchange(bool diag, const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
+                     uint32_t waitMs);
+    std::shared_ptr<FakeDevice> device_;
+};
+
+// The progress lines of the current thread's sessions.
+struct Line {
+    std::string text;
+    int32_t status;
+    bool operator==(const Line& o) const { return text == o.text && status == o.status; }
+};
+std::vector<Line>& RecordedLines();
+void RecordLine(const char* text, int32_t status);
+std::vector<std::string> Texts(const std::vector<Line>& lines);
+
+// A session on "COM5" over a fresh fake device, unscaled times, pauses
+// recorded instead of slept, lines recorded.
+struct SessionBench {
+    std::shared_ptr<FakeDevice> device = std::make_shared<FakeDevice>();
+    std::unique_ptr<CQualCmd> session;
+    SessionBench();
+};
+
+// Files for the tests, removed with the object.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) const;
+    std::string WriteText(const std::string& name, const std::string& text) const;
+    std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+
+private:
+    std::string dir_;
+};
+
+std::vector<uint8_t> Pattern(size_t n, uint32_t seed);
+// Intel HEX text: the segment record, data records of `recordBytes` bytes and
+// the end record.
+std::string HexText(uint16_t segment, const std::vector<uint8_t>& data, size_t recordBytes = 32);
+
+}  // namespace fennix::testing

@@ -1,0 +1,293 @@
+// Streaming protocol: packets as built, stream-write addressing and retries,
+// percentage lines, file-level steps and what they refuse.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "download/FakeSessionLink.h"
+
+namespace fennix::testing {
+namespace {
+
+using ::testing::ElementsAre;
+
+void EnterDownloadMode(SessionBench& b) {
+    ASSERT_EQ(1, b.session->Link().OpenComport("Target download", "COM5"));
+    ASSERT_EQ(1, b.session->Link().IsDLConnected());
+    b.device->calls.clear();
+}
+
+std::vector<uint32_t> Offsets(const FakeDevice& d) {
+    std::vector<uint32_t> out;
+    for (const auto& c : d.CallsOf(kStreamWrite))
+        out.push_back(c.request[1] | c.request[2] << 8 | c.request[3] << 16 | uint32_t(c.request[4]) << 24);
+    return out;
+}
+
+std::vector<size_t> BlockSizes(const FakeDevice& d) {
+    std::vector<size_t> out;
+    for (const auto& c : d.CallsOf(kStreamWrite)) out.push_back(c.request.size() - 5);
+    return out;
+}
+
+TEST(Streaming, HelloIsThirtySixBytesWithMagicAndVersions) {
+    SessionBench b;
+    EnterDownloadMode(b);
+    EXPECT_EQ(1, b.session->Hello());
+    const auto hello = b.device->CallsOf(kHello).at(0);
+    ASSERT_EQ(36u, hello.request.size());
+    EXPECT_EQ(0x01, hello.request[0]);
+    EXPECT_EQ("QCOM fast download protocol host", std::string(hello.request.begin() + 1, hello.request.begin() + 33));
+    EXPECT_THAT(std::vector<uint8_t>(hello.request.end() - 3, hello.request.end()), ElementsAre(3, 3, 9));
+    EXPECT_EQ(620u, hello.capacity);
+    EXPECT_EQ(5000u, hello.wait);
+}
+
+TEST(Streaming, CommandsCheckTheirReplyCodeAndDrainAnotherOne) {
+    SessionBench b;
+    b.device->script = [](int cmd, const std::vector<uint8_t>&, int) { return Answer::With({0x0E, 0x01}); };
+    EnterDownloadMode(b);
+    const uint8_t table[4] = {1, 2, 3, 4};
+    EXPECT_EQ(-1, b.session->Hello());
+    EXPECT_EQ(kPacketTimeout, b.session->SendSecurity(1));  // 2 bytes do not fit its 1-byte reply
+    EXPECT_EQ(-1, b.session->SendPartitionTable(table, 4));
+    EXPECT_EQ(-1, b.session->OpenMultiImage(5, nullptr, 0));
+    EXPECT_EQ(3, b.device->Count(LinkCall::Drain));
+}
+
+TEST(Streaming, RepliesAreMatchedByTheirOwnCodes) {
+    SessionBench b;
+    EnterDownloadMode(b);
+    const uint8_t table[3] = {9, 8, 7};
+    EXPECT_EQ(1, b.session->SendSecurity(0));
+    EXPECT_EQ(1, b.session->SendPartitionTable(table, 3));
+    EXPECT_EQ(1, b.session->CloseImage());
+    EXPECT_EQ(1, b.session->Reset());
+    EXPECT_THAT(b.device->CallsOf(kSecurity)[0].request, ElementsAre(0x17, 0x00));
+    EXPECT_THAT(b.device->CallsOf(kPartition)[0].request, ElementsAre(0x19, 0x00, 9, 8, 7));
+    EXPECT_EQ(15000u, b.device->CallsOf(kCloseImage)[0].wait);
+    EXPECT_EQ(5000u, b.device->CallsOf(kReset)[0].wait);
+    EXPECT_EQ(0, b.device->Count(LinkCall::Drain));
+}
+
+TEST(Streaming, OpenCarriesAHeaderOnlyForOemsblAmssAndAmssBoot) {
+    SessionBench b;
+    TempDir dir;
+    const auto header = Pattern(80, 4);
+    const std::string hd = dir.Write("hd.mbn", header);
+    const std::string body = dir.Write("body.mbn", Pattern(10, 5));
+    EnterDownloadMode(b);
+
+    for (uint8_t type : {1, 2, 3, 4, 5, 7, 9, 10, 12}) EXPECT_EQ(1, b.session->DownloadImage(type, body, hd));
+    const auto opens = b.device->CallsOf(kOpenImage);
+    ASSERT_EQ(9u, opens.size());
+    for (const auto& open : opens) {
+        const uint8_t type = open.request[1];
+        const bool carries = type == 4 || type == 5 || type == 10;
+        EXPECT_EQ(carries ? 2 + header.size() : 2u, open.request.size()) << int(type);
+        if (carries) {
+            EXPECT_EQ(header, std::vector<uint8_t>(open.request.begin() + 2, open.request.end()));
+        }
+        EXPECT_EQ(type == 9 ? 20000u : 5000u, open.wait) << int(type);
+        EXPECT_EQ(2u, open.capacity);
+    }
+}
+
+TEST(StreamFile, TwoAndAHalfKilobytesGoOutAtConsecutiveOffsetsWithThreePercentLines) {
+    SessionBench b;
+    TempDir dir;
+    const auto data = Pattern(2560, 11);
+    EnterDownloadMode(b);
+    ASSERT_EQ(1, b.session->OpenMultiImage(5, nullptr, 0));
+
+    EXPECT_EQ(1, b.session->StreamFile(dir.Write("amss.mbn", data)));
+    EXPECT_EQ((std::vector<uint32_t>{0, 1024, 2048}), Offsets(*b.device));
+    EXPECT_EQ((std::vector<size_t>{1024, 1024, 512}), BlockSizes(*b.device));
+    // Offset 2048 goes out least significant byte first.
+    const auto third = b.device->CallsOf(kStreamWrite).at(2).request;
+    EXPECT_THAT(std::vector<uint8_t>(third.begin(), third.begin() + 5), ElementsAre(0x07, 0x00, 0x08, 0x00, 0x00));
+    EXPECT_EQ((std::vector<Line>{{"  40 % completed.", 0}, {"  80 % completed.", 0}, {" 100 % completed.", 0}}),
+              RecordedLines());
+    EXPECT_EQ(data, b.device->Image(5)->bytes);
+    for (const auto& c : b.device->CallsOf(kStreamWrite)) {
+        EXPECT_EQ(500u, c.wait);
+        EXPECT_EQ(5u, c.capacity);
+    }
+}
+
+TEST(StreamFile, WholeBlocksEndWithAnEmptyWriteAfterTheHundredPercentLine) {
+    SessionBench b;
+    TempDir dir;
+    EnterDownloadMode(b);
+    ASSERT_EQ(1, b.session->OpenMultiImage(9, nullptr, 0));
+    EXPECT_EQ(1, b.session->StreamFile(dir.Write("cefs.mbn", Pattern(2048, 1))));
+    EXPECT_EQ((std::vector<uint32_t>{0, 1024, 2048}), Offsets(*b.device));
+    EXPECT_EQ((std::vector<size_t>{1024, 1024, 0}), BlockSizes(*b.device));
+    EXPECT_EQ((std::vector<std::string>{"  50 % completed.", " 100 % completed."}), Texts(RecordedLines()));
+}
+
+TEST(StreamFile, ManyBlocksGiveEachWholePercentOnce) {
+    SessionBench b;
+    TempDir dir;
+    EnterDownloadMode(b);
+    ASSERT_EQ(1, b.session->OpenMultiImage(5, nullptr, 0));
+    EXPECT_EQ(1, b.session->StreamFile(dir.Write("big.mbn", Pattern(300 * 1024 + 17, 2))));
+    const auto& lines = RecordedLines();
+    ASSERT_EQ(100u, lines.size());
+    EXPECT_EQ("   1 % completed.", lines.front().text);
+    EXPECT_EQ("  10 % completed.", lines[9].text);
+    EXPECT_EQ(" 100 % completed.", lines.back().text);
+}
+
+TEST(StreamFile, AnEmptyImageIsOneEmptyWriteAndCompletes) {
+    SessionBench b;
+    TempDir dir;
+    EnterDownloadMode(b);
+    ASSERT_EQ(1, b.session->OpenMultiImage(3, nullptr, 0));
+    EXPECT_EQ(1, b.session->StreamFile(dir.Write("empty.mbn", {})));
+    EXPECT_EQ((std::vector<uint32_t>{0}), Offsets(*b.device));
+    EXPECT_EQ((std::vector<size_t>{0}), BlockSizes(*b.device));
+    EXPECT_EQ((std::vector<Line>{{" 100 % completed.", 0}}), RecordedLines());
+}
+
+TEST(StreamWrite, MismatchedEchoIsSentOnceMoreThenFails) {
+    const uint8_t data[4] = {1, 2, 3, 4};
+    {
+        SessionBench b;
+        b.device->script = [](int, const std::vector<uint8_t>&, int index) {
+            return index == 0 ? Answer::With({0x08, 0x00, 0x04, 0x00, 0x00}) : Answer::Usual();
+        };
+        EnterDownloadMode(b);
+        EXPECT_EQ(0, b.session->StreamWrite(data, 4, 2048));
+        EXPECT_EQ(2u, b.device->CallsOf(kStreamWrite).size());
+    }
+    {
+        SessionBench b;
+        b.device->script = [](int, const std::vector<uint8_t>&, int) {
+            return Answer::With({0x08, 0x00, 0x04, 0x00, 0x00});
+        };
+        EnterDownloadMode(b);
+        EXPECT_EQ(-1, b.session->StreamWrite(data, 4, 2048));
+        EXPECT_EQ(2u, b.device->CallsOf(kStreamWrite).size());
+        EXPECT_EQ(0, b.device->Count(LinkCall::Drain));  // the stream write never drains
+    }
+}
+
+TEST(StreamWrite, LostReplyIsRetriedAndASecondLossPassesTheCodeOn) {
+    const uint8_t data[1] = {0x7E};
+    {
+        SessionBench b;
+        b.device->script = [](int, const std::vector<uint8_t>&, int index) {
+            return index == 0 ? Answer::None() : Answer::Usual();
+        };
+        EnterDownloadMode(b);
+        EXPECT_EQ(0, b.session->StreamWrite(data, 1, 1024));
+    }
+    {
+        SessionBench b;
+        b.device->script = [](int, const std::vector<uint8_t>&, int) { return Answer::None(); };
+        EnterDownloadMode(b);
+        EXPECT_EQ(kPacketTimeout, b.session->StreamWrite(data, 1, 1024));
+        EXPECT_EQ(2u, b.device->CallsOf(kStreamWrite).size());
+    }
+}
+
+TEST(StreamWrite, RightAddressWithAnotherCodeFailsWithoutASecondTry) {
+    SessionBench b;
+    b.device->script = [](int, const std::vector<uint8_t>& r, int) {
+        return Answer::With({0x0E, r[1], r[2], r[3], r[4]});
+    };
+    EnterDownloadMode(b);
+    const uint8_t data[2] = {5, 6};
+    EXPECT_EQ(-1, b.session->StreamWrite(data, 2, 4096));
+    EXPECT_EQ(1u, b.device->CallsOf(kStreamWrite).size());
+}
+
+TEST(DownloadImage, WrongCloseReplyIsDrainedAndEndsTheImageWithThePortClosed) {
+    SessionBench b;
+    TempDir dir;
+    b.device->script = [](int cmd, const std::vector<uint8_t>&, int) {
+        return cmd == kCloseImage ? Answer::With({0x0E}) : Answer::Usual();
+    };
+    EnterDownloadMode(b);
+    EXPECT_EQ(-1, b.session->DownloadImage(1, dir.Write("pbl.mbn", Pattern(100, 1)), ""));
+    const auto& calls = b.device->calls;
+    ASSERT_GE(calls.size(), 3u);
+    EXPECT_EQ(kCloseImage, calls[calls.size() - 3].cmd);
+    EXPECT_EQ(LinkCall::Drain, calls[calls.size() - 2].kind);
+    EXPECT_EQ(LinkCall::Close, calls.back().kind);
+}
+
+TEST(DownloadImage, FailedBlockStopsTheImageWithoutClosingIt) {
+    SessionBench b;
+    TempDir dir;
+    b.device->script = [](int cmd, const std::vector<uint8_t>&, int index) {
+        return cmd == kStreamWrite && index >= 2 ? Answer::None() : Answer::Usual();
+    };
+    EnterDownloadMode(b);
+    EXPECT_EQ(kPacketTimeout, b.session->DownloadImage(5, dir.Write("a.mbn", Pattern(5000, 1)),
+                                                        dir.Write("hd.mbn", Pattern(40, 2))));
+    EXPECT_EQ(4u, b.device->CallsOf(kStreamWrite).size());  // block 3 sent twice
+    EXPECT_TRUE(b.device->CallsOf(kCloseImage).empty());
+    EXPECT_EQ(LinkCall::Close, b.device->calls.back().kind);
+    EXPECT_EQ((std::vector<std::string>{"  20 % completed.", "  40 % completed."}), Texts(RecordedLines()));
+}
+
+TEST(DownloadImage, MissingOrOversizedHeaderSendsNoOpen) {
+    for (size_t headerBytes : {size_t(0), size_t(513)}) {
+        SessionBench b;
+        TempDir dir;
+        const std::string hd = headerBytes ? dir.Write("hd.mbn", Pattern(headerBytes, 1)) : dir.Path("missing.mbn");
+        EnterDownloadMode(b);
+        EXPECT_EQ(-1, b.session->DownloadImage(4, dir.Write("o.mbn", Pattern(10, 1)), hd));
+        EXPECT_TRUE(b.device->CallsOf(kOpenImage).empty());
+        EXPECT_EQ(LinkCall::Close, b.device->calls.back().kind);
+    }
+    SessionBench b;  // exactly 512 bytes still fits
+    TempDir dir;
+    EnterDownloadMode(b);
+    EXPECT_EQ(1, b.session->DownloadImage(4, dir.Write("o.mbn", Pattern(10, 1)), dir.Write("hd", Pattern(512, 3))));
+    EXPECT_EQ(514u, b.device->CallsOf(kOpenImage).at(0).request.size());
+}
+
+TEST(DownloadImage, MissingBodyFailsAfterTheOpen) {
+    SessionBench b;
+    TempDir dir;
+    EnterDownloadMode(b);
+    EXPECT_EQ(-1, b.session->DownloadImage(7, dir.Path("nothing.mbn"), ""));
+    EXPECT_EQ(1u, b.device->CallsOf(kOpenImage).size());
+    EXPECT_TRUE(b.device->CallsOf(kStreamWrite).empty());
+    EXPECT_EQ(LinkCall::Close, b.device->calls.back().kind);
+}
+
+TEST(DownloadPartitionFile, SendsTheWholeTableUpTo1024Bytes) {
+    SessionBench b;
+    TempDir dir;
+    const auto table = Pattern(1024, 9);
+    EnterDownloadMode(b);
+    EXPECT_EQ(1, b.session->DownloadPartitionFile(dir.Write("partition.mbn", table)));
+    EXPECT_EQ(table, b.device->partitionTable);
+    EXPECT_EQ(1026u, b.device->CallsOf(kPartition)[0].request.size());
+}
+
+TEST(DownloadPartitionFile, RefusesATableThatDoesNotFitAndAMissingFile) {
+    SessionBench b;
+    TempDir dir;
+    EnterDownloadMode(b);
+    EXPECT_EQ(-1, b.session->DownloadPartitionFile(dir.Write("partition.mbn", Pattern(1025, 9))));
+    EXPECT_EQ(-1, b.session->DownloadPartitionFile(dir.Path("none.mbn")));
+    EXPECT_TRUE(b.device->CallsOf(kPartition).empty());
+}
+
+TEST(DownloadPartitionFile, RefusalClosesThePort) {
+    SessionBench b;
+    TempDir dir;
+    b.device->script = [](int, const std::vector<uint8_t>&, int) { return Answer::With({0x0E}); };
+    EnterDownloadMode(b);
+    EXPECT_EQ(-1, b.session->DownloadPartitionFile(dir.Write("p.mbn", Pattern(64, 9))));
+    EXPECT_EQ(LinkCall::Close, b.device->calls.back().kind);
+}
+
+}  // namespace
+}  // namespace fennix::testing
