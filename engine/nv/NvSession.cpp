@@ -1,0 +1,78 @@
+#include "nv/NvSession.h"
+
+#include "download/QualCmd.h"
+#include "log/Log.h"
+#include "nv/BrtBackup.h"
+#include "nv/BrtRestore.h"
+#include "nv/ItemListDownload.h"
+#include "nv/NvCommands.h"
+
+namespace fennix {
+
+namespace {
+
+NvReporter ReporterOf(const CQualCmd& session) {
+    return [&session](const char* text, int32_t status) { session.Report(text, status); };
+}
+
+// The end of an NV flow: success is reported before the port closes, a
+// failure after it.
+int32_t FinishNvFlow(CQualCmd& session, bool succeeded, const char* success, const char* failure) {
+    if (succeeded) {
+        session.Report(success, 0);
+        session.ClosePort();
+        return 1;
+    }
+    session.ClosePort();
+    session.Report(failure, -1);
+    return -1;
+}
+
+}  // namespace
+
+int32_t RunBackupBrt(CQualCmd& session) {
+    return session.RunFlow(CQualCmd::Flow::BackupBrt, [&session] {
+        CNvCommands nv(session.Link(), session.Times().replyWait);
+        const bool ok = BackupBrt(nv, session.CsvPath(), session.BrtPath(), ReporterOf(session));
+        return FinishNvFlow(session, ok, "BackupBrt Success!!", "BackupBrt Failed!!");
+    });
+}
+
+int32_t RunRestoreBrt(CQualCmd& session) {
+    return session.RunFlow(CQualCmd::Flow::RestoreBrt, [&session] {
+        CNvCommands nv(session.Link(), session.Times().replyWait);
+        const bool ok = RestoreBrt(nv, session.BrtPath(), ReporterOf(session));
+        return FinishNvFlow(session, ok, "RestoreBrt Success!!", "RestoreBrt Failed!!");
+    });
+}
+
+int32_t SendItemLists(CQualCmd& session) {
+    constexpr const char* kFunction = "CQualCmd::SendItemLists";
+    ISessionLink& link = session.Link();
+    const std::string& port = session.PortName();
+    // Nothing was sent in these three cases, so none of them may read as a
+    // success.
+    if (port.empty()) {
+        session.ClosePort();
+        return 0;
+    }
+    if (link.OpenComport("Target download", port.c_str()) != 1) {
+        session.ClosePort();
+        LogPortLine(kLogError, port.c_str(), kFunction, "Open port failed");
+        return 0;
+    }
+    if (link.IsDIAGConnected() != 1) {
+        session.ClosePort();
+        LogPortLine(kLogError, port.c_str(), kFunction, "Change to DIAG mode failed");
+        return 0;
+    }
+    CNvCommands nv(link, session.Times().replyWait);
+    NvFailedItem failed{session.LastFailedItemText(), session.LastFailedItemId()};
+    const int32_t result = SendItemListsToDevice(nv, session.NumberedItems(), session.NamedItems(), failed);
+    session.LastFailedItemText() = failed.text;
+    session.LastFailedItemId() = failed.id;
+    session.ClosePort();
+    return result;
+}
+
+}  // namespace fennix

@@ -1,0 +1,195 @@
+// The NV flows as a session runs them: flow frame, closing lines, port
+// handling and the session's NV state.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "ScriptedLink.h"
+#include "TestFiles.h"
+#include "download/QualCmd.h"
+#include "fennix/fennix.h"
+#include "nv/NvSession.h"
+
+namespace fennix {
+namespace {
+
+using testing::Bytes;
+using testing::LeBuilder;
+using testing::NvReply;
+using testing::ScratchDir;
+using testing::ScriptedExchange;
+using testing::ScriptedLink;
+
+struct Line {
+    std::string text;
+    int32_t status;
+    bool operator==(const Line& o) const { return text == o.text && status == o.status; }
+};
+std::ostream& operator<<(std::ostream& os, const Line& l) { return os << '"' << l.text << "\" (" << l.status << ')'; }
+using Lines = std::vector<Line>;
+
+// The callback is a plain function: lines go to the running test's list.
+Lines* g_lines = nullptr;
+void Collect(const char* text, int32_t status) { g_lines->push_back({text, status}); }
+
+struct SessionFixture : ::testing::Test {
+    ScriptedExchange device;
+    ScriptedLink* link = nullptr;
+    std::unique_ptr<CQualCmd> session;
+    Lines lines;
+    ScratchDir dir;
+
+    void SetUp() override {
+        auto owned = std::make_unique<ScriptedLink>(device);
+        link = owned.get();
+        session = std::make_unique<CQualCmd>(std::move(owned), Timeouts::WithScale(0.01), [](uint32_t) {});
+        session->SetPortName("COM5");
+        g_lines = &lines;
+        session->SetCallback(Collect);
+    }
+    void TearDown() override { g_lines = nullptr; }
+};
+
+using NvSessionBackup = SessionFixture;
+
+TEST_F(NvSessionBackup, SuccessReportsBeforeClosing) {
+    testing::WriteText(dir.File("items.csv"), "h\na;1\nb;2\n");
+    device.script = {NvReply(38, 1, {9}, 0), NvReply(38, 2, {}, 5)};
+    session->SetCsvBrtPaths(dir.File("items.csv").c_str(), dir.File("out.brt").c_str());
+    EXPECT_EQ(1, RunBackupBrt(*session));
+    EXPECT_EQ((Lines{{"Start To BackupBrt Process...", 0},
+                     {"Open ComPort Success!!", 0},
+                     {"Change to DIAG Mode Success!!", 0},
+                     {"BackupBrt Counts =  1", 0},
+                     {"Total NvCounts in CSV file =  2, 1 has backuped", 0},
+                     {"BackupBrt Success!!", 0}}),
+              lines);
+    EXPECT_EQ("open COM5", link->calls.front());
+    EXPECT_EQ("close", link->calls.back());
+    EXPECT_EQ(50u, device.waits.at(0)) << "the reply wait follows the session's time table";
+    EXPECT_EQ(4u + 8 + 128, testing::ReadBytes(dir.File("out.brt")).size());
+}
+
+TEST_F(NvSessionBackup, FailureClosesThenReports) {
+    session->SetCsvBrtPaths(dir.File("missing.csv").c_str(), dir.File("out.brt").c_str());
+    EXPECT_EQ(-1, RunBackupBrt(*session));
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ((Line{"Open Csv file failed", -1}), lines[lines.size() - 2]);
+    EXPECT_EQ((Line{"BackupBrt Failed!!", -1}), lines.back());
+    EXPECT_FALSE(std::filesystem::exists(dir.File("out.brt")));
+}
+
+TEST_F(NvSessionBackup, DiagFailureEndsWithItsResult) {
+    link->diagResult = kPacketModeIsDL;
+    session->SetCsvBrtPaths(dir.File("items.csv").c_str(), dir.File("out.brt").c_str());
+    EXPECT_EQ(kPacketModeIsDL, RunBackupBrt(*session));
+    EXPECT_EQ((Line{"Change to DIAG Mode Failed!!", -1}), lines.back());
+    EXPECT_TRUE(device.requests.empty());
+}
+
+using NvSessionRestore = SessionFixture;
+
+TEST_F(NvSessionRestore, DamagedFileFailsTheRestoreAndSendsNothing) {
+    testing::WriteBytes(dir.File("bad.brt"), LeBuilder().I32(2).I32(1).Counted({1}).Bytes());
+    session->SetCsvBrtPaths(nullptr, dir.File("bad.brt").c_str());
+    EXPECT_EQ(-1, RunRestoreBrt(*session));
+    EXPECT_EQ((Line{"RestoreBrt Failed!!", -1}), lines.back());
+    EXPECT_TRUE(device.requests.empty());
+    EXPECT_EQ("close", link->calls.back());
+}
+
+TEST_F(NvSessionRestore, SuccessLines) {
+    testing::WriteBytes(dir.File("in.brt"), LeBuilder().I32(1).I32(65546).Counted({1, 2}).Bytes());
+    device.script = {NvReply(39, 10, {}, 0)};
+    session->SetCsvBrtPaths("", dir.File("in.brt").c_str());
+    EXPECT_EQ(1, RunRestoreBrt(*session));
+    EXPECT_EQ((Lines{{"Start To RestoreBrt Process...", 0},
+                     {"Open ComPort Success!!", 0},
+                     {"Change to DIAG Mode Success!!", 0},
+                     {"RestoreBrt Counts =  1", 0},
+                     {"Total NvCounts in BRT file =  1, 1 has restored", 0},
+                     {"RestoreBrt Success!!", 0}}),
+              lines);
+    EXPECT_EQ((Bytes{39, 10, 0, 1, 2, 0}), Bytes(device.requests[0].begin(), device.requests[0].begin() + 6));
+}
+
+using NvSessionItemLists = SessionFixture;
+
+TEST_F(NvSessionItemLists, NothingSentReadsAsFailure) {
+    CNV_ItemHolder record;
+    record.itemNumber = 1;
+    record.SetValue(Bytes{1});
+    session->NumberedItems().Add(record);
+
+    link->openResult = kPacketOpenFailed;
+    EXPECT_EQ(0, SendItemLists(*session));
+    EXPECT_EQ((std::vector<std::string>{"open COM5", "close"}), link->calls);
+
+    link->calls.clear();
+    link->openResult = 1;
+    link->diagResult = kPacketModeUnknown;
+    EXPECT_EQ(0, SendItemLists(*session));
+    EXPECT_EQ((std::vector<std::string>{"open COM5", "diag", "close"}), link->calls);
+
+    link->calls.clear();
+    session->SetPortName("");
+    EXPECT_EQ(0, SendItemLists(*session));
+    EXPECT_EQ((std::vector<std::string>{"close"}), link->calls);
+    EXPECT_TRUE(device.requests.empty());
+    EXPECT_TRUE(lines.empty()) << "the item-list download reports nothing";
+}
+
+TEST_F(NvSessionItemLists, RecordsTheLastFailedItem) {
+    for (int n : {7, 8}) {
+        CNV_ItemHolder record;
+        record.itemNumber = n;
+        record.SetValue(Bytes{});
+        session->NumberedItems().Add(record);
+    }
+    session->LastFailedItemText() = "old";
+    device.script = {NvReply(39, 7, {}, 3), testing::Silent()};
+    EXPECT_EQ(0, SendItemLists(*session));
+    EXPECT_EQ(8, session->LastFailedItemId());
+    EXPECT_EQ("", session->LastFailedItemText());
+    EXPECT_EQ((std::vector<std::string>{"open COM5", "diag", "close"}), link->calls);
+    EXPECT_TRUE(lines.empty());
+}
+
+TEST(NvExportsWithoutSession, NullHandlesDoNothing) {
+    EXPECT_EQ(-1, SetCsvBrtFile(nullptr, "a", "b"));
+    EXPECT_EQ(-1, StartBackupBrt(nullptr));
+    EXPECT_EQ(-1, StartRestoreBrt(nullptr));
+    EXPECT_EQ(0, DuckToNVArray(nullptr, "x"));
+    EXPECT_EQ(0, NVArrayToMobile(nullptr));
+}
+
+using NvExports = SessionFixture;
+
+TEST_F(NvExports, DuckImportFillsTheSessionLists) {
+    testing::WriteBytes(dir.File("a.duck"),
+                        LeBuilder().I32(5).Counted({1}).I32(-1).CountedText("ARRAY#2").Counted({}).Bytes());
+    FennixHandle handle = session.get();  // a handle is the session itself
+    EXPECT_EQ(1, DuckToNVArray(handle, dir.File("a.duck").c_str()));
+    EXPECT_EQ(1, session->NumberedItems().Count());
+    EXPECT_EQ(1, session->NamedItems().Count());
+    EXPECT_EQ(0, DuckToNVArray(handle, nullptr));
+    EXPECT_EQ(0, session->NumberedItems().Count() + session->NamedItems().Count());
+    EXPECT_EQ(0, SetCsvBrtFile(handle, "x.csv", nullptr));
+    EXPECT_EQ("x.csv", session->CsvPath());
+    EXPECT_EQ("", session->BrtPath());
+}
+
+TEST_F(NvExports, FlowsRunOnTheSession) {
+    FennixHandle handle = session.get();
+    testing::WriteText(dir.File("items.csv"), "h\n");
+    EXPECT_EQ(0, SetCsvBrtFile(handle, dir.File("items.csv").c_str(), dir.File("out.brt").c_str()));
+    EXPECT_EQ(1, StartBackupBrt(handle));
+    EXPECT_EQ(1, StartRestoreBrt(handle));
+    EXPECT_EQ((Line{"RestoreBrt Success!!", 0}), lines.back());
+    EXPECT_EQ(1, NVArrayToMobile(handle)) << "empty lists: nothing to send, nothing failed";
+    link->openResult = kPacketOpenFailed;
+    EXPECT_EQ(0, NVArrayToMobile(handle));
+}
+
+}  // namespace
+}  // namespace fennix
