@@ -1,0 +1,60 @@
+// Everything a virtual device knows about itself. One instance per device,
+// guarded by the device's lock: packet handlers get it through their
+// CDeviceContext on the device thread, tests through CVirtualDevice::WithState.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <typeindex>
+#include <unordered_map>
+
+#include "DeviceOptions.h"
+
+namespace fennix::sim {
+
+struct DeviceState {
+    DeviceOptions options;  // live settings; changes apply to the next request
+
+    DeviceMode mode = DeviceMode::Diag;
+    bool present = false;    // the port exists (false while vanished or stopped)
+    uint32_t bootCount = 0;  // grows each time the device comes back from a vanish
+
+    // Mode switching conversation.
+    bool offlineRequested = false;
+    uint32_t statusPollsSinceOffline = 0;
+    bool quietMessages = false;  // 0x1F seen
+    bool quietEvents = false;    // 0x60 seen
+    bool quietLogs = false;      // 0x73 seen
+    bool echoOn = true;          // AT mode echo (ATE0 / ATE1)
+
+    // Named integer settings for protocol extensions; absent names give the default.
+    int64_t Knob(const std::string& name, int64_t fallback = 0) const {
+        auto it = options.knobs.find(name);
+        return it == options.knobs.end() ? fallback : it->second;
+    }
+
+    // Per-device state of a protocol extension, created on first use. T must be
+    // default-constructible. Its lifetime is the device's, across vanishes:
+    // extensions that lose state on a reboot compare bootCount.
+    template <class T>
+    T& Extension() {
+        auto& slot = extensions_[std::type_index(typeid(T))];
+        if (!slot) slot = std::make_shared<T>();
+        return *static_cast<T*>(slot.get());
+    }
+
+    // Forgets what the running firmware was told: called when the device comes
+    // back after a vanish that stands for a reboot.
+    void ForgetSession() {
+        offlineRequested = false;
+        statusPollsSinceOffline = 0;
+        quietMessages = quietEvents = quietLogs = false;
+        echoOn = true;
+    }
+
+private:
+    std::unordered_map<std::type_index, std::shared_ptr<void>> extensions_;
+};
+
+}  // namespace fennix::sim

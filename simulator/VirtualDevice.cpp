@@ -1,0 +1,495 @@
+#include "VirtualDevice.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include "serial/Hdlc.h"
+
+namespace fennix::sim {
+
+namespace {
+
+constexpr size_t kReadChunk = 4096;
+constexpr uint32_t kRetryOpenMs = 100;
+// A device that leaves the bus does so a moment after its last answer, so
+// that the host can still read that answer.
+constexpr auto kVanishAfterAnswer = std::chrono::milliseconds(20);
+
+// Changes one bit of the byte in front of the closing flag. That byte is part
+// of the CRC (possibly the second byte of an escape pair), so the frame then
+// fails its check; the bit is chosen so that no new flag or escape appears.
+void SpoilCrc(std::vector<uint8_t>& frame) {
+    if (frame.size() < 2) return;
+    uint8_t& b = frame[frame.size() - 2];
+    uint8_t spoiled = b ^ 0x01;
+    if (spoiled == kHdlcFlag || spoiled == kHdlcEscape) spoiled = b ^ 0x02;
+    b = spoiled;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- context
+
+void CDeviceContext::Reply(const std::vector<uint8_t>& packet) { device_.Emit(packet, true, command_); }
+
+void CDeviceContext::ReplyRaw(const std::vector<uint8_t>& bytes) { device_.Emit(bytes, false, command_); }
+
+void CDeviceContext::Reject(const Packet& packet) {
+    if (state_.mode == DeviceMode::Download) {
+        Reply({0x03, 0x00, 0x06});
+        return;
+    }
+    std::vector<uint8_t> answer;
+    if (state_.options.rejectForm == DiagRejectForm::BadParameter) {
+        answer.push_back(0x14);
+        answer.insert(answer.end(), raw_.begin(), raw_.end());
+    } else {
+        answer.push_back(0x13);
+        answer.insert(answer.end(), packet.begin(), packet.end());
+    }
+    Reply(answer);
+}
+
+void CDeviceContext::SwitchMode(DeviceMode mode, bool vanish) { device_.QueueModeSwitch(mode, vanish, false, false); }
+
+void CDeviceContext::Reboot(DeviceMode mode) { device_.QueueModeSwitch(mode, true, true, false); }
+
+void CDeviceContext::Note(const std::string& text) { device_.Record(EventKind::Note, {}, text); }
+
+// ---------------------------------------------------------------- device
+
+CVirtualDevice::CVirtualDevice(DeviceOptions options) : handlers_(DefaultHandlers()) {
+    state_.options = std::move(options);
+    state_.mode = state_.options.mode;
+}
+
+CVirtualDevice::~CVirtualDevice() { Stop(); }
+
+int CVirtualDevice::Start() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (running_) return EALREADY;
+    int error = path_.Claim(state_.options.directory, state_.options.name);
+    if (error != 0) return error;
+    error = pty_.Open();
+    if (error == 0) error = path_.Point(pty_.SlavePath());
+    if (error == 0) {
+        wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        if (wakeFd_ < 0) error = errno;
+    }
+    if (error != 0) {
+        pty_.Close();
+        path_.Release();
+        return error;
+    }
+    pathText_ = path_.Path();
+    slavePath_ = pty_.SlavePath();
+    state_.present = true;
+    assembler_.SetDownloadFraming(state_.mode == DeviceMode::Download);
+    stopping_ = false;
+    running_ = true;
+    thread_ = std::thread(&CVirtualDevice::Run, this);
+    return 0;
+}
+
+void CVirtualDevice::Stop() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!running_) return;
+        stopping_ = true;
+    }
+    Wake();
+    thread_.join();
+    std::lock_guard<std::mutex> lock(mutex_);
+    pty_.Close();
+    path_.Release();
+    ::close(wakeFd_);
+    wakeFd_ = -1;
+    running_ = false;
+    state_.present = false;
+    pathText_.clear();
+    slavePath_.clear();
+    output_.clear();
+    pendingWrite_.clear();
+    vanishPending_ = returnPending_ = false;
+    stateChanged_.notify_all();
+}
+
+bool CVirtualDevice::Running() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return running_;
+}
+
+std::string CVirtualDevice::Path() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return pathText_;
+}
+
+std::string CVirtualDevice::SlavePath() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return slavePath_;
+}
+
+DeviceMode CVirtualDevice::Mode() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return state_.mode;
+}
+
+bool CVirtualDevice::Present() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return state_.present;
+}
+
+uint32_t CVirtualDevice::BootCount() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return state_.bootCount;
+}
+
+void CVirtualDevice::SetMode(DeviceMode mode) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    QueueModeSwitch(mode, false, false, false);
+    Wake();
+}
+
+void CVirtualDevice::SwitchMode(DeviceMode mode, bool vanish) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    QueueModeSwitch(mode, vanish, false, false);
+    Wake();
+}
+
+void CVirtualDevice::Reboot(DeviceMode mode) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    QueueModeSwitch(mode, true, true, false);
+    Wake();
+}
+
+void CVirtualDevice::Unplug() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    QueueModeSwitch(state_.mode, true, false, true);
+    Wake();
+}
+
+void CVirtualDevice::Replug() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!state_.present) {
+        returnPending_ = true;
+        returnAt_ = Clock::now();
+    }
+    Wake();
+}
+
+void CVirtualDevice::SetFaults(const Faults& faults) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    state_.options.faults = faults;
+    Wake();
+}
+
+Faults CVirtualDevice::GetFaults() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return state_.options.faults;
+}
+
+DeviceOptions CVirtualDevice::Options() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return state_.options;
+}
+
+void CVirtualDevice::WithState(const std::function<void(DeviceState&)>& fn) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    fn(state_);
+    stateChanged_.notify_all();
+    Wake();
+}
+
+void CVirtualDevice::SetHandler(DeviceMode mode, uint8_t command, PacketHandler handler) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    handlers_.Set(mode, command, std::move(handler));
+}
+
+void CVirtualDevice::AddHandler(DeviceMode mode, uint8_t command, PacketHandler handler) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    handlers_.Add(mode, command, std::move(handler));
+}
+
+void CVirtualDevice::RemoveHandler(DeviceMode mode, uint8_t command) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    handlers_.Remove(mode, command);
+}
+
+void CVirtualDevice::SetRequestHook(RequestHook hook) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    hook_ = std::move(hook);
+}
+
+bool CVirtualDevice::WaitForState(const std::function<bool(const DeviceState&)>& predicate,
+                                  std::chrono::milliseconds timeout) const {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return stateChanged_.wait_for(lock, timeout, [&] { return predicate(state_); });
+}
+
+bool CVirtualDevice::WaitForMode(DeviceMode mode, std::chrono::milliseconds timeout) const {
+    return WaitForState([mode](const DeviceState& s) { return s.mode == mode; }, timeout);
+}
+
+bool CVirtualDevice::WaitForPresent(bool present, std::chrono::milliseconds timeout) const {
+    return WaitForState([present](const DeviceState& s) { return s.present == present; }, timeout);
+}
+
+void CVirtualDevice::Wake() {
+    if (wakeFd_ < 0) return;
+    uint64_t one = 1;
+    ssize_t ignored = ::write(wakeFd_, &one, sizeof one);
+    (void)ignored;
+}
+
+// ---------------------------------------------------------------- device thread
+
+void CVirtualDevice::Run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    std::vector<uint8_t> chunk(kReadChunk);
+    while (!stopping_) {
+        RunDueItems(Clock::now());
+        stateChanged_.notify_all();
+
+        pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {-1, 0, 0}};
+        nfds_t count = 1;
+        if (pty_.IsOpen()) {
+            fds[1].fd = pty_.MasterFd();
+            fds[1].events = static_cast<short>(POLLIN | (pendingWrite_.empty() ? 0 : POLLOUT));
+            count = 2;
+        }
+        int timeout = PollTimeoutMs(Clock::now());
+        lock.unlock();
+        int ready = ::poll(fds, count, timeout);
+        lock.lock();
+        if (ready <= 0 || stopping_) continue;
+
+        if (fds[0].revents & POLLIN) {
+            uint64_t value;
+            while (::read(wakeFd_, &value, sizeof value) > 0) {
+            }
+        }
+        if (count == 2 && pty_.IsOpen() && fds[1].fd == pty_.MasterFd()) {
+            if (fds[1].revents & POLLOUT) TryWrite();
+            if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
+                ssize_t n = ::read(pty_.MasterFd(), chunk.data(), chunk.size());
+                if (n > 0)
+                    ProcessInput(chunk.data(), static_cast<size_t>(n));
+                else if (n < 0 && errno != EAGAIN && errno != EINTR && errno != EIO)
+                    Record(EventKind::Note, {}, "port read failed");
+            }
+        }
+    }
+    stateChanged_.notify_all();
+}
+
+int CVirtualDevice::PollTimeoutMs(Clock::time_point now) const {
+    Clock::time_point next = Clock::time_point::max();
+    if (!output_.empty() && pendingWrite_.empty()) next = output_.front().due;
+    if (returnPending_) next = std::min(next, returnAt_);
+    if (next == Clock::time_point::max()) return -1;
+    if (next <= now) return 0;
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count() + 1;
+    return static_cast<int>(std::min<int64_t>(ms, 60000));
+}
+
+void CVirtualDevice::ProcessInput(const uint8_t* bytes, size_t n) {
+    std::vector<uint8_t> atOutput;  // echo and answers of this chunk, sent in one piece
+    auto flushAt = [&] {
+        if (!atOutput.empty()) Emit(std::move(atOutput), false, -1);
+        atOutput.clear();
+    };
+    for (size_t i = 0; i < n; ++i) {
+        if (vanishPending_) {
+            Record(EventKind::Discarded, std::vector<uint8_t>(bytes + i, bytes + n));
+            break;
+        }
+        uint8_t byte = bytes[i];
+        if (state_.mode == DeviceMode::At) {
+            if (state_.echoOn) atOutput.push_back(byte);
+            CAtInterpreter::Line line;
+            if (!at_.Feed(byte, &line)) continue;
+            if (line.command.empty()) continue;
+            Record(EventKind::Request, {}, line.command);
+            if (line.echoOff) state_.echoOn = false;
+            if (line.echoOn) state_.echoOn = true;
+            atOutput.insert(atOutput.end(), line.answer.begin(), line.answer.end());
+            if (line.switchToDiag) {
+                flushAt();
+                QueueModeSwitch(DeviceMode::Diag, Vanishes(state_.options.vanishOnDiagSwitch, state_.options), false,
+                                false);
+            }
+            continue;
+        }
+        assembler_.SetDownloadFraming(state_.mode == DeviceMode::Download);
+        switch (assembler_.Feed(byte)) {
+            case CFrameAssembler::Result::None: break;
+            case CFrameAssembler::Result::Packet: HandlePacket(assembler_.Packet(), assembler_.Raw()); break;
+            case CFrameAssembler::Result::BadFrame: Record(EventKind::BadFrame, assembler_.Raw()); break;
+            case CFrameAssembler::Result::Discarded: Record(EventKind::Discarded, assembler_.Raw()); break;
+        }
+    }
+    flushAt();
+}
+
+void CVirtualDevice::HandlePacket(const std::vector<uint8_t>& packet, const std::vector<uint8_t>& raw) {
+    std::vector<uint8_t> request = packet;
+    std::vector<uint8_t> rawCopy = raw;
+    Record(EventKind::Request, request);
+    CDeviceContext ctx(*this, state_, request.empty() ? -1 : request[0], rawCopy);
+    if (hook_ && hook_(ctx, request)) return;
+    if (!handlers_.Dispatch(state_.mode, ctx, request)) ctx.Reject(request);
+}
+
+void CVirtualDevice::Emit(std::vector<uint8_t> data, bool framed, int command) {
+    Faults& f = state_.options.faults;
+    bool applies = f.AnyAnswerFault() && (f.onlyCommand < 0 || f.onlyCommand == command) && f.answersToSpoil != 0;
+    if (applies && f.answersToSpoil > 0) --f.answersToSpoil;
+
+    if (applies && f.wrongFirstByte && !data.empty()) data[0] ^= 0xFF;
+    std::vector<uint8_t> wire;
+    if (framed) {
+        uint8_t leading = state_.mode == DeviceMode::Download ? kHdlcFlag : 0;
+        wire = PackFrame(data.data(), data.size(), leading, kHdlcFlag);
+        if (applies && f.corruptCrc) SpoilCrc(wire);
+    } else {
+        wire = std::move(data);
+    }
+    if (applies && f.silent) {
+        Record(EventKind::Suppressed, std::move(wire));
+        return;
+    }
+    OutputItem item;
+    item.kind = OutputItem::Kind::Write;
+    item.bytes = std::move(wire);
+    item.mode = state_.mode;
+    item.due = std::max(LastDue(), Clock::now() + std::chrono::milliseconds(applies ? f.replyDelayMs : 0));
+    output_.push_back(std::move(item));
+}
+
+CVirtualDevice::Clock::time_point CVirtualDevice::LastDue() const {
+    return output_.empty() ? Clock::time_point::min() : output_.back().due;
+}
+
+void CVirtualDevice::QueueModeSwitch(DeviceMode mode, bool vanish, bool reboot, bool stayAway) {
+    if (mode != state_.mode) {
+        RecordedEvent e;
+        e.kind = EventKind::ModeChange;
+        e.fromMode = state_.mode;
+        e.mode = mode;
+        e.time = Clock::now();
+        recording_.Add(std::move(e));
+        state_.mode = mode;
+        at_.Reset();
+        assembler_.Reset();
+    }
+    if (vanish) {
+        OutputItem item;
+        item.kind = OutputItem::Kind::Vanish;
+        item.due = std::max(LastDue(), Clock::now()) + kVanishAfterAnswer;
+        item.reboot = reboot;
+        item.stayAway = stayAway;
+        output_.push_back(std::move(item));
+        vanishPending_ = true;
+    }
+    stateChanged_.notify_all();
+}
+
+void CVirtualDevice::RunDueItems(Clock::time_point now) {
+    if (!pendingWrite_.empty()) TryWrite();
+    while (!output_.empty() && output_.front().due <= now) {
+        OutputItem& item = output_.front();
+        if (item.kind == OutputItem::Kind::Vanish) {
+            OutputItem vanish = std::move(item);
+            output_.pop_front();
+            DoVanish(vanish);
+            continue;
+        }
+        if (!pendingWrite_.empty()) break;  // keep the order: wait until the port takes more
+        // Answers due together leave in one write, as a device's USB packet would.
+        while (!output_.empty() && output_.front().kind == OutputItem::Kind::Write && output_.front().due <= now) {
+            OutputItem& w = output_.front();
+            if (state_.present) {
+                RecordedEvent e;
+                e.kind = EventKind::Answer;
+                e.mode = w.mode;
+                e.bytes = w.bytes;
+                e.time = now;
+                recording_.Add(std::move(e));
+                pendingWrite_.insert(pendingWrite_.end(), w.bytes.begin(), w.bytes.end());
+            }
+            output_.pop_front();
+        }
+        TryWrite();
+    }
+    if (returnPending_ && returnAt_ <= now) DoReturn();
+}
+
+void CVirtualDevice::TryWrite() {
+    while (!pendingWrite_.empty() && pty_.IsOpen()) {
+        ssize_t n = ::write(pty_.MasterFd(), pendingWrite_.data(), pendingWrite_.size());
+        if (n > 0) {
+            pendingWrite_.erase(pendingWrite_.begin(), pendingWrite_.begin() + n);
+            continue;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
+        Record(EventKind::Note, {}, "port write failed");
+        pendingWrite_.clear();
+    }
+    if (!pty_.IsOpen()) pendingWrite_.clear();
+}
+
+void CVirtualDevice::DoVanish(const OutputItem& item) {
+    vanishPending_ = false;
+    pendingWrite_.clear();
+    pty_.Close();
+    path_.Remove();
+    slavePath_.clear();
+    state_.present = false;
+    at_.Reset();
+    assembler_.Reset();
+    Record(EventKind::Vanished);
+    rebootOnReturn_ = rebootOnReturn_ || item.reboot;
+    if (item.stayAway || state_.options.faults.stayVanished) {
+        returnPending_ = false;
+        return;
+    }
+    returnPending_ = true;
+    returnAt_ = Clock::now() + std::chrono::milliseconds(state_.options.vanishMs);
+}
+
+void CVirtualDevice::DoReturn() {
+    int error = pty_.Open();
+    if (error == 0) error = path_.Point(pty_.SlavePath());
+    if (error != 0) {
+        pty_.Close();
+        Record(EventKind::Note, {}, "port could not come back, retrying");
+        returnAt_ = Clock::now() + std::chrono::milliseconds(kRetryOpenMs);
+        return;
+    }
+    returnPending_ = false;
+    slavePath_ = pty_.SlavePath();
+    state_.present = true;
+    ++state_.bootCount;
+    if (rebootOnReturn_) state_.ForgetSession();
+    rebootOnReturn_ = false;
+    assembler_.Reset();
+    at_.Reset();
+    Record(EventKind::Returned, {}, slavePath_);
+}
+
+void CVirtualDevice::Record(EventKind kind, std::vector<uint8_t> bytes, std::string text) {
+    RecordedEvent e;
+    e.kind = kind;
+    e.mode = state_.mode;
+    uint32_t limit = state_.options.recordBytesLimit;
+    if (limit > 0 && bytes.size() > limit) bytes.resize(limit);
+    e.bytes = std::move(bytes);
+    e.text = std::move(text);
+    e.time = Clock::now();
+    recording_.Add(std::move(e));
+}
+
+}  // namespace fennix::sim

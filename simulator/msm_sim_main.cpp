@@ -1,0 +1,229 @@
+// msm-sim: serves N virtual MSM devices on pseudo-terminals, prints the stable
+// path of each (one per line) and keeps serving until stdin closes or the
+// process gets SIGINT or SIGTERM.
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "VirtualDevice.h"
+
+using namespace fennix::sim;
+
+namespace {
+
+const char kUsage[] =
+    "usage: msm-sim [options]\n"
+    "  -n, --count N                 devices to serve (default 1, at most 64)\n"
+    "  --mode at|diag|download       starting mode (default diag)\n"
+    "  --dir DIR                     directory of the stable paths (default: a temporary one)\n"
+    "  --name NAME                   stable path name; repeat once per device (default ttyMSM<n>)\n"
+    "  --platform TEXT               platform ID of the build-ID reply (default Q6250)\n"
+    "  --version-dir TEXT            version directory of the version reply (default dvr4162)\n"
+    "  --reject bad-command|bad-parameter   how unknown DIAG requests are refused\n"
+    "  --rf-mode N --online-state N --offline-state N --offline-after N   status behaviour\n"
+    "  --vanish-ms N                 how long the port stays away (default 300)\n"
+    "  --diag-switch-vanish never|always|platform       on at$qcdmg (default always)\n"
+    "  --download-switch-vanish never|always|platform   on DIAG 0x3A (default platform)\n"
+    "  --silent --wrong-first-byte --corrupt-crc --delay-ms N   answer faults\n"
+    "  --only-command N --spoil N    restrict answer faults to one command / the next N answers\n"
+    "  --stay-vanished --offline-never-settles\n"
+    "  --knob NAME=VALUE             setting for a protocol extension (repeatable)\n"
+    "  --no-stdin                    serve until a signal; ignore stdin (for background jobs)\n"
+    "  --dump                        print what each device saw to stderr on exit\n";
+
+bool ParseNumber(const char* text, long long* value) {
+    char* end = nullptr;
+    errno = 0;
+    *value = std::strtoll(text, &end, 0);
+    return errno == 0 && end != text && *end == '\0';
+}
+
+bool ParseVanish(const std::string& text, VanishPolicy* policy) {
+    if (text == "never") *policy = VanishPolicy::Never;
+    else if (text == "always") *policy = VanishPolicy::Always;
+    else if (text == "platform") *policy = VanishPolicy::ByPlatform;
+    else return false;
+    return true;
+}
+
+struct Settings {
+    long long count = 1;
+    DeviceOptions options;
+    std::vector<std::string> names;
+    bool dump = false;
+    bool watchStdin = true;
+};
+
+// Returns 0 on success, 2 on a usage error (with a message printed).
+int ParseArguments(int argc, char** argv, Settings* s) {
+    auto fail = [](const std::string& message) {
+        std::fprintf(stderr, "msm-sim: %s\n%s", message.c_str(), kUsage);
+        return 2;
+    };
+    DeviceOptions& o = s->options;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        auto value = [&](const char** out) {
+            if (i + 1 >= argc) return false;
+            *out = argv[++i];
+            return true;
+        };
+        auto number = [&](long long low, long long high, long long* out) {
+            const char* text = nullptr;
+            return value(&text) && ParseNumber(text, out) && *out >= low && *out <= high;
+        };
+        const char* text = nullptr;
+        long long n = 0;
+        if (arg == "-h" || arg == "--help") {
+            std::fputs(kUsage, stdout);
+            std::exit(0);
+        } else if (arg == "-n" || arg == "--count") {
+            if (!number(1, 64, &s->count)) return fail("--count needs a number from 1 to 64");
+        } else if (arg == "--mode") {
+            if (!value(&text) || !ParseModeName(text, &o.mode)) return fail("--mode needs at, diag or download");
+        } else if (arg == "--dir") {
+            if (!value(&text)) return fail("--dir needs a directory");
+            o.directory = text;
+        } else if (arg == "--name") {
+            if (!value(&text) || !*text || std::strchr(text, '/')) return fail("--name needs a file name");
+            s->names.push_back(text);
+        } else if (arg == "--platform") {
+            if (!value(&text)) return fail("--platform needs a text");
+            o.platformId = text;
+        } else if (arg == "--version-dir") {
+            if (!value(&text)) return fail("--version-dir needs a text");
+            o.versionDirectory = text;
+        } else if (arg == "--reject") {
+            if (!value(&text)) return fail("--reject needs bad-command or bad-parameter");
+            if (std::string(text) == "bad-command") o.rejectForm = DiagRejectForm::BadCommand;
+            else if (std::string(text) == "bad-parameter") o.rejectForm = DiagRejectForm::BadParameter;
+            else return fail("--reject needs bad-command or bad-parameter");
+        } else if (arg == "--rf-mode" || arg == "--online-state" || arg == "--offline-state") {
+            if (!number(0, 0xFFFF, &n)) return fail(arg + " needs a number from 0 to 65535");
+            uint16_t v = static_cast<uint16_t>(n);
+            (arg == "--rf-mode" ? o.rfMode : arg == "--online-state" ? o.onlineState : o.offlineState) = v;
+        } else if (arg == "--offline-after") {
+            if (!number(0, 1000000, &n)) return fail("--offline-after needs a number");
+            o.offlineAfterPolls = static_cast<uint32_t>(n);
+        } else if (arg == "--vanish-ms") {
+            if (!number(0, 600000, &n)) return fail("--vanish-ms needs a number of milliseconds");
+            o.vanishMs = static_cast<uint32_t>(n);
+        } else if (arg == "--diag-switch-vanish" || arg == "--download-switch-vanish") {
+            VanishPolicy p;
+            if (!value(&text) || !ParseVanish(text, &p)) return fail(arg + " needs never, always or platform");
+            (arg == "--diag-switch-vanish" ? o.vanishOnDiagSwitch : o.vanishOnDownloadSwitch) = p;
+        } else if (arg == "--silent") {
+            o.faults.silent = true;
+        } else if (arg == "--wrong-first-byte") {
+            o.faults.wrongFirstByte = true;
+        } else if (arg == "--corrupt-crc") {
+            o.faults.corruptCrc = true;
+        } else if (arg == "--delay-ms") {
+            if (!number(0, 600000, &n)) return fail("--delay-ms needs a number of milliseconds");
+            o.faults.replyDelayMs = static_cast<uint32_t>(n);
+        } else if (arg == "--only-command") {
+            if (!number(0, 255, &n)) return fail("--only-command needs a command code from 0 to 255");
+            o.faults.onlyCommand = static_cast<int>(n);
+        } else if (arg == "--spoil") {
+            if (!number(0, 0x7FFFFFFF, &n)) return fail("--spoil needs a count");
+            o.faults.answersToSpoil = static_cast<int32_t>(n);
+        } else if (arg == "--stay-vanished") {
+            o.faults.stayVanished = true;
+        } else if (arg == "--offline-never-settles") {
+            o.faults.offlineNeverSettles = true;
+        } else if (arg == "--knob") {
+            const char* eq = value(&text) ? std::strchr(text, '=') : nullptr;
+            if (!eq || eq == text || !ParseNumber(eq + 1, &n)) return fail("--knob needs NAME=NUMBER");
+            o.knobs[std::string(text, eq)] = n;
+        } else if (arg == "--no-stdin") {
+            s->watchStdin = false;
+        } else if (arg == "--dump") {
+            s->dump = true;
+        } else {
+            return fail("unknown option " + arg);
+        }
+    }
+    if (!s->names.empty() && static_cast<long long>(s->names.size()) != s->count)
+        return fail("give one --name per device");
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Settings settings;
+    if (int rc = ParseArguments(argc, argv, &settings)) return rc;
+
+    // One directory for all devices when none is given.
+    std::string ownDirectory;
+    if (settings.options.directory.empty()) {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/msm-sim-XXXXXX";
+        if (!mkdtemp(pattern.data())) {
+            std::fprintf(stderr, "msm-sim: cannot make a directory: %s\n", std::strerror(errno));
+            return 1;
+        }
+        settings.options.directory = ownDirectory = pattern;
+    }
+
+    // Signals are taken through a descriptor so that the wait below sleeps
+    // in poll() on stdin and the signals together.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);  // before any device thread starts
+    int signalFd = signalfd(-1, &signals, SFD_CLOEXEC);
+
+    std::vector<std::unique_ptr<CVirtualDevice>> devices;
+    int rc = 0;
+    for (long long i = 0; i < settings.count; ++i) {
+        DeviceOptions options = settings.options;
+        if (!settings.names.empty()) options.name = settings.names[static_cast<size_t>(i)];
+        auto device = std::make_unique<CVirtualDevice>(options);
+        if (int error = device->Start()) {
+            std::fprintf(stderr, "msm-sim: device %lld cannot start: %s\n", i + 1, std::strerror(error));
+            rc = 1;
+            break;
+        }
+        devices.push_back(std::move(device));
+    }
+    if (rc == 0) {
+        for (const auto& d : devices) std::printf("%s\n", d->Path().c_str());
+        std::fflush(stdout);
+
+        pollfd fds[2] = {{settings.watchStdin ? STDIN_FILENO : -1, POLLIN, 0}, {signalFd, POLLIN, 0}};
+        char buffer[256];
+        for (;;) {
+            if (::poll(fds, 2, -1) < 0) {
+                if (errno == EINTR) continue;
+                break;
+            }
+            if (fds[1].revents & POLLIN) break;
+            if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
+                ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+                if (n <= 0) break;  // stdin closed
+            }
+            if (fds[0].revents & POLLNVAL) fds[0].fd = -1;  // no stdin at all: wait for a signal
+        }
+    }
+    for (size_t i = 0; i < devices.size(); ++i) {
+        devices[i]->Stop();
+        if (settings.dump)
+            std::fprintf(stderr, "== device %zu\n%s", i + 1, devices[i]->Recording().Dump().c_str());
+    }
+    devices.clear();
+    if (!ownDirectory.empty()) rmdir(ownDirectory.c_str());
+    if (signalFd >= 0) close(signalFd);
+    return rc;
+}
