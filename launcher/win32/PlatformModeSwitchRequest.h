@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <winioctl.h>
+
 #include <ntddscsi.h>
 
 #include "ModeSwitchRequest.h"
