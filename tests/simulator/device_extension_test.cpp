@@ -21,22 +21,23 @@ struct CounterState {
 TEST(SimExtension, HandlersCanDeclineAndTheNextOneAnswers) {
     CScopedDevice dev(DownloadDevice());
     ASSERT_TRUE(dev.Ok());
-    // Two handlers for one code, told apart by device state: the way the
-    // programmer upload and the streaming protocol share command 0x07.
-    dev->AddHandler(DeviceMode::Download, 0x07, [](CDeviceContext& ctx, const Packet&) {
+    // Two handlers for one code, told apart by device state, the way the
+    // programmer upload and the streaming protocol share command 0x07; code
+    // 0x40 has no handler in the default table.
+    dev->AddHandler(DeviceMode::Download, 0x40, [](CDeviceContext& ctx, const Packet&) {
         if (ctx.Knob("programmer-running")) return false;
         ctx.Reply({0x08, 0x01});
         return true;
     });
-    dev->AddHandler(DeviceMode::Download, 0x07, [](CDeviceContext& ctx, const Packet& p) {
+    dev->AddHandler(DeviceMode::Download, 0x40, [](CDeviceContext& ctx, const Packet& p) {
         ctx.Reply({0x08, p.size() > 1 ? p[1] : uint8_t(0)});
         return true;
     });
     CHostPort port;
     ASSERT_EQ(0, port.Open(dev.Path()));
-    EXPECT_EQ(Hex("08 01"), port.Exchange(Hex("07"), true));
+    EXPECT_EQ(Hex("08 01"), port.Exchange(Hex("40"), true));
     dev->WithState([](DeviceState& s) { s.options.knobs["programmer-running"] = 1; });
-    EXPECT_EQ(Hex("08 AA"), port.Exchange(Hex("07 AA"), true));
+    EXPECT_EQ(Hex("08 AA"), port.Exchange(Hex("40 AA"), true));
 }
 
 TEST(SimExtension, SetReplacesAndRemoveMakesTheDeviceRefuse) {

@@ -1,0 +1,190 @@
+// The streaming download protocol of the programmer once go has started it:
+// hello, security mode, partition table, open multi-image (with its header),
+// stream writes at offsets, close (which commits the image to flash) and
+// reset, after which the device reboots into DIAG mode. Before go, these
+// commands are refused like any unknown download-mode command.
+#include <algorithm>
+#include <cstring>
+
+#include "DeviceContext.h"
+#include "PacketHandlers.h"
+#include "StreamingFlash.h"
+
+namespace fennix::sim {
+namespace {
+
+constexpr uint8_t kHello = 0x01;
+constexpr uint8_t kStreamWrite = 0x07;
+constexpr uint8_t kReset = 0x0B;
+constexpr uint8_t kError = 0x0E;
+constexpr uint8_t kClose = 0x15;
+constexpr uint8_t kSecurityMode = 0x17;
+constexpr uint8_t kPartitionTable = 0x19;
+constexpr uint8_t kOpenMultiImage = 0x1B;
+
+constexpr char kHostMagic[] = "QCOM fast download protocol host";
+constexpr char kTargetMagic[] = "QCOM fast download protocol targ";
+constexpr size_t kMagicLength = 32;
+
+DownloadTarget& Target(CDeviceContext& ctx) { return ctx.State().Extension<DownloadTarget>(); }
+
+// The programmer's handlers answer only while it runs; otherwise the packet
+// goes on to the mode's refusal.
+bool Running(CDeviceContext& ctx) { return Target(ctx).Running(ctx.State()); }
+
+void ErrorReply(CDeviceContext& ctx) { ctx.Reply({kError}); }
+
+bool Refused(CDeviceContext& ctx, const Packet& p) {
+    if (ctx.Knob("dl.refuse", -1) != p[0]) return false;
+    ErrorReply(ctx);
+    return true;
+}
+
+bool Hello(CDeviceContext& ctx, const Packet& p) {
+    if (!Running(ctx)) return false;
+    if (Refused(ctx, p)) return true;
+    if (p.size() < 1 + kMagicLength + 3 || std::memcmp(p.data() + 1, kHostMagic, kMagicLength) != 0) {
+        ErrorReply(ctx);
+        return true;
+    }
+    ++Target(ctx).hellos;
+    std::vector<uint8_t> reply = {0x02};
+    reply.insert(reply.end(), kTargetMagic, kTargetMagic + kMagicLength);
+    const uint8_t tail[] = {
+        3, 2,                    // version, oldest compatible version
+        0x00, 0x04, 0x00, 0x00,  // largest block: 1024 bytes
+        0x00, 0x00, 0x00, 0x00,  // flash base address
+        8, 'S', 'I', 'M', 'F', 'L', 'A', 'S', 'H',
+        0x01, 0x00,              // one block in flight
+        0x00, 0x00,              // no sector table
+        0x09,                    // features
+    };
+    reply.insert(reply.end(), std::begin(tail), std::end(tail));
+    ctx.Reply(reply);
+    return true;
+}
+
+bool SecurityMode(CDeviceContext& ctx, const Packet& p) {
+    if (!Running(ctx)) return false;
+    if (Refused(ctx, p)) return true;
+    if (p.size() != 2) {
+        ErrorReply(ctx);
+        return true;
+    }
+    Target(ctx).securityMode = p[1];
+    ctx.Reply({0x18});
+    return true;
+}
+
+bool PartitionTable(CDeviceContext& ctx, const Packet& p) {
+    if (!Running(ctx)) return false;
+    if (Refused(ctx, p)) return true;
+    if (p.size() < 2) {
+        ErrorReply(ctx);
+        return true;
+    }
+    auto& target = Target(ctx);
+    target.partitionTable.assign(p.begin() + 2, p.end());
+    target.partitionAccepted = true;
+    ctx.Reply({0x1A, 0x00});
+    return true;
+}
+
+bool OpenMultiImage(CDeviceContext& ctx, const Packet& p) {
+    if (!Running(ctx)) return false;
+    if (Refused(ctx, p)) return true;
+    if (p.size() < 2 || ctx.Knob("dl.refuse-open", -1) == p[1]) {
+        ErrorReply(ctx);
+        return true;
+    }
+    auto& target = Target(ctx);
+    target.openType = p[1];
+    target.open.header.assign(p.begin() + 2, p.end());
+    target.open.bytes.clear();
+    target.blocksOfOpenImage = 0;
+    ctx.Reply({0x1C, 0x00});
+    return true;
+}
+
+bool StreamWrite(CDeviceContext& ctx, const Packet& p) {
+    if (p.size() < 5) return false;  // the DMSS parameter request
+    if (!Running(ctx)) return false;
+    if (Refused(ctx, p)) return true;
+    auto& target = Target(ctx);
+    if (target.openType < 0) {
+        ErrorReply(ctx);
+        return true;
+    }
+    const uint32_t requestIndex = target.blocksTotal++;
+    if (ctx.Knob("dl.silent-image", -1) == target.openType &&
+        target.blocksOfOpenImage >= static_cast<uint64_t>(ctx.Knob("dl.silent-after-blocks", 0))) {
+        ctx.Note("stream write left unanswered");
+        return true;
+    }
+    const uint32_t offset = uint32_t(p[1]) | uint32_t(p[2]) << 8 | uint32_t(p[3]) << 16 | uint32_t(p[4]) << 24;
+    const size_t length = p.size() - 5;
+    auto& bytes = target.open.bytes;
+    if (bytes.size() < offset + length) bytes.resize(offset + length);
+    std::copy(p.begin() + 5, p.end(), bytes.begin() + offset);
+    ++target.blocksOfOpenImage;
+    target.bytesStreamed += length;
+
+    uint32_t echoed = offset;
+    const int64_t wrongFrom = ctx.Knob("dl.wrong-echo-block", -1);
+    if (wrongFrom >= 0 && requestIndex >= wrongFrom && requestIndex < wrongFrom + ctx.Knob("dl.wrong-echo-count", 1)) {
+        echoed = offset + 0x10000;
+        ++target.wrongEchoesSent;
+    }
+    ctx.Reply({0x08, uint8_t(echoed), uint8_t(echoed >> 8), uint8_t(echoed >> 16), uint8_t(echoed >> 24)});
+    return true;
+}
+
+bool Close(CDeviceContext& ctx, const Packet& p) {
+    if (!Running(ctx)) return false;
+    if (Refused(ctx, p)) return true;
+    auto& target = Target(ctx);
+    if (target.openType < 0) {
+        ErrorReply(ctx);
+        return true;
+    }
+    target.images[target.openType] = std::move(target.open);
+    target.imageOrder.push_back(target.openType);
+    target.open = FlashedImage{};
+    target.openType = -1;
+    ctx.Reply({0x16});
+    return true;
+}
+
+bool Reset(CDeviceContext& ctx, const Packet& p) {
+    if (!Running(ctx)) return false;
+    if (Refused(ctx, p)) return true;
+    if (ctx.Knob("dl.reset-fails", 0) != 0) {
+        ErrorReply(ctx);
+        return true;
+    }
+    auto& target = Target(ctx);
+    ++target.resets;
+    target.programmerRunning = false;
+    target.openType = -1;
+    ctx.Reply({0x0C});
+    if (ctx.Knob("dl.stay-away", 0) != 0) ctx.State().options.faults.stayVanished = true;
+    // The new firmware comes up in DIAG mode on a port that re-enumerates.
+    ctx.Reboot(DeviceMode::Diag);
+    return true;
+}
+
+const CHandlerRegistration kHelloHandler(DeviceMode::Download, kHello, Hello);
+const CHandlerRegistration kSecurityHandler(DeviceMode::Download, kSecurityMode, SecurityMode);
+const CHandlerRegistration kPartitionHandler(DeviceMode::Download, kPartitionTable, PartitionTable);
+const CHandlerRegistration kOpenHandler(DeviceMode::Download, kOpenMultiImage, OpenMultiImage);
+const CHandlerRegistration kStreamWriteHandler(DeviceMode::Download, kStreamWrite, StreamWrite);
+const CHandlerRegistration kCloseHandler(DeviceMode::Download, kClose, Close);
+const CHandlerRegistration kResetHandler(DeviceMode::Download, kReset, Reset);
+
+}  // namespace
+
+bool DownloadTarget::Running(const DeviceState& state) const {
+    return programmerRunning && runningSinceBoot == state.bootCount;
+}
+
+}  // namespace fennix::sim
