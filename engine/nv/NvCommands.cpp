@@ -93,6 +93,7 @@ bool CNvCommands::ReadIndexedNvItem(CNV_ItemHolder& record) {
 
 int32_t CNvCommands::ItemWriteExchange(int32_t itemNumber, const uint8_t* value, size_t length,
                                        uint8_t* answer) {
+    if (length > kNvItemValueMax) return -1;  // would not fit: nothing is sent
     std::vector<uint8_t> request(3 + kNvItemValueMax, 0);
     request[0] = kNvWriteCode;
     PutLe16(&request[1], static_cast<uint16_t>(itemNumber));
@@ -101,31 +102,23 @@ int32_t CNvCommands::ItemWriteExchange(int32_t itemNumber, const uint8_t* value,
 }
 
 NvWriteResult CNvCommands::WriteNvItem(int32_t itemNumber, const uint8_t* value, size_t length) {
+    uint8_t answer[kNvAnswerSize] = {};
     NvWriteResult result;
-    if (length > kNvItemValueMax) {
+    result.result = ItemWriteExchange(itemNumber, value, length, answer);
+    if (result.result < 0) return result;
+    if (answer[0] != kNvWriteCode) {
+        Drain();
         result.result = -1;
         return result;
     }
-    uint8_t answer[kNvAnswerSize] = {};
-    result.result = ItemWriteExchange(itemNumber, value, length, answer);
-    if (result.result < 0) return result;
-    if (answer[0] == kNvWriteCode) {
-        result.result = 1;
-        result.status = GetLe16(answer + kNvStatusAt);
-        return result;
-    }
-    Drain();
-    result.result = -1;
+    result.result = 1;
+    result.status = GetLe16(answer + kNvStatusAt);
     return result;
 }
 
 NvAnswer CNvCommands::SendNvItemWrite(int32_t itemNumber, const uint8_t* value, size_t length) {
-    NvAnswer result;
-    if (length > kNvItemValueMax) {
-        result.exchange = -1;
-        return result;
-    }
     uint8_t answer[kNvAnswerSize] = {};
+    NvAnswer result;
     result.exchange = ItemWriteExchange(itemNumber, value, length, answer);
     result.status = answer[kNvStatusAt];
     return result;

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "ReportLines.h"
 #include "ScriptedExchange.h"
 #include "TestFiles.h"
 #include "nv/BrtBackup.h"
@@ -24,13 +25,8 @@ using testing::Pattern;
 using testing::ScratchDir;
 using testing::ScriptedExchange;
 
-struct Line {
-    std::string text;
-    int32_t status;
-    bool operator==(const Line& o) const { return text == o.text && status == o.status; }
-};
-std::ostream& operator<<(std::ostream& os, const Line& l) { return os << '"' << l.text << "\" (" << l.status << ')'; }
-using Lines = std::vector<Line>;
+using testing::Line;
+using testing::Lines;
 
 struct Reports {
     Lines lines;

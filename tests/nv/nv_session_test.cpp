@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "ReportLines.h"
 #include "ScriptedLink.h"
 #include "TestFiles.h"
 #include "download/QualCmd.h"
@@ -20,17 +21,8 @@ using testing::ScratchDir;
 using testing::ScriptedExchange;
 using testing::ScriptedLink;
 
-struct Line {
-    std::string text;
-    int32_t status;
-    bool operator==(const Line& o) const { return text == o.text && status == o.status; }
-};
-std::ostream& operator<<(std::ostream& os, const Line& l) { return os << '"' << l.text << "\" (" << l.status << ')'; }
-using Lines = std::vector<Line>;
-
-// The callback is a plain function: lines go to the running test's list.
-Lines* g_lines = nullptr;
-void Collect(const char* text, int32_t status) { g_lines->push_back({text, status}); }
+using testing::Line;
+using testing::Lines;
 
 struct SessionFixture : ::testing::Test {
     ScriptedExchange device;
@@ -44,10 +36,10 @@ struct SessionFixture : ::testing::Test {
         link = owned.get();
         session = std::make_unique<CQualCmd>(std::move(owned), Timeouts::WithScale(0.01), [](uint32_t) {});
         session->SetPortName("COM5");
-        g_lines = &lines;
-        session->SetCallback(Collect);
+        testing::CollectingInto() = &lines;
+        session->SetCallback(testing::CollectLine);
     }
-    void TearDown() override { g_lines = nullptr; }
+    void TearDown() override { testing::CollectingInto() = nullptr; }
 };
 
 using NvSessionBackup = SessionFixture;
