@@ -193,7 +193,7 @@ private:
     void CloseAfterFailedOpen();
 
     Timeouts times_;
-    mutable std::mutex portLock_;
+    mutable std::recursive_mutex portLock_;  // InternalOpen holds it across InternalResetCOM
     mutable std::mutex bufferLock_;
     std::string devicePath_;
     std::string portName_;
@@ -204,8 +204,9 @@ private:
     platform::AutoResetEvent readEvent_;
     std::condition_variable dataArrived_;  // with bufferLock_
     std::atomic<uint32_t> stop_{0};
-    std::thread listener_;
-    platform::AutoResetEvent listenerEnded_;
+    std::thread listener_;                     // touched by the flow thread only
+    std::atomic<bool> listenerDone_{false};    // the listener has left ThreadProc
+    platform::AutoResetEvent listenerEnded_;   // set as it leaves
     std::atomic<uint32_t> destroying_{0};
     std::atomic<uint32_t> phoneMode_{kPhoneModeStopped};
 
