@@ -96,22 +96,42 @@ uint32_t CSerialIO::UnreadBytes() const {
     return writePos_ - readPos_;
 }
 
-int CSerialIO::Open(const char* portName, uint32_t baudRate) {
-    LogPortLine(kLogDebug, PortName(), "CSerialIO::Open", "Start open operation.");
-    SetLastError(0);
+int CSerialIO::NamePort(const char* portName) {
     // A running listener owns the names and opens the port itself: renaming
     // under it would race with it, so the channel counts as open.
-    if (IsPortOpen() || IsListenerRunning()) {
-        SetLastError(kSerialAlreadyOpen);
-        return kSerialAlreadyOpen;
-    }
+    if (IsPortOpen() || IsListenerRunning()) return kSerialAlreadyOpen;
     std::string given = portName != nullptr ? portName : "";
     portNumber_ = ParsePortNumber(given.c_str());
     platform::SerialPortNames names = platform::NameSerialPort(given, portNumber_);
     devicePath_ = names.devicePath;
     portName_ = names.shortName;
+    return 0;
+}
+
+int CSerialIO::Open(const char* portName, uint32_t baudRate) {
+    LogPortLine(kLogDebug, PortName(), "CSerialIO::Open", "Start open operation.");
+    SetLastError(0);
+    if (NamePort(portName) != 0) {
+        SetLastError(kSerialAlreadyOpen);
+        return kSerialAlreadyOpen;
+    }
     currentBaudRate_.store(baudRate);
     StartListener();
+    return LastError();
+}
+
+int CSerialIO::Close() {
+    static const char* const kFunction = "CSerialIO::Close";
+    LogPortLine(kLogWarning, PortName(), kFunction, "Try to close com port.");
+    SetLastError(0);
+    StopListener(times_.listenerStopWait);
+    if (!IsPortOpen()) return LastError();
+    if (InternalClose() == 0) {
+        LogPortLine(kLogWarning, PortName(), kFunction, "Close com port successfully.");
+        return 1;
+    }
+    LogPortLine(kLogError, PortName(), kFunction, "internal close failed.");
+    LogPortLine(kLogError, PortName(), kFunction, "Close COM port failed.");
     return LastError();
 }
 

@@ -71,6 +71,10 @@ public:
     // listener still runs (nothing else happens); the system error when the
     // listener cannot start.
     virtual int Open(const char* portName, uint32_t baudRate);
+    // The naming half of Open: port number, device path and log name, without
+    // starting the listener. kSerialAlreadyOpen (names unchanged) while a port
+    // is open or a listener runs, else 0.
+    int NamePort(const char* portName);
     // Stops the listener (at most the listener stop wait) and closes the port:
     // 1 when it closed the port itself, else the last error (0 when the
     // listener had already closed it).
@@ -127,6 +131,10 @@ public:
     // Upper-cases at most 15 characters and reads the decimal number after the
     // first "M" (0 when there is none): com12 and COM12 both give 12.
     static uint32_t ParsePortNumber(const char* text);
+    // The listener's classification of an answer to the probe: the phone mode
+    // and notification of the first row whose bytes start the chunk, or false.
+    static bool ClassifyAnswer(const uint8_t* chunk, size_t count, uint32_t* mode, uint32_t* notification);
+
 
     // Mode switching, on the flow thread (implemented with the packet layer).
     int ChangeDS2DIAG();             // 1 when the listener then finds DIAG, else 0
@@ -186,9 +194,6 @@ protected:
 
 private:
     void ThreadProc();
-    // The listener's classification of a detection answer: the phone mode and
-    // notification of the first matching row, or false.
-    static bool ClassifyAnswer(const uint8_t* chunk, size_t count, uint32_t* mode, uint32_t* notification);
     void Notify(uint32_t code, const char* line);
     void CloseAfterFailedOpen();
 
