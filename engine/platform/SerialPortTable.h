@@ -21,8 +21,8 @@ struct SerialPortEntry {
     std::string portName;    // the name callers open the port by
 };
 
-// The table in enumeration order; empty when it cannot be read. Names and data
-// longer than 127 bytes are cut there on Windows.
+// The table in enumeration order; empty when it cannot be read. On Windows a
+// value whose name or data does not fit 128 bytes is left out.
 std::vector<SerialPortEntry> ReadSerialPortTable();
 
 // Lower-case text whose presence in the lower-cased device name marks a port

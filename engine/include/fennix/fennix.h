@@ -52,7 +52,9 @@ FENNIX_API int32_t FENNIX_CALL StartRestoreBrt(FennixHandle session);
 FENNIX_API int32_t FENNIX_CALL DuckToNVArray(FennixHandle session, const char* duckPath);
 FENNIX_API int32_t FENNIX_CALL NVArrayToMobile(FennixHandle session);
 
-/* Writes the Qualcomm serial ports as "COM3;COM7" (device paths on Linux). */
+/* Writes the Qualcomm serial ports as "COM3;COM7" (device paths on Linux) with
+ * its terminating zero into a buffer of 256 bytes; names that would not fit
+ * whole are left out. */
 FENNIX_API int32_t FENNIX_CALL GetComportList(char* buffer);
 
 #ifdef __cplusplus

@@ -1,0 +1,243 @@
+// Serial port on a Win32 COM port handle opened for overlapped I/O.
+#include "platform/SerialPort.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <mutex>
+
+namespace fennix::platform {
+
+namespace {
+
+// Wine 8 never completes an overlapped read on a COM port backed by a Unix
+// terminal (a pseudo-terminal) while the read interval timeout and the total
+// multiplier are both MAXDWORD; with an interval of 1 ms and no multiplier it
+// returns as Windows does: at once with what is waiting, as soon as a byte
+// arrives, or empty after the total constant. Windows itself gets the
+// intended MAXDWORD form.
+bool RunningOnWine() {
+    static const bool wine = [] {
+        HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+        return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+    }();
+    return wine;
+}
+
+int LastError() { return static_cast<int>(GetLastError()); }
+
+}  // namespace
+
+struct SerialPort::Impl {
+    std::atomic<HANDLE> handle{INVALID_HANDLE_VALUE};
+    HANDLE writeSignal = nullptr;
+    HANDLE readSignal = nullptr;
+    HANDLE wake = nullptr;  // lives as long as the object
+    std::mutex readLock;    // held for the length of one Read
+    DCB settings{};
+};
+
+SerialPort::SerialPort() : impl_(new Impl) { impl_->wake = CreateEventW(nullptr, FALSE, FALSE, nullptr); }
+
+SerialPort::~SerialPort() {
+    CloseDevice();
+    ReleaseWriteSignal();
+    ReleaseReadSignal();
+    if (impl_->wake != nullptr) ::CloseHandle(impl_->wake);
+}
+
+int SerialPort::Open(const std::string& devicePath) {
+    if (IsOpen()) return ERROR_ALREADY_EXISTS;
+    HANDLE h = CreateFileA(devicePath.c_str(), GENERIC_READ | GENERIC_WRITE | MAXIMUM_ALLOWED, 0, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return LastError();
+    impl_->handle.store(h);
+    return 0;
+}
+
+bool SerialPort::IsOpen() const { return impl_->handle.load() != INVALID_HANDLE_VALUE; }
+
+int SerialPort::SetEventMask() {
+    return SetCommMask(impl_->handle.load(), EV_CTS | EV_DSR | EV_RLSD | EV_BREAK) ? 0 : LastError();
+}
+
+int SerialPort::SetQueueSizes(uint32_t inputBytes, uint32_t outputBytes) {
+    return SetupComm(impl_->handle.load(), inputBytes, outputBytes) ? 0 : LastError();
+}
+
+int SerialPort::Purge() {
+    return PurgeComm(impl_->handle.load(), PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR)
+               ? 0
+               : LastError();
+}
+
+int SerialPort::ReadSettings() {
+    impl_->settings = DCB{};
+    impl_->settings.DCBlength = sizeof(DCB);
+    return GetCommState(impl_->handle.load(), &impl_->settings) ? 0 : LastError();
+}
+
+int SerialPort::WriteSettings(uint32_t baudRate) {
+    DCB& d = impl_->settings;
+    d.DCBlength = sizeof(DCB);
+    d.BaudRate = baudRate;
+    d.ByteSize = 8;
+    d.Parity = NOPARITY;
+    d.StopBits = ONESTOPBIT;
+    d.fBinary = TRUE;
+    d.fParity = FALSE;
+    d.fOutxCtsFlow = FALSE;
+    d.fOutxDsrFlow = FALSE;
+    d.fDtrControl = DTR_CONTROL_ENABLE;
+    d.fDsrSensitivity = FALSE;
+    d.fTXContinueOnXoff = FALSE;
+    d.fOutX = FALSE;
+    d.fInX = FALSE;
+    d.fErrorChar = FALSE;
+    d.fNull = FALSE;
+    d.fRtsControl = RTS_CONTROL_ENABLE;
+    d.fAbortOnError = TRUE;
+    d.XonLim = 0;
+    d.XoffLim = 0;
+    d.XonChar = 0;
+    d.XoffChar = 0;
+    d.ErrorChar = 0;
+    d.EofChar = 0;
+    d.EvtChar = 0x7E;
+    return SetCommState(impl_->handle.load(), &d) ? 0 : LastError();
+}
+
+int SerialPort::WriteTimeouts(uint32_t readTotalMs) {
+    COMMTIMEOUTS t{};
+    if (RunningOnWine()) {
+        t.ReadIntervalTimeout = 1;
+        t.ReadTotalTimeoutMultiplier = 0;
+    } else {
+        t.ReadIntervalTimeout = MAXDWORD;
+        t.ReadTotalTimeoutMultiplier = MAXDWORD;
+    }
+    t.ReadTotalTimeoutConstant = readTotalMs;
+    t.WriteTotalTimeoutMultiplier = 1;
+    t.WriteTotalTimeoutConstant = 50;
+    return SetCommTimeouts(impl_->handle.load(), &t) ? 0 : LastError();
+}
+
+int SerialPort::CreateWriteSignal() {
+    if (impl_->writeSignal != nullptr) return 0;
+    impl_->writeSignal = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    return impl_->writeSignal != nullptr ? 0 : LastError();
+}
+
+int SerialPort::CreateReadSignal() {
+    if (impl_->readSignal != nullptr) return 0;
+    impl_->readSignal = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    return impl_->readSignal != nullptr ? 0 : LastError();
+}
+
+int SerialPort::CloseDevice() {
+    HANDLE h = impl_->handle.load();
+    if (h == INVALID_HANDLE_VALUE) return 0;
+    // A read still running in another thread finishes (and stops using its
+    // OVERLAPPED) before the handle goes.
+    std::unique_lock<std::mutex> reader(impl_->readLock, std::try_to_lock);
+    if (!reader.owns_lock()) {
+        WakeReader();
+        reader.lock();
+    }
+    impl_->handle.store(INVALID_HANDLE_VALUE);
+    return ::CloseHandle(h) ? 0 : LastError();
+}
+
+int SerialPort::ReleaseWriteSignal() {
+    HANDLE h = impl_->writeSignal;
+    impl_->writeSignal = nullptr;
+    if (h == nullptr) return 0;
+    return ::CloseHandle(h) ? 0 : LastError();
+}
+
+int SerialPort::ReleaseReadSignal() {
+    HANDLE h = impl_->readSignal;
+    impl_->readSignal = nullptr;
+    if (h == nullptr) return 0;
+    return ::CloseHandle(h) ? 0 : LastError();
+}
+
+int SerialPort::Write(const uint8_t* bytes, size_t count, size_t* written) {
+    if (written != nullptr) *written = 0;
+    HANDLE h = impl_->handle.load();
+    if (h == INVALID_HANDLE_VALUE) return ERROR_INVALID_HANDLE;
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = impl_->writeSignal;
+    DWORD done = 0;
+    int error = 0;
+    if (!WriteFile(h, bytes, static_cast<DWORD>(count), &done, &overlapped)) {
+        error = LastError();
+        if (error == ERROR_IO_PENDING) {
+            error = 0;
+            if (overlapped.hEvent != nullptr) WaitForSingleObject(overlapped.hEvent, INFINITE);
+            if (!GetOverlappedResult(h, &overlapped, &done, TRUE)) error = LastError();
+        }
+    }
+    if (written != nullptr) *written = done;
+    // The write total timeout ends a write early without an error.
+    if (error == 0 && done < count) error = kSerialWriteTimedOut;
+    return error;
+}
+
+int SerialPort::Read(uint8_t* buffer, size_t capacity, size_t* got, SerialReadFailure* failure) {
+    std::lock_guard<std::mutex> reading(impl_->readLock);
+    if (got != nullptr) *got = 0;
+    if (failure != nullptr) *failure = SerialReadFailure::None;
+    auto fail = [failure](SerialReadFailure where, int error) {
+        if (failure != nullptr) *failure = where;
+        return error;
+    };
+    HANDLE h = impl_->handle.load();
+    if (h == INVALID_HANDLE_VALUE) return fail(SerialReadFailure::Start, ERROR_INVALID_HANDLE);
+
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = impl_->readSignal;
+    DWORD done = 0;
+    if (ReadFile(h, buffer, static_cast<DWORD>(capacity), &done, &overlapped)) {
+        if (got != nullptr) *got = done;
+        return 0;
+    }
+    int error = LastError();
+    if (error != ERROR_IO_PENDING) return fail(SerialReadFailure::Start, error);
+
+    // The OVERLAPPED lives on this stack: the read must be over, one way or
+    // another, before this function returns.
+    auto finishCancelled = [&](DWORD* count) {
+        CancelIoEx(h, &overlapped);
+        if (!GetOverlappedResult(h, &overlapped, count, TRUE)) *count = 0;
+    };
+    HANDLE waits[2] = {overlapped.hEvent != nullptr ? overlapped.hEvent : h, impl_->wake};
+    DWORD signalled = WaitForMultipleObjects(impl_->wake != nullptr ? 2 : 1, waits, FALSE, INFINITE);
+    if (signalled == WAIT_OBJECT_0 + 1) {
+        finishCancelled(&done);
+        if (got != nullptr) *got = done;
+        return 0;
+    }
+    if (signalled != WAIT_OBJECT_0) {
+        error = LastError();
+        finishCancelled(&done);
+        return fail(SerialReadFailure::Wait, error);
+    }
+    if (!GetOverlappedResult(h, &overlapped, &done, FALSE)) {
+        error = LastError();
+        if (error == ERROR_IO_INCOMPLETE) finishCancelled(&done);
+        return fail(SerialReadFailure::Result, error);
+    }
+    if (got != nullptr) *got = done;
+    return 0;
+}
+
+void SerialPort::WakeReader() {
+    if (impl_->wake != nullptr) SetEvent(impl_->wake);
+}
+
+void SerialPort::DiscardWake() {
+    if (impl_->wake != nullptr) ResetEvent(impl_->wake);
+}
+
+}  // namespace fennix::platform
