@@ -41,6 +41,9 @@ public:
     // (offline request, quieting, AT echo setting).
     void SwitchMode(DeviceMode mode, bool vanish);
     void Reboot(DeviceMode mode);
+    // The same, but only once the host has closed the port (at once when it
+    // has it closed already).
+    void SwitchModeWhenHostCloses(DeviceMode mode, bool vanish, bool reboot);
 
     void Note(const std::string& text);
 

@@ -80,6 +80,14 @@ struct DeviceOptions {
     uint32_t vanishMs = 300;
     VanishPolicy vanishOnDiagSwitch = VanishPolicy::Always;      // "at$qcdmg"
     VanishPolicy vanishOnDownloadSwitch = VanishPolicy::ByPlatform;  // DIAG 0x3A
+    // The download switch takes effect only once the host has closed the port
+    // (the host does so for devices whose version directory gives mobile mode 1).
+    bool switchAfterHostCloses = false;
+
+    // While the host has the port open in DIAG mode, send an unsolicited log
+    // record, event report or debug message this often (0: never), until the
+    // quieting requests switch each kind off.
+    uint32_t unsolicitedEveryMs = 0;
 
     // Keep at most this many bytes of each recorded packet (0: all).
     uint32_t recordBytesLimit = 0;

@@ -19,6 +19,12 @@ struct DeviceState {
     DeviceMode mode = DeviceMode::Diag;
     bool present = false;    // the port exists (false while vanished or stopped)
     uint32_t bootCount = 0;  // grows each time the device comes back from a vanish
+    // Opens and closes of the port by the host, as inotify reports them. The
+    // kernel merges identical events that follow each other unread, so the
+    // counts are exact for a host that holds one descriptor at a time (as the
+    // engine does) and may run short for one that holds several at once.
+    uint32_t hostOpens = 0;      // host descriptors open on the port now
+    uint32_t hostOpenTotal = 0;  // host opens of the port so far
 
     // Mode switching conversation.
     bool offlineRequested = false;

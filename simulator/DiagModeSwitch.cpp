@@ -118,7 +118,11 @@ bool QuietLogs(CDeviceContext& ctx, const Packet& p) {
 // 3A: no answer; the device restarts in download mode, off the bus for a
 // moment unless it is a platform that switches in place.
 bool DownloadSwitch(CDeviceContext& ctx, const Packet&) {
-    if (Vanishes(ctx.State().options.vanishOnDownloadSwitch, ctx.State().options))
+    const DeviceOptions& o = ctx.State().options;
+    bool vanish = Vanishes(o.vanishOnDownloadSwitch, o);
+    if (o.switchAfterHostCloses)
+        ctx.SwitchModeWhenHostCloses(DeviceMode::Download, vanish, vanish);
+    else if (vanish)
         ctx.Reboot(DeviceMode::Download);
     else
         ctx.SwitchMode(DeviceMode::Download, false);

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -36,13 +37,36 @@ int CPty::Open() {
     master_ = master;
     slave_ = slave;
     slavePath_ = name;
+    // Watched only after the device's own open, so every event is the host's.
+    watch_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (watch_ >= 0 && inotify_add_watch(watch_, name, IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0) {
+        ::close(watch_);
+        watch_ = -1;
+    }
     return 0;
 }
 
+std::vector<int> CPty::TakeHostEvents() {
+    std::vector<int> events;
+    if (watch_ < 0) return events;
+    alignas(inotify_event) char buffer[4096];
+    for (;;) {
+        ssize_t n = ::read(watch_, buffer, sizeof buffer);
+        if (n <= 0) return events;
+        for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+            if (event->mask & IN_OPEN) events.push_back(+1);
+            if (event->mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) events.push_back(-1);
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+}
+
 void CPty::Close() {
+    if (watch_ >= 0) ::close(watch_);
     if (slave_ >= 0) ::close(slave_);
     if (master_ >= 0) ::close(master_);
-    slave_ = master_ = -1;
+    watch_ = slave_ = master_ = -1;
     slavePath_.clear();
 }
 

@@ -15,6 +15,9 @@ const char* EventKindName(EventKind kind) {
         case EventKind::Vanished: return "vanished";
         case EventKind::Returned: return "returned";
         case EventKind::Note: return "note";
+        case EventKind::HostOpened: return "host-opened";
+        case EventKind::HostClosed: return "host-closed";
+        case EventKind::Unsolicited: return "unsolicited";
     }
     return "?";
 }

@@ -24,6 +24,9 @@ enum class EventKind {
     Vanished,    // the port went away
     Returned,    // the port came back
     Note,        // free text from a handler
+    HostOpened,  // the host opened the port
+    HostClosed,  // the host closed the port
+    Unsolicited, // DIAG traffic nobody asked for, as it went on the wire
 };
 
 const char* EventKindName(EventKind kind);

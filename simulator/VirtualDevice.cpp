@@ -57,6 +57,15 @@ void CDeviceContext::SwitchMode(DeviceMode mode, bool vanish) { device_.QueueMod
 
 void CDeviceContext::Reboot(DeviceMode mode) { device_.QueueModeSwitch(mode, true, true, false); }
 
+void CDeviceContext::SwitchModeWhenHostCloses(DeviceMode mode, bool vanish, bool reboot) {
+    if (state_.hostOpens == 0 || device_.pty_.WatchFd() < 0) {
+        device_.QueueModeSwitch(mode, vanish, reboot, false);
+        return;
+    }
+    device_.deferred_ = {true, mode, vanish, reboot};
+    Note("switch waits for the host to close the port");
+}
+
 void CDeviceContext::Note(const std::string& text) { device_.Record(EventKind::Note, {}, text); }
 
 // ---------------------------------------------------------------- device
@@ -87,6 +96,8 @@ int CVirtualDevice::Start() {
     pathText_ = path_.Path();
     slavePath_ = pty_.SlavePath();
     state_.present = true;
+    state_.hostOpens = 0;
+    deferred_.pending = false;
     assembler_.SetDownloadFraming(state_.mode == DeviceMode::Download);
     stopping_ = false;
     running_ = true;
@@ -253,12 +264,16 @@ void CVirtualDevice::Run() {
         RunDueItems(Clock::now());
         stateChanged_.notify_all();
 
-        pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {-1, 0, 0}};
+        if (UnsolicitedWanted() && Clock::now() >= nextUnsolicited_) SendUnsolicited(Clock::now());
+
+        pollfd fds[3] = {{wakeFd_, POLLIN, 0}, {-1, 0, 0}, {-1, 0, 0}};
         nfds_t count = 1;
         if (pty_.IsOpen()) {
             fds[1].fd = pty_.MasterFd();
             fds[1].events = static_cast<short>(POLLIN | (pendingWrite_.empty() ? 0 : POLLOUT));
-            count = 2;
+            fds[2].fd = pty_.WatchFd();  // -1 (ignored by poll) without a watch
+            fds[2].events = POLLIN;
+            count = 3;
         }
         int timeout = PollTimeoutMs(Clock::now());
         lock.unlock();
@@ -271,7 +286,9 @@ void CVirtualDevice::Run() {
             while (::read(wakeFd_, &value, sizeof value) > 0) {
             }
         }
-        if (count == 2 && pty_.IsOpen() && fds[1].fd == pty_.MasterFd()) {
+        if (count == 3 && pty_.IsOpen() && fds[2].fd == pty_.WatchFd() && (fds[2].revents & POLLIN))
+            TakeHostEvents();
+        if (count == 3 && pty_.IsOpen() && fds[1].fd == pty_.MasterFd()) {
             if (fds[1].revents & POLLOUT) TryWrite();
             if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
                 ssize_t n = ::read(pty_.MasterFd(), chunk.data(), chunk.size());
@@ -289,6 +306,7 @@ int CVirtualDevice::PollTimeoutMs(Clock::time_point now) const {
     Clock::time_point next = Clock::time_point::max();
     if (!output_.empty() && pendingWrite_.empty()) next = output_.front().due;
     if (returnPending_) next = std::min(next, returnAt_);
+    if (UnsolicitedWanted()) next = std::min(next, nextUnsolicited_);
     if (next == Clock::time_point::max()) return -1;
     if (next <= now) return 0;
     auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count() + 1;
@@ -413,7 +431,7 @@ void CVirtualDevice::RunDueItems(Clock::time_point now) {
             OutputItem& w = output_.front();
             if (state_.present) {
                 RecordedEvent e;
-                e.kind = EventKind::Answer;
+                e.kind = w.unsolicited ? EventKind::Unsolicited : EventKind::Answer;
                 e.mode = w.mode;
                 e.bytes = w.bytes;
                 e.time = now;
@@ -448,6 +466,8 @@ void CVirtualDevice::DoVanish(const OutputItem& item) {
     path_.Remove();
     slavePath_.clear();
     state_.present = false;
+    state_.hostOpens = 0;
+    deferred_.pending = false;
     at_.Reset();
     assembler_.Reset();
     Record(EventKind::Vanished);
@@ -478,6 +498,59 @@ void CVirtualDevice::DoReturn() {
     assembler_.Reset();
     at_.Reset();
     Record(EventKind::Returned, {}, slavePath_);
+}
+
+void CVirtualDevice::TakeHostEvents() {
+    for (int change : pty_.TakeHostEvents()) {
+        if (change > 0) {
+            ++state_.hostOpens;
+            ++state_.hostOpenTotal;
+            // Unsolicited traffic starts a moment after the port is opened.
+            nextUnsolicited_ = Clock::now() + std::chrono::milliseconds(state_.options.unsolicitedEveryMs);
+            Record(EventKind::HostOpened);
+            continue;
+        }
+        if (state_.hostOpens > 0) --state_.hostOpens;
+        Record(EventKind::HostClosed);
+        if (state_.hostOpens == 0 && deferred_.pending) {
+            deferred_.pending = false;
+            QueueModeSwitch(deferred_.mode, deferred_.vanish, deferred_.reboot, false);
+        }
+    }
+}
+
+bool CVirtualDevice::UnsolicitedWanted() const {
+    const DeviceState& s = state_;
+    return s.options.unsolicitedEveryMs > 0 && s.mode == DeviceMode::Diag && s.present && s.hostOpens > 0 &&
+           !vanishPending_ && !(s.quietLogs && s.quietEvents && s.quietMessages);
+}
+
+// One log record (0x10), event report (0x60) or extended debug message (0x79)
+// in turn, skipping the kinds already switched off. Sent only between
+// answers, never into the middle of one.
+void CVirtualDevice::SendUnsolicited(Clock::time_point now) {
+    nextUnsolicited_ = now + std::chrono::milliseconds(state_.options.unsolicitedEveryMs);
+    if (!output_.empty() || !pendingWrite_.empty()) return;
+    const bool quiet[3] = {state_.quietLogs, state_.quietEvents, state_.quietMessages};
+    const uint8_t codes[3] = {0x10, 0x60, 0x79};
+    int kind = -1;
+    for (int i = 0; i < 3 && kind < 0; ++i) {
+        int k = static_cast<int>((unsolicitedCount_ + static_cast<uint32_t>(i)) % 3);
+        if (!quiet[k]) kind = k;
+    }
+    if (kind < 0) return;
+    ++unsolicitedCount_;
+    std::vector<uint8_t> packet{codes[kind], 0x00, 0x0C, 0x00};
+    for (int i = 0; i < 4; ++i) packet.push_back(static_cast<uint8_t>(unsolicitedCount_ >> (8 * i)));
+    for (uint8_t b : {0x31, 0x10, 0x00, 0x00}) packet.push_back(b);
+    OutputItem item;
+    item.kind = OutputItem::Kind::Write;
+    item.unsolicited = true;
+    item.mode = state_.mode;
+    item.bytes = PackFrame(packet.data(), packet.size(), 0, kHdlcFlag);
+    item.due = now;
+    output_.push_back(std::move(item));
+    RunDueItems(now);
 }
 
 void CVirtualDevice::Record(EventKind kind, std::vector<uint8_t> bytes, std::string text) {

@@ -93,6 +93,7 @@ private:
 
     struct OutputItem {
         enum class Kind { Write, Vanish } kind = Kind::Write;
+        bool unsolicited = false;  // Write: recorded as unsolicited traffic
         Clock::time_point due;
         std::vector<uint8_t> bytes;  // Write: wire bytes
         DeviceMode mode = DeviceMode::Diag;  // Write: mode it was framed for
@@ -107,6 +108,9 @@ private:
     void TryWrite();
     void DoVanish(const OutputItem& item);
     void DoReturn();
+    void TakeHostEvents();
+    void SendUnsolicited(Clock::time_point now);
+    bool UnsolicitedWanted() const;
     int PollTimeoutMs(Clock::time_point now) const;
     void Wake();
 
@@ -136,6 +140,14 @@ private:
     bool vanishPending_ = false;
     bool returnPending_ = false;
     bool rebootOnReturn_ = false;
+    struct DeferredSwitch {
+        bool pending = false;
+        DeviceMode mode = DeviceMode::Diag;
+        bool vanish = false;
+        bool reboot = false;
+    } deferred_;
+    Clock::time_point nextUnsolicited_;
+    uint32_t unsolicitedCount_ = 0;
     Clock::time_point returnAt_;
     bool running_ = false;
     bool stopping_ = false;

@@ -33,6 +33,8 @@ const char kUsage[] =
     "  --vanish-ms N                 how long the port stays away (default 300)\n"
     "  --diag-switch-vanish never|always|platform       on at$qcdmg (default always)\n"
     "  --download-switch-vanish never|always|platform   on DIAG 0x3A (default platform)\n"
+    "  --switch-after-close          DIAG 0x3A takes effect once the host closes the port\n"
+    "  --unsolicited-ms N            unsolicited DIAG traffic every N ms until quieted\n"
     "  --silent --wrong-first-byte --corrupt-crc --delay-ms N   answer faults\n"
     "  --only-command N --spoil N    restrict answer faults to one command / the next N answers\n"
     "  --stay-vanished --offline-never-settles\n"
@@ -121,6 +123,11 @@ int ParseArguments(int argc, char** argv, Settings* s) {
             VanishPolicy p;
             if (!value(&text) || !ParseVanish(text, &p)) return fail(arg + " needs never, always or platform");
             (arg == "--diag-switch-vanish" ? o.vanishOnDiagSwitch : o.vanishOnDownloadSwitch) = p;
+        } else if (arg == "--switch-after-close") {
+            o.switchAfterHostCloses = true;
+        } else if (arg == "--unsolicited-ms") {
+            if (!number(0, 600000, &n)) return fail("--unsolicited-ms needs a number of milliseconds");
+            o.unsolicitedEveryMs = static_cast<uint32_t>(n);
         } else if (arg == "--silent") {
             o.faults.silent = true;
         } else if (arg == "--wrong-first-byte") {

@@ -1,0 +1,139 @@
+// The msm-sim program: prints one path per device, serves until stdin closes
+// or a signal arrives, removes its paths on the way out.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "TestBytes.h"
+#include "simulator/HostPort.h"
+
+namespace fennix::sim {
+namespace {
+
+using namespace std::chrono_literals;
+using test::Hex;
+using test::ToHex;
+
+// Runs msm-sim with the arguments; stdin and stdout are pipes.
+class CSimProcess {
+public:
+    explicit CSimProcess(const std::vector<std::string>& args) {
+        int in[2], out[2];
+        if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(in[0], 0);
+            dup2(out[1], 1);
+            int quiet = open("/dev/null", O_WRONLY);  // usage texts would clutter the test log
+            if (quiet >= 0) dup2(quiet, 2);
+            std::vector<char*> argv{const_cast<char*>(MSM_SIM_PROGRAM)};
+            for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            execv(MSM_SIM_PROGRAM, argv.data());
+            _exit(127);
+        }
+        close(in[0]);
+        close(out[1]);
+        stdin_ = in[1];
+        stdout_ = fdopen(out[0], "r");
+    }
+    ~CSimProcess() {
+        if (pid_ > 0 && !waited_) {
+            kill(pid_, SIGKILL);
+            Wait();
+        }
+        if (stdin_ >= 0) close(stdin_);
+        if (stdout_) fclose(stdout_);
+    }
+    std::string ReadLine() {
+        char line[512];
+        if (!stdout_ || !fgets(line, sizeof line, stdout_)) return "";
+        std::string text = line;
+        if (!text.empty() && text.back() == '\n') text.pop_back();
+        return text;
+    }
+    void CloseStdin() {
+        close(stdin_);
+        stdin_ = -1;
+    }
+    void Signal(int sig) { kill(pid_, sig); }
+    int Wait() {
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        waited_ = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+    int stdin_ = -1;
+    FILE* stdout_ = nullptr;
+    bool waited_ = false;
+};
+
+bool Exists(const std::string& path) {
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0;
+}
+
+TEST(MsmSimProgram, ServesDevicesUntilStdinCloses) {
+    CSimProcess sim({"-n", "3", "--mode", "download"});
+    std::vector<std::string> paths;
+    for (int i = 0; i < 3; ++i) paths.push_back(sim.ReadLine());
+    for (const auto& p : paths) {
+        ASSERT_FALSE(p.empty());
+        CHostPort port;
+        ASSERT_EQ(0, port.Open(p)) << p;
+        EXPECT_EQ(Hex("02"), port.Exchange(Hex("06"), true)) << p;
+    }
+    EXPECT_NE(paths[0], paths[1]);
+    EXPECT_NE(paths[1], paths[2]);
+    sim.CloseStdin();
+    EXPECT_EQ(0, sim.Wait());
+    for (const auto& p : paths) EXPECT_FALSE(Exists(p)) << p;
+    EXPECT_FALSE(Exists(paths[0].substr(0, paths[0].rfind('/'))));
+}
+
+TEST(MsmSimProgram, OptionsReachTheDevicesAndSigtermEndsIt) {
+    std::string dir = std::string(::testing::TempDir()) + "msm-sim-cli-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(dir.data()));
+    CSimProcess sim({"--dir", dir, "--name", "COM7", "--name", "COM8", "-n", "2", "--platform", "T7413",
+                     "--reject", "bad-parameter", "--no-stdin"});
+    EXPECT_EQ(dir + "/COM7", sim.ReadLine());
+    EXPECT_EQ(dir + "/COM8", sim.ReadLine());
+    CHostPort port;
+    ASSERT_EQ(0, port.Open(dir + "/COM8"));
+    std::vector<uint8_t> id = port.Exchange(Hex("7C"), false);
+    ASSERT_GE(id.size(), 17u);
+    EXPECT_EQ("T7413", std::string(id.begin() + 12, id.begin() + 17));
+    ASSERT_EQ(0, port.Write(test::Probe()));
+    EXPECT_EQ("14 61 74 0D 1C D5 7D 5E 75 FD 7E 14 06 4E 95 7D 5E CC F6 7E", ToHex(port.ReadCount(20, 2000ms)));
+    port.Close();
+    sim.Signal(SIGTERM);
+    EXPECT_EQ(0, sim.Wait());
+    EXPECT_FALSE(Exists(dir + "/COM7"));
+    rmdir(dir.c_str());
+}
+
+TEST(MsmSimProgram, BadArgumentsAreRefusedWithStatus2) {
+    for (std::vector<std::string> args : {std::vector<std::string>{"--mode", "bogus"},
+                                          std::vector<std::string>{"-n", "0"},
+                                          std::vector<std::string>{"-n", "2", "--name", "A"},
+                                          std::vector<std::string>{"--knob", "novalue"},
+                                          std::vector<std::string>{"--frobnicate"}}) {
+        CSimProcess sim(args);
+        EXPECT_EQ("", sim.ReadLine()) << args[0];
+        EXPECT_EQ(2, sim.Wait()) << args[0];
+    }
+}
+
+}  // namespace
+}  // namespace fennix::sim
