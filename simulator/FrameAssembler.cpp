@@ -47,7 +47,7 @@ CFrameAssembler::Result CFrameAssembler::Feed(uint8_t byte) {
     }
     if (escape_) {
         escape_ = false;
-        byte ^= 0x20;
+        byte ^= kHdlcEscapeXor;
     } else if (byte == kHdlcEscape) {
         escape_ = true;
         return Result::None;

@@ -134,7 +134,7 @@ std::vector<uint8_t> CHostPort::Unframe(const std::vector<uint8_t>& frame) {
             continue;
         }
         if (escape) {
-            body.push_back(b ^ 0x20);
+            body.push_back(static_cast<uint8_t>(b ^ kHdlcEscapeXor));
             escape = false;
         } else if (b == kHdlcEscape) {
             escape = true;

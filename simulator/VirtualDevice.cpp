@@ -292,10 +292,19 @@ void CVirtualDevice::Run() {
             if (fds[1].revents & POLLOUT) TryWrite();
             if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
                 ssize_t n = ::read(pty_.MasterFd(), chunk.data(), chunk.size());
-                if (n > 0)
+                if (n > 0) {
                     ProcessInput(chunk.data(), static_cast<size_t>(n));
-                else if (n < 0 && errno != EAGAIN && errno != EINTR && errno != EIO)
-                    Record(EventKind::Note, {}, "port read failed");
+                } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+                    // The pty was hung up (it should not be while the device
+                    // holds its own slave open): rather than spin on it, drop
+                    // off the bus and come straight back with a fresh one.
+                    Record(EventKind::Note, {}, "port hung up");
+                    OutputItem item;
+                    item.kind = OutputItem::Kind::Vanish;
+                    DoVanish(item);
+                    returnPending_ = true;
+                    returnAt_ = Clock::now();
+                }
             }
         }
     }
@@ -304,7 +313,9 @@ void CVirtualDevice::Run() {
 
 int CVirtualDevice::PollTimeoutMs(Clock::time_point now) const {
     Clock::time_point next = Clock::time_point::max();
-    if (!output_.empty() && pendingWrite_.empty()) next = output_.front().due;
+    // A write waits for the port to take the bytes before it; a vanish does not.
+    if (!output_.empty() && (pendingWrite_.empty() || output_.front().kind == OutputItem::Kind::Vanish))
+        next = output_.front().due;
     if (returnPending_) next = std::min(next, returnAt_);
     if (UnsolicitedWanted()) next = std::min(next, nextUnsolicited_);
     if (next == Clock::time_point::max()) return -1;

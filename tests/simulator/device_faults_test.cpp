@@ -2,10 +2,8 @@
 // a port that stays away, and faults limited to one command or a few answers.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
+#include "DeviceTest.h"
 #include "TestBytes.h"
-#include "serial/Hdlc.h"
 #include "simulator/HostPort.h"
 #include "simulator/SimulatorFixture.h"
 
@@ -18,18 +16,7 @@ using test::Hex;
 using test::ToHex;
 using Clock = std::chrono::steady_clock;
 
-class FaultTest : public ::testing::Test {
-protected:
-    void Start(DeviceOptions options) {
-        dev_ = std::make_unique<CScopedDevice>(std::move(options));
-        ASSERT_TRUE(dev_->Ok()) << dev_->Error();
-        ASSERT_EQ(0, port_.Open(dev_->Path()));
-    }
-    CVirtualDevice& Dev() { return dev_->Device(); }
-
-    std::unique_ptr<CScopedDevice> dev_;
-    CHostPort port_;
-};
+using FaultTest = test::DeviceTest;
 
 TEST_F(FaultTest, SilentDeviceRecordsRequestsButAnswersNothing) {
     DeviceOptions o = DiagDevice();

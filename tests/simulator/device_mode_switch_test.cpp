@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include "DeviceTest.h"
 #include "TestBytes.h"
 #include "simulator/HostPort.h"
 #include "simulator/SimulatorFixture.h"
@@ -39,23 +40,7 @@ bool IsSymlink(const std::string& path) {
     return readlink(path.c_str(), target, sizeof target) > 0;
 }
 
-class ModeSwitchTest : public ::testing::Test {
-protected:
-    void Start(DeviceOptions options) {
-        dev_ = std::make_unique<CScopedDevice>(std::move(options));
-        ASSERT_TRUE(dev_->Ok()) << dev_->Error();
-        ASSERT_EQ(0, port_.Open(dev_->Path()));
-    }
-    // Writes a fixed DIAG frame and returns the raw reply frame.
-    Bytes Raw(const std::string& frame) {
-        EXPECT_EQ(0, port_.Write(Hex(frame)));
-        return port_.ReadFrames(1, false, 3000ms);
-    }
-    CVirtualDevice& Dev() { return dev_->Device(); }
-
-    std::unique_ptr<CScopedDevice> dev_;
-    CHostPort port_;
-};
+using ModeSwitchTest = test::DeviceTest;
 
 TEST_F(ModeSwitchTest, BuildIdCarriesThePlatformIdAtBytes12To16) {
     Start(DiagDevice("t7413"));
