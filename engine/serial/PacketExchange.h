@@ -11,6 +11,9 @@ namespace fennix {
 constexpr int32_t kPacketNullParameter = static_cast<int32_t>(0xF0000301);
 constexpr int32_t kPacketOpenFailed = static_cast<int32_t>(0xF0000302);
 constexpr int32_t kPacketModeUnknown = static_cast<int32_t>(0xF0000303);
+// The switch out of DIAG into download mode failed (or the device's platform
+// could not be read, so no switch was tried).
+constexpr int32_t kPacketDiagSwitchFailed = static_cast<int32_t>(0xF0000304);
 constexpr int32_t kPacketModeIsDL = static_cast<int32_t>(0xF0000305);
 constexpr int32_t kPacketWrongMode = static_cast<int32_t>(0xF0000306);
 constexpr int32_t kPacketWriteRefused = static_cast<int32_t>(0xF0000310);

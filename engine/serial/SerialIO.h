@@ -139,7 +139,11 @@ public:
     // Mode switching, on the flow thread (implemented with the packet layer).
     int ChangeDS2DIAG();             // 1 when the listener then finds DIAG, else 0
     int ChangeDS2DL();               // 1 when both steps succeeded, else 0
-    int ChangeDIAG2DL();             // download switch chosen by platform group
+    // Runs the download switch of the device's platform group: 1 when the
+    // device is then in download mode, kPacketDiagSwitchFailed (0xF0000304,
+    // PacketExchange.h) when the switch failed or the platform could not be
+    // read, so that no switch was tried.
+    int ChangeDIAG2DL();
     int GetPlatformID();             // platform group 1 or 0; 3 without a usable reply
     int GetMobileMode();             // 0, 1, 2 or 3
     void QuietDevice();              // silences unsolicited DIAG traffic, drains

@@ -1,0 +1,142 @@
+// The switches between the device's modes: AT command mode to DIAG with an AT
+// command, DIAG to download mode with the DIAG download command. Each ends by
+// letting the listener probe the device again and watching the mode it finds.
+#include "log/Log.h"
+#include "platform/Time.h"
+#include "serial/ModeSwitchTables.h"
+#include "serial/PacketExchange.h"
+#include "serial/SerialIO.h"
+
+namespace fennix {
+
+namespace {
+
+// Watches the phone mode after a download switch: up to 20 checks, one
+// switch-check pause apart. Download mode is success; AT or DIAG mode means
+// the device answered and did not switch.
+int AwaitDownloadMode(CSerialIO& channel, const char* function) {
+    for (int check = 0; check < 20; ++check) {
+        uint32_t mode = channel.GetPhoneMode();
+        if (mode == kPhoneModeDS || mode == kPhoneModeDIAG) return 0;
+        if (mode == kPhoneModeDL) {
+            LogPortLine(kLogError, channel.PortName(), function, "Change to DL successfully.");
+            return 1;
+        }
+        platform::SleepMs(channel.Times().switchCheck);
+    }
+    return 0;
+}
+
+void BlockPacketLayer(CSerialIO& channel, bool blocked) {
+    channel.SetWritesBlocked(blocked);
+    channel.SetNotificationsSuppressed(blocked);
+}
+
+}  // namespace
+
+int CSerialIO::ChangeDS2DIAG() {
+    LogPortLine(kLogDebug, PortName(), "CSerialIO::ChangeDS2DIAG", "Start change mode DS to DIAG");
+    if (InternalWrite(kAtSwitchToDiag, sizeof kAtSwitchToDiag, nullptr) != 0) return 0;
+    // The restarted listener reopens the port and probes the device afresh.
+    StopListener(Times().listenerStopWait);
+    StartListener();
+    for (int poll = 0; poll < 100; ++poll) {
+        uint32_t mode = GetPhoneMode();
+        if (mode == kPhoneModeDIAG) return 1;
+        if (mode == kPhoneModeDS || mode == kPhoneModeDL) return 0;
+        platform::SleepMs(Times().switchPoll);
+    }
+    return 0;
+}
+
+int CSerialIO::ChangeDS2DL() {
+    static const char* const kFunction = "CSerialIO::ChangeDS2DL";
+    if (ChangeDS2DIAG() != 1) {
+        LogPortLine(kLogError, PortName(), kFunction, "Change DS to DIAG fails.");
+        return 0;
+    }
+    if (ChangeDIAG2DL() != 1) {
+        LogPortLine(kLogError, PortName(), kFunction, "Change DIAG to DL fails.");
+        return 0;
+    }
+    return 1;
+}
+
+int CSerialIO::ChangeDIAG2DL() {
+    int switched = 0;
+    switch (GetPlatformID()) {
+        case kPlatformDefault:
+            switched = InternalChange2DLDefault();
+            break;
+        case kPlatform6280:
+            switched = InternalChange2DL6280();
+            break;
+        default:  // no usable build ID: no switch is tried
+            break;
+    }
+    return switched == 1 ? 1 : kPacketDiagSwitchFailed;
+}
+
+int CSerialIO::InternalChange2DL6280() {
+    static const char* const kFunction = "InternalChange2DL6280";
+    LogPortLine(kLogWarning, PortName(), kFunction, "Change DIAG to DL");
+    BlockPacketLayer(*this, true);
+    QuietDevice();
+    LogPortLine(kLogWarning, PortName(), kFunction, "Write DIAG command to change to DL mode.");
+    // A failed switch leaves the packet layer blocked: the device's state is
+    // unknown and no further request should reach it on this session.
+    if (InternalWrite(kDownloadSwitchRequest, sizeof kDownloadSwitchRequest, nullptr) != 0) return 0;
+
+    BlockPacketLayer(*this, false);
+    // These devices keep their port through the switch: probe on the open port.
+    SetReopenOnDetection(false);
+    InternalResetCOM();
+    SetPhoneMode(kPhoneModeUnknown);
+    return AwaitDownloadMode(*this, kFunction);
+}
+
+int CSerialIO::InternalChange2DLDefault() {
+    static const char* const kFunction = "InternalChange2DLDefault";
+    const Timeouts& times = Times();
+    LogPortLine(kLogWarning, PortName(), kFunction, "Change DIAG to DL");
+    BlockPacketLayer(*this, true);
+    platform::SleepMs(times.switchSettlePause);
+
+    QuietDevice();
+    const int mobileMode = GetMobileMode();
+    if (ChangeToOffline() != 1) {
+        LogPortLine(kLogError, PortName(), kFunction, "Change to offline fails.");
+        BlockPacketLayer(*this, false);
+        return 0;
+    }
+
+    // The listener closes the port as it ends; the port is reopened here at
+    // the rate in use, without the listener's baud-rate cycling.
+    StopListener(times.listenerStopWait);
+    platform::SleepMs(times.switchCheck);
+    for (uint32_t i = 0; i < 3; ++i) {
+        if (kBaudRates[i] == CurrentBaudRate()) SetBaudRateIndex(i);
+    }
+    bool reopened = false;
+    for (uint32_t attempt = 0; attempt < 4 && !reopened; ++attempt) {
+        reopened = InternalOpen() == 0;
+        if (!reopened) platform::SleepMs(times.reopenPause[attempt]);
+    }
+    if (!reopened) return 0;
+
+    LogPortLine(kLogWarning, PortName(), kFunction, "Write DIAG command to change to DL mode.");
+    platform::SleepMs(times.switchCheck);
+    if (InternalWrite(kDownloadSwitchRequest, sizeof kDownloadSwitchRequest, nullptr) != 0) return 0;
+    if (mobileMode == kMobileModeReenumerates) {
+        // These devices leave the bus to come back in download mode: let go of
+        // the port and give them time to do so.
+        InternalClose();
+        platform::SleepMs(times.portReleasePause);
+    }
+
+    BlockPacketLayer(*this, false);
+    StartListener();
+    return AwaitDownloadMode(*this, kFunction);
+}
+
+}  // namespace fennix

@@ -1,0 +1,188 @@
+#include "serial/SerCOMLibrary.h"
+
+#include <algorithm>
+#include <cstring>
+#include <thread>
+
+#include "log/Log.h"
+
+namespace fennix {
+
+CSerCOMLibrary::CSerCOMLibrary() : CSerCOMLibrary(Timeouts::FromEnvironment()) {}
+
+CSerCOMLibrary::CSerCOMLibrary(const Timeouts& times)
+    : CSerialIO(times), receiveScratch_(kReceiveScratchSize, 0) {}
+
+CSerCOMLibrary::~CSerCOMLibrary() {
+    // The listener calls OnEvent on this object: it has to end before the
+    // receiver, the events and the scratch go.
+    Close();
+}
+
+int32_t CSerCOMLibrary::OpenComport(const char* label, const char* portName) {
+    if (label == nullptr || portName == nullptr) {
+        LogFuncLine(kLogDebug, "CSerCOMLibrary::OpenComport", "Function parameters contain null.");
+        return kPacketNullParameter;
+    }
+    // A running listener owns the receiver (the port counts as open then and
+    // Open changes nothing), so only a stopped channel starts afresh.
+    if (!IsListenerRunning()) {
+        receiver_.Clear();
+        frameLength_.store(0);
+        pendingFrames_.store(0);
+        frameReady_.Reset();
+    }
+    int result = Open(portName, kOpenBaudRate);
+    return result < 0 ? kPacketOpenFailed : 1;
+}
+
+int32_t CSerCOMLibrary::CloseCOMPort() {
+    LogPortLine(kLogWarning, PortName(), "CSerCOMLibrary::CloseCOMPort", "Try to close COM %s", DevicePath());
+    return Close();
+}
+
+int32_t CSerCOMLibrary::DIAGTxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
+                                 uint32_t waitMs) {
+    if (GetPhoneMode() != kPhoneModeDIAG) return kPacketWrongMode;
+    return TxRx(request, length, reply, capacity, waitMs);
+}
+
+int32_t CSerCOMLibrary::DLTxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
+                               uint32_t waitMs) {
+    if (GetPhoneMode() != kPhoneModeDL) return kPacketWrongMode;
+    return TxRx(request, length, reply, capacity, waitMs);
+}
+
+int32_t CSerCOMLibrary::TxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
+                             uint32_t waitMs) {
+    static const char* const kFunction = "CSerCOMLibrary::TxRx";
+    // The receiver follows the phone mode on its own: OnEvent sets it before
+    // every chunk, on the thread that owns it.
+    const uint8_t leading = GetPhoneMode() == kPhoneModeDL ? kHdlcFlag : 0;
+
+    LogPortLine(kLogDebug, PortName(), kFunction, "Unpacked buffer source before TXRX");
+    LogPortHexDump(kLogDebug, PortName(), kFunction, request, length);
+    std::vector<uint8_t> frame = PackFrame(request, length, leading, kHdlcFlag);
+    LogPortLine(kLogDebug, PortName(), kFunction, "Packed buffer source before TXRX");
+    LogPortHexDump(kLogDebug, PortName(), kFunction, frame.data(), frame.size());
+
+    // A port failure is not reported here: no reply comes and the wait ends
+    // in a timeout.
+    if (Write(frame.data(), static_cast<uint32_t>(frame.size()), nullptr) < 0) return kPacketWriteRefused;
+
+    if (!frameReady_.Wait(waitMs)) {
+        LogPortLine(kLogError, PortName(), kFunction, "Time out in OnRecv.");
+        return kPacketTimeout;
+    }
+    const int32_t frameLength = frameLength_.load();
+    if (frameLength <= 0) {
+        // The frame was withdrawn while this exchange woke up.
+        LogPortLine(kLogError, PortName(), kFunction, "Time out in OnRecv.");
+        return kPacketTimeout;
+    }
+    if (capacity < static_cast<uint32_t>(frameLength)) {
+        LogPortLine(kLogError, PortName(), kFunction, "Buffer overflow.");
+        // Left posted, the frame would hold the listener for good.
+        TakeFrame(nullptr, 0);
+        return kPacketTimeout;
+    }
+    if (capacity > 0) std::memset(reply, 0, capacity);
+    TakeFrame(reply, static_cast<uint32_t>(frameLength));
+    return frameLength;
+}
+
+int32_t CSerCOMLibrary::ReadReturnPacket(uint8_t* buffer, uint32_t capacity, uint32_t* count, uint32_t maxFrames) {
+    static const char* const kFunction = "CSerCOMLibrary::ReadReturnPacket";
+    if (count != nullptr) *count = 0;
+    std::this_thread::yield();
+    if (frameLength_.load() <= 0) return 0;
+
+    const int32_t pending = std::max<int32_t>(pendingFrames_.load(), 0);
+    const uint32_t frames = std::min(maxFrames, static_cast<uint32_t>(pending));
+    LogPortLine(kLogDebug, PortName(), kFunction, "Start to read %d return message completed.",
+                static_cast<int>(frames));
+    if (capacity > 0) std::memset(buffer, 0, capacity);
+    uint32_t used = 0;
+    for (uint32_t i = 0; i < frames; ++i) {
+        if (!frameReady_.Wait(Times().drainFrameWait)) {
+            LogPortLine(kLogError, PortName(), kFunction, "Time out in OnRecv.");
+            pendingFrames_.store(0);
+            return kPacketTimeout;
+        }
+        const uint32_t frameLength = static_cast<uint32_t>(std::max<int32_t>(frameLength_.load(), 0));
+        if (capacity - used < frameLength) {
+            LogPortLine(kLogError, PortName(), kFunction, "Buffer overflow.");
+            TakeFrame(nullptr, 0);
+            return kPacketTimeout;
+        }
+        TakeFrame(buffer + used, frameLength);
+        used += frameLength;
+        if (count != nullptr) ++*count;
+        LogPortLine(kLogDebug, PortName(), kFunction, "Read One return message completed.");
+    }
+    return static_cast<int32_t>(used);
+}
+
+void CSerCOMLibrary::TakeFrame(uint8_t* destination, uint32_t length) {
+    if (destination != nullptr && length > 0) std::memcpy(destination, receiver_.Data(), length);
+    frameTaken_.store(true);
+    ReadEvent().Set();
+    pendingFrames_.fetch_sub(1);
+}
+
+bool CSerCOMLibrary::PostFrame() {
+    frameTaken_.store(false);
+    pendingFrames_.fetch_add(1);
+    frameReady_.Set();
+    ReadEvent().Wait(platform::kWaitForever);
+    if (frameTaken_.exchange(false)) return true;
+    // Released by StopListener: nobody took the frame. Withdraw it, so that a
+    // later exchange does not wake up to a frame that is gone.
+    frameReady_.Reset();
+    pendingFrames_.fetch_sub(1);
+    return false;
+}
+
+void CSerCOMLibrary::OnEvent(uint32_t code) {
+    static const char* const kFunction = "CSerCOMLibrary::OnEvent";
+    std::fill(receiveScratch_.begin(), receiveScratch_.end(), 0);
+    const uint32_t mode = GetPhoneMode();
+    if (code != kNotifyRead) return;
+
+    LogPortLine(kLogDebug, PortName(), kFunction, "Get received data");
+    uint32_t got = 0;
+    if (Read(receiveScratch_.data(), kReceiveScratchSize, &got) != 0 || got == 0) {
+        LogPortLine(kLogDebug, PortName(), kFunction, "Read data from read buffer failed.");
+        return;
+    }
+    LogPortLine(kLogDebug, PortName(), kFunction, "The original received buffer is");
+    LogPortHexDump(kLogDebug, PortName(), kFunction, receiveScratch_.data(), got);
+
+    receiver_.SetMode(mode);
+    // Outside DIAG and download mode the bytes are read out and dropped.
+    if (mode == kPhoneModeDIAG || mode == kPhoneModeDL) {
+        for (uint32_t i = 0; i < got; ++i) {
+            const int32_t result = receiver_.ReceiveByte(receiveScratch_[i]);
+            frameLength_.store(result);
+            if (result > 0) {
+                LogPortLine(kLogDebug, PortName(), kFunction, "The mem buffer is");
+                LogPortHexDump(kLogDebug, PortName(), kFunction, receiver_.Data(), static_cast<size_t>(result));
+                const bool taken = PostFrame();
+                frameLength_.store(0);
+                receiver_.Clear();
+                LogPortLine(kLogDebug, PortName(), kFunction, "Complete one return message and forward to upper layer.");
+                // After a stop the rest of the chunk is not handed to anybody:
+                // a second frame would wait for a taker that never comes.
+                if (!taken) return;
+            } else if (result < 0) {
+                LogPortLine(kLogError, PortName(), kFunction, "Packet check fails with error code %d", result);
+                frameLength_.store(0);
+                receiver_.Clear();
+                return;
+            }
+        }
+    }
+    LogPortLine(kLogDebug, PortName(), kFunction, "Complete OnRecv.");
+}
+
+}  // namespace fennix

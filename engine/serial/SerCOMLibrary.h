@@ -1,0 +1,90 @@
+// CSerCOMLibrary: the packet layer of a session. It frames request packets,
+// writes them through its serial channel and hands the reply frame back to the
+// caller after a bounded wait. Frames are rebuilt on the channel's listener
+// thread (OnEvent) and handed to the waiting flow thread one at a time:
+//
+//   listener: frame complete -> pending + 1, frame-ready set, wait frame-taken
+//   flow:     wait frame-ready -> copy the frame -> frame-taken set, pending - 1
+//
+// The frame-taken signal is the channel's read event, which StopListener also
+// sets so that a listener waiting for a taker can end. A frame that arrives
+// after its exchange gave up stays posted and is returned by the next exchange
+// unless a drain (ReadReturnPacket) takes it first.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
+#include "platform/Event.h"
+#include "serial/Hdlc.h"
+#include "serial/PacketExchange.h"
+#include "serial/SerialIO.h"
+
+namespace fennix {
+
+class CSerCOMLibrary : public CSerialIO, public IPacketExchange {
+public:
+    static constexpr uint32_t kReceiveScratchSize = 8192;  // bytes taken out of the channel per OnEvent
+    static constexpr uint32_t kOpenBaudRate = 115200;
+
+    CSerCOMLibrary();
+    explicit CSerCOMLibrary(const Timeouts& times);
+    // Stops the listener and closes the port before the members go.
+    ~CSerCOMLibrary() override;
+
+    // Names the port and starts the listener, which opens and probes it. The
+    // label is only checked for presence. 1; kPacketNullParameter;
+    // kPacketOpenFailed.
+    int32_t OpenComport(const char* label, const char* portName);
+    // The channel's Close: 1, 0 or a system error number.
+    int32_t CloseCOMPort();
+
+    // Frames the request for the current mode (DIAG: packet, CRC, flag;
+    // download: opening flag too), writes it and waits at most `waitMs` for a
+    // reply frame. Reply length (> 0); kPacketWriteRefused while a mode switch
+    // blocks writes; kPacketTimeout when no frame came or it did not fit (the
+    // frame that did not fit is dropped so that the listener goes on).
+    int32_t TxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity, uint32_t waitMs);
+    // TxRx in DIAG mode only, kPacketWrongMode otherwise.
+    int32_t DIAGTxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
+                     uint32_t waitMs) override;
+    // TxRx in download mode only, kPacketWrongMode otherwise.
+    int32_t DLTxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
+                   uint32_t waitMs) override;
+    // Takes the frames posted now (at most `maxFrames`) one behind the other
+    // into `buffer`. Total bytes taken; 0 at once when none is posted;
+    // kPacketTimeout when a frame does not come or does not fit (that frame
+    // is dropped).
+    int32_t ReadReturnPacket(uint8_t* buffer, uint32_t capacity, uint32_t* count, uint32_t maxFrames) override;
+
+    // Wait for the device's mode and move it into DIAG, respectively download
+    // mode. 1 on success; kPacketModeIsDL (DIAG wanted, device downloading);
+    // kPacketDsSwitchFailed; kPacketDiagSwitchFailed (IsDLConnected: the
+    // switch out of DIAG failed); kPacketModeUnknown (no mode in time).
+    int32_t IsDIAGConnected();
+    int32_t IsDLConnected();
+
+    // Listener thread: rebuilds frames from the received bytes.
+    void OnEvent(uint32_t code) override;
+
+    // Frames posted and not yet taken.
+    uint32_t PendingFrames() const { return static_cast<uint32_t>(pendingFrames_.load()); }
+
+private:
+    // Hands one complete frame to a taker; false when the listener was released
+    // by a stop instead and the frame was withdrawn.
+    bool PostFrame();
+    // Takes the posted frame into `destination` (null: drops it) and lets the
+    // listener go on.
+    void TakeFrame(uint8_t* destination, uint32_t length);
+
+    CFrameReceiver receiver_;
+    platform::AutoResetEvent frameReady_;
+    std::atomic<int32_t> frameLength_{0};
+    std::atomic<int32_t> pendingFrames_{0};
+    std::atomic<bool> frameTaken_{false};
+    std::vector<uint8_t> receiveScratch_;
+};
+
+}  // namespace fennix
