@@ -1,0 +1,288 @@
+// The DIAG conversations of the mode switches against a scripted device: the
+// raw requests on the wire, how the raw answers are read, and what the
+// switches make of missing, wrong or stale answers.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "serial/ModeSwitchTables.h"
+#include "ser_com_fixture.h"
+
+namespace fennix {
+namespace {
+
+using testsupport::Bytes;
+using testsupport::DiagFrame;
+using testsupport::Eventually;
+
+const Bytes kBuildId(std::begin(kBuildIdRequest), std::end(kBuildIdRequest));
+const Bytes kVersion(std::begin(kVersionRequest), std::end(kVersionRequest));
+const Bytes kStatus(std::begin(kStatusRequest), std::end(kStatusRequest));
+const Bytes kOffline(std::begin(kOfflineRequest), std::end(kOfflineRequest));
+
+// A packet of `size` filler bytes that starts with `command` and holds `text`
+// at `offset`.
+Bytes PacketWithText(uint8_t command, size_t size, size_t offset, const std::string& text) {
+    Bytes packet(size, 0x31);
+    packet[0] = command;
+    std::memcpy(packet.data() + offset, text.data(), text.size());
+    return packet;
+}
+
+Bytes BuildIdReply(const std::string& platform) { return DiagFrame(PacketWithText(0x7C, 40, 12, platform)); }
+Bytes VersionReply(const std::string& directory) { return DiagFrame(PacketWithText(0x00, 60, 39, directory)); }
+
+Bytes StatusPacket(uint16_t rfMode, uint16_t state) {
+    Bytes packet(40, 0x22);
+    packet[0] = 0x0C;
+    packet[8] = static_cast<uint8_t>(rfMode);
+    packet[9] = static_cast<uint8_t>(rfMode >> 8);
+    packet[32] = static_cast<uint8_t>(state);
+    packet[33] = static_cast<uint8_t>(state >> 8);
+    return packet;
+}
+
+class SerComSwitch : public testsupport::SerComTest {
+protected:
+    void SetUp() override {
+        SerComTest::SetUp();
+        if (IsSkipped()) return;
+        OpenIn(kPhoneModeDIAG);
+    }
+    // The switches keep the packet layer out while they talk to the device
+    // raw; the parts that do not do so themselves run inside that.
+    void KeepPacketLayerOut() {
+        Lib().SetWritesBlocked(true);
+        Lib().SetNotificationsSuppressed(true);
+    }
+    void ExpectPacketLayerReleased() {
+        EXPECT_FALSE(Lib().WritesBlocked());
+        EXPECT_FALSE(Lib().NotificationsSuppressed());
+    }
+    size_t CountOnWire(const Bytes& wire, const Bytes& request) {
+        size_t n = 0;
+        for (auto it = wire.begin(); (it = std::search(it, wire.end(), request.begin(), request.end())) != wire.end();
+             it += static_cast<long>(request.size()))
+            ++n;
+        return n;
+    }
+};
+
+TEST(ModeSwitchTables, PlatformGroupOneIsAnyOfItsNamesInsideTheId) {
+    EXPECT_EQ(1, PlatformGroupOf("K7M01"));
+    EXPECT_EQ(1, PlatformGroupOf("T7413"));
+    EXPECT_EQ(1, PlatformGroupOf("XPEXD4"));
+    EXPECT_EQ(1, PlatformGroupOf("LUNW2"));
+    EXPECT_EQ(0, PlatformGroupOf("Q6250"));
+    EXPECT_EQ(0, PlatformGroupOf("T741"));
+    EXPECT_EQ(0, PlatformGroupOf(""));
+}
+
+TEST(ModeSwitchTables, MobileModeRowsAreTriedInOrder) {
+    EXPECT_EQ(1, MobileModeOf("pelomir1"));
+    EXPECT_EQ(1, MobileModeOf("xpelq7ex"));
+    EXPECT_EQ(1, MobileModeOf("pelq7f"));
+    EXPECT_EQ(1, MobileModeOf("aapelz5b"));
+    EXPECT_EQ(2, MobileModeOf("xxgvdxxx"));
+    EXPECT_EQ(0, MobileModeOf("dvr4162a"));
+    // Both a row-1 name and "gvd": the earlier row decides.
+    EXPECT_EQ(1, MobileModeOf("gvdpelz5"));
+    EXPECT_EQ(2, MobileModeOf("gvdr4162"));
+    EXPECT_EQ(3, MobileModeOf("PELZ5"));  // the caller lower-cases first
+    EXPECT_EQ(3, MobileModeOf(""));
+}
+
+TEST(ModeSwitchTables, StatusFieldsAreFoundByCountingBytesOtherThanTheEscape) {
+    Bytes raw = StatusPacket(1, 2);
+    uint16_t rf = 0xFFFF, state = 0xFFFF;
+    ASSERT_TRUE(LocateStatusFields(raw.data(), raw.size(), &rf, &state));
+    EXPECT_EQ(1, rf);
+    EXPECT_EQ(2, state);
+
+    // An escape among the first bytes shifts both fields one byte along.
+    Bytes shifted = raw;
+    shifted.insert(shifted.begin() + 3, 0x7D);
+    ASSERT_TRUE(LocateStatusFields(shifted.data(), shifted.size(), &rf, &state));
+    EXPECT_EQ(1, rf);
+    EXPECT_EQ(2, state);
+    // The fields themselves are taken as they stand: an escape right where
+    // the RF mode starts is part of its value.
+    Bytes escapedField = raw;
+    escapedField[8] = 0x7D;
+    ASSERT_TRUE(LocateStatusFields(escapedField.data(), escapedField.size(), &rf, &state));
+    EXPECT_EQ(0x7D, rf);
+
+    EXPECT_FALSE(LocateStatusFields(raw.data(), 33, &rf, &state));
+    EXPECT_TRUE(IsOfflineStatus(0, 6));
+    EXPECT_TRUE(IsOfflineStatus(1, 2));
+    EXPECT_FALSE(IsOfflineStatus(0, 5));
+    EXPECT_FALSE(IsOfflineStatus(1, 6));
+}
+
+TEST_F(SerComSwitch, PlatformIdIsUpperCasedBeforeItIsMatched) {
+    Answer(kBuildId, BuildIdReply("t7413"));
+    EXPECT_EQ(1, Lib().GetPlatformID());
+    EXPECT_EQ(kBuildId, WireSinceMark());
+    ExpectPacketLayerReleased();
+
+    Answer(kBuildId, BuildIdReply("Q6250"));
+    EXPECT_EQ(0, Lib().GetPlatformID());
+    ExpectPacketLayerReleased();
+}
+
+TEST_F(SerComSwitch, PlatformIdWithoutAUsableReplyIsGroupThree) {
+    Answer(kBuildId, DiagFrame(PacketWithText(0x13, 40, 12, "K7M00")));
+    EXPECT_EQ(3, Lib().GetPlatformID());
+    ExpectPacketLayerReleased();
+
+    Answer(kBuildId, Bytes{});  // silence
+    EXPECT_EQ(3, Lib().GetPlatformID());
+    ExpectPacketLayerReleased();
+}
+
+TEST_F(SerComSwitch, BytesThatCameBeforeTheRequestAreNotItsAnswer) {
+    // Unsolicited traffic that looks like a build ID reply arrives while the
+    // packet layer is kept out, and stays in the read buffer.
+    Lib().SetNotificationsSuppressed(true);
+    Device().Send(BuildIdReply("K7M00"));
+    ASSERT_TRUE(Eventually([&] { return Lib().UnreadBytes() > 0; }, 3000));
+    // The device does not answer the request itself.
+    EXPECT_EQ(3, Lib().GetPlatformID());
+
+    // Again, behind what is still unread from the first time.
+    const uint32_t unread = Lib().UnreadBytes();
+    Lib().SetNotificationsSuppressed(true);
+    Device().Send(BuildIdReply("K7M00"));
+    ASSERT_TRUE(Eventually([&] { return Lib().UnreadBytes() > unread; }, 3000));
+    Answer(kBuildId, BuildIdReply("Q6250"));
+    EXPECT_EQ(0, Lib().GetPlatformID()) << "the answer behind the stale bytes decides";
+}
+
+TEST_F(SerComSwitch, MobileModeComesFromTheLowerCasedVersionDirectory) {
+    KeepPacketLayerOut();
+    Answer(kVersion, VersionReply("PELZ5abc"));
+    EXPECT_EQ(1, Lib().GetMobileMode());
+    EXPECT_EQ(kVersion, WireSinceMark());
+    Answer(kVersion, VersionReply("xxGVDxxx"));
+    EXPECT_EQ(2, Lib().GetMobileMode());
+    Answer(kVersion, VersionReply("DVR4162x"));
+    EXPECT_EQ(0, Lib().GetMobileMode());
+    Answer(kVersion, VersionReply("abcdefgh"));
+    EXPECT_EQ(3, Lib().GetMobileMode());
+    Answer(kVersion, DiagFrame(PacketWithText(0x13, 60, 39, "pelz5xxx")));
+    EXPECT_EQ(3, Lib().GetMobileMode());
+    Answer(kVersion, Bytes{});
+    EXPECT_EQ(3, Lib().GetMobileMode());
+}
+
+TEST_F(SerComSwitch, DeviceWithoutStatusIsTakenToNeedNoOfflineStep) {
+    KeepPacketLayerOut();
+    Answer(kStatus, DiagFrame({0x13, 0x0C}));
+    EXPECT_EQ(1, Lib().ChangeToOffline());
+    EXPECT_EQ(kStatus, WireSinceMark()) << "no offline request may follow";
+}
+
+TEST_F(SerComSwitch, OfflineEchoMustMatchInEveryByte) {
+    KeepPacketLayerOut();
+    Answer(kStatus, DiagFrame(StatusPacket(0, 6)));
+    for (size_t i = 0; i < kOffline.size(); ++i) {
+        Bytes echo = kOffline;
+        echo[i] ^= 0x01;
+        Answer(kOffline, echo);
+        EXPECT_EQ(0, Lib().ChangeToOffline()) << "byte " << i;
+    }
+    Answer(kOffline, kOffline);
+    EXPECT_EQ(1, Lib().ChangeToOffline());
+}
+
+TEST_F(SerComSwitch, OfflineWaitsForTheStatusToSettle) {
+    KeepPacketLayerOut();
+    // The third poll after the offline request reports RF mode 1, state 2.
+    int polls = 0;
+    Answer(kOffline, kOffline);
+    Answer(kStatus, DiagFrame(StatusPacket(0, 5)));
+    Device().OnReceive([&](const Bytes& chunk) {
+        if (chunk == kOffline) {
+            Device().Send(kOffline);
+        } else if (chunk == kStatus) {
+            ++polls;
+            Device().Send(DiagFrame(polls >= 4 ? StatusPacket(1, 2) : StatusPacket(0, 5)));
+        }
+    });
+    EXPECT_EQ(1, Lib().ChangeToOffline());
+    EXPECT_EQ(4, polls);
+    Bytes wire = WireSinceMark();
+    EXPECT_EQ(1u, CountOnWire(wire, kOffline));
+    EXPECT_EQ(4u, CountOnWire(wire, kStatus));
+}
+
+TEST_F(SerComSwitch, OfflineGivesUpAfterTwentyStatusPolls) {
+    KeepPacketLayerOut();
+    Answer(kStatus, DiagFrame(StatusPacket(0, 5)));
+    Answer(kOffline, kOffline);
+    EXPECT_EQ(0, Lib().ChangeToOffline());
+    Bytes wire = WireSinceMark();
+    EXPECT_EQ(1u, CountOnWire(wire, kOffline));
+    EXPECT_EQ(21u, CountOnWire(wire, kStatus)) << "one status before the offline request, twenty after";
+}
+
+TEST_F(SerComSwitch, OfflineFailsWhenAnAnswerIsMissingOrWrong) {
+    KeepPacketLayerOut();
+    Answer(kStatus, Bytes{});
+    EXPECT_EQ(0, Lib().ChangeToOffline());
+
+    // The status answers until the offline request, then turns into garbage.
+    bool offline = false;
+    Device().OnReceive([&](const Bytes& chunk) {
+        if (chunk == kOffline) {
+            offline = true;
+            Device().Send(kOffline);
+        } else if (chunk == kStatus) {
+            Device().Send(offline ? DiagFrame({0x13, 0x0C}) : DiagFrame(StatusPacket(0, 5)));
+        }
+    });
+    EXPECT_EQ(0, Lib().ChangeToOffline());
+    EXPECT_TRUE(offline);
+}
+
+TEST_F(SerComSwitch, QuietingSendsItsThreeRequestsAndDrainsTheBuffer) {
+    KeepPacketLayerOut();
+    const Bytes messages(std::begin(kQuietMessagesRequest), std::end(kQuietMessagesRequest));
+    const Bytes events(std::begin(kQuietEventsRequest), std::end(kQuietEventsRequest));
+    const Bytes logs(std::begin(kQuietLogsRequest), std::end(kQuietLogsRequest));
+    // Each answer drags some unsolicited traffic behind it.
+    Answer(messages, testsupport::Concat(DiagFrame({0x1F, 0x00}), Bytes(300, 0x55)));
+    Answer(events, DiagFrame({0x60, 0x00}));
+    Answer(logs, testsupport::Concat(DiagFrame({0x73, 0x00}), Bytes(150, 0x66)));
+    Lib().QuietDevice();
+    EXPECT_EQ(testsupport::Concat(testsupport::Concat(messages, events), logs), WireSinceMark());
+    EXPECT_EQ(0u, Lib().UnreadBytes());
+}
+
+TEST_F(SerComSwitch, QuietingEndsEvenIfTheDeviceNeverFallsSilent) {
+    KeepPacketLayerOut();
+    std::atomic<bool> chatter{true};
+    std::thread talker([&] {
+        while (chatter) {
+            Device().Send(Bytes(20, 0x42));
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    });
+    Lib().QuietDevice();
+    chatter = false;
+    talker.join();
+    SUCCEED() << "QuietDevice returned while the device kept talking";
+    EXPECT_GT(Device().Received().size(), 0u);
+}
+
+TEST_F(SerComSwitch, DownloadSwitchWithoutAPlatformReportsItsFailureCode) {
+    Answer(kBuildId, Bytes{});
+    EXPECT_EQ(kPacketDiagSwitchFailed, Lib().ChangeDIAG2DL());
+    EXPECT_LT(Lib().ChangeDIAG2DL(), 0) << "IsDLConnected tells failure by the sign";
+    ExpectPacketLayerReleased();
+    EXPECT_EQ(kPhoneModeDIAG, Lib().GetPhoneMode());
+}
+
+}  // namespace
+}  // namespace fennix
