@@ -3,7 +3,10 @@
 // switches make of missing, wrong or stale answers.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <memory>
+#include <thread>
 #include <string>
 
 #include "serial/ModeSwitchTables.h"
@@ -199,19 +202,19 @@ TEST_F(SerComSwitch, OfflineEchoMustMatchInEveryByte) {
 TEST_F(SerComSwitch, OfflineWaitsForTheStatusToSettle) {
     KeepPacketLayerOut();
     // The third poll after the offline request reports RF mode 1, state 2.
-    int polls = 0;
-    Answer(kOffline, kOffline);
-    Answer(kStatus, DiagFrame(StatusPacket(0, 5)));
-    Device().OnReceive([&](const Bytes& chunk) {
+    // (The handler runs on the device's thread and may outlive this body.)
+    auto polls = std::make_shared<std::atomic<int>>(0);
+    testsupport::PtyDevice* device = &Device();
+    device->OnReceive([device, polls](const Bytes& chunk) {
         if (chunk == kOffline) {
-            Device().Send(kOffline);
+            device->Send(kOffline);
         } else if (chunk == kStatus) {
-            ++polls;
-            Device().Send(DiagFrame(polls >= 4 ? StatusPacket(1, 2) : StatusPacket(0, 5)));
+            int n = ++*polls;
+            device->Send(DiagFrame(n >= 4 ? StatusPacket(1, 2) : StatusPacket(0, 5)));
         }
     });
     EXPECT_EQ(1, Lib().ChangeToOffline());
-    EXPECT_EQ(4, polls);
+    EXPECT_EQ(4, polls->load());
     Bytes wire = WireSinceMark();
     EXPECT_EQ(1u, CountOnWire(wire, kOffline));
     EXPECT_EQ(4u, CountOnWire(wire, kStatus));
@@ -233,17 +236,18 @@ TEST_F(SerComSwitch, OfflineFailsWhenAnAnswerIsMissingOrWrong) {
     EXPECT_EQ(0, Lib().ChangeToOffline());
 
     // The status answers until the offline request, then turns into garbage.
-    bool offline = false;
-    Device().OnReceive([&](const Bytes& chunk) {
+    auto offline = std::make_shared<std::atomic<bool>>(false);
+    testsupport::PtyDevice* device = &Device();
+    device->OnReceive([device, offline](const Bytes& chunk) {
         if (chunk == kOffline) {
-            offline = true;
-            Device().Send(kOffline);
+            *offline = true;
+            device->Send(kOffline);
         } else if (chunk == kStatus) {
-            Device().Send(offline ? DiagFrame({0x13, 0x0C}) : DiagFrame(StatusPacket(0, 5)));
+            device->Send(*offline ? DiagFrame({0x13, 0x0C}) : DiagFrame(StatusPacket(0, 5)));
         }
     });
     EXPECT_EQ(0, Lib().ChangeToOffline());
-    EXPECT_TRUE(offline);
+    EXPECT_TRUE(offline->load());
 }
 
 TEST_F(SerComSwitch, QuietingSendsItsThreeRequestsAndDrainsTheBuffer) {

@@ -1,0 +1,80 @@
+// Waiting for the device's mode end to end: devices already in the wanted mode
+// or in the wrong one, devices that never answer the probe, and closing a
+// port the listener had to give up.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "serial_e2e_fixture.h"
+
+namespace fennix {
+namespace {
+
+using sim::DeviceMode;
+using Clock = std::chrono::steady_clock;
+
+class SerialDetect : public testsupport::SerialE2ETest {};
+
+TEST_F(SerialDetect, DiagDeviceIsTakenAsItIs) {
+    Start(sim::DiagDevice());
+    ASSERT_EQ(1, Lib().IsDIAGConnected());
+    EXPECT_EQ(kPhoneModeDIAG, Lib().GetPhoneMode());
+    EXPECT_TRUE(testsupport::SerialE2ETest::SwitchCommands().empty()) << "nothing but the probe was sent";
+}
+
+TEST_F(SerialDetect, DownloadDeviceSatisfiesDownloadAndRefusesDiag) {
+    Start(sim::DownloadDevice());
+    ASSERT_EQ(1, Lib().IsDLConnected());
+    EXPECT_EQ(kPacketModeIsDL, Lib().IsDIAGConnected());
+    // Nothing but probes reached the device: every download packet is a NOP.
+    const auto& recording = Device().Recording();
+    EXPECT_EQ(recording.CountRequests(DeviceMode::Download), recording.CountRequests(DeviceMode::Download, 0x06));
+    EXPECT_EQ(1, Nop());
+}
+
+// A device that never answers: detection gives up after its 120 polls. The
+// engine runs faster than elsewhere here, since the polls are all it does.
+TEST_F(SerialDetect, SilentDeviceIsNeverDetected) {
+    sim::DeviceOptions options = sim::DiagDevice();
+    options.faults.silent = true;
+    Start(options, 0.01);
+
+    auto start = Clock::now();
+    EXPECT_EQ(kPacketModeUnknown, Lib().IsDIAGConnected());
+    EXPECT_GE(testsupport::MsBetween(start, Clock::now()), 120L * Times().diagDetectionPoll);
+
+    start = Clock::now();
+    EXPECT_EQ(kPacketModeUnknown, Lib().IsDLConnected());
+    EXPECT_GE(testsupport::MsBetween(start, Clock::now()), 120L * Times().dlDetectionPoll);
+    EXPECT_EQ(kPhoneModeUnknown, Lib().GetPhoneMode());
+    EXPECT_GT(Device().Recording().CountRequests(DeviceMode::Diag), 0u) << "the probes did reach the device";
+}
+
+TEST_F(SerialDetect, CloseAfterTheListenerLostThePortReportsNothingClosed) {
+    Start(sim::DiagDevice());
+    ASSERT_TRUE(WaitForMode(kPhoneModeDIAG));
+    ASSERT_TRUE(Lib().IsPortOpen());
+    Device().Unplug();
+    // The listener sees the port fail, returns to detection and cannot open
+    // it again: the port is closed by the listener.
+    auto end = Clock::now() + std::chrono::seconds(5);
+    while (Lib().IsPortOpen() && Clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    ASSERT_FALSE(Lib().IsPortOpen());
+    EXPECT_EQ(kPhoneModeUnknown, Lib().GetPhoneMode());
+
+    EXPECT_EQ(0, Lib().CloseCOMPort());
+    EXPECT_FALSE(Lib().IsListenerRunning());
+}
+
+TEST_F(SerialDetect, DeviceThatComesBackIsFoundAgain) {
+    Start(sim::DiagDevice());
+    ASSERT_TRUE(WaitForMode(kPhoneModeDIAG));
+    Device().Reboot(DeviceMode::Download);
+    // The failing read sends the listener back to detection.
+    ASSERT_TRUE(WaitForMode(kPhoneModeUnknown));
+    ASSERT_EQ(1, Lib().IsDLConnected());
+    EXPECT_EQ(1, Nop());
+}
+
+}  // namespace
+}  // namespace fennix

@@ -1,0 +1,162 @@
+// The switches between the device's modes, end to end against the virtual
+// device: AT command mode to DIAG and to download mode, DIAG to download mode
+// for both platform groups, and the ways a switch fails.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "serial/ModeSwitchTables.h"
+#include "serial_e2e_fixture.h"
+
+namespace fennix {
+namespace {
+
+using sim::DeviceMode;
+using sim::EventKind;
+using Clock = std::chrono::steady_clock;
+
+class SerialSwitch : public testsupport::SerialE2ETest {};
+
+TEST_F(SerialSwitch, AtDeviceIsMovedIntoDiag) {
+    Start(sim::AtDevice());
+    ASSERT_EQ(1, Lib().IsDIAGConnected());
+    EXPECT_EQ(kPhoneModeDIAG, Lib().GetPhoneMode());
+    EXPECT_EQ(DeviceMode::Diag, Device().Mode());
+    auto at = Device().Recording().AtCommands();
+    EXPECT_NE(at.end(), std::find(at.begin(), at.end(), "at$qcdmg"));
+
+    // The packet layer takes over: a status request is answered.
+    uint8_t status = 0x0C;
+    uint8_t reply[128] = {};
+    EXPECT_EQ(60, Lib().DIAGTxRx(&status, 1, reply, sizeof reply, Times().replyWait));
+    EXPECT_EQ(0x0C, reply[0]);
+}
+
+TEST_F(SerialSwitch, AtDeviceIsMovedIntoDownloadModeThroughDiag) {
+    sim::DeviceOptions options = sim::AtDevice();
+    options.platformId = "K7M00";
+    Start(options);
+    ASSERT_EQ(1, Lib().IsDLConnected());
+    EXPECT_EQ(kPhoneModeDL, Lib().GetPhoneMode());
+    EXPECT_EQ(DeviceMode::Download, Device().Mode());
+    EXPECT_EQ(1, Nop());
+}
+
+TEST_F(SerialSwitch, DefaultPlatformGoesOfflineAndReopensThePort) {
+    Start(sim::DiagDevice("Q6250"));
+    ASSERT_EQ(1, Lib().IsDLConnected());
+    EXPECT_EQ(kPhoneModeDL, Lib().GetPhoneMode());
+    // Build ID, quieting, version, status, offline, status until offline, switch.
+    EXPECT_EQ(std::vector<int>({0x7C, 0x1F, 0x60, 0x73, 0x00, 0x0C, 0x29, 0x0C, 0x3A}), SwitchCommands());
+    EXPECT_GE(Device().BootCount(), 1u) << "the device re-enumerated";
+    EXPECT_TRUE(Lib().ReopenOnDetection());
+    EXPECT_FALSE(Lib().WritesBlocked());
+    EXPECT_FALSE(Lib().NotificationsSuppressed());
+    EXPECT_EQ(1, Nop());
+}
+
+TEST_F(SerialSwitch, GroupOnePlatformSwitchesInPlaceWithoutGoingOffline) {
+    Start(sim::DiagDevice("T7413"));
+    ASSERT_EQ(1, Lib().IsDLConnected());
+    EXPECT_EQ(std::vector<int>({0x7C, 0x1F, 0x60, 0x73, 0x3A}), SwitchCommands());
+    EXPECT_EQ(0u, Device().BootCount()) << "the port stayed";
+    // From now on detection probes on the open port.
+    EXPECT_FALSE(Lib().ReopenOnDetection());
+    EXPECT_EQ(1, Nop());
+}
+
+TEST_F(SerialSwitch, ReenumeratingFirmwareGetsThePortReleasedAndAPause) {
+    sim::DeviceOptions options = sim::DiagDevice("Q6250");
+    options.versionDirectory = "pelz5a01";
+    // A longer factor than elsewhere, so that the pause stands out clearly
+    // from the device's own time away from the bus.
+    Start(options, 0.2);
+    ASSERT_EQ(1, Lib().IsDLConnected());
+
+    // Measure from the download switch to the first probe in download mode.
+    Clock::time_point switched{}, probed{};
+    for (const auto& event : Device().Recording().Events()) {
+        if (event.kind != EventKind::Request) continue;
+        if (event.mode == DeviceMode::Diag && event.Command() == 0x3A) switched = event.time;
+        if (event.mode == DeviceMode::Download && switched != Clock::time_point{} && probed == Clock::time_point{})
+            probed = event.time;
+    }
+    ASSERT_NE(Clock::time_point{}, switched);
+    ASSERT_NE(Clock::time_point{}, probed);
+    EXPECT_GE(testsupport::MsBetween(switched, probed), static_cast<long>(Times().portReleasePause));
+    EXPECT_EQ(1, Nop());
+}
+
+TEST_F(SerialSwitch, OfflineThatNeverSettlesFailsTheSwitchWithItsCode) {
+    sim::DeviceOptions options = sim::DiagDevice("Q6250");
+    options.faults.offlineNeverSettles = true;
+    Start(options);
+    EXPECT_EQ(kPacketDiagSwitchFailed, Lib().IsDLConnected());
+    std::vector<int> commands = SwitchCommands();
+    EXPECT_EQ(21, std::count(commands.begin(), commands.end(), 0x0C)) << "one status, then twenty polls";
+    EXPECT_EQ(0, std::count(commands.begin(), commands.end(), 0x3A));
+    // The device stays in DIAG and the packet layer may talk to it again.
+    EXPECT_EQ(kPhoneModeDIAG, Lib().GetPhoneMode());
+    EXPECT_FALSE(Lib().WritesBlocked());
+    uint8_t status = 0x0C;
+    uint8_t reply[128] = {};
+    EXPECT_EQ(60, Lib().DIAGTxRx(&status, 1, reply, sizeof reply, Times().replyWait));
+}
+
+TEST_F(SerialSwitch, PortThatDoesNotComeBackIsTriedFourTimes) {
+    sim::DeviceOptions options = sim::DiagDevice("Q6250");
+    options.faults.stayVanished = true;
+    Start(options);
+    // The status poll that shows the device offline is the last thing it
+    // says: then it drops off the bus for good.
+    Device().SetRequestHook([](sim::CDeviceContext& ctx, const sim::Packet& packet) {
+        if (packet.empty() || packet[0] != 0x0C || !ctx.State().offlineRequested) return false;
+        std::vector<uint8_t> status(60, 0);
+        status[0] = 0x0C;
+        status[32] = static_cast<uint8_t>(ctx.State().options.offlineState);
+        ctx.Reply(status);
+        ctx.SwitchMode(DeviceMode::Diag, true);
+        return true;
+    });
+    ASSERT_TRUE(WaitForMode(kPhoneModeDIAG));
+
+    auto start = Clock::now();
+    EXPECT_EQ(kPacketDiagSwitchFailed, Lib().IsDLConnected());
+    const Timeouts& t = Times();
+    const long pauses = static_cast<long>(t.reopenPause[0] + t.reopenPause[1] + t.reopenPause[2] + t.reopenPause[3]);
+    EXPECT_GE(testsupport::MsBetween(start, Clock::now()), pauses + 4 * static_cast<long>(t.unregisteredPortPause));
+    EXPECT_FALSE(Device().Present());
+    // The session is left refusing requests: writes stay blocked.
+    EXPECT_TRUE(Lib().WritesBlocked());
+    uint8_t nop = 0x06;
+    uint8_t reply[16] = {};
+    EXPECT_EQ(kPacketWriteRefused, Lib().TxRx(&nop, 1, reply, sizeof reply, 100));
+}
+
+TEST_F(SerialSwitch, AtSwitchThatIsNotAnsweredFailsBothEntries) {
+    for (bool download : {false, true}) {
+        Start(sim::AtDevice());
+        ASSERT_TRUE(WaitForMode(kPhoneModeDS));
+        // The device hears the AT command but answers nothing any more.
+        sim::Faults faults;
+        faults.silent = true;
+        Device().SetFaults(faults);
+        EXPECT_EQ(kPacketDsSwitchFailed, download ? Lib().IsDLConnected() : Lib().IsDIAGConnected());
+        auto at = Device().Recording().AtCommands();
+        EXPECT_EQ(1, std::count(at.begin(), at.end(), "at$qcdmg"));
+    }
+}
+
+// One whole switch with the device's real timings.
+TEST_F(SerialSwitch, DiagToDownloadAtRealTimings) {
+    Start(sim::DiagDevice("Q6250"), 1.0);
+    auto start = Clock::now();
+    ASSERT_EQ(1, Lib().IsDLConnected());
+    // Settle pause, quieting and two reopen settle pauses at least.
+    EXPECT_GE(testsupport::MsBetween(start, Clock::now()), 2500);
+    EXPECT_EQ(std::vector<int>({0x7C, 0x1F, 0x60, 0x73, 0x00, 0x0C, 0x29, 0x0C, 0x3A}), SwitchCommands());
+    EXPECT_EQ(1, Nop());
+}
+
+}  // namespace
+}  // namespace fennix
