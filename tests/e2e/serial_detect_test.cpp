@@ -12,6 +12,7 @@ namespace {
 
 using sim::DeviceMode;
 using Clock = std::chrono::steady_clock;
+using testsupport::CountPortLines;
 
 class SerialDetect : public testsupport::SerialE2ETest {};
 
@@ -23,6 +24,7 @@ TEST_F(SerialDetect, DiagDeviceIsTakenAsItIs) {
 }
 
 TEST_F(SerialDetect, DownloadDeviceSatisfiesDownloadAndRefusesDiag) {
+    StartWith(1);
     Start(sim::DownloadDevice());
     ASSERT_EQ(1, Lib().IsDLConnected());
     EXPECT_EQ(kPacketModeIsDL, Lib().IsDIAGConnected());
@@ -30,6 +32,11 @@ TEST_F(SerialDetect, DownloadDeviceSatisfiesDownloadAndRefusesDiag) {
     const auto& recording = Device().Recording();
     EXPECT_EQ(recording.CountRequests(DeviceMode::Download), recording.CountRequests(DeviceMode::Download, 0x06));
     EXPECT_EQ(1, Nop());
+
+    const auto lines = FinishLog();
+    EXPECT_EQ(1u, CountPortLines(lines, "<!ER>", "CSerCOMLibrary::IsDLConnected\tDL detected."));
+    EXPECT_EQ(1u, CountPortLines(lines, "<!ER>",
+                                 "CSerCOMLibrary::IsDIAGConnected\tMobile current mode is DL, can not change to DIAG."));
 }
 
 // A device that never answers: detection gives up after its 120 polls. The
@@ -37,6 +44,7 @@ TEST_F(SerialDetect, DownloadDeviceSatisfiesDownloadAndRefusesDiag) {
 TEST_F(SerialDetect, SilentDeviceIsNeverDetected) {
     sim::DeviceOptions options = sim::DiagDevice();
     options.faults.silent = true;
+    StartWith(1);
     Start(options, 0.01);
 
     auto start = Clock::now();
@@ -48,6 +56,13 @@ TEST_F(SerialDetect, SilentDeviceIsNeverDetected) {
     EXPECT_GE(testsupport::MsBetween(start, Clock::now()), 120L * Times().dlDetectionPoll);
     EXPECT_EQ(kPhoneModeUnknown, Lib().GetPhoneMode());
     EXPECT_GT(Device().Recording().CountRequests(DeviceMode::Diag), 0u) << "the probes did reach the device";
+
+    const auto lines = FinishLog();
+    for (const char* function : {"CSerCOMLibrary::IsDIAGConnected\t", "CSerCOMLibrary::IsDLConnected\t"}) {
+        EXPECT_EQ(120u, CountPortLines(lines, "<!ER>",
+                                       std::string(function) + "Can not determine phone mode, so wait a moment."));
+        EXPECT_EQ(1u, CountPortLines(lines, "<!ER>", std::string(function) + "Phone mode detection failed."));
+    }
 }
 
 TEST_F(SerialDetect, CloseAfterTheListenerLostThePortReportsNothingClosed) {

@@ -12,6 +12,7 @@
 
 #include "serial/SerCOMLibrary.h"
 #include "serial/Timeouts.h"
+#include "../serial/ser_com_log_lines.h"
 #include "simulator/SimulatorFixture.h"
 
 namespace fennix::testsupport {
@@ -25,11 +26,21 @@ inline bool IsSwitchCommand(int command) {
     return std::find(std::begin(kCommands), std::end(kCommands), command) != std::end(kCommands);
 }
 
-class SerialE2ETest : public ::testing::Test {
+// The log stays closed unless a test starts it (StartWith).
+class SerialE2ETest : public LogFileTest {
 protected:
     void TearDown() override {
         lib_.reset();
         device_.reset();
+        LogFileTest::TearDown();
+    }
+
+    // Ends the log and returns its lines: tag and everything after the
+    // timestamp. The empty lines behind system error texts are left out.
+    std::vector<LogLineParts> FinishLog() {
+        lib_.reset();
+        EndLog();
+        return ParseLogLines(ReadRaw());
     }
 
     // Starts the device and opens the port on it; the listener then probes.

@@ -14,6 +14,7 @@ namespace {
 using sim::DeviceMode;
 using sim::EventKind;
 using Clock = std::chrono::steady_clock;
+using testsupport::CountPortLines;
 
 class SerialSwitch : public testsupport::SerialE2ETest {};
 
@@ -35,11 +36,18 @@ TEST_F(SerialSwitch, AtDeviceIsMovedIntoDiag) {
 TEST_F(SerialSwitch, AtDeviceIsMovedIntoDownloadModeThroughDiag) {
     sim::DeviceOptions options = sim::AtDevice();
     options.platformId = "K7M00";
+    StartWith(3);
     Start(options);
     ASSERT_EQ(1, Lib().IsDLConnected());
     EXPECT_EQ(kPhoneModeDL, Lib().GetPhoneMode());
     EXPECT_EQ(DeviceMode::Download, Device().Mode());
     EXPECT_EQ(1, Nop());
+
+    const auto lines = FinishLog();
+    EXPECT_EQ(1u, CountPortLines(lines, "<WRN>", "CSerCOMLibrary::IsDLConnected\tStart phone mode detection."));
+    EXPECT_EQ(1u, CountPortLines(lines, "<WRN>", "CSerCOMLibrary::IsDLConnected\tDS to DL change completed."));
+    EXPECT_EQ(1u, CountPortLines(lines, "<WRN>", "InternalChange2DL6280\tWrite DIAG command to change to DL mode."));
+    EXPECT_EQ(1u, CountPortLines(lines, "<!ER>", "InternalChange2DL6280\tChange to DL successfully."));
 }
 
 TEST_F(SerialSwitch, DefaultPlatformGoesOfflineAndReopensThePort) {
@@ -90,6 +98,7 @@ TEST_F(SerialSwitch, ReenumeratingFirmwareGetsThePortReleasedAndAPause) {
 TEST_F(SerialSwitch, OfflineThatNeverSettlesFailsTheSwitchWithItsCode) {
     sim::DeviceOptions options = sim::DiagDevice("Q6250");
     options.faults.offlineNeverSettles = true;
+    StartWith(1);
     Start(options);
     EXPECT_EQ(kPacketDiagSwitchFailed, Lib().IsDLConnected());
     std::vector<int> commands = SwitchCommands();
@@ -101,6 +110,11 @@ TEST_F(SerialSwitch, OfflineThatNeverSettlesFailsTheSwitchWithItsCode) {
     uint8_t status = 0x0C;
     uint8_t reply[128] = {};
     EXPECT_EQ(60, Lib().DIAGTxRx(&status, 1, reply, sizeof reply, Times().replyWait));
+
+    const auto lines = FinishLog();
+    EXPECT_EQ(20u, CountPortLines(lines, "<!ER>", "CSerialIO::ChangeToOffline\tCurrent RF mode is 0"));
+    EXPECT_EQ(1u, CountPortLines(lines, "<!ER>", "InternalChange2DLDefault\tChange to offline fails."));
+    EXPECT_EQ(1u, CountPortLines(lines, "<!ER>", "CSerCOMLibrary::IsDLConnected\tDIAG to DL failed."));
 }
 
 TEST_F(SerialSwitch, PortThatDoesNotComeBackIsTriedFourTimes) {
@@ -134,6 +148,7 @@ TEST_F(SerialSwitch, PortThatDoesNotComeBackIsTriedFourTimes) {
 }
 
 TEST_F(SerialSwitch, AtSwitchThatIsNotAnsweredFailsBothEntries) {
+    StartWith(3);
     for (bool download : {false, true}) {
         Start(sim::AtDevice());
         ASSERT_TRUE(WaitForMode(kPhoneModeDS));
@@ -145,6 +160,9 @@ TEST_F(SerialSwitch, AtSwitchThatIsNotAnsweredFailsBothEntries) {
         auto at = Device().Recording().AtCommands();
         EXPECT_EQ(1, std::count(at.begin(), at.end(), "at$qcdmg"));
     }
+    const auto lines = FinishLog();
+    EXPECT_EQ(1u, CountPortLines(lines, "<!ER>", "CSerialIO::ChangeDS2DL\tChange DS to DIAG fails."));
+    EXPECT_EQ(0u, CountPortLines(lines, "<WRN>", "CSerCOMLibrary::IsDLConnected\tDS to DL change completed."));
 }
 
 // One whole switch with the device's real timings.

@@ -245,5 +245,57 @@ TEST_F(SerComExchange, ClosingAPortThatWasNeverOpenedReportsNothingClosed) {
     EXPECT_EQ(kPhoneModeStopped, Lib().GetPhoneMode());
 }
 
+TEST_F(SerComExchange, FailedExchangesLeaveTheirLinesInTheLog) {
+    StartWith(1);
+    OpenIn(kPhoneModeDIAG);
+    uint8_t request = 0x4B;
+    uint8_t reply[4] = {};
+    EXPECT_EQ(kPacketTimeout, Lib().DIAGTxRx(&request, 1, reply, sizeof reply, 50));
+
+    Answer(DiagFrame({0x26}), DiagFrame(Bytes(10, 0x26)));
+    uint8_t big = 0x26;
+    EXPECT_EQ(kPacketTimeout, Lib().DIAGTxRx(&big, 1, reply, sizeof reply, 2000));
+
+    Bytes spoiled = DiagFrame({0x0C, 0x01});
+    spoiled[2] ^= 0xFF;
+    Answer({0x0C, 0x14, 0x3A, 0x7E}, spoiled);
+    uint8_t status = 0x0C;
+    EXPECT_EQ(kPacketTimeout, Lib().DIAGTxRx(&status, 1, reply, sizeof reply, 300));
+    Lib().CloseCOMPort();
+    EndLog();
+
+    const auto lines = testsupport::ParseLogLines(ReadRaw());
+    EXPECT_EQ(2u, testsupport::CountPortLines(lines, "<!ER>", "CSerCOMLibrary::TxRx\tTime out in OnRecv."));
+    EXPECT_EQ(1u, testsupport::CountPortLines(lines, "<!ER>", "CSerCOMLibrary::TxRx\tBuffer overflow."));
+    EXPECT_EQ(1u, testsupport::CountPortLines(lines, "<!ER>",
+                                              "CSerCOMLibrary::OnEvent\tPacket check fails with error code -3"));
+    // Nothing below the error level was written.
+    for (const auto& line : lines) EXPECT_TRUE(line.tag == "<!ER>" || line.tag == "<NML>") << line.rest;
+}
+
+TEST_F(SerComExchange, DrainAndCloseLinesNameThePort) {
+    StartWith(5);
+    OpenIn(kPhoneModeDIAG);
+    uint8_t request = 0x4B;
+    uint8_t reply[16] = {};
+    EXPECT_EQ(kPacketTimeout, Lib().DIAGTxRx(&request, 1, reply, sizeof reply, 50));
+    Device().Send(DiagFrame({0x4B, 0x01}));
+    ASSERT_TRUE(Eventually([&] { return Lib().PendingFrames() == 1; }, 3000));
+    uint8_t scratch[4096];
+    EXPECT_EQ(2, Lib().ReadReturnPacket(scratch, sizeof scratch, nullptr, 1024));
+    Lib().CloseCOMPort();
+    EndLog();
+
+    const auto lines = testsupport::ParseLogLines(ReadRaw());
+    const std::string function = "CSerCOMLibrary::ReadReturnPacket\t";
+    EXPECT_EQ(1u, testsupport::CountPortLines(lines, "<DBG>", function + "Start to read 1 return message completed."));
+    EXPECT_EQ(1u, testsupport::CountPortLines(lines, "<DBG>", function + "Read One return message completed."));
+    EXPECT_EQ(1u, testsupport::CountPortLines(lines, "<WRN>",
+                                              "CSerCOMLibrary::CloseCOMPort\tTry to close COM " + Device().path()));
+    EXPECT_GE(testsupport::CountPortLines(lines, "<DBG>",
+                                          "CSerCOMLibrary::OnEvent\tComplete one return message and forward to upper layer."),
+              1u);
+}
+
 }  // namespace
 }  // namespace fennix

@@ -15,6 +15,7 @@
 #include "serial/Hdlc.h"
 #include "serial/SerCOMLibrary.h"
 #include "serial/Timeouts.h"
+#include "ser_com_log_lines.h"
 #include "serial_io_device.h"
 
 namespace fennix::testsupport {
@@ -35,11 +36,13 @@ inline long ElapsedMs(std::chrono::steady_clock::time_point since) {
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - since).count());
 }
 
-class SerComTest : public ::testing::Test {
+// The log stays closed unless a test starts it (StartWith).
+class SerComTest : public LogFileTest {
 protected:
     static Timeouts Times() { return Timeouts::WithScale(0.05); }
 
     void SetUp() override {
+        LogFileTest::SetUp();
         if (!PtyDevice::Available()) GTEST_SKIP() << "needs a pseudo-terminal";
         device_ = std::make_unique<PtyDevice>();
         ASSERT_TRUE(device_->ok());
@@ -51,6 +54,7 @@ protected:
     void TearDown() override {
         lib_.reset();
         device_.reset();
+        LogFileTest::TearDown();
     }
 
     // Opens the port and waits for the listener to classify the device.
