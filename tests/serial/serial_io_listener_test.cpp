@@ -67,6 +67,16 @@ TEST_F(SerialIOListener, AtAndDiagAnswersAreRecognised) {
     EXPECT_TRUE(Eventually([&] { return channel_.Count(kNotifyDIAG) == 1; }, 1000));
 }
 
+TEST_F(SerialIOListener, DetectionAtTheRealTimings) {
+    RecordingChannel channel(Timeouts::WithScale(1.0));
+    device_.AnswerProbeWith({0x13, 0x61, 0x74, 0x0D, 0x62, 0x09, 0x7E, 0x13, 0x06, 0x88, 0xD5, 0x7E});
+    ASSERT_EQ(0, channel.Open(device_.path().c_str(), 115200));
+    EXPECT_TRUE(Eventually([&] { return channel.GetPhoneMode() == kPhoneModeDIAG; }, 10000));
+    EXPECT_EQ(115200u, channel.CurrentBaudRate());
+    EXPECT_EQ(0, channel.Close());
+    EXPECT_EQ((std::vector<uint32_t>{kNotifyStart, kNotifyDIAG, kNotifyStop}), channel.Events());
+}
+
 TEST_F(SerialIOListener, BytesInAModeAreAppendedAndNotified) {
     OpenAndDetect(kDlAnswer, kPhoneModeDL);
     const Bytes data = {0x7E, 0x08, 0x01, 0x02, 0x7E};
