@@ -467,12 +467,16 @@ void CSerialIO::ThreadProc() {
                                              "Send DL notification."};
     std::vector<uint8_t> chunk(kChunkSize);
     bool keepOpen = false;
+    // A port whose read failed (unplugged, or a device that re-enumerated) is
+    // opened afresh even when detection passes otherwise keep the port open:
+    // without it a channel switched in place could never find its device again.
+    bool portFailed = false;
 
     SetPhoneMode(kPhoneModeUnknown);
     if (!Destroying()) Notify(kNotifyStart, "Send START notification.");
     do {
         if (GetPhoneMode() == kPhoneModeUnknown) {
-            if (!keepOpen && ReopenOnDetection()) {
+            if (!keepOpen && (ReopenOnDetection() || portFailed || !IsPortOpen())) {
                 LogPortLine(kLogWarning, PortName(), kFunction, "Start InternalClose().");
                 InternalClose();
                 platform::SleepMs(times_.listenerReopenPause);
@@ -482,6 +486,7 @@ void CSerialIO::ThreadProc() {
                     platform::SleepMs(times_.listenerRetryPause);
                     continue;
                 }
+                portFailed = false;
             }
             platform::SleepMs(times_.probePause);
             SendProbe();
@@ -506,6 +511,7 @@ void CSerialIO::ThreadProc() {
                 SetLastError(error);
                 SetPhoneMode(kPhoneModeUnknown);
                 keepOpen = false;
+                portFailed = true;
                 LogPortLine(kLogError, PortName(), kFunction, "Read com port data error.");
                 LogSystemError(PortName(), kFunction, error);
                 platform::SleepMs(times_.listenerRetryPause);
