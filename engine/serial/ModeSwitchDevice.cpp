@@ -28,8 +28,7 @@ std::string ReplyText(const uint8_t* reply, size_t offset, size_t length) {
 
 int CSerialIO::GetPlatformID() {
     static const char* const kFunction = "CSerialIO::GetPlatformID";
-    SetWritesBlocked(true);
-    SetNotificationsSuppressed(true);
+    KeepPacketLayerOut(true);
     InternalWrite(kBuildIdRequest, sizeof kBuildIdRequest, nullptr);
 
     int group = kPlatformUnknown;
@@ -48,8 +47,7 @@ int CSerialIO::GetPlatformID() {
             group = PlatformGroupOf(id.c_str());
         }
     }
-    SetWritesBlocked(false);
-    SetNotificationsSuppressed(false);
+    KeepPacketLayerOut(false);
     return group;
 }
 

@@ -27,12 +27,15 @@ int AwaitDownloadMode(CSerialIO& channel, const char* function) {
     return 0;
 }
 
-void BlockPacketLayer(CSerialIO& channel, bool blocked) {
-    channel.SetWritesBlocked(blocked);
-    channel.SetNotificationsSuppressed(blocked);
-}
-
 }  // namespace
+
+void CSerialIO::KeepPacketLayerOut(bool out) {
+    SetWritesBlocked(out);
+    SetNotificationsSuppressed(out);
+    // A frame left posted (unsolicited traffic, a late reply) would keep the
+    // listener waiting for a taker, and no raw answer would ever be read.
+    if (out) ReleaseHeldData();
+}
 
 int CSerialIO::ChangeDS2DIAG() {
     LogPortLine(kLogDebug, PortName(), "CSerialIO::ChangeDS2DIAG", "Start change mode DS to DIAG");
@@ -80,14 +83,14 @@ int CSerialIO::ChangeDIAG2DL() {
 int CSerialIO::InternalChange2DL6280() {
     static const char* const kFunction = "InternalChange2DL6280";
     LogPortLine(kLogWarning, PortName(), kFunction, "Change DIAG to DL");
-    BlockPacketLayer(*this, true);
+    KeepPacketLayerOut(true);
     QuietDevice();
     LogPortLine(kLogWarning, PortName(), kFunction, "Write DIAG command to change to DL mode.");
     // A failed switch leaves the packet layer blocked: the device's state is
     // unknown and no further request should reach it on this session.
     if (InternalWrite(kDownloadSwitchRequest, sizeof kDownloadSwitchRequest, nullptr) != 0) return 0;
 
-    BlockPacketLayer(*this, false);
+    KeepPacketLayerOut(false);
     // These devices keep their port through the switch: probe on the open port.
     SetReopenOnDetection(false);
     InternalResetCOM();
@@ -99,14 +102,14 @@ int CSerialIO::InternalChange2DLDefault() {
     static const char* const kFunction = "InternalChange2DLDefault";
     const Timeouts& times = Times();
     LogPortLine(kLogWarning, PortName(), kFunction, "Change DIAG to DL");
-    BlockPacketLayer(*this, true);
+    KeepPacketLayerOut(true);
     platform::SleepMs(times.switchSettlePause);
 
     QuietDevice();
     const int mobileMode = GetMobileMode();
     if (ChangeToOffline() != 1) {
         LogPortLine(kLogError, PortName(), kFunction, "Change to offline fails.");
-        BlockPacketLayer(*this, false);
+        KeepPacketLayerOut(false);
         return 0;
     }
 
@@ -134,7 +137,7 @@ int CSerialIO::InternalChange2DLDefault() {
         platform::SleepMs(times.portReleasePause);
     }
 
-    BlockPacketLayer(*this, false);
+    KeepPacketLayerOut(false);
     StartListener();
     return AwaitDownloadMode(*this, kFunction);
 }

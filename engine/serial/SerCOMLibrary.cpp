@@ -143,11 +143,33 @@ bool CSerCOMLibrary::PostFrame() {
     return false;
 }
 
+void CSerCOMLibrary::ReleaseHeldData() {
+    // Notifications are suppressed, so the listener does not come back for
+    // new bytes; the call under way is let through frame by frame.
+    while (receiving_.load()) {
+        if (frameReady_.Wait(1)) TakeFrame(nullptr, 0);
+    }
+    // The listener is out: the receiver can be reset from here.
+    receiver_.Clear();
+    frameLength_.store(0);
+}
+
 void CSerCOMLibrary::OnEvent(uint32_t code) {
     static const char* const kFunction = "CSerCOMLibrary::OnEvent";
     std::fill(receiveScratch_.begin(), receiveScratch_.end(), 0);
     const uint32_t mode = GetPhoneMode();
     if (code != kNotifyRead) return;
+
+    // Set before the suppression is looked at, so that a switch that starts
+    // now either finds this call running or is seen by it.
+    receiving_.store(true);
+    struct ReceivingDone {
+        std::atomic<bool>& flag;
+        ~ReceivingDone() { flag.store(false); }
+    } done{receiving_};
+    // A switch began while this notification was under way: the bytes stay
+    // in the channel for its raw reads.
+    if (NotificationsSuppressed()) return;
 
     LogPortLine(kLogDebug, PortName(), kFunction, "Get received data");
     uint32_t got = 0;

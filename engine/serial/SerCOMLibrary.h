@@ -71,6 +71,12 @@ public:
     // Frames posted and not yet taken.
     uint32_t PendingFrames() const { return static_cast<uint32_t>(pendingFrames_.load()); }
 
+protected:
+    // A mode switch keeps this layer out: frames posted for a taker are
+    // dropped until the listener has left OnEvent, and a frame cut off by
+    // that is forgotten.
+    void ReleaseHeldData() override;
+
 private:
     // Hands one complete frame to a taker; false when the listener was released
     // by a stop instead and the frame was withdrawn.
@@ -84,6 +90,7 @@ private:
     std::atomic<int32_t> frameLength_{0};
     std::atomic<int32_t> pendingFrames_{0};
     std::atomic<bool> frameTaken_{false};
+    std::atomic<bool> receiving_{false};  // the listener is inside OnEvent with bytes
     std::vector<uint8_t> receiveScratch_;
 };
 

@@ -196,6 +196,15 @@ protected:
     // wait. Reset whenever a listener starts.
     platform::AutoResetEvent& ReadEvent() { return readEvent_; }
 
+    // The mode switches talk to the device raw: while they do, the packet
+    // layer is kept out (writes blocked, read notifications suppressed) and
+    // made to let go of received data it still holds for a taker, so that the
+    // listener reads the port again. KeepPacketLayerOut(false) lets it back in.
+    void KeepPacketLayerOut(bool out);
+    // The layer above drops what it holds for a taker and returns once the
+    // listener no longer works for it. Called with notifications suppressed.
+    virtual void ReleaseHeldData() {}
+
 private:
     void ThreadProc();
     void Notify(uint32_t code, const char* line);

@@ -73,9 +73,28 @@ TEST_F(SerialSwitch, GroupOnePlatformSwitchesInPlaceWithoutGoingOffline) {
     EXPECT_EQ(1, Nop());
 }
 
+TEST_F(SerialSwitch, UnsolicitedTrafficBeforeTheSwitchIsPutAside) {
+    for (const char* platform : {"Q6250", "LUNW2"}) {
+        sim::DeviceOptions options = sim::DiagDevice(platform);
+        options.unsolicitedEveryMs = 300;
+        Start(options);
+        ASSERT_TRUE(WaitForMode(kPhoneModeDIAG));
+        // A debug message arrives that nobody asked for and stays posted.
+        auto end = Clock::now() + std::chrono::seconds(3);
+        while (Lib().PendingFrames() == 0 && Clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_EQ(1u, Lib().PendingFrames());
+
+        EXPECT_EQ(1, Lib().IsDLConnected()) << platform;
+        EXPECT_EQ(1, Nop()) << platform;
+        EXPECT_GE(Device().Recording().Count(EventKind::Unsolicited), 1u);
+    }
+}
+
 TEST_F(SerialSwitch, ReenumeratingFirmwareGetsThePortReleasedAndAPause) {
     sim::DeviceOptions options = sim::DiagDevice("Q6250");
     options.versionDirectory = "pelz5a01";
+    // Such a device switches only once the host has let go of the port.
+    options.switchAfterHostCloses = true;
     // A longer factor than elsewhere, so that the pause stands out clearly
     // from the device's own time away from the bus.
     Start(options, 0.2);

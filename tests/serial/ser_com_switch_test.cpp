@@ -162,6 +162,28 @@ TEST_F(SerComSwitch, BytesThatCameBeforeTheRequestAreNotItsAnswer) {
     EXPECT_EQ(0, Lib().GetPlatformID()) << "the answer behind the stale bytes decides";
 }
 
+TEST_F(SerComSwitch, FramesLeftPostedDoNotKeepTheSwitchFromReading) {
+    // A reply that came too late, and unsolicited traffic of two frames in one
+    // read: the listener waits for a taker that never comes.
+    uint8_t request = 0x4B;
+    uint8_t reply[16] = {};
+    EXPECT_EQ(kPacketTimeout, Lib().DIAGTxRx(&request, 1, reply, sizeof reply, 50));
+    Device().Send(testsupport::Concat(DiagFrame({0x4B, 0x01}), testsupport::Concat(DiagFrame({0x60, 0x02}),
+                                                                                     DiagFrame({0x79, 0x03}))));
+    ASSERT_TRUE(Eventually([&] { return Lib().PendingFrames() == 1; }, 3000));
+
+    Answer(kBuildId, BuildIdReply("K7M00"));
+    EXPECT_EQ(1, Lib().GetPlatformID());
+    EXPECT_EQ(0u, Lib().PendingFrames());
+    ExpectPacketLayerReleased();
+
+    // The packet layer works as before afterwards.
+    Answer({0x0C, 0x14, 0x3A, 0x7E}, DiagFrame({0x0C, 0x04}));
+    uint8_t status = 0x0C;
+    ASSERT_EQ(2, Lib().DIAGTxRx(&status, 1, reply, sizeof reply, 2000));
+    EXPECT_EQ(0x04, reply[1]);
+}
+
 TEST_F(SerComSwitch, MobileModeComesFromTheLowerCasedVersionDirectory) {
     KeepPacketLayerOut();
     Answer(kVersion, VersionReply("PELZ5abc"));
