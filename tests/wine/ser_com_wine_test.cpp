@@ -1,0 +1,73 @@
+// The packet layer and the mode switches of the Win32 build under Wine, against
+// virtual devices that ser_com_wine_test.sh links in as COM ports. Each test
+// names the device it needs through an environment variable and skips
+// without it:
+//   FENNIX_WINE_SWITCH_PORT    a DIAG device that re-enumerates on the switch
+//   FENNIX_WINE_INPLACE_PORT   a DIAG device that switches in place (K7M)
+//   FENNIX_WINE_AT_PORT        a device in AT command mode
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "serial/SerCOMLibrary.h"
+
+namespace fennix {
+namespace {
+
+std::string PortFromEnvironment(const char* variable) {
+    const char* value = std::getenv(variable);
+    return value != nullptr ? value : "";
+}
+
+#define REQUIRE_PORT(name, variable)                        \
+    const std::string name = PortFromEnvironment(variable); \
+    if (name.empty()) GTEST_SKIP() << variable " names no port"
+
+// A download-mode no-operation, acknowledged with 0x02.
+void ExpectNopAcknowledged(CSerCOMLibrary& lib) {
+    uint8_t nop = 0x06;
+    uint8_t reply[16];
+    std::fill(std::begin(reply), std::end(reply), 0xAA);
+    ASSERT_EQ(1, lib.DLTxRx(&nop, 1, reply, sizeof reply, lib.Times().replyWait));
+    EXPECT_EQ(0x02, reply[0]);
+    EXPECT_EQ(0, reply[1]);
+}
+
+TEST(SerComWine, DiagDeviceIsSwitchedToDownloadThroughAReopenedPort) {
+    REQUIRE_PORT(port, "FENNIX_WINE_SWITCH_PORT");
+    CSerCOMLibrary lib;
+    ASSERT_EQ(1, lib.OpenComport("Target download", port.c_str()));
+    ASSERT_EQ(1, lib.IsDLConnected()) << "mode " << lib.GetPhoneMode() << ", last error " << lib.LastError();
+    EXPECT_EQ(kPhoneModeDL, lib.GetPhoneMode());
+    EXPECT_TRUE(lib.ReopenOnDetection());
+    ExpectNopAcknowledged(lib);
+    lib.CloseCOMPort();
+    EXPECT_FALSE(lib.IsPortOpen());
+}
+
+TEST(SerComWine, GroupOneDeviceSwitchesOnTheOpenPort) {
+    REQUIRE_PORT(port, "FENNIX_WINE_INPLACE_PORT");
+    CSerCOMLibrary lib;
+    ASSERT_EQ(1, lib.OpenComport("Target download", port.c_str()));
+    ASSERT_EQ(1, lib.IsDLConnected()) << "mode " << lib.GetPhoneMode() << ", last error " << lib.LastError();
+    EXPECT_FALSE(lib.ReopenOnDetection());
+    ExpectNopAcknowledged(lib);
+}
+
+TEST(SerComWine, AtDeviceIsMovedIntoDiagAndAnswersAStatusRequest) {
+    REQUIRE_PORT(port, "FENNIX_WINE_AT_PORT");
+    CSerCOMLibrary lib;
+    ASSERT_EQ(1, lib.OpenComport("Target download", port.c_str()));
+    ASSERT_EQ(1, lib.IsDIAGConnected()) << "mode " << lib.GetPhoneMode() << ", last error " << lib.LastError();
+    uint8_t status = 0x0C;
+    uint8_t reply[128] = {};
+    ASSERT_GT(lib.DIAGTxRx(&status, 1, reply, sizeof reply, lib.Times().replyWait), 33);
+    EXPECT_EQ(0x0C, reply[0]);
+    // Download mode was not asked for: the download entry refuses.
+    uint8_t nop = 0x06;
+    EXPECT_EQ(kPacketWrongMode, lib.DLTxRx(&nop, 1, reply, sizeof reply, 100));
+}
+
+}  // namespace
+}  // namespace fennix
