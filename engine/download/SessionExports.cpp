@@ -1,0 +1,87 @@
+// The exported session functions: create a session, fill in its paths,
+// options and callback, run the download, destroy it. No exception leaves the
+// library: a failure becomes a negative result (or a null handle).
+#include <new>
+
+#include "download/QualCmd.h"
+#include "fennix/fennix.h"
+#include "log/Log.h"
+
+using fennix::CQualCmd;
+
+namespace {
+
+CQualCmd* SessionOf(FennixHandle handle) { return static_cast<CQualCmd*>(handle); }
+
+template <typename Body>
+int32_t Guarded(const char* function, Body body) {
+    try {
+        return body();
+    } catch (const std::exception& e) {
+        fennix::LogFuncLine(fennix::kLogError, function, "Unexpected failure: %s", e.what());
+    } catch (...) {
+        fennix::LogFuncLine(fennix::kLogError, function, "Unexpected failure.");
+    }
+    return -1;
+}
+
+}  // namespace
+
+extern "C" {
+
+FENNIX_API FennixHandle FENNIX_CALL SetComPort(const char* portName) {
+    try {
+        // The factor of FENNIX_TIME_SCALE is taken once, for the port and the session alike.
+        const fennix::Timeouts times = fennix::Timeouts::FromEnvironment();
+        auto* session = new CQualCmd(fennix::MakeSerialSessionLink(times), times);
+        session->SetPortName(portName);
+        return session;
+    } catch (...) {
+        fennix::LogFuncLine(fennix::kLogError, "SetComPort", "Can not create a session.");
+        return nullptr;
+    }
+}
+
+FENNIX_API int32_t FENNIX_CALL SetHexFile(FennixHandle session, const char* programmerPath) {
+    if (!session) return -1;
+    return Guarded("SetHexFile", [&] {
+        SessionOf(session)->SetProgrammerPath(programmerPath);
+        return 1;
+    });
+}
+
+FENNIX_API int32_t FENNIX_CALL SetMbnFile(FennixHandle session, const char* partition, const char* obl,
+                                          const char* pbl, const char* qcsblhd, const char* qcsbl,
+                                          const char* oemsblhd, const char* oemsbl, const char* amsshd,
+                                          const char* amss, const char* cefs) {
+    if (!session) return -1;
+    return Guarded("SetMbnFile", [&] {
+        SessionOf(session)->SetImagePaths(partition, obl, pbl, qcsblhd, qcsbl, oemsblhd, oemsbl, amsshd, amss,
+                                          cefs);
+        return 0;
+    });
+}
+
+FENNIX_API int32_t FENNIX_CALL SetSkipCheck(FennixHandle session) {
+    if (!session) return -1;
+    SessionOf(session)->SetSkipCheck();
+    return 0;
+}
+
+FENNIX_API int32_t FENNIX_CALL SetCallBack(FennixHandle session, ProgressCallback callback) {
+    if (!session) return -1;
+    SessionOf(session)->SetCallback(callback);
+    return 0;
+}
+
+FENNIX_API int32_t FENNIX_CALL StartDownload(FennixHandle session) {
+    if (!session) return -1;
+    return Guarded("StartDownload", [&] { return SessionOf(session)->StartDownload(); });
+}
+
+FENNIX_API int32_t FENNIX_CALL Close(FennixHandle session) {
+    delete SessionOf(session);  // null: nothing to do
+    return 0;
+}
+
+}  // extern "C"
