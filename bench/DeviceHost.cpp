@@ -1,0 +1,143 @@
+#include "DeviceHost.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <sstream>
+
+#include "simulator/StreamingFlash.h"
+#include "simulator/StreamingImageSet.h"
+#include "simulator/VirtualDevice.h"
+
+namespace fennix::bench {
+
+namespace {
+
+bool ReadLine(int fd, std::string& line) {
+    line.clear();
+    char c;
+    for (;;) {
+        const ssize_t n = read(fd, &c, 1);
+        if (n <= 0) return false;
+        if (c == '\n') return true;
+        line += c;
+    }
+}
+
+void WriteLine(int fd, const std::string& line) {
+    const std::string text = line + "\n";
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n <= 0) return;
+        done += static_cast<size_t>(n);
+    }
+}
+
+// The child: serves requests until its input ends.
+[[noreturn]] void Serve(int in, int out) {
+    std::vector<std::unique_ptr<sim::CVirtualDevice>> devices;
+    std::string line;
+    while (ReadLine(in, line)) {
+        std::istringstream request(line);
+        std::string verb;
+        request >> verb;
+        std::ostringstream reply;
+        if (verb == "start") {
+            int count = 0;
+            request >> count;
+            for (int i = 0; i < count; ++i) {
+                sim::DeviceOptions options;
+                options.mode = sim::DeviceMode::Download;
+                options.vanishMs = 100;
+                options.recordBytesLimit = 8;
+                auto device = std::make_unique<sim::CVirtualDevice>(options);
+                if (device->Start() != 0) break;
+                reply << device->Path() << ' ';
+                devices.push_back(std::move(device));
+            }
+        } else if (verb == "verify") {
+            std::string body, header;
+            request >> body >> header;
+            const auto bodyBytes = sim::ReadWholeFile(body);
+            const auto headerBytes = sim::ReadWholeFile(header);
+            for (auto& device : devices) {
+                const sim::DownloadTarget t = sim::SnapshotDownloadTarget(*device);
+                auto it = t.images.find(5);
+                const bool same = it != t.images.end() && it->second.bytes == bodyBytes &&
+                                  it->second.header == headerBytes;
+                reply << same << ' ' << t.blocksTotal << ' ' << t.bytesStreamed << ' ';
+            }
+        } else if (verb == "stop") {
+            for (auto& device : devices) device->Stop();
+            devices.clear();
+        }
+        WriteLine(out, reply.str());
+    }
+    for (auto& device : devices) device->Stop();
+    _exit(0);
+}
+
+}  // namespace
+
+bool CDeviceHost::Start(std::string* error) {
+    int down[2], up[2];
+    if (pipe(down) != 0 || pipe(up) != 0) {
+        *error = std::strerror(errno);
+        return false;
+    }
+    child_ = fork();
+    if (child_ < 0) {
+        *error = std::strerror(errno);
+        return false;
+    }
+    if (child_ == 0) {
+        close(down[1]);
+        close(up[0]);
+        Serve(down[0], up[1]);
+    }
+    close(down[0]);
+    close(up[1]);
+    toChild_ = down[1];
+    fromChild_ = up[0];
+    return true;
+}
+
+CDeviceHost::~CDeviceHost() {
+    if (child_ <= 0) return;
+    close(toChild_);
+    close(fromChild_);
+    int status = 0;
+    waitpid(child_, &status, 0);
+}
+
+std::string CDeviceHost::Ask(const std::string& line) {
+    WriteLine(toChild_, line);
+    std::string reply;
+    ReadLine(fromChild_, reply);
+    return reply;
+}
+
+std::vector<std::string> CDeviceHost::StartDevices(int count) {
+    std::istringstream reply(Ask("start " + std::to_string(count)));
+    std::vector<std::string> paths;
+    std::string path;
+    while (reply >> path) paths.push_back(path);
+    return paths;
+}
+
+std::vector<DeviceReport> CDeviceHost::Verify(const std::string& bodyPath, const std::string& headerPath) {
+    std::istringstream reply(Ask("verify " + bodyPath + " " + headerPath));
+    std::vector<DeviceReport> reports;
+    DeviceReport r;
+    while (reply >> r.identical >> r.streamWrites >> r.bytesStreamed) reports.push_back(r);
+    return reports;
+}
+
+void CDeviceHost::StopDevices() { Ask("stop"); }
+
+}  // namespace fennix::bench

@@ -1,0 +1,40 @@
+// Virtual devices in a child process, so that the benchmark process holds
+// nothing but the engine (or the raw baseline) and its CPU time is theirs.
+// The parent talks to the child over a pair of pipes, one text line each way
+// per request.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace fennix::bench {
+
+struct DeviceReport {
+    bool identical = false;       // the flashed image equals the file
+    uint64_t streamWrites = 0;    // stream-write requests the device answered
+    uint64_t bytesStreamed = 0;
+};
+
+class CDeviceHost {
+public:
+    // Forks the child. Call before the parent starts any thread.
+    bool Start(std::string* error);
+    ~CDeviceHost();
+
+    // Starts `count` devices in download mode; their port paths.
+    std::vector<std::string> StartDevices(int count);
+    // Compares each device's AMSS image (type 5) and its header with the files.
+    std::vector<DeviceReport> Verify(const std::string& bodyPath, const std::string& headerPath);
+    void StopDevices();
+
+private:
+    std::string Ask(const std::string& line);
+    pid_t child_ = -1;
+    int toChild_ = -1;
+    int fromChild_ = -1;
+};
+
+}  // namespace fennix::bench
