@@ -3,6 +3,9 @@
 // programmer (the streaming protocol of Streaming.cpp). The NOP is
 // the core's (DownloadBasics.cpp); its refusal is the common fault switch.
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
 
 #include "DeviceContext.h"
 #include "PacketHandlers.h"
@@ -72,6 +75,12 @@ bool Go(CDeviceContext& ctx, const Packet& p) {
     }
     auto& target = ctx.State().Extension<DownloadTarget>();
     target.goSegment = p[1] << 8 | p[2];
+    if (const char* dir = std::getenv("FENNIX_SIM_FLASH_DIR"); dir && *dir) {
+        if (std::FILE* f = std::fopen((std::string(dir) + "/programmer.bin").c_str(), "wb")) {
+            std::fwrite(target.programmer.data(), 1, target.programmer.size(), f);
+            std::fclose(f);
+        }
+    }
     target.programmerRunning = true;
     target.runningSinceBoot = ctx.State().bootCount;
     ctx.Reply({kAck});

@@ -4,7 +4,10 @@
 // reset, after which the device reboots into DIAG mode. Before go, these
 // commands are refused like any unknown download-mode command.
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "DeviceContext.h"
 #include "PacketHandlers.h"
@@ -27,6 +30,19 @@ constexpr char kTargetMagic[] = "QCOM fast download protocol targ";
 constexpr size_t kMagicLength = 32;
 
 DownloadTarget& Target(CDeviceContext& ctx) { return ctx.State().Extension<DownloadTarget>(); }
+
+// A device in another process (msm-sim) shows what it was given as files in
+// the folder FENNIX_SIM_FLASH_DIR names, if set: programmer.bin,
+// partition.bin, and image-<type>.bin with image-<type>.hdr per committed image.
+void SaveToFlashDir(const std::string& name, const std::vector<uint8_t>& bytes) {
+    const char* dir = std::getenv("FENNIX_SIM_FLASH_DIR");
+    if (!dir || !*dir) return;
+    const std::string path = std::string(dir) + "/" + name;
+    if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
+        if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f);
+        std::fclose(f);
+    }
+}
 
 // The programmer's handlers answer only while it runs; otherwise the packet
 // goes on to the mode's refusal.
@@ -86,6 +102,7 @@ bool PartitionTable(CDeviceContext& ctx, const Packet& p) {
     auto& target = Target(ctx);
     target.partitionTable.assign(p.begin() + 2, p.end());
     target.partitionAccepted = true;
+    SaveToFlashDir("partition.bin", target.partitionTable);
     ctx.Reply({0x1A, 0x00});
     return true;
 }
@@ -147,6 +164,9 @@ bool Close(CDeviceContext& ctx, const Packet& p) {
         ErrorReply(ctx);
         return true;
     }
+    const std::string name = "image-" + std::to_string(target.openType);
+    SaveToFlashDir(name + ".bin", target.open.bytes);
+    SaveToFlashDir(name + ".hdr", target.open.header);
     target.images[target.openType] = std::move(target.open);
     target.imageOrder.push_back(target.openType);
     target.open = FlashedImage{};

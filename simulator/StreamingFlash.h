@@ -19,6 +19,10 @@
 //   dl.stay-away=1               after the reset the port vanishes for good
 // Plain silence on one command is the device's common fault switch (Faults
 // silent + onlyCommand).
+//
+// With FENNIX_SIM_FLASH_DIR set, a device also writes what it was given into
+// that folder (programmer.bin, partition.bin, image-<type>.bin and .hdr), so
+// that a device in another process can be checked too.
 #pragma once
 
 #include <cstdint>
