@@ -1,0 +1,321 @@
+// The NV flows end to end: the exported functions over a real pseudo-terminal
+// against a virtual DIAG device with an NV memory and a file system.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "../nv/ReportLines.h"
+#include "../nv/TestFiles.h"
+#include "fennix/fennix.h"
+#include "nv/BrtFile.h"
+#include "simulator/EfsTree.h"
+#include "simulator/NvMemory.h"
+#include "simulator/NvStore.h"
+#include "simulator/SimulatorFixture.h"
+
+namespace fennix {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using sim::CEfsTree;
+using sim::CNvMemory;
+using sim::DeviceMode;
+using sim::DeviceState;
+using testing::LeBuilder;
+using testing::ScratchDir;
+
+using testing::Line;
+using testing::Lines;
+
+Bytes Seq(size_t n, uint8_t seed) {
+    Bytes b(n);
+    for (size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(seed + 3 * i);
+    return b;
+}
+
+std::string Hex(const Bytes& bytes) { return sim::HexOf(bytes.data(), bytes.size()); }
+
+class NvEndToEnd : public ::testing::Test {
+protected:
+    sim::CScopedDevice device{sim::DiagDevice()};
+    ScratchDir dir;
+    Lines lines;
+    FennixHandle session = nullptr;
+    std::string savedScale_;
+    bool hadScale_ = false;
+
+    // Sessions take their time table from FENNIX_TIME_SCALE when they are
+    // made; the device keeps its own times.
+    void SetUp() override {
+        ASSERT_TRUE(device.Ok()) << device.Error();
+        testing::CollectingInto() = &lines;
+        const char* scale = std::getenv("FENNIX_TIME_SCALE");
+        if (scale) savedScale_ = scale;
+        hadScale_ = scale != nullptr;
+        setenv("FENNIX_TIME_SCALE", "0.05", 1);
+    }
+    void TearDown() override {
+        if (session) Close(session);
+        testing::CollectingInto() = nullptr;
+        if (hadScale_) setenv("FENNIX_TIME_SCALE", savedScale_.c_str(), 1);
+        else unsetenv("FENNIX_TIME_SCALE");
+    }
+
+    void Preload(const std::string& text) {
+        std::string error;
+        bool ok = false;
+        device->WithState([&](DeviceState& state) {
+            ok = sim::LoadNvStore(text, state.Extension<CNvMemory>(), state.Extension<CEfsTree>(), &error);
+        });
+        ASSERT_TRUE(ok) << error;
+    }
+    template <typename Fn>
+    void WithMemory(Fn fn) {
+        device->WithState([&](DeviceState& state) { fn(state.Extension<CNvMemory>(), state.Extension<CEfsTree>()); });
+    }
+    std::string Store() {
+        std::string text;
+        WithMemory([&](CNvMemory& nv, CEfsTree& efs) { text = sim::SaveNvStore(nv, efs); });
+        return text;
+    }
+    void Open() {
+        session = SetComPort(device.Path().c_str());
+        ASSERT_NE(nullptr, session);
+        SetCallBack(session, testing::CollectLine);
+    }
+    std::vector<Bytes> Requests(int command) { return device->Recording().Requests(DeviceMode::Diag, command); }
+    BrtContents ReadBrt(const std::string& path) {
+        const Bytes bytes = testing::ReadBytes(path);
+        return DecodeBrt(bytes.data(), bytes.size());
+    }
+};
+
+TEST_F(NvEndToEnd, BackupStoresPlainAndIndexedItemsAndLeavesTheRestOut) {
+    Preload("item 550 plain " + Hex(Seq(128, 1)) + "\n" +
+            "item 20 indexed " + Hex(Seq(127, 2)) + "\n" +
+            "item 21 indexed " + Hex(Seq(127, 3)) + " " + Hex(Seq(127, 4)) + " " + Hex(Seq(127, 5)) + "\n" +
+            "item 22 indexed end=5\n"
+            "item 23 indexed\n"
+            "item 30 status 5\n"
+            "item 31 status 2\n"
+            "item 10 plain " + Hex(Seq(128, 6)) + "\n");
+    testing::WriteText(dir.File("items.csv"),
+                       "Name;Item\r\n"
+                       "plain;550;ignored\r\n"
+                       ";;one index;;20\r\n"
+                       "three;21\r\n"
+                       "none at 0 (5);22\r\n"
+                       "none at 0 (6);23\r\n"
+                       "inactive;30\r\n"
+                       "refused;31\r\n"
+                       "missing;999\r\n"
+                       "wide;65546\r\n"
+                       "\r\n"
+                       "plain again;550");
+    Open();
+    SetCsvBrtFile(session, dir.File("items.csv").c_str(), dir.File("nv.brt").c_str());
+    ASSERT_EQ(1, StartBackupBrt(session));
+
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ((Line{"Start To BackupBrt Process...", 0}), lines[0]);
+    EXPECT_EQ((Line{"Total NvCounts in CSV file =  10, 5 has backuped", 0}), lines[lines.size() - 2]);
+    EXPECT_EQ((Line{"BackupBrt Success!!", 0}), lines.back());
+
+    const BrtContents brt = ReadBrt(dir.File("nv.brt"));
+    ASSERT_TRUE(brt.complete);
+    ASSERT_EQ(5u, brt.records.size());
+    EXPECT_EQ(550, brt.records[0].itemNumber);
+    EXPECT_EQ(Seq(128, 1), brt.records[0].Value());
+    Bytes oneIndex{0};
+    const Bytes index0 = Seq(127, 2);
+    oneIndex.insert(oneIndex.end(), index0.begin(), index0.end());
+    EXPECT_EQ(20, brt.records[1].itemNumber);
+    EXPECT_EQ(oneIndex, brt.records[1].Value());
+    Bytes threeIndexes;
+    for (uint8_t seed : {3, 4, 5}) {
+        const Bytes values = Seq(127, seed);
+        threeIndexes.insert(threeIndexes.end(), values.begin(), values.end());
+        threeIndexes.push_back(0);
+    }
+    EXPECT_EQ(threeIndexes, brt.records[2].Value());
+    EXPECT_EQ(65546, brt.records[3].itemNumber);
+    EXPECT_EQ(Seq(128, 6), brt.records[3].Value());
+    EXPECT_EQ(550, brt.records[4].itemNumber);
+
+    // Item 65546 was asked for as item 10; the indexed reads of 21 stopped at index 3.
+    const auto reads = Requests(38);
+    bool askedTen = false;
+    for (const Bytes& r : reads) askedTen |= r.size() == 3 && r[1] == 10 && r[2] == 0;
+    EXPECT_TRUE(askedTen);
+    EXPECT_TRUE(Requests(39).empty());
+}
+
+TEST_F(NvEndToEnd, HeaderOnlyListWritesAFourByteBrt) {
+    testing::WriteText(dir.File("items.csv"), "Name;Item\n");
+    testing::WriteBytes(dir.File("nv.brt"), Bytes(100, 0xEE));
+    Open();
+    SetCsvBrtFile(session, dir.File("items.csv").c_str(), dir.File("nv.brt").c_str());
+    ASSERT_EQ(1, StartBackupBrt(session));
+    EXPECT_EQ((Bytes{0, 0, 0, 0}), testing::ReadBytes(dir.File("nv.brt")));
+    EXPECT_EQ((Line{"Total NvCounts in CSV file =  0, 0 has backuped", 0}), lines[lines.size() - 2]);
+}
+
+TEST_F(NvEndToEnd, RestoreWritesItemsAndChunks) {
+    Preload("item 21 indexed\n");
+    testing::WriteBytes(dir.File("nv.brt"), LeBuilder()
+                                                .I32(3)
+                                                .I32(550)
+                                                .Counted(Seq(128, 7))
+                                                .I32(21)
+                                                .Counted(Seq(384, 8))
+                                                .I32(65547)
+                                                .Counted({})
+                                                .Bytes());
+    Open();
+    SetCsvBrtFile(session, nullptr, dir.File("nv.brt").c_str());
+    ASSERT_EQ(1, StartRestoreBrt(session));
+    EXPECT_EQ((Line{"Total NvCounts in BRT file =  3, 3 has restored", 0}), lines[lines.size() - 2]);
+    EXPECT_EQ((Line{"RestoreBrt Success!!", 0}), lines.back());
+
+    const auto writes = Requests(39);
+    ASSERT_EQ(5u, writes.size());
+    EXPECT_EQ(131u, writes[0].size());
+    for (uint8_t k = 0; k < 3; ++k) {
+        EXPECT_EQ(134u, writes[1 + k].size());
+        EXPECT_EQ(k, writes[1 + k][3]);
+    }
+    EXPECT_EQ(131u, writes[4].size());
+    EXPECT_EQ(11, writes[4][1]);
+    WithMemory([&](CNvMemory& nv, CEfsTree&) {
+        EXPECT_EQ(Seq(128, 7), nv.DataOf(550));
+        const Bytes chunks = Seq(384, 8);
+        for (size_t k = 0; k < 3; ++k)
+            EXPECT_EQ(Bytes(chunks.begin() + 128 * k, chunks.begin() + 128 * k + 127), nv.IndexOf(21, k));
+        EXPECT_EQ(Bytes(128, 0), nv.DataOf(11));
+    });
+}
+
+TEST_F(NvEndToEnd, BackupThenRestoreWritesBackExactlyWhatWasRead) {
+    const std::string original = "item 550 plain " + Hex(Seq(128, 1)) + "\n" +
+                                 "item 20 indexed " + Hex(Seq(127, 2)) + "\n" +
+                                 "item 21 indexed " + Hex(Seq(127, 3)) + " " + Hex(Seq(127, 4)) + " " +
+                                 Hex(Seq(127, 5)) + "\n";
+    Preload(original);
+    const std::string before = Store();
+    testing::WriteText(dir.File("items.csv"), "h\na;550\nb;20\nc;21\n");
+    Open();
+    SetCsvBrtFile(session, dir.File("items.csv").c_str(), dir.File("nv.brt").c_str());
+    ASSERT_EQ(1, StartBackupBrt(session));
+
+    // Spoil every value, then restore.
+    Preload("item 550 plain " + Hex(Bytes(128, 0xFF)) + "\n" + "item 20 indexed " + Hex(Bytes(127, 0xFF)) + "\n" +
+            "item 21 indexed " + Hex(Bytes(127, 0xFF)) + " " + Hex(Bytes(127, 0xFF)) + " " +
+            Hex(Bytes(127, 0xFF)) + "\n");
+    ASSERT_NE(before, Store());
+    ASSERT_EQ(1, StartRestoreBrt(session));
+    EXPECT_EQ(before, Store());
+    EXPECT_EQ((Line{"Total NvCounts in BRT file =  3, 3 has restored", 0}), lines[lines.size() - 2]);
+}
+
+TEST_F(NvEndToEnd, DamagedBrtFailsTheRestoreWithoutWriting) {
+    Open();
+    const Bytes whole = LeBuilder().I32(2).I32(1).Counted(Seq(10, 1)).I32(2).Counted(Seq(10, 2)).Bytes();
+    for (const Bytes& bad : {Bytes(whole.begin(), whole.end() - 1), LeBuilder().I32(1).I32(1).I32(-8).Bytes(),
+                             LeBuilder().I32(9).I32(1).Counted({1}).Bytes()}) {
+        testing::WriteBytes(dir.File("bad.brt"), bad);
+        SetCsvBrtFile(session, nullptr, dir.File("bad.brt").c_str());
+        lines.clear();
+        EXPECT_EQ(-1, StartRestoreBrt(session));
+        EXPECT_EQ((Line{"RestoreBrt Failed!!", -1}), lines.back());
+    }
+    EXPECT_TRUE(Requests(39).empty());
+}
+
+TEST_F(NvEndToEnd, DuckImportAndDownload) {
+    Preload("item 5 status 5 write=5\nitem 3 status 3 write=3\ndir existing\n");
+    testing::WriteBytes(dir.File("set.duck"), LeBuilder()
+                                                  .I32(5)
+                                                  .Counted({5})
+                                                  .I32(3)
+                                                  .Counted({3})
+                                                  .I32(100)
+                                                  .Counted({1})
+                                                  .I32(100)
+                                                  .Counted({2})
+                                                  .I32(-1)
+                                                  .CountedText("ARRAY#550#1")
+                                                  .Counted(Seq(128, 9))
+                                                  .I32(-1)
+                                                  .CountedText("#ARRAY#551")
+                                                  .Counted({})
+                                                  .I32(-1)
+                                                  .CountedText("ARRAYX#552")
+                                                  .Counted({6})
+                                                  .Counted({})
+                                                  .I32(-1)
+                                                  .CountedText("array#553")
+                                                  .Counted({7})
+                                                  .Counted({0xDE, 0xAD})
+                                                  .I32(-1)
+                                                  .CountedText("/cfg/radio/table")
+                                                  .Counted(Seq(1100, 1))
+                                                  .Counted({})
+                                                  .I32(-1)
+                                                  .CountedText("existing/x")
+                                                  .Counted({4})
+                                                  .Counted({})
+                                                  .Bytes());
+    Open();
+    ASSERT_EQ(1, DuckToNVArray(session, dir.File("set.duck").c_str()));
+    ASSERT_EQ(1, NVArrayToMobile(session));
+    EXPECT_TRUE(lines.empty()) << "the item-list download reports nothing";
+
+    std::vector<std::pair<int, size_t>> writes;  // item, request length
+    for (const Bytes& r : Requests(39)) writes.emplace_back(r[1] | (r[2] << 8), r.size());
+    EXPECT_EQ((std::vector<std::pair<int, size_t>>{
+                  {5, 131}, {5, 131}, {3, 131}, {100, 131}, {100, 131}, {550, 133}, {551, 133}}),
+              writes);
+    const auto mkdirs = Requests(75);
+    std::vector<std::string> made;
+    for (const Bytes& r : mkdirs)
+        if (r[2] == 9) made.emplace_back(r.begin() + 6, r.end() - 1);
+    EXPECT_EQ((std::vector<std::string>{"cfg", "cfg/radio"}), made);
+    WithMemory([&](CNvMemory& nv, CEfsTree& efs) {
+        EXPECT_EQ(2, nv.DataOf(100)[0]) << "the later record of the same number is written last";
+        EXPECT_EQ(Seq(128, 9), Bytes(nv.arrayEntries[550].begin(), nv.arrayEntries[550].begin() + 128));
+        EXPECT_EQ(Bytes{6}, efs.files["ARRAYX#552"]);
+        EXPECT_EQ(Bytes{7}, efs.files["array#553"]);
+        EXPECT_EQ(Seq(1100, 1), efs.files["cfg/radio/table"]);
+        EXPECT_EQ(Bytes{4}, efs.files["existing/x"]);
+        EXPECT_EQ(4u, efs.files.size()) << "the second value of a file entry is never sent";
+    });
+}
+
+TEST_F(NvEndToEnd, DownloadWithoutAPortReadsAsFailure) {
+    session = SetComPort(dir.File("no-such-port").c_str());
+    SetCallBack(session, testing::CollectLine);
+    EXPECT_EQ(0, NVArrayToMobile(session));
+    EXPECT_EQ(0, DuckToNVArray(session, dir.File("missing.duck").c_str()));
+    EXPECT_TRUE(lines.empty());
+}
+
+// The device stops answering after two NV answers: every remaining item waits
+// its full (scaled) limit, 250 ms here, and the backup still ends normally.
+TEST_F(NvEndToEnd, DeviceFallingSilentMidwayStillEndsTheBackup) {
+    Preload("item 1 plain 01\nitem 2 plain 02\nitem 3 plain 03\nitem 4 plain 04\n");
+    WithMemory([](CNvMemory& nv, CEfsTree&) { nv.answersBeforeSilence = 2; });
+    testing::WriteText(dir.File("items.csv"), "h\na;1\nb;2\nc;3\nd;4\n");
+    Open();
+    SetCsvBrtFile(session, dir.File("items.csv").c_str(), dir.File("nv.brt").c_str());
+    ASSERT_EQ(1, StartBackupBrt(session));
+    EXPECT_EQ((Line{"Total NvCounts in CSV file =  4, 2 has backuped", 0}), lines[lines.size() - 2]);
+    EXPECT_EQ((Line{"BackupBrt Success!!", 0}), lines.back());
+    EXPECT_EQ(4u, Requests(38).size()) << "each remaining item was still asked for";
+    EXPECT_EQ(2u, ReadBrt(dir.File("nv.brt")).records.size());
+}
+
+}  // namespace
+}  // namespace fennix
