@@ -200,6 +200,15 @@ TEST_F(TarnwellGui, HeaderStaysTickedWhileItsImageIsTicked) {
     EXPECT_TRUE(s_process->MessageBoxes().empty());
 }
 
+TEST_F(TarnwellGui, ChoosingMsm6280MovesTheChoice) {
+    // The run below needs the programmer of this model (NPRG6280.HEX).
+    Click(IDC_RADIO_MSM6280);
+    EXPECT_TRUE(WaitFor([&] { return IsTicked(Item(IDC_RADIO_MSM6280)); }, 5000));
+    EXPECT_FALSE(IsTicked(Item(IDC_RADIO_MSM6250)));
+    EXPECT_FALSE(IsTicked(Item(IDC_RADIO_MSM6260)));
+    EXPECT_FALSE(IsTicked(Item(IDC_RADIO_MSM7200)));
+}
+
 TEST_F(TarnwellGui, SlotsWithoutAPortSayNoneComPortSelected) {
     Click(IDC_START_DOWNLOAD);
     const bool allLogged = WaitFor(

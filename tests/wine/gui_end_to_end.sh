@@ -1,0 +1,126 @@
+#!/usr/bin/env bash
+# Tarnwell.exe under Wine and Xvfb, end to end: eight virtual MSM devices on
+# pseudo-terminals registered as COM3..COM10 of a private Wine prefix, the
+# operator's steps played by gui_driver.exe from another process.
+#
+#   gui_end_to_end.sh <Tarnwell.exe> <gui_driver.exe> <native build> <work dir> <screenshot.png>
+#
+# The device on COM5 (slot 3) refuses to open the AMSS image, so that slot
+# ends red while the seven others end grey. HKLM\HARDWARE is volatile in
+# Wine: one persistent wineserver keeps the serial map for the whole run.
+# Prints GoogleTest-style lines (the driver's own, or one failure when the
+# stage cannot be set).
+set -u
+tarnwell=$(readlink -f "$1")
+driver=$(readlink -f "$2")
+native=$(readlink -f "$3")
+work=$4
+screenshot=$5
+mkdir -p "$work" "$(dirname "$screenshot")"
+work=$(readlink -f "$work")
+screenshot=$(readlink -f "$(dirname "$screenshot")")/$(basename "$screenshot")
+
+msm_sim=$native/simulator/msm-sim
+image_set=$native/tests/console/gui_image_set
+ports=(3 4 5 6 7 8 9 10)
+failing_port=5
+failing_slot=3
+
+export WINEPREFIX=$work/prefix
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES='mscoree,mshtml='
+# The engine's pauses (settle times, the wait after the reset) run this much
+# faster; Wine hands the variable on to Tarnwell.exe.
+export FENNIX_TIME_SCALE=${FENNIX_TIME_SCALE:-0.05}
+
+sim_pids=()
+cleanup() {
+    wineserver -k 2>/dev/null
+    for pid in "${sim_pids[@]}"; do kill "$pid" 2>/dev/null; done
+    wait 2>/dev/null
+}
+trap cleanup EXIT
+
+stage_failed() {
+    echo "[ RUN      ] TarnwellGui.Stage"
+    echo "  $*"
+    echo "[  FAILED  ] TarnwellGui.Stage"
+    echo "[  PASSED  ] 0 tests."
+    echo "[  FAILED  ] 1 test, listed below:"
+    echo "[  FAILED  ] TarnwellGui.Stage"
+    exit 1
+}
+
+for tool in xvfb-run wine wineserver "$msm_sim" "$image_set"; do
+    command -v "$tool" >/dev/null 2>&1 || stage_failed "missing $tool (./run build native; ./run deps)"
+done
+
+# ---------------------------------------------------------------- images
+run_dir=$work/run
+rm -rf "$run_dir" "$work/ports"
+mkdir -p "$run_dir" "$work/ports"
+"$image_set" "$run_dir" >/dev/null || stage_failed "cannot write the image set"
+
+# ---------------------------------------------------------------- devices
+names=()
+for port in "${ports[@]}"; do
+    [ "$port" = "$failing_port" ] && continue
+    names+=(--name "ttyMSM$port")
+done
+"$msm_sim" -n $((${#ports[@]} - 1)) --mode diag --platform K7M --dir "$work/ports" "${names[@]}" --no-stdin \
+    >/dev/null 2>"$work/msm-sim.err" &
+sim_pids+=($!)
+"$msm_sim" -n 1 --mode diag --platform K7M --dir "$work/ports" --name "ttyMSM$failing_port" \
+    --knob dl.refuse-open=5 --no-stdin >/dev/null 2>"$work/msm-sim-failing.err" &
+sim_pids+=($!)
+for i in $(seq 100); do
+    ready=0
+    for port in "${ports[@]}"; do [ -L "$work/ports/ttyMSM$port" ] && ready=$((ready + 1)); done
+    [ "$ready" = "${#ports[@]}" ] && break
+    sleep 0.1
+done
+[ "$ready" = "${#ports[@]}" ] || stage_failed "only $ready of ${#ports[@]} virtual devices came up"
+
+# ---------------------------------------------------------------- prefix
+(
+    flock 9
+    if [ ! -f "$WINEPREFIX/.gui-ready" ]; then
+        DISPLAY= wineboot -i >/dev/null 2>&1
+        # Without a window manager every close of a top-level window stalls
+        # for 2 s unless Wine manages the windows itself.
+        wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+        wineserver -w
+        touch "$WINEPREFIX/.gui-ready"
+    fi
+) 9>"$work/prefix.lock"
+
+for port in "${ports[@]}"; do
+    wine reg add 'HKLM\Software\Wine\Ports' /v "COM$port" /d "$work/ports/ttyMSM$port" /f >/dev/null 2>&1
+done
+wineserver -k 2>/dev/null
+wineserver -w 2>/dev/null
+# A fresh server reads the port table at its start and keeps the volatile
+# serial map alive until the end of the run.
+wineserver -p
+for port in "${ports[@]}"; do
+    wine reg add 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v "\\Device\\QCUSB_$port" /d "COM$port" /f >/dev/null 2>&1
+done
+for port in "${ports[@]}"; do
+    [ -e "$WINEPREFIX/dosdevices/com$port" ] || ln -sfn "$work/ports/ttyMSM$port" "$WINEPREFIX/dosdevices/com$port"
+done
+
+# ---------------------------------------------------------------- the run
+port_list=$(IFS=,; echo "${ports[*]}")
+rm -f "$screenshot"
+timeout 280 xvfb-run -a -s "-screen 0 1280x1024x24" \
+    wine "$driver" --tarnwell "$(winepath -w "$tarnwell")" --workdir "$(winepath -w "$run_dir")" \
+        --ports "$port_list" --failing-slot "$failing_slot" --screenshot "$(winepath -w "$screenshot")" \
+        --timeout-s 150 2>&1
+rc=$?
+[ "$rc" = 124 ] && stage_failed "the driver did not finish in time"
+
+# The driver writes the picture uncompressed; squeeze it for keeping.
+if [ -f "$screenshot" ] && command -v python3 >/dev/null; then
+    python3 "$(dirname "$0")/gui_png_compact.py" "$screenshot" || true
+fi
+exit $rc
