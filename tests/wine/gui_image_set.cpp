@@ -12,11 +12,13 @@ int main(int argc, char** argv) {
         return 2;
     }
     fennix::sim::SampleImageSizes sizes;
+    // Small enough that eight devices finish in seconds under Wine, large
+    // enough that every image shows several percentage lines.
     sizes.programmer = 8 * 1024;
-    sizes.pbl = 8 * 1024;
-    sizes.qcsbl = 16 * 1024;
-    sizes.oemsbl = 32 * 1024;
-    sizes.amss = 160 * 1024;
+    sizes.pbl = 4 * 1024;
+    sizes.qcsbl = 8 * 1024;
+    sizes.oemsbl = 8 * 1024;
+    sizes.amss = 32 * 1024;
     sizes.cefs = 0;
     try {
         const fennix::sim::SampleImageSet set = fennix::sim::WriteSampleImageSet(argv[1], sizes);

@@ -102,35 +102,56 @@ bool RemoteProcess::AnswerMessageBox(std::string* text, DWORD timeoutMs) const {
         return false;
     if (text != nullptr) *text = WindowText(GetDlgItem(box, kMessageTextId));
     PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
-    WaitFor([&] { return !IsWindow(box) || !IsWindowVisible(box); }, 5000);
-    return true;
+    return WaitFor([&] { return !IsWindow(box) || !IsWindowVisible(box); }, timeoutMs);
 }
 
-std::vector<std::string> RemoteProcess::ListLines(HWND list) const {
+std::string RemoteProcess::DescribeWindows() const {
+    std::string text;
+    for (HWND window : TopLevelWindows(m_pid)) text += ClassName(window) + " '" + WindowText(window) + "'; ";
+    return text;
+}
+
+namespace {
+
+// Reads lines [first, last) of a list: the list copies each text into memory
+// of its own process, from where it is fetched.
+std::vector<std::string> ReadListLines(HANDLE process, HWND list, int first, int last) {
     std::vector<std::string> lines;
-    const int count = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
-    if (count <= 0) return lines;
-    // The list copies the text into memory of its own process.
+    if (first >= last) return lines;
     constexpr size_t kText = 600;
     const size_t size = sizeof(LVITEMA) + kText;
-    auto* remote = static_cast<char*>(VirtualAllocEx(m_process, nullptr, size, MEM_COMMIT, PAGE_READWRITE));
+    auto* remote = static_cast<char*>(VirtualAllocEx(process, nullptr, size, MEM_COMMIT, PAGE_READWRITE));
     if (remote == nullptr) return lines;
-    for (int i = 0; i < count; ++i) {
+    for (int i = first; i < last; ++i) {
         LVITEMA item = {};
         item.mask = LVIF_TEXT;
         item.iItem = i;
         item.pszText = remote + sizeof(LVITEMA);
         item.cchTextMax = static_cast<int>(kText);
         SIZE_T done = 0;
-        WriteProcessMemory(m_process, remote, &item, sizeof item, &done);
+        WriteProcessMemory(process, remote, &item, sizeof item, &done);
         const LRESULT length = SendMessageA(list, LVM_GETITEMTEXTA, i, reinterpret_cast<LPARAM>(remote));
         char text[kText] = {};
-        ReadProcessMemory(m_process, remote + sizeof(LVITEMA), text, kText - 1, &done);
+        ReadProcessMemory(process, remote + sizeof(LVITEMA), text, kText - 1, &done);
         lines.emplace_back(text, length >= 0 && static_cast<size_t>(length) < kText ? static_cast<size_t>(length)
                                                                                     : std::string(text).size());
     }
-    VirtualFreeEx(m_process, remote, 0, MEM_RELEASE);
+    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
     return lines;
+}
+
+}  // namespace
+
+std::vector<std::string> RemoteProcess::ListLines(HWND list) const {
+    const int count = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+    return ReadListLines(m_process, list, 0, count);
+}
+
+std::string RemoteProcess::ListLine(HWND list, int index) const {
+    if (index < 0) index = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0)) - 1;
+    if (index < 0) return {};
+    const std::vector<std::string> lines = ReadListLines(m_process, list, index, index + 1);
+    return lines.empty() ? std::string() : lines.front();
 }
 
 std::string WindowText(HWND window) {

@@ -37,6 +37,10 @@ public:
     bool AnswerMessageBox(std::string* text, DWORD timeoutMs) const;
 
     std::vector<std::string> ListLines(HWND list) const;
+    // One line (empty when there is none), cheap enough to poll; -1: the last.
+    std::string ListLine(HWND list, int index) const;
+    // "class 'title'" of each visible top-level window, for failure messages.
+    std::string DescribeWindows() const;
 
 private:
     HANDLE m_process = nullptr;
@@ -52,13 +56,14 @@ COLORREF ListBackground(HWND list);
 COLORREF ListTextBackground(HWND list);
 // Captures the window's screen area as a PNG file.
 bool CaptureWindow(HWND window, const std::string& path);
-// Sends messages until `done` holds or the time is up; polls every 50 ms.
+// Polls until `done` holds or the time is up. Every poll costs the dialog's
+// UI thread work, so polls are spaced `pollMs` apart.
 template <typename Pred>
-bool WaitFor(Pred done, DWORD timeoutMs) {
+bool WaitFor(Pred done, DWORD timeoutMs, DWORD pollMs = 50) {
     const DWORD start = GetTickCount();
     while (!done()) {
         if (GetTickCount() - start > timeoutMs) return false;
-        Sleep(50);
+        Sleep(pollMs);
     }
     return true;
 }
