@@ -25,6 +25,7 @@ mkdir -p "$work" "$(dirname "$screenshot")"
 work=$(readlink -f "$work")
 screenshot=$(readlink -f "$(dirname "$screenshot")")/$(basename "$screenshot")
 
+wine_com=$(cd "$(dirname "$0")/../.." && pwd)/tools/wine-com
 msm_sim=$native/simulator/msm-sim
 image_set=$native/tests/console/gui_image_set
 ports=(3 4 5 6 7 8 9 10)
@@ -57,7 +58,7 @@ stage_failed() {
     exit 1
 }
 
-for tool in wine wineserver "$msm_sim" "$image_set"; do
+for tool in wine wineserver "$msm_sim" "$image_set" "$wine_com"; do
     command -v "$tool" >/dev/null 2>&1 || stage_failed "missing $tool (./run build native; ./run deps)"
 done
 
@@ -100,19 +101,15 @@ done
     fi
 ) 9>"$work/prefix.lock"
 
-for port in "${ports[@]}"; do
-    wine reg add 'HKLM\Software\Wine\Ports' /v "COM$port" /d "$work/ports/ttyMSM$port" /f >/dev/null 2>&1
-done
+# A fresh server, started on the virtual screen: the desktop that Tarnwell's
+# windows live on comes up with the X driver, before tools/wine-com (which
+# runs Wine without a display) registers the ports.
 wineserver -k 2>/dev/null
 wineserver -w 2>/dev/null
-# A fresh server reads the port table at its start and keeps the volatile
-# serial map alive until the end of the run.
 wineserver -p >"$work/wineserver.log" 2>&1
+wine reg query 'HKCU\Software\Wine\X11 Driver' >/dev/null 2>&1
 for port in "${ports[@]}"; do
-    wine reg add 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v "\\Device\\QCUSB_$port" /d "COM$port" /f >/dev/null 2>&1
-done
-for port in "${ports[@]}"; do
-    [ -e "$WINEPREFIX/dosdevices/com$port" ] || ln -sfn "$work/ports/ttyMSM$port" "$WINEPREFIX/dosdevices/com$port"
+    "$wine_com" "COM$port" "$work/ports/ttyMSM$port" || stage_failed "tools/wine-com cannot register COM$port"
 done
 
 # ---------------------------------------------------------------- the run
