@@ -93,9 +93,10 @@ protected:
     static int LineCount(int slot) {
         return static_cast<int>(SendMessageA(Item(kList[slot]), LVM_GETITEMCOUNT, 0, 0));
     }
-    // A download ends with its success line or with the first failure line.
+    // A download ends with its success line or with its first failure line
+    // ("... Failed!!", "Reset Failed....").
     static bool IsFinalLine(const std::string& line) {
-        return EndsWith(line, "] Download Process Success!!") || EndsWith(line, "Failed!!");
+        return EndsWith(line, "] Download Process Success!!") || line.find(" Failed") != std::string::npos;
     }
     static bool AllSlotsFinished() {
         for (int slot = 0; slot < kSlots; ++slot)

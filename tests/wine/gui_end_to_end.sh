@@ -69,15 +69,18 @@ mkdir -p "$run_dir" "$work/ports"
 "$image_set" "$run_dir" >/dev/null || stage_failed "cannot write the image set"
 
 # ---------------------------------------------------------------- devices
+# The devices wait in download mode: the switches into it are the serial
+# suites' subject, and skipping them keeps eight parallel runs under Wine
+# clear of their tight timings on a busy machine.
 names=()
 for port in "${ports[@]}"; do
     [ "$port" = "$failing_port" ] && continue
     names+=(--name "ttyMSM$port")
 done
-"$msm_sim" -n $((${#ports[@]} - 1)) --mode diag --platform K7M --dir "$work/ports" "${names[@]}" --no-stdin \
+"$msm_sim" -n $((${#ports[@]} - 1)) --mode download --platform K7M --dir "$work/ports" "${names[@]}" --no-stdin \
     >/dev/null 2>"$work/msm-sim.err" &
 sim_pids+=($!)
-"$msm_sim" -n 1 --mode diag --platform K7M --dir "$work/ports" --name "ttyMSM$failing_port" \
+"$msm_sim" -n 1 --mode download --platform K7M --dir "$work/ports" --name "ttyMSM$failing_port" \
     --knob dl.refuse-open=5 --no-stdin >/dev/null 2>"$work/msm-sim-failing.err" &
 sim_pids+=($!)
 for i in $(seq 100); do
@@ -97,7 +100,8 @@ done
         # for 2 s unless Wine manages the windows itself.
         wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
         wineserver -w
-        touch "$WINEPREFIX/.gui-ready"
+        # Ready for tools/wine-com too, which would boot a new prefix itself.
+        touch "$WINEPREFIX/.gui-ready" "$WINEPREFIX/.fennix-ready"
     fi
 ) 9>"$work/prefix.lock"
 
