@@ -49,6 +49,10 @@ protected:
         device_ = std::make_unique<sim::CScopedDevice>(std::move(options));
         ASSERT_TRUE(device_->Ok()) << "device: " << device_->Error();
         times_ = Timeouts::WithScale(scale);
+        // Pauses shrink with the scale, but a raw reply wait of 100 ms is too
+        // short for a sanitizer build on a loaded machine: a slow answer would
+        // be taken for a lost one and fail the switch early.
+        times_.rawReplyWait = std::max<uint32_t>(times_.rawReplyWait, 1000);
         lib_ = std::make_unique<CSerCOMLibrary>(times_);
         ASSERT_EQ(1, lib_->OpenComport("Target download", device_->Path().c_str()));
     }
