@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "TestBytes.h"
+#include "serial/SerialIO.h"
 #include "simulator/HostPort.h"
 #include "simulator/SimulatorFixture.h"
 
@@ -49,6 +50,26 @@ TEST_F(ProbeTest, DiagModeBadParameterFormEchoesTheRawFrames) {
 TEST_F(ProbeTest, DownloadModeAcknowledgesOnlyTheNoOperation) {
     Bytes expected = Hex("7E 02 6A D3 7E");
     EXPECT_EQ(ToHex(expected), ToHex(ProbeAnswer(DownloadDevice(), expected.size())));
+}
+
+TEST_F(ProbeTest, TheEngineClassifiesEachAnswerAsTheDevicesMode) {
+    DeviceOptions badParameter = DiagDevice();
+    badParameter.rejectForm = DiagRejectForm::BadParameter;
+    struct Case {
+        DeviceOptions options;
+        size_t length;
+        uint32_t mode;
+    } cases[] = {{AtDevice(), 16, kPhoneModeDS},
+                 {DiagDevice(), 12, kPhoneModeDIAG},
+                 {badParameter, 20, kPhoneModeDIAG},
+                 {DownloadDevice(), 5, kPhoneModeDL}};
+    for (auto& c : cases) {
+        Bytes answer = ProbeAnswer(c.options, c.length);
+        uint32_t mode = 0, notification = 0;
+        EXPECT_TRUE(CSerialIO::ClassifyAnswer(answer.data(), answer.size(), &mode, &notification))
+            << ModeName(c.options.mode) << ": " << ToHex(answer);
+        EXPECT_EQ(c.mode, mode) << ModeName(c.options.mode);
+    }
 }
 
 TEST_F(ProbeTest, RepeatedProbesGetTheSameAnswerEachTime) {
