@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -60,6 +61,12 @@ std::vector<int> CPty::TakeHostEvents() {
             at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
         }
     }
+}
+
+size_t CPty::UnreadByHost() const {
+    int count = 0;
+    if (slave_ < 0 || ioctl(slave_, FIONREAD, &count) != 0 || count < 0) return 0;
+    return static_cast<size_t>(count);
 }
 
 void CPty::Close() {

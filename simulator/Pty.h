@@ -31,6 +31,9 @@ public:
     int WatchFd() const { return watch_; }
     const std::string& SlavePath() const { return slavePath_; }
 
+    // Bytes the device wrote that no host has read yet.
+    size_t UnreadByHost() const;
+
     // Reads the pending watch events in order: +1 for each open of the port
     // by the host, -1 for each close.
     std::vector<int> TakeHostEvents();

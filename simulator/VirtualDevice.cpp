@@ -14,9 +14,13 @@ namespace {
 
 constexpr size_t kReadChunk = 4096;
 constexpr uint32_t kRetryOpenMs = 100;
-// A device that leaves the bus does so a moment after its last answer, so
-// that the host can still read that answer.
+// A device that leaves the bus does so a moment after its last answer, and
+// not before a host that has the port open has read that answer (closing the
+// pty would throw the unread bytes away); it waits for a host that does not
+// read only so long.
 constexpr auto kVanishAfterAnswer = std::chrono::milliseconds(20);
+constexpr auto kVanishDrainLimit = std::chrono::milliseconds(2000);
+constexpr auto kVanishDrainCheck = std::chrono::milliseconds(10);
 
 // Changes one bit of the byte in front of the closing flag. That byte is part
 // of the CRC (possibly the second byte of an escape pair), so the frame then
@@ -418,6 +422,7 @@ void CVirtualDevice::QueueModeSwitch(DeviceMode mode, bool vanish, bool reboot, 
         OutputItem item;
         item.kind = OutputItem::Kind::Vanish;
         item.due = std::max(LastDue(), Clock::now()) + kVanishAfterAnswer;
+        item.drainUntil = item.due + kVanishDrainLimit;
         item.reboot = reboot;
         item.stayAway = stayAway;
         output_.push_back(std::move(item));
@@ -431,6 +436,11 @@ void CVirtualDevice::RunDueItems(Clock::time_point now) {
     while (!output_.empty() && output_.front().due <= now) {
         OutputItem& item = output_.front();
         if (item.kind == OutputItem::Kind::Vanish) {
+            bool unread = !pendingWrite_.empty() || pty_.UnreadByHost() > 0;
+            if (unread && state_.hostOpens > 0 && now < item.drainUntil) {
+                item.due = now + kVanishDrainCheck;
+                break;
+            }
             OutputItem vanish = std::move(item);
             output_.pop_front();
             DoVanish(vanish);

@@ -99,6 +99,7 @@ private:
         DeviceMode mode = DeviceMode::Diag;  // Write: mode it was framed for
         bool reboot = false;       // Vanish: the return is a reboot
         bool stayAway = false;     // Vanish: wait for Replug
+        Clock::time_point drainUntil;  // Vanish: latest time to wait for the host to read
     };
 
     void Run();

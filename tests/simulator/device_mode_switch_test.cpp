@@ -4,6 +4,8 @@
 
 #include <unistd.h>
 
+#include <thread>
+
 #include "DeviceTest.h"
 #include "TestBytes.h"
 #include "simulator/HostPort.h"
@@ -206,6 +208,26 @@ TEST_F(ModeSwitchTest, ModeControlResetRebootsIntoDiagAndForgetsTheSession) {
     Dev().WithState([&](DeviceState& s) { offline = s.offlineRequested; });
     EXPECT_FALSE(offline);
     EXPECT_EQ(DeviceMode::Diag, Dev().Mode());
+}
+
+TEST_F(ModeSwitchTest, SlowHostStillReadsTheLastAnswerBeforeThePortGoes) {
+    Start(DiagDevice());
+    ASSERT_EQ(0, port_.Write(Hex("29 02 00 59 6A 7E")));  // reset: echoed, then the device leaves
+    ASSERT_TRUE(Dev().Recording().WaitForCount(EventKind::Answer, 1, 2000ms));
+    std::this_thread::sleep_for(300ms);  // well past the moment the device would leave
+    EXPECT_TRUE(Dev().Present());
+    EXPECT_EQ(Hex("29 02 00"), CHostPort::Unframe(port_.ReadFrames(1, false, 1000ms)));
+    EXPECT_TRUE(Dev().WaitForPresent(false, 2000ms));
+
+    // A host that closes the port without reading is not waited for.
+    ASSERT_TRUE(Dev().WaitForPresent(true, 2000ms));
+    CHostPort again;
+    ASSERT_EQ(0, again.Open(Dev().Path()));
+    ASSERT_TRUE(Dev().WaitForState([](const DeviceState& s) { return s.hostOpens == 1; }, 2000ms));
+    ASSERT_EQ(0, again.Write(Hex("29 02 00 59 6A 7E")));
+    ASSERT_TRUE(Dev().Recording().WaitForCount(EventKind::Answer, 2, 2000ms));
+    again.Close();
+    EXPECT_TRUE(Dev().WaitForPresent(false, 1000ms));
 }
 
 TEST_F(ModeSwitchTest, TestThreadCanUnplugReplugAndReboot) {
