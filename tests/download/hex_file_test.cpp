@@ -35,7 +35,7 @@ std::string Record(uint8_t type, uint16_t address, const Bytes& data) {
 
 const std::string kEndRecord = ":00000001FF\r\n";
 
-Bytes Pattern(size_t n, unsigned seed = 1) {
+Bytes HexData(size_t n, unsigned seed = 1) {
     Bytes data(n);
     for (size_t i = 0; i < n; ++i) data[i] = static_cast<uint8_t>(i * 7 + seed);
     return data;
@@ -118,7 +118,7 @@ TEST_F(HexFileTest, OpenFailsOnMissingOrShortFiles) {
 }
 
 TEST_F(HexFileTest, BlocksSplitARecordAtTheBoundary) {
-    const Bytes data = Pattern(2000);
+    const Bytes data = HexData(2000);
     Bytes all;
     EXPECT_EQ((std::vector<uint32_t>{1017, 983}), Blocks(Programmer(data, {32}), &all));
     // 31 whole records and 25 bytes of the 32nd fill the first block.
@@ -126,14 +126,14 @@ TEST_F(HexFileTest, BlocksSplitARecordAtTheBoundary) {
 }
 
 TEST_F(HexFileTest, DataEndingAtTheBoundaryGivesAnEmptyLastBlock) {
-    const Bytes data = Pattern(1017);
+    const Bytes data = HexData(1017);
     Bytes all;
     EXPECT_EQ((std::vector<uint32_t>{1017, 0}), Blocks(Programmer(data, {32}), &all));
     EXPECT_EQ(data, all);
 }
 
 TEST_F(HexFileTest, ShortRecordEndsItsBlock) {
-    const Bytes data = Pattern(32 + 8 + 64);
+    const Bytes data = HexData(32 + 8 + 64);
     Write(Programmer(data, {32, 8, 32}));
     CHexFile hex;
     ASSERT_EQ(1, hex.Open(path_));
@@ -146,7 +146,7 @@ TEST_F(HexFileTest, ShortRecordEndsItsBlock) {
 }
 
 TEST_F(HexFileTest, AddressRecordsAreSkipped) {
-    const Bytes data = Pattern(64);
+    const Bytes data = HexData(64);
     const std::string first = Record(0x04, 0, {0x00, 0x20});
     const std::string address = Record(0x04, 0, {0x00, 0x21});
     const std::string r1 = Record(0x00, 0, Bytes(data.begin(), data.begin() + 32));
@@ -166,7 +166,7 @@ TEST_F(HexFileTest, AddressRecordsAreSkipped) {
 }
 
 TEST_F(HexFileTest, LowerCaseDigitsGiveTheSameBytes) {
-    const Bytes data = Pattern(300, 0xA5);
+    const Bytes data = HexData(300, 0xA5);
     std::string text = Programmer(data, {16});
     for (char& c : text)
         if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
@@ -176,14 +176,14 @@ TEST_F(HexFileTest, LowerCaseDigitsGiveTheSameBytes) {
 }
 
 TEST_F(HexFileTest, MissingEndRecordStillDeliversTheGatheredBytes) {
-    const Bytes data = Pattern(96);
+    const Bytes data = HexData(96);
     Bytes all;
     EXPECT_EQ((std::vector<uint32_t>{96}), Blocks(Programmer(data, {32}, false), &all));
     EXPECT_EQ(data, all);
 }
 
 TEST_F(HexFileTest, RecordsLongerThanFortyFiveBytesAreReadWhole) {
-    const Bytes data = Pattern(2100, 3);
+    const Bytes data = HexData(2100, 3);
     Bytes all;
     // 15 records of 64 bytes and 57 bytes of the 16th fill the first block.
     EXPECT_EQ((std::vector<uint32_t>{1017, 1017, 66}), Blocks(Programmer(data, {64}), &all));
@@ -194,7 +194,7 @@ TEST_F(HexFileTest, RecordsLongerThanFortyFiveBytesAreReadWhole) {
 }
 
 TEST_F(HexFileTest, OpeningAgainStartsFromTheFirstBlock) {
-    const Bytes data = Pattern(2000);
+    const Bytes data = HexData(2000);
     Write(Programmer(data, {32}));
     CHexFile hex;
     Bytes block(CHexFile::kBlockSize);

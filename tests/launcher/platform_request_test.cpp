@@ -11,7 +11,7 @@ namespace quillon {
 namespace {
 
 template <class Buffer>
-std::vector<uint8_t> Bytes(const Buffer& buffer) {
+std::vector<uint8_t> AsBytes(const Buffer& buffer) {
     std::vector<uint8_t> bytes(sizeof buffer);
     std::memcpy(bytes.data(), &buffer, sizeof buffer);
     return bytes;
@@ -22,7 +22,7 @@ TEST(PlatformModeSwitchRequest, MatchesTheMirrorOfThisPointerSize) {
     BuildModeSwitchRequest(platform);
     ModeSwitchBuffer<ScsiPassThroughNative> mirror;
     BuildModeSwitchRequest(mirror);
-    EXPECT_EQ(Bytes(mirror), Bytes(platform));
+    EXPECT_EQ(AsBytes(mirror), AsBytes(platform));
     EXPECT_EQ(sizeof(void*) == 8 ? 56u : 44u, ModeSwitchInputLength<SCSI_PASS_THROUGH>());
     EXPECT_EQ(sizeof(void*) == 8 ? 284u : 272u, ModeSwitchOutputLength<SCSI_PASS_THROUGH>());
     EXPECT_EQ(sizeof(SCSI_PASS_THROUGH), platform.spt.Length);

@@ -95,7 +95,7 @@ inline DeviceReply FsReply(uint16_t code, std::vector<uint32_t> fields) {
     return DeviceReply{0, answer};
 }
 
-inline Bytes Pattern(size_t length, uint8_t seed) {
+inline Bytes SeededBytes(size_t length, uint8_t seed) {
     Bytes bytes(length);
     for (size_t i = 0; i < length; ++i) bytes[i] = static_cast<uint8_t>(seed + i * 7);
     return bytes;

@@ -11,7 +11,7 @@ using testing::Bytes;
 using testing::FsReply;
 using testing::NvAnswerBytes;
 using testing::NvReply;
-using testing::Pattern;
+using testing::SeededBytes;
 using testing::ScriptedExchange;
 
 Bytes Slice(const Bytes& bytes, size_t from, size_t count) {
@@ -20,7 +20,7 @@ Bytes Slice(const Bytes& bytes, size_t from, size_t count) {
 
 TEST(NvRead, PlainReadSendsLow16BitsAndReturnsDataField) {
     ScriptedExchange device;
-    const Bytes data = Pattern(128, 3);
+    const Bytes data = SeededBytes(128, 3);
     device.script.push_back(NvReply(38, 10, data, 0x0300));
     CNvCommands nv(device);
     const NvReadResult read = nv.ReadNvItem(65546);
@@ -52,7 +52,7 @@ ScriptedExchange IndexedDevice(int indexes, uint8_t stopStatus) {
         EXPECT_EQ(4u, request.size());
         const uint8_t index = request[3];
         if (index >= indexes) return NvReply(38, 550, {}, stopStatus);
-        Bytes data = Pattern(128, static_cast<uint8_t>(0x40 + index));
+        Bytes data = SeededBytes(128, static_cast<uint8_t>(0x40 + index));
         data[0] = index;
         return NvReply(38, 550, data, 0);
     };
@@ -68,7 +68,7 @@ TEST(NvReadIndexed, OneIndexKeepsTheWholeDataFieldWithItsIndexByte) {
     ASSERT_EQ(2u, device.requests.size());
     EXPECT_EQ((Bytes{38, 0x26, 0x02, 0}), device.requests[0]);
     EXPECT_EQ((Bytes{38, 0x26, 0x02, 1}), device.requests[1]);
-    Bytes expected = Pattern(128, 0x40);
+    Bytes expected = SeededBytes(128, 0x40);
     expected[0] = 0;
     EXPECT_EQ(expected, record.Value());
 }
@@ -83,7 +83,7 @@ TEST(NvReadIndexed, ThreeIndexesGive384BytesEachChunkEndingInZero) {
     ASSERT_EQ(384, record.ValueLength());
     for (int k = 0; k < 3; ++k) {
         const Bytes chunk = Slice(record.Value(), 128 * k, 128);
-        EXPECT_EQ(Slice(Pattern(128, static_cast<uint8_t>(0x40 + k)), 1, 127), Slice(chunk, 0, 127)) << k;
+        EXPECT_EQ(Slice(SeededBytes(128, static_cast<uint8_t>(0x40 + k)), 1, 127), Slice(chunk, 0, 127)) << k;
         EXPECT_EQ(0, chunk[127]) << k;
     }
 }
@@ -107,8 +107,8 @@ TEST(NvReadIndexed, NothingReadableMeansSkip) {
 
 TEST(NvReadIndexed, FailedExchangeEndsTheItemWithWhatWasRead) {
     ScriptedExchange device;
-    device.script.push_back(NvReply(38, 7, Pattern(128, 1), 0));
-    device.script.push_back(NvReply(38, 7, Pattern(128, 2), 0));
+    device.script.push_back(NvReply(38, 7, SeededBytes(128, 1), 0));
+    device.script.push_back(NvReply(38, 7, SeededBytes(128, 2), 0));
     device.script.push_back(testing::Silent());
     CNvCommands nv(device);
     CNV_ItemHolder record;
@@ -188,7 +188,7 @@ TEST(NvWrite, ArrayEntryCarriesThe32BitNumberUnderTheValue) {
     nv.WriteNvArrayEntry(70000, two.data(), two.size());
     EXPECT_EQ((Bytes{39, 0x70, 0x11, 0xAB, 0xCD, 0}), Slice(device.requests[1], 0, 6));
 
-    const Bytes full = Pattern(130, 9);
+    const Bytes full = SeededBytes(130, 9);
     const NvAnswer answer = nv.WriteNvArrayEntry(550, full.data(), full.size());
     EXPECT_EQ(133, answer.exchange);
     EXPECT_EQ(full, Slice(device.requests[2], 3, 130));
@@ -218,7 +218,7 @@ TEST(NvChunks, ThreeChunksCarryTheirSlices) {
     ScriptedExchange device;
     device.device = [](const Bytes&) { return NvReply(39, 0, {}, 0); };
     CNvCommands nv(device);
-    const Bytes value = Pattern(384, 5);
+    const Bytes value = SeededBytes(384, 5);
     EXPECT_EQ(3, nv.WriteNvChunks(Record(65546, value)));
     ASSERT_EQ(3u, device.requests.size());
     for (uint8_t k = 0; k < 3; ++k) {
@@ -234,7 +234,7 @@ TEST(NvChunks, ShortLastChunkIsPaddedWithZeros) {
     ScriptedExchange device;
     device.device = [](const Bytes&) { return NvReply(39, 0, {}, 0); };
     CNvCommands nv(device);
-    const Bytes value = Pattern(200, 1);
+    const Bytes value = SeededBytes(200, 1);
     EXPECT_EQ(2, nv.WriteNvChunks(Record(1, value)));
     ASSERT_EQ(2u, device.requests.size());
     EXPECT_EQ(Slice(value, 128, 72), Slice(device.requests[1], 4, 72));
@@ -242,7 +242,7 @@ TEST(NvChunks, ShortLastChunkIsPaddedWithZeros) {
 }
 
 TEST(NvChunks, ResultFollowsTheLastAnswer) {
-    const Bytes value = Pattern(384, 1);
+    const Bytes value = SeededBytes(384, 1);
     {
         ScriptedExchange device;
         device.script = {NvReply(39, 1, {}, 0), NvReply(39, 1, {}, 0), NvReply(39, 1, {}, 7)};
@@ -295,7 +295,7 @@ ScriptedExchange HappyFileSystem(uint32_t handle = 3) {
 TEST(FsFile, WritesIn512ByteBlocksThenCloses) {
     ScriptedExchange device = HappyFileSystem(0x11223344);
     CNvCommands nv(device);
-    const Bytes value = Pattern(1100, 2);
+    const Bytes value = SeededBytes(1100, 2);
     EXPECT_EQ(1, nv.WriteFsFile("/cfg/radio", value.data(), value.size()));
     ASSERT_EQ(6u, device.requests.size());
     EXPECT_EQ((Bytes{75, 19, 19, 0, 0}), device.requests[0]);

@@ -16,7 +16,7 @@ namespace {
 
 using testing::Bytes;
 using testing::LeBuilder;
-using testing::Pattern;
+using testing::SeededBytes;
 using testing::ScratchDir;
 
 TEST(FieldText, DecimalFieldReadsLikeHandWrittenNumbers) {
@@ -96,9 +96,9 @@ TEST(BrtFile, LayoutByteForByte) {
 TEST(BrtFile, DecodeReadsWhatEncodeWrote) {
     std::vector<CNV_ItemHolder> records(2);
     records[0].itemNumber = 550;
-    records[0].SetValue(Pattern(384, 1));
+    records[0].SetValue(SeededBytes(384, 1));
     records[1].itemNumber = 65546;
-    records[1].SetValue(Pattern(128, 2));
+    records[1].SetValue(SeededBytes(128, 2));
     Bytes bytes = EncodeBrt(records);
     bytes.push_back(0xEE);  // bytes after the last record are not read
     const BrtContents contents = DecodeBrt(bytes.data(), bytes.size());
@@ -106,17 +106,17 @@ TEST(BrtFile, DecodeReadsWhatEncodeWrote) {
     EXPECT_EQ(2, contents.count);
     ASSERT_EQ(2u, contents.records.size());
     EXPECT_EQ(550, contents.records[0].itemNumber);
-    EXPECT_EQ(Pattern(384, 1), contents.records[0].Value());
+    EXPECT_EQ(SeededBytes(384, 1), contents.records[0].Value());
     EXPECT_EQ(65546, contents.records[1].itemNumber);
-    EXPECT_EQ(Pattern(128, 2), contents.records[1].Value());
+    EXPECT_EQ(SeededBytes(128, 2), contents.records[1].Value());
 }
 
 TEST(BrtFile, DamagedFilesKeepOnlyWholeRecords) {
     std::vector<CNV_ItemHolder> records(2);
     records[0].itemNumber = 1;
-    records[0].SetValue(Pattern(10, 1));
+    records[0].SetValue(SeededBytes(10, 1));
     records[1].itemNumber = 2;
-    records[1].SetValue(Pattern(10, 2));
+    records[1].SetValue(SeededBytes(10, 2));
     const Bytes whole = EncodeBrt(records);
     const size_t firstEnd = 4 + 8 + 10;
     for (size_t cut = 0; cut < whole.size(); ++cut) {
@@ -152,13 +152,13 @@ TEST(DuckFile, ArrayNames) {
 TEST(DuckFile, RecordsGoToTheirLists) {
     const Bytes file = LeBuilder()
                            .I32(550)
-                           .Counted(Pattern(128, 1))
+                           .Counted(SeededBytes(128, 1))
                            .I32(-1)
                            .CountedText("ARRAY#550#1")
-                           .Counted(Pattern(130, 2))
+                           .Counted(SeededBytes(130, 2))
                            .I32(-1)
                            .CountedText("/cfg/radio")
-                           .Counted(Pattern(1100, 3))
+                           .Counted(SeededBytes(1100, 3))
                            .Counted({7, 7})
                            .I32(-1)
                            .CountedText("ARRAYX#1")
@@ -172,14 +172,14 @@ TEST(DuckFile, RecordsGoToTheirLists) {
     ASSERT_TRUE(DecodeDuck(file.data(), file.size(), numbered, named));
     ASSERT_EQ(2, numbered.Count());
     EXPECT_EQ(550, numbered.At(0).itemNumber);
-    EXPECT_EQ(Pattern(128, 1), numbered.At(0).Value());
+    EXPECT_EQ(SeededBytes(128, 1), numbered.At(0).Value());
     EXPECT_EQ(0, numbered.At(1).ValueLength());
     ASSERT_EQ(5, named.Count());
     EXPECT_EQ("ARRAY#550#1", named.At(0).name);
     EXPECT_EQ(-1, named.At(0).itemNumber);
-    EXPECT_EQ(Pattern(130, 2), named.At(0).Value());
+    EXPECT_EQ(SeededBytes(130, 2), named.At(0).Value());
     EXPECT_EQ("/cfg/radio", named.At(1).name);
-    EXPECT_EQ(Pattern(1100, 3), named.At(1).Value());
+    EXPECT_EQ(SeededBytes(1100, 3), named.At(1).Value());
     EXPECT_EQ("", named.At(2).name);
     EXPECT_EQ(-1, named.At(2).itemNumber);
     EXPECT_EQ((Bytes{7, 7}), named.At(2).Value());

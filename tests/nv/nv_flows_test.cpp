@@ -21,7 +21,7 @@ using testing::Bytes;
 using testing::DeviceReply;
 using testing::LeBuilder;
 using testing::NvReply;
-using testing::Pattern;
+using testing::SeededBytes;
 using testing::ScratchDir;
 using testing::ScriptedExchange;
 
@@ -50,7 +50,7 @@ struct TableDevice {
     std::vector<Bytes> writes;
 
     static Bytes IndexData(uint16_t item, uint8_t index) {
-        Bytes data = Pattern(128, static_cast<uint8_t>(item + 31 * index));
+        Bytes data = SeededBytes(128, static_cast<uint8_t>(item + 31 * index));
         data[0] = index;
         return data;
     }
@@ -99,7 +99,7 @@ TEST(BackupBrt, StoresWhatTheDeviceReturnsInListOrder) {
                        "three;21\n"
                        "refused;31");
     TableDevice device;
-    device.items[550] = {Item::Plain, Pattern(128, 1)};
+    device.items[550] = {Item::Plain, SeededBytes(128, 1)};
     device.items[20] = {Item::Indexed, {}, 1};
     device.items[21] = {Item::Indexed, {}, 3};
     device.items[31] = {Item::Refused, {}, 0, 3};
@@ -121,7 +121,7 @@ TEST(BackupBrt, StoresWhatTheDeviceReturnsInListOrder) {
     const Bytes expected = LeBuilder()
                                .I32(3)
                                .I32(550)
-                               .Counted(Pattern(128, 1))
+                               .Counted(SeededBytes(128, 1))
                                .I32(20)
                                .Counted(TableDevice::IndexData(20, 0))
                                .I32(21)
@@ -134,7 +134,7 @@ TEST(BackupBrt, AsksForTheLow16BitsButStoresTheListedNumber) {
     ScratchDir dir;
     testing::WriteText(dir.File("items.csv"), "h\nbig;65546\nbig again;65546\n");
     TableDevice device;
-    device.items[10] = {Item::Plain, Pattern(128, 4)};
+    device.items[10] = {Item::Plain, SeededBytes(128, 4)};
     CNvCommands nv(device.exchange);
     ASSERT_TRUE(BackupBrt(nv, dir.File("items.csv"), dir.File("out.brt"), nullptr));
     ASSERT_EQ(2u, device.exchange.requests.size());
@@ -145,7 +145,7 @@ TEST(BackupBrt, AsksForTheLow16BitsButStoresTheListedNumber) {
     ASSERT_EQ(2u, contents.records.size());
     EXPECT_EQ(65546, contents.records[0].itemNumber);
     EXPECT_EQ(65546, contents.records[1].itemNumber);
-    EXPECT_EQ(Pattern(128, 4), contents.records[1].Value());
+    EXPECT_EQ(SeededBytes(128, 4), contents.records[1].Value());
 }
 
 TEST(BackupBrt, SilentDeviceLeavesEveryItemOut) {
@@ -178,7 +178,7 @@ TEST(BackupBrt, UnwritableBrtFailsAfterTheTotalsAndKeepsThePreviousBackup) {
     testing::WriteBytes(dir.File("old.brt"), {0, 0, 0, 0});
     std::filesystem::create_directory(PendingFileName(dir.File("old.brt")));
     TableDevice device;
-    device.items[1] = {Item::Plain, Pattern(128, 1)};
+    device.items[1] = {Item::Plain, SeededBytes(128, 1)};
     CNvCommands nv(device.exchange);
     Reports reports;
     EXPECT_FALSE(BackupBrt(nv, dir.File("items.csv"), dir.File("old.brt"), reports.reporter()));
@@ -199,7 +199,7 @@ Bytes BrtOf(const std::vector<std::pair<int32_t, Bytes>>& records) {
 TEST(RestoreBrt, ItemWritesUpTo128BytesAndChunksBeyond) {
     ScratchDir dir;
     testing::WriteBytes(dir.File("in.brt"),
-                        BrtOf({{65546, Pattern(128, 1)}, {550, Pattern(384, 2)}, {7, {}}, {8, {1, 2}}}));
+                        BrtOf({{65546, SeededBytes(128, 1)}, {550, SeededBytes(384, 2)}, {7, {}}, {8, {1, 2}}}));
     TableDevice device;
     CNvCommands nv(device.exchange);
     Reports reports;
@@ -207,8 +207,8 @@ TEST(RestoreBrt, ItemWritesUpTo128BytesAndChunksBeyond) {
     ASSERT_EQ(6u, device.writes.size());
     EXPECT_EQ(131u, device.writes[0].size());
     EXPECT_EQ((Bytes{39, 10, 0}), Bytes(device.writes[0].begin(), device.writes[0].begin() + 3));
-    EXPECT_EQ(Pattern(128, 1), Bytes(device.writes[0].begin() + 3, device.writes[0].end()));
-    const Bytes long384 = Pattern(384, 2);
+    EXPECT_EQ(SeededBytes(128, 1), Bytes(device.writes[0].begin() + 3, device.writes[0].end()));
+    const Bytes long384 = SeededBytes(384, 2);
     for (uint8_t k = 0; k < 3; ++k) {
         const Bytes& chunk = device.writes[1 + k];
         ASSERT_EQ(134u, chunk.size());
@@ -228,7 +228,7 @@ TEST(RestoreBrt, ItemWritesUpTo128BytesAndChunksBeyond) {
 
 TEST(RestoreBrt, RefusedAndLostRecordsAreNotCounted) {
     ScratchDir dir;
-    testing::WriteBytes(dir.File("in.brt"), BrtOf({{1, {1}}, {2, {2}}, {3, Pattern(256, 3)}, {4, {4}}}));
+    testing::WriteBytes(dir.File("in.brt"), BrtOf({{1, {1}}, {2, {2}}, {3, SeededBytes(256, 3)}, {4, {4}}}));
     ScriptedExchange device;
     // Item 1 refused; item 2 answered with a foreign code but status 0 (done);
     // item 3's second chunk refused; item 4 lost.
@@ -276,14 +276,14 @@ TEST(BackupRestore, RoundTripWritesBackExactlyWhatWasRead) {
     ScratchDir dir;
     testing::WriteText(dir.File("items.csv"), "h\np;550\none;20\nthree;21\nnone;99\n");
     TableDevice device;
-    device.items[550] = {Item::Plain, Pattern(128, 9)};
+    device.items[550] = {Item::Plain, SeededBytes(128, 9)};
     device.items[20] = {Item::Indexed, {}, 1};
     device.items[21] = {Item::Indexed, {}, 3};
     CNvCommands nv(device.exchange);
     ASSERT_TRUE(BackupBrt(nv, dir.File("items.csv"), dir.File("rt.brt"), nullptr));
     ASSERT_TRUE(RestoreBrt(nv, dir.File("rt.brt"), nullptr));
     ASSERT_EQ(1u + 1 + 3, device.writes.size());
-    EXPECT_EQ(Pattern(128, 9), Bytes(device.writes[0].begin() + 3, device.writes[0].end()));
+    EXPECT_EQ(SeededBytes(128, 9), Bytes(device.writes[0].begin() + 3, device.writes[0].end()));
     EXPECT_EQ(TableDevice::IndexData(20, 0), Bytes(device.writes[1].begin() + 3, device.writes[1].end()));
     for (uint8_t k = 0; k < 3; ++k) {
         // Each chunk carries the index's 127 value bytes followed by a zero.
@@ -389,7 +389,7 @@ TEST(SendItemLists, ArrayEntriesAndFileEntries) {
     CNvCommands nv(device);
     CNVArray numbered;
     CNVArray named;
-    named.Add(Named("ARRAY#550#1", Pattern(128, 1)));
+    named.Add(Named("ARRAY#550#1", SeededBytes(128, 1)));
     named.Add(Named("/cfg/radio/table", {1, 2}));
     named.Add(Named("", {9}));
     named.Add(Named("#ARRAY#551", {}));  // answered with status 5: written twice
@@ -402,7 +402,7 @@ TEST(SendItemLists, ArrayEntriesAndFileEntries) {
                                      "nv 551 len 133", "nv 551 len 133"});
     EXPECT_EQ(expected, Describe(device.requests));
     EXPECT_EQ(551, failed.id);
-    EXPECT_EQ(Pattern(128, 1), Bytes(device.requests[0].begin() + 3, device.requests[0].begin() + 131));
+    EXPECT_EQ(SeededBytes(128, 1), Bytes(device.requests[0].begin() + 3, device.requests[0].begin() + 131));
 }
 
 TEST(SendItemLists, ArrayEntryLostStopsAndOversizedValuesAreRefusedHere) {

@@ -16,7 +16,7 @@ namespace {
 
 using testsupport::Bytes;
 
-Bytes Pattern(size_t n, uint8_t first = 0) {
+Bytes Counting(size_t n, uint8_t first = 0) {
     Bytes bytes(n);
     for (size_t i = 0; i < n; ++i) bytes[i] = static_cast<uint8_t>(first + i * 7);
     return bytes;
@@ -25,14 +25,14 @@ Bytes Pattern(size_t n, uint8_t first = 0) {
 TEST(SerialIOBuffer, GrowsByWholeStepsBeyondTheAppendedCount) {
     testsupport::RecordingChannel channel;
     EXPECT_EQ(8192u, channel.BufferCapacity());
-    Bytes big = Pattern(20000);
+    Bytes big = Counting(20000);
     EXPECT_EQ(20000u, channel.AppendBuffer(big.data(), 20000));
     EXPECT_EQ(8192u + 3 * 8192u, channel.BufferCapacity());
     EXPECT_EQ(20000u, channel.UnreadBytes());
 
     // 32768 - 20000 bytes of room are left: 12768 fit, one more does not and
     // grows the buffer by one step (n div 8192 + 1 = 2 steps for 12769).
-    Bytes rest = Pattern(12768);
+    Bytes rest = Counting(12768);
     channel.AppendBuffer(rest.data(), 12768);
     EXPECT_EQ(32768u, channel.BufferCapacity());
     uint8_t one = 1;
@@ -43,7 +43,7 @@ TEST(SerialIOBuffer, GrowsByWholeStepsBeyondTheAppendedCount) {
 
 TEST(SerialIOBuffer, ExactlyFullFitsWithoutGrowing) {
     testsupport::RecordingChannel channel;
-    Bytes full = Pattern(8192);
+    Bytes full = Counting(8192);
     channel.AppendBuffer(full.data(), 8192);
     EXPECT_EQ(8192u, channel.BufferCapacity());
     channel.AppendBuffer(full.data(), 0);
@@ -52,7 +52,7 @@ TEST(SerialIOBuffer, ExactlyFullFitsWithoutGrowing) {
 
 TEST(SerialIOBuffer, ReadWithoutAnOpenPortGivesSix) {
     testsupport::RecordingChannel channel;
-    Bytes some = Pattern(10);
+    Bytes some = Counting(10);
     channel.AppendBuffer(some.data(), 10);
     uint8_t out[16];
     uint32_t got = 99;
@@ -86,11 +86,11 @@ protected:
 };
 
 TEST_F(SerialIOBufferOpen, CompactsInPlaceWhenTheTailIsFull) {
-    Bytes first = Pattern(6000, 1);
+    Bytes first = Counting(6000, 1);
     channel_.AppendBuffer(first.data(), 6000);
     EXPECT_EQ(Bytes(first.begin(), first.begin() + 5000), ReadAll(5000));
     // 1000 unread at 5000..6000; 4000 more pass the end but fit after moving.
-    Bytes second = Pattern(4000, 99);
+    Bytes second = Counting(4000, 99);
     channel_.AppendBuffer(second.data(), 4000);
     EXPECT_EQ(8192u, channel_.BufferCapacity());
     Bytes expected(first.begin() + 5000, first.end());
@@ -100,10 +100,10 @@ TEST_F(SerialIOBufferOpen, CompactsInPlaceWhenTheTailIsFull) {
 }
 
 TEST_F(SerialIOBufferOpen, GrowingKeepsOnlyTheUnreadBytesInOrder) {
-    Bytes first = Pattern(8000, 3);
+    Bytes first = Counting(8000, 3);
     channel_.AppendBuffer(first.data(), 8000);
     EXPECT_EQ(Bytes(first.begin(), first.begin() + 100), ReadAll(100));
-    Bytes second = Pattern(9000, 50);
+    Bytes second = Counting(9000, 50);
     channel_.AppendBuffer(second.data(), 9000);
     EXPECT_EQ(8192u + 2 * 8192u, channel_.BufferCapacity());
     Bytes expected(first.begin() + 100, first.end());
@@ -112,7 +112,7 @@ TEST_F(SerialIOBufferOpen, GrowingKeepsOnlyTheUnreadBytesInOrder) {
 }
 
 TEST_F(SerialIOBufferOpen, ReadTakesAtMostTheCapacity) {
-    Bytes bytes = Pattern(300);
+    Bytes bytes = Counting(300);
     channel_.AppendBuffer(bytes.data(), 300);
     EXPECT_EQ(Bytes(bytes.begin(), bytes.begin() + 128), ReadAll(128));
     EXPECT_EQ(172u, channel_.UnreadBytes());
