@@ -1,5 +1,6 @@
 #include "log/LogSink.h"
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
@@ -35,6 +36,15 @@ State& TheState() {
     return state;
 }
 
+// Copies of `open` and `threshold` for the lock-free looks.
+std::atomic<bool> gOpenHint{false};
+std::atomic<int32_t> gThresholdHint{1};
+
+void PublishHints(const State& s) {
+    gThresholdHint.store(s.threshold, std::memory_order_relaxed);
+    gOpenHint.store(s.open, std::memory_order_release);
+}
+
 bool AcceptsLevel(const State& s, int level) { return s.open && level <= s.threshold; }
 
 void WriteAccepted(State& s, int level, const std::string& line) {
@@ -55,9 +65,14 @@ void CloseLocked(State& s) {
     WriteBanner(s, kAsteriskLine);
     s.file.Close();
     s.open = false;
+    PublishHints(s);
 }
 
 }  // namespace
+
+bool MayBeOpen() { return gOpenHint.load(std::memory_order_acquire); }
+
+bool MayAccept(int level) { return MayBeOpen() && level <= gThresholdHint.load(std::memory_order_relaxed); }
 
 Writer::Writer() : lock_(TheState().lock) {}
 
@@ -95,6 +110,7 @@ void Open() {
     if (error != 0) return;
     s.file.Seek(0, platform::Whence::End);
     s.open = true;
+    PublishHints(s);
     WriteBanner(s, kAsteriskLine);
     WriteBanner(s, "*... Start ...");
 }

@@ -27,6 +27,13 @@ private:
     std::shared_lock<std::shared_mutex> lock_;
 };
 
+// Lock-free first looks for writers, so that a closed or filtering log costs
+// the hot paths (one call per byte block on a fast link) next to nothing. A
+// writer that passes still decides under the lock; one racing StartLog or
+// EndLog may miss or make its line, as it could with the lock.
+bool MayBeOpen();
+bool MayAccept(int level);
+
 // Bodies of StartLog and EndLog.
 void Open();
 void Close();

@@ -39,6 +39,7 @@ void OpenLog() { logsink::Open(); }
 void CloseLog() { logsink::Close(); }
 
 int LogLine(int level, const char* format, ...) {
+    if (!logsink::MayAccept(level)) return 0;
     logsink::Writer sink;
     if (!sink.Accepts(level)) return 0;
     va_list args;
@@ -50,6 +51,7 @@ int LogLine(int level, const char* format, ...) {
 }
 
 int LogFuncLine(int level, const char* function, const char* format, ...) {
+    if (!logsink::MayAccept(level)) return 0;
     logsink::Writer sink;
     if (!sink.Accepts(level)) return 0;
     va_list args;
@@ -61,6 +63,7 @@ int LogFuncLine(int level, const char* function, const char* format, ...) {
 }
 
 int LogPortLine(int level, const char* port, const char* function, const char* format, ...) {
+    if (!logsink::MayAccept(level)) return 0;
     logsink::Writer sink;
     if (!sink.Accepts(level)) return 0;
     va_list args;
@@ -72,6 +75,8 @@ int LogPortLine(int level, const char* port, const char* function, const char* f
 }
 
 int LogSystemError(const char* port, const char* function, int error) {
+    if (!logsink::MayBeOpen()) return 0;
+    if (!logsink::MayAccept(kLogError)) return 1;
     logsink::Writer sink;
     if (!sink.IsOpen()) return 0;
     if (!sink.Accepts(kLogError)) return 1;
@@ -84,6 +89,7 @@ int LogSystemError(const char* port, const char* function, int error) {
 }
 
 int LogHexDump(int level, const void* bytes, size_t count) {
+    if (!logsink::MayAccept(level)) return 0;
     logsink::Writer sink;
     if (!sink.Accepts(level)) return 0;
     const size_t shown = ClipDump(count);
@@ -94,6 +100,8 @@ int LogHexDump(int level, const void* bytes, size_t count) {
 }
 
 int LogPortHexDump(int level, const char* port, const char* function, const void* bytes, size_t count) {
+    if (!logsink::MayBeOpen()) return 0;
+    if (!logsink::MayAccept(level)) return 1;
     logsink::Writer sink;
     if (!sink.IsOpen()) return 0;
     // Filtered out by the level, the dump still counts as written; skip the

@@ -16,37 +16,57 @@ uint16_t ShiftBit(uint16_t crc, unsigned bit) {
                                    : static_cast<uint16_t>(crc >> 1);
 }
 
-// Entry i: the register after shifting i through eight steps.
-constexpr std::array<uint16_t, 256> MakeCrcTable() {
-    std::array<uint16_t, 256> table{};
+// Slicing tables: entry i of table k is the register after byte i was shifted
+// in and then k zero bytes. Table 0 is the classic byte table; with all eight,
+// a stream write's CRC takes eight independent lookups per eight bytes instead
+// of a chain of one lookup per byte.
+using CrcTables = std::array<std::array<uint16_t, 256>, 8>;
+
+constexpr CrcTables MakeCrcTables() {
+    CrcTables tables{};
     for (unsigned i = 0; i < 256; ++i) {
         uint16_t crc = static_cast<uint16_t>(i);
         for (int step = 0; step < 8; ++step)
             crc = (crc & 1u) != 0 ? static_cast<uint16_t>((crc >> 1) ^ kReflectedPolynomial)
                                   : static_cast<uint16_t>(crc >> 1);
-        table[i] = crc;
+        tables[0][i] = crc;
     }
-    return table;
+    for (size_t k = 1; k < tables.size(); ++k)
+        for (unsigned i = 0; i < 256; ++i)
+            tables[k][i] = static_cast<uint16_t>((tables[k - 1][i] >> 8) ^ tables[0][tables[k - 1][i] & 0xFF]);
+    return tables;
 }
 
-constexpr std::array<uint16_t, 256> kCrcTable = MakeCrcTable();
+constexpr CrcTables kCrcTables = MakeCrcTables();
 
-void PutStuffed(std::vector<uint8_t>& out, uint8_t byte) {
-    if (byte == kHdlcFlag || byte == kHdlcEscape) {
-        out.push_back(kHdlcEscape);
-        out.push_back(static_cast<uint8_t>(byte ^ kHdlcEscapeXor));
+bool NeedsEscape(uint8_t byte) { return byte == kHdlcFlag || byte == kHdlcEscape; }
+
+// Writes `byte` at `out`, escaped when it must be; returns the next position.
+uint8_t* PutStuffed(uint8_t* out, uint8_t byte) {
+    if (NeedsEscape(byte)) {
+        *out++ = kHdlcEscape;
+        *out++ = static_cast<uint8_t>(byte ^ kHdlcEscapeXor);
     } else {
-        out.push_back(byte);
+        *out++ = byte;
     }
+    return out;
 }
 
 }  // namespace
 
 uint16_t CalcCRC16(const uint8_t* bytes, uint32_t bitCount) {
+    const auto& t = kCrcTables;
     uint16_t crc = kCrcInitial;
     const uint32_t wholeBytes = bitCount / 8;
-    for (uint32_t i = 0; i < wholeBytes; ++i)
-        crc = static_cast<uint16_t>((crc >> 8) ^ kCrcTable[(crc ^ bytes[i]) & 0xFF]);
+    uint32_t i = 0;
+    for (; i + 8 <= wholeBytes; i += 8) {
+        const uint8_t* b = bytes + i;
+        const uint8_t low = static_cast<uint8_t>(crc ^ b[0]);
+        const uint8_t high = static_cast<uint8_t>((crc >> 8) ^ b[1]);
+        crc = static_cast<uint16_t>(t[7][low] ^ t[6][high] ^ t[5][b[2]] ^ t[4][b[3]] ^ t[3][b[4]] ^ t[2][b[5]] ^
+                                    t[1][b[6]] ^ t[0][b[7]]);
+    }
+    for (; i < wholeBytes; ++i) crc = static_cast<uint16_t>((crc >> 8) ^ t[0][(crc ^ bytes[i]) & 0xFF]);
     const uint32_t leftover = bitCount % 8;
     for (uint32_t bit = 0; bit < leftover; ++bit) crc = ShiftBit(crc, (bytes[wholeBytes] >> bit) & 1u);
     return static_cast<uint16_t>(~crc);
@@ -54,13 +74,15 @@ uint16_t CalcCRC16(const uint8_t* bytes, uint32_t bitCount) {
 
 std::vector<uint8_t> PackFrame(const uint8_t* packet, size_t n, uint8_t leading, uint8_t trailing) {
     const uint16_t crc = CalcCRC16(packet, static_cast<uint32_t>(n * 8));
-    std::vector<uint8_t> out;
-    out.reserve(2 * n + 6);
-    if (leading != 0) out.push_back(leading);
-    for (size_t i = 0; i < n; ++i) PutStuffed(out, packet[i]);
-    PutStuffed(out, static_cast<uint8_t>(crc & 0xFF));
-    PutStuffed(out, static_cast<uint8_t>(crc >> 8));
-    out.push_back(trailing);
+    // Room for the worst case (every byte escaped), cut to size at the end.
+    std::vector<uint8_t> out(2 * n + 6);
+    uint8_t* at = out.data();
+    if (leading != 0) *at++ = leading;
+    for (size_t i = 0; i < n; ++i) at = PutStuffed(at, packet[i]);
+    at = PutStuffed(at, static_cast<uint8_t>(crc & 0xFF));
+    at = PutStuffed(at, static_cast<uint8_t>(crc >> 8));
+    *at++ = trailing;
+    out.resize(static_cast<size_t>(at - out.data()));
     return out;
 }
 

@@ -41,7 +41,7 @@ TEST(HdlcCrc, LeftoverBitsGoLeastSignificantFirst) {
     EXPECT_EQ(CalcCRC16(&one, 1), CalcCRC16(&noisy, 1));
 
     std::mt19937 random(7);
-    Bytes data(11);
+    Bytes data(27);  // several eight-byte steps, then single bytes, then bits
     for (auto& b : data) b = static_cast<uint8_t>(random());
     for (uint32_t bits = 0; bits <= data.size() * 8; ++bits)
         EXPECT_EQ(BitwiseCrc(data.data(), bits), CalcCRC16(data.data(), bits)) << bits;
