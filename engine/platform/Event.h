@@ -24,12 +24,6 @@ public:
     // True when the event was signalled within `milliseconds` (kWaitForever:
     // no limit); the signal is consumed.
     bool Wait(uint32_t milliseconds);
-    // Wait, preceded by up to `spinMicroseconds` of polling the event while
-    // handing the processor to any other ready thread. A signal that comes
-    // within that time is taken without a sleep and a wake-up, which cost
-    // more than a whole exchange with a fast device; an idle processor is all
-    // the polling uses.
-    bool SpinThenWait(uint32_t spinMicroseconds, uint32_t milliseconds);
 
 private:
     struct Impl;

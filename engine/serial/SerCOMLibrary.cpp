@@ -70,7 +70,7 @@ int32_t CSerCOMLibrary::TxRx(const uint8_t* request, uint32_t length, uint8_t* r
     // in a timeout.
     if (Write(frame.data(), static_cast<uint32_t>(frame.size()), nullptr) < 0) return kPacketWriteRefused;
 
-    if (!frameReady_.SpinThenWait(kReplySpinMicroseconds, waitMs)) {
+    if (!frameReady_.Wait(waitMs)) {
         LogPortLine(kLogError, PortName(), kFunction, "Time out in OnRecv.");
         return kPacketTimeout;
     }
@@ -134,7 +134,7 @@ bool CSerCOMLibrary::PostFrame() {
     frameTaken_.store(false);
     pendingFrames_.fetch_add(1);
     frameReady_.Set();
-    ReadEvent().SpinThenWait(kTakeSpinMicroseconds, platform::kWaitForever);
+    ReadEvent().Wait(platform::kWaitForever);
     if (frameTaken_.exchange(false)) return true;
     // Released by StopListener: nobody took the frame. Withdraw it, so that a
     // later exchange does not wake up to a frame that is gone.

@@ -27,12 +27,6 @@ class CSerCOMLibrary : public CSerialIO, public IPacketExchange {
 public:
     static constexpr uint32_t kReceiveScratchSize = 8192;  // bytes taken out of the channel per OnEvent
     static constexpr uint32_t kOpenBaudRate = 115200;
-    // The two hand-over waits poll before they sleep. A fast link (USB)
-    // answers a stream write in well under a millisecond, and waking a
-    // sleeping thread costs about as much as the device's own work; on a
-    // 115200-baud line the polling is a rounding error of the wait.
-    static constexpr uint32_t kReplySpinMicroseconds = 200;  // the exchange waiting for its reply
-    static constexpr uint32_t kTakeSpinMicroseconds = 50;    // the listener waiting for the frame's taker
 
     CSerCOMLibrary();
     explicit CSerCOMLibrary(const Timeouts& times);
