@@ -15,8 +15,10 @@ CSerCOMLibrary::CSerCOMLibrary(const Timeouts& times)
 
 CSerCOMLibrary::~CSerCOMLibrary() {
     // The listener calls OnEvent on this object: it has to end before the
-    // receiver, the events and the scratch go.
+    // receiver, the events and the scratch go. Close waits only so long; a
+    // listener still running after it is waited for to the end here.
     Close();
+    if (IsListenerRunning()) StopListener(platform::kWaitForever);
 }
 
 int32_t CSerCOMLibrary::OpenComport(const char* label, const char* portName) {
