@@ -24,6 +24,9 @@ public:
     // True when the event was signalled within `milliseconds` (kWaitForever:
     // no limit); the signal is consumed.
     bool Wait(uint32_t milliseconds);
+    // Takes the signal when it is set, without waiting: true when it was.
+    // Cheap enough to be called in a polling loop.
+    bool TryWait();
 
 private:
     struct Impl;

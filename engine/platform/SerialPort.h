@@ -71,7 +71,14 @@ public:
     // Only one thread reads at a time. `failure` may be null.
     int Read(uint8_t* buffer, size_t capacity, size_t* got, SerialReadFailure* failure);
 
-    // Makes a Read blocked in another thread return now, with what it has. A
+    // For the reading thread between two reads: sleeps until the port has
+    // bytes to read (or has hung up or gone), a WakeReader, or `milliseconds`
+    // pass, without reading anything. False only when the time passed. Where
+    // the system cannot wait on a port without reading it, true at once.
+    bool WaitForInput(uint32_t milliseconds);
+
+    // Makes a Read (or WaitForInput) blocked in another thread return now, with
+    // what it has. A
     // wake-up while no Read blocks ends the next Read at once, unless
     // DiscardWake() comes first. Safe from any thread while the object lives.
     void WakeReader();

@@ -72,7 +72,7 @@ int32_t CSerCOMLibrary::TxRx(const uint8_t* request, uint32_t length, uint8_t* r
     // in a timeout.
     if (Write(frame.data(), static_cast<uint32_t>(frame.size()), nullptr) < 0) return kPacketWriteRefused;
 
-    if (!frameReady_.Wait(waitMs)) {
+    if (!replyWait_.Wait(frameReady_, waitMs)) {
         LogPortLine(kLogError, PortName(), kFunction, "Time out in OnRecv.");
         return kPacketTimeout;
     }
@@ -132,11 +132,27 @@ void CSerCOMLibrary::TakeFrame(uint8_t* destination, uint32_t length) {
     pendingFrames_.fetch_sub(1);
 }
 
-bool CSerCOMLibrary::PostFrame() {
+void CSerCOMLibrary::WaitForTaker(bool lastOfChunk) {
+    if (takeWait_.Poll(ReadEvent())) return;
+    if (lastOfChunk) {
+        // Nothing is left to parse, so the listener has nothing to do before
+        // the port has bytes again: it sleeps on the port, and the taker does
+        // not have to wake it (one thread switch less per exchange). Bytes that
+        // come before the take send it to the signal's own wait, so that none
+        // is read until the frame is taken; a stop wakes both waits.
+        for (;;) {
+            if (ReadEvent().TryWait()) return;
+            if (WaitForPortInput(Times().portReadTimeout)) break;
+        }
+    }
+    ReadEvent().Wait(platform::kWaitForever);
+}
+
+bool CSerCOMLibrary::PostFrame(bool lastOfChunk) {
     frameTaken_.store(false);
     pendingFrames_.fetch_add(1);
     frameReady_.Set();
-    ReadEvent().Wait(platform::kWaitForever);
+    WaitForTaker(lastOfChunk);
     if (frameTaken_.exchange(false)) return true;
     // Released by StopListener: nobody took the frame. Withdraw it, so that a
     // later exchange does not wake up to a frame that is gone.
@@ -148,8 +164,15 @@ bool CSerCOMLibrary::PostFrame() {
 void CSerCOMLibrary::ReleaseHeldData() {
     // Notifications are suppressed, so the listener does not come back for
     // new bytes; the call under way is let through frame by frame.
+    // The listener may wait for its taker on the port (WaitForTaker): it is
+    // woken after every take, and once to begin with for a take that came
+    // before this call.
+    WakeListener();
     while (receiving_.load()) {
-        if (frameReady_.Wait(1)) TakeFrame(nullptr, 0);
+        if (frameReady_.Wait(1)) {
+            TakeFrame(nullptr, 0);
+            WakeListener();
+        }
     }
     // The listener is out: the receiver can be reset from here.
     receiver_.Clear();
@@ -191,7 +214,7 @@ void CSerCOMLibrary::OnEvent(uint32_t code) {
             if (result > 0) {
                 LogPortLine(kLogDebug, PortName(), kFunction, "The mem buffer is");
                 LogPortHexDump(kLogDebug, PortName(), kFunction, receiver_.Data(), static_cast<size_t>(result));
-                const bool taken = PostFrame();
+                const bool taken = PostFrame(i + 1 == got);
                 frameLength_.store(0);
                 receiver_.Clear();
                 LogPortLine(kLogDebug, PortName(), kFunction, "Complete one return message and forward to upper layer.");

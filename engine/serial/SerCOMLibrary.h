@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/Event.h"
+#include "serial/HandOverWait.h"
 #include "serial/Hdlc.h"
 #include "serial/PacketExchange.h"
 #include "serial/SerialIO.h"
@@ -27,6 +28,11 @@ class CSerCOMLibrary : public CSerialIO, public IPacketExchange {
 public:
     static constexpr uint32_t kReceiveScratchSize = 8192;  // bytes taken out of the channel per OnEvent
     static constexpr uint32_t kOpenBaudRate = 115200;
+    // How long each side of the hand-over polls before it sleeps (see
+    // CHandOverWait): a fast link answers a stream write in well under a
+    // millisecond; on a 115200-baud line the polling is soon turned off.
+    static constexpr uint32_t kReplyPollMicroseconds = 200;  // an exchange waiting for its reply
+    static constexpr uint32_t kTakePollMicroseconds = 50;    // the listener waiting for the taker
 
     CSerCOMLibrary();
     explicit CSerCOMLibrary(const Timeouts& times);
@@ -79,14 +85,19 @@ protected:
 
 private:
     // Hands one complete frame to a taker; false when the listener was released
-    // by a stop instead and the frame was withdrawn.
-    bool PostFrame();
+    // by a stop instead and the frame was withdrawn. `lastOfChunk`: no
+    // received byte is left to parse behind the frame.
+    bool PostFrame(bool lastOfChunk);
+    // The listener's wait for the frame-taken signal (see PostFrame).
+    void WaitForTaker(bool lastOfChunk);
     // Takes the posted frame into `destination` (null: drops it) and lets the
     // listener go on.
     void TakeFrame(uint8_t* destination, uint32_t length);
 
     CFrameReceiver receiver_;
     platform::AutoResetEvent frameReady_;
+    CHandOverWait replyWait_{kReplyPollMicroseconds};  // flow thread, TxRx only
+    CHandOverWait takeWait_{kTakePollMicroseconds};    // listener thread
     std::atomic<int32_t> frameLength_{0};
     std::atomic<int32_t> pendingFrames_{0};
     std::atomic<bool> frameTaken_{false};

@@ -196,6 +196,14 @@ protected:
     // wait. Reset whenever a listener starts.
     platform::AutoResetEvent& ReadEvent() { return readEvent_; }
 
+    // For the listener, inside OnEvent: sleeps until the port has bytes to
+    // read, a stop or WakeListener, or `milliseconds` pass, reading nothing.
+    // False only when the time passed. Returns at once (true) on a system
+    // whose ports cannot be waited on without a read.
+    bool WaitForPortInput(uint32_t milliseconds) { return port_.WaitForInput(milliseconds); }
+    // Ends a WaitForPortInput (or a port read) under way, or else the next one.
+    void WakeListener() { port_.WakeReader(); }
+
     // The mode switches talk to the device raw: while they do, the packet
     // layer is kept out (writes blocked, read notifications suppressed) and
     // made to let go of received data it still holds for a taker, so that the

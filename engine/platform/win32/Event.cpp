@@ -25,4 +25,6 @@ bool AutoResetEvent::Wait(uint32_t milliseconds) {
     return WaitForSingleObject(impl_->handle, limit) == WAIT_OBJECT_0;
 }
 
+bool AutoResetEvent::TryWait() { return WaitForSingleObject(impl_->handle, 0) == WAIT_OBJECT_0; }
+
 }  // namespace fennix::platform

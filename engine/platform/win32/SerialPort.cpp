@@ -232,6 +232,11 @@ int SerialPort::Read(uint8_t* buffer, size_t capacity, size_t* got, SerialReadFa
     return 0;
 }
 
+// A wait for input would need the port's event mask, which the channel sets
+// to line-state events only; the reading thread waits on its own signal
+// instead.
+bool SerialPort::WaitForInput(uint32_t) { return true; }
+
 void SerialPort::WakeReader() {
     if (impl_->wake != nullptr) SetEvent(impl_->wake);
 }

@@ -1,0 +1,55 @@
+// CHandOverWait: how one side of the packet layer's frame hand-over waits for
+// the other. Waking a sleeping thread costs tens of microseconds on some
+// machines, as much as a fast device needs to answer a whole stream write, so
+// a wait first polls the event for a short while and sleeps only after.
+//
+// Polling pays only when the signal comes soon and a processor would idle
+// otherwise. So each wait keeps a running estimate of how long its recent
+// waits took and polls only while that estimate is within its polling limit
+// (eight downloads sharing two processors wait longer, and then sleep at
+// once, apart from one probing poll in every kProbeInterval waits that keeps
+// the estimate current), and no more threads poll at once than there are
+// processors. One object serves one thread at a time.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "platform/Event.h"
+
+namespace fennix {
+
+class CHandOverWait {
+public:
+    static constexpr uint32_t kProbeInterval = 16;
+
+    explicit CHandOverWait(uint32_t pollLimitMicroseconds) : pollLimit_(pollLimitMicroseconds) {}
+    CHandOverWait(const CHandOverWait&) = delete;
+    CHandOverWait& operator=(const CHandOverWait&) = delete;
+
+    // Like event.Wait(milliseconds): true when the event was signalled within
+    // the time (platform::kWaitForever: no limit); the signal is consumed.
+    bool Wait(platform::AutoResetEvent& event, uint32_t milliseconds);
+    // The polling part of Wait alone: true when the signal came while
+    // polling (and was consumed); false at once when this wait does not poll.
+    bool Poll(platform::AutoResetEvent& event);
+
+    // The running estimate of a wait's length, in microseconds.
+    uint32_t TypicalWaitMicroseconds() const { return typicalWait_.load(std::memory_order_relaxed); }
+
+    // Threads that may poll at once, process-wide: one per processor, none
+    // on a single processor.
+    static uint32_t MaxPollers();
+
+private:
+    bool ShouldPoll();
+    // Polls until the signal or the limit: the microseconds it took, or -1.
+    int64_t PollFor(platform::AutoResetEvent& event);
+    void Record(uint64_t microseconds);
+
+    const uint32_t pollLimit_;
+    std::atomic<uint32_t> typicalWait_{0};
+    uint32_t skipped_ = 0;  // waits since the last poll
+};
+
+}  // namespace fennix
