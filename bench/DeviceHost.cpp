@@ -41,6 +41,10 @@ void WriteLine(int fd, const std::string& line) {
 // The child: serves requests until its input ends.
 [[noreturn]] void Serve(int in, int out) {
     std::vector<std::unique_ptr<sim::CVirtualDevice>> devices;
+    // Every device of the process gets a name of its own, so that the
+    // engine's log (which names a port by its last path component) tells
+    // the sessions of all runs apart.
+    int named = 0;
     std::string line;
     while (ReadLine(in, line)) {
         std::istringstream request(line);
@@ -55,6 +59,7 @@ void WriteLine(int fd, const std::string& line) {
                 options.mode = sim::DeviceMode::Download;
                 options.vanishMs = 100;
                 options.recordBytesLimit = 8;
+                options.name = "ttyMSM" + std::to_string(named++);
                 auto device = std::make_unique<sim::CVirtualDevice>(options);
                 if (device->Start() != 0) break;
                 reply << device->Path() << ' ';

@@ -25,6 +25,9 @@ constexpr uint8_t kSecurityMode = 0x17;
 constexpr uint8_t kPartitionTable = 0x19;
 constexpr uint8_t kOpenMultiImage = 0x1B;
 
+// Address space reserved for an image being flashed (see OpenMultiImage).
+constexpr size_t kImageReserve = size_t{16} << 20;
+
 constexpr char kHostMagic[] = "QCOM fast download protocol host";
 constexpr char kTargetMagic[] = "QCOM fast download protocol targ";
 constexpr size_t kMagicLength = 32;
@@ -118,6 +121,12 @@ bool OpenMultiImage(CDeviceContext& ctx, const Packet& p) {
     target.openType = p[1];
     target.open.header.assign(p.begin() + 2, p.end());
     target.open.bytes.clear();
+    // Room for a large image from the start: growing by reallocation would
+    // copy megabytes and touch as many fresh pages inside one stream write,
+    // which on a loaded virtual machine delays that write's reply by
+    // hundreds of milliseconds, near the host's 500 ms reply wait. Reserved
+    // pages are only touched as the image reaches them.
+    target.open.bytes.reserve(kImageReserve);
     target.blocksOfOpenImage = 0;
     ctx.Reply({0x1C, 0x00});
     return true;

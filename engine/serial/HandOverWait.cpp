@@ -14,8 +14,9 @@ using Clock = std::chrono::steady_clock;
 // call on every poll would cost more than it saves.
 constexpr uint32_t kPollsPerYield = 32;
 
-// Threads polling at this moment, process-wide.
+// Threads polling at this moment, and exchanges under way, process-wide.
 std::atomic<uint32_t> gPollers{0};
+std::atomic<uint32_t> gExchanges{0};
 
 // Tells the processor this is a polling loop (less power, and the other
 // hardware thread of the core runs faster meanwhile).
@@ -59,6 +60,10 @@ uint32_t CHandOverWait::MaxPollers() {
     return limit;
 }
 
+CHandOverWait::ExchangeUnderWay::ExchangeUnderWay() { gExchanges.fetch_add(1, std::memory_order_relaxed); }
+CHandOverWait::ExchangeUnderWay::~ExchangeUnderWay() { gExchanges.fetch_sub(1, std::memory_order_relaxed); }
+uint32_t CHandOverWait::ExchangesUnderWay() { return gExchanges.load(std::memory_order_relaxed); }
+
 void CHandOverWait::Record(uint64_t microseconds) {
     // A long wait counts as a few polling limits at most, so that one stall
     // (a device busy erasing) turns polling off for a few waits, not for good.
@@ -68,7 +73,7 @@ void CHandOverWait::Record(uint64_t microseconds) {
 }
 
 bool CHandOverWait::ShouldPoll() {
-    if (pollLimit_ == 0) return false;
+    if (pollLimit_ == 0 || 2 * ExchangesUnderWay() > MaxPollers()) return false;
     if (TypicalWaitMicroseconds() <= pollLimit_ || ++skipped_ >= kProbeInterval) {
         skipped_ = 0;
         return true;

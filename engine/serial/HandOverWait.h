@@ -6,10 +6,16 @@
 // Polling pays only when the signal comes soon and a processor would idle
 // otherwise. So each wait keeps a running estimate of how long its recent
 // waits took and polls only while that estimate is within its polling limit
-// (eight downloads sharing two processors wait longer, and then sleep at
-// once, apart from one probing poll in every kProbeInterval waits that keeps
-// the estimate current), and no more threads poll at once than there are
-// processors. One object serves one thread at a time.
+// (a slow device, or one stalled by flash work, then finds the caller asleep,
+// apart from one probing poll in every kProbeInterval waits that keeps the
+// estimate current). And polling needs a processor for each thread that
+// polls: every exchange has two (its caller waiting for the frame, the
+// listener waiting for the take), so waits poll only while no more exchanges
+// run at once, process-wide, than half the processors. Several downloads on
+// two processors therefore sleep: their polling would only take processor
+// time from the devices' and the other sessions' threads, and stretch their
+// replies towards the stream-write wait. One object serves one thread at a
+// time.
 #pragma once
 
 #include <atomic>
@@ -40,6 +46,17 @@ public:
     // Threads that may poll at once, process-wide: one per processor, none
     // on a single processor.
     static uint32_t MaxPollers();
+
+    // Counts an exchange under way, process-wide, for as long as it lives.
+    class ExchangeUnderWay {
+    public:
+        ExchangeUnderWay();
+        ~ExchangeUnderWay();
+        ExchangeUnderWay(const ExchangeUnderWay&) = delete;
+        ExchangeUnderWay& operator=(const ExchangeUnderWay&) = delete;
+    };
+    // Exchanges under way now, process-wide.
+    static uint32_t ExchangesUnderWay();
 
 private:
     bool ShouldPoll();

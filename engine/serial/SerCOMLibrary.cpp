@@ -68,6 +68,9 @@ int32_t CSerCOMLibrary::TxRx(const uint8_t* request, uint32_t length, uint8_t* r
     LogPortLine(kLogDebug, PortName(), kFunction, "Packed buffer source before TXRX");
     LogPortHexDump(kLogDebug, PortName(), kFunction, frame.data(), frame.size());
 
+    // Counted from the write to the take: the listener's wait for the take
+    // belongs to the exchange too.
+    CHandOverWait::ExchangeUnderWay underWay;
     // A port failure is not reported here: no reply comes and the wait ends
     // in a timeout.
     if (Write(frame.data(), static_cast<uint32_t>(frame.size()), nullptr) < 0) return kPacketWriteRefused;

@@ -26,6 +26,31 @@ TEST(AutoResetEvent, ResetTakesBackASignal) {
     EXPECT_FALSE(event.Wait(0));
 }
 
+TEST(AutoResetEvent, TryWaitTakesASignalWithoutWaitingAndOnlyOnce) {
+    AutoResetEvent event;
+    EXPECT_FALSE(event.TryWait());
+    event.Set();
+    EXPECT_TRUE(event.TryWait());
+    EXPECT_FALSE(event.TryWait());
+    EXPECT_FALSE(event.Wait(0));
+    // A polling thread and a sleeping one share one signal: one gets it.
+    std::atomic<int> taken{0};
+    std::thread sleeper([&] {
+        if (event.Wait(200)) ++taken;
+    });
+    std::thread poller([&] {
+        for (auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+             std::chrono::steady_clock::now() < end;) {
+            if (event.TryWait()) ++taken;
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    event.Set();
+    sleeper.join();
+    poller.join();
+    EXPECT_EQ(1, taken.load());
+}
+
 TEST(AutoResetEvent, SetWakesAWaiterInAnotherThread) {
     AutoResetEvent event, ready;
     std::atomic<int> woken{0};

@@ -176,6 +176,57 @@ TEST(SerialPortPosix, WakeEndsABlockedReadAndDiscardForgetsAnUnusedOne) {
     EXPECT_EQ(0x42, in[0]);
 }
 
+TEST(SerialPortPosix, WaitForInputReadsNothingAndEndsOnBytesAWakeOrTheTime) {
+    Pty pty;
+    SerialPort port;
+    OpenAndSetUp(port, pty.path, 60000);
+    auto start = Clock::now();
+    EXPECT_FALSE(port.WaitForInput(40));
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(35));
+
+    pty.Send({1, 2, 3});
+    EXPECT_TRUE(port.WaitForInput(5000));
+    EXPECT_TRUE(port.WaitForInput(5000)) << "the bytes are still there";
+    uint8_t in[8];
+    size_t got = 0;
+    EXPECT_EQ(0, port.Read(in, sizeof in, &got, nullptr));
+    EXPECT_EQ(3u, got);
+    EXPECT_EQ(3, in[2]);
+
+    // A wake ends the wait and is used up by it: the next wait and read wait
+    // for bytes again.
+    std::thread waker([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        port.WakeReader();
+    });
+    start = Clock::now();
+    EXPECT_TRUE(port.WaitForInput(60000));
+    waker.join();
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(30));
+    EXPECT_FALSE(port.WaitForInput(20));
+    std::thread device([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        pty.Send({0x42});
+    });
+    EXPECT_EQ(0, port.Read(in, sizeof in, &got, nullptr));
+    device.join();
+    EXPECT_EQ(1u, got);
+    EXPECT_EQ(0x42, in[0]);
+}
+
+TEST(SerialPortPosix, AReadAfterAWaitStillReportsAHangUp) {
+    auto pty = std::make_unique<Pty>();
+    SerialPort port;
+    OpenAndSetUp(port, pty->path, 60000);
+    pty.reset();  // the device end closes
+    EXPECT_TRUE(port.WaitForInput(5000));
+    uint8_t in[8];
+    size_t got = 0;
+    SerialReadFailure failure = SerialReadFailure::None;
+    EXPECT_NE(0, port.Read(in, sizeof in, &got, &failure));
+    EXPECT_EQ(SerialReadFailure::Start, failure);
+}
+
 TEST(SerialPortPosix, OpenIsExclusive) {
     Pty pty;
     SerialPort first, second;

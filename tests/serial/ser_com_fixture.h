@@ -82,6 +82,13 @@ protected:
         return since;
     }
 
+    // A packet layer with another time table, in place of the first one
+    // (before OpenIn).
+    void RebuildWith(const Timeouts& times) {
+        lib_.reset();
+        lib_ = std::make_unique<CSerCOMLibrary>(times);
+    }
+
     PtyDevice& Device() { return *device_; }
     CSerCOMLibrary& Lib() { return *lib_; }
 

@@ -312,3 +312,81 @@ TEST_F(SerComSwitch, DownloadSwitchWithoutAPlatformReportsItsFailureCode) {
 
 }  // namespace
 }  // namespace fennix
+
+namespace fennix {
+namespace {
+
+// With nothing left to parse after a frame, the listener waits for its taker
+// on the port. A long port read time shows whether anything has to wait that
+// out.
+class SerComTakerOnThePort : public testsupport::SerComTest {
+protected:
+    static constexpr uint32_t kLongPortRead = 4000;
+    void SetUp() override {
+        SerComTest::SetUp();
+        if (IsSkipped()) return;
+        Timeouts times = Times();
+        times.portReadTimeout = kLongPortRead;
+        RebuildWith(times);
+        OpenIn(kPhoneModeDIAG);
+    }
+};
+
+TEST_F(SerComTakerOnThePort, ASwitchRightAfterAnExchangeDoesNotWaitForThePort) {
+    Answer({0x0C, 0x14, 0x3A, 0x7E}, DiagFrame({0x0C, 0x04}));
+    uint8_t status = 0x0C;
+    uint8_t reply[16] = {};
+    ASSERT_EQ(2, Lib().DIAGTxRx(&status, 1, reply, sizeof reply, 2000));
+
+    Answer(kBuildId, BuildIdReply("T7413"));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(1, Lib().GetPlatformID());
+    EXPECT_LT(testsupport::ElapsedMs(start), static_cast<long>(kLongPortRead) / 2);
+    EXPECT_EQ(0u, Lib().PendingFrames());
+}
+
+TEST_F(SerComTakerOnThePort, BytesBeforeTheTakeWaitForItAndExchangesFollowOneAnother) {
+    // Back-to-back exchanges, each reply read on its own: the taken frame
+    // lets the listener go on as soon as the next reply is there.
+    for (uint8_t i = 1; i <= 20; ++i) {
+        const uint8_t request = 0x0C;
+        Answer({0x0C, 0x14, 0x3A, 0x7E}, DiagFrame({0x0C, i}));
+        uint8_t reply[16] = {};
+        const auto start = std::chrono::steady_clock::now();
+        ASSERT_EQ(2, Lib().DIAGTxRx(&request, 1, reply, sizeof reply, 3000));
+        EXPECT_EQ(i, reply[1]);
+        EXPECT_LT(testsupport::ElapsedMs(start), static_cast<long>(kLongPortRead) / 2);
+    }
+
+    // Nobody takes the first frame for a while; the second arrives meanwhile
+    // in a read of its own. Neither is lost, and they come in order.
+    uint8_t silent = 0x4B;
+    uint8_t reply[16] = {};
+    EXPECT_EQ(kPacketTimeout, Lib().DIAGTxRx(&silent, 1, reply, sizeof reply, 30));
+    Device().Send(DiagFrame({0x4B, 0x01}));
+    ASSERT_TRUE(Eventually([&] { return Lib().PendingFrames() == 1; }, 3000));
+    Device().Send(DiagFrame({0x4B, 0x02}));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(1u, Lib().PendingFrames());
+    uint32_t count = 0;
+    uint8_t drained[64] = {};
+    EXPECT_EQ(2, Lib().ReadReturnPacket(drained, sizeof drained, &count, 1));
+    EXPECT_EQ(Bytes({0x4B, 0x01}), Bytes(drained, drained + 2));
+    ASSERT_TRUE(Eventually([&] { return Lib().PendingFrames() == 1; }, 3000));
+    EXPECT_EQ(2, Lib().ReadReturnPacket(drained, sizeof drained, &count, 1));
+    EXPECT_EQ(Bytes({0x4B, 0x02}), Bytes(drained, drained + 2));
+}
+
+TEST_F(SerComTakerOnThePort, CloseEndsAListenerWaitingOnThePort) {
+    Answer({0x0C, 0x14, 0x3A, 0x7E}, DiagFrame({0x0C, 0x04}));
+    uint8_t status = 0x0C;
+    uint8_t reply[16] = {};
+    ASSERT_EQ(2, Lib().DIAGTxRx(&status, 1, reply, sizeof reply, 2000));
+    const auto start = std::chrono::steady_clock::now();
+    Lib().CloseCOMPort();
+    EXPECT_LT(testsupport::ElapsedMs(start), static_cast<long>(kLongPortRead) / 2);
+    EXPECT_FALSE(Lib().IsListenerRunning());
+}
+
+}  // namespace
+}  // namespace fennix
