@@ -16,12 +16,18 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
 namespace fennix::platform {
 
 namespace {
+
+// Device numbers of the pseudo-terminals' slave ends (Unix 98 ptys).
+constexpr unsigned kFirstPtySlaveMajor = 136;
+constexpr unsigned kLastPtySlaveMajor = 143;
 
 using Clock = std::chrono::steady_clock;
 
@@ -70,6 +76,10 @@ struct SerialPort::Impl {
     termios settings{};
     bool haveSettings = false;
     std::atomic<uint32_t> readTotalMs{500};
+    // A pseudo-terminal hands written bytes straight to its other end: it
+    // has no output queue to wait for, and asking costs a system call per
+    // write.
+    bool pseudoTerminal = false;
     uint32_t writeMultiplierMs = 1;
     uint32_t writeConstantMs = 50;
 
@@ -127,6 +137,9 @@ int SerialPort::Open(const std::string& devicePath) {
         return error;
     }
     ioctl(fd, TIOCEXCL);
+    struct stat info {};
+    impl_->pseudoTerminal = fstat(fd, &info) == 0 && S_ISCHR(info.st_mode) &&
+                            major(info.st_rdev) >= kFirstPtySlaveMajor && major(info.st_rdev) <= kLastPtySlaveMajor;
     impl_->haveSettings = false;
     impl_->fd.store(fd);
     return 0;
@@ -256,7 +269,7 @@ int SerialPort::Write(const uint8_t* bytes, size_t count, size_t* written) {
             return EIO;
         }
     }
-    return impl_->DrainOutput(deadline);
+    return impl_->pseudoTerminal ? 0 : impl_->DrainOutput(deadline);
 }
 
 int SerialPort::Read(uint8_t* buffer, size_t capacity, size_t* got, SerialReadFailure* failure) {
