@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <thread>
 
 #include "log/Log.h"
@@ -68,9 +69,12 @@ int32_t CSerCOMLibrary::TxRx(const uint8_t* request, uint32_t length, uint8_t* r
     LogPortLine(kLogDebug, PortName(), kFunction, "Packed buffer source before TXRX");
     LogPortHexDump(kLogDebug, PortName(), kFunction, frame.data(), frame.size());
 
-    // Counted from the write to the take: the listener's wait for the take
-    // belongs to the exchange too.
-    CHandOverWait::ExchangeUnderWay underWay;
+    // Counted from the write to the take (the listener's wait for the take
+    // belongs to the exchange too), and only when a quick answer is expected:
+    // an exchange that may wait seconds (an open, a close, a reset whose
+    // device went away) keeps no processor busy meanwhile.
+    std::optional<CHandOverWait::ExchangeUnderWay> underWay;
+    if (waitMs <= Times().streamWriteWait) underWay.emplace();
     // A port failure is not reported here: no reply comes and the wait ends
     // in a timeout.
     if (Write(frame.data(), static_cast<uint32_t>(frame.size()), nullptr) < 0) return kPacketWriteRefused;

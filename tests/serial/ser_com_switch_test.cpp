@@ -9,6 +9,7 @@
 #include <thread>
 #include <string>
 
+#include "serial/HandOverWait.h"
 #include "serial/ModeSwitchTables.h"
 #include "ser_com_fixture.h"
 
@@ -386,6 +387,45 @@ TEST_F(SerComTakerOnThePort, CloseEndsAListenerWaitingOnThePort) {
     Lib().CloseCOMPort();
     EXPECT_LT(testsupport::ElapsedMs(start), static_cast<long>(kLongPortRead) / 2);
     EXPECT_FALSE(Lib().IsListenerRunning());
+}
+
+}  // namespace
+}  // namespace fennix
+
+namespace fennix {
+namespace {
+
+// Only exchanges that expect a quick answer count against polling.
+class SerComExchangeCount : public testsupport::SerComTest {
+protected:
+    static constexpr uint32_t kStreamWriteWait = 2000;
+    void SetUp() override {
+        SerComTest::SetUp();
+        if (IsSkipped()) return;
+        Timeouts times = Times();
+        times.streamWriteWait = kStreamWriteWait;
+        RebuildWith(times);
+        OpenIn(kPhoneModeDIAG);
+    }
+    // The count seen while an unanswered exchange with `waitMs` is under way.
+    uint32_t CountDuring(uint32_t waitMs) {
+        uint32_t seen = 99;
+        std::thread exchange([&] {
+            uint8_t request = 0x4B;
+            uint8_t reply[16] = {};
+            EXPECT_EQ(kPacketTimeout, Lib().DIAGTxRx(&request, 1, reply, sizeof reply, waitMs));
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        seen = CHandOverWait::ExchangesUnderWay();
+        exchange.join();
+        return seen;
+    }
+};
+
+TEST_F(SerComExchangeCount, AnExchangeCountsOnlyWhileItExpectsAQuickAnswer) {
+    EXPECT_EQ(1u, CountDuring(kStreamWriteWait));
+    EXPECT_EQ(0u, CountDuring(kStreamWriteWait + 1));
+    EXPECT_EQ(0u, CHandOverWait::ExchangesUnderWay());
 }
 
 }  // namespace
