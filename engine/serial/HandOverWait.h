@@ -12,11 +12,10 @@
 // polls: every exchange has two (its caller waiting for the frame, the
 // listener waiting for the take), so waits poll only while no more exchanges
 // that expect a quick answer run at once, process-wide, than half the
-// processors. Several downloads on
-// two processors therefore sleep: their polling would only take processor
-// time from the devices' and the other sessions' threads, and stretch their
-// replies towards the stream-write wait. One object serves one thread at a
-// time.
+// processors. Several downloads on two processors therefore sleep: their
+// polling would only take processor time from the devices' and the other
+// sessions' threads, and stretch their replies towards the stream-write
+// wait. One object serves one thread at a time.
 #pragma once
 
 #include <atomic>
