@@ -126,6 +126,20 @@ TEST(SerialPortPosix, PurgeDropsUnreadInput) {
     EXPECT_EQ(SerialReadFailure::None, failure);
 }
 
+// The next read waits for a byte the device sends a moment later, and gets it.
+void ExpectReadWaitsForALateByte(SerialPort& port, Pty& pty) {
+    std::thread device([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        pty.Send({0x42});
+    });
+    uint8_t in[8];
+    size_t got = 0;
+    EXPECT_EQ(0, port.Read(in, sizeof in, &got, nullptr));
+    device.join();
+    EXPECT_EQ(1u, got);
+    EXPECT_EQ(0x42, in[0]);
+}
+
 TEST(SerialPortPosix, ReadReturnsWhatIsWaitingOrNothingAfterTheTimeout) {
     Pty pty;
     SerialPort port;
@@ -166,14 +180,7 @@ TEST(SerialPortPosix, WakeEndsABlockedReadAndDiscardForgetsAnUnusedOne) {
     // the next read waits for its bytes again.
     port.WakeReader();
     port.DiscardWake();
-    std::thread device([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        pty.Send({0x42});
-    });
-    EXPECT_EQ(0, port.Read(in, sizeof in, &got, nullptr));
-    device.join();
-    EXPECT_EQ(1u, got);
-    EXPECT_EQ(0x42, in[0]);
+    ExpectReadWaitsForALateByte(port, pty);
 }
 
 TEST(SerialPortPosix, WaitForInputReadsNothingAndEndsOnBytesAWakeOrTheTime) {
@@ -204,14 +211,7 @@ TEST(SerialPortPosix, WaitForInputReadsNothingAndEndsOnBytesAWakeOrTheTime) {
     waker.join();
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(30));
     EXPECT_FALSE(port.WaitForInput(20));
-    std::thread device([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        pty.Send({0x42});
-    });
-    EXPECT_EQ(0, port.Read(in, sizeof in, &got, nullptr));
-    device.join();
-    EXPECT_EQ(1u, got);
-    EXPECT_EQ(0x42, in[0]);
+    ExpectReadWaitsForALateByte(port, pty);
 }
 
 TEST(SerialPortPosix, AReadAfterAWaitStillReportsAHangUp) {

@@ -311,26 +311,27 @@ TEST_F(SerComSwitch, DownloadSwitchWithoutAPlatformReportsItsFailureCode) {
     EXPECT_EQ(kPhoneModeDIAG, Lib().GetPhoneMode());
 }
 
-}  // namespace
-}  // namespace fennix
-
-namespace fennix {
-namespace {
-
-// With nothing left to parse after a frame, the listener waits for its taker
-// on the port. A long port read time shows whether anything has to wait that
-// out.
-class SerComTakerOnThePort : public testsupport::SerComTest {
+// A packet layer in DIAG mode whose time table a fixture changes first.
+class SerComDiagWithTimes : public testsupport::SerComTest {
 protected:
-    static constexpr uint32_t kLongPortRead = 4000;
     void SetUp() override {
         SerComTest::SetUp();
         if (IsSkipped()) return;
         Timeouts times = Times();
-        times.portReadTimeout = kLongPortRead;
+        Adjust(times);
         RebuildWith(times);
         OpenIn(kPhoneModeDIAG);
     }
+    virtual void Adjust(Timeouts& times) = 0;
+};
+
+// With nothing left to parse after a frame, the listener waits for its taker
+// on the port. A long port read time shows whether anything has to wait that
+// out.
+class SerComTakerOnThePort : public SerComDiagWithTimes {
+protected:
+    static constexpr uint32_t kLongPortRead = 4000;
+    void Adjust(Timeouts& times) override { times.portReadTimeout = kLongPortRead; }
 };
 
 TEST_F(SerComTakerOnThePort, ASwitchRightAfterAnExchangeDoesNotWaitForThePort) {
@@ -389,24 +390,11 @@ TEST_F(SerComTakerOnThePort, CloseEndsAListenerWaitingOnThePort) {
     EXPECT_FALSE(Lib().IsListenerRunning());
 }
 
-}  // namespace
-}  // namespace fennix
-
-namespace fennix {
-namespace {
-
 // Only exchanges that expect a quick answer count against polling.
-class SerComExchangeCount : public testsupport::SerComTest {
+class SerComExchangeCount : public SerComDiagWithTimes {
 protected:
     static constexpr uint32_t kStreamWriteWait = 2000;
-    void SetUp() override {
-        SerComTest::SetUp();
-        if (IsSkipped()) return;
-        Timeouts times = Times();
-        times.streamWriteWait = kStreamWriteWait;
-        RebuildWith(times);
-        OpenIn(kPhoneModeDIAG);
-    }
+    void Adjust(Timeouts& times) override { times.streamWriteWait = kStreamWriteWait; }
     // The count seen while an unanswered exchange with `waitMs` is under way.
     uint32_t CountDuring(uint32_t waitMs) {
         uint32_t seen = 99;

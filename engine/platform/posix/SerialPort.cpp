@@ -98,6 +98,14 @@ struct SerialPort::Impl {
         }
     }
 
+    // Sleeps until the device has input (or hangs up), a wake-up, or the
+    // deadline: poll's result, with the revents in `watch` (device, pipe).
+    int PollDeviceAndWake(int descriptor, Clock::time_point deadline, pollfd (&watch)[2]) {
+        watch[0] = {descriptor, POLLIN, 0};
+        watch[1] = {wakeRead, POLLIN, 0};
+        return poll(watch, wakeRead >= 0 ? 2 : 1, RemainingMs(deadline));
+    }
+
     void DrainWakePipe() {
         char sink[64];
         while (read(wakeRead, sink, sizeof sink) > 0) {
@@ -295,8 +303,8 @@ int SerialPort::Read(uint8_t* buffer, size_t capacity, size_t* got, SerialReadFa
     }
     auto deadline = Clock::now() + std::chrono::milliseconds(impl_->readTotalMs.load());
     for (;;) {
-        pollfd watch[2] = {{fd, POLLIN, 0}, {impl_->wakeRead, POLLIN, 0}};
-        int ready = poll(watch, impl_->wakeRead >= 0 ? 2 : 1, RemainingMs(deadline));
+        pollfd watch[2];
+        int ready = impl_->PollDeviceAndWake(fd, deadline, watch);
         if (ready < 0) {
             if (errno == EINTR) continue;
             return fail(SerialReadFailure::Wait, errno);
@@ -329,8 +337,8 @@ bool SerialPort::WaitForInput(uint32_t milliseconds) {
     if (fd < 0) return true;
     auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
     for (;;) {
-        pollfd watch[2] = {{fd, POLLIN, 0}, {impl_->wakeRead, POLLIN, 0}};
-        int ready = poll(watch, impl_->wakeRead >= 0 ? 2 : 1, RemainingMs(deadline));
+        pollfd watch[2];
+        int ready = impl_->PollDeviceAndWake(fd, deadline, watch);
         if (ready < 0 && errno == EINTR) continue;
         if (ready == 0) return false;
         if (ready > 0) {
