@@ -67,8 +67,6 @@ bool Hello(CDeviceContext& ctx, const Packet& p) {
         return true;
     }
     ++Target(ctx).hellos;
-    std::vector<uint8_t> reply = {0x02};
-    reply.insert(reply.end(), kTargetMagic, kTargetMagic + kMagicLength);
     const uint8_t tail[] = {
         3, 2,                    // version, oldest compatible version
         0x00, 0x04, 0x00, 0x00,  // largest block: 1024 bytes
@@ -78,7 +76,9 @@ bool Hello(CDeviceContext& ctx, const Packet& p) {
         0x00, 0x00,              // no sector table
         0x09,                    // features
     };
-    reply.insert(reply.end(), std::begin(tail), std::end(tail));
+    std::vector<uint8_t> reply(1 + kMagicLength + sizeof tail, 0x02);  // 02: hello reply
+    std::memcpy(reply.data() + 1, kTargetMagic, kMagicLength);
+    std::memcpy(reply.data() + 1 + kMagicLength, tail, sizeof tail);
     ctx.Reply(reply);
     return true;
 }

@@ -72,10 +72,11 @@ uint16_t CalcCRC16(const uint8_t* bytes, uint32_t bitCount) {
     return static_cast<uint16_t>(~crc);
 }
 
-std::vector<uint8_t> PackFrame(const uint8_t* packet, size_t n, uint8_t leading, uint8_t trailing) {
+void PackFrameInto(const uint8_t* packet, size_t n, uint8_t leading, uint8_t trailing, std::vector<uint8_t>& out) {
     const uint16_t crc = CalcCRC16(packet, static_cast<uint32_t>(n * 8));
     // Room for the worst case (every byte escaped), cut to size at the end.
-    std::vector<uint8_t> out(2 * n + 6);
+    // Only room the buffer never had is cleared by the resize.
+    out.resize(2 * n + 6);
     uint8_t* at = out.data();
     if (leading != 0) *at++ = leading;
     for (size_t i = 0; i < n; ++i) at = PutStuffed(at, packet[i]);
@@ -83,6 +84,11 @@ std::vector<uint8_t> PackFrame(const uint8_t* packet, size_t n, uint8_t leading,
     at = PutStuffed(at, static_cast<uint8_t>(crc >> 8));
     *at++ = trailing;
     out.resize(static_cast<size_t>(at - out.data()));
+}
+
+std::vector<uint8_t> PackFrame(const uint8_t* packet, size_t n, uint8_t leading, uint8_t trailing) {
+    std::vector<uint8_t> out;
+    PackFrameInto(packet, n, leading, trailing, out);
     return out;
 }
 

@@ -25,6 +25,9 @@ uint16_t CalcCRC16(const uint8_t* bytes, uint32_t bitCount);
 // Frames a packet: optional leading byte (0 = none), stuffed packet and CRC,
 // trailing byte unstuffed. At most 2n + 6 bytes.
 std::vector<uint8_t> PackFrame(const uint8_t* packet, size_t n, uint8_t leading, uint8_t trailing);
+// The same into `out`, replacing its contents. A buffer kept from call to call
+// keeps its room, so framing a stream of blocks allocates and clears nothing.
+void PackFrameInto(const uint8_t* packet, size_t n, uint8_t leading, uint8_t trailing, std::vector<uint8_t>& out);
 
 // Rebuilds frames byte by byte from the received stream.
 class CFrameReceiver {

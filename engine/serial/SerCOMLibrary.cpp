@@ -65,9 +65,9 @@ int32_t CSerCOMLibrary::TxRx(const uint8_t* request, uint32_t length, uint8_t* r
 
     LogPortLine(kLogDebug, PortName(), kFunction, "Unpacked buffer source before TXRX");
     LogPortHexDump(kLogDebug, PortName(), kFunction, request, length);
-    std::vector<uint8_t> frame = PackFrame(request, length, leading, kHdlcFlag);
+    PackFrameInto(request, length, leading, kHdlcFlag, txFrame_);
     LogPortLine(kLogDebug, PortName(), kFunction, "Packed buffer source before TXRX");
-    LogPortHexDump(kLogDebug, PortName(), kFunction, frame.data(), frame.size());
+    LogPortHexDump(kLogDebug, PortName(), kFunction, txFrame_.data(), txFrame_.size());
 
     // Counted from the write to the take (the listener's wait for the take
     // belongs to the exchange too), and only when a quick answer is expected:
@@ -77,7 +77,7 @@ int32_t CSerCOMLibrary::TxRx(const uint8_t* request, uint32_t length, uint8_t* r
     if (waitMs <= Times().streamWriteWait) underWay.emplace();
     // A port failure is not reported here: no reply comes and the wait ends
     // in a timeout.
-    if (Write(frame.data(), static_cast<uint32_t>(frame.size()), nullptr) < 0) return kPacketWriteRefused;
+    if (Write(txFrame_.data(), static_cast<uint32_t>(txFrame_.size()), nullptr) < 0) return kPacketWriteRefused;
 
     if (!replyWait_.Wait(frameReady_, waitMs)) {
         LogPortLine(kLogError, PortName(), kFunction, "Time out in OnRecv.");
@@ -188,7 +188,10 @@ void CSerCOMLibrary::ReleaseHeldData() {
 
 void CSerCOMLibrary::OnEvent(uint32_t code) {
     static const char* const kFunction = "CSerCOMLibrary::OnEvent";
-    std::fill(receiveScratch_.begin(), receiveScratch_.end(), 0);
+    // The scratch starts every call all zero; only what the last call read
+    // into it needs clearing (clearing all 8 KB per reply costs microseconds).
+    std::memset(receiveScratch_.data(), 0, scratchUsed_);
+    scratchUsed_ = 0;
     const uint32_t mode = GetPhoneMode();
     if (code != kNotifyRead) return;
 
@@ -205,7 +208,9 @@ void CSerCOMLibrary::OnEvent(uint32_t code) {
 
     LogPortLine(kLogDebug, PortName(), kFunction, "Get received data");
     uint32_t got = 0;
-    if (Read(receiveScratch_.data(), kReceiveScratchSize, &got) != 0 || got == 0) {
+    const bool read = Read(receiveScratch_.data(), kReceiveScratchSize, &got) == 0;
+    scratchUsed_ = got;
+    if (!read || got == 0) {
         LogPortLine(kLogDebug, PortName(), kFunction, "Read data from read buffer failed.");
         return;
     }

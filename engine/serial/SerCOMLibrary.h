@@ -103,6 +103,8 @@ private:
     std::atomic<bool> frameTaken_{false};
     std::atomic<bool> receiving_{false};  // the listener is inside OnEvent with bytes
     std::vector<uint8_t> receiveScratch_;
+    uint32_t scratchUsed_ = 0;      // bytes the last OnEvent put into the scratch
+    std::vector<uint8_t> txFrame_;  // flow thread, TxRx only: the framed request
 };
 
 }  // namespace fennix

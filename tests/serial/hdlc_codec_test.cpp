@@ -127,6 +127,19 @@ TEST(HdlcPack, WorstCaseFillsTwoNPlusSix) {
     EXPECT_EQ((Bytes{0x7D, 0x5D, 0x7D, 0x5D, 0x7E}), Bytes(frame.end() - 5, frame.end()));
 }
 
+TEST(HdlcPack, ReusedBufferHoldsExactlyTheNewFrame) {
+    // One buffer for a stream of frames of changing length and stuffing: each
+    // time it holds the new frame and nothing left over from a longer one.
+    std::mt19937 random(5);
+    Bytes buffer;
+    for (size_t n : {1024u, 3u, 0u, 600u, 600u, 1u}) {
+        Bytes packet(n);
+        for (auto& b : packet) b = static_cast<uint8_t>(random() % 4 == 0 ? 0x7E : random());
+        PackFrameInto(packet.data(), packet.size(), kHdlcFlag, kHdlcFlag, buffer);
+        EXPECT_EQ(Pack(packet, kHdlcFlag), buffer) << n;
+    }
+}
+
 TEST(HdlcPack, TrailingByteIsWrittenAsGiven) {
     EXPECT_EQ((Bytes{0x06, 0x4E, 0x95, 0x7D}), Pack({0x06}, 0, 0x7D));
     EXPECT_EQ((Bytes{0x08, 0x02, 0x6A, 0xD3, 0x00}), Pack({0x02}, 0x08, 0x00));
