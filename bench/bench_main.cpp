@@ -48,7 +48,7 @@ using Clock = std::chrono::steady_clock;
 
 struct Options {
     double megabytes = 8;
-    int runs = 7;
+    int runs = 15;
     double timeScale = 2.0;
     std::string work = "build/bench";
     std::vector<int> deviceCounts = {1, 8};
