@@ -76,7 +76,8 @@ bool Hello(CDeviceContext& ctx, const Packet& p) {
         0x00, 0x00,              // no sector table
         0x09,                    // features
     };
-    std::vector<uint8_t> reply(1 + kMagicLength + sizeof tail, 0x02);  // 02: hello reply
+    std::vector<uint8_t> reply(1 + kMagicLength + sizeof tail);
+    reply[0] = 0x02;  // hello reply
     std::memcpy(reply.data() + 1, kTargetMagic, kMagicLength);
     std::memcpy(reply.data() + 1 + kMagicLength, tail, sizeof tail);
     ctx.Reply(reply);
