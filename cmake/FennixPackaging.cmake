@@ -23,5 +23,6 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # libFennix.so is in the package's own lib folder: dpkg-shlibdeps must not
 # look for it among the installed packages.
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_STRIP_FILES ON)
 set(CPACK_GENERATOR DEB)
 include(CPack)
