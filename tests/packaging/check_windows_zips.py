@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Makes the Windows zips from the win64 and win32 builds as the package step
-does, and checks them: exactly the listed files, the same bytes when made
-again, the binaries without a link time stamp and with the version resource
+does, and checks them: exactly the listed files, an import library free of
+the build's path, the same bytes when made again, the binaries without a link time stamp and with the version resource
 of the release, the header the tree's own, and an x86 import library that
 resolves a 32-bit caller's decorated names. GoogleTest-style lines."""
 import argparse
@@ -24,6 +24,14 @@ def pe_time_stamp(data):
     if data[header:header + 4] != b"PE\0\0":
         return None
     return struct.unpack_from("<I", data, header + 8)[0]
+
+
+def build_path_problems(name, data, build_dir):
+    """A build folder's path inside a file makes it differ from a build elsewhere
+    (dlltool names symbols after its output path). The binaries of these test
+    builds carry it in their debug information; the release builds have none."""
+    mangled = re.sub(r"[^A-Za-z0-9]", "_", build_dir)
+    return [f"{name} holds the build path" for text in (build_dir, mangled) if text.encode() in data]
 
 
 def version_problems(windres, path, version):
@@ -102,6 +110,9 @@ def main():
         problems += [f"unexpected {n}" for n in sorted(names - EXPECTED)]
         if "fennix.h" in names and archive.read("fennix.h") != header:
             problems.append("fennix.h is not the tree's header")
+        if "Fennix.lib" in names:
+            build_dir = os.path.realpath(os.path.join(args.builds, build))
+            problems += build_path_problems("Fennix.lib", archive.read("Fennix.lib"), build_dir)
         run.test(f"{build}_ZipHoldsExactlyTheListedFiles", problems)
 
         problems = []
