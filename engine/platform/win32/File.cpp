@@ -30,6 +30,7 @@ int File::Open(const std::string& path, OpenMode mode, Share share) {
     case OpenMode::ReadWriteTruncate: access |= GENERIC_WRITE; disposition = CREATE_ALWAYS; break;
     case OpenMode::ReadWriteOpenOrCreate: access |= GENERIC_WRITE; disposition = OPEN_ALWAYS; break;
     case OpenMode::WriteTruncate: access = GENERIC_WRITE; disposition = CREATE_ALWAYS; break;
+    case OpenMode::WriteCreateNew: access = GENERIC_WRITE; disposition = CREATE_NEW; break;
     }
     DWORD shareMode = 0;
     if (share == Share::Read) shareMode = FILE_SHARE_READ;
