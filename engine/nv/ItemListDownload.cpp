@@ -71,20 +71,15 @@ bool SendArrayEntry(CNvCommands& nv, const CNV_ItemHolder& record, NvFailedItem&
     return true;
 }
 
+// A file that was never opened changes nothing on the device and leaves no
+// trace; one opened and not written, or lost, is recorded as the failed item.
 Next AfterFileWrite(FsFileResult result, const CNV_ItemHolder& record, NvFailedItem& failed) {
-    switch (result) {
-    case FsFileResult::Stored:
-    case FsFileResult::NotOpened: return Next::Go;
-    case FsFileResult::NotWritten:
-        LogFuncLine(kLogError, kFunction, "File %.64s was opened but not written", record.name.c_str());
-        failed.text = record.name;
-        failed.id = record.itemNumber;
-        return Next::GoNotStored;
-    case FsFileResult::Lost: break;
-    }
+    if (result == FsFileResult::Stored || result == FsFileResult::NotOpened) return Next::Go;
     failed.text = record.name;
     failed.id = record.itemNumber;
-    return Next::Stop;
+    if (result == FsFileResult::Lost) return Next::Stop;
+    LogFuncLine(kLogError, kFunction, "File %.64s was opened but not written", record.name.c_str());
+    return Next::GoNotStored;
 }
 
 Next SendFileEntry(CNvCommands& nv, const CNV_ItemHolder& record, NvFailedItem& failed) {
