@@ -1,7 +1,7 @@
-// fennix-demo: flashes eight virtual MSM devices at once through libFennix's
-// exported functions, one thread per device as the operator program does, and
-// shows the progress of each; at the end it checks every device's flash
-// against the image files.
+// fennix-demo: flashes up to 32 virtual MSM devices at once (eight by
+// default) through libFennix's exported functions, one thread per device as
+// the operator program does, and shows the progress of each; at the end it
+// checks every device's flash against the image files.
 //
 //   fennix-demo [--work DIR] [--time-scale F | --real-time] [--amss-mb N]
 //               [--devices N] [--skip-check] [--library PATH]
@@ -45,11 +45,12 @@ struct Options {
     bool timeScaleGiven = false;
     double amssMb = kDefaultAmssMb;
     int devices = 8;
+    static constexpr int kMostDevices = 32;
     bool skipCheck = false;
 };
 
 // How each device starts: the path into download mode differs by mode and,
-// from DIAG, by platform group.
+// from DIAG, by platform group. Devices beyond the eighth repeat the list.
 struct SlotSpec {
     const char* label;
     DeviceMode mode;
@@ -142,7 +143,7 @@ std::string StatusLine(Slot& slot, uint64_t bodyBytes) {
     }
     if (stage.size() > 44) stage.resize(44);
     char line[200];
-    std::snprintf(line, sizeof line, " %d  %-13s [%s] %3d%%  %6.2f MB/s  %s", slot.number, slot.spec.label,
+    std::snprintf(line, sizeof line, " %2d  %-13s [%s] %3d%%  %6.2f MB/s  %s", slot.number, slot.spec.label,
                   Bar(fraction, 20).c_str(), static_cast<int>(fraction * 100), rate, stage.c_str());
     return line;
 }
@@ -212,12 +213,13 @@ bool ParseOptions(int argc, char** argv, Options& o) {
         } else {
             std::fprintf(stderr,
                          "usage: fennix-demo [--work DIR] [--time-scale F | --real-time] [--amss-mb N]\n"
-                         "                   [--devices 1..8] [--skip-check] [--library PATH]\n");
+                         "                   [--devices 1..32] [--skip-check] [--library PATH]\n");
             return false;
         }
     }
-    if (o.devices < 1 || o.devices > 8 || !(o.timeScale > 0) || !(o.amssMb > 0)) {
-        std::fprintf(stderr, "fennix-demo: --devices takes 1..8, --time-scale and --amss-mb positive numbers\n");
+    if (o.devices < 1 || o.devices > Options::kMostDevices || !(o.timeScale > 0) || !(o.amssMb > 0)) {
+        std::fprintf(stderr, "fennix-demo: --devices takes 1..%d, --time-scale and --amss-mb positive numbers\n",
+                     Options::kMostDevices);
         return false;
     }
     return true;
@@ -271,7 +273,7 @@ int Main(int argc, char** argv) {
     for (int i = 0; i < o.devices; ++i) {
         auto slot = std::make_unique<Slot>();
         slot->number = i + 1;
-        slot->spec = kSlotSpecs[i];
+        slot->spec = kSlotSpecs[static_cast<size_t>(i) % std::size(kSlotSpecs)];
         sim::DeviceOptions options;
         options.mode = slot->spec.mode;
         options.platformId = slot->spec.platform;
@@ -285,7 +287,7 @@ int Main(int argc, char** argv) {
         }
         slot->log = std::fopen((work / "logs" / ("slot" + std::to_string(i + 1) + ".txt")).c_str(), "w");
         if (!slot->log) slot->log = std::fopen("/dev/null", "w");
-        std::printf(" %d  %-13s platform %s at %s\n", i + 1, slot->spec.label, slot->spec.platform,
+        std::printf(" %2d  %-13s platform %s at %s\n", i + 1, slot->spec.label, slot->spec.platform,
                     slot->device->Path().c_str());
         slots.push_back(std::move(slot));
     }
@@ -336,7 +338,7 @@ int Main(int argc, char** argv) {
         total += s->check.flashedBytes;
         const double streamSeconds = std::chrono::duration<double>(s->streamEnd - s->streamStart).count();
         const double rate = s->streamed && streamSeconds > 0 ? static_cast<double>(s->streamedAtEnd) / streamSeconds / 1e6 : 0;
-        std::printf("  %d    %-13s  %-8s  %6d  %6.1f s  %9s  %4.1f MB/s  %s\n", s->number, s->spec.label,
+        std::printf("  %2d   %-13s  %-8s  %6d  %6.1f s  %9s  %4.1f MB/s  %s\n", s->number, s->spec.label,
                     s->spec.platform, s->result, seconds, Megabytes(s->check.flashedBytes).c_str(), rate,
                     s->check.identical ? "yes" : "NO");
         if (!s->check.identical) std::printf("       %s\n", s->check.detail.c_str());
