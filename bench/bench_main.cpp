@@ -326,6 +326,7 @@ bool Parse(int argc, char** argv, Options& o) {
 int Main(int argc, char** argv) {
     Options o;
     if (!Parse(argc, argv, o)) return 2;
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each row as it is measured, also into a file
     // Before any thread: the devices live in a child process.
     CDeviceHost host;
     std::string error;
