@@ -71,6 +71,9 @@ public:
     // next exchange or pause, promptly, and closes the port on its way out.
     void Cancel();
     bool Cancelled() const { return cancelled_.load(); }
+    // Why the port did not open at the start of the latest flow (for a
+    // front-end that tells "in use" from "permission denied").
+    platform::PortOpenFailure OpenFailure() const { return link_->OpenFailure(); }
     const Timeouts& Times() const { return times_; }
 
     // ---- programmer upload (DMSS download protocol)

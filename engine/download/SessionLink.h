@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "platform/SerialPort.h"
 #include "serial/PacketExchange.h"
 #include "serial/Timeouts.h"
 
@@ -23,6 +24,8 @@ public:
     // From any thread: every exchange and wait under way or to come fails at
     // once (see CSerialIO::Cancel).
     virtual void Cancel() {}
+    // Why the latest OpenComport failed (None when it did not).
+    virtual platform::PortOpenFailure OpenFailure() const { return platform::PortOpenFailure::None; }
     virtual int32_t CloseCOMPort() = 0;
     // 1 when the device is (or was put) in that mode, else a negative result.
     virtual int32_t IsDLConnected() = 0;

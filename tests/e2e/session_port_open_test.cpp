@@ -25,8 +25,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Every flow of a session on `port`, at the real timings: each reports its
-// start text and "Open ComPort Failed!!" and ends with its failure result.
-void ExpectEveryFlowFailsAtTheOpen(const std::string& port) {
+// start text and "Open ComPort Failed!!" and ends with its failure result;
+// the session tells why.
+void ExpectEveryFlowFailsAtTheOpen(const std::string& port, platform::PortOpenFailure reason) {
     const Timeouts times = Timeouts::WithScale(1.0);
     CQualCmd session(MakeSerialSessionLink(times), times);
     session.SetCallback(RecordThreadLine);
@@ -46,6 +47,7 @@ void ExpectEveryFlowFailsAtTheOpen(const std::string& port) {
         EXPECT_LT(MsBetween(start, Clock::now()), 3000) << flow.start;
         EXPECT_EQ((std::vector<std::string>{flow.start, "Open ComPort Failed!!"}), TextsWithoutPercent(ThreadLines()));
         EXPECT_EQ(-1, ThreadLines().back().status);
+        EXPECT_EQ(reason, session.OpenFailure()) << flow.start;
     }
     ThreadLines().clear();
     const auto start = Clock::now();
@@ -73,7 +75,7 @@ protected:
 TEST_F(PortOpen, MissingPortFailsEveryFlowAtOnce) {
     const std::string port = "/nonexistent/ttyMSM9";
     StartWith(1);
-    ExpectEveryFlowFailsAtTheOpen(port);
+    ExpectEveryFlowFailsAtTheOpen(port, platform::PortOpenFailure::NoSuchPort);
     EXPECT_EQ(platform::PortOpenFailure::NoSuchPort, OpenFailureOf(port));
     EXPECT_EQ(5u, ReasonLines(port, "no such port"));
 }
@@ -85,7 +87,7 @@ TEST_F(PortOpen, PortHeldByAnotherProgramFailsAtOnceAndServesOnceFree) {
         platform::SerialPort holder;
         ASSERT_EQ(0, holder.Open(device.Path()));
         StartWith(1);
-        ExpectEveryFlowFailsAtTheOpen(device.Path());
+        ExpectEveryFlowFailsAtTheOpen(device.Path(), platform::PortOpenFailure::InUse);
         EXPECT_EQ(platform::PortOpenFailure::InUse, OpenFailureOf(device.Path()));
         EXPECT_EQ(5u, ReasonLines(device.Path(), "in use"));
     }
