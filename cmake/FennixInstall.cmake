@@ -1,0 +1,49 @@
+# What `cmake --install` puts into a prefix: the library, its header, the
+# programs, a CMake package (find_package(Fennix) -> Fennix::Fennix), a
+# pkg-config file and the documentation. Tests, the virtual device and the
+# benchmark stay in the build tree.
+include(CMakePackageConfigHelpers)
+
+set(FENNIX_CMAKE_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Fennix)
+
+install(TARGETS Fennix EXPORT FennixTargets
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/engine/include/fennix/fennix.h
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/fennix)
+
+# The programs, as far as this build makes them (the Windows ones on Windows).
+foreach(program Tarnwell Quillon fennix)
+  if(TARGET ${program})
+    install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  endif()
+endforeach()
+if(TARGET fennix AND NOT WIN32)
+  # Finds the library of its own prefix wherever that prefix was installed.
+  file(RELATIVE_PATH FENNIX_BIN_TO_LIB /${CMAKE_INSTALL_BINDIR} /${CMAKE_INSTALL_LIBDIR})
+  set_target_properties(fennix PROPERTIES INSTALL_RPATH "$ORIGIN/${FENNIX_BIN_TO_LIB}")
+endif()
+
+install(EXPORT FennixTargets NAMESPACE Fennix:: DESTINATION ${FENNIX_CMAKE_PACKAGE_DIR})
+configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/FennixConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/generated/FennixConfig.cmake
+  INSTALL_DESTINATION ${FENNIX_CMAKE_PACKAGE_DIR})
+# The exported functions are the interface: a new major version changes them.
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/generated/FennixConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/generated/FennixConfig.cmake
+              ${PROJECT_BINARY_DIR}/generated/FennixConfigVersion.cmake
+  DESTINATION ${FENNIX_CMAKE_PACKAGE_DIR})
+
+# pkg-config: the prefix is found from the file's own place, so the tree can
+# be installed under any prefix (or unpacked anywhere).
+file(RELATIVE_PATH FENNIX_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/fennix.pc.in ${PROJECT_BINARY_DIR}/generated/fennix.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/generated/fennix.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The udev rule is an example: it takes effect only once copied to /etc/udev/rules.d.
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/udev/60-fennix.rules ${PROJECT_SOURCE_DIR}/examples/list-and-backup.c
+              ${PROJECT_SOURCE_DIR}/examples/CMakeLists.txt
+  DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)

@@ -1,0 +1,119 @@
+#!/usr/bin/env bash
+# The Linux build as users get it:
+#
+#   install_test.sh <source dir> <build dir> <msm-sim> <version> <work dir>
+#
+# installs the build into a fresh prefix, builds the example consumer against
+# it through find_package and through pkg-config and runs a backup with each
+# against a virtual device; then makes the Debian package (cpack), unpacks it
+# into a scratch root and checks its files and its tool. GoogleTest-style lines.
+set -u
+src=$1
+build=$2
+sim=$3
+version=$4
+work=$5
+# The command-line tool is optional until it is part of the tree; then 1.
+require_tool=0
+
+rm -rf "$work"
+mkdir -p "$work"
+work=$(cd "$work" && pwd)
+prefix=$work/prefix
+ports=$work/ports
+mkdir -p "$ports" "$work/no-sysfs"
+export FENNIX_TIME_SCALE=${FENNIX_TIME_SCALE:-0.2}
+export FENNIX_SYSFS_ROOT=$work/no-sysfs
+export FENNIX_LOG_LEVEL=-1
+
+passed=0
+failed=()
+problems=""
+problem() { problems+="  $*"$'\n'; }
+check() { # check <name>: reports the problems gathered since the last check
+    echo "[ RUN      ] Packaging.$1"
+    if [ -n "$problems" ]; then
+        printf '%s' "$problems"
+        echo "[  FAILED  ] Packaging.$1"
+        failed+=("$1")
+    else
+        echo "[       OK ] Packaging.$1"
+        passed=$((passed + 1))
+    fi
+    problems=""
+}
+must_exist() { # must_exist <root> <relative path...>
+    local root=$1 path; shift
+    for path in "$@"; do [ -e "$root/$path" ] || problem "missing $path"; done
+}
+
+sim_pid=
+trap '[ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null' EXIT
+store=$work/device.nv
+printf 'item 550 plain 0102030405\nitem 551 plain 0a0b\n' >"$store"
+FENNIX_SIM_NV_STORE=$store "$sim" --dir "$ports" --name nv --mode diag --no-stdin >/dev/null 2>&1 &
+sim_pid=$!
+for _ in $(seq 100); do [ -e "$ports/nv" ] && break; sleep 0.05; done
+printf 'name;number\nfirst;550\nsecond;551\n' >"$work/items.csv"
+
+backup_with() { # backup_with <program> <brt>: a backup of both items, checked by its record count
+    local output
+    output=$("$1" "$ports/nv" "$work/items.csv" "$2" 2>&1) || { problem "backup failed: $output"; return; }
+    [ "$(od -An -tu4 -N4 "$2" 2>/dev/null | tr -d ' ')" = 2 ] || problem "$2 does not hold two records"
+    [ -z "$("$1")" ] || problem "port list not empty without Qualcomm ports"
+}
+
+# The install tree: deliverables only, the library under its soname.
+cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1 || problem "cmake --install failed"
+must_exist "$prefix" lib/libFennix.so lib/libFennix.so.1 "lib/libFennix.so.$version" include/fennix/fennix.h \
+    lib/cmake/Fennix/FennixConfig.cmake lib/cmake/Fennix/FennixConfigVersion.cmake lib/pkgconfig/fennix.pc \
+    share/doc/fennix/README.md share/doc/fennix/LICENSE share/doc/fennix/examples/60-fennix.rules
+objdump -p "$prefix/lib/libFennix.so" 2>/dev/null | grep -q 'SONAME *libFennix\.so\.1$' || problem "soname is not libFennix.so.1"
+extra=$(cd "$prefix" && find . -type f | grep -E 'msm-sim|_tests|bench|demo|gtest|simulator')
+[ -z "$extra" ] || problem "installs build-only files: $extra"
+check InstallTreeHoldsTheDeliverables
+
+cmake -S "$src/examples" -B "$work/by-cmake" -DCMAKE_PREFIX_PATH="$prefix" >"$work/by-cmake.log" 2>&1 &&
+    cmake --build "$work/by-cmake" >>"$work/by-cmake.log" 2>&1 || problem "find_package build failed: $(tail -5 "$work/by-cmake.log")"
+[ -x "$work/by-cmake/list-and-backup" ] && backup_with "$work/by-cmake/list-and-backup" "$work/by-cmake.brt"
+check ExampleBuildsWithFindPackage
+
+export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
+[ "$(pkg-config --modversion fennix 2>&1)" = "$version" ] || problem "pkg-config --modversion: $(pkg-config --modversion fennix 2>&1)"
+# shellcheck disable=SC2046
+cc -o "$work/by-pkg-config" "$src/examples/list-and-backup.c" $(pkg-config --cflags --libs fennix) 2>"$work/cc.log" ||
+    problem "pkg-config build failed: $(cat "$work/cc.log")"
+[ -x "$work/by-pkg-config" ] && LD_LIBRARY_PATH=$prefix/lib backup_with "$work/by-pkg-config" "$work/by-pkg-config.brt"
+check ExampleBuildsWithPkgConfig
+
+# The Debian package: /usr, the udev rule only as an example, the tool runs.
+deb=
+cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/deb" >"$work/cpack.log" 2>&1 || problem "cpack failed: $(tail -5 "$work/cpack.log")"
+deb=$(ls "$work"/deb/fennix_*.deb 2>/dev/null | head -1)
+if [ -n "$deb" ]; then
+    root=$work/root
+    dpkg -x "$deb" "$root"
+    [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || problem "package version $(dpkg-deb -f "$deb" Version)"
+    must_exist "$root" usr/lib/libFennix.so.1 usr/include/fennix/fennix.h usr/lib/cmake/Fennix/FennixConfig.cmake \
+        usr/lib/pkgconfig/fennix.pc usr/share/doc/fennix/README.md usr/share/doc/fennix/LICENSE \
+        usr/share/doc/fennix/examples/60-fennix.rules
+    [ ! -e "$root/etc/udev" ] && [ ! -e "$root/lib/udev" ] && [ ! -e "$root/usr/lib/udev" ] || problem "installs an active udev rule"
+    if [ -x "$root/usr/bin/fennix" ]; then
+        out=$("$root/usr/bin/fennix" --version 2>&1) || problem "fennix --version failed: $out"
+        [[ $out == *"$version"* ]] || problem "fennix --version does not show $version: $out"
+    elif [ "$require_tool" = 1 ]; then
+        problem "no usr/bin/fennix"
+    fi
+else
+    problem "no package in $work/deb"
+fi
+check DebianPackageUnpacksAndRuns
+
+total=$((passed + ${#failed[@]}))
+echo "[==========] $total tests ran."
+echo "[  PASSED  ] $passed tests."
+if ((${#failed[@]})); then
+    echo "[  FAILED  ] ${#failed[@]} tests, listed below:"
+    printf '[  FAILED  ] Packaging.%s\n' "${failed[@]}"
+    exit 1
+fi
