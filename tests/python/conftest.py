@@ -6,6 +6,7 @@ import os
 import random
 import subprocess
 from pathlib import Path
+from typing import Optional
 
 import pytest
 
@@ -41,7 +42,7 @@ def images(tmp_path: Path) -> dict:
 class Device:
     """One msm-sim device: its port, and the folder where it shows what it was flashed with."""
 
-    def __init__(self, folder: Path, mode: str, knobs: dict, store: Path = None) -> None:
+    def __init__(self, folder: Path, mode: str, knobs: dict, store: Optional[Path] = None) -> None:
         self.flash = folder / "flash"
         self.flash.mkdir(parents=True)
         env = dict(os.environ, FENNIX_SIM_FLASH_DIR=str(self.flash))
@@ -65,7 +66,7 @@ def start_device(tmp_path: Path):
     """start_device(mode="download", store=None, knobs={}) -> Device; stopped after the test."""
     devices = []
 
-    def start(mode: str = "download", store: Path = None, knobs: dict = None) -> Device:
+    def start(mode: str = "download", store: Optional[Path] = None, knobs: Optional[dict] = None) -> Device:
         device = Device(tmp_path / f"device{len(devices)}", mode, knobs or {}, store)
         devices.append(device)
         return device

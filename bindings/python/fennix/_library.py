@@ -62,8 +62,8 @@ def _beside_package() -> List[Path]:
 
 def _open(path: str) -> ctypes.CDLL:
     # The exports are stdcall on Windows (the same as the C convention on x64).
-    if os.name == "nt":
-        return ctypes.WinDLL(path)  # type: ignore[attr-defined]
+    if sys.platform == "win32":
+        return ctypes.WinDLL(path)
     return ctypes.CDLL(path)
 
 

@@ -48,6 +48,7 @@ class Session:
         if not handle:
             raise FennixError(f"libFennix could not create a session for {self.port}")
         self._handle: Optional[int] = handle
+        self._closing = threading.Lock()
         self._sink: Optional[Callable[[Line], None]] = None
         # Kept here: the library calls it for as long as the session lives.
         self._callback = ProgressCallback(self._on_progress)
@@ -72,7 +73,8 @@ class Session:
     def close(self) -> None:
         """Closes the session (``Close``); a flow still running on another
         thread is cancelled and waited for. Closing twice does nothing."""
-        handle, self._handle = self._handle, None
+        with self._closing:  # a cancelled iterator and its flow may both close
+            handle, self._handle = self._handle, None
         if handle:
             self._lib.Close(handle)
 
