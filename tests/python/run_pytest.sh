@@ -4,9 +4,9 @@
 # distribution), the package installed into it from a copy of its sources,
 # and pytest with this build's library and virtual device.
 #
-#   run_pytest.sh <python3> <package sources> <work dir> <libFennix> <msm-sim> <tests dir>
+#   run_pytest.sh <python3> <package sources> <work dir> <libFennix> <msm-sim> <tests dir> [project version]
 set -eu
-python=$1 sources=$2 work=$3 library=$4 sim=$5 tests=$6
+python=$1 sources=$2 work=$3 library=$4 sim=$5 tests=$6 version=${7:-}
 mkdir -p "$work"
 # pip builds in the source folder; a copy keeps the source tree clean.
 rm -rf "$work/package"
@@ -16,5 +16,5 @@ rm -rf "$work/package/build" "$work/package"/*.egg-info
 "$work/venv/bin/python" -m pip install --quiet --no-index --no-build-isolation --no-deps --force-reinstall \
     "$work/package"
 cd "$work"
-FENNIX_LIBRARY=$library FENNIX_MSM_SIM=$sim FENNIX_TIME_SCALE=${FENNIX_TIME_SCALE:-0.05} \
+FENNIX_LIBRARY=$library FENNIX_MSM_SIM=$sim FENNIX_PROJECT_VERSION=$version FENNIX_TIME_SCALE=${FENNIX_TIME_SCALE:-0.05} \
     exec "$work/venv/bin/python" -m pytest -p no:cacheprovider -v --rootdir "$tests" "$tests"

@@ -2,6 +2,7 @@
 
 import os
 import signal
+from importlib import metadata
 import threading
 from pathlib import Path
 
@@ -50,30 +51,39 @@ def test_refused_image_raises_with_its_line_and_stops_there(images, start_device
     assert not (device.flash / "image-9.bin").exists()  # CEFS comes after AMSS
 
 
-@pytest.mark.parametrize("how", ["raised by on_line", "SIGINT while waiting"])
+def streaming(line):
+    return line.text.endswith("% completed.")
+
+
+@pytest.mark.parametrize("how", ["raised by on_line", "SIGINT while waiting", "iterator left early"])
 def test_interrupted_flash_closes_the_session_and_leaves_no_thread(images, start_device, how):
     device = start_device("download")
     before_python, before_os = threading.active_count(), os_threads()
-    streaming = threading.Event()
-
-    def on_line(line):
-        if line.text.endswith("% completed."):
-            if how == "raised by on_line":
-                raise KeyboardInterrupt
-            streaming.set()
-
-    def interrupt():  # as Ctrl-C would, while the main thread waits for the flow
-        if streaming.wait(20):
-            os.kill(os.getpid(), signal.SIGINT)
-
-    sender = threading.Thread(target=interrupt)
-    if how == "SIGINT while waiting":
-        sender.start()
     session = fennix.Session(device.port)
-    with pytest.raises(KeyboardInterrupt):
-        session.flash(images["programmer"], **{r: images[r] for r in ROLES}, on_line=on_line)
-    if sender.is_alive():
-        sender.join()
+    arguments = dict(programmer=images["programmer"], **{r: images[r] for r in ROLES})
+    if how == "iterator left early":
+        with fennix.iter_lines(session.flash, **arguments) as lines:
+            next(line for line in lines if streaming(line))
+    else:
+        started = threading.Event()
+
+        def on_line(line):
+            if streaming(line):
+                if how == "raised by on_line":
+                    raise KeyboardInterrupt
+                started.set()
+
+        def interrupt():  # as Ctrl-C would, while the main thread waits for the flow
+            if started.wait(20):
+                os.kill(os.getpid(), signal.SIGINT)
+
+        sender = threading.Thread(target=interrupt, daemon=True)
+        if how == "SIGINT while waiting":
+            sender.start()
+        with pytest.raises(KeyboardInterrupt):
+            session.flash(**arguments, on_line=on_line)
+        if sender.is_alive():
+            sender.join()
     assert session.closed
     with pytest.raises(fennix.SessionClosedError):
         session.backup("items.csv", "nv.brt")
@@ -138,3 +148,10 @@ def test_list_ports_names_the_qualcomm_driver_ports(tmp_path, monkeypatch):
         (tmp_path / "class/tty" / tty / "device/driver").symlink_to(tmp_path / "bus/drivers" / driver)
     monkeypatch.setenv("FENNIX_SYSFS_ROOT", str(tmp_path))
     assert fennix.list_ports() == ["/dev/ttyUSB3"]
+
+
+def test_package_carries_the_toolkits_version():
+    project = os.environ.get("FENNIX_PROJECT_VERSION")
+    if not project:
+        pytest.skip("the build has no project version")
+    assert fennix.__version__ == metadata.version("fennix") == project

@@ -14,6 +14,7 @@ named by the ``FENNIX_LIBRARY`` environment variable, else the system's.
 
 from . import brt
 from .device import backup, end_log, flash, import_duck, list_ports, restore, start_log
+from ._version import VERSION
 from .errors import (
     BrtFormatError,
     FennixError,
@@ -26,7 +27,7 @@ from .lines import LineIterator, iter_lines
 from .result import Line, Result
 from .session import OnLine, Session
 
-__version__ = "0.1.0"
+__version__ = VERSION
 
 __all__ = [
     "BrtFormatError",

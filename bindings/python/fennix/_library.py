@@ -81,7 +81,10 @@ def _load_first() -> ctypes.CDLL:
             return _open(configured)
         except OSError as error:
             raise LibraryNotFoundError(f"FENNIX_LIBRARY={configured} cannot be loaded: {error}") from error
-    system = [ctypes.util.find_library("Fennix")] + _file_names()
+    # The soname of the interface this package speaks, for a system without
+    # the development link.
+    versioned = [] if os.name == "nt" or sys.platform == "darwin" else ["libFennix.so.1"]
+    system = [ctypes.util.find_library("Fennix")] + versioned + _file_names()
     for name in system:
         if not name:
             continue
