@@ -7,9 +7,7 @@ import threading
 from typing import Any, Callable, Iterator, NamedTuple, Optional
 
 from .result import Line, Result
-from .session import Session
-
-_POLL_SECONDS = 0.2
+from .session import _POLL_SECONDS, Session
 
 
 class _Cancelled(Exception):
