@@ -3,7 +3,7 @@
 from __future__ import annotations
 
 import ctypes
-from typing import Any, List, Optional
+from typing import List, Optional
 
 from ._library import PathArg, decode_text, library
 from .result import Result
@@ -13,10 +13,30 @@ from .session import OnLine, Session
 _PORT_LIST_BYTES = 256
 
 
-def flash(port: PathArg, programmer: PathArg, **images_and_options: Any) -> Result:
+def flash(
+    port: PathArg,
+    programmer: PathArg,
+    *,
+    partition: PathArg,
+    obl: Optional[PathArg] = None,
+    pbl: Optional[PathArg] = None,
+    qcsblhd: Optional[PathArg] = None,
+    qcsbl: Optional[PathArg] = None,
+    oemsblhd: Optional[PathArg] = None,
+    oemsbl: Optional[PathArg] = None,
+    amsshd: Optional[PathArg] = None,
+    amss: Optional[PathArg] = None,
+    cefs: Optional[PathArg] = None,
+    skip_check: bool = False,
+    on_line: Optional[OnLine] = None,
+) -> Result:
     """Flashes one device: :meth:`Session.flash` on a session of its own."""
     with Session(port) as session:
-        return session.flash(programmer, **images_and_options)
+        return session.flash(
+            programmer, partition=partition, obl=obl, pbl=pbl, qcsblhd=qcsblhd, qcsbl=qcsbl,
+            oemsblhd=oemsblhd, oemsbl=oemsbl, amsshd=amsshd, amss=amss, cefs=cefs,
+            skip_check=skip_check, on_line=on_line,
+        )
 
 
 def backup(port: PathArg, csv: PathArg, brt: PathArg, *, on_line: Optional[OnLine] = None) -> Result:
