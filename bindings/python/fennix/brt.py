@@ -10,6 +10,7 @@ refused whole; bytes after the last record are ignored.
 from __future__ import annotations
 
 import os
+import secrets
 import struct
 from typing import Iterable, List, NamedTuple, Tuple, Union
 
@@ -83,17 +84,22 @@ def read(path: PathArg) -> List[Record]:
 
 
 def write(path: PathArg, records: Iterable[RecordLike]) -> None:
-    """Writes ``records`` as the BRT file at ``path``. The file is written
-    beside it as ``<path>.part`` and moved over ``path`` only when complete,
-    so an existing backup is never left half-overwritten."""
+    """Writes ``records`` as the BRT file at ``path``. The bytes go to a file
+    of this call's own beside it (``<path>.<random>.part``, created
+    exclusively) that is moved over ``path`` only when complete: an existing
+    backup is never left half-overwritten, and two writers of one path each
+    land a whole file."""
     data = encode(records)
-    part = os.fsdecode(path) + ".part"
+    target = os.path.abspath(os.fsdecode(path))
+    part = f"{target}.{secrets.token_hex(4)}.part"
+    # Exclusive, with the permissions a plain new file gets.
+    descriptor = os.open(part, os.O_WRONLY | os.O_CREAT | os.O_EXCL | getattr(os, "O_BINARY", 0), 0o666)
     try:
-        with open(part, "wb") as file:
+        with open(descriptor, "wb") as file:
             file.write(data)
             file.flush()
             os.fsync(file.fileno())
-        os.replace(part, path)
+        os.replace(part, target)
     except BaseException:
         if os.path.exists(part):
             os.remove(part)
