@@ -15,6 +15,7 @@ rm -rf "$work/package/build" "$work/package"/*.egg-info
 [ -x "$work/venv/bin/python" ] || "$python" -m venv --system-site-packages "$work/venv"
 "$work/venv/bin/python" -m pip install --quiet --no-index --no-build-isolation --no-deps --force-reinstall \
     "$work/package"
-cd "$work"
+# Run from the tests' folder for short test names; nothing is written there.
+cd "$tests"
 FENNIX_LIBRARY=$library FENNIX_MSM_SIM=$sim FENNIX_PROJECT_VERSION=$version FENNIX_TIME_SCALE=${FENNIX_TIME_SCALE:-0.05} \
-    exec "$work/venv/bin/python" -m pytest -p no:cacheprovider -v --rootdir "$tests" "$tests"
+    PYTHONDONTWRITEBYTECODE=1 exec "$work/venv/bin/python" -m pytest -p no:cacheprovider -v .
