@@ -106,29 +106,33 @@ class Session:
         the device came up again; once given it holds for the session's life.
         Raises :class:`FlashError` unless the download succeeded.
         """
-        handle = self._open_handle()
         lib = self._lib
-        lib.SetHexFile(handle, encode_text(programmer))
         paths = (partition, obl, pbl, qcsblhd, qcsbl, oemsblhd, oemsbl, amsshd, amss, cefs)
-        lib.SetMbnFile(handle, *(encode_text(p) for p in paths))
-        if skip_check:
-            lib.SetSkipCheck(handle)
-        return self._run(lib.StartDownload, FlashError, "flashing", on_line)
+
+        def setup(handle: int) -> None:
+            lib.SetHexFile(handle, encode_text(programmer))
+            lib.SetMbnFile(handle, *(encode_text(p) for p in paths))
+            if skip_check:
+                lib.SetSkipCheck(handle)
+
+        return self._run(setup, lib.StartDownload, FlashError, "flashing", on_line)
 
     def backup(self, csv: PathArg, brt: PathArg, *, on_line: Optional[OnLine] = None) -> Result:
         """Reads the NV items that the CSV item list names into the BRT file
         (``StartBackupBrt``). Raises :class:`NvError` unless it succeeded."""
-        handle = self._open_handle()
-        self._lib.SetCsvBrtFile(handle, encode_text(csv), encode_text(brt))
-        return self._run(self._lib.StartBackupBrt, NvError, "NV backup", on_line)
+        def setup(handle: int) -> None:
+            self._lib.SetCsvBrtFile(handle, encode_text(csv), encode_text(brt))
+
+        return self._run(setup, self._lib.StartBackupBrt, NvError, "NV backup", on_line)
 
     def restore(self, brt: PathArg, *, on_line: Optional[OnLine] = None) -> Result:
         """Writes every record of the BRT file into the device
         (``StartRestoreBrt``). Raises :class:`NvError` unless it succeeded;
         a damaged BRT file is refused whole and nothing is written."""
-        handle = self._open_handle()
-        self._lib.SetCsvBrtFile(handle, None, encode_text(brt))
-        return self._run(self._lib.StartRestoreBrt, NvError, "NV restore", on_line)
+        def setup(handle: int) -> None:
+            self._lib.SetCsvBrtFile(handle, None, encode_text(brt))
+
+        return self._run(setup, self._lib.StartRestoreBrt, NvError, "NV restore", on_line)
 
     def import_duck(self, path: PathArg, *, on_line: Optional[OnLine] = None) -> Result:
         """Writes the NV items and device files of a duck file into the device
@@ -136,11 +140,13 @@ class Session:
         lines for this flow. Raises :class:`NvError` when the file cannot be
         read or is damaged, and when the port could not be opened, the device
         did not enter DIAG mode or a write was lost."""
-        handle = self._open_handle()
         name = os.fsdecode(path)
-        if self._lib.DuckToNVArray(handle, encode_text(path)) != 1:
-            raise NvError(f"duck file {name} cannot be read or is damaged", result=0)
-        return self._run(self._lib.NVArrayToMobile, NvError, f"writing the items of {name}", on_line)
+
+        def setup(handle: int) -> None:
+            if self._lib.DuckToNVArray(handle, encode_text(path)) != 1:
+                raise NvError(f"duck file {name} cannot be read or is damaged", result=0)
+
+        return self._run(setup, self._lib.NVArrayToMobile, NvError, f"writing the items of {name}", on_line)
 
     # ---------------------------------------------------------------- helpers
 
@@ -157,15 +163,19 @@ class Session:
 
     def _run(
         self,
+        setup: Callable[[int], None],
         export: Callable[[int], int],
         error: Type[FennixError],
         what: str,
         on_line: Optional[OnLine],
     ) -> Result:
-        handle = self._open_handle()
+        """Runs ``setup`` (the setters) and then ``export`` on a worker thread,
+        both while no other flow of this session runs."""
         if not self._running.acquire(blocking=False):
             raise FennixError(f"a flow is already running on {self.port}")
         try:
+            handle = self._open_handle()
+            setup(handle)
             events: "queue.SimpleQueue[object]" = queue.SimpleQueue()
             self._sink = events.put
 
