@@ -1,0 +1,53 @@
+"""fennix: flash Qualcomm MSM handsets and modems and back up or restore their
+NV items through libFennix (``libFennix.so``, ``Fennix.dll``).
+
+The library is loaded on first use: a copy beside this package, else the file
+named by the ``FENNIX_LIBRARY`` environment variable, else the system's.
+
+    import fennix
+    with fennix.Session("/dev/ttyUSB0") as device:
+        device.flash("NPRG6260.hex", partition="partition.mbn", amsshd="amsshd.mbn",
+                     amss="amss.mbn", on_line=print)
+
+:mod:`fennix.brt` reads and writes BRT files without the library.
+"""
+
+from . import brt
+from .device import backup, end_log, flash, import_duck, list_ports, restore, start_log
+from ._version import VERSION
+from .errors import (
+    BrtFormatError,
+    FennixError,
+    FlashError,
+    LibraryNotFoundError,
+    NvError,
+    SessionClosedError,
+)
+from .lines import LineIterator, iter_lines
+from .result import Line, Result
+from .session import OnLine, Session
+
+__version__ = VERSION
+
+__all__ = [
+    "BrtFormatError",
+    "FennixError",
+    "FlashError",
+    "Line",
+    "LineIterator",
+    "LibraryNotFoundError",
+    "NvError",
+    "OnLine",
+    "Result",
+    "Session",
+    "SessionClosedError",
+    "backup",
+    "brt",
+    "end_log",
+    "flash",
+    "import_duck",
+    "iter_lines",
+    "list_ports",
+    "restore",
+    "start_log",
+]

@@ -1,0 +1,50 @@
+"""The exceptions of the fennix package."""
+
+from __future__ import annotations
+
+from typing import TYPE_CHECKING, Optional, Sequence, Tuple
+
+if TYPE_CHECKING:
+    from .result import Line
+
+
+class FennixError(Exception):
+    """Base of every error this package raises.
+
+    A failed flow carries what the library reported: ``result`` (the
+    export's return value), ``line`` (the first failure line, or None when the
+    library reported none, as the duck import never does) and ``lines`` (every
+    line of the flow, in order).
+    """
+
+    def __init__(
+        self,
+        message: str,
+        result: Optional[int] = None,
+        line: Optional["Line"] = None,
+        lines: Sequence["Line"] = (),
+    ) -> None:
+        super().__init__(message)
+        self.result = result
+        self.line = line
+        self.lines: Tuple["Line", ...] = tuple(lines)
+
+
+class FlashError(FennixError):
+    """A download (StartDownload) failed."""
+
+
+class NvError(FennixError):
+    """An NV backup, restore or duck import failed."""
+
+
+class BrtFormatError(FennixError, ValueError):
+    """A BRT file that ends inside a record or holds a negative count or length."""
+
+
+class LibraryNotFoundError(FennixError, OSError):
+    """libFennix could not be found or loaded."""
+
+
+class SessionClosedError(FennixError):
+    """The session was closed (or interrupted) and can run nothing more."""

@@ -1,0 +1,228 @@
+"""A device on one serial port and the flows that run on it."""
+
+from __future__ import annotations
+
+import os
+import queue
+import threading
+from typing import Callable, List, NamedTuple, Optional, Type
+
+from ._library import PathArg, ProgressCallback, decode_text, encode_text, library
+from .errors import FennixError, FlashError, NvError, SessionClosedError
+from .result import Line, Result
+
+#: Receives each progress line on the thread that called the flow.
+OnLine = Callable[[Line], None]
+
+# How often the waiting thread wakes up; Ctrl-C is seen at once on POSIX, and
+# within this time elsewhere.
+_POLL_SECONDS = 0.2
+
+
+class _Finished(NamedTuple):
+    code: int
+    error: Optional[BaseException]
+
+
+class Session:
+    """A session of libFennix on one serial port (``SetComPort`` ... ``Close``).
+
+    Use it as a context manager; leaving the block closes the session. Each
+    flow blocks until the device is done and returns a :class:`Result`, or
+    raises :class:`FlashError` / :class:`NvError` with the failure line. The
+    export runs on a worker thread while the calling thread waits for its
+    lines, so ``on_line`` runs on the calling thread, and a KeyboardInterrupt
+    (or any exception raised by ``on_line``) stops the flow: the session is
+    closed, which cancels the flow in the library, the worker is joined and
+    the exception goes on. A closed session runs nothing more.
+
+    One flow runs at a time on a session; sessions on different ports may run
+    at the same time on different threads.
+    """
+
+    def __init__(self, port: PathArg) -> None:
+        """Creates the session for ``port`` (``/dev/ttyUSB0``, ``COM5``)."""
+        self.port = os.fsdecode(port)
+        self._lib = library()
+        handle = self._lib.SetComPort(encode_text(port))
+        if not handle:
+            raise FennixError(f"libFennix could not create a session for {self.port}")
+        self._handle: Optional[int] = handle
+        self._closing = threading.Lock()
+        self._sink: Optional[Callable[[Line], None]] = None
+        # Kept here: the library calls it for as long as the session lives.
+        self._callback = ProgressCallback(self._on_progress)
+        self._lib.SetCallBack(handle, self._callback)
+        self._running = threading.Lock()
+
+    def __enter__(self) -> "Session":
+        return self
+
+    def __exit__(self, *exc_info: object) -> None:
+        self.close()
+
+    def __repr__(self) -> str:
+        state = "open" if self._handle else "closed"
+        return f"<fennix.Session {self.port!r} {state}>"
+
+    @property
+    def closed(self) -> bool:
+        """True once the session was closed."""
+        return self._handle is None
+
+    def close(self) -> None:
+        """Closes the session (``Close``); a flow still running on another
+        thread is cancelled and waited for. Closing twice does nothing."""
+        with self._closing:  # a cancelled iterator and its flow may both close
+            handle, self._handle = self._handle, None
+        if handle:
+            self._lib.Close(handle)
+
+    # ------------------------------------------------------------------ flows
+
+    def flash(
+        self,
+        programmer: PathArg,
+        *,
+        partition: PathArg,
+        obl: Optional[PathArg] = None,
+        pbl: Optional[PathArg] = None,
+        qcsblhd: Optional[PathArg] = None,
+        qcsbl: Optional[PathArg] = None,
+        oemsblhd: Optional[PathArg] = None,
+        oemsbl: Optional[PathArg] = None,
+        amsshd: Optional[PathArg] = None,
+        amss: Optional[PathArg] = None,
+        cefs: Optional[PathArg] = None,
+        skip_check: bool = False,
+        on_line: Optional[OnLine] = None,
+    ) -> Result:
+        """Flashes the image set (``StartDownload``).
+
+        ``programmer`` is the Intel HEX programmer of the device's MSM model;
+        the images are given by their roles, and an image left out is not
+        written (a header-and-body pair is written only with both).
+        ``skip_check`` ends the download after the reset without checking that
+        the device came up again; once given it holds for the session's life.
+        Raises :class:`FlashError` unless the download succeeded.
+        """
+        lib = self._lib
+        paths = (partition, obl, pbl, qcsblhd, qcsbl, oemsblhd, oemsbl, amsshd, amss, cefs)
+
+        def setup(handle: int) -> None:
+            lib.SetHexFile(handle, encode_text(programmer))
+            lib.SetMbnFile(handle, *(encode_text(p) for p in paths))
+            if skip_check:
+                lib.SetSkipCheck(handle)
+
+        return self._run(setup, lib.StartDownload, FlashError, "flashing", on_line)
+
+    def backup(self, csv: PathArg, brt: PathArg, *, on_line: Optional[OnLine] = None) -> Result:
+        """Reads the NV items that the CSV item list names into the BRT file
+        (``StartBackupBrt``). Raises :class:`NvError` unless it succeeded."""
+        def setup(handle: int) -> None:
+            self._lib.SetCsvBrtFile(handle, encode_text(csv), encode_text(brt))
+
+        return self._run(setup, self._lib.StartBackupBrt, NvError, "NV backup", on_line)
+
+    def restore(self, brt: PathArg, *, on_line: Optional[OnLine] = None) -> Result:
+        """Writes every record of the BRT file into the device
+        (``StartRestoreBrt``). Raises :class:`NvError` unless it succeeded;
+        a damaged BRT file is refused whole and nothing is written."""
+        def setup(handle: int) -> None:
+            self._lib.SetCsvBrtFile(handle, None, encode_text(brt))
+
+        return self._run(setup, self._lib.StartRestoreBrt, NvError, "NV restore", on_line)
+
+    def import_duck(self, path: PathArg, *, on_line: Optional[OnLine] = None) -> Result:
+        """Writes the NV items and device files of a duck file into the device
+        (``DuckToNVArray``, then ``NVArrayToMobile``). The library reports no
+        lines for this flow. Raises :class:`NvError` when the file cannot be
+        read or is damaged, and when the port could not be opened, the device
+        did not enter DIAG mode or a write was lost."""
+        name = os.fsdecode(path)
+
+        def setup(handle: int) -> None:
+            if self._lib.DuckToNVArray(handle, encode_text(path)) != 1:
+                raise NvError(f"duck file {name} cannot be read or is damaged", result=0)
+
+        return self._run(setup, self._lib.NVArrayToMobile, NvError, f"writing the items of {name}", on_line)
+
+    # ---------------------------------------------------------------- helpers
+
+    def _open_handle(self) -> int:
+        handle = self._handle
+        if handle is None:
+            raise SessionClosedError(f"the session on {self.port} is closed")
+        return handle
+
+    def _on_progress(self, text: Optional[bytes], status: int) -> None:
+        sink = self._sink  # runs on the worker thread
+        if sink is not None:
+            sink(Line(decode_text(text), int(status)))
+
+    def _run(
+        self,
+        setup: Callable[[int], None],
+        export: Callable[[int], int],
+        error: Type[FennixError],
+        what: str,
+        on_line: Optional[OnLine],
+    ) -> Result:
+        """Runs ``setup`` (the setters) and then ``export`` on a worker thread,
+        both while no other flow of this session runs."""
+        if not self._running.acquire(blocking=False):
+            raise FennixError(f"a flow is already running on {self.port}")
+        try:
+            handle = self._open_handle()
+            setup(handle)
+            events: "queue.SimpleQueue[object]" = queue.SimpleQueue()
+            self._sink = events.put
+
+            def work() -> None:
+                try:
+                    events.put(_Finished(int(export(handle)), None))
+                except BaseException as failure:  # reaches the waiting thread
+                    events.put(_Finished(-1, failure))
+
+            worker = threading.Thread(target=work, name=f"fennix {self.port}", daemon=True)
+            worker.start()
+            lines: List[Line] = []
+            try:
+                finished = self._wait(events, lines, on_line)
+            except BaseException:
+                self.close()  # cancels the flow in the library and waits for it
+                worker.join()
+                raise
+            worker.join()
+        finally:
+            self._sink = None
+            self._running.release()
+        if finished.error is not None:
+            raise finished.error
+        return _checked(Result(finished.code, tuple(lines)), error, f"{what} on {self.port}")
+
+    @staticmethod
+    def _wait(events: "queue.SimpleQueue[object]", lines: List[Line], on_line: Optional[OnLine]) -> _Finished:
+        while True:
+            try:
+                event = events.get(timeout=_POLL_SECONDS)
+            except queue.Empty:
+                continue
+            if isinstance(event, _Finished):
+                return event
+            assert isinstance(event, Line)
+            lines.append(event)
+            if on_line is not None:
+                on_line(event)
+
+
+def _checked(result: Result, error: Type[FennixError], what: str) -> Result:
+    """The result, or the error when the flow failed: a result other than 1 or
+    any failure line (the library ends a flow on an empty port name with 1
+    after a failure line)."""
+    failure = result.failure
+    if result.code == 1 and failure is None:
+        return result
+    cause = failure.text if failure else "no failure line"
+    raise error(f"{what} failed: {cause} (result {result.code})", result.code, failure, result.lines)

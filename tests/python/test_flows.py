@@ -1,0 +1,166 @@
+"""The package's flows against virtual devices."""
+
+import os
+import signal
+import threading
+import time
+from importlib import metadata
+
+import pytest
+
+import fennix
+from fennix import brt
+
+ROLES = ("partition", "qcsblhd", "qcsbl", "oemsblhd", "oemsbl", "amsshd", "amss", "cefs")
+# What the device holds after a flash -> the role whose file it must equal.
+FLASHED = {"partition.bin": "partition", "image-2.bin": "qcsblhd", "image-3.bin": "qcsbl",
+           "image-4.hdr": "oemsblhd", "image-4.bin": "oemsbl", "image-5.hdr": "amsshd",
+           "image-5.bin": "amss", "image-9.bin": "cefs"}
+
+
+def os_threads() -> int:
+    return len(os.listdir("/proc/self/task"))
+
+
+def os_threads_once_settled(expected: int) -> int:
+    """os_threads() once joined threads have finished leaving, which they do
+    just after the join (waits at most 5 s)."""
+    deadline = time.monotonic() + 5
+    while os_threads() != expected and time.monotonic() < deadline:
+        time.sleep(0.01)
+    return os_threads()
+
+
+def test_flash_writes_every_image_and_reports_each_line(images, start_device):
+    device = start_device("download")
+    seen = []
+    with fennix.Session(device.port) as session:
+        result = session.flash(images["programmer"], **{r: images[r] for r in ROLES}, on_line=seen.append)
+    assert session.closed
+    assert result.code == 1 and result.failure is None
+    assert list(result.lines) == seen
+    assert seen[0] == fennix.Line("Start To Download Process...", 0)
+    assert seen[-1] == fennix.Line("Download Process Success!!", 0)
+    assert (device.flash / "programmer.bin").read_bytes() == (images["programmer"].parent / "programmer.bin").read_bytes()
+    for held, role in FLASHED.items():
+        assert (device.flash / held).read_bytes() == images[role].read_bytes(), held
+
+
+def test_refused_image_raises_with_its_line_and_stops_there(images, start_device):
+    device = start_device("download", knobs={"dl.refuse-open": 5})  # the AMSS image
+    iterator = fennix.iter_lines(fennix.flash, device.port, images["programmer"], **{r: images[r] for r in ROLES})
+    lines = []
+    with pytest.raises(fennix.FlashError) as raised:
+        for line in iterator:
+            lines.append(line)
+    error = raised.value
+    assert error.line == fennix.Line("Download AMSSHD and AMSS File Failed!!", -1)
+    assert error.result < 0 and tuple(lines) == error.lines
+    assert "Download OEMSBLHD and OEMSBL File Success!!" in [line.text for line in lines]
+    assert not (device.flash / "image-9.bin").exists()  # CEFS comes after AMSS
+
+
+def streaming(line):
+    return line.text.endswith("% completed.")
+
+
+@pytest.mark.parametrize("how", ["raised by on_line", "SIGINT while waiting", "iterator left early"])
+def test_interrupted_flash_closes_the_session_and_leaves_no_thread(images, start_device, how):
+    device = start_device("download")
+    before_python, before_os = threading.active_count(), os_threads()
+    session = fennix.Session(device.port)
+    arguments = dict(programmer=images["programmer"], **{r: images[r] for r in ROLES})
+    if how == "iterator left early":
+        with fennix.iter_lines(session.flash, **arguments) as lines:
+            next(line for line in lines if streaming(line))
+    else:
+        started = threading.Event()
+
+        def on_line(line):
+            if streaming(line):
+                if how == "raised by on_line":
+                    raise KeyboardInterrupt
+                started.set()
+
+        def interrupt():  # as Ctrl-C would, while the main thread waits for the flow
+            if started.wait(20):
+                os.kill(os.getpid(), signal.SIGINT)
+
+        sender = threading.Thread(target=interrupt, daemon=True)
+        if how == "SIGINT while waiting":
+            sender.start()
+        with pytest.raises(KeyboardInterrupt):
+            session.flash(**arguments, on_line=on_line)
+        if sender.is_alive():
+            sender.join()
+    assert session.closed
+    with pytest.raises(fennix.SessionClosedError):
+        session.backup("items.csv", "nv.brt")
+    assert not (device.flash / "image-9.bin").exists()
+    assert threading.active_count() == before_python and os_threads_once_settled(before_os) == before_os
+
+
+STORE = """item 550 plain 0102030405
+item 20 indexed a1a2a3
+item 21 indexed b1 b2 b3
+missing 5
+"""
+
+
+def test_backup_and_restore_round_trip_through_the_device(tmp_path, start_device):
+    store = tmp_path / "device.nv"
+    store.write_text(STORE)
+    device = start_device("diag", store=store)
+    csv = tmp_path / "items.csv"
+    csv.write_text("name;number\nplain;550\nindexed;20\nthree;21\nabsent;777\n")
+    with fennix.Session(device.port) as session:
+        backup = session.backup(csv, tmp_path / "first.brt")
+        records = brt.read(tmp_path / "first.brt")
+        assert [r.item for r in records] == [550, 20, 21]
+        assert records[0].value == bytes.fromhex("0102030405").ljust(128, b"\0")
+        assert len(records[2].value) == 3 * 128
+        assert backup.lines[-1] == fennix.Line("BackupBrt Success!!", 0)
+
+        changed = [brt.Record(550, bytes.fromhex("f0efeeed").ljust(128, b"\0"))] + records[1:]
+        brt.write(tmp_path / "changed.brt", changed)
+        session.restore(tmp_path / "changed.brt")
+        assert "item 550 plain f0efeeed" in store.read_text()
+        session.backup(csv, tmp_path / "second.brt")
+        assert brt.read(tmp_path / "second.brt") == changed
+
+        (tmp_path / "damaged.brt").write_bytes(brt.encode(changed)[:-1])
+        before = store.read_text()
+        with pytest.raises(fennix.NvError) as raised:
+            session.restore(tmp_path / "damaged.brt")
+        assert raised.value.line == fennix.Line("RestoreBrt Failed!!", -1)
+        assert store.read_text() == before
+
+
+def test_duck_import_writes_its_items_and_refuses_a_damaged_file(tmp_path, start_device):
+    store = tmp_path / "device.nv"
+    store.write_text("item 550 plain 00\nmissing 5\n")
+    device = start_device("diag", store=store)
+    duck = brt.encode([brt.Record(550, bytes.fromhex("c0ffee"))])[4:]  # a duck record has no count
+    (tmp_path / "items.duck").write_bytes(duck)
+    (tmp_path / "damaged.duck").write_bytes(duck[:-1])
+    with fennix.Session(device.port) as session:
+        assert session.import_duck(tmp_path / "items.duck").code == 1
+        assert "item 550 plain c0ffee" in store.read_text()
+        with pytest.raises(fennix.NvError) as raised:
+            session.import_duck(tmp_path / "damaged.duck")
+    assert raised.value.result == 0 and raised.value.line is None
+
+
+def test_list_ports_names_the_qualcomm_driver_ports(tmp_path, monkeypatch):
+    for tty, driver in (("ttyUSB3", "qcserial"), ("ttyS0", "serial8250")):
+        (tmp_path / "class/tty" / tty / "device").mkdir(parents=True)
+        (tmp_path / "class/tty" / tty / "device/driver").symlink_to(tmp_path / "bus/drivers" / driver)
+    monkeypatch.setenv("FENNIX_SYSFS_ROOT", str(tmp_path))
+    assert fennix.list_ports() == ["/dev/ttyUSB3"]
+
+
+def test_package_carries_the_toolkits_version():
+    project = os.environ.get("FENNIX_PROJECT_VERSION")
+    if not project:
+        pytest.skip("the build has no project version")
+    assert fennix.__version__ == metadata.version("fennix") == project
