@@ -1,0 +1,156 @@
+#include <dirent.h>
+#include <dlfcn.h>
+#include <grp.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "System.h"
+#include "fennix/fennix.h"
+
+namespace fennix::cli {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::atomic<int>* gPresses = nullptr;
+
+void OnInterrupt(int) {
+    if (gPresses && gPresses->fetch_add(1) >= 1) _exit(130);
+}
+
+// The engine takes a bare "ttyUSB0" as /dev/ttyUSB0.
+std::string DevicePath(const std::string& port) {
+    return port.find('/') == std::string::npos ? "/dev/" + port : port;
+}
+
+std::string Canonical(const std::string& path) {
+    std::error_code error;
+    fs::path resolved = fs::canonical(path, error);
+    return error ? std::string() : resolved.string();
+}
+
+std::string ProcessName(const std::string& pid) {
+    std::ifstream comm("/proc/" + pid + "/comm");
+    std::string name;
+    std::getline(comm, name);
+    return name.empty() ? "a process" : name;
+}
+
+// The first other process with the device open.
+std::string Holder(const std::string& device) {
+    const std::string self = std::to_string(getpid());
+    DIR* proc = opendir("/proc");
+    if (!proc) return {};
+    std::string found;
+    while (dirent* entry = readdir(proc)) {
+        const std::string pid = entry->d_name;
+        if (pid.find_first_not_of("0123456789") != std::string::npos || pid == self) continue;
+        std::error_code error;
+        for (fs::directory_iterator fd("/proc/" + pid + "/fd", error), end; !error && fd != end; fd.increment(error)) {
+            std::error_code linkError;
+            if (fs::read_symlink(fd->path(), linkError).string() == device) {
+                found = ProcessName(pid) + " (pid " + pid + ")";
+                break;
+            }
+        }
+        if (!found.empty()) break;
+    }
+    closedir(proc);
+    return found;
+}
+
+}  // namespace
+
+bool StdoutIsTerminal() {
+    const char* term = std::getenv("TERM");
+    return isatty(STDOUT_FILENO) && !(term && std::string(term) == "dumb");
+}
+
+int TerminalWidth() {
+    winsize size{};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 20) return size.ws_col;
+    return 80;
+}
+
+void InstallInterruptHandler(std::atomic<int>* presses) {
+    gPresses = presses;
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+std::string LibraryFile() {
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&StartDownload), &info) && info.dli_fname) return Canonical(info.dli_fname);
+    return {};
+}
+
+std::vector<SerialPortEntry> AllSerialPorts() {
+    std::vector<SerialPortEntry> ports;
+    std::error_code error;
+    for (fs::directory_iterator tty("/sys/class/tty", error), end; !error && tty != end; tty.increment(error)) {
+        std::error_code linkError;
+        const fs::path driver = fs::read_symlink(tty->path() / "device" / "driver", linkError);
+        if (linkError) continue;  // virtual consoles and pseudo-terminals have no device
+        const std::string name = tty->path().filename().string();
+        // The legacy 8250 driver registers ports that have no hardware behind them.
+        if (driver.filename() == "serial8250") {
+            std::ifstream type(tty->path() / "type");
+            int value = 0;
+            if (!(type >> value) || value == 0) continue;
+        }
+        ports.push_back({"/dev/" + name, driver.filename().string()});
+    }
+    return ports;
+}
+
+std::string StableName(const std::string& port) {
+    const std::string device = Canonical(DevicePath(port));
+    if (device.empty()) return {};
+    std::error_code error;
+    for (fs::directory_iterator link("/dev/serial/by-path", error), end; !error && link != end;
+         link.increment(error)) {
+        if (Canonical(link->path().string()) == device) return link->path().string();
+    }
+    return {};
+}
+
+std::string PortObstacle(const std::string& port) {
+    const std::string device = Canonical(DevicePath(port));
+    if (device.empty()) return {};  // missing: the engine says so (and waits for a port that comes back)
+    if (const std::string holder = Holder(device); !holder.empty())
+        return DevicePath(port) + " is held by " + holder + "; stop it or pick another port";
+    if (access(device.c_str(), R_OK | W_OK) != 0) {
+        struct stat info {};
+        std::string group;
+        if (stat(device.c_str(), &info) == 0)
+            if (const struct group* g = getgrgid(info.st_gid)) group = g->gr_name;
+        return "no permission to open " + device +
+               (group.empty() ? std::string()
+                              : "; members of group " + group + " may (sudo usermod -aG " + group +
+                                    " $USER, then log in again)");
+    }
+    return {};
+}
+
+std::string ApplyLogSettings(int level, const std::string& directory) {
+    if (level >= -1) setenv("FENNIX_LOG_LEVEL", std::to_string(level).c_str(), 1);
+    if (!directory.empty()) {
+        std::error_code error;
+        fs::create_directories(directory, error);
+        setenv("FENNIX_LOG_APP", (fs::path(directory) / "Fennix").string().c_str(), 1);
+        if (!std::getenv("FENNIX_LOG_LEVEL")) setenv("FENNIX_LOG_LEVEL", "1", 1);
+    }
+    return {};
+}
+
+}  // namespace fennix::cli
