@@ -92,7 +92,7 @@ void PortRun::Run(const Flow& flow) {
             for (const auto& line : lines_) openFailed |= !line.fromTool && line.text == "Open ComPort Failed!!";
         }
         if (openFailed && !interrupted)
-            if (const std::string obstacle = PortObstacle(port_); !obstacle.empty()) ToolLine(obstacle, -1);
+            if (const std::string users = PortUsers(port_); !users.empty()) ToolLine(users, -1);
     }
     std::lock_guard<std::mutex> lock(mutex_);
     result_ = result;

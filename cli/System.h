@@ -30,10 +30,14 @@ std::vector<SerialPortEntry> AllSerialPorts();
 // /dev/serial/by-path/...); empty when there is none.
 std::string StableName(const std::string& port);
 
-// Why the port cannot be used, found before the engine opens it: another
-// program holds it ("held by ModemManager (pid 812)"), or this user may not
-// open it (with the group that gives access). Empty when nothing is known.
+// Why the engine cannot have the port, found before it tries: another
+// program holds the port's lock ("held by ModemManager (pid 812)"), or this
+// user may not open it (with the group that gives access). Empty when
+// nothing stands in the way.
 std::string PortObstacle(const std::string& port);
+// The other programs that have the port open, for a port that would not
+// open ("minicom (pid 912)"); empty when none is known.
+std::string PortUsers(const std::string& port);
 
 // Maps --log-level and --log-dir onto the library's settings; returns a note
 // for the user when they live elsewhere (empty when applied).

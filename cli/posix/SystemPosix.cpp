@@ -4,11 +4,14 @@
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "System.h"
 #include "fennix/fennix.h"
@@ -43,12 +46,12 @@ std::string ProcessName(const std::string& pid) {
     return name.empty() ? "a process" : name;
 }
 
-// The first other process with the device open.
-std::string Holder(const std::string& device) {
+// Every other process with the device open.
+std::string Users(const std::string& device) {
     const std::string self = std::to_string(getpid());
+    std::string found;
     DIR* proc = opendir("/proc");
     if (!proc) return {};
-    std::string found;
     while (dirent* entry = readdir(proc)) {
         const std::string pid = entry->d_name;
         if (pid.find_first_not_of("0123456789") != std::string::npos || pid == self) continue;
@@ -56,14 +59,34 @@ std::string Holder(const std::string& device) {
         for (fs::directory_iterator fd("/proc/" + pid + "/fd", error), end; !error && fd != end; fd.increment(error)) {
             std::error_code linkError;
             if (fs::read_symlink(fd->path(), linkError).string() == device) {
-                found = ProcessName(pid) + " (pid " + pid + ")";
+                found += (found.empty() ? "" : ", ") + ProcessName(pid) + " (pid " + pid + ")";
                 break;
             }
         }
-        if (!found.empty()) break;
     }
     closedir(proc);
     return found;
+}
+
+// The process holding the lock the engine takes on a port (flock), from
+// /proc/locks: "1: FLOCK  ADVISORY  WRITE 812 00:1a:5 0 EOF".
+std::string LockHolder(const std::string& device) {
+    struct stat info {};
+    if (stat(device.c_str(), &info) != 0) return {};
+    char inode[64];
+    std::snprintf(inode, sizeof inode, "%02x:%02x:%llu", major(info.st_dev), minor(info.st_dev),
+                  static_cast<unsigned long long>(info.st_ino));
+    std::ifstream locks("/proc/locks");
+    for (std::string line; std::getline(locks, line);) {
+        std::istringstream fields(line);
+        std::string id, type, advisory, mode, pid, where;
+        fields >> id >> type;
+        if (type == "->") fields >> type;  // a waiter
+        fields >> advisory >> mode >> pid >> where;
+        if (type == "FLOCK" && where == inode && pid != std::to_string(getpid()))
+            return ProcessName(pid) + " (pid " + pid + ")";
+    }
+    return {};
 }
 
 }  // namespace
@@ -127,7 +150,7 @@ std::string StableName(const std::string& port) {
 std::string PortObstacle(const std::string& port) {
     const std::string device = Canonical(DevicePath(port));
     if (device.empty()) return {};  // missing: the engine says so (and waits for a port that comes back)
-    if (const std::string holder = Holder(device); !holder.empty())
+    if (const std::string holder = LockHolder(device); !holder.empty())
         return DevicePath(port) + " is held by " + holder + "; stop it or pick another port";
     if (access(device.c_str(), R_OK | W_OK) != 0) {
         struct stat info {};
@@ -140,6 +163,14 @@ std::string PortObstacle(const std::string& port) {
                                     " $USER, then log in again)");
     }
     return {};
+}
+
+std::string PortUsers(const std::string& port) {
+    const std::string device = Canonical(DevicePath(port));
+    if (device.empty()) return {};
+    if (std::string obstacle = PortObstacle(port); !obstacle.empty()) return obstacle;
+    const std::string users = Users(device);
+    return users.empty() ? std::string() : DevicePath(port) + " is open in " + users;
 }
 
 std::string ApplyLogSettings(int level, const std::string& directory) {

@@ -72,6 +72,7 @@ std::string StableName(const std::string&) { return {}; }
 
 // Windows tells only that the port is in use ("Open ComPort Failed!!"), not by whom.
 std::string PortObstacle(const std::string&) { return {}; }
+std::string PortUsers(const std::string&) { return {}; }
 
 std::string ApplyLogSettings(int level, const std::string& directory) {
     if (level < -1 && directory.empty()) return {};
