@@ -28,7 +28,7 @@ int Show(const BrtOptions& o) {
     if (!Load(o.file, &brt)) return kExitUsage;
     for (const auto& r : brt.records) {
         if (o.json)
-            std::printf("%s\n", nlohmann::json{{"schema", 1}, {"item", r.item}, {"length", r.value.size()},
+            std::printf("%s\n", nlohmann::ordered_json{{"schema", 1}, {"item", r.item}, {"length", r.value.size()},
                                                {"offset", r.offset}, {"value", Hex(r.value)}}
                                     .dump()
                                     .c_str());

@@ -43,7 +43,7 @@ int ListPorts(const PortsOptions& o) {
     for (const auto& p : ports) {
         const std::string stable = StableName(p.name);
         if (o.json) {
-            std::printf("%s\n", nlohmann::json{{"schema", 1}, {"port", p.name}, {"modem", p.modem},
+            std::printf("%s\n", nlohmann::ordered_json{{"schema", 1}, {"port", p.name}, {"modem", p.modem},
                                                {"stable_name", stable}, {"driver", p.driver}}
                                     .dump()
                                     .c_str());

@@ -31,22 +31,22 @@ bool DescribeFiles(std::vector<SentFile>& files, std::string* error) {
 bool AppendReport(const RunContext& context, const std::vector<const PortRun*>& runs, std::string* error) {
     if (context.reportPath.empty()) return true;
     const std::string libraryPath = LibraryFile();
-    nlohmann::json library{{"path", libraryPath}};
+    nlohmann::ordered_json library{{"path", libraryPath}};
     if (!libraryPath.empty()) library["sha256"] = Sha256OfFile(libraryPath, nullptr);
-    nlohmann::json files = nlohmann::json::array();
+    nlohmann::ordered_json files = nlohmann::ordered_json::array();
     for (const auto& f : context.files)
         files.push_back({{"role", f.role}, {"path", f.path}, {"size", f.size}, {"sha256", f.sha256}});
 
     std::ofstream out(context.reportPath, std::ios::app | std::ios::binary);
     for (const PortRun* run : runs) {
         const RunSnapshot s = run->Snapshot();
-        nlohmann::json lines = nlohmann::json::array();
+        nlohmann::ordered_json lines = nlohmann::ordered_json::array();
         for (const auto& line : run->Lines()) {
-            nlohmann::json j{{"time", IsoTime(line.time)}, {"text", line.text}, {"status", line.status}};
+            nlohmann::ordered_json j{{"time", IsoTime(line.time)}, {"text", line.text}, {"status", line.status}};
             if (line.fromTool) j["source"] = "fennix";
             lines.push_back(std::move(j));
         }
-        nlohmann::json record{{"schema", 1},
+        nlohmann::ordered_json record{{"schema", 1},
                               {"command", context.command},
                               {"port", s.port},
                               {"stable_name", StableName(s.port)},
@@ -58,7 +58,7 @@ bool AppendReport(const RunContext& context, const std::vector<const PortRun*>& 
                               {"tool", {{"name", "fennix"}, {"version", ToolVersion()}}},
                               {"library", library},
                               {"lines", lines}};
-        out << record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+        out << record.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
     }
     out.flush();
     if (!out) {

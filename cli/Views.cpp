@@ -119,7 +119,7 @@ class JsonView : public View {
 public:
     void Update(const std::vector<Event>& events, const std::vector<RunSnapshot>& ports) override {
         for (const auto& e : events) {
-            nlohmann::json j{{"schema", 1}, {"time", IsoTime(e.time)}, {"port", e.port}};
+            nlohmann::ordered_json j{{"schema", 1}, {"time", IsoTime(e.time)}, {"port", e.port}};
             switch (e.kind) {
             case EventKind::Line:
                 j["event"] = "line";
@@ -151,7 +151,7 @@ public:
         Print({{"schema", 1}, {"time", IsoTime(WallClock::now())}, {"event", "notice"}, {"text", text}});
     }
     void Finish(const std::vector<RunSnapshot>& ports, const Summary& summary) override {
-        nlohmann::json results = nlohmann::json::object();
+        nlohmann::ordered_json results = nlohmann::ordered_json::object();
         for (const auto& p : ports) results[p.port] = RunStateName(p.state);
         Print({{"schema", 1}, {"time", IsoTime(WallClock::now())}, {"event", "summary"},
                {"succeeded", summary.succeeded}, {"failed", summary.failed}, {"interrupted", summary.interrupted},
@@ -159,8 +159,8 @@ public:
     }
 
 private:
-    static void Print(const nlohmann::json& j) {
-        std::printf("%s\n", j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+    static void Print(const nlohmann::ordered_json& j) {
+        std::printf("%s\n", j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
         std::fflush(stdout);
     }
 };
