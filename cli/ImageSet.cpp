@@ -113,7 +113,7 @@ std::vector<std::string> ResolveImageSet(const ImageChoice& choice, ImageSet* se
     else if (std::string p = CheckFile("programmer", programmer, kProgrammerLimit); !p.empty())
         problems.push_back(p);
     else
-        set->paths["programmer"] = programmer;
+        set->paths["programmer"] = fs::path(programmer).make_preferred().string();
 
     for (const auto& role : ImageRoles()) {
         if (choice.leftOut.count(role.option)) continue;
@@ -129,7 +129,7 @@ std::vector<std::string> ResolveImageSet(const ImageChoice& choice, ImageSet* se
             continue;
         }
         if (std::string p = CheckFile(role.option, path, role.maxBytes); !p.empty()) problems.push_back(p);
-        else set->paths[role.option] = path;
+        else set->paths[role.option] = fs::path(path).make_preferred().string();
     }
     return problems;
 }
