@@ -87,11 +87,11 @@ void AddFlashCommand(CLI::App& app, int& exitCode) {
         ->type_name("FILE");
     for (const auto& role : ImageRoles()) {
         const std::string name = role.option;
-        flash->add_option("--" + name, o->files[name], "Use FILE as the " + name + " image")
+        flash->add_option("--" + name, o->files[name], std::string("The ") + role.title)
             ->type_name("FILE")
             ->group("Image files (each replaces its file from --images)");
         if (name != "partition")
-            flash->add_flag("--no-" + name, o->leftOut[name], "Leave the " + name + " image out")
+            flash->add_flag("--no-" + name, o->leftOut[name], std::string("Send no ") + role.title)
                 ->group("Image files (each replaces its file from --images)");
     }
     flash->add_flag("--skip-check", o->skipCheck,

@@ -42,16 +42,16 @@ std::string CheckFile(const std::string& option, const std::string& path, uint64
 
 const std::vector<ImageRole>& ImageRoles() {
     static const std::vector<ImageRole> roles = {
-        {"partition", "partition.mbn", false, kPartitionLimit, nullptr, nullptr},
-        {"obl", "obl.mbn", true, kBodyLimit, "OBL", "Download OBL File Success!!"},
-        {"pbl", "pbl.mbn", true, kBodyLimit, "PBL", "Download PBL File Success!!"},
-        {"qcsblhd", "qcsblhd_cfgdata.mbn", false, kBodyLimit, "QCSBLHD", "Download QCSBLHD File Success!!"},
-        {"qcsbl", "qcsbl.mbn", false, kBodyLimit, "QCSBL", "Download QCSBL File Success!!"},
-        {"oemsblhd", "oemsblhd.mbn", false, kHeaderLimit, nullptr, nullptr},
-        {"oemsbl", "oemsbl.mbn", false, kBodyLimit, "OEMSBL", "Download OEMSBLHD and OEMSBL File Success!!"},
-        {"amsshd", "amsshd.mbn", false, kHeaderLimit, nullptr, nullptr},
-        {"amss", "amss.mbn", false, kBodyLimit, "AMSS", "Download AMSSHD and AMSS File Success!!"},
-        {"cefs", "cefs.mbn", true, kBodyLimit, "CEFS", "Download CEFS File Success!!"},
+        {"partition", "partition table", "partition.mbn", false, kPartitionLimit, nullptr, nullptr},
+        {"obl", "OTP boot loader (OBL)", "obl.mbn", true, kBodyLimit, "OBL", "Download OBL File Success!!"},
+        {"pbl", "primary boot loader (PBL)", "pbl.mbn", true, kBodyLimit, "PBL", "Download PBL File Success!!"},
+        {"qcsblhd", "QCSBL header and configuration data", "qcsblhd_cfgdata.mbn", false, kBodyLimit, "QCSBLHD", "Download QCSBLHD File Success!!"},
+        {"qcsbl", "secondary boot loader (QCSBL)", "qcsbl.mbn", false, kBodyLimit, "QCSBL", "Download QCSBL File Success!!"},
+        {"oemsblhd", "OEMSBL header", "oemsblhd.mbn", false, kHeaderLimit, nullptr, nullptr},
+        {"oemsbl", "OEM boot loader (OEMSBL)", "oemsbl.mbn", false, kBodyLimit, "OEMSBL", "Download OEMSBLHD and OEMSBL File Success!!"},
+        {"amsshd", "AMSS header", "amsshd.mbn", false, kHeaderLimit, nullptr, nullptr},
+        {"amss", "AMSS modem image", "amss.mbn", false, kBodyLimit, "AMSS", "Download AMSSHD and AMSS File Success!!"},
+        {"cefs", "CEFS file-system image", "cefs.mbn", true, kBodyLimit, "CEFS", "Download CEFS File Success!!"},
     };
     return roles;
 }

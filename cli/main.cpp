@@ -35,6 +35,7 @@ int Main(int argc, char** argv) {
     app.name("fennix");
     app.set_version_flag("--version", "fennix " + ToolVersion());
     app.require_subcommand(1);
+    app.allow_windows_style_options(false);  // "/path" is a file, on every system
     app.footer("Exit status: 0 every port succeeded, 1 a port failed, 2 usage error or bad image set, 130 "
                "interrupted (Ctrl-C).\nRun 'fennix COMMAND --help' for a command's options.");
     int exitCode = kExitOk;
