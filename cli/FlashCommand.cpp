@@ -56,14 +56,16 @@ int RunFlash(FlashOptions& o) {
     std::vector<PortJob> jobs;
     for (const auto& port : o.ports) jobs.push_back({port, ProgressModel(set.Streamed())});
     const bool skipCheck = o.skipCheck;
-    auto flow = [set, skipCheck](FennixHandle session, PortRun&) {
-        if (skipCheck) SetSkipCheck(session);
-        SetHexFile(session, set.Path("programmer").c_str());
-        SetMbnFile(session, set.Path("partition").c_str(), set.Path("obl").c_str(), set.Path("pbl").c_str(),
-                   set.Path("qcsblhd").c_str(), set.Path("qcsbl").c_str(), set.Path("oemsblhd").c_str(),
-                   set.Path("oemsbl").c_str(), set.Path("amsshd").c_str(), set.Path("amss").c_str(),
-                   set.Path("cefs").c_str());
-        return StartDownload(session);
+    auto flow = [set, skipCheck](PortRun& run) {
+        run.Setup([&](FennixHandle session) {
+            if (skipCheck) SetSkipCheck(session);
+            SetHexFile(session, set.Path("programmer").c_str());
+            SetMbnFile(session, set.Path("partition").c_str(), set.Path("obl").c_str(), set.Path("pbl").c_str(),
+                       set.Path("qcsblhd").c_str(), set.Path("qcsbl").c_str(), set.Path("oemsblhd").c_str(),
+                       set.Path("oemsbl").c_str(), set.Path("amsshd").c_str(), set.Path("amss").c_str(),
+                       set.Path("cefs").c_str());
+        });
+        return run.RunFlow(StartDownload);
     };
     return RunOnPorts(std::move(jobs), flow, mode, context);
 }

@@ -53,9 +53,9 @@ int Backup(const NvOptions& o) {
     const std::string csv = o.items, brt = o.out;
     // The record names the list read; the backup itself is in the file written.
     return Run(o, "backup", {{"items", csv, 0, {}}}, ProgressModel::Counting(ListedItems(csv)),
-               [csv, brt](FennixHandle session, PortRun&) {
-                   SetCsvBrtFile(session, csv.c_str(), brt.c_str());
-                   return StartBackupBrt(session);
+               [csv, brt](PortRun& run) {
+                   run.Setup([&](FennixHandle session) { SetCsvBrtFile(session, csv.c_str(), brt.c_str()); });
+                   return run.RunFlow(StartBackupBrt);
                });
 }
 
@@ -73,9 +73,9 @@ int Restore(const NvOptions& o) {
     }
     const std::string path = o.file;
     return Run(o, "restore", {{"brt", path, 0, {}}}, ProgressModel::Counting(brt.count),
-               [path](FennixHandle session, PortRun&) {
-                   SetCsvBrtFile(session, "", path.c_str());
-                   return StartRestoreBrt(session);
+               [path](PortRun& run) {
+                   run.Setup([&](FennixHandle session) { SetCsvBrtFile(session, "", path.c_str()); });
+                   return run.RunFlow(StartRestoreBrt);
                });
 }
 
@@ -83,15 +83,17 @@ int Import(const NvOptions& o) {
     if (!Readable(o.file, "duck file")) return kExitUsage;
     const std::string path = o.file;
     return Run(o, "nv-import", {{"duck", path, 0, {}}}, ProgressModel::Counting(0),
-               [path](FennixHandle session, PortRun& run) -> int32_t {
+               [path](PortRun& run) -> int32_t {
                    // Neither export reports lines of its own: the tool says what happened.
-                   if (DuckToNVArray(session, path.c_str()) != 1) {
+                   int32_t imported = 0;
+                   run.Setup([&](FennixHandle session) { imported = DuckToNVArray(session, path.c_str()); });
+                   if (imported != 1) {
                        run.ToolLine("Cannot read the duck file " + path, -1);
                        return 0;
                    }
                    run.ToolLine("Duck file read: " + path, 0);
                    run.ToolLine("Writing the NV items and files into the device...", 0);
-                   if (NVArrayToMobile(session) != 1) {
+                   if (run.RunFlow(NVArrayToMobile) != 1) {
                        run.ToolLine("Writing the NV items failed: nothing was sent, or a write was lost", -1);
                        return 0;
                    }

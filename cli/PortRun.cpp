@@ -79,10 +79,10 @@ void PortRun::Run(const Flow& flow) {
             }
         }
         if (!interrupted) {
-            result = flow(session_, *this);
+            result = flow(*this);
             std::lock_guard<std::mutex> lock(sessionMutex_);
             interrupted = cancelled_;
-            if (!cancelled_) Close(session_);  // else the cancelling thread closes it
+            if (!closedByCanceller_) Close(session_);
             session_ = nullptr;
         }
         // The engine tells only that the port would not open; say why, where the system can tell.
@@ -105,6 +105,27 @@ void PortRun::Run(const Flow& flow) {
                   static_cast<int>(std::floor(progress_.Fraction() * 100)), false});
 }
 
+bool PortRun::Setup(const std::function<void(FennixHandle)>& configure) {
+    std::lock_guard<std::mutex> lock(sessionMutex_);
+    if (cancelled_) return false;
+    configure(session_);
+    return true;
+}
+
+int32_t PortRun::RunFlow(const std::function<int32_t(FennixHandle)>& flow) {
+    FennixHandle session;
+    {
+        std::lock_guard<std::mutex> lock(sessionMutex_);
+        if (cancelled_) return -1;
+        flowRunning_ = true;
+        session = session_;
+    }
+    const int32_t result = flow(session);
+    std::lock_guard<std::mutex> lock(sessionMutex_);
+    flowRunning_ = false;
+    return result;
+}
+
 bool PortRun::Cancel() {
     FennixHandle session = nullptr;
     {
@@ -115,9 +136,13 @@ bool PortRun::Cancel() {
             if (state_ == RunState::Succeeded || state_ == RunState::Failed) return false;
         }
         cancelled_ = true;
-        session = session_;
+        if (flowRunning_) {
+            closedByCanceller_ = true;
+            session = session_;
+        }
     }
-    // Ends the flow and waits for it, then frees the session.
+    // Ends the running flow and waits for it, then frees the session; the
+    // port thread touches the session no more.
     if (session) Close(session);
     return true;
 }

@@ -42,9 +42,9 @@ struct RunSnapshot {
 
 class PortRun {
 public:
-    // Runs on the port's thread with the session made for it; returns the
-    // flow's result (1 for success).
-    using Flow = std::function<int32_t(FennixHandle, PortRun&)>;
+    // Runs on the port's thread; reaches the session only through Setup and
+    // RunFlow, and returns the flow's result (1 for success).
+    using Flow = std::function<int32_t(PortRun&)>;
 
     PortRun(std::string port, ProgressModel model, EventQueue& events);
     ~PortRun();
@@ -56,6 +56,13 @@ public:
     // From another thread: ends a running flow (its session's Close) or keeps
     // a waiting one from starting. True when there was a flow to stop.
     bool Cancel();
+
+    // Calls that configure the session (setters, the duck import): false,
+    // without calling, once the run is cancelled.
+    bool Setup(const std::function<void(FennixHandle)>& configure);
+    // A device flow (StartDownload, NVArrayToMobile, ...), which a cancel
+    // ends by closing the session; -1 without calling once cancelled.
+    int32_t RunFlow(const std::function<int32_t(FennixHandle)>& flow);
 
     // A line of the tool itself, reported like the engine's.
     void ToolLine(const std::string& text, int status);
@@ -83,12 +90,15 @@ private:
     SteadyClock::time_point steadyStart_, steadyEnd_;
     WallClock::time_point start_, end_;
 
-    // Who closes the session: the port thread after its flow, or the main
-    // thread on Ctrl-C. Never taken inside the callback, so a Close that
-    // waits for the flow to end cannot deadlock with it.
+    // Who closes the session: the port thread at its end, or the cancelling
+    // thread when a flow is running then (Close ends the flow and waits for
+    // it). Setters run under this lock, so a Close never meets one; it is
+    // never taken inside the callback.
     std::mutex sessionMutex_;
     FennixHandle session_ = nullptr;
     bool cancelled_ = false;
+    bool flowRunning_ = false;
+    bool closedByCanceller_ = false;
 };
 
 }  // namespace fennix::cli

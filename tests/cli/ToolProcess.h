@@ -11,7 +11,7 @@ namespace fennix::clitest {
 
 class ToolProcess {
 public:
-    // Starts `fennix args...` with FENNIX_TIME_SCALE set; output into `dir`.
+    // Starts `fennix args...` with FENNIX_TIME_SCALE=0.2; output into `dir`.
     ToolProcess(const std::vector<std::string>& args, const std::string& dir);
     // Waits for the end; the exit status (128 + signal when killed).
     int Wait();
