@@ -157,8 +157,9 @@ RunSnapshot PortRun::Snapshot() const {
     s.fraction = progress_.Fraction();
     s.bytesDone = progress_.BytesDone();
     s.bytesPerSecond = progress_.BytesPerSecond(over ? steadyEnd_ : now);
-    s.stage = progress_.Stage();
+    if (state_ == RunState::Running) s.stage = progress_.Stage();
     if (s.stage.empty()) s.stage = lastLine_.empty() ? RunStateName(state_) : lastLine_;
+    if (state_ == RunState::Interrupted) s.stage = "interrupted: " + s.stage;
     s.lastLine = lastLine_;
     s.failure = failure_;
     s.result = result_;
