@@ -101,7 +101,7 @@ void AddFlashCommand(CLI::App& app, int& exitCode) {
     AddRunOptions(flash, o->run);
     flash->add_option("ports", o->ports, "Serial ports: /dev/ttyUSB0, /dev/serial/by-path/..., COM5")
         ->required()
-        ->type_name("PORT...");
+        ->type_name("PORT");
     flash->footer(
         "Every named file is checked (present, readable, size within the engine's limits) before any port is "
         "touched; a bad set exits with 2.\nOn a terminal each port has a line redrawn in place; otherwise the "
