@@ -120,7 +120,10 @@ std::string LibraryFile() {
 std::vector<SerialPortEntry> AllSerialPorts() {
     std::vector<SerialPortEntry> ports;
     std::error_code error;
-    for (fs::directory_iterator tty("/sys/class/tty", error), end; !error && tty != end; tty.increment(error)) {
+    // The library's port list reads the same tree (FENNIX_SYSFS_ROOT replaces /sys).
+    const char* root = std::getenv("FENNIX_SYSFS_ROOT");
+    const fs::path classDir = fs::path(root && *root ? root : "/sys") / "class" / "tty";
+    for (fs::directory_iterator tty(classDir, error), end; !error && tty != end; tty.increment(error)) {
         std::error_code linkError;
         const fs::path driver = fs::read_symlink(tty->path() / "device" / "driver", linkError);
         if (linkError) continue;  // virtual consoles and pseudo-terminals have no device
