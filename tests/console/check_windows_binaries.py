@@ -3,8 +3,8 @@
 
 A 32-bit caller (C, Python ctypes) looks the exports up by their plain names,
 so both Fennix.dll builds must export every function of fennix.h undecorated;
-Tarnwell.exe must import them under those names; every deliverable must be of
-its build's machine type. Prints GoogleTest-style lines."""
+Tarnwell.exe and fennix.exe must import them under those names; every
+deliverable must be of its build's machine type. Prints GoogleTest-style lines."""
 import argparse
 import os
 import re
@@ -16,7 +16,7 @@ BUILDS = {
     "win64": ("x86_64-w64-mingw32-objdump", "pei-x86-64"),
     "win32": ("i686-w64-mingw32-objdump", "pei-i386"),
 }
-DELIVERABLES = ("Fennix.dll", "Tarnwell.exe", "Quillon.exe")
+DELIVERABLES = ("Fennix.dll", "Tarnwell.exe", "Quillon.exe", "fennix.exe")
 
 
 def header_exports(header):
@@ -134,14 +134,18 @@ def main():
         problems += [f"decorated export {n}" for n in exports if "@" in n or n.startswith("_")]
         run.test(f"{build}_FennixExportsEveryFunctionPlainly", problems)
 
-        exe = dumps.get("Tarnwell.exe")
-        imported = imports_from(exe, "Fennix.dll") if exe else []
-        problems = [] if exe else ["no Tarnwell.exe"]
-        if exe and not imported:
-            problems.append("Tarnwell.exe imports nothing from Fennix.dll")
-        problems += [f"import {n} is not exported by Fennix.dll" for n in imported if n not in exports]
-        problems += [f"import {n} is not declared in fennix.h" for n in imported if n not in expected]
-        run.test(f"{build}_TarnwellImportsPlainNamesFromFennix", problems)
+        for program, test in (("Tarnwell.exe", "TarnwellImportsPlainNamesFromFennix"),
+                              ("fennix.exe", "ToolImportsPlainNamesFromFennix")):
+            exe = dumps.get(program)
+            imported = imports_from(exe, "Fennix.dll") if exe else []
+            problems = [] if exe else [f"no {program}"]
+            if exe and not imported:
+                problems.append(f"{program} imports nothing from Fennix.dll")
+            problems += [f"import {n} is not exported by Fennix.dll" for n in imported if n not in exports]
+            problems += [f"import {n} is not declared in fennix.h" for n in imported if n not in expected]
+            if exe and program == "fennix.exe" and "(Windows CUI)" not in exe:
+                problems.append("fennix.exe is not a console program")
+            run.test(f"{build}_{test}", problems)
 
     return run.summary()
 

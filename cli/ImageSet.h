@@ -1,0 +1,49 @@
+// The files of a download: taken by their usual names from a folder, each
+// replaceable or left out by its own option, and checked before any port is
+// touched.
+#pragma once
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "Progress.h"
+#include "Report.h"
+
+namespace fennix::cli {
+
+// One file of the set, in the order SetMbnFile takes them (the programmer first).
+struct ImageRole {
+    const char* option;     // "amss": --amss FILE, --no-amss
+    const char* title;      // for the help text
+    const char* usualName;  // in the --images folder
+    bool optional;          // a set may lack it
+    uint64_t maxBytes;      // the most the engine takes (0: a streamed body)
+    const char* streamName;   // shown while it streams; null for files sent whole
+    const char* successLine;  // the engine's line when it is written
+};
+const std::vector<ImageRole>& ImageRoles();
+
+struct ImageChoice {
+    std::string directory;
+    std::string model;       // 6250 | 6260 | 6280 | 7200
+    std::string programmer;  // overrides the model's file
+    std::map<std::string, std::string> files;  // by role option
+    std::set<std::string> leftOut;             // --no-<role>
+};
+
+struct ImageSet {
+    std::map<std::string, std::string> paths;  // by role option; "programmer" too; absent: not sent
+    std::string Path(const std::string& role) const;
+    std::vector<StreamedImage> Streamed() const;  // in streaming order, with sizes
+    std::vector<SentFile> Files() const;          // every file sent
+};
+
+// The programmer's usual file name for a model; empty for an unknown model.
+std::string ProgrammerName(const std::string& model);
+
+// Resolves and checks the set; the problems found, each one line (empty: good).
+std::vector<std::string> ResolveImageSet(const ImageChoice& choice, ImageSet* set);
+
+}  // namespace fennix::cli

@@ -1,0 +1,136 @@
+// fennix backup, restore and nv-import: the NV flows on one port.
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "Brt.h"
+#include "Commands.h"
+#include "RunSet.h"
+
+namespace fennix::cli {
+
+namespace {
+
+struct NvOptions {
+    RunOptions run;
+    std::string items, out, file, port;
+};
+
+bool Readable(const std::string& path, const char* what) {
+    if (std::filesystem::is_regular_file(path) && std::ifstream(path, std::ios::binary)) return true;
+    std::fprintf(stderr, "fennix: cannot read the %s %s; no port was opened\n", what, path.c_str());
+    return false;
+}
+
+// Lines after the header that name an item: the most a backup can store.
+int ListedItems(const std::string& csv) {
+    std::ifstream in(csv);
+    std::string line;
+    std::getline(in, line);
+    int items = 0;
+    while (std::getline(in, line))
+        if (line.find_first_not_of("; \r") != std::string::npos) ++items;
+    return items;
+}
+
+int Run(const NvOptions& o, const char* command, std::vector<SentFile> files, ProgressModel progress,
+        const PortRun::Flow& flow) {
+    RunContext context{command, std::move(files), o.run.report};
+    std::string error;
+    if (!DescribeFiles(context.files, &error)) {
+        std::fprintf(stderr, "fennix %s: %s; no port was opened\n", command, error.c_str());
+        return kExitUsage;
+    }
+    const OutputMode mode = PrepareRun(o.run);
+    std::vector<PortJob> jobs;
+    jobs.push_back({o.port, std::move(progress)});
+    return RunOnPorts(std::move(jobs), flow, mode, context);
+}
+
+int Backup(const NvOptions& o) {
+    if (!Readable(o.items, "item list")) return kExitUsage;
+    const std::string csv = o.items, brt = o.out;
+    // The record names the list read; the backup itself is in the file written.
+    return Run(o, "backup", {{"items", csv, 0, {}}}, ProgressModel::Counting(ListedItems(csv)),
+               [csv, brt](PortRun& run) {
+                   run.Setup([&](FennixHandle session) { SetCsvBrtFile(session, csv.c_str(), brt.c_str()); });
+                   return run.RunFlow(StartBackupBrt);
+               });
+}
+
+int Restore(const NvOptions& o) {
+    BrtFile brt;
+    std::string error;
+    if (!ReadBrt(o.file, &brt, &error)) {
+        std::fprintf(stderr, "fennix restore: %s; no port was opened\n", error.c_str());
+        return kExitUsage;
+    }
+    if (!brt.damage.empty()) {
+        std::fprintf(stderr, "fennix restore: %s is damaged: %s; no port was opened\n", o.file.c_str(),
+                     brt.damage.c_str());
+        return kExitUsage;
+    }
+    const std::string path = o.file;
+    return Run(o, "restore", {{"brt", path, 0, {}}}, ProgressModel::Counting(brt.count),
+               [path](PortRun& run) {
+                   run.Setup([&](FennixHandle session) { SetCsvBrtFile(session, "", path.c_str()); });
+                   return run.RunFlow(StartRestoreBrt);
+               });
+}
+
+int Import(const NvOptions& o) {
+    if (!Readable(o.file, "duck file")) return kExitUsage;
+    const std::string path = o.file;
+    return Run(o, "nv-import", {{"duck", path, 0, {}}}, ProgressModel::Counting(0),
+               [path](PortRun& run) -> int32_t {
+                   // Neither export reports lines of its own: the tool says what happened.
+                   int32_t imported = 0;
+                   run.Setup([&](FennixHandle session) { imported = DuckToNVArray(session, path.c_str()); });
+                   if (imported != 1) {
+                       run.ToolLine("Cannot read the duck file " + path, -1);
+                       return 0;
+                   }
+                   run.ToolLine("Duck file read: " + path, 0);
+                   run.ToolLine("Writing the NV items and files into the device...", 0);
+                   if (run.RunFlow(NVArrayToMobile) != 1) {
+                       run.ToolLine("Writing the NV items failed: nothing was sent, or a write was lost", -1);
+                       return 0;
+                   }
+                   run.ToolLine("NV items and files written", 0);
+                   return 1;
+               });
+}
+
+}  // namespace
+
+void AddNvCommands(CLI::App& app, int& exitCode) {
+    auto o = std::make_shared<NvOptions>();
+    CLI::App* backup = app.add_subcommand("backup", "Back up the NV items a CSV list names into a BRT file");
+    backup->add_option("--items", o->items, "CSV item list (a header line, then name;number per line)")
+        ->required()
+        ->type_name("LIST.csv");
+    backup->add_option("--out", o->out, "BRT file to write (replaced only when the backup is complete)")
+        ->required()
+        ->type_name("FILE.brt");
+    backup->add_option("port", o->port, "Serial port")->required()->type_name("PORT");
+    AddRunOptions(backup, o->run);
+    backup->callback([o, &exitCode] { exitCode = Backup(*o); });
+
+    CLI::App* restore = app.add_subcommand("restore", "Write every NV item of a BRT file back into the device");
+    restore->add_option("file", o->file, "BRT file (checked whole before the port is opened)")
+        ->required()
+        ->type_name("FILE.brt");
+    restore->add_option("port", o->port, "Serial port")->required()->type_name("PORT");
+    AddRunOptions(restore, o->run);
+    restore->callback([o, &exitCode] { exitCode = Restore(*o); });
+
+    CLI::App* import = app.add_subcommand(
+        "nv-import", "Import a duck file (NV items, ARRAY entries, device files) and write it into the device");
+    import->add_option("file", o->file, "Duck file")->required()->type_name("FILE.duck");
+    import->add_option("port", o->port, "Serial port")->required()->type_name("PORT");
+    AddRunOptions(import, o->run);
+    import->callback([o, &exitCode] { exitCode = Import(*o); });
+}
+
+}  // namespace fennix::cli

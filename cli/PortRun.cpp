@@ -1,0 +1,177 @@
+#include "PortRun.h"
+
+#include <cmath>
+
+#include "System.h"
+
+namespace fennix::cli {
+
+namespace {
+// The callback is a plain function: the port comes from the thread.
+thread_local PortRun* tRun = nullptr;
+}  // namespace
+
+const char* RunStateName(RunState state) {
+    switch (state) {
+    case RunState::Waiting: return "waiting";
+    case RunState::Running: return "running";
+    case RunState::Succeeded: return "success";
+    case RunState::Failed: return "failed";
+    case RunState::Interrupted: return "interrupted";
+    }
+    return "?";
+}
+
+PortRun::PortRun(std::string port, ProgressModel model, EventQueue& events)
+    : port_(std::move(port)), events_(events), progress_(std::move(model)) {}
+
+PortRun::~PortRun() { Join(); }
+
+void PortRun::Start(Flow flow) {
+    thread_ = std::thread([this, flow = std::move(flow)] { Run(flow); });
+}
+
+void PortRun::Join() {
+    if (thread_.joinable()) thread_.join();
+}
+
+void PortRun::OnProgress(const char* text, int32_t status) {
+    if (tRun) tRun->AddLine(text ? text : "", status, false);
+}
+
+void PortRun::ToolLine(const std::string& text, int status) { AddLine(text, status, true); }
+
+void PortRun::AddLine(const std::string& text, int status, bool fromTool) {
+    const auto now = WallClock::now();
+    int percent = -1;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        lines_.push_back({now, text, status, fromTool});
+        progress_.OnLine(text, status, SteadyClock::now());
+        if (!text.empty() && PercentOfLine(text) < 0) lastLine_ = text;
+        if (status < 0 && failure_.empty()) failure_ = text;
+        const int overall = static_cast<int>(std::floor(progress_.Fraction() * 100));
+        if (overall != lastPercent_) percent = lastPercent_ = overall;
+    }
+    events_.Push({now, port_, EventKind::Line, text, status, -1, fromTool});
+    if (percent >= 0) events_.Push({now, port_, EventKind::Progress, {}, 0, percent, false});
+}
+
+void PortRun::Run(const Flow& flow) {
+    tRun = this;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        start_ = WallClock::now();
+        steadyStart_ = SteadyClock::now();
+        state_ = RunState::Running;
+    }
+    int32_t result = -1;
+    bool interrupted = false;
+    if (const std::string obstacle = PortObstacle(port_); !obstacle.empty()) {
+        ToolLine(obstacle, -1);
+    } else {
+        {
+            std::lock_guard<std::mutex> lock(sessionMutex_);
+            interrupted = cancelled_;
+            if (!interrupted) {
+                session_ = SetComPort(port_.c_str());
+                SetCallBack(session_, &PortRun::OnProgress);
+            }
+        }
+        if (!interrupted) {
+            result = flow(*this);
+            std::lock_guard<std::mutex> lock(sessionMutex_);
+            interrupted = cancelled_;
+            if (!closedByCanceller_) Close(session_);
+            session_ = nullptr;
+        }
+        // The engine tells only that the port would not open; say why, where the system can tell.
+        bool openFailed = false;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            for (const auto& line : lines_) openFailed |= !line.fromTool && line.text == "Open ComPort Failed!!";
+        }
+        if (openFailed && !interrupted)
+            if (const std::string users = PortUsers(port_); !users.empty()) ToolLine(users, -1);
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    result_ = result;
+    end_ = WallClock::now();
+    steadyEnd_ = SteadyClock::now();
+    if (interrupted) state_ = RunState::Interrupted;
+    else state_ = result == 1 && failure_.empty() ? RunState::Succeeded : RunState::Failed;
+    progress_.Finish(state_ == RunState::Succeeded);
+    events_.Push({end_, port_, EventKind::Result, state_ == RunState::Failed ? failure_ : lastLine_, result,
+                  static_cast<int>(std::floor(progress_.Fraction() * 100)), false});
+}
+
+bool PortRun::Setup(const std::function<void(FennixHandle)>& configure) {
+    std::lock_guard<std::mutex> lock(sessionMutex_);
+    if (cancelled_) return false;
+    configure(session_);
+    return true;
+}
+
+int32_t PortRun::RunFlow(const std::function<int32_t(FennixHandle)>& flow) {
+    FennixHandle session;
+    {
+        std::lock_guard<std::mutex> lock(sessionMutex_);
+        if (cancelled_) return -1;
+        flowRunning_ = true;
+        session = session_;
+    }
+    const int32_t result = flow(session);
+    std::lock_guard<std::mutex> lock(sessionMutex_);
+    flowRunning_ = false;
+    return result;
+}
+
+bool PortRun::Cancel() {
+    FennixHandle session = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(sessionMutex_);
+        if (cancelled_) return false;
+        {
+            std::lock_guard<std::mutex> state(mutex_);
+            if (state_ == RunState::Succeeded || state_ == RunState::Failed) return false;
+        }
+        cancelled_ = true;
+        if (flowRunning_) {
+            closedByCanceller_ = true;
+            session = session_;
+        }
+    }
+    // Ends the running flow and waits for it, then frees the session; the
+    // port thread touches the session no more.
+    if (session) Close(session);
+    return true;
+}
+
+RunSnapshot PortRun::Snapshot() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    RunSnapshot s;
+    const auto now = SteadyClock::now();
+    const bool over = state_ != RunState::Waiting && state_ != RunState::Running;
+    s.port = port_;
+    s.state = state_;
+    s.fraction = progress_.Fraction();
+    s.bytesDone = progress_.BytesDone();
+    s.bytesPerSecond = progress_.BytesPerSecond(over ? steadyEnd_ : now);
+    if (state_ == RunState::Running) s.stage = progress_.Stage();
+    if (s.stage.empty()) s.stage = lastLine_.empty() ? RunStateName(state_) : lastLine_;
+    if (state_ == RunState::Interrupted) s.stage = "interrupted: " + s.stage;
+    s.lastLine = lastLine_;
+    s.failure = failure_;
+    s.result = result_;
+    if (state_ != RunState::Waiting) s.elapsed = (over ? steadyEnd_ : now) - steadyStart_;
+    s.start = start_;
+    s.end = end_;
+    return s;
+}
+
+std::vector<LineRecord> PortRun::Lines() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lines_;
+}
+
+}  // namespace fennix::cli

@@ -1,0 +1,104 @@
+// One port's flow on a thread of its own: the session, the progress callback,
+// the lines it reported and its result. The main thread reads snapshots and
+// may cancel the flow (Ctrl-C) by closing the session.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Events.h"
+#include "Progress.h"
+#include "fennix/fennix.h"
+
+namespace fennix::cli {
+
+enum class RunState { Waiting, Running, Succeeded, Failed, Interrupted };
+const char* RunStateName(RunState state);
+
+struct LineRecord {
+    WallClock::time_point time;
+    std::string text;
+    int status = 0;
+    bool fromTool = false;
+};
+
+struct RunSnapshot {
+    std::string port;
+    RunState state = RunState::Waiting;
+    double fraction = 0;
+    uint64_t bytesDone = 0;
+    double bytesPerSecond = 0;
+    std::string stage;     // what it is doing now
+    std::string lastLine;  // the last non-empty line
+    std::string failure;   // the first failure line
+    int32_t result = 0;
+    SteadyClock::duration elapsed{};
+    WallClock::time_point start, end;
+};
+
+class PortRun {
+public:
+    // Runs on the port's thread; reaches the session only through Setup and
+    // RunFlow, and returns the flow's result (1 for success).
+    using Flow = std::function<int32_t(PortRun&)>;
+
+    PortRun(std::string port, ProgressModel model, EventQueue& events);
+    ~PortRun();
+    PortRun(const PortRun&) = delete;
+    PortRun& operator=(const PortRun&) = delete;
+
+    void Start(Flow flow);
+    void Join();
+    // From another thread: ends a running flow (its session's Close) or keeps
+    // a waiting one from starting. True when there was a flow to stop.
+    bool Cancel();
+
+    // Calls that configure the session (setters, the duck import): false,
+    // without calling, once the run is cancelled.
+    bool Setup(const std::function<void(FennixHandle)>& configure);
+    // A device flow (StartDownload, NVArrayToMobile, ...), which a cancel
+    // ends by closing the session; -1 without calling once cancelled.
+    int32_t RunFlow(const std::function<int32_t(FennixHandle)>& flow);
+
+    // A line of the tool itself, reported like the engine's.
+    void ToolLine(const std::string& text, int status);
+
+    const std::string& Port() const { return port_; }
+    RunSnapshot Snapshot() const;
+    std::vector<LineRecord> Lines() const;
+
+private:
+    static void OnProgress(const char* text, int32_t status);
+    void Run(const Flow& flow);
+    void AddLine(const std::string& text, int status, bool fromTool);
+
+    const std::string port_;
+    EventQueue& events_;
+    std::thread thread_;
+
+    mutable std::mutex mutex_;  // guards the report state below
+    ProgressModel progress_;
+    RunState state_ = RunState::Waiting;
+    std::vector<LineRecord> lines_;
+    std::string lastLine_, failure_;
+    int32_t result_ = 0;
+    int lastPercent_ = -1;
+    SteadyClock::time_point steadyStart_, steadyEnd_;
+    WallClock::time_point start_, end_;
+
+    // Who closes the session: the port thread at its end, or the cancelling
+    // thread when a flow is running then (Close ends the flow and waits for
+    // it). Setters run under this lock, so a Close never meets one; it is
+    // never taken inside the callback.
+    std::mutex sessionMutex_;
+    FennixHandle session_ = nullptr;
+    bool cancelled_ = false;
+    bool flowRunning_ = false;
+    bool closedByCanceller_ = false;
+};
+
+}  // namespace fennix::cli

@@ -1,0 +1,22 @@
+// Runs one flow on several ports at once and shows it: one thread per port,
+// the display on this thread, Ctrl-C cancelling every flow.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "PortRun.h"
+#include "Report.h"
+#include "Views.h"
+
+namespace fennix::cli {
+
+struct PortJob {
+    std::string port;
+    ProgressModel progress;
+};
+
+// Returns the exit status: 0 every port succeeded, 1 one failed, 130 after Ctrl-C.
+int RunOnPorts(std::vector<PortJob> jobs, const PortRun::Flow& flow, OutputMode mode, const RunContext& context);
+
+}  // namespace fennix::cli

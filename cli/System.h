@@ -1,0 +1,46 @@
+// What the tool needs from the operating system, one implementation per
+// system (posix/, win32/).
+#pragma once
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+namespace fennix::cli {
+
+// Standard output is a terminal that understands cursor movement and colour.
+bool StdoutIsTerminal();
+// Columns of the terminal on standard output (80 when unknown).
+int TerminalWidth();
+
+// Ctrl-C (SIGINT, a console control event) counts up `presses`; the second
+// press ends the process at once with status 130.
+void InstallInterruptHandler(std::atomic<int>* presses);
+
+// The file of the loaded Fennix library, for the record of a run.
+std::string LibraryFile();
+
+struct SerialPortEntry {
+    std::string name;    // as the engine takes it: /dev/ttyUSB0, COM5
+    std::string driver;  // the kernel driver or device name, when known
+};
+// Every serial port present on the system.
+std::vector<SerialPortEntry> AllSerialPorts();
+// The port's name that stays with the physical socket (Linux:
+// /dev/serial/by-path/...); empty when there is none.
+std::string StableName(const std::string& port);
+
+// Why the engine cannot have the port, found before it tries: another
+// program holds the port's lock ("held by ModemManager (pid 812)"), or this
+// user may not open it (with the group that gives access). Empty when
+// nothing stands in the way.
+std::string PortObstacle(const std::string& port);
+// The other programs that have the port open, for a port that would not
+// open ("minicom (pid 912)"); empty when none is known.
+std::string PortUsers(const std::string& port);
+
+// Maps --log-level and --log-dir onto the library's settings; returns a note
+// for the user when they live elsewhere (empty when applied).
+std::string ApplyLogSettings(int level, const std::string& directory);
+
+}  // namespace fennix::cli

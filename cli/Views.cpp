@@ -1,0 +1,187 @@
+#include "Views.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <nlohmann/json.hpp>
+
+#include "System.h"
+
+namespace fennix::cli {
+
+namespace {
+
+const char kRed[] = "\033[31m";
+const char kGreen[] = "\033[32m";
+const char kReset[] = "\033[0m";
+
+double Seconds(SteadyClock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+std::string Elapsed(SteadyClock::duration d) {
+    const int total = static_cast<int>(Seconds(d));
+    char text[16];
+    std::snprintf(text, sizeof text, "%d:%02d", total / 60, total % 60);
+    return text;
+}
+
+std::string Bar(double fraction, int width) {
+    const int filled = static_cast<int>(std::lround(std::clamp(fraction, 0.0, 1.0) * width));
+    return std::string(static_cast<size_t>(filled), '#') + std::string(static_cast<size_t>(width - filled), '.');
+}
+
+size_t PortWidth(const std::vector<RunSnapshot>& ports) {
+    size_t width = 4;
+    for (const auto& p : ports) width = std::max(width, p.port.size());
+    return width;
+}
+
+// The table at the end, for people (terminal and plain output).
+void PrintTable(const std::vector<RunSnapshot>& ports, const Summary& summary, bool colour) {
+    const int w = static_cast<int>(PortWidth(ports));
+    std::printf("\n%-*s  %-11s  %7s  %9s  %10s  %s\n", w, "port", "result", "time", "bytes", "rate", "last line");
+    for (const auto& p : ports) {
+        const char* mark = !colour ? "" : p.state == RunState::Succeeded ? kGreen : kRed;
+        const double rate = p.bytesPerSecond;
+        std::printf("%-*s  %s%-11s%s  %6.1fs  %9s  %10s  %s\n", w, p.port.c_str(), mark, RunStateName(p.state),
+                    colour ? kReset : "", Seconds(p.elapsed), ByteText(static_cast<double>(p.bytesDone)).c_str(),
+                    rate > 0 ? (ByteText(rate) + "/s").c_str() : "-",
+                    (p.state == RunState::Failed ? p.failure : p.lastLine).c_str());
+    }
+    std::printf("\n%d succeeded, %d failed, %d interrupted in %.1f s\n", summary.succeeded, summary.failed,
+                summary.interrupted, summary.seconds);
+    std::fflush(stdout);
+}
+
+class TerminalView : public View {
+public:
+    void Update(const std::vector<Event>&, const std::vector<RunSnapshot>& ports) override { Draw(ports); }
+    void Notice(const std::string& text) override {
+        Erase();
+        std::printf("%s\n", text.c_str());
+        drawn_ = 0;
+    }
+    void Finish(const std::vector<RunSnapshot>& ports, const Summary& summary) override {
+        Draw(ports);
+        PrintTable(ports, summary, true);
+    }
+
+private:
+    void Erase() {
+        if (drawn_) std::printf("\033[%dA\033[J", drawn_);
+    }
+    void Draw(const std::vector<RunSnapshot>& ports) {
+        const int width = TerminalWidth();
+        const int w = static_cast<int>(PortWidth(ports));
+        std::string frame;
+        if (drawn_) frame += "\033[" + std::to_string(drawn_) + "A";
+        for (const auto& p : ports) {
+            char head[160];
+            const double rate = p.state == RunState::Running ? p.bytesPerSecond : 0;
+            std::snprintf(head, sizeof head, "%-*s [%s] %3d%%  %5s  %9s  ", w, p.port.c_str(), Bar(p.fraction, 20).c_str(),
+                          static_cast<int>(std::floor(p.fraction * 100)), Elapsed(p.elapsed).c_str(),
+                          rate > 0 ? (ByteText(rate) + "/s").c_str() : "");
+            std::string text = p.state == RunState::Failed ? p.failure : p.stage;
+            std::string line = std::string(head) + text;
+            if (static_cast<int>(line.size()) >= width) line.resize(static_cast<size_t>(width - 1));
+            const bool red = p.state == RunState::Failed || p.state == RunState::Interrupted;
+            frame += "\033[2K";
+            frame += red ? kRed + line + kReset : line;
+            frame += "\n";
+        }
+        std::fputs(frame.c_str(), stdout);
+        std::fflush(stdout);
+        drawn_ = static_cast<int>(ports.size());
+    }
+    int drawn_ = 0;
+};
+
+class PlainView : public View {
+public:
+    void Update(const std::vector<Event>& events, const std::vector<RunSnapshot>&) override {
+        for (const auto& e : events) {
+            if (e.kind != EventKind::Line) continue;
+            std::printf("%s %s %s%s\n", ClockTime(e.time).c_str(), e.port.c_str(), e.status < 0 ? "FAIL " : "",
+                        e.text.c_str());
+        }
+        std::fflush(stdout);
+    }
+    void Notice(const std::string& text) override {
+        std::printf("%s %s\n", ClockTime(WallClock::now()).c_str(), text.c_str());
+        std::fflush(stdout);
+    }
+    void Finish(const std::vector<RunSnapshot>& ports, const Summary& summary) override {
+        PrintTable(ports, summary, false);
+    }
+};
+
+class JsonView : public View {
+public:
+    void Update(const std::vector<Event>& events, const std::vector<RunSnapshot>& ports) override {
+        for (const auto& e : events) {
+            nlohmann::ordered_json j{{"schema", 1}, {"time", IsoTime(e.time)}, {"port", e.port}};
+            switch (e.kind) {
+            case EventKind::Line:
+                j["event"] = "line";
+                j["text"] = e.text;
+                j["status"] = e.status;
+                if (e.fromTool) j["source"] = "fennix";
+                break;
+            case EventKind::Progress:
+                j["event"] = "progress";
+                j["percent"] = e.percent;
+                break;
+            case EventKind::Result:
+                j["event"] = "result";
+                j["text"] = e.text;
+                j["status"] = e.status;
+                j["percent"] = e.percent;
+                for (const auto& p : ports)
+                    if (p.port == e.port) {
+                        j["result"] = RunStateName(p.state);
+                        j["seconds"] = Seconds(p.elapsed);
+                        j["bytes"] = p.bytesDone;
+                    }
+                break;
+            }
+            Print(j);
+        }
+    }
+    void Notice(const std::string& text) override {
+        Print({{"schema", 1}, {"time", IsoTime(WallClock::now())}, {"event", "notice"}, {"text", text}});
+    }
+    void Finish(const std::vector<RunSnapshot>& ports, const Summary& summary) override {
+        nlohmann::ordered_json results = nlohmann::ordered_json::object();
+        for (const auto& p : ports) results[p.port] = RunStateName(p.state);
+        Print({{"schema", 1}, {"time", IsoTime(WallClock::now())}, {"event", "summary"},
+               {"succeeded", summary.succeeded}, {"failed", summary.failed}, {"interrupted", summary.interrupted},
+               {"seconds", summary.seconds}, {"exit", summary.exitCode}, {"ports", results}});
+    }
+
+private:
+    static void Print(const nlohmann::ordered_json& j) {
+        std::printf("%s\n", j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
+        std::fflush(stdout);
+    }
+};
+
+}  // namespace
+
+std::string ByteText(double bytes) {
+    char text[32];
+    if (bytes >= 1e6) std::snprintf(text, sizeof text, "%.2f MB", bytes / 1e6);
+    else if (bytes >= 1e3) std::snprintf(text, sizeof text, "%.1f kB", bytes / 1e3);
+    else std::snprintf(text, sizeof text, "%.0f B", bytes);
+    return text;
+}
+
+std::unique_ptr<View> MakeView(OutputMode mode) {
+    switch (mode) {
+    case OutputMode::Terminal: return std::make_unique<TerminalView>();
+    case OutputMode::Plain: return std::make_unique<PlainView>();
+    case OutputMode::Json: return std::make_unique<JsonView>();
+    }
+    return nullptr;
+}
+
+}  // namespace fennix::cli

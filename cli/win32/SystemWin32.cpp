@@ -1,0 +1,84 @@
+#include <windows.h>
+
+#include <cstdlib>
+
+#include "System.h"
+
+namespace fennix::cli {
+
+namespace {
+
+std::atomic<int>* gPresses = nullptr;
+
+BOOL WINAPI OnConsoleControl(DWORD type) {
+    if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
+    if (gPresses && gPresses->fetch_add(1) >= 1) ExitProcess(130);
+    return TRUE;
+}
+
+}  // namespace
+
+bool StdoutIsTerminal() {
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    if (!GetConsoleMode(out, &mode)) return false;  // a file or a pipe
+#ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
+#define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004
+#endif
+    return SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
+int TerminalWidth() {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) {
+        const int width = info.srWindow.Right - info.srWindow.Left + 1;
+        if (width > 20) return width;
+    }
+    return 80;
+}
+
+void InstallInterruptHandler(std::atomic<int>* presses) {
+    gPresses = presses;
+    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+}
+
+std::string LibraryFile() {
+    HMODULE module = GetModuleHandleA("Fennix.dll");
+    char path[MAX_PATH] = {};
+    if (module && GetModuleFileNameA(module, path, sizeof path)) return path;
+    return {};
+}
+
+std::vector<SerialPortEntry> AllSerialPorts() {
+    std::vector<SerialPortEntry> ports;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return ports;
+    for (DWORD i = 0;; ++i) {
+        char name[256], data[256];
+        DWORD nameSize = sizeof name, dataSize = sizeof data, type = 0;
+        if (RegEnumValueA(key, i, name, &nameSize, nullptr, &type, reinterpret_cast<BYTE*>(data), &dataSize) !=
+            ERROR_SUCCESS)
+            break;
+        if (type != REG_SZ) continue;
+        ports.push_back({std::string(data, strnlen(data, dataSize)), name});
+    }
+    RegCloseKey(key);
+    return ports;
+}
+
+// Windows names a port by its number; there is no socket-bound name to add.
+std::string StableName(const std::string&) { return {}; }
+
+// Windows tells only that the port is in use ("Open ComPort Failed!!"), not by whom.
+std::string PortObstacle(const std::string&) { return {}; }
+std::string PortUsers(const std::string&) { return {}; }
+
+std::string ApplyLogSettings(int level, const std::string& directory) {
+    if (level < -1 && directory.empty()) return {};
+    return "the library's log settings live in the registry key HKEY_LOCAL_MACHINE\\SOFTWARE\\Korvane "
+           "(Level, AppendOption, App; App may name a folder and file prefix); --log-level and --log-dir are "
+           "not applied on Windows";
+}
+
+}  // namespace fennix::cli

@@ -1,0 +1,172 @@
+// fennix flash end to end: several virtual devices, the program as a child process.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+
+#include "ToolProcess.h"
+#include "simulator/SimulatorFixture.h"
+#include "simulator/StreamingImageSet.h"
+
+namespace fennix::clitest {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+using sim::CScopedDevice;
+
+class CliFlash : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* tmp = std::getenv("TEST_TMPDIR");
+        dir_ = fs::path(tmp ? tmp : "/tmp") / ("cli-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    sim::SampleImageSet Images(size_t amssBytes) {
+        sim::SampleImageSizes sizes;
+        sizes.amss = amssBytes;
+        return sim::WriteSampleImageSet((dir_ / "images").string(), sizes);
+    }
+    std::unique_ptr<CScopedDevice> Device(const std::string& name, int64_t refuseOpen = 0) {
+        sim::DeviceOptions o = sim::DownloadDevice();
+        o.directory = dir_.string();
+        o.name = name;
+        if (refuseOpen) o.knobs["dl.refuse-open"] = refuseOpen;
+        auto device = std::make_unique<CScopedDevice>(o);
+        EXPECT_TRUE(device->Ok());
+        return device;
+    }
+    std::vector<std::string> Flash(std::vector<std::string> ports, std::vector<std::string> extra = {}) {
+        std::vector<std::string> args{"flash", "--images", (dir_ / "images").string(), "--model", "6280", "--skip-check"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        args.insert(args.end(), ports.begin(), ports.end());
+        return args;
+    }
+    fs::path dir_;
+};
+
+std::string Sha256Sum(const std::string& path) {
+    std::string digest(64, '\0');
+    std::FILE* pipe = popen(("sha256sum '" + path + "'").c_str(), "r");
+    if (!pipe || std::fread(digest.data(), 1, 64, pipe) != 64) digest.clear();
+    if (pipe) pclose(pipe);
+    return digest;
+}
+
+TEST_F(CliFlash, ThreePortsAtOnceOneRefusingItsAmssImage) {
+    const auto set = Images(256 * 1024);
+    auto good1 = Device("good1"), bad = Device("bad", 5), good2 = Device("good2");
+    const std::string report = (dir_ / "report.jsonl").string();
+    const ToolResult r = RunTool(Flash({good1->Path(), bad->Path(), good2->Path()}, {"--json", "--report", report}),
+                                 dir_.string());
+    ASSERT_EQ(r.status, 1) << r.err;
+
+    // Standard output: JSON objects only, each with the schema.
+    std::map<std::string, std::vector<std::pair<std::string, int>>> linesByPort;
+    std::map<std::string, json> results;
+    json summary;
+    for (const auto& text : Lines(r.out)) {
+        const json j = json::parse(text);  // throws (fails the test) on anything else
+        ASSERT_EQ(j.at("schema"), 1) << text;
+        const std::string event = j.at("event");
+        if (event == "line") linesByPort[j.at("port")].push_back({j.at("text"), j.at("status")});
+        if (event == "result") results[j.at("port")] = j;
+        if (event == "summary") summary = j;
+    }
+    EXPECT_EQ(summary.at("exit"), 1);
+    EXPECT_EQ(summary.at("succeeded"), 2);
+    EXPECT_EQ(summary.at("failed"), 1);
+    EXPECT_EQ(results.at(bad->Path()).at("result"), "failed");
+    EXPECT_EQ(results.at(bad->Path()).at("text"), "Download AMSSHD and AMSS File Failed!!");
+    for (const auto* good : {&good1, &good2}) {
+        EXPECT_EQ(results.at((*good)->Path()).at("result"), "success");
+        EXPECT_TRUE(sim::CompareWithSet(sim::SnapshotDownloadTarget((*good)->Device()), set).identical);
+        // The engine's milestones, in order.
+        const std::vector<std::string> milestones{
+            "Start To Download Process...", "Open ComPort Success!!", "Change to DL Mode Success!!",
+            "Download HEX File Success!!", "Hello Success!!", "Download Partition.mbn File Success!!",
+            "Download QCSBLHD File Success!!", "Download QCSBL File Success!!",
+            "Download OEMSBLHD and OEMSBL File Success!!", "Download AMSSHD and AMSS File Success!!",
+            "Download CEFS File Success!!", "Reset !! Please Wait....", "Download Process Success!!"};
+        size_t next = 0;
+        for (const auto& [text, status] : linesByPort[(*good)->Path()])
+            if (next < milestones.size() && text == milestones[next]) ++next;
+        EXPECT_EQ(next, milestones.size()) << "missing or out of order: " << milestones[std::min(next, milestones.size() - 1)];
+    }
+    const auto& badLines = linesByPort[bad->Path()];
+    EXPECT_NE(std::find(badLines.begin(), badLines.end(), std::make_pair(std::string("Download AMSSHD and AMSS File Failed!!"), -1)),
+              badLines.end());
+
+    // The record: one per device, every line the JSON showed, the files' digests.
+    const auto records = Lines(ReadText(report));
+    ASSERT_EQ(records.size(), 3u);
+    for (const auto& text : records) {
+        const json record = json::parse(text);
+        std::vector<std::pair<std::string, int>> recorded;
+        for (const auto& line : record.at("lines")) recorded.push_back({line.at("text"), line.at("status")});
+        EXPECT_EQ(recorded, linesByPort[record.at("port")]);
+        EXPECT_EQ(record.at("result"), record.at("port") == bad->Path() ? "failed" : "success");
+        EXPECT_FALSE(record.at("library").at("sha256").get<std::string>().empty());
+        ASSERT_EQ(record.at("files").size(), 9u);  // programmer, partition, 2 headers, 5 bodies
+        for (const auto& file : record.at("files")) {
+            EXPECT_EQ(file.at("sha256"), Sha256Sum(file.at("path"))) << file.at("path");
+            EXPECT_EQ(file.at("size"), fs::file_size(file.at("path").get<std::string>()));
+        }
+    }
+}
+
+TEST_F(CliFlash, CtrlCEndsEveryFlowWithinTwoSeconds) {
+    Images(8 * 1024 * 1024);
+    auto a = Device("a"), b = Device("b");
+    ToolProcess tool(Flash({a->Path(), b->Path()}), dir_.string());
+    ASSERT_TRUE(tool.WaitForOutput("% completed.", std::chrono::seconds(60))) << tool.Out();
+    const auto sent = std::chrono::steady_clock::now();
+    tool.Signal(SIGINT);
+    const int status = tool.Wait();
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(2));
+    EXPECT_EQ(status, 130) << tool.Err();
+    EXPECT_NE(tool.Out().find("Interrupted: " + a->Path() + ", " + b->Path()), std::string::npos) << tool.Out();
+    EXPECT_NE(tool.Out().find("must be flashed again"), std::string::npos);
+}
+
+TEST_F(CliFlash, BadImageSetExitsTwoBeforeAnyPortIsOpened) {
+    Images(64 * 1024);
+    fs::remove(dir_ / "images" / "amss.mbn");
+    std::ofstream(dir_ / "images" / "big-partition.mbn", std::ios::binary) << std::string(2000, 'p');
+    auto device = Device("d");
+    const ToolResult r = RunTool(
+        Flash({device->Path()}, {"--partition", (dir_ / "images" / "big-partition.mbn").string()}), dir_.string());
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("amss.mbn does not exist"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("has 2000 bytes; the most it may have is 1024"), std::string::npos) << r.err;
+    EXPECT_EQ(device->Device().Recording().Count(sim::EventKind::HostOpened), 0u);
+    // Without the AMSS image the same set is good.
+    EXPECT_EQ(RunTool(Flash({device->Path()}, {"--no-amss", "--no-amsshd"}), dir_.string()).status, 0);
+}
+
+TEST_F(CliFlash, BusyPortNamesItsHolder) {
+    Images(64 * 1024);
+    auto device = Device("held");
+    // Held the way the engine holds a port it works on.
+    const int held = open(device->Path().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+    const ToolResult r = RunTool(Flash({device->Path()}), dir_.string());
+    close(held);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find(device->Path() + " is held by fennix_cli_test"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("(pid " + std::to_string(getpid()) + ")"), std::string::npos)
+        << r.out;
+}
+
+}  // namespace
+}  // namespace fennix::clitest

@@ -1,0 +1,98 @@
+#!/usr/bin/env bash
+# fennix.exe under Wine against a virtual device behind a Wine COM port:
+# `fennix.exe ports` lists it, and one flash writes every file into it.
+#
+#   cli_wine_test.sh <fennix.exe> <msm-sim> <work dir>
+#
+# Exits 77 (skipped) when the Windows build or Wine is missing.
+set -u
+exe=$1
+sim=$2
+work=$3
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+winecom=$here/../../tools/wine-com
+
+if [ ! -f "$exe" ] || ! command -v wine >/dev/null 2>&1; then
+    echo "cli_wine: needs Wine and the MinGW x64 build ($exe); skipped"
+    exit 77
+fi
+exe=$(cd "$(dirname "$exe")" && pwd)/$(basename "$exe")
+mkdir -p "$work"
+work=$(cd "$work" && pwd)
+export WINEPREFIX=$work/prefix
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES='mscoree,mshtml='
+unset DISPLAY
+ports=$work/ports images=$work/images flash=$work/flash
+rm -rf "$ports" "$images" "$flash"
+mkdir -p "$ports" "$images" "$flash"
+
+failures=()
+check() { # check <name> <condition...>
+    local name=$1; shift
+    if "$@"; then echo "[       OK ] FennixWine.$name"; else echo "[  FAILED  ] FennixWine.$name"; failures+=("$name"); fi
+}
+finish() {
+    if ((${#failures[@]})); then
+        echo "[  FAILED  ] ${#failures[@]} tests, listed below:"
+        printf '[  FAILED  ] FennixWine.%s\n' "${failures[@]}"
+        exit 1
+    fi
+    echo "[  PASSED  ] 2 tests."
+    exit 0
+}
+
+sim_pid=
+cleanup() {
+    "$winecom" --stop
+    if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null; wait "$sim_pid" 2>/dev/null; fi
+}
+trap cleanup EXIT
+
+# An image set: a programmer in Intel HEX (segment 0x0010) and made-up images.
+python3 - "$images" <<'PY'
+import os, sys
+d = sys.argv[1]
+def record(n, address, kind, data):
+    body = bytes([n, address >> 8, address & 255, kind]) + data
+    return ":" + body.hex().upper() + "%02X" % (-sum(body) & 255) + "\r\n"
+program = bytes((i * 7 + 3) & 255 for i in range(6000))
+open(os.path.join(d, "programmer.expected"), "wb").write(program)
+text = record(2, 0, 4, bytes([0x00, 0x10]))
+text += "".join(record(len(program[a:a + 32]), a, 0, program[a:a + 32]) for a in range(0, len(program), 32))
+open(os.path.join(d, "NPRG6280.HEX"), "w", newline="").write(text + record(0, 0, 1, b""))
+for name, size, seed in [("partition.mbn", 200, 2), ("qcsblhd_cfgdata.mbn", 700, 3), ("qcsbl.mbn", 5000, 4),
+                         ("oemsblhd.mbn", 40, 5), ("oemsbl.mbn", 8192, 6), ("amsshd.mbn", 40, 7),
+                         ("amss.mbn", 200000, 8), ("cefs.mbn", 3000, 9)]:
+    open(os.path.join(d, name), "wb").write(bytes((i * seed + seed) & 255 for i in range(size)))
+PY
+
+FENNIX_SIM_FLASH_DIR=$flash "$sim" --dir "$ports" --name dl --mode download --vanish-ms 200 --no-stdin \
+    >/dev/null 2>&1 &
+sim_pid=$!
+for _ in $(seq 100); do [ -e "$ports/dl" ] && break; sleep 0.05; done
+if [ ! -e "$ports/dl" ] || ! "$winecom" COM8 "$ports/dl"; then
+    echo "cli_wine: the device or its COM port did not come up"
+    failures+=(Setup)
+    finish
+fi
+
+listed=$(wine "$exe" ports 2>&1 | tr -d '\r')
+echo "$listed"
+check Ports grep -qE '^COM8 +modem' <<<"$listed"
+
+cd "$images"
+FENNIX_TIME_SCALE=${FENNIX_TIME_SCALE:-0.2} wine "$exe" flash --images 'Z:'"$images" --model 6280 --skip-check \
+    --report report.jsonl COM8 >flash.txt 2>&1
+rc=$?
+tr -d '\r' <flash.txt
+same() { cmp -s "$flash/$1" "$images/$2"; }
+flashed() {
+    [ "$rc" = 0 ] && grep -qE 'COM8 +success' flash.txt && same programmer.bin programmer.expected &&
+        same partition.bin partition.mbn && same image-2.bin qcsblhd_cfgdata.mbn && same image-3.bin qcsbl.mbn &&
+        same image-4.bin oemsbl.mbn && same image-4.hdr oemsblhd.mbn && same image-5.bin amss.mbn &&
+        same image-5.hdr amsshd.mbn && same image-9.bin cefs.mbn &&
+        grep -q "\"sha256\":\"$(sha256sum amss.mbn | cut -c1-64)\"" report.jsonl
+}
+check Flash flashed
+finish
