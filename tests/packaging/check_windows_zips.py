@@ -14,8 +14,8 @@ import zipfile
 
 ARCHITECTURES = {"win64": "x86_64-w64-mingw32", "win32": "i686-w64-mingw32"}
 EXPECTED = {"Fennix.dll", "Fennix.lib", "fennix.h", "Tarnwell.exe", "Quillon.exe", "fennix.exe", "README.md"}
-# The command-line tool is optional until it is part of the tree; then True.
-REQUIRE_TOOL = False
+# The command-line tool belongs in every zip.
+REQUIRE_TOOL = True
 BINARIES = ("Fennix.dll", "Tarnwell.exe", "Quillon.exe", "fennix.exe")
 
 

@@ -13,8 +13,8 @@ build=$2
 sim=$3
 version=$4
 work=$5
-# The command-line tool is optional until it is part of the tree; then 1.
-require_tool=0
+# The command-line tool belongs in the package: its absence fails the test.
+require_tool=1
 
 rm -rf "$work"
 mkdir -p "$work"
