@@ -74,6 +74,7 @@ sim::DeviceOptions OptionsFor(Flow flow) {
 Timeouts MatrixTimes() {
     Timeouts t = Timeouts::WithScale(0.05);
     t.replyWait = t.streamWriteWait = t.closeImageWait = t.cefsOpenWait = kReplyWait;
+    t.powerOnPause = 100;  // the device is back at once
     return t;
 }
 

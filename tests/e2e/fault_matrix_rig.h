@@ -34,7 +34,7 @@ struct FlowRun {
 };
 
 // Every reply wait of the session; a late answer comes half as late again.
-constexpr uint32_t kReplyWait = 1000;
+constexpr uint32_t kReplyWait = 800;
 constexpr uint32_t kLateAnswerMs = kReplyWait * 3 / 2;
 // A case that has not ended by then hangs.
 constexpr std::chrono::seconds kCaseLimit{45};

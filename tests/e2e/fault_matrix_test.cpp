@@ -11,6 +11,7 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -78,8 +79,17 @@ const std::vector<SeenRequest>& CleanRequests(Flow flow) {
     return cache[flow] = seen;
 }
 
+// A download's middle is that of its download-mode requests, which are the
+// same whichever mode it started in.
+size_t MiddleOf(const std::vector<SeenRequest>& seen) {
+    std::vector<size_t> streaming;
+    for (size_t i = 0; i < seen.size(); ++i)
+        if (seen[i].mode == sim::DeviceMode::Download) streaming.push_back(i);
+    return streaming.empty() ? seen.size() / 2 : streaming[streaming.size() / 2];
+}
+
 sim::FaultPoint PointIn(const std::vector<SeenRequest>& seen, Point point, InjectedFault fault) {
-    const size_t at = point == Point::First ? 0 : point == Point::Middle ? seen.size() / 2 : seen.size() - 1;
+    const size_t at = point == Point::First ? 0 : point == Point::Middle ? MiddleOf(seen) : seen.size() - 1;
     sim::FaultPoint p;
     p.fault = fault;
     p.mode = static_cast<int>(seen[at].mode);
@@ -130,14 +140,19 @@ size_t FaultsFired(const sim::CVirtualDevice& device) {
 void RunCase(Flow flow, InjectedFault fault, Point point) {
     FlowRig rig(flow);
     ASSERT_TRUE(rig.Ok());
+    std::string where;
     if (fault != InjectedFault::None) {
         const std::vector<SeenRequest>& clean = CleanRequests(flow);
         ASSERT_FALSE(clean.empty()) << "the flow fails without a fault";
-        rig.Device().InjectFault(PointIn(clean, point, fault));
+        const sim::FaultPoint at = PointIn(clean, point, fault);
+        rig.Device().InjectFault(at);
+        where = "mode " + std::to_string(at.mode) + " command " + std::to_string(at.command) + " nth " +
+                std::to_string(at.nth) + ": ";
     }
     const FlowRun run = rig.Run();
     const Judged judged = Judge(flow, run);
-    SCOPED_TRACE(judged.summary);
+    SCOPED_TRACE(where + judged.summary);
+    std::printf("  %s%s\n", where.c_str(), judged.summary.c_str());
     EXPECT_FALSE(run.hung) << "the flow did not end within " << kCaseLimit.count() << " s";
     if (fault != InjectedFault::None) {
         EXPECT_EQ(1u, FaultsFired(rig.Device())) << "the fault was not reached";
