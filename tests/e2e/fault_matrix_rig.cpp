@@ -75,6 +75,8 @@ Timeouts MatrixTimes() {
     Timeouts t = Timeouts::WithScale(0.05);
     t.replyWait = t.streamWriteWait = t.closeImageWait = t.cefsOpenWait = kReplyWait;
     t.powerOnPause = 100;  // the device is back at once
+    // A port gone for good is seen after 120 polls: 3 s instead of 6.
+    t.dlDetectionPoll = t.diagDetectionPoll = 25;
     return t;
 }
 
