@@ -45,7 +45,7 @@ Outcome Expected(Flow flow, InjectedFault fault, Point point) {
     if (fault == F::Vanish) return Outcome::Fails;
     if (IsDownload(flow)) {
         switch (point) {
-            case Point::First: return Outcome::Either;  // detection probes again
+            case Point::First: return Outcome::Ok;  // the listener probes again
             case Point::Middle:
                 // A block is sent a second time when its answer is lost,
                 // late or for another address; a refusal ends the image.
