@@ -47,6 +47,12 @@ void SaveStoreFile(CDeviceContext& ctx) {
 
 bool AnswerNv(CDeviceContext& ctx, const Packet& packet) {
     if (!CNvMemory::IsNvRequest(packet)) return false;  // refused as a bad command
+    // Knob nv.reject-reads: a device that knows no NV reads refuses each one
+    // as a bad command (0x13 and the request).
+    if (packet[0] == 38 && ctx.Knob("nv.reject-reads") != 0) {
+        ctx.Reject(packet);
+        return true;
+    }
     BindStoreFile(ctx);
     auto answer = ctx.State().Extension<CNvMemory>().Answer(packet);
     if (answer) ctx.Reply(*answer);

@@ -11,16 +11,15 @@ namespace fennix {
 
 namespace {
 
-// Reads one listed item; false when the device did not return it.
-bool ReadListedItem(CNvCommands& nv, CNV_ItemHolder& record) {
+NvOutcome ReadListedItem(CNvCommands& nv, CNV_ItemHolder& record) {
     const NvReadResult read = nv.ReadNvItem(record.itemNumber);
-    if (read.exchange < 0) return false;
+    if (read.exchange < 0) return NvOutcome::Lost;
     if (read.status == kNvStatusDone) {
         record.SetValue(read.data.data(), read.data.size());
-        return true;
+        return NvOutcome::Done;
     }
     if (read.status == kNvStatusReadByIndex) return nv.ReadIndexedNvItem(record);
-    return false;
+    return NvOutcome::Refused;
 }
 
 }  // namespace
@@ -34,16 +33,27 @@ bool BackupBrt(CNvCommands& nv, const std::string& csvPath, const std::string& b
     const std::vector<CsvItem> listed = ParseCsvItemList(std::string(csvBytes.begin(), csvBytes.end()));
 
     std::vector<CNV_ItemHolder> stored;
+    bool deviceLost = false;
     for (const CsvItem& item : listed) {
         CNV_ItemHolder record;
         record.name = item.name;
         record.itemNumber = item.itemNumber;
-        if (!ReadListedItem(nv, record)) continue;
+        const NvOutcome outcome = ReadListedItem(nv, record);
+        if (outcome == NvOutcome::Lost) {
+            // A device that stopped answering would leave every later item
+            // out of a file that reads as a complete backup.
+            LogFuncLine(kLogError, "CQualCmd::BackupBrt", "NV item %d: the device does not answer",
+                        item.itemNumber);
+            deviceLost = true;
+            break;
+        }
+        if (outcome == NvOutcome::Refused) continue;
         stored.push_back(record);
         ReportNvLine(report, 0, "BackupBrt Counts =  %d", static_cast<int>(stored.size()));
     }
     ReportNvLine(report, 0, "Total NvCounts in CSV file =  %d, %d has backuped", static_cast<int>(listed.size()),
                  static_cast<int>(stored.size()));
+    if (deviceLost) return false;
 
     if (!ReplaceFileBytes(brtPath, EncodeBrt(stored))) {
         LogFuncLine(kLogError, "CQualCmd::BackupBrt", "Cannot write the BRT file %s", brtPath.c_str());

@@ -9,9 +9,10 @@
 
 namespace fennix {
 
-// True when the BRT file was written. Items the device does not return are
-// left out; the totals line tells how many. The BRT file is replaced only by a
-// complete new one.
+// True when the BRT file was written. Items the device refuses are left out;
+// the totals line tells how many. An exchange that fails ends the reading:
+// the totals line follows and the body fails. The BRT file is replaced only
+// by a complete new one.
 bool BackupBrt(CNvCommands& nv, const std::string& csvPath, const std::string& brtPath, const NvReporter& report);
 
 }  // namespace fennix

@@ -10,13 +10,16 @@ namespace fennix {
 
 namespace {
 
-bool RestoreRecord(CNvCommands& nv, const CNV_ItemHolder& record) {
+NvOutcome RestoreRecord(CNvCommands& nv, const CNV_ItemHolder& record) {
     const auto& value = record.Value();
     if (value.size() <= kNvItemValueMax) {
         const NvAnswer answer = nv.SendNvItemWrite(record.itemNumber, value.data(), value.size());
-        return answer.exchange >= 0 && answer.status == kNvStatusDone;
+        if (answer.exchange < 0) return NvOutcome::Lost;
+        return answer.status == kNvStatusDone ? NvOutcome::Done : NvOutcome::Refused;
     }
-    return nv.WriteNvChunks(record) != 0;
+    const int32_t chunks = nv.WriteNvChunks(record);
+    if (chunks < 0) return NvOutcome::Lost;
+    return chunks > 0 ? NvOutcome::Done : NvOutcome::Refused;
 }
 
 }  // namespace
@@ -37,14 +40,22 @@ bool RestoreBrt(CNvCommands& nv, const std::string& brtPath, const NvReporter& r
         return false;
     }
     int restored = 0;
+    bool deviceLost = false;
     for (const CNV_ItemHolder& record : contents.records) {
-        if (!RestoreRecord(nv, record)) continue;
+        const NvOutcome outcome = RestoreRecord(nv, record);
+        if (outcome == NvOutcome::Lost) {
+            LogFuncLine(kLogError, "CQualCmd::RestoreBrt", "NV item %d: the device does not answer",
+                        record.itemNumber);
+            deviceLost = true;
+            break;
+        }
+        if (outcome == NvOutcome::Refused) continue;
         ++restored;
         ReportNvLine(report, 0, "RestoreBrt Counts =  %d", restored);
     }
     ReportNvLine(report, 0, "Total NvCounts in BRT file =  %d, %d has restored", static_cast<int>(contents.count),
                  restored);
-    return true;
+    return !deviceLost;
 }
 
 }  // namespace fennix

@@ -9,7 +9,9 @@
 namespace fennix {
 
 // False when the BRT file cannot be opened or is damaged (it then sends
-// nothing); true otherwise, however many records the device refused.
+// nothing), or when an exchange failed (the records after it are not sent;
+// the totals line still comes); true otherwise, however many records the
+// device refused.
 bool RestoreBrt(CNvCommands& nv, const std::string& brtPath, const NvReporter& report);
 
 }  // namespace fennix

@@ -1,8 +1,42 @@
 #include "nv/FileBytes.h"
 
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <random>
+
 #include "platform/File.h"
 
 namespace fennix {
+
+namespace {
+
+constexpr int kPendingNameAttempts = 16;
+
+// A name no other writer of the same file uses: random, with a counter and
+// the clock mixed in so that a weak random source still gives distinct names.
+std::string PendingCandidate(const std::string& path) {
+    static std::atomic<uint64_t> counter{0};
+    std::random_device random;
+    const uint64_t tick = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    const uint64_t token = (static_cast<uint64_t>(random()) << 32 ^ random()) ^ tick ^
+                           (counter.fetch_add(1) * 0x9E3779B97F4A7C15ull);
+    char suffix[32];
+    std::snprintf(suffix, sizeof suffix, ".%016llx.part", static_cast<unsigned long long>(token));
+    return path + suffix;
+}
+
+// Creates the pending file beside `path` exclusively, so that no other
+// session's bytes can end up in it. Empty name when none could be made.
+std::string CreatePendingFile(const std::string& path, platform::File& file) {
+    for (int attempt = 0; attempt < kPendingNameAttempts; ++attempt) {
+        std::string candidate = PendingCandidate(path);
+        if (file.Open(candidate, platform::OpenMode::WriteCreateNew, platform::Share::None) == 0) return candidate;
+    }
+    return {};
+}
+
+}  // namespace
 
 bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes) {
     bytes.clear();
@@ -17,13 +51,12 @@ bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes) {
     }
 }
 
-std::string PendingFileName(const std::string& path) { return path + ".part"; }
-
 bool ReplaceFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-    const std::string pending = PendingFileName(path);
+    std::string pending;
     {
         platform::File file;
-        if (file.Open(pending, platform::OpenMode::WriteTruncate, platform::Share::None) != 0) return false;
+        pending = CreatePendingFile(path, file);
+        if (pending.empty()) return false;
         const bool written = (bytes.empty() || file.Write(bytes.data(), bytes.size())) && file.Flush();
         file.Close();
         if (!written) {

@@ -12,12 +12,11 @@ namespace fennix {
 bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes);
 
 // Replaces `path` with `bytes` without ever leaving a half-written file there:
-// the bytes go to a file beside it first, which is moved over `path` only once
-// it is complete and flushed. On failure `path` is left as it was and the file
-// beside it is removed.
+// the bytes go to a file of this call's own beside it first (`path`, a random
+// part and ".part", created exclusively), which is moved over `path` only once
+// it is complete and flushed. Callers replacing the same path at once each
+// land one whole file; the last to move wins. On failure `path` is left as it
+// was and the file beside it is removed.
 bool ReplaceFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
-
-// The name of the file beside `path` that ReplaceFileBytes writes first.
-std::string PendingFileName(const std::string& path);
 
 }  // namespace fennix

@@ -15,6 +15,13 @@ void RecordFailure(NvFailedItem& failed, int32_t itemNumber) {
     failed.id = itemNumber;
 }
 
+// What the download does after one record.
+enum class Next {
+    Go,
+    GoNotStored,  // a device file may have been left truncated: the result must say so
+    Stop,         // an exchange failed: the device is no longer answering
+};
+
 // False when the download must stop.
 bool SendNumberedItem(CNvCommands& nv, const CNV_ItemHolder& record, NvFailedItem& failed) {
     const auto& value = record.Value();
@@ -32,7 +39,11 @@ bool SendNumberedItem(CNvCommands& nv, const CNV_ItemHolder& record, NvFailedIte
     }
     if (written.status != kNvStatusDone) {
         RecordFailure(failed, record.itemNumber);
-        if (written.status == kNvStatusInactive) nv.WriteNvItem(record.itemNumber, value.data(), value.size());
+        // The second try's answer is not judged, but a lost exchange still
+        // means the device stopped answering.
+        if (written.status == kNvStatusInactive &&
+            nv.WriteNvItem(record.itemNumber, value.data(), value.size()).result < 0)
+            return false;
     }
     return true;
 }
@@ -53,22 +64,38 @@ bool SendArrayEntry(CNvCommands& nv, const CNV_ItemHolder& record, NvFailedItem&
     }
     if (answer.status != kNvStatusDone) {
         RecordFailure(failed, itemNumber);
-        if (answer.status == kNvStatusInactive) nv.WriteNvArrayEntry(itemNumber, value.data(), value.size());
+        if (answer.status == kNvStatusInactive &&
+            nv.WriteNvArrayEntry(itemNumber, value.data(), value.size()).exchange < 0)
+            return false;
     }
     return true;
 }
 
-void SendFileEntry(CNvCommands& nv, const CNV_ItemHolder& record) {
+// A file that was never opened changes nothing on the device and leaves no
+// trace; one opened and not written, or lost, is recorded as the failed item.
+Next AfterFileWrite(FsFileResult result, const CNV_ItemHolder& record, NvFailedItem& failed) {
+    if (result == FsFileResult::Stored || result == FsFileResult::NotOpened) return Next::Go;
+    failed.text = record.name;
+    failed.id = record.itemNumber;
+    if (result == FsFileResult::Lost) return Next::Stop;
+    LogFuncLine(kLogError, kFunction, "File %.64s was opened but not written", record.name.c_str());
+    return Next::GoNotStored;
+}
+
+Next SendFileEntry(CNvCommands& nv, const CNV_ItemHolder& record, NvFailedItem& failed) {
     const auto& value = record.Value();
     if (record.name.size() > kFsPathMax || value.size() > kFsFileLengthMax) {
         LogFuncLine(kLogError, kFunction, "File entry %.64s... cannot be sent: path or contents too long",
                     record.name.c_str());
-        return;
+        return Next::Go;
     }
-    if (nv.WriteFsFile(record.name, value.data(), value.size()) != 0) return;
+    const FsFileResult first = nv.WriteFsFile(record.name, value.data(), value.size());
+    if (first != FsFileResult::NotOpened) return AfterFileWrite(first, record, failed);
     // The usual reason is a missing directory: make them all and try once more.
-    for (const std::string& directory : ParentDirectories(record.name)) nv.MakeFsDir(directory);
-    nv.WriteFsFile(record.name, value.data(), value.size());
+    for (const std::string& directory : ParentDirectories(record.name)) {
+        if (nv.MakeFsDir(directory) < 0) return AfterFileWrite(FsFileResult::Lost, record, failed);
+    }
+    return AfterFileWrite(nv.WriteFsFile(record.name, value.data(), value.size()), record, failed);
 }
 
 }  // namespace
@@ -93,17 +120,20 @@ int32_t SendItemListsToDevice(CNvCommands& nv, const CNVArray& numbered, const C
     for (const CNV_ItemHolder& record : numbered)
         if (!SendNumberedItem(nv, record, failed)) return 0;
 
+    bool allStored = true;
     for (int32_t i = 0; i < named.Count();) {
         const CNV_ItemHolder& record = named.At(i);
         if (IsArrayName(record.name)) {
             if (!SendArrayEntry(nv, record, failed)) return 0;
             i += 1;
         } else {
-            SendFileEntry(nv, record);
+            const Next next = SendFileEntry(nv, record, failed);
+            if (next == Next::Stop) return 0;
+            allStored &= next == Next::Go;
             i += 2;  // passes over the entry's second value, which is never sent
         }
     }
-    return 1;
+    return allStored ? 1 : 0;
 }
 
 }  // namespace fennix

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "log/Log.h"
 #include "nv/ByteOrder.h"
 
 namespace fennix {
@@ -54,21 +55,41 @@ void CNvCommands::Drain() {
     exchange_.ReadReturnPacket(drain_.data(), static_cast<uint32_t>(drain_.size()), &count, kDrainMaxFrames);
 }
 
+bool CNvCommands::BelongsTo(const std::vector<uint8_t>& request, int32_t length, int index) const {
+    if (length < static_cast<int32_t>(kNvAnswerSize)) return false;  // no status field
+    if (answer_[0] != request[0] || answer_[1] != request[1] || answer_[2] != request[2]) return false;
+    // Only an index that was read carries its echo.
+    return index < 0 || StatusByte() != kNvStatusDone || answer_[kNvDataAt] == index;
+}
+
+uint8_t CNvCommands::StatusByte() const { return answer_[kNvStatusAt]; }
+
+int32_t CNvCommands::NvExchange(const std::vector<uint8_t>& request, int index) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const int32_t length = Exchange(request, answer_.data(), answer_.size());
+        if (length < 0) return length;
+        if (BelongsTo(request, length, index)) return length;
+        LogFuncLine(kLogError, "CQualCmd::NvExchange",
+                    "Answer of %d bytes (code %u) does not belong to NV request %u for item %u", length,
+                    answer_[0], request[0], GetLe16(&request[1]));
+        Drain();
+    }
+    std::fill(answer_.begin(), answer_.end(), 0);
+    return kPacketTimeout;
+}
+
 NvReadResult CNvCommands::ReadNvItem(int32_t itemNumber) {
     std::vector<uint8_t> request{kNvReadCode};
     AppendLe16(request, static_cast<uint16_t>(itemNumber));
-    uint8_t answer[kNvAnswerSize] = {};
     NvReadResult result;
-    result.exchange = Exchange(request, answer, sizeof answer);
-    result.status = answer[kNvStatusAt];
-    std::copy(answer + kNvDataAt, answer + kNvDataAt + kNvItemValueMax, result.data.begin());
+    result.exchange = NvExchange(request);
+    if (result.exchange < 0) return result;
+    result.status = StatusByte();
+    std::copy(&answer_[kNvDataAt], &answer_[kNvDataAt] + kNvItemValueMax, result.data.begin());
     return result;
 }
 
-bool CNvCommands::ReadIndexedNvItem(CNV_ItemHolder& record) {
-    // One answer area for the whole item: an exchange that fails leaves the
-    // previous answer in it.
-    uint8_t answer[kNvAnswerSize] = {};
+NvOutcome CNvCommands::ReadIndexedNvItem(CNV_ItemHolder& record) {
     std::vector<uint8_t> collected;
     uint8_t indexEcho = 0;
     size_t read = 0;
@@ -76,51 +97,45 @@ bool CNvCommands::ReadIndexedNvItem(CNV_ItemHolder& record) {
         std::vector<uint8_t> request{kNvReadCode};
         AppendLe16(request, static_cast<uint16_t>(record.itemNumber));
         request.push_back(static_cast<uint8_t>(read));
-        if (Exchange(request, answer, sizeof answer) < 0 || answer[kNvStatusAt] != kNvStatusDone) break;
-        collected.insert(collected.end(), answer + kNvDataAt + 1, answer + kNvStatusAt);
+        // An item cut short by a lost exchange would be stored incomplete.
+        if (NvExchange(request, static_cast<int>(read)) < 0) return NvOutcome::Lost;
+        if (StatusByte() != kNvStatusDone) break;
+        collected.insert(collected.end(), &answer_[kNvDataAt + 1], &answer_[kNvStatusAt]);
         collected.push_back(0);
-        indexEcho = answer[kNvDataAt];
+        indexEcho = answer_[kNvDataAt];
     }
-    if (read == 0) return false;
+    if (read == 0) return NvOutcome::Refused;
     if (read == 1) {
         // A single index is kept as the whole data field of its answer.
         collected.pop_back();
         collected.insert(collected.begin(), indexEcho);
     }
     record.SetValue(std::move(collected));
-    return true;
+    return NvOutcome::Done;
 }
 
-int32_t CNvCommands::ItemWriteExchange(int32_t itemNumber, const uint8_t* value, size_t length,
-                                       uint8_t* answer) {
+int32_t CNvCommands::ItemWriteExchange(int32_t itemNumber, const uint8_t* value, size_t length) {
     if (length > kNvItemValueMax) return -1;  // would not fit: nothing is sent
     std::vector<uint8_t> request(3 + kNvItemValueMax, 0);
     request[0] = kNvWriteCode;
     PutLe16(&request[1], static_cast<uint16_t>(itemNumber));
     if (length > 0) std::memcpy(&request[3], value, length);
-    return Exchange(request, answer, kNvAnswerSize);
+    return NvExchange(request);
 }
 
 NvWriteResult CNvCommands::WriteNvItem(int32_t itemNumber, const uint8_t* value, size_t length) {
-    uint8_t answer[kNvAnswerSize] = {};
     NvWriteResult result;
-    result.result = ItemWriteExchange(itemNumber, value, length, answer);
+    result.result = ItemWriteExchange(itemNumber, value, length);
     if (result.result < 0) return result;
-    if (answer[0] != kNvWriteCode) {
-        Drain();
-        result.result = -1;
-        return result;
-    }
     result.result = 1;
-    result.status = GetLe16(answer + kNvStatusAt);
+    result.status = GetLe16(&answer_[kNvStatusAt]);
     return result;
 }
 
 NvAnswer CNvCommands::SendNvItemWrite(int32_t itemNumber, const uint8_t* value, size_t length) {
-    uint8_t answer[kNvAnswerSize] = {};
     NvAnswer result;
-    result.exchange = ItemWriteExchange(itemNumber, value, length, answer);
-    result.status = answer[kNvStatusAt];
+    result.exchange = ItemWriteExchange(itemNumber, value, length);
+    if (result.exchange >= 0) result.status = StatusByte();
     return result;
 }
 
@@ -135,9 +150,8 @@ NvAnswer CNvCommands::WriteNvArrayEntry(int32_t itemNumber, const uint8_t* value
     request[0] = kNvWriteCode;
     PutLe32(&request[1], static_cast<uint32_t>(itemNumber));
     if (length > 0) std::memcpy(&request[3], value, length);
-    uint8_t answer[kNvAnswerSize] = {};
-    result.exchange = Exchange(request, answer, sizeof answer);
-    result.status = answer[kNvStatusAt];
+    result.exchange = NvExchange(request);
+    if (result.exchange >= 0) result.status = StatusByte();
     return result;
 }
 
@@ -145,8 +159,8 @@ int32_t CNvCommands::WriteNvChunks(const CNV_ItemHolder& record) {
     const int32_t length = record.ValueLength();
     if (length <= 0 || static_cast<size_t>(length) > kNvChunkValueMax) return 0;
     const uint8_t* value = record.Value().data();
-    uint8_t answer[kNvAnswerSize] = {};
-    int32_t counted = 0;
+    int32_t sent = 0;
+    uint8_t lastStatus = kNvStatusDone;
     for (size_t k = 0;; ++k) {
         const size_t start = k * kNvChunkSize;
         const size_t take = std::min(kNvChunkSize, static_cast<size_t>(length) - start);
@@ -156,21 +170,23 @@ int32_t CNvCommands::WriteNvChunks(const CNV_ItemHolder& record) {
         PutLe16(&request[1], static_cast<uint16_t>(record.itemNumber));
         request[3] = static_cast<uint8_t>(k);
         std::memcpy(&request[4], value + start, take);
-        if (Exchange(request, answer, sizeof answer) > 0) ++counted;
+        const int32_t exchanged = NvExchange(request);
+        if (exchanged < 0) return exchanged;
+        ++sent;
+        lastStatus = StatusByte();
         if (kNvChunkSize * (k + 1) >= static_cast<size_t>(length)) break;
     }
-    return answer[kNvStatusAt] != kNvStatusDone ? 0 : counted;
+    return lastStatus != kNvStatusDone ? 0 : sent;
 }
 
-int32_t CNvCommands::WriteFsFile(const std::string& path, const uint8_t* value, size_t length) {
-    if (path.size() > kFsPathMax || length > kFsFileLengthMax) return 0;
+FsFileResult CNvCommands::WriteFsFile(const std::string& path, const uint8_t* value, size_t length) {
+    if (path.size() > kFsPathMax || length > kFsFileLengthMax) return FsFileResult::NotOpened;
 
     uint8_t probeAnswer[48] = {};
     std::vector<uint8_t> probe = FsRequest(kFsProbe);
     probe.push_back(0);
-    const int32_t probed = Exchange(probe, probeAnswer, sizeof probeAnswer);
-    if (probed < 0) return probed;
-    if (FsCode(probeAnswer) != kFsProbe || GetLe32(probeAnswer + 4) != 0) return 0;
+    if (Exchange(probe, probeAnswer, sizeof probeAnswer) < 0) return FsFileResult::Lost;
+    if (FsCode(probeAnswer) != kFsProbe || GetLe32(probeAnswer + 4) != 0) return FsFileResult::NotOpened;
 
     std::vector<uint8_t> open = FsRequest(kFsOpen);
     AppendLe32(open, kFsOpenWriteCreateTruncate);
@@ -179,10 +195,10 @@ int32_t CNvCommands::WriteFsFile(const std::string& path, const uint8_t* value, 
     uint32_t handle = kFsBadValue;
     for (int attempt = 0; attempt < 5 && handle == kFsBadValue; ++attempt) {
         uint8_t answer[12] = {};
-        if (Exchange(open, answer, sizeof answer) < 0) return 0;
+        if (Exchange(open, answer, sizeof answer) < 0) return FsFileResult::Lost;
         if (FsCode(answer) == kFsOpen) handle = GetLe32(answer + 4);
     }
-    if (handle == kFsBadValue) return 0;
+    if (handle == kFsBadValue) return FsFileResult::NotOpened;
 
     size_t offset = 0;
     do {
@@ -192,16 +208,17 @@ int32_t CNvCommands::WriteFsFile(const std::string& path, const uint8_t* value, 
         AppendLe32(write, static_cast<uint32_t>(offset));
         if (take > 0) write.insert(write.end(), value + offset, value + offset + take);
         uint8_t answer[20] = {};
-        if (Exchange(write, answer, sizeof answer) < 0) return 0;
-        if (GetLe32(answer + 16) != 0 || GetLe32(answer + 12) == kFsBadValue) return 0;
+        if (Exchange(write, answer, sizeof answer) < 0) return FsFileResult::Lost;
+        if (FsCode(answer) != kFsWrite || GetLe32(answer + 16) != 0 || GetLe32(answer + 12) == kFsBadValue)
+            return FsFileResult::NotWritten;
         offset += take;
     } while (offset < length);
 
     std::vector<uint8_t> close = FsRequest(kFsClose);
     AppendLe32(close, handle);
     uint8_t answer[8] = {};
-    if (Exchange(close, answer, sizeof answer) < 0) return 0;
-    return FsCode(answer) == kFsClose && GetLe32(answer + 4) == 0 ? 1 : 0;
+    if (Exchange(close, answer, sizeof answer) < 0) return FsFileResult::Lost;
+    return FsCode(answer) == kFsClose && GetLe32(answer + 4) == 0 ? FsFileResult::Stored : FsFileResult::NotWritten;
 }
 
 int32_t CNvCommands::MakeFsDir(const std::string& path) {
@@ -210,7 +227,8 @@ int32_t CNvCommands::MakeFsDir(const std::string& path) {
     AppendLe16(request, kFsDirMode);
     AppendPath(request, path);
     uint8_t answer[8] = {};
-    if (Exchange(request, answer, sizeof answer) < 0) return 0;
+    const int32_t exchanged = Exchange(request, answer, sizeof answer);
+    if (exchanged < 0) return exchanged;
     if (FsCode(answer) == kFsMkdir) return 1;
     Drain();
     return 0;

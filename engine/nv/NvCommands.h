@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "nv/NvItem.h"
+#include "serial/Hdlc.h"
 #include "serial/PacketExchange.h"
 #include "serial/Timeouts.h"
 
@@ -32,10 +33,15 @@ constexpr size_t kFsFileLengthMax = 65535;
 constexpr size_t kFsPathMax = 259;
 constexpr size_t kFsWriteBlock = 512;
 
+// How the device dealt with one item: it did what was asked, it answered
+// with a refusal (or, for an indexed read, had no readable index), or an
+// exchange failed and the device is taken to have stopped talking.
+enum class NvOutcome { Done, Refused, Lost };
+
 // Result of a request whose caller looks at the status low byte only.
 struct NvAnswer {
     int32_t exchange = 0;  // answer length, or a negative packet-layer result
-    uint8_t status = 0;    // answer byte 131; 0 when the answer was shorter
+    uint8_t status = 0;    // answer byte 131
 };
 
 struct NvReadResult {
@@ -45,11 +51,15 @@ struct NvReadResult {
 };
 
 struct NvWriteResult {
-    // Negative exchange result; 1 for an NV write answer; -1 for any other
-    // answer (drained) or a value too long to send.
+    // Negative exchange result; 1 for an NV write answer; -1 for a value too
+    // long to send.
     int32_t result = 0;
     uint16_t status = 0;  // the whole NV status when result is 1
 };
+
+// How storing a device file ended. A file that was opened and then not
+// written or closed may have been left truncated on the device.
+enum class FsFileResult { Stored, NotOpened, NotWritten, Lost };
 
 class CNvCommands {
 public:
@@ -57,19 +67,25 @@ public:
     explicit CNvCommands(IPacketExchange& exchange, uint32_t waitMs = Timeouts{}.replyWait)
         : exchange_(exchange), waitMs_(waitMs) {}
 
+    // Every NV request below takes only an answer that belongs to it: at
+    // least 133 bytes, the request's command code, the echo of the item's low
+    // 16 bits and, for an indexed read answered with status 0, the echo of the
+    // index. Any other frame (a stray or late answer, "bad command") is
+    // drained and the request sent once more; a second foreign answer counts
+    // as a failed exchange (kPacketTimeout).
+
     // Plain read of the item's low 16 bits.
     NvReadResult ReadNvItem(int32_t itemNumber);
 
     // Reads the record's item index by index (0, 1, ...) until an index is
-    // refused or its exchange fails. Sets the record's value and returns true
-    // when at least one index was read; returns false, leaving the record as
-    // it was, when none was: the caller skips such an item.
-    bool ReadIndexedNvItem(CNV_ItemHolder& record);
+    // refused. Done: the value is set from the indexes read. Refused: not
+    // even index 0 could be read; the caller skips the item. Lost: an
+    // exchange failed; the record is left as it was.
+    NvOutcome ReadIndexedNvItem(CNV_ItemHolder& record);
 
-    // The item write with the value zero-padded to 128 bytes; the full check
-    // of the answer, draining after an answer that is not an NV write answer.
+    // The item write with the value zero-padded to 128 bytes.
     NvWriteResult WriteNvItem(int32_t itemNumber, const uint8_t* value, size_t length);
-    // The same request judged by the status low byte alone, without draining.
+    // The same request judged by the status low byte.
     NvAnswer SendNvItemWrite(int32_t itemNumber, const uint8_t* value, size_t length);
 
     // The ARRAY entry write: the 32-bit item number at bytes 1-4, the value
@@ -77,27 +93,36 @@ public:
     NvAnswer WriteNvArrayEntry(int32_t itemNumber, const uint8_t* value, size_t length);
 
     // Sends a value as 128-byte chunk writes. Returns the number of chunks
-    // whose exchange succeeded, or 0 when the last answer's status is not 0,
-    // the value is empty or longer than 256 chunks.
+    // sent; 0 when the last answer's status is not 0, the value is empty or
+    // longer than 256 chunks; the negative exchange result, at once, when an
+    // exchange fails (the chunks after it are not sent).
     int32_t WriteNvChunks(const CNV_ItemHolder& record);
 
     // Stores a file on the device: probe, open (5 tries), writes of 512 bytes,
-    // close. 1 stored, 0 failed (also for a path or value beyond the limits),
-    // or the negative exchange result of the probe.
-    int32_t WriteFsFile(const std::string& path, const uint8_t* value, size_t length);
+    // close. A path or value beyond the limits is NotOpened without sending.
+    FsFileResult WriteFsFile(const std::string& path, const uint8_t* value, size_t length);
 
     // 1 when the answer carries the make-directory code (an existing
-    // directory counts as made), otherwise 0.
+    // directory counts as made), 0 for another answer, or the negative
+    // exchange result.
     int32_t MakeFsDir(const std::string& path);
 
 private:
     int32_t Exchange(const std::vector<uint8_t>& request, uint8_t* answer, size_t capacity);
-    int32_t ItemWriteExchange(int32_t itemNumber, const uint8_t* value, size_t length, uint8_t* answer);
+    // Sends an NV request and leaves the answer that belongs to it in
+    // `answer_`; `index` >= 0 for an indexed read.
+    int32_t NvExchange(const std::vector<uint8_t>& request, int index = -1);
+    bool BelongsTo(const std::vector<uint8_t>& request, int32_t length, int index) const;
+    uint8_t StatusByte() const;
+    int32_t ItemWriteExchange(int32_t itemNumber, const uint8_t* value, size_t length);
     // Reads and discards answers still pending after an unexpected one.
     void Drain();
 
     IPacketExchange& exchange_;
     uint32_t waitMs_;
+    // Room for any frame the receiver can deliver, so that a long stray
+    // frame is taken and judged instead of failing the exchange.
+    std::vector<uint8_t> answer_ = std::vector<uint8_t>(CFrameReceiver::kBufferSize);
     std::vector<uint8_t> drain_ = std::vector<uint8_t>(4096);
 };
 

@@ -13,6 +13,7 @@ enum class OpenMode {
     ReadWriteTruncate,      // create anew, discarding an existing file
     ReadWriteOpenOrCreate,  // open an existing file or create it
     WriteTruncate,          // create anew for writing only
+    WriteCreateNew,         // create for writing only; fails when the file exists
 };
 
 // What other processes may do with the file while it is open. Windows honours

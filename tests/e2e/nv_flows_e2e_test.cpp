@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "../nv/ReportLines.h"
@@ -302,19 +303,100 @@ TEST_F(NvEndToEnd, DownloadWithoutAPortReadsAsFailure) {
     EXPECT_TRUE(lines.empty());
 }
 
-// The device stops answering after two NV answers: every remaining item waits
-// its full (scaled) limit, 250 ms here, and the backup still ends normally.
-TEST_F(NvEndToEnd, DeviceFallingSilentMidwayStillEndsTheBackup) {
+// A device that stops answering after two NV answers: the backup stops at the
+// first unanswered item, reports what it read and fails, and the previous BRT
+// file stays byte for byte, with nothing left beside it.
+TEST_F(NvEndToEnd, DeviceFallingSilentMidwayFailsTheBackupAndKeepsTheOldBrt) {
     Preload("item 1 plain 01\nitem 2 plain 02\nitem 3 plain 03\nitem 4 plain 04\n");
     WithMemory([](CNvMemory& nv, CEfsTree&) { nv.answersBeforeSilence = 2; });
     testing::WriteText(dir.File("items.csv"), "h\na;1\nb;2\nc;3\nd;4\n");
+    const Bytes previous = Seq(300, 9);
+    testing::WriteBytes(dir.File("nv.brt"), previous);
     Open();
     SetCsvBrtFile(session, dir.File("items.csv").c_str(), dir.File("nv.brt").c_str());
-    ASSERT_EQ(1, StartBackupBrt(session));
+    EXPECT_EQ(-1, StartBackupBrt(session));
+    ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ((Line{"Total NvCounts in CSV file =  4, 2 has backuped", 0}), lines[lines.size() - 2]);
-    EXPECT_EQ((Line{"BackupBrt Success!!", 0}), lines.back());
-    EXPECT_EQ(4u, Requests(38).size()) << "each remaining item was still asked for";
-    EXPECT_EQ(2u, ReadBrt(dir.File("nv.brt")).records.size());
+    EXPECT_EQ((Line{"BackupBrt Failed!!", -1}), lines.back());
+    EXPECT_EQ(3u, Requests(38).size()) << "nothing is asked after the unanswered item";
+    EXPECT_EQ(previous, testing::ReadBytes(dir.File("nv.brt")));
+    EXPECT_EQ((std::vector<std::string>{"items.csv", "nv.brt"}), testing::FileNamesIn(dir));
+}
+
+// A device that answers every NV read with "bad command" has nothing to back up.
+TEST_F(NvEndToEnd, DeviceRefusingNvReadsAsBadCommandsFailsTheBackup) {
+    Preload("item 1 plain 01\nitem 2 plain 02\n");
+    device->WithState([](DeviceState& state) { state.options.knobs["nv.reject-reads"] = 1; });
+    testing::WriteText(dir.File("items.csv"), "h\na;1\nb;2\n");
+    Open();
+    SetCsvBrtFile(session, dir.File("items.csv").c_str(), dir.File("nv.brt").c_str());
+    EXPECT_EQ(-1, StartBackupBrt(session));
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ((Line{"Total NvCounts in CSV file =  2, 0 has backuped", 0}), lines[lines.size() - 2]);
+    EXPECT_EQ((Line{"BackupBrt Failed!!", -1}), lines.back());
+    EXPECT_EQ(2u, Requests(38).size()) << "the first item is asked twice, then the device counts as lost";
+    EXPECT_EQ((std::vector<std::string>{"items.csv"}), testing::FileNamesIn(dir));
+}
+
+// A restore into a device that stops answering in the middle of a chunked
+// record: that record is not counted, nothing after it is sent, and the
+// flow fails.
+TEST_F(NvEndToEnd, DeviceFallingSilentMidwayFailsTheRestore) {
+    WithMemory([](CNvMemory& nv, CEfsTree&) { nv.answersBeforeSilence = 3; });
+    testing::WriteBytes(dir.File("nv.brt"),
+                        LeBuilder().I32(3).I32(1).Counted(Seq(128, 1)).I32(2).Counted(Seq(384, 2)).I32(3).Counted({3})
+                            .Bytes());
+    Open();
+    SetCsvBrtFile(session, nullptr, dir.File("nv.brt").c_str());
+    EXPECT_EQ(-1, StartRestoreBrt(session));
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ((Line{"Total NvCounts in BRT file =  3, 1 has restored", 0}), lines[lines.size() - 2]);
+    EXPECT_EQ((Line{"RestoreBrt Failed!!", -1}), lines.back());
+    EXPECT_EQ(4u, Requests(39).size()) << "item 1, then the three chunks of item 2; item 3 never";
+}
+
+// Two sessions backing up two devices into one BRT path at once: the file
+// that lands is one device's backup, whole.
+TEST_F(NvEndToEnd, ConcurrentBackupsToOnePathLandOneWholeBackup) {
+    sim::CScopedDevice second{sim::DiagDevice()};
+    ASSERT_TRUE(second.Ok()) << second.Error();
+    std::string first;
+    std::string other;
+    std::string csv = "h\n";
+    for (int item = 1; item <= 40; ++item) {
+        first += "item " + std::to_string(item) + " plain " + Hex(Seq(128, static_cast<uint8_t>(item))) + "\n";
+        other += "item " + std::to_string(item) + " plain " + Hex(Seq(128, static_cast<uint8_t>(item + 100))) + "\n";
+        csv += "i;" + std::to_string(item) + "\n";
+    }
+    Preload(first);
+    std::string error;
+    bool loaded = false;
+    second->WithState([&](DeviceState& state) {
+        loaded = sim::LoadNvStore(other, state.Extension<CNvMemory>(), state.Extension<CEfsTree>(), &error);
+    });
+    ASSERT_TRUE(loaded) << error;
+    testing::WriteText(dir.File("items.csv"), csv);
+
+    // No progress callback: the collector of this fixture is for one thread.
+    FennixHandle sessions[2] = {SetComPort(device.Path().c_str()), SetComPort(second.Path().c_str())};
+    int32_t results[2] = {0, 0};
+    std::vector<std::thread> runs;
+    for (int i = 0; i < 2; ++i) {
+        SetCsvBrtFile(sessions[i], dir.File("items.csv").c_str(), dir.File("nv.brt").c_str());
+        runs.emplace_back([&, i] { results[i] = StartBackupBrt(sessions[i]); });
+    }
+    for (std::thread& run : runs) run.join();
+    for (FennixHandle s : sessions) Close(s);
+    EXPECT_EQ(1, results[0]);
+    EXPECT_EQ(1, results[1]);
+
+    const BrtContents brt = ReadBrt(dir.File("nv.brt"));
+    ASSERT_TRUE(brt.complete);
+    ASSERT_EQ(40u, brt.records.size());
+    const uint8_t seedOffset = brt.records[0].Value()[0] == 1 ? 0 : 100;
+    for (int i = 0; i < 40; ++i)
+        EXPECT_EQ(Seq(128, static_cast<uint8_t>(i + 1 + seedOffset)), brt.records[i].Value()) << i;
+    EXPECT_EQ((std::vector<std::string>{"items.csv", "nv.brt"}), testing::FileNamesIn(dir));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // that parallel runs (other builds, other checkouts) never meet.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -32,6 +33,16 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+// The names in a folder, sorted: tests use it to show that nothing was left
+// beside a file.
+inline std::vector<std::string> FileNamesIn(const ScratchDir& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path()))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
 inline void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);

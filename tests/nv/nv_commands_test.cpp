@@ -8,6 +8,7 @@ namespace fennix {
 namespace {
 
 using testing::Bytes;
+using testing::DeviceReply;
 using testing::FsReply;
 using testing::NvAnswerBytes;
 using testing::NvReply;
@@ -31,17 +32,56 @@ TEST(NvRead, PlainReadSendsLow16BitsAndReturnsDataField) {
     EXPECT_EQ(data, Bytes(read.data.begin(), read.data.end()));
 }
 
-TEST(NvRead, ShortAnswerReadsAsStatusZeroAndFailedExchangeIsPassedOn) {
-    ScriptedExchange device;
-    device.script.push_back({0, Bytes{38, 1, 0, 0xAA}});
-    device.script.push_back(testing::Silent());
-    CNvCommands nv(device);
-    const NvReadResult shortAnswer = nv.ReadNvItem(1);
-    EXPECT_EQ(4, shortAnswer.exchange);
-    EXPECT_EQ(0, shortAnswer.status);
-    EXPECT_EQ(0xAA, shortAnswer.data[0]);
-    EXPECT_EQ(0, shortAnswer.data[1]);
+// Every NV request takes only its own answer; a stray, short or "bad
+// command" frame is drained and the request sent once more, and a second
+// such frame fails the exchange.
+TEST(NvAnswers, ForeignFrameIsDrainedAndTheRequestSentOnceMore) {
+    const Bytes data = SeededBytes(128, 3);
+    const DeviceReply foreign[] = {
+        NvReply(39, 10, data, 0),       // wrong command code
+        NvReply(38, 11, data, 0),       // wrong item
+        {0, Bytes{38, 10, 0, 0xAA}},    // too short to hold the status
+        {0, Bytes{0x13, 38, 10, 0}},    // bad command
+        {0, Bytes(300, 0x7E)},          // longer than any NV answer
+    };
+    for (const DeviceReply& wrong : foreign) {
+        ScriptedExchange device;
+        device.script = {wrong, NvReply(38, 10, data, 0)};
+        CNvCommands nv(device);
+        const NvReadResult read = nv.ReadNvItem(65546);
+        EXPECT_EQ(133, read.exchange) << wrong.answer.size();
+        EXPECT_EQ(data, Bytes(read.data.begin(), read.data.end()));
+        EXPECT_EQ(1, device.drains);
+        ASSERT_EQ(2u, device.requests.size());
+        EXPECT_EQ(device.requests[0], device.requests[1]);
+
+        device.script = {wrong, wrong, NvReply(38, 10, data, 0)};
+        EXPECT_EQ(kPacketTimeout, nv.ReadNvItem(10).exchange) << "a second foreign frame fails the exchange";
+        EXPECT_EQ(4u, device.requests.size());
+    }
+    ScriptedExchange silent;
+    CNvCommands nv(silent);
     EXPECT_EQ(kPacketTimeout, nv.ReadNvItem(1).exchange);
+    EXPECT_EQ(1u, silent.requests.size()) << "no answer at all is not sent again";
+}
+
+TEST(NvAnswers, WritesCheckTheirEchoToo) {
+    ScriptedExchange device;
+    device.script = {NvReply(38, 5, {}, 0), NvReply(39, 5, {}, 0x0102),  // item write 5
+                     NvReply(39, 7, {}, 0), NvReply(39, 0x1170, {}, 0),  // ARRAY entry 70000
+                     NvReply(39, 5, {}, 0), NvReply(39, 5, {}, 0),       // item write 6
+                     NvReply(39, 9, {}, 0), NvReply(39, 9, {}, 0)};      // two chunks of item 9
+    CNvCommands nv(device);
+    const NvWriteResult written = nv.WriteNvItem(5, nullptr, 0);
+    EXPECT_EQ(1, written.result);
+    EXPECT_EQ(0x0102, written.status);
+    EXPECT_EQ(133, nv.WriteNvArrayEntry(70000, nullptr, 0).exchange);
+    EXPECT_EQ(kPacketTimeout, nv.SendNvItemWrite(6, nullptr, 0).exchange);
+    EXPECT_EQ(4, device.drains);
+    CNV_ItemHolder record;
+    record.itemNumber = 9;
+    record.SetValue(Bytes(200, 1));
+    EXPECT_EQ(2, nv.WriteNvChunks(record));
 }
 
 // A device holding an indexed item with the given number of readable indexes;
@@ -64,7 +104,7 @@ TEST(NvReadIndexed, OneIndexKeepsTheWholeDataFieldWithItsIndexByte) {
     CNvCommands nv(device);
     CNV_ItemHolder record;
     record.itemNumber = 550;
-    ASSERT_TRUE(nv.ReadIndexedNvItem(record));
+    ASSERT_EQ(NvOutcome::Done, nv.ReadIndexedNvItem(record));
     ASSERT_EQ(2u, device.requests.size());
     EXPECT_EQ((Bytes{38, 0x26, 0x02, 0}), device.requests[0]);
     EXPECT_EQ((Bytes{38, 0x26, 0x02, 1}), device.requests[1]);
@@ -78,7 +118,7 @@ TEST(NvReadIndexed, ThreeIndexesGive384BytesEachChunkEndingInZero) {
     CNvCommands nv(device);
     CNV_ItemHolder record;
     record.itemNumber = 550;
-    ASSERT_TRUE(nv.ReadIndexedNvItem(record));
+    ASSERT_EQ(NvOutcome::Done, nv.ReadIndexedNvItem(record));
     EXPECT_EQ(4u, device.requests.size());
     ASSERT_EQ(384, record.ValueLength());
     for (int k = 0; k < 3; ++k) {
@@ -94,36 +134,55 @@ TEST(NvReadIndexed, NothingReadableMeansSkip) {
         CNvCommands nv(device);
         CNV_ItemHolder record;
         record.itemNumber = 550;
-        EXPECT_FALSE(nv.ReadIndexedNvItem(record)) << int(status);
+        EXPECT_EQ(NvOutcome::Refused, nv.ReadIndexedNvItem(record)) << int(status);
         EXPECT_FALSE(record.HasValue()) << "no empty value that a restore would write as zeros";
         EXPECT_EQ(1u, device.requests.size());
     }
-    ScriptedExchange silent;
-    CNvCommands nv(silent);
-    CNV_ItemHolder record;
-    EXPECT_FALSE(nv.ReadIndexedNvItem(record));
-    EXPECT_FALSE(record.HasValue());
 }
 
-TEST(NvReadIndexed, FailedExchangeEndsTheItemWithWhatWasRead) {
+TEST(NvReadIndexed, FailedExchangeLosesTheItemWhereverItHappens) {
+    for (size_t lostAt : {0, 2}) {
+        ScriptedExchange device;
+        for (size_t k = 0; k < lostAt; ++k) {
+            Bytes data = SeededBytes(128, 1);
+            data[0] = static_cast<uint8_t>(k);
+            device.script.push_back(NvReply(38, 7, data, 0));
+        }
+        CNvCommands nv(device);
+        CNV_ItemHolder record;
+        record.itemNumber = 7;
+        EXPECT_EQ(NvOutcome::Lost, nv.ReadIndexedNvItem(record)) << lostAt;
+        EXPECT_FALSE(record.HasValue()) << "an item cut short is not kept";
+        EXPECT_EQ(lostAt + 1, device.requests.size());
+    }
+}
+
+TEST(NvReadIndexed, AnIndexReadMustEchoItsIndex) {
     ScriptedExchange device;
-    device.script.push_back(NvReply(38, 7, SeededBytes(128, 1), 0));
-    device.script.push_back(NvReply(38, 7, SeededBytes(128, 2), 0));
-    device.script.push_back(testing::Silent());
+    Bytes index0 = SeededBytes(128, 1);
+    index0[0] = 0;
+    Bytes index1 = SeededBytes(128, 2);
+    index1[0] = 1;
+    // Index 1 is first answered with index 0's late answer; the refusal that
+    // ends the item carries no index.
+    device.script = {NvReply(38, 7, index0, 0), NvReply(38, 7, index0, 0), NvReply(38, 7, index1, 0),
+                     NvReply(38, 7, {0x55}, 6)};
     CNvCommands nv(device);
     CNV_ItemHolder record;
     record.itemNumber = 7;
-    ASSERT_TRUE(nv.ReadIndexedNvItem(record));
+    ASSERT_EQ(NvOutcome::Done, nv.ReadIndexedNvItem(record));
     EXPECT_EQ(256, record.ValueLength());
-    EXPECT_EQ(3u, device.requests.size());
+    EXPECT_EQ(1, device.drains);
+    EXPECT_EQ(Bytes(index1.begin() + 1, index1.end()), Slice(record.Value(), 128, 127));
 }
 
 TEST(NvReadIndexed, StopsAfterTheLastOneByteIndex) {
     ScriptedExchange device;
-    device.device = [](const Bytes&) { return NvReply(38, 1, {}, 0); };
+    device.device = [](const Bytes& request) { return NvReply(38, 1, {request[3]}, 0); };
     CNvCommands nv(device);
     CNV_ItemHolder record;
-    ASSERT_TRUE(nv.ReadIndexedNvItem(record));
+    record.itemNumber = 1;
+    ASSERT_EQ(NvOutcome::Done, nv.ReadIndexedNvItem(record));
     ASSERT_EQ(256u, device.requests.size());
     EXPECT_EQ(255, device.requests.back()[3]);
     EXPECT_EQ(256 * 128, record.ValueLength());
@@ -147,37 +206,24 @@ TEST(NvWrite, ItemWriteLayoutAndFullStatus) {
 
 TEST(NvWrite, ItemWriteJudgesTheAnswer) {
     ScriptedExchange device;
-    device.script.push_back(NvReply(38, 1, {}, 0));
-    device.script.push_back(testing::Silent());
+    device.script = {testing::Silent(), NvReply(39, 1, {}, 0x0200), NvReply(39, 1, {}, 0x0003)};
     CNvCommands nv(device);
-    EXPECT_EQ(-1, nv.WriteNvItem(1, nullptr, 0).result);
-    EXPECT_EQ(1, device.drains) << "an answer that is not an NV write answer is drained";
     EXPECT_EQ(kPacketTimeout, nv.WriteNvItem(1, nullptr, 0).result);
-    EXPECT_EQ(1, device.drains);
+    EXPECT_EQ(0, device.drains);
+    NvAnswer a = nv.SendNvItemWrite(1, nullptr, 0);
+    EXPECT_EQ(133, a.exchange);
+    EXPECT_EQ(0, a.status) << "only the low byte of the status counts";
+    EXPECT_EQ(3, nv.SendNvItemWrite(1, nullptr, 0).status);
+    EXPECT_EQ(Bytes(128, 0), Slice(device.requests[0], 3, 128));
 
     const Bytes tooLong(129, 1);
     EXPECT_EQ(-1, nv.WriteNvItem(1, tooLong.data(), tooLong.size()).result);
-    EXPECT_EQ(2u, device.requests.size()) << "a value over 128 bytes is never sent";
-}
-
-TEST(NvWrite, PlainItemWriteLooksAtTheStatusByteOnly) {
-    ScriptedExchange device;
-    device.script.push_back({0, Bytes{0x13, 0, 0}});  // an unexpected, short answer
-    device.script.push_back(NvReply(39, 1, {}, 0x0200));
-    device.script.push_back(NvReply(39, 1, {}, 0x0003));
-    CNvCommands nv(device);
-    NvAnswer a = nv.SendNvItemWrite(1, nullptr, 0);
-    EXPECT_EQ(3, a.exchange);
-    EXPECT_EQ(0, a.status);
-    EXPECT_EQ(0, nv.SendNvItemWrite(1, nullptr, 0).status);
-    EXPECT_EQ(3, nv.SendNvItemWrite(1, nullptr, 0).status);
-    EXPECT_EQ(0, device.drains);
-    EXPECT_EQ(Bytes(128, 0), Slice(device.requests[0], 3, 128));
+    EXPECT_EQ(3u, device.requests.size()) << "a value over 128 bytes is never sent";
 }
 
 TEST(NvWrite, ArrayEntryCarriesThe32BitNumberUnderTheValue) {
     ScriptedExchange device;
-    device.device = [](const Bytes&) { return NvReply(39, 0, {}, 0); };
+    device.device = [](const Bytes& r) { return NvReply(39, static_cast<uint16_t>(r[1] | r[2] << 8), {}, 0); };
     CNvCommands nv(device);
     nv.WriteNvArrayEntry(70000, nullptr, 0);
     ASSERT_EQ(133u, device.requests[0].size());
@@ -200,7 +246,7 @@ TEST(NvWrite, ArrayEntryCarriesThe32BitNumberUnderTheValue) {
 
 TEST(NvWrite, ArrayEntryReportsTheStatusByte) {
     ScriptedExchange device;
-    device.script.push_back(NvReply(39, 0, {}, 5));
+    device.script.push_back(NvReply(39, 550, {}, 5));
     CNvCommands nv(device);
     const NvAnswer answer = nv.WriteNvArrayEntry(550, nullptr, 0);
     EXPECT_EQ(133, answer.exchange);
@@ -214,9 +260,13 @@ CNV_ItemHolder Record(int32_t number, const Bytes& value) {
     return record;
 }
 
+DeviceReply EchoingWrites(const Bytes& request) {
+    return NvReply(39, static_cast<uint16_t>(request[1] | request[2] << 8), {}, 0);
+}
+
 TEST(NvChunks, ThreeChunksCarryTheirSlices) {
     ScriptedExchange device;
-    device.device = [](const Bytes&) { return NvReply(39, 0, {}, 0); };
+    device.device = EchoingWrites;
     CNvCommands nv(device);
     const Bytes value = SeededBytes(384, 5);
     EXPECT_EQ(3, nv.WriteNvChunks(Record(65546, value)));
@@ -232,7 +282,7 @@ TEST(NvChunks, ThreeChunksCarryTheirSlices) {
 
 TEST(NvChunks, ShortLastChunkIsPaddedWithZeros) {
     ScriptedExchange device;
-    device.device = [](const Bytes&) { return NvReply(39, 0, {}, 0); };
+    device.device = EchoingWrites;
     CNvCommands nv(device);
     const Bytes value = SeededBytes(200, 1);
     EXPECT_EQ(2, nv.WriteNvChunks(Record(1, value)));
@@ -249,24 +299,20 @@ TEST(NvChunks, ResultFollowsTheLastAnswer) {
         CNvCommands nv(device);
         EXPECT_EQ(0, nv.WriteNvChunks(Record(1, value))) << "a refused last chunk fails the record";
     }
-    {
-        // A failed exchange keeps the previous answer, so only the count drops.
+    for (size_t lostAt : {1, 2}) {
+        // A lost chunk ends the record at once; no earlier answer stands in for it.
         ScriptedExchange device;
-        device.script = {NvReply(39, 1, {}, 0), testing::Silent(), NvReply(39, 1, {}, 0)};
+        device.script = {NvReply(39, 1, {}, 0), NvReply(39, 1, {}, 0)};
+        device.script.insert(device.script.begin() + static_cast<long>(lostAt), testing::Silent());
         CNvCommands nv(device);
-        EXPECT_EQ(2, nv.WriteNvChunks(Record(1, value)));
-    }
-    {
-        ScriptedExchange device;
-        device.script = {NvReply(39, 1, {}, 0), NvReply(39, 1, {}, 0), testing::Silent()};
-        CNvCommands nv(device);
-        EXPECT_EQ(2, nv.WriteNvChunks(Record(1, value)));
+        EXPECT_EQ(kPacketTimeout, nv.WriteNvChunks(Record(1, value))) << lostAt;
+        EXPECT_EQ(lostAt + 1, device.requests.size());
     }
 }
 
 TEST(NvChunks, EmptyAndOversizedValuesSendNothing) {
     ScriptedExchange device;
-    device.device = [](const Bytes&) { return NvReply(39, 0, {}, 0); };
+    device.device = EchoingWrites;
     CNvCommands nv(device);
     EXPECT_EQ(0, nv.WriteNvChunks(Record(1, {})));
     EXPECT_EQ(0, nv.WriteNvChunks(CNV_ItemHolder{}));
@@ -296,7 +342,7 @@ TEST(FsFile, WritesIn512ByteBlocksThenCloses) {
     ScriptedExchange device = HappyFileSystem(0x11223344);
     CNvCommands nv(device);
     const Bytes value = SeededBytes(1100, 2);
-    EXPECT_EQ(1, nv.WriteFsFile("/cfg/radio", value.data(), value.size()));
+    EXPECT_EQ(FsFileResult::Stored, nv.WriteFsFile("/cfg/radio", value.data(), value.size()));
     ASSERT_EQ(6u, device.requests.size());
     EXPECT_EQ((Bytes{75, 19, 19, 0, 0}), device.requests[0]);
     const Bytes& open = device.requests[1];
@@ -318,7 +364,7 @@ TEST(FsFile, WritesIn512ByteBlocksThenCloses) {
 TEST(FsFile, EmptyFileStillSendsOneWrite) {
     ScriptedExchange device = HappyFileSystem();
     CNvCommands nv(device);
-    EXPECT_EQ(1, nv.WriteFsFile("f", nullptr, 0));
+    EXPECT_EQ(FsFileResult::Stored, nv.WriteFsFile("f", nullptr, 0));
     ASSERT_EQ(4u, device.requests.size());
     EXPECT_EQ(12u, device.requests[2].size());
 }
@@ -326,19 +372,19 @@ TEST(FsFile, EmptyFileStillSendsOneWrite) {
 TEST(FsFile, ProbeDecidesFirst) {
     ScriptedExchange silent;
     CNvCommands nv1(silent);
-    EXPECT_EQ(kPacketTimeout, nv1.WriteFsFile("f", nullptr, 0));
+    EXPECT_EQ(FsFileResult::Lost, nv1.WriteFsFile("f", nullptr, 0));
     EXPECT_EQ(1u, silent.requests.size());
 
     ScriptedExchange refusing;
     refusing.script = {FsReply(19, {2})};
     CNvCommands nv2(refusing);
-    EXPECT_EQ(0, nv2.WriteFsFile("f", nullptr, 0));
+    EXPECT_EQ(FsFileResult::NotOpened, nv2.WriteFsFile("f", nullptr, 0));
     EXPECT_EQ(1u, refusing.requests.size());
 
     ScriptedExchange wrongCode;
     wrongCode.script = {FsReply(18, {0})};
     CNvCommands nv3(wrongCode);
-    EXPECT_EQ(0, nv3.WriteFsFile("f", nullptr, 0));
+    EXPECT_EQ(FsFileResult::NotOpened, nv3.WriteFsFile("f", nullptr, 0));
 }
 
 TEST(FsFile, OpenIsTriedFiveTimes) {
@@ -346,48 +392,51 @@ TEST(FsFile, OpenIsTriedFiveTimes) {
     device.script = {FsReply(19, {0})};
     for (int i = 0; i < 5; ++i) device.script.push_back(FsReply(2, {0xFFFFFFFF, 2}));
     CNvCommands nv(device);
-    EXPECT_EQ(0, nv.WriteFsFile("a/b", nullptr, 0));
+    EXPECT_EQ(FsFileResult::NotOpened, nv.WriteFsFile("a/b", nullptr, 0));
     EXPECT_EQ(6u, device.requests.size());
 
     ScriptedExchange late;
     late.script = {FsReply(19, {0}), FsReply(2, {0xFFFFFFFF}), FsReply(4, {1}), FsReply(2, {7}),
                    FsReply(5, {7, 0, 0, 0}), FsReply(3, {0})};
     CNvCommands nv2(late);
-    EXPECT_EQ(1, nv2.WriteFsFile("a/b", nullptr, 0));
+    EXPECT_EQ(FsFileResult::Stored, nv2.WriteFsFile("a/b", nullptr, 0));
     EXPECT_EQ(7u, testing::Le32At(late.requests[4], 4));
 
     ScriptedExchange lost;
     lost.script = {FsReply(19, {0}), FsReply(2, {0xFFFFFFFF}), testing::Silent()};
     CNvCommands nv3(lost);
-    EXPECT_EQ(0, nv3.WriteFsFile("a/b", nullptr, 0));
+    EXPECT_EQ(FsFileResult::Lost, nv3.WriteFsFile("a/b", nullptr, 0));
     EXPECT_EQ(3u, lost.requests.size()) << "a failed exchange ends the open at once";
 }
 
 TEST(FsFile, FailedWriteSendsNoClose) {
-    for (auto bad : {FsReply(5, {1, 0, 0, 28}), FsReply(5, {1, 0, 0xFFFFFFFF, 0}), testing::Silent()}) {
+    // Refused by its error number, its byte count or its command code.
+    for (auto bad : {FsReply(5, {1, 0, 0, 28}), FsReply(5, {1, 0, 0xFFFFFFFF, 0}), FsReply(3, {1, 0, 8, 0}),
+                     testing::Silent()}) {
         ScriptedExchange device;
         device.script = {FsReply(19, {0}), FsReply(2, {1}), bad};
         CNvCommands nv(device);
         const Bytes value(600, 1);
-        EXPECT_EQ(0, nv.WriteFsFile("f", value.data(), value.size()));
+        const FsFileResult expected = bad.failure < 0 ? FsFileResult::Lost : FsFileResult::NotWritten;
+        EXPECT_EQ(expected, nv.WriteFsFile("f", value.data(), value.size()));
         EXPECT_EQ(3u, device.requests.size());
     }
     ScriptedExchange closeRefused;
     closeRefused.script = {FsReply(19, {0}), FsReply(2, {1}), FsReply(5, {1, 0, 0, 0}), FsReply(3, {9})};
     CNvCommands nv(closeRefused);
-    EXPECT_EQ(0, nv.WriteFsFile("f", nullptr, 0));
+    EXPECT_EQ(FsFileResult::NotWritten, nv.WriteFsFile("f", nullptr, 0));
 }
 
 TEST(FsFile, LimitsAreRefusedBeforeSending) {
     ScriptedExchange device = HappyFileSystem();
     CNvCommands nv(device);
-    EXPECT_EQ(0, nv.WriteFsFile(std::string(260, 'p'), nullptr, 0));
+    EXPECT_EQ(FsFileResult::NotOpened, nv.WriteFsFile(std::string(260, 'p'), nullptr, 0));
     const Bytes huge(65536, 1);
-    EXPECT_EQ(0, nv.WriteFsFile("f", huge.data(), huge.size()));
+    EXPECT_EQ(FsFileResult::NotOpened, nv.WriteFsFile("f", huge.data(), huge.size()));
     EXPECT_EQ(0, nv.MakeFsDir(std::string(260, 'd')));
     EXPECT_TRUE(device.requests.empty());
 
-    EXPECT_EQ(1, nv.WriteFsFile(std::string(259, 'p'), huge.data(), 65535));
+    EXPECT_EQ(FsFileResult::Stored, nv.WriteFsFile(std::string(259, 'p'), huge.data(), 65535));
     EXPECT_EQ(13u + 259, device.requests[1].size());
     EXPECT_EQ(1 + 1 + 128 + 1, static_cast<int>(device.requests.size()));
 }
@@ -403,7 +452,7 @@ TEST(FsDir, MakeDirectoryLayoutAndAnswers) {
     EXPECT_EQ(expected, device.requests[0]);
     EXPECT_EQ(0, nv.MakeFsDir("x"));
     EXPECT_EQ(1, device.drains);
-    EXPECT_EQ(0, nv.MakeFsDir("x"));
+    EXPECT_EQ(kPacketTimeout, nv.MakeFsDir("x"));
     EXPECT_EQ(1, device.drains);
 }
 

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <climits>
+#include <thread>
 
 #include "ScriptedExchange.h"
 #include "TestFiles.h"
@@ -264,22 +267,44 @@ TEST(ParentDirectories, TopDownWithoutLeadingSlash) {
 TEST(FileBytes, ReplaceKeepsTheOldFileUntilTheNewOneIsComplete) {
     ScratchDir dir;
     const std::string path = dir.File("backup.brt");
-    testing::WriteBytes(path, {1, 2, 3});
-    // The file beside it cannot be made: the old file must survive untouched.
-    std::filesystem::create_directory(PendingFileName(path));
+    // A folder cannot be replaced by a file: it must survive, and the file
+    // written beside it must be gone.
+    std::filesystem::create_directory(path);
     EXPECT_FALSE(ReplaceFileBytes(path, {9, 9}));
-    EXPECT_EQ((Bytes{1, 2, 3}), testing::ReadBytes(path));
-    std::filesystem::remove(PendingFileName(path));
+    EXPECT_TRUE(std::filesystem::is_directory(path));
+    EXPECT_EQ((std::vector<std::string>{"backup.brt"}), testing::FileNamesIn(dir));
+    std::filesystem::remove(path);
 
+    testing::WriteBytes(path, {1, 2, 3});
     EXPECT_TRUE(ReplaceFileBytes(path, {4, 5}));
     EXPECT_EQ((Bytes{4, 5}), testing::ReadBytes(path));
-    EXPECT_FALSE(std::filesystem::exists(PendingFileName(path)));
+    EXPECT_EQ((std::vector<std::string>{"backup.brt"}), testing::FileNamesIn(dir));
     EXPECT_TRUE(ReplaceFileBytes(path, {}));
     EXPECT_TRUE(testing::ReadBytes(path).empty());
 
     EXPECT_FALSE(ReplaceFileBytes(dir.File("no/such/dir.brt"), {1}));
     Bytes read;
     EXPECT_FALSE(ReadFileBytes(dir.File("missing"), read));
+}
+
+// Writers of one path at once each land a whole file of their own.
+TEST(FileBytes, ConcurrentReplacementsLandOneWholeFile) {
+    ScratchDir dir;
+    const std::string path = dir.File("shared.brt");
+    constexpr int kWriters = 4;
+    std::vector<Bytes> contents;
+    for (int w = 0; w < kWriters; ++w) contents.push_back(Bytes(1 << 20, static_cast<uint8_t>('a' + w)));
+    for (int round = 0; round < 3; ++round) {
+        std::vector<std::thread> writers;
+        std::atomic<int> succeeded{0};
+        for (int w = 0; w < kWriters; ++w)
+            writers.emplace_back([&, w] { succeeded += ReplaceFileBytes(path, contents[w]) ? 1 : 0; });
+        for (std::thread& t : writers) t.join();
+        EXPECT_EQ(kWriters, succeeded.load());
+        const Bytes landed = testing::ReadBytes(path);
+        EXPECT_NE(contents.end(), std::find(contents.begin(), contents.end(), landed)) << "mixed or cut file";
+        EXPECT_EQ((std::vector<std::string>{"shared.brt"}), testing::FileNamesIn(dir));
+    }
 }
 
 }  // namespace

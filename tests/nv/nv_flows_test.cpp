@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 #include <string>
 #include <utility>
@@ -148,16 +149,33 @@ TEST(BackupBrt, AsksForTheLow16BitsButStoresTheListedNumber) {
     EXPECT_EQ(SeededBytes(128, 4), contents.records[1].Value());
 }
 
-TEST(BackupBrt, SilentDeviceLeavesEveryItemOut) {
-    ScratchDir dir;
-    testing::WriteText(dir.File("items.csv"), "h\na;1\nb;2\nc;3\n");
-    ScriptedExchange silent;
-    CNvCommands nv(silent, 40);
-    Reports reports;
-    ASSERT_TRUE(BackupBrt(nv, dir.File("items.csv"), dir.File("out.brt"), reports.reporter()));
-    EXPECT_EQ(3u, silent.requests.size());
-    EXPECT_EQ((std::vector<uint32_t>{40, 40, 40}), silent.waits);
-    EXPECT_EQ((Lines{{"Total NvCounts in CSV file =  3, 0 has backuped", 0}}), reports.lines);
+// A device that stops answering, or answers every read with "bad command",
+// fails the backup after the totals line, and the previous BRT file stays.
+TEST(BackupBrt, DeviceThatStopsAnsweringFailsTheBackup) {
+    const Bytes previous = SeededBytes(40, 7);
+    for (bool badCommand : {false, true}) {
+        ScratchDir dir;
+        testing::WriteText(dir.File("items.csv"), "h\na;1\nb;2\nc;3\nd;4\n");
+        testing::WriteBytes(dir.File("old.brt"), previous);
+        TableDevice device;
+        device.items[1] = {Item::Plain, SeededBytes(128, 1)};
+        device.items[2] = {Item::Plain, SeededBytes(128, 2)};
+        auto table = device.exchange.device;
+        device.exchange.device = [&](const Bytes& request) {
+            if (badCommand) return DeviceReply{0, Bytes{0x13, request[0], request[1], request[2]}};
+            return device.exchange.requests.size() <= 2 ? table(request) : testing::Silent();
+        };
+        CNvCommands nv(device.exchange, 40);
+        Reports reports;
+        EXPECT_FALSE(BackupBrt(nv, dir.File("items.csv"), dir.File("old.brt"), reports.reporter()));
+        const int stored = badCommand ? 0 : 2;
+        EXPECT_EQ((Line{"Total NvCounts in CSV file =  4, " + std::to_string(stored) + " has backuped", 0}),
+                  reports.lines.back());
+        EXPECT_EQ(static_cast<size_t>(stored) + 1, reports.lines.size());
+        EXPECT_EQ(3u - (badCommand ? 1 : 0), device.exchange.requests.size()) << "no item after the lost one";
+        EXPECT_EQ(previous, testing::ReadBytes(dir.File("old.brt")));
+        EXPECT_EQ((std::vector<std::string>{"items.csv", "old.brt"}), testing::FileNamesIn(dir));
+    }
 }
 
 TEST(BackupBrt, MissingListFailsWithoutTouchingTheBrtFile) {
@@ -172,11 +190,12 @@ TEST(BackupBrt, MissingListFailsWithoutTouchingTheBrtFile) {
     EXPECT_TRUE(device.exchange.requests.empty());
 }
 
-TEST(BackupBrt, UnwritableBrtFailsAfterTheTotalsAndKeepsThePreviousBackup) {
+TEST(BackupBrt, UnwritableBrtFailsAfterTheTotalsAndLeavesNothingBeside) {
     ScratchDir dir;
     testing::WriteText(dir.File("items.csv"), "h\na;1\n");
-    testing::WriteBytes(dir.File("old.brt"), {0, 0, 0, 0});
-    std::filesystem::create_directory(PendingFileName(dir.File("old.brt")));
+    // A folder where the BRT file should go cannot be replaced by a file.
+    std::filesystem::create_directory(dir.File("old.brt"));
+    testing::WriteBytes(dir.File("old.brt/inside"), {0, 0, 0, 0});
     TableDevice device;
     device.items[1] = {Item::Plain, SeededBytes(128, 1)};
     CNvCommands nv(device.exchange);
@@ -184,7 +203,8 @@ TEST(BackupBrt, UnwritableBrtFailsAfterTheTotalsAndKeepsThePreviousBackup) {
     EXPECT_FALSE(BackupBrt(nv, dir.File("items.csv"), dir.File("old.brt"), reports.reporter()));
     ASSERT_EQ(2u, reports.lines.size());
     EXPECT_EQ((Line{"Total NvCounts in CSV file =  1, 1 has backuped", 0}), reports.lines[1]);
-    EXPECT_EQ((Bytes{0, 0, 0, 0}), testing::ReadBytes(dir.File("old.brt")));
+    EXPECT_EQ((Bytes{0, 0, 0, 0}), testing::ReadBytes(dir.File("old.brt/inside")));
+    EXPECT_EQ((std::vector<std::string>{"items.csv", "old.brt"}), testing::FileNamesIn(dir));
 
     EXPECT_FALSE(BackupBrt(nv, dir.File("items.csv"), dir.File("no/such/dir/out.brt"), nullptr));
 }
@@ -226,20 +246,21 @@ TEST(RestoreBrt, ItemWritesUpTo128BytesAndChunksBeyond) {
               reports.lines);
 }
 
-TEST(RestoreBrt, RefusedAndLostRecordsAreNotCounted) {
+TEST(RestoreBrt, RefusedRecordsAreSkippedAndALostOneEndsTheRestore) {
     ScratchDir dir;
-    testing::WriteBytes(dir.File("in.brt"), BrtOf({{1, {1}}, {2, {2}}, {3, SeededBytes(256, 3)}, {4, {4}}}));
+    testing::WriteBytes(dir.File("in.brt"),
+                        BrtOf({{1, {1}}, {2, {2}}, {3, SeededBytes(256, 3)}, {4, SeededBytes(256, 4)}, {5, {5}}}));
     ScriptedExchange device;
-    // Item 1 refused; item 2 answered with a foreign code but status 0 (done);
-    // item 3's second chunk refused; item 4 lost.
-    device.script = {NvReply(39, 1, {}, 8), {0, Bytes{0x13}}, NvReply(39, 3, {}, 0), NvReply(39, 3, {}, 2),
-                     testing::Silent()};
+    // Item 1 refused; item 2 first answered by a foreign frame, then done;
+    // item 3's last chunk refused; item 4's last chunk lost after a good first.
+    device.script = {NvReply(39, 1, {}, 8), {0, Bytes{0x13}},      NvReply(39, 2, {}, 0), NvReply(39, 3, {}, 0),
+                     NvReply(39, 3, {}, 2), NvReply(39, 4, {}, 0), testing::Silent(),     NvReply(39, 5, {}, 0)};
     CNvCommands nv(device);
     Reports reports;
-    ASSERT_TRUE(RestoreBrt(nv, dir.File("in.brt"), reports.reporter()));
-    EXPECT_EQ(5u, device.requests.size());
-    EXPECT_EQ(0, device.drains);
-    EXPECT_EQ((Lines{{"RestoreBrt Counts =  1", 0}, {"Total NvCounts in BRT file =  4, 1 has restored", 0}}),
+    EXPECT_FALSE(RestoreBrt(nv, dir.File("in.brt"), reports.reporter()));
+    EXPECT_EQ(7u, device.requests.size()) << "nothing is sent after the lost chunk";
+    EXPECT_EQ(1, device.drains);
+    EXPECT_EQ((Lines{{"RestoreBrt Counts =  1", 0}, {"Total NvCounts in BRT file =  5, 1 has restored", 0}}),
               reports.lines);
 }
 
@@ -347,11 +368,11 @@ TEST(SendItemLists, StatusFiveIsWrittenTwiceOtherRefusalsOnce) {
     EXPECT_EQ("", failed.text);
 }
 
-TEST(SendItemLists, FailedExchangeOrForeignAnswerStopsTheDownload) {
+TEST(SendItemLists, FailedExchangeOrTwoForeignAnswersStopTheDownload) {
     for (bool foreign : {false, true}) {
         ScriptedExchange device;
-        device.script = {NvReply(39, 1, {}, 0),
-                         foreign ? DeviceReply{0, Bytes{0x13, 0, 0}} : testing::Silent()};
+        const DeviceReply bad = foreign ? DeviceReply{0, Bytes{0x13, 0, 0}} : testing::Silent();
+        device.script = {NvReply(39, 1, {}, 0), bad, bad};
         CNvCommands nv(device);
         CNVArray numbered;
         numbered.Add(Numbered(1, {}));
@@ -361,9 +382,42 @@ TEST(SendItemLists, FailedExchangeOrForeignAnswerStopsTheDownload) {
         named.Add(Named("ARRAY#9", {}));
         NvFailedItem failed;
         EXPECT_EQ(0, SendItemListsToDevice(nv, numbered, named, failed));
-        EXPECT_EQ(2u, device.requests.size());
+        EXPECT_EQ(foreign ? 3u : 2u, device.requests.size());
         EXPECT_EQ(2, failed.id);
-        EXPECT_EQ(foreign ? 1 : 0, device.drains);
+        EXPECT_EQ(foreign ? 2 : 0, device.drains);
+    }
+}
+
+// A file opened and then not written may be left truncated on the device:
+// the download goes on but its result says so. A lost exchange anywhere in
+// a file's requests, or in the retry of an inactive item, stops it.
+TEST(SendItemLists, FileLeftUnwrittenFailsTheResultAndLostFileRequestsStop) {
+    for (int lostAt : {-1, 1, 3, 5}) {
+        ScriptedExchange device;
+        int requestNumber = 0;
+        device.device = [&](const Bytes& request) {
+            if (requestNumber++ == lostAt) return testing::Silent();
+            if (request[0] == 39) return NvReply(39, request[1], {}, request[1] == 7 ? 5 : 0);
+            const uint16_t code = static_cast<uint16_t>(request[2] | (request[3] << 8));
+            if (code == 2) return testing::FsReply(2, {4});
+            if (code == 5) return testing::FsReply(5, {4, 0, 0, 28});  // no space left
+            return testing::FsReply(code, {0});
+        };
+        CNvCommands nv(device);
+        CNVArray numbered;
+        numbered.Add(Numbered(7, {}));  // inactive: written twice
+        CNVArray named;
+        named.Add(Named("cfg/a", {1}));
+        named.Add(Named("", {}));
+        named.Add(Named("ARRAY#8", {}));
+        NvFailedItem failed;
+        EXPECT_EQ(0, SendItemListsToDevice(nv, numbered, named, failed)) << lostAt;
+        const Steps all{"nv 7 len 131", "nv 7 len 131", "fs 19", "fs 2 cfg/a", "fs 5", "nv 8 len 133"};
+        const size_t sent = lostAt < 0 ? all.size() : static_cast<size_t>(lostAt) + 1;
+        EXPECT_EQ(Steps(all.begin(), all.begin() + static_cast<long>(sent)), Describe(device.requests)) << lostAt;
+        if (lostAt == -1 || lostAt == 3) {
+            EXPECT_EQ("cfg/a", failed.text) << lostAt;
+        }
     }
 }
 
@@ -371,7 +425,7 @@ TEST(SendItemLists, ArrayEntriesAndFileEntries) {
     ScriptedExchange device;
     bool madeParent = false;
     device.device = [&madeParent](const Bytes& request) {
-        if (request[0] == 39) return NvReply(39, 0, {}, request[1] == 0x27 ? 5 : 0);
+        if (request[0] == 39) return NvReply(39, 0x200 | request[1], {}, request[1] == 0x27 ? 5 : 0);
         const uint16_t code = static_cast<uint16_t>(request[2] | (request[3] << 8));
         switch (code) {
         case 19: return testing::FsReply(19, {0});
@@ -408,7 +462,7 @@ TEST(SendItemLists, ArrayEntriesAndFileEntries) {
 TEST(SendItemLists, ArrayEntryLostStopsAndOversizedValuesAreRefusedHere) {
     ScriptedExchange device;
     device.device = [](const Bytes& request) {
-        return request[1] == 0x22 ? testing::Silent() : NvReply(39, 0, {}, 0);
+        return request[1] == 0x22 ? testing::Silent() : NvReply(39, request[1], {}, 0);
     };
     CNvCommands nv(device);
     CNVArray numbered;

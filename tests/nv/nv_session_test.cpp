@@ -79,6 +79,24 @@ TEST_F(NvSessionBackup, DiagFailureEndsWithItsResult) {
     EXPECT_TRUE(device.requests.empty());
 }
 
+// A device that answers "bad command" to every read, and a channel that
+// refuses every write: nothing can be read, so the backup fails.
+TEST_F(NvSessionBackup, DeviceThatCannotBeReadFailsTheBackup) {
+    testing::WriteText(dir.File("items.csv"), "h\na;1\nb;2\n");
+    session->SetCsvBrtPaths(dir.File("items.csv").c_str(), dir.File("out.brt").c_str());
+    const testing::DeviceReply badCommand{0, Bytes{0x13, 38, 1, 0}};
+    for (const testing::DeviceReply& reply : {badCommand, testing::DeviceReply{kPacketWriteRefused, {}}}) {
+        lines.clear();
+        device.device = [reply](const Bytes&) { return reply; };
+        EXPECT_EQ(-1, RunBackupBrt(*session));
+        ASSERT_GE(lines.size(), 2u);
+        EXPECT_EQ((Line{"Total NvCounts in CSV file =  2, 0 has backuped", 0}), lines[lines.size() - 2]);
+        EXPECT_EQ((Line{"BackupBrt Failed!!", -1}), lines.back());
+        EXPECT_EQ("close", link->calls.back());
+        EXPECT_FALSE(std::filesystem::exists(dir.File("out.brt")));
+    }
+}
+
 using NvSessionRestore = SessionFixture;
 
 TEST_F(NvSessionRestore, DamagedFileFailsTheRestoreAndSendsNothing) {

@@ -30,6 +30,7 @@ int File::Open(const std::string& path, OpenMode mode, Share share) {
     case OpenMode::ReadWriteTruncate: access |= GENERIC_WRITE; disposition = CREATE_ALWAYS; break;
     case OpenMode::ReadWriteOpenOrCreate: access |= GENERIC_WRITE; disposition = OPEN_ALWAYS; break;
     case OpenMode::WriteTruncate: access = GENERIC_WRITE; disposition = CREATE_ALWAYS; break;
+    case OpenMode::WriteCreateNew: access = GENERIC_WRITE; disposition = CREATE_NEW; break;
     }
     DWORD shareMode = 0;
     if (share == Share::Read) shareMode = FILE_SHARE_READ;
@@ -89,8 +90,17 @@ void File::Close() {
 }
 
 int RenameOver(const std::string& from, const std::string& to) {
-    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return 0;
-    return static_cast<int>(GetLastError());
+    // While another writer is moving its own file over `to`, or a reader has
+    // it open, the move is refused for a moment: try again for up to a second.
+    constexpr int kAttempts = 100;
+    DWORD error = 0;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return 0;
+        error = GetLastError();
+        if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) break;
+        Sleep(10);
+    }
+    return static_cast<int>(error);
 }
 
 int RemoveFile(const std::string& path) {
