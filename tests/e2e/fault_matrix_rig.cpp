@@ -214,7 +214,9 @@ std::string FlowRig::WholeDataProblem() {
             indexed.push_back(0);
             const std::vector<std::pair<int, Bytes>> expected = {
                 {1, Plain(1)}, {2, Plain(2)}, {20, indexed}, {3, Plain(3)}, {4, Plain(4)}};
-            need(brt.complete && brt.records.size() == expected.size(), "the BRT does not hold the five items");
+            std::string held;
+            for (const CNV_ItemHolder& r : brt.records) held += " " + std::to_string(r.itemNumber);
+            need(brt.complete && brt.records.size() == expected.size(), "the BRT holds items" + held);
             for (size_t i = 0; problem.empty() && i < expected.size(); ++i)
                 need(brt.records[i].itemNumber == expected[i].first && brt.records[i].Value() == expected[i].second,
                      "BRT record " + std::to_string(i) + " is not item " + std::to_string(expected[i].first) +
