@@ -66,15 +66,19 @@ void WriteLine(int fd, const std::string& line) {
                 devices.push_back(std::move(device));
             }
         } else if (verb == "verify") {
-            std::string body, header;
-            request >> body >> header;
+            std::string body, header, partition, programmer;
+            request >> body >> header >> partition >> programmer;
             const auto bodyBytes = sim::ReadWholeFile(body);
             const auto headerBytes = sim::ReadWholeFile(header);
+            const auto partitionBytes = partition.empty() ? std::vector<uint8_t>{} : sim::ReadWholeFile(partition);
+            const auto programmerBytes = programmer.empty() ? std::vector<uint8_t>{} : sim::ReadWholeFile(programmer);
             for (auto& device : devices) {
                 const sim::DownloadTarget t = sim::SnapshotDownloadTarget(*device);
                 auto it = t.images.find(5);
                 const bool same = it != t.images.end() && it->second.bytes == bodyBytes &&
-                                  it->second.header == headerBytes;
+                                  it->second.header == headerBytes && t.images.size() == 1 &&
+                                  (partition.empty() || t.partitionTable == partitionBytes) &&
+                                  (programmer.empty() || t.programmer == programmerBytes);
                 reply << same << ' ' << t.blocksTotal << ' ' << t.bytesStreamed << ' ';
             }
         } else if (verb == "stop") {
@@ -135,8 +139,9 @@ std::vector<std::string> CDeviceHost::StartDevices(int count) {
     return paths;
 }
 
-std::vector<DeviceReport> CDeviceHost::Verify(const std::string& bodyPath, const std::string& headerPath) {
-    std::istringstream reply(Ask("verify " + bodyPath + " " + headerPath));
+std::vector<DeviceReport> CDeviceHost::Verify(const std::string& bodyPath, const std::string& headerPath,
+                                              const std::string& partitionPath, const std::string& programmerPath) {
+    std::istringstream reply(Ask("verify " + bodyPath + " " + headerPath + " " + partitionPath + " " + programmerPath));
     std::vector<DeviceReport> reports;
     DeviceReport r;
     while (reply >> r.identical >> r.streamWrites >> r.bytesStreamed) reports.push_back(r);

@@ -13,7 +13,7 @@
 namespace fennix::bench {
 
 struct DeviceReport {
-    bool identical = false;       // the flashed image equals the file
+    bool identical = false;       // the device holds exactly the files
     uint64_t streamWrites = 0;    // stream-write requests the device answered
     uint64_t bytesStreamed = 0;
 };
@@ -26,8 +26,12 @@ public:
 
     // Starts `count` devices in download mode; their port paths.
     std::vector<std::string> StartDevices(int count);
-    // Compares each device's AMSS image (type 5) and its header with the files.
-    std::vector<DeviceReport> Verify(const std::string& bodyPath, const std::string& headerPath);
+    // Compares what each device holds with the files: the AMSS image (type 5,
+    // the only image) with its header and, when their paths are given, the
+    // partition table and the programmer's bytes as uploaded (a raw file).
+    // Paths hold no spaces.
+    std::vector<DeviceReport> Verify(const std::string& bodyPath, const std::string& headerPath,
+                                     const std::string& partitionPath = "", const std::string& programmerPath = "");
     void StopDevices();
 
 private:

@@ -133,6 +133,18 @@ bool OpenMultiImage(CDeviceContext& ctx, const Packet& p) {
     return true;
 }
 
+// Answers after dl.late-ms, through the device's reply delay for this one
+// answer; the answers queued behind it keep their order and come right after.
+void ReplyLate(CDeviceContext& ctx, const std::vector<uint8_t>& reply) {
+    Faults& faults = ctx.State().options.faults;
+    const Faults usual = faults;
+    faults = Faults{};
+    faults.replyDelayMs = static_cast<uint32_t>(ctx.Knob("dl.late-ms", 1000));
+    ctx.Note("stream write answered late");
+    ctx.Reply(reply);
+    faults = usual;
+}
+
 bool StreamWrite(CDeviceContext& ctx, const Packet& p) {
     if (p.size() < 5) return false;  // the DMSS parameter request
     if (!Running(ctx)) return false;
@@ -162,7 +174,10 @@ bool StreamWrite(CDeviceContext& ctx, const Packet& p) {
         echoed = offset + 0x10000;
         ++target.wrongEchoesSent;
     }
-    ctx.Reply({0x08, uint8_t(echoed), uint8_t(echoed >> 8), uint8_t(echoed >> 16), uint8_t(echoed >> 24)});
+    const std::vector<uint8_t> reply = {0x08, uint8_t(echoed), uint8_t(echoed >> 8), uint8_t(echoed >> 16),
+                                        uint8_t(echoed >> 24)};
+    if (static_cast<int64_t>(requestIndex) == ctx.Knob("dl.late-block", -1)) ReplyLate(ctx, reply);
+    else ctx.Reply(reply);
     return true;
 }
 

@@ -15,6 +15,10 @@
 //                                over the whole download from 0) with a wrong
 //                                address ...
 //   dl.wrong-echo-count=<n>      ... that many times in a row (default 1)
+//   dl.late-block=<n>            answer the stream write of block n (counted
+//                                as above) late ...
+//   dl.late-ms=<ms>              ... by this much (default 1000); a resend of
+//                                the block is answered right after it
 //   dl.reset-fails=1             refuse the reset (the device keeps running)
 //   dl.stay-away=1               after the reset the port vanishes for good
 // Plain silence on one command is the device's common fault switch (Faults

@@ -1,7 +1,7 @@
 // Programmer upload over the DMSS download protocol: NOP, parameter request,
 // 32-bit writes of the programmer into RAM, and go. Multi-byte fields are
 // big-endian.
-#include <algorithm>
+#include <vector>
 
 #include "download/QualCmd.h"
 #include "log/Log.h"
@@ -57,6 +57,7 @@ int32_t CQualCmd::Go(uint16_t segment) {
 }
 
 int32_t CQualCmd::DownloadHexFile(const std::string& programmerPath) {
+    static const char* const kFunction = "CQualCmd::DownloadHexFile";
     if (!hexFile_.Open(programmerPath)) {
         Report("Open HEX File Failed!!", -1);
         return -1;
@@ -64,24 +65,34 @@ int32_t CQualCmd::DownloadHexFile(const std::string& programmerPath) {
     Report("Open HEX File Success!!", 0);
     startSegment_ = static_cast<uint16_t>(hexFile_.StartSegmentHigh() * 256 + hexFile_.StartSegmentLow());
 
+    // The whole programmer is read before its first byte goes out, so that a
+    // file that cannot be read whole leaves the device's RAM untouched.
+    std::vector<std::vector<uint8_t>> blocks;
+    if (hexFile_.Fault().empty()) {
+        uint32_t n = 0;
+        do {
+            std::vector<uint8_t> block(kHexBlockBytes, 0);
+            n = hexFile_.ReadData(block.data());
+            block.resize(n);
+            blocks.push_back(std::move(block));
+        } while (n == kHexBlockBytes);
+    }
+    hexFile_.Close();
+    const std::string fault = hexFile_.Fault().empty() ? hexFile_.DataNotDelivered() : hexFile_.Fault();
+    if (!fault.empty()) {
+        LogPortLine(kLogError, portName_.c_str(), kFunction, "%s is not a programmer that can be sent whole: %s.",
+                    programmerPath.c_str(), fault.c_str());
+        return -1;
+    }
+
     // The data go to consecutive addresses from the start of the segment; the
     // record addresses of the file are not used.
     uint32_t address = static_cast<uint32_t>(startSegment_) << 16;
-    uint32_t previous = 0;
-    uint8_t block[kStreamBlockBytes];
-    uint32_t n = 0;
-    do {
-        std::fill(std::begin(block), std::end(block), 0);
-        address += previous;
-        n = hexFile_.ReadData(block);
-        const int32_t r = Write32(address, block, static_cast<uint16_t>(n));
-        if (r < 0) {
-            hexFile_.Close();
-            return r;
-        }
-        previous = n;
-    } while (n == kHexBlockBytes);
-    hexFile_.Close();
+    for (const auto& block : blocks) {
+        const int32_t r = Write32(address, block.data(), static_cast<uint16_t>(block.size()));
+        if (r < 0) return r;
+        address += static_cast<uint32_t>(block.size());
+    }
     return 1;
 }
 

@@ -1,98 +1,155 @@
 #include "download/HexFile.h"
 
-#include <array>
+#include <algorithm>
+#include <cstring>
+#include <string_view>
 
 namespace fennix {
 
 namespace {
 
-// One record's text after its colon and count: address 4, type 2, data
-// 2 x 255, checksum 2, line end 2. Records of any length are read whole.
-constexpr size_t kLongestRecordText = 4 + 2 + 2 * 255 + 2 + 2;
-constexpr size_t kFirstRecordChars = 17;
 constexpr size_t kShortestFirstRecord = 15;
-constexpr size_t kDataOffset = 6;  // address and type come before the data
+// Programmers are tens of kilobytes; a file far beyond that is not one.
+constexpr size_t kLargestFile = size_t{16} << 20;
 constexpr uint32_t kAddressRecordCount = 2;
 constexpr uint32_t kShortRecord = 16;  // a shorter data record ends the block
+constexpr uint8_t kDataRecordType = 0x00;
+// Byte count, two address bytes and the type before the data; the checksum after.
+constexpr size_t kRecordFrameBytes = 5;
 
-unsigned HexDigit(char c) {
-    if (c >= 'a' && c <= 'f') c = static_cast<char>(c - 'a' + 'A');
-    if (c >= 'A' && c <= 'F') return static_cast<unsigned>(c - 'A' + 10);
-    if (c >= '0' && c <= '9') return static_cast<unsigned>(c - '0');
-    return 0;
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
 }
 
-uint32_t ConvertPairs(const char* text, size_t pairs, uint8_t* out) {
-    for (size_t i = 0; i < pairs; ++i) out[i] = CHexFile::HexByte(text + 2 * i);
-    return static_cast<uint32_t>(pairs);
+// The bytes of one line's record (count, address, type, data, checksum), or
+// what keeps the line from being a record.
+const char* DecodeRecord(std::string_view line, std::vector<uint8_t>& bytes) {
+    if (line.empty() || line[0] != ':') return "no ':' at its start";
+    const std::string_view digits = line.substr(1);
+    if (digits.size() % 2 != 0) return "an odd number of hex digits";
+    bytes.clear();
+    for (size_t i = 0; i < digits.size(); i += 2) {
+        const int high = HexValue(digits[i]);
+        const int low = HexValue(digits[i + 1]);
+        if (high < 0 || low < 0) return "a character that is not a hex digit";
+        bytes.push_back(static_cast<uint8_t>(high * 16 + low));
+    }
+    if (bytes.size() < kRecordFrameBytes) return "too short for a record";
+    if (bytes[0] != bytes.size() - kRecordFrameBytes) return "a byte count that does not match its length";
+    unsigned sum = 0;
+    for (uint8_t b : bytes) sum += b;
+    if ((sum & 0xFF) != 0) return "a wrong record checksum";
+    return nullptr;
 }
 
 }  // namespace
 
 uint8_t CHexFile::HexByte(const char* twoChars) {
-    return static_cast<uint8_t>(16 * HexDigit(twoChars[0]) + HexDigit(twoChars[1]));
-}
-
-size_t CHexFile::ReadChars(char* buffer, size_t count) {
-    size_t done = 0;
-    while (done < count) {
-        int64_t n = file_.Read(buffer + done, count - done);
-        if (n <= 0) break;
-        done += static_cast<size_t>(n);
-    }
-    return done;
+    const int high = HexValue(twoChars[0]);
+    const int low = HexValue(twoChars[1]);
+    return static_cast<uint8_t>(16 * std::max(high, 0) + std::max(low, 0));
 }
 
 int CHexFile::Open(const std::string& path, platform::Share share, int* error) {
+    records_.clear();
+    data_.clear();
+    fault_.clear();
+    next_ = 0;
+    skippedDataLine_ = 0;
     recordLength_ = 0;
     consumed_ = 0;
     int rc = file_.Open(path, platform::OpenMode::Read, share);
     if (error != nullptr) *error = rc;
     if (rc != 0) return 0;
-    char first[kFirstRecordChars] = {};
-    if (ReadChars(first, sizeof first) < kShortestFirstRecord) {
+
+    std::string text;
+    char chunk[64 * 1024];
+    for (;;) {
+        const int64_t n = file_.Read(chunk, sizeof chunk);
+        if (n <= 0) break;
+        text.append(chunk, static_cast<size_t>(n));
+        if (text.size() > kLargestFile) break;
+    }
+    if (text.size() < kShortestFirstRecord) {
         file_.Close();
         return 0;
     }
-    segmentHigh_ = HexByte(first + 9);
-    segmentLow_ = HexByte(first + 11);
+    segmentHigh_ = HexByte(text.data() + 9);
+    segmentLow_ = HexByte(text.data() + 11);
+    if (text.size() > kLargestFile)
+        fault_ = "more than " + std::to_string(kLargestFile) + " bytes, too large for a programmer";
+    else
+        Parse(text);
     return 1;
+}
+
+void CHexFile::Parse(const std::string& text) {
+    std::vector<uint8_t> bytes;
+    size_t lineNumber = 0;
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string_view line(text.data() + start, end - start);
+        start = end + 1;
+        ++lineNumber;
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+
+        const char* problem = DecodeRecord(line, bytes);
+        const uint32_t count = problem ? 0 : bytes[0];
+        if (!problem && lineNumber == 1 && count != 2) problem = "not a record of the two start segment bytes";
+        if (problem) {
+            fault_ = "line " + std::to_string(lineNumber) + ": " + problem;
+            return;
+        }
+        if (lineNumber == 1) continue;
+        records_.push_back({bytes[3], count, data_.size(), lineNumber});
+        data_.insert(data_.end(), bytes.begin() + 4, bytes.end() - 1);
+        if (count == 0) return;  // the end record; nothing after it is read
+    }
 }
 
 uint32_t CHexFile::ReadData(uint8_t* destination) {
     uint32_t count = 0;
     do {
-        // Characters missing at the end of the file read as zeros.
-        std::array<char, kLongestRecordText> text{};
         if (consumed_ != 0) {
-            // The rest of the record a full block cut: data, checksum, line end.
-            size_t n = ReadChars(text.data(), 2 * (recordLength_ - consumed_) + 4);
-            if (n >= 4) count += ConvertPairs(text.data(), (n - 4) / 2, destination + count);
+            // The rest of the record a full block cut.
+            const Record& cut = records_[next_ - 1];
+            const uint32_t rest = cut.count - consumed_;
+            std::memcpy(destination + count, data_.data() + cut.at + consumed_, rest);
+            count += rest;
             consumed_ = 0;
             continue;
         }
-        char head[3] = {};
         // Without an end record the block still holds what was gathered.
-        if (ReadChars(head, sizeof head) < sizeof head) return count;
-        const uint32_t n = HexByte(head + 1);
-        if (n == 0) return count;  // end record
-        if (n == kAddressRecordCount) {
-            ReadChars(text.data(), 14);
+        if (next_ == records_.size()) return count;
+        const Record& record = records_[next_];
+        if (record.count == 0) return count;  // end record
+        ++next_;
+        if (record.count == kAddressRecordCount) {
+            if (record.type == kDataRecordType && skippedDataLine_ == 0) skippedDataLine_ = record.line;
             continue;
         }
-        if (count + n <= kBlockSize) {
-            ReadChars(text.data(), 2 * n + 10);
-            count += ConvertPairs(text.data() + kDataOffset, n, destination + count);
-            consumed_ = 0;
-        } else {
-            const uint32_t k = kBlockSize - count;
-            ReadChars(text.data(), 2 * k + 6);
-            count += ConvertPairs(text.data() + kDataOffset, k, destination + count);
-            consumed_ = k;
-        }
-        recordLength_ = n;
+        const uint32_t take = std::min(record.count, kBlockSize - count);
+        std::memcpy(destination + count, data_.data() + record.at, take);
+        count += take;
+        consumed_ = take < record.count ? take : 0;
+        recordLength_ = record.count;
     } while (recordLength_ >= kShortRecord && count < kBlockSize);
     return count;
+}
+
+std::string CHexFile::DataNotDelivered() const {
+    if (skippedDataLine_ != 0)
+        return "line " + std::to_string(skippedDataLine_) + ": a data record of two bytes, read as an address record";
+    if (consumed_ != 0) return "line " + std::to_string(records_[next_ - 1].line) + ": the rest of a cut record";
+    for (size_t i = next_; i < records_.size() && records_[i].count != 0; ++i) {
+        if (records_[i].type == kDataRecordType)
+            return "line " + std::to_string(records_[i].line) + ": data after the block the upload ends with";
+    }
+    return {};
 }
 
 }  // namespace fennix

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -136,6 +137,12 @@ private:
     int32_t Exchange(const uint8_t* packet, uint32_t length, uint32_t replyCapacity, uint32_t waitMs);
     // 1 when the reply starts with `expected`, else drains and gives -1.
     int32_t Expect(uint8_t expected);
+    // A stream-write reply in the reply scratch that echoes a block of the
+    // open image acknowledged already.
+    bool IsStaleStreamReply(int32_t replyLength) const;
+    // Exchange that passes over stale stream-write replies and waits on, within
+    // the same `waitMs` from the send, for the reply the packet is owed.
+    int32_t ExchangeSkippingStale(const uint8_t* packet, uint32_t length, uint32_t replyCapacity, uint32_t waitMs);
 
     std::unique_ptr<ISessionLink> link_;
     Timeouts times_;
@@ -145,6 +152,8 @@ private:
     std::string portName_;
     CHexFile hexFile_;
     uint16_t startSegment_ = 0;
+    // Offset of the last block of the open image the device acknowledged.
+    std::optional<uint32_t> acknowledgedBlock_;
     // Clear in a new session: the power-on check runs unless SetSkipCheck.
     int32_t skipCheck_ = 0;
     std::string csvPath_;

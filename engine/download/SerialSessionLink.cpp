@@ -26,6 +26,9 @@ public:
                    uint32_t waitMs) override {
         return port_.DLTxRx(request, length, reply, capacity, waitMs);
     }
+    int32_t DLReceive(uint8_t* reply, uint32_t capacity, uint32_t waitMs) override {
+        return port_.DLReceive(reply, capacity, waitMs);
+    }
     int32_t ReadReturnPacket(uint8_t* buffer, uint32_t capacity, uint32_t* count, uint32_t maxFrames) override {
         return port_.ReadReturnPacket(buffer, capacity, count, maxFrames);
     }

@@ -20,6 +20,13 @@ public:
     // 1 when the device is (or was put) in that mode, else a negative result.
     virtual int32_t IsDLConnected() = 0;
     virtual int32_t IsDIAGConnected() = 0;
+    // Waits at most `waitMs` for the next download-mode reply without sending
+    // anything: after a stale reply was discarded, the one the request is
+    // owed. Reply length or a negative packet-layer result; a link that
+    // cannot wait for a further reply gives kPacketTimeout.
+    virtual int32_t DLReceive(uint8_t* /*reply*/, uint32_t /*capacity*/, uint32_t /*waitMs*/) {
+        return kPacketTimeout;
+    }
 };
 
 // The session's link over a real serial port (the packet layer of the serial

@@ -3,6 +3,7 @@
 // reset, plus the file-level steps built on them. The stream-write address is
 // little-endian.
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #include "download/QualCmd.h"
@@ -126,6 +127,7 @@ int32_t CQualCmd::SendPartitionTable(const uint8_t* table, uint16_t length) {
 }
 
 int32_t CQualCmd::OpenMultiImage(uint8_t type, const uint8_t* header, uint16_t length) {
+    acknowledgedBlock_.reset();  // the new image's offsets start at 0
     packet_.assign({kCmdOpenMultiImage, type});
     if (header) packet_.insert(packet_.end(), header, header + length);
     const uint32_t wait = type == kImageTypeCefs ? times_.cefsOpenWait : times_.replyWait;
@@ -144,18 +146,54 @@ int32_t CQualCmd::StreamWrite(const uint8_t* data, uint16_t length, uint32_t add
     const auto echoesAddress = [this] { return std::memcmp(reply_.data() + 1, packet_.data() + 1, 4) == 0; };
 
     // A lost reply or one for another block: send the block once more.
-    int32_t r = Exchange(packet_.data(), size, kStreamWriteReplyCapacity, times_.streamWriteWait);
+    int32_t r = ExchangeSkippingStale(packet_.data(), size, kStreamWriteReplyCapacity, times_.streamWriteWait);
     if (r < 0 || !echoesAddress()) {
-        r = Exchange(packet_.data(), size, kStreamWriteReplyCapacity, times_.streamWriteWait);
+        r = ExchangeSkippingStale(packet_.data(), size, kStreamWriteReplyCapacity, times_.streamWriteWait);
         if (r < 0) return r;
         if (!echoesAddress()) return -1;
     }
-    return reply_[0] == kReplyStreamWrite ? 0 : -1;
+    if (reply_[0] != kReplyStreamWrite) return -1;
+    acknowledgedBlock_ = address;
+    return 0;
+}
+
+bool CQualCmd::IsStaleStreamReply(int32_t replyLength) const {
+    if (replyLength != static_cast<int32_t>(kStreamWriteReplyCapacity) || reply_[0] != kReplyStreamWrite ||
+        !acknowledgedBlock_)
+        return false;
+    const uint32_t echoed = uint32_t(reply_[1]) | uint32_t(reply_[2]) << 8 | uint32_t(reply_[3]) << 16 |
+                            uint32_t(reply_[4]) << 24;
+    // Blocks go out at rising offsets: every one up to the last acknowledged is.
+    return echoed <= *acknowledgedBlock_;
+}
+
+int32_t CQualCmd::ExchangeSkippingStale(const uint8_t* packet, uint32_t length, uint32_t replyCapacity,
+                                        uint32_t waitMs) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(waitMs);
+    int32_t r = Exchange(packet, length, replyCapacity, waitMs);
+    while (r > 0 && IsStaleStreamReply(r)) {
+        // A block whose wait ran out was sent twice and both answers came: the
+        // second belongs to nobody. The packet's own answer may still come.
+        LogPortLine(kLogWarning, portName_.c_str(), "CQualCmd::ExchangeSkippingStale",
+                    "Discarded a second reply to the stream write at %02X %02X %02X %02X.", reply_[1], reply_[2],
+                    reply_[3], reply_[4]);
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) return kPacketTimeout;
+        reply_.assign(replyCapacity, 0);
+        r = link_->DLReceive(reply_.data(), replyCapacity, static_cast<uint32_t>(left));
+    }
+    return r;
 }
 
 int32_t CQualCmd::CloseImage() {
     const uint8_t packet = kCmdClose;
-    return Command(&packet, 1, kReplyClose, 1, times_.closeImageWait);
+    // Room for a stream-write reply, so that a late one is seen and passed
+    // over; the close's own reply is one byte.
+    const int32_t r = ExchangeSkippingStale(&packet, 1, kStreamWriteReplyCapacity, times_.closeImageWait);
+    if (r < 0) return r;
+    if (r > 1) return kPacketTimeout;  // longer than a close's reply, as the exchange treats an overflow
+    return Expect(kReplyClose);
 }
 
 int32_t CQualCmd::Reset() {

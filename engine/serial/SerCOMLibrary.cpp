@@ -79,6 +79,18 @@ int32_t CSerCOMLibrary::TxRx(const uint8_t* request, uint32_t length, uint8_t* r
     // in a timeout.
     if (Write(txFrame_.data(), static_cast<uint32_t>(txFrame_.size()), nullptr) < 0) return kPacketWriteRefused;
 
+    return TakeReply(reply, capacity, waitMs);
+}
+
+int32_t CSerCOMLibrary::DLReceive(uint8_t* reply, uint32_t capacity, uint32_t waitMs) {
+    if (GetPhoneMode() != kPhoneModeDL) return kPacketWrongMode;
+    std::optional<CHandOverWait::ExchangeUnderWay> underWay;
+    if (waitMs <= Times().streamWriteWait) underWay.emplace();
+    return TakeReply(reply, capacity, waitMs);
+}
+
+int32_t CSerCOMLibrary::TakeReply(uint8_t* reply, uint32_t capacity, uint32_t waitMs) {
+    static const char* const kFunction = "CSerCOMLibrary::TxRx";
     if (!replyWait_.Wait(frameReady_, waitMs)) {
         LogPortLine(kLogError, PortName(), kFunction, "Time out in OnRecv.");
         return kPacketTimeout;

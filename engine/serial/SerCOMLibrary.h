@@ -58,6 +58,10 @@ public:
     // TxRx in download mode only, kPacketWrongMode otherwise.
     int32_t DLTxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
                    uint32_t waitMs) override;
+    // The waiting half of DLTxRx alone: the next reply frame within `waitMs`,
+    // with nothing sent (for a reply still due after a stale one was
+    // discarded). In download mode only, kPacketWrongMode otherwise.
+    int32_t DLReceive(uint8_t* reply, uint32_t capacity, uint32_t waitMs);
     // Takes the frames posted now (at most `maxFrames`) one behind the other
     // into `buffer`. Total bytes taken; 0 at once when none is posted;
     // kPacketTimeout when a frame does not come or does not fit (that frame
@@ -90,6 +94,9 @@ private:
     bool PostFrame(bool lastOfChunk);
     // The listener's wait for the frame-taken signal (see PostFrame).
     void WaitForTaker(bool lastOfChunk);
+    // Waits at most `waitMs` for a posted frame and takes it into `reply`: its
+    // length, or kPacketTimeout (also for a frame that does not fit).
+    int32_t TakeReply(uint8_t* reply, uint32_t capacity, uint32_t waitMs);
     // Takes the posted frame into `destination` (null: drops it) and lets the
     // listener go on.
     void TakeFrame(uint8_t* destination, uint32_t length);

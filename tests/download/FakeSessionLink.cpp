@@ -137,9 +137,28 @@ int32_t FakeSessionLink::Exchange(bool diag, const uint8_t* request, uint32_t le
     if (device_->mode != (diag ? 5 : 6)) return kPacketWrongMode;
     const int index = device_->sent[cmd]++;
     Answer answer = device_->script ? device_->script(cmd, bytes, index) : Answer::Usual();
-    std::vector<uint8_t> out;
     if (answer.kind == Answer::Silent) return kPacketTimeout;
-    out = answer.kind == Answer::Bytes ? answer.bytes : device_->Usual(cmd, bytes);
+    std::vector<uint8_t> out = answer.kind == Answer::Bytes ? answer.bytes : device_->Usual(cmd, bytes);
+    auto& late = device_->lateAnswers;
+    if (answer.kind == Answer::Late || !late.empty()) {
+        late.push_back(std::move(out));
+        if (answer.kind == Answer::Late) return kPacketTimeout;
+        out = std::move(late.front());
+        late.pop_front();
+    }
+    return Deliver(out, reply, capacity);
+}
+
+int32_t FakeSessionLink::DLReceive(uint8_t* reply, uint32_t capacity, uint32_t waitMs) {
+    device_->calls.push_back({LinkCall::Receive, 0, {}, capacity, waitMs});
+    auto& late = device_->lateAnswers;
+    if (late.empty()) return kPacketTimeout;
+    std::vector<uint8_t> out = std::move(late.front());
+    late.pop_front();
+    return Deliver(out, reply, capacity);
+}
+
+int32_t FakeSessionLink::Deliver(const std::vector<uint8_t>& out, uint8_t* reply, uint32_t capacity) {
     if (out.empty() || out.size() > capacity) return kPacketTimeout;  // overflow reads as a failed exchange
     std::memset(reply, 0, capacity);
     std::memcpy(reply, out.data(), out.size());
@@ -148,8 +167,13 @@ int32_t FakeSessionLink::Exchange(bool diag, const uint8_t* request, uint32_t le
 
 int32_t FakeSessionLink::ReadReturnPacket(uint8_t* buffer, uint32_t capacity, uint32_t* count, uint32_t maxFrames) {
     device_->calls.push_back({LinkCall::Drain, 0, {}, capacity, maxFrames});
-    if (count) *count = 0;
-    return 0;
+    // The answers still due are read out and dropped.
+    auto& late = device_->lateAnswers;
+    if (count) *count = static_cast<uint32_t>(late.size());
+    size_t bytes = 0;
+    for (const auto& answer : late) bytes += answer.size();
+    late.clear();
+    return static_cast<int32_t>(bytes);
 }
 
 std::vector<Line>& RecordedLines() {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -34,7 +35,7 @@ enum Cmd : int {
 };
 
 struct LinkCall {
-    enum Kind { Open, Close, IsDL, IsDIAG, DL, DIAG, Drain } kind;
+    enum Kind { Open, Close, IsDL, IsDIAG, DL, DIAG, Drain, Receive } kind;
     int cmd = 0;
     std::vector<uint8_t> request;
     uint32_t capacity = 0;
@@ -42,9 +43,12 @@ struct LinkCall {
 };
 
 struct Answer {
-    enum Kind { Normal, Silent, Bytes } kind = Normal;
+    // Late: the usual answer comes after the exchange's wait ran out; every
+    // later answer then waits behind it (the device answers in order).
+    enum Kind { Normal, Silent, Bytes, Late } kind = Normal;
     std::vector<uint8_t> bytes;
     static Answer Usual() { return {}; }
+    static Answer Behind() { return {Late, {}}; }
     static Answer None() { return {Silent, {}}; }
     static Answer With(std::vector<uint8_t> b) { return {Bytes, std::move(b)}; }
 };
@@ -68,6 +72,7 @@ struct FakeDevice {
     std::vector<LinkCall> calls;
     std::map<int, int> sent;  // requests per command that reached the device
     std::vector<uint32_t> pauses;
+    std::deque<std::vector<uint8_t>> lateAnswers;  // answered, not yet taken
     int mode = 0;  // 0 closed, 3 open, 5 DIAG, 6 download
 
     // What the device kept.
@@ -98,10 +103,12 @@ public:
     int32_t DLTxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
                    uint32_t waitMs) override;
     int32_t ReadReturnPacket(uint8_t* buffer, uint32_t capacity, uint32_t* count, uint32_t maxFrames) override;
+    int32_t DLReceive(uint8_t* reply, uint32_t capacity, uint32_t waitMs) override;
 
 private:
     int32_t Exchange(bool diag, const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
                      uint32_t waitMs);
+    static int32_t Deliver(const std::vector<uint8_t>& out, uint8_t* reply, uint32_t capacity);
     std::shared_ptr<FakeDevice> device_;
 };
 

@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "download/FakeSessionLink.h"
 
 namespace fennix::testing {
@@ -142,6 +144,44 @@ TEST(ProgrammerUpload, MissingFileReportsBothFailureLines) {
     EXPECT_TRUE(b.device->CallsOf(kWrite32).empty());
     EXPECT_TRUE(b.device->CallsOf(kGo).empty());
     EXPECT_EQ(LinkCall::Close, b.device->calls.back().kind);
+}
+
+TEST(ProgrammerUpload, LineFeedFileUploadsWhole) {
+    SessionBench b;
+    TempDir dir;
+    const auto data = Pattern(2000, 5);
+    std::string text = HexText(0x0010, data);
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    b.session->SetProgrammerPath(dir.WriteText("p.hex", text).c_str());
+    EnterDownloadMode(b);
+
+    EXPECT_EQ(1, b.session->RunProgrammerStage());
+    std::vector<uint8_t> uploaded;
+    for (const auto& [address, bytes] : b.device->ram) uploaded.insert(uploaded.end(), bytes.begin(), bytes.end());
+    EXPECT_EQ(data, uploaded);
+}
+
+TEST(ProgrammerUpload, FileThatCannotBeSentWholeWritesNothing) {
+    const auto data = Pattern(3000, 9);
+    std::string wrongChecksum = HexText(0x0010, data);
+    wrongChecksum[wrongChecksum.size() / 2] ^= 1;  // one digit in the middle record
+    // Records of 8 bytes (each ends its block), then more data: the upload
+    // would stop after the first block.
+    const std::string shortRecords = HexText(0x0010, std::vector<uint8_t>(data.begin(), data.begin() + 40), 8);
+    const std::string shortRecordInTheMiddle =
+        shortRecords.substr(0, shortRecords.size() - 13) + HexText(0x0010, data).substr(17);
+    for (const std::string& text : {wrongChecksum, shortRecordInTheMiddle}) {
+        SessionBench b;
+        TempDir dir;
+        b.session->SetProgrammerPath(dir.WriteText("p.hex", text).c_str());
+        EnterDownloadMode(b);
+
+        EXPECT_EQ(-1, b.session->RunProgrammerStage());
+        EXPECT_EQ((Line{"Open HEX File Success!!", 0}), RecordedLines().at(RecordedLines().size() - 2));
+        EXPECT_EQ((Line{"Download HEX File Failed!!", -1}), RecordedLines().back());
+        EXPECT_TRUE(b.device->CallsOf(kWrite32).empty());
+        EXPECT_TRUE(b.device->CallsOf(kGo).empty());
+    }
 }
 
 TEST(ProgrammerStage, UnansweredParameterRequestDoesNotStopTheStage) {

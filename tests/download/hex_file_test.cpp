@@ -207,5 +207,81 @@ TEST_F(HexFileTest, OpeningAgainStartsFromTheFirstBlock) {
     EXPECT_EQ(Bytes(data.begin(), data.begin() + 1017), block);
 }
 
+std::string WithoutCarriageReturns(std::string text) {
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    return text;
+}
+
+TEST_F(HexFileTest, LineFeedEndingsGiveTheSameBlocksAsCarriageReturnLineFeed) {
+    const Bytes data = HexData(2000);
+    for (const std::string& text : {WithoutCarriageReturns(Programmer(data, {32})),
+                                    WithoutCarriageReturns(Programmer(data, {16})) + "\n\n"}) {
+        Bytes all;
+        EXPECT_EQ((std::vector<uint32_t>{1017, 983}), Blocks(text, &all));
+        EXPECT_EQ(data, all);
+    }
+}
+
+// The fault of `text` as Open finds it.
+std::string FaultOf(const std::string& path, const std::string& text) {
+    platform::File f;
+    f.Open(path, platform::OpenMode::WriteTruncate);
+    f.Write(text.data(), text.size());
+    f.Close();
+    CHexFile hex;
+    EXPECT_EQ(1, hex.Open(path));
+    return hex.Fault();
+}
+
+TEST_F(HexFileTest, ALineThatIsNotARecordIsNamedAsTheFault) {
+    const Bytes data = HexData(96);
+    const std::string first = Record(0x04, 0, {0x00, 0x20});
+    const std::string r1 = Record(0x00, 0, Bytes(data.begin(), data.begin() + 32));
+    const std::string r2 = Record(0x00, 32, Bytes(data.begin() + 32, data.begin() + 64));
+    const std::string r3 = Record(0x00, 64, Bytes(data.begin() + 64, data.end()));
+    EXPECT_EQ("", FaultOf(path_, first + r1 + r2 + r3 + kEndRecord));
+    EXPECT_EQ("", FaultOf(path_, WithoutCarriageReturns(first + r1 + r2 + r3 + kEndRecord)));
+
+    std::string wrongSum = r2;
+    wrongSum[20] = wrongSum[20] == '0' ? '1' : '0';
+    std::string notHex = r2;
+    notHex[20] = 'G';
+    const std::string spoilt[] = {
+        r2.substr(1),                          // no colon
+        r2.substr(0, 20) + r2.substr(21),      // odd number of digits
+        notHex,
+        wrongSum,
+        ":21" + r2.substr(3),                  // count does not match the line
+        r2.substr(0, 9) + "\r\n",             // cut short
+        "\r\n" + r2,                          // an empty line
+    };
+    for (const std::string& line : spoilt) {
+        const std::string fault = FaultOf(path_, first + r1 + line + r3 + kEndRecord);
+        EXPECT_EQ("line 3: ", fault.substr(0, 8)) << line << fault;
+    }
+    // A first record that is not the start segment's.
+    EXPECT_EQ("line 1: ", FaultOf(path_, r1 + r2 + kEndRecord).substr(0, 8));
+    // Nothing after the end record is read.
+    EXPECT_EQ("", FaultOf(path_, first + r1 + kEndRecord + "garbage\r\n"));
+}
+
+TEST_F(HexFileTest, DataTheBlocksDoNotCarryIsNamed) {
+    const Bytes data = HexData(32 + 8 + 64);
+    const auto notDelivered = [&](const std::string& text) {
+        Write(text);
+        CHexFile hex;
+        EXPECT_EQ(1, hex.Open(path_));
+        Bytes block(CHexFile::kBlockSize);
+        while (hex.ReadData(block.data()) == CHexFile::kBlockSize) continue;  // as the uploader reads
+        return hex.DataNotDelivered();
+    };
+    EXPECT_EQ("", notDelivered(Programmer(HexData(2000), {32})));
+    EXPECT_EQ("", notDelivered(Programmer(HexData(96), {32}, false)));
+    // A short record in the middle ends the upload before the rest.
+    EXPECT_NE("", notDelivered(Programmer(data, {32, 8, 32})));
+    // A data record of two bytes is skipped as if it were an address record.
+    EXPECT_NE("", notDelivered(Programmer(HexData(66), {32, 2, 32})));
+}
+
 }  // namespace
 }  // namespace fennix

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "download/FakeSessionLink.h"
@@ -202,6 +203,52 @@ TEST(StreamWrite, RightAddressWithAnotherCodeFailsWithoutASecondTry) {
     const uint8_t data[2] = {5, 6};
     EXPECT_EQ(-1, b.session->StreamWrite(data, 2, 4096));
     EXPECT_EQ(1u, b.device->CallsOf(kStreamWrite).size());
+}
+
+TEST(StreamWrite, LateAnswerAfterARetryIsPassedOverAndTheImageCompletes) {
+    const auto data = Pattern(5 * 1024 + 100, 4);
+    // A late first answer in the middle, and at the last block (where the
+    // second answer meets the close).
+    for (int late : {2, 5}) {
+        SessionBench b;
+        TempDir dir;
+        b.device->script = [late](int cmd, const std::vector<uint8_t>&, int index) {
+            return cmd == kStreamWrite && index == late ? Answer::Behind() : Answer::Usual();
+        };
+        EnterDownloadMode(b);
+        EXPECT_EQ(1, b.session->DownloadImage(7, dir.Write("obl.mbn", data), "")) << late;
+        ASSERT_NE(nullptr, b.device->Image(7));
+        EXPECT_TRUE(b.device->Image(7)->committed);
+        EXPECT_EQ(data, b.device->Image(7)->bytes);
+        EXPECT_EQ(7u, b.device->CallsOf(kStreamWrite).size());  // six blocks, one of them twice
+        EXPECT_EQ(0, b.device->Count(LinkCall::Drain));
+        // The owed answer is waited for with what is left of the limit of the
+        // exchange that met the stale one (the close's for the last block).
+        const auto receive = std::find_if(b.device->calls.begin(), b.device->calls.end(),
+                                          [](const LinkCall& c) { return c.kind == LinkCall::Receive; });
+        ASSERT_NE(b.device->calls.end(), receive);
+        EXPECT_LE(receive->wait, late == 5 ? 15000u : 500u);
+        EXPECT_EQ(late == 5 ? kCloseImage : kStreamWrite, (receive - 1)->cmd);
+        EXPECT_EQ(1, b.device->Count(LinkCall::Receive));
+    }
+}
+
+TEST(StreamWrite, AnswersOnlyForAcknowledgedBlocksAreNotTakenForTheCurrentOne) {
+    SessionBench b;
+    // Every stream write is answered as the one at offset 0.
+    b.device->script = [](int cmd, const std::vector<uint8_t>&, int) {
+        return cmd == kStreamWrite ? Answer::With({0x08, 0x00, 0x00, 0x00, 0x00}) : Answer::Usual();
+    };
+    EnterDownloadMode(b);
+    const uint8_t data[1] = {1};
+    ASSERT_EQ(1, b.session->OpenMultiImage(1, nullptr, 0));
+    ASSERT_EQ(0, b.session->StreamWrite(data, 1, 0));
+    EXPECT_EQ(kPacketTimeout, b.session->StreamWrite(data, 1, 1024));
+    EXPECT_EQ(3u, b.device->CallsOf(kStreamWrite).size());
+    EXPECT_EQ(2, b.device->Count(LinkCall::Receive));
+    // A new image starts its offsets afresh: block 0 is not stale there.
+    ASSERT_EQ(1, b.session->OpenMultiImage(3, nullptr, 0));
+    EXPECT_EQ(0, b.session->StreamWrite(data, 1, 0));
 }
 
 TEST(DownloadImage, WrongCloseReplyIsDrainedAndEndsTheImageWithThePortClosed) {
