@@ -115,10 +115,12 @@ bool QuietLogs(CDeviceContext& ctx, const Packet& p) {
     return true;
 }
 
-// 3A: no answer; the device restarts in download mode, off the bus for a
-// moment unless it is a platform that switches in place.
-bool DownloadSwitch(CDeviceContext& ctx, const Packet&) {
+// 3A: no answer (with the knob diag.ack-download-switch set, the request is
+// echoed first, as some firmware does); the device restarts in download mode,
+// off the bus for a moment unless it is a platform that switches in place.
+bool DownloadSwitch(CDeviceContext& ctx, const Packet& p) {
     const DeviceOptions& o = ctx.State().options;
+    if (ctx.Knob("diag.ack-download-switch") != 0) ctx.Reply(p);
     bool vanish = Vanishes(o.vanishOnDownloadSwitch, o);
     if (o.switchAfterHostCloses)
         ctx.SwitchModeWhenHostCloses(DeviceMode::Download, vanish, vanish);

@@ -103,6 +103,7 @@ int32_t CQualCmd::RunProgrammerStage() {
     for (int attempt = 0; attempt < kNopAttempts; ++attempt) {
         r = TestCommunication();
         if (r < 0) {
+            if (Cancelled()) break;
             Report("Test Communication, Try again..", 0);
             Pause(times_.nopRetryPause);
         }

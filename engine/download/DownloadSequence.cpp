@@ -110,6 +110,12 @@ int32_t CQualCmd::DownloadImages() {
 int32_t CQualCmd::FinishAfterReset() {
     if (skipCheck_) {
         Pause(times_.skipCheckPause);
+        if (Cancelled()) {
+            // Closed before the device had its time to come up: not a success.
+            ClosePort();
+            Report("Download Process Failed!!", -1);
+            return kPacketCancelled;
+        }
         ClosePort();
         Report("Skip Checking POWER_ON Status...!!", 0);
         Report("Download Process Success!!", 0);
@@ -134,7 +140,7 @@ int32_t CQualCmd::FinishAfterReset() {
 
 int32_t CQualCmd::ReopenPort() {
     if (portName_.empty()) return -1;
-    if (link_->OpenComport("Target download", portName_.c_str()) != 1) {
+    if (link_->ReopenComport("Target download", portName_.c_str()) != 1) {
         ClosePort();
         return -1;
     }

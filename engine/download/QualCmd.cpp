@@ -1,7 +1,8 @@
 #include "download/QualCmd.h"
 
+#include <chrono>
+
 #include "log/Log.h"
-#include "platform/Time.h"
 
 namespace fennix {
 
@@ -33,7 +34,7 @@ FlowTexts TextsOf(CQualCmd::Flow flow) {
 }  // namespace
 
 CQualCmd::CQualCmd(std::unique_ptr<ISessionLink> link, const Timeouts& times, PauseFunction pause)
-    : link_(std::move(link)), times_(times), pause_(pause ? std::move(pause) : PauseFunction(platform::SleepMs)) {
+    : link_(std::move(link)), times_(times), pause_(std::move(pause)) {
     packet_.reserve(kStreamBlockBytes + 8);
 }
 
@@ -76,6 +77,24 @@ void CQualCmd::SetWindowsMobilePath(const char* path) { windowsMobilePath_ = Tex
 void CQualCmd::Report(const char* text, int32_t status) const {
     if (status < 0) LogPortLine(kLogError, portName_.c_str(), "CQualCmd::Report", "%s", text);
     if (callback_) callback_(text, status);
+}
+
+void CQualCmd::Pause(uint32_t milliseconds) {
+    if (pause_) {
+        if (!Cancelled()) pause_(milliseconds);
+        return;
+    }
+    std::unique_lock<std::mutex> hold(pauseLock_);
+    pauseWake_.wait_for(hold, std::chrono::milliseconds(milliseconds), [this] { return cancelled_.load(); });
+}
+
+void CQualCmd::Cancel() {
+    {
+        std::lock_guard<std::mutex> hold(pauseLock_);
+        cancelled_.store(true);
+    }
+    pauseWake_.notify_all();
+    link_->Cancel();
 }
 
 void CQualCmd::ClosePort() {

@@ -6,9 +6,12 @@
 #pragma once
 
 #include <array>
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,7 +34,7 @@ public:
 
     // A session over a link (the serial port's from MakeSerialSessionLink, or
     // a scripted one). `times` holds every wait and pause the session uses;
-    // `pause` defaults to sleeping.
+    // `pause` defaults to sleeping (cut short by Cancel).
     explicit CQualCmd(std::unique_ptr<ISessionLink> link, const Timeouts& times = Timeouts::FromEnvironment(),
                       PauseFunction pause = nullptr);
     virtual ~CQualCmd();
@@ -63,7 +66,15 @@ public:
     // Reads and discards reply packets still pending after an unexpected reply.
     void DrainReplies();
     ISessionLink& Link() { return *link_; }
-    void Pause(uint32_t milliseconds) { pause_(milliseconds); }
+    // A fixed pause of a flow; none once the session is cancelled.
+    void Pause(uint32_t milliseconds);
+    // From any thread: the flow running now (and any later one) fails at its
+    // next exchange or pause, promptly, and closes the port on its way out.
+    void Cancel();
+    bool Cancelled() const { return cancelled_.load(); }
+    // Why the port did not open at the start of the latest flow (for a
+    // front-end that tells "in use" from "permission denied").
+    platform::PortOpenFailure OpenFailure() const { return link_->OpenFailure(); }
     const Timeouts& Times() const { return times_; }
 
     // ---- programmer upload (DMSS download protocol)
@@ -146,8 +157,11 @@ private:
 
     std::unique_ptr<ISessionLink> link_;
     Timeouts times_;
-    PauseFunction pause_;
+    PauseFunction pause_;  // null: the cancellable sleep
     bool portOpen_ = false;
+    std::atomic<bool> cancelled_{false};
+    std::mutex pauseLock_;
+    std::condition_variable pauseWake_;
 
     std::string portName_;
     CHexFile hexFile_;

@@ -15,6 +15,11 @@ public:
     int32_t OpenComport(const char* label, const char* portName) override {
         return port_.OpenComport(label, portName);
     }
+    int32_t ReopenComport(const char* label, const char* portName) override {
+        return port_.ReopenComport(label, portName);
+    }
+    void Cancel() override { port_.Cancel(); }
+    platform::PortOpenFailure OpenFailure() const override { return port_.LastOpenFailure(); }
     int32_t CloseCOMPort() override { return port_.CloseCOMPort(); }
     int32_t IsDLConnected() override { return port_.IsDLConnected(); }
     int32_t IsDIAGConnected() override { return port_.IsDIAGConnected(); }

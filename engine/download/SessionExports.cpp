@@ -1,9 +1,11 @@
 // The exported session functions: create a session, fill in its paths,
 // options and callback, run the download, destroy it. No exception leaves the
-// library: a failure becomes a negative result (or a null handle).
+// library: a failure becomes a negative result (or a null handle). Close may
+// come from another thread while a flow runs: it stops the flow first.
 #include <new>
 
 #include "download/QualCmd.h"
+#include "download/SessionRegistry.h"
 #include "fennix/fennix.h"
 #include "log/Log.h"
 
@@ -35,6 +37,7 @@ FENNIX_API FennixHandle FENNIX_CALL SetComPort(const char* portName) {
         const fennix::Timeouts times = fennix::Timeouts::FromEnvironment();
         auto* session = new CQualCmd(fennix::MakeSerialSessionLink(times), times);
         session->SetPortName(portName);
+        fennix::RegisterSession(session);
         return session;
     } catch (...) {
         fennix::LogFuncLine(fennix::kLogError, "SetComPort", "Can not create a session.");
@@ -76,11 +79,15 @@ FENNIX_API int32_t FENNIX_CALL SetCallBack(FennixHandle session, ProgressCallbac
 
 FENNIX_API int32_t FENNIX_CALL StartDownload(FennixHandle session) {
     if (!session) return -1;
+    fennix::CFlowEntry flow(SessionOf(session));
+    if (!flow.Entered()) return -1;
     return Guarded("StartDownload", [&] { return SessionOf(session)->StartDownload(); });
 }
 
 FENNIX_API int32_t FENNIX_CALL Close(FennixHandle session) {
-    delete SessionOf(session);  // null: nothing to do
+    // A flow running on the session is stopped first; a second Close that
+    // comes meanwhile leaves the freeing to the first.
+    if (session && fennix::UnregisterSession(SessionOf(session))) delete SessionOf(session);
     return 0;
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "platform/SerialPort.h"
 #include "serial/PacketExchange.h"
 #include "serial/Timeouts.h"
 
@@ -14,8 +15,17 @@ namespace fennix {
 
 class ISessionLink : public IPacketExchange {
 public:
-    // 1, or a negative packet-layer result.
+    // 1, or a negative packet-layer result: at once when the port is missing
+    // or cannot be opened.
     virtual int32_t OpenComport(const char* label, const char* portName) = 0;
+    // The open after a reset, when the device may be off the bus for a while:
+    // the port is opened once it is back. 1, or a negative packet-layer result.
+    virtual int32_t ReopenComport(const char* label, const char* portName) { return OpenComport(label, portName); }
+    // From any thread: every exchange and wait under way or to come fails at
+    // once (see CSerialIO::Cancel).
+    virtual void Cancel() {}
+    // Why the latest OpenComport failed (None when it did not).
+    virtual platform::PortOpenFailure OpenFailure() const { return platform::PortOpenFailure::None; }
     virtual int32_t CloseCOMPort() = 0;
     // 1 when the device is (or was put) in that mode, else a negative result.
     virtual int32_t IsDLConnected() = 0;

@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "download/QualCmd.h"
+#include "download/SessionRegistry.h"
 #include "fennix/fennix.h"
 #include "log/Log.h"
 #include "nv/DuckFile.h"
@@ -39,16 +40,22 @@ FENNIX_API int32_t FENNIX_CALL SetCsvBrtFile(FennixHandle session, const char* c
 
 FENNIX_API int32_t FENNIX_CALL StartBackupBrt(FennixHandle session) {
     if (!session) return -1;
+    fennix::CFlowEntry flow(SessionOf(session));
+    if (!flow.Entered()) return -1;
     return Guarded("StartBackupBrt", -1, [&] { return fennix::RunBackupBrt(*SessionOf(session)); });
 }
 
 FENNIX_API int32_t FENNIX_CALL StartRestoreBrt(FennixHandle session) {
     if (!session) return -1;
+    fennix::CFlowEntry flow(SessionOf(session));
+    if (!flow.Entered()) return -1;
     return Guarded("StartRestoreBrt", -1, [&] { return fennix::RunRestoreBrt(*SessionOf(session)); });
 }
 
 FENNIX_API int32_t FENNIX_CALL DuckToNVArray(FennixHandle session, const char* duckPath) {
     if (!session) return 0;
+    fennix::CFlowEntry flow(SessionOf(session));
+    if (!flow.Entered()) return 0;
     fennix::CQualCmd& s = *SessionOf(session);
     const int32_t result = Guarded("DuckToNVArray", 0, [&] {
         return fennix::LoadDuckFile(duckPath ? duckPath : "", s.NumberedItems(), s.NamedItems());
@@ -63,6 +70,8 @@ FENNIX_API int32_t FENNIX_CALL DuckToNVArray(FennixHandle session, const char* d
 
 FENNIX_API int32_t FENNIX_CALL NVArrayToMobile(FennixHandle session) {
     if (!session) return 0;
+    fennix::CFlowEntry flow(SessionOf(session));
+    if (!flow.Entered()) return 0;
     return Guarded("NVArrayToMobile", 0, [&] { return fennix::SendItemLists(*SessionOf(session)); });
 }
 

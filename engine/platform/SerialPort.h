@@ -15,6 +15,30 @@ namespace fennix::platform {
 // (ERROR_TIMEOUT on Windows; used as is elsewhere).
 constexpr int kSerialWriteTimedOut = 1460;
 
+// Why a port could not be opened.
+enum class PortOpenFailure {
+    None,
+    NoSuchPort,        // the system has no such port (or it is no serial port)
+    InUse,             // another program holds it
+    PermissionDenied,  // this user may not open it
+    Other,
+};
+
+// The reason behind a system error that SerialPort::Open returned. On
+// Windows a port held by another program answers "access denied", so that
+// counts as in use there.
+PortOpenFailure ClassifyPortOpenError(int systemError);
+
+inline const char* PortOpenFailureText(PortOpenFailure failure) {
+    switch (failure) {
+        case PortOpenFailure::None: return "opened";
+        case PortOpenFailure::NoSuchPort: return "no such port";
+        case PortOpenFailure::InUse: return "in use";
+        case PortOpenFailure::PermissionDenied: return "permission denied";
+        default: return "cannot be opened";
+    }
+}
+
 // Where a port read failed.
 enum class SerialReadFailure {
     None,    // the read succeeded (possibly with no bytes)

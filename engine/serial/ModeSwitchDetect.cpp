@@ -1,7 +1,6 @@
 // Waiting for the device's mode after the port was opened, and moving the
 // device into the mode a flow needs.
 #include "log/Log.h"
-#include "platform/Time.h"
 #include "serial/SerCOMLibrary.h"
 
 namespace fennix {
@@ -14,6 +13,7 @@ int32_t CSerCOMLibrary::IsDIAGConnected() {
     static const char* const kFunction = "CSerCOMLibrary::IsDIAGConnected";
     LogPortLine(kLogDebug, PortName(), kFunction, "Start phone mode detection.");
     for (int poll = 0; poll < kDetectionPolls; ++poll) {
+        if (Cancelled()) return kPacketCancelled;
         switch (GetPhoneMode()) {
             case kPhoneModeDS:
                 return ChangeDS2DIAG() == 1 ? 1 : kPacketDsSwitchFailed;
@@ -25,7 +25,7 @@ int32_t CSerCOMLibrary::IsDIAGConnected() {
                 return kPacketModeIsDL;
             default:
                 LogPortLine(kLogError, PortName(), kFunction, "Can not determine phone mode, so wait a moment.");
-                platform::SleepMs(Times().diagDetectionPoll);
+                Pause(Times().diagDetectionPoll);
                 break;
         }
     }
@@ -37,6 +37,7 @@ int32_t CSerCOMLibrary::IsDLConnected() {
     static const char* const kFunction = "CSerCOMLibrary::IsDLConnected";
     LogPortLine(kLogWarning, PortName(), kFunction, "Start phone mode detection.");
     for (int poll = 0; poll < kDetectionPolls; ++poll) {
+        if (Cancelled()) return kPacketCancelled;
         switch (GetPhoneMode()) {
             case kPhoneModeDS:
                 if (ChangeDS2DL() != 1) return kPacketDsSwitchFailed;
@@ -56,7 +57,7 @@ int32_t CSerCOMLibrary::IsDLConnected() {
                 return 1;
             default:
                 LogPortLine(kLogError, PortName(), kFunction, "Can not determine phone mode, so wait a moment.");
-                platform::SleepMs(Times().dlDetectionPoll);
+                Pause(Times().dlDetectionPoll);
                 break;
         }
     }

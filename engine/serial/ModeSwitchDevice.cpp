@@ -9,7 +9,6 @@
 #include <string>
 
 #include "log/Log.h"
-#include "platform/Time.h"
 #include "serial/ModeSwitchTables.h"
 #include "serial/SerialIO.h"
 
@@ -54,7 +53,7 @@ int CSerialIO::GetPlatformID() {
 int CSerialIO::GetMobileMode() {
     static const char* const kFunction = "CSerialIO::GetMobileMode";
     InternalWrite(kVersionRequest, sizeof kVersionRequest, nullptr);
-    platform::SleepMs(Times().versionRequestPause);
+    Pause(Times().versionRequestPause);
     uint8_t reply[kRawReplySize] = {};
     if (WaitandReadBuffer(reply, sizeof reply, nullptr) != 0) {
         LogPortLine(kLogError, PortName(), kFunction, "Read fails");
@@ -72,8 +71,9 @@ int CSerialIO::GetMobileMode() {
 
 void CSerialIO::QuietDevice() {
     const Timeouts& times = Times();
-    while (WritesInFlight() != 0) platform::SleepMs(times.switchPoll);
-    platform::SleepMs(times.switchPoll);
+    while (WritesInFlight() != 0 && Pause(times.switchPoll)) {
+    }
+    Pause(times.switchPoll);
 
     struct Request {
         const uint8_t* bytes;
@@ -99,14 +99,14 @@ void CSerialIO::QuietDevice() {
     constexpr int kQuietChecks = 5;
     constexpr int kMaxChecks = 200;
     int quiet = 0;
-    for (int check = 0; check < kMaxChecks && quiet < kQuietChecks; ++check) {
+    for (int check = 0; check < kMaxChecks && quiet < kQuietChecks && !Cancelled(); ++check) {
         if (UnreadBytes() == 0) {
             ++quiet;
         } else {
             Read(scratch, sizeof scratch, nullptr);
             quiet = 0;
         }
-        platform::SleepMs(times.quietDrainPoll);
+        Pause(times.quietDrainPoll);
     }
 }
 
@@ -153,7 +153,7 @@ int CSerialIO::ChangeToOffline() {
 
     uint8_t status[kRawReplySize];
     do {
-        platform::SleepMs(times.switchPoll);
+        if (!Pause(times.switchPoll)) return 0;
         --budget;
         LogPortLine(kLogDebug, PortName(), kFunction, "Get current phone status.");
         if (!send(kStatusRequest, sizeof kStatusRequest)) return 0;

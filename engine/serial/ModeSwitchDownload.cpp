@@ -2,7 +2,6 @@
 // command, DIAG to download mode with the DIAG download command. Each ends by
 // letting the listener probe the device again and watching the mode it finds.
 #include "log/Log.h"
-#include "platform/Time.h"
 #include "serial/ModeSwitchTables.h"
 #include "serial/PacketExchange.h"
 #include "serial/SerialIO.h"
@@ -22,7 +21,7 @@ int AwaitDownloadMode(CSerialIO& channel, const char* function) {
             LogPortLine(kLogError, channel.PortName(), function, "Change to DL successfully.");
             return 1;
         }
-        platform::SleepMs(channel.Times().switchCheck);
+        if (!channel.Pause(channel.Times().switchCheck)) return 0;
     }
     return 0;
 }
@@ -47,7 +46,7 @@ int CSerialIO::ChangeDS2DIAG() {
         uint32_t mode = GetPhoneMode();
         if (mode == kPhoneModeDIAG) return 1;
         if (mode == kPhoneModeDS || mode == kPhoneModeDL) return 0;
-        platform::SleepMs(Times().switchPoll);
+        if (!Pause(Times().switchPoll)) return 0;
     }
     return 0;
 }
@@ -86,15 +85,22 @@ int CSerialIO::InternalChange2DL6280() {
     KeepPacketLayerOut(true);
     QuietDevice();
     LogPortLine(kLogWarning, PortName(), kFunction, "Write DIAG command to change to DL mode.");
+    // A cancelled flow leaves the device where it is.
+    if (Cancelled()) return 0;
     // A failed switch leaves the packet layer blocked: the device's state is
-    // unknown and no further request should reach it on this session.
+    // unknown and no further request should reach it on this session (the
+    // next open lets it in again).
     if (InternalWrite(kDownloadSwitchRequest, sizeof kDownloadSwitchRequest, nullptr) != 0) return 0;
 
-    KeepPacketLayerOut(false);
-    // These devices keep their port through the switch: probe on the open port.
+    // These devices keep their port through the switch: probe on the open
+    // port. Detection starts before the packet layer comes back, and what the
+    // device said after the switch request (an acknowledgement, late DIAG
+    // traffic) is dropped: none of it is an answer anybody waits for.
     SetReopenOnDetection(false);
-    InternalResetCOM();
     SetPhoneMode(kPhoneModeUnknown);
+    InternalResetCOM();
+    DiscardUnreadBytes();
+    KeepPacketLayerOut(false);
     return AwaitDownloadMode(*this, kFunction);
 }
 
@@ -103,7 +109,7 @@ int CSerialIO::InternalChange2DLDefault() {
     const Timeouts& times = Times();
     LogPortLine(kLogWarning, PortName(), kFunction, "Change DIAG to DL");
     KeepPacketLayerOut(true);
-    platform::SleepMs(times.switchSettlePause);
+    Pause(times.switchSettlePause);
 
     QuietDevice();
     const int mobileMode = GetMobileMode();
@@ -116,25 +122,26 @@ int CSerialIO::InternalChange2DLDefault() {
     // The listener closes the port as it ends; the port is reopened here at
     // the rate in use, without the listener's baud-rate cycling.
     StopListener(times.listenerStopWait);
-    platform::SleepMs(times.switchCheck);
+    Pause(times.switchCheck);
     for (uint32_t i = 0; i < 3; ++i) {
         if (kBaudRates[i] == CurrentBaudRate()) SetBaudRateIndex(i);
     }
     bool reopened = false;
-    for (uint32_t attempt = 0; attempt < 4 && !reopened; ++attempt) {
+    for (uint32_t attempt = 0; attempt < 4 && !reopened && !Cancelled(); ++attempt) {
         reopened = InternalOpen() == 0;
-        if (!reopened) platform::SleepMs(times.reopenPause[attempt]);
+        if (!reopened) Pause(times.reopenPause[attempt]);
     }
     if (!reopened) return 0;
 
     LogPortLine(kLogWarning, PortName(), kFunction, "Write DIAG command to change to DL mode.");
-    platform::SleepMs(times.switchCheck);
+    // A cancelled flow leaves the device where it is.
+    if (!Pause(times.switchCheck)) return 0;
     if (InternalWrite(kDownloadSwitchRequest, sizeof kDownloadSwitchRequest, nullptr) != 0) return 0;
     if (mobileMode == kMobileModeReenumerates) {
         // These devices leave the bus to come back in download mode: let go of
         // the port and give them time to do so.
         InternalClose();
-        platform::SleepMs(times.portReleasePause);
+        Pause(times.portReleasePause);
     }
 
     KeepPacketLayerOut(false);

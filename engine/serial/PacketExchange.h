@@ -19,6 +19,9 @@ constexpr int32_t kPacketWrongMode = static_cast<int32_t>(0xF0000306);
 constexpr int32_t kPacketWriteRefused = static_cast<int32_t>(0xF0000310);
 constexpr int32_t kPacketTimeout = static_cast<int32_t>(0xF0000311);
 constexpr int32_t kPacketDsSwitchFailed = static_cast<int32_t>(0xF0000312);
+// The session was closed while the request was under way (Close from another
+// thread): nothing more is exchanged.
+constexpr int32_t kPacketCancelled = static_cast<int32_t>(0xF0000313);
 
 class IPacketExchange {
 public:

@@ -22,21 +22,37 @@ CSerCOMLibrary::~CSerCOMLibrary() {
     if (IsListenerRunning()) StopListener(platform::kWaitForever);
 }
 
-int32_t CSerCOMLibrary::OpenComport(const char* label, const char* portName) {
-    if (label == nullptr || portName == nullptr) {
-        LogFuncLine(kLogDebug, "CSerCOMLibrary::OpenComport", "Function parameters contain null.");
-        return kPacketNullParameter;
-    }
+namespace {
+
+bool ArgumentsPresent(const char* label, const char* portName) {
+    if (label != nullptr && portName != nullptr) return true;
+    LogFuncLine(kLogDebug, "CSerCOMLibrary::OpenComport", "Function parameters contain null.");
+    return false;
+}
+
+}  // namespace
+
+void CSerCOMLibrary::PrepareToOpen() {
     // A running listener owns the receiver (the port counts as open then and
-    // Open changes nothing), so only a stopped channel starts afresh.
-    if (!IsListenerRunning()) {
-        receiver_.Clear();
-        frameLength_.store(0);
-        pendingFrames_.store(0);
-        frameReady_.Reset();
-    }
-    int result = Open(portName, kOpenBaudRate);
-    return result < 0 ? kPacketOpenFailed : 1;
+    // the open changes nothing), so only a stopped channel starts afresh.
+    if (IsListenerRunning()) return;
+    receiver_.Clear();
+    frameLength_.store(0);
+    pendingFrames_.store(0);
+    frameReady_.Reset();
+}
+
+int32_t CSerCOMLibrary::OpenComport(const char* label, const char* portName) {
+    if (!ArgumentsPresent(label, portName)) return kPacketNullParameter;
+    PrepareToOpen();
+    const int result = OpenNow(portName, kOpenBaudRate);
+    return result == 0 || result == kSerialAlreadyOpen ? 1 : kPacketOpenFailed;
+}
+
+int32_t CSerCOMLibrary::ReopenComport(const char* label, const char* portName) {
+    if (!ArgumentsPresent(label, portName)) return kPacketNullParameter;
+    PrepareToOpen();
+    return Open(portName, kOpenBaudRate) < 0 ? kPacketOpenFailed : 1;
 }
 
 int32_t CSerCOMLibrary::CloseCOMPort() {
@@ -73,6 +89,7 @@ int32_t CSerCOMLibrary::TxRx(const uint8_t* request, uint32_t length, uint8_t* r
     // belongs to the exchange too), and only when a quick answer is expected:
     // an exchange that may wait seconds (an open, a close, a reset whose
     // device went away) keeps no processor busy meanwhile.
+    if (Cancelled()) return kPacketCancelled;
     std::optional<CHandOverWait::ExchangeUnderWay> underWay;
     if (waitMs <= Times().streamWriteWait) underWay.emplace();
     // A port failure is not reported here: no reply comes and the wait ends
@@ -91,7 +108,12 @@ int32_t CSerCOMLibrary::DLReceive(uint8_t* reply, uint32_t capacity, uint32_t wa
 
 int32_t CSerCOMLibrary::TakeReply(uint8_t* reply, uint32_t capacity, uint32_t waitMs) {
     static const char* const kFunction = "CSerCOMLibrary::TxRx";
-    if (!replyWait_.Wait(frameReady_, waitMs)) {
+    const bool signalled = replyWait_.Wait(frameReady_, waitMs);
+    if (Cancelled()) {
+        LogPortLine(kLogError, PortName(), kFunction, "Cancelled.");
+        return kPacketCancelled;
+    }
+    if (!signalled) {
         LogPortLine(kLogError, PortName(), kFunction, "Time out in OnRecv.");
         return kPacketTimeout;
     }
@@ -116,7 +138,7 @@ int32_t CSerCOMLibrary::ReadReturnPacket(uint8_t* buffer, uint32_t capacity, uin
     static const char* const kFunction = "CSerCOMLibrary::ReadReturnPacket";
     if (count != nullptr) *count = 0;
     std::this_thread::yield();
-    if (frameLength_.load() <= 0) return 0;
+    if (frameLength_.load() <= 0 || Cancelled()) return 0;
 
     const int32_t pending = std::max<int32_t>(pendingFrames_.load(), 0);
     const uint32_t frames = std::min(maxFrames, static_cast<uint32_t>(pending));
@@ -125,7 +147,9 @@ int32_t CSerCOMLibrary::ReadReturnPacket(uint8_t* buffer, uint32_t capacity, uin
     if (capacity > 0) std::memset(buffer, 0, capacity);
     uint32_t used = 0;
     for (uint32_t i = 0; i < frames; ++i) {
-        if (!frameReady_.Wait(Times().drainFrameWait)) {
+        const bool signalled = frameReady_.Wait(Times().drainFrameWait);
+        if (Cancelled()) return kPacketCancelled;
+        if (!signalled) {
             LogPortLine(kLogError, PortName(), kFunction, "Time out in OnRecv.");
             pendingFrames_.store(0);
             return kPacketTimeout;
@@ -178,6 +202,11 @@ bool CSerCOMLibrary::PostFrame(bool lastOfChunk) {
     frameReady_.Reset();
     pendingFrames_.fetch_sub(1);
     return false;
+}
+
+void CSerCOMLibrary::WakeFlowWaits() {
+    // The exchange waiting for a frame wakes up and finds the channel cancelled.
+    frameReady_.Set();
 }
 
 void CSerCOMLibrary::ReleaseHeldData() {

@@ -39,10 +39,15 @@ public:
     // Stops the listener and closes the port before the members go.
     ~CSerCOMLibrary() override;
 
-    // Names the port and starts the listener, which opens and probes it. The
-    // label is only checked for presence. 1; kPacketNullParameter;
-    // kPacketOpenFailed.
+    // Opens the port (OpenNow) and starts the listener, which probes it. The
+    // label is only checked for presence. 1 (also when the port is open
+    // already); kPacketNullParameter; kPacketOpenFailed when the port is
+    // missing or cannot be opened now (LastOpenFailure tells why).
     int32_t OpenComport(const char* label, const char* portName);
+    // For a device that may be off the bus for a while (rebooting): names the
+    // port and starts the listener, which opens it once it is there. 1;
+    // kPacketNullParameter.
+    int32_t ReopenComport(const char* label, const char* portName);
     // The channel's Close: 1, 0 or a system error number.
     int32_t CloseCOMPort();
 
@@ -50,7 +55,8 @@ public:
     // download: opening flag too), writes it and waits at most `waitMs` for a
     // reply frame. Reply length (> 0); kPacketWriteRefused while a mode switch
     // blocks writes; kPacketTimeout when no frame came or it did not fit (the
-    // frame that did not fit is dropped so that the listener goes on).
+    // frame that did not fit is dropped so that the listener goes on);
+    // kPacketCancelled once the channel is cancelled.
     int32_t TxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity, uint32_t waitMs);
     // TxRx in DIAG mode only, kPacketWrongMode otherwise.
     int32_t DIAGTxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
@@ -86,8 +92,11 @@ protected:
     // dropped until the listener has left OnEvent, and a frame cut off by
     // that is forgotten.
     void ReleaseHeldData() override;
+    void WakeFlowWaits() override;
 
 private:
+    // Resets the frame hand-over before the channel opens (unless a listener runs).
+    void PrepareToOpen();
     // Hands one complete frame to a taker; false when the listener was released
     // by a stop instead and the frame was withdrawn. `lastOfChunk`: no
     // received byte is left to parse behind the frame.

@@ -115,9 +115,49 @@ int CSerialIO::Open(const char* portName, uint32_t baudRate) {
         SetLastError(kSerialAlreadyOpen);
         return kSerialAlreadyOpen;
     }
+    // A switch that failed on the previous open kept the packet layer out;
+    // this open starts a new conversation with the device.
+    KeepPacketLayerOut(false);
     currentBaudRate_.store(baudRate);
     StartListener();
     return LastError();
+}
+
+int CSerialIO::OpenNow(const char* portName, uint32_t baudRate) {
+    static const char* const kFunction = "CSerialIO::Open";
+    LogPortLine(kLogDebug, PortName(), kFunction, "Start open operation.");
+    SetLastError(0);
+    if (NamePort(portName) != 0) {
+        SetLastError(kSerialAlreadyOpen);
+        return kSerialAlreadyOpen;
+    }
+    lastOpenFailure_.store(platform::PortOpenFailure::None);
+    KeepPacketLayerOut(false);
+    currentBaudRate_.store(baudRate);
+    int error = -1;
+    if (IsPortRegistered() != 0) {
+        error = OpenRegisteredPort();
+    } else {
+        LogPortLine(kLogDebug, PortName(), "CSerialIO::InternalOpen", "COM port is not found in the Registry.");
+    }
+    if (error != 0) {
+        const platform::PortOpenFailure reason =
+            error == -1 ? platform::PortOpenFailure::NoSuchPort : platform::ClassifyPortOpenError(error);
+        lastOpenFailure_.store(reason);
+        SetLastError(error);
+        LogPortLine(kLogError, PortName(), kFunction, "Can not open %s: %s.", DevicePath(),
+                    platform::PortOpenFailureText(reason));
+        return error;
+    }
+    portHandedToListener_.store(true);
+    if (StartListener() != 0) {
+        const int failure = LastError();
+        portHandedToListener_.store(false);
+        InternalClose();
+        SetLastError(failure);
+        return failure;
+    }
+    return 0;
 }
 
 int CSerialIO::Close() {
@@ -141,9 +181,14 @@ int CSerialIO::InternalOpen() {
     LogPortLine(kLogDebug, PortName(), kFunction, "Check COM port existence in the Registry.");
     if (IsPortRegistered() == 0) {
         LogPortLine(kLogDebug, PortName(), kFunction, "COM port is not found in the Registry.");
-        platform::SleepMs(times_.unregisteredPortPause);
+        PauseUnlessStopped(times_.unregisteredPortPause, true);
         return -1;
     }
+    return OpenRegisteredPort();
+}
+
+int CSerialIO::OpenRegisteredPort() {
+    static const char* const kFunction = "CSerialIO::InternalOpen";
     uint32_t index = baudRateIndex_.load() % 3;
     currentBaudRate_.store(kBaudRates[index]);
     baudRateIndex_.store((index + 1) % 3);
@@ -330,6 +375,11 @@ int CSerialIO::Read(uint8_t* buffer, uint32_t capacity, uint32_t* bytesRead) {
 
 uint32_t CSerialIO::AppendBuffer(const uint8_t* bytes, uint32_t count) {
     std::lock_guard<std::mutex> hold(bufferLock_);
+    AppendLocked(bytes, count);
+    return count;
+}
+
+void CSerialIO::AppendLocked(const uint8_t* bytes, uint32_t count) {
     LogPortLine(kLogDebug, PortName(), "CSerialIO::AppendBuffer", "Add read content to buffer.");
     uint32_t unread = writePos_ - readPos_;
     uint32_t capacity = static_cast<uint32_t>(buffer_.size());
@@ -349,7 +399,21 @@ uint32_t CSerialIO::AppendBuffer(const uint8_t* bytes, uint32_t count) {
     writePos_ += count;
     appendedTotal_ += count;
     dataArrived_.notify_all();
-    return count;
+}
+
+bool CSerialIO::AppendUnlessDetecting(const uint8_t* bytes, uint32_t count) {
+    std::lock_guard<std::mutex> hold(bufferLock_);
+    // Detection began since this chunk was read (a switch in place): the
+    // chunk belongs to the conversation before it.
+    if (GetPhoneMode() == kPhoneModeUnknown) return false;
+    AppendLocked(bytes, count);
+    return true;
+}
+
+void CSerialIO::DiscardUnreadBytes() {
+    std::lock_guard<std::mutex> hold(bufferLock_);
+    readTotal_ += writePos_ - readPos_;
+    readPos_ = writePos_;
 }
 
 int CSerialIO::SendProbe() {
@@ -372,7 +436,9 @@ int CSerialIO::WaitandReadBuffer(uint8_t* buffer, uint32_t capacity, uint32_t* b
         // The answer is whatever arrived after the latest request and has not
         // been read yet, whether it came before this call or comes later.
         auto answered = [this] { return appendedTotal_ > std::max(readTotal_, requestMark_); };
-        if (!dataArrived_.wait_for(hold, std::chrono::milliseconds(times_.rawReplyWait), answered)) {
+        const bool arrived = dataArrived_.wait_for(hold, std::chrono::milliseconds(times_.rawReplyWait),
+                                                   [&] { return answered() || cancelled_.load(); });
+        if (!arrived || !answered()) {
             hold.unlock();
             LogPortLine(kLogError, PortName(), kFunction, "Read time out.");
             return -1;
@@ -424,7 +490,11 @@ int CSerialIO::StopListener(uint32_t waitMs) {
         SetLastError(0);
         return 0;
     }
-    stop_.store(1);
+    {
+        std::lock_guard<std::mutex> hold(pauseLock_);
+        stop_.store(1);
+    }
+    pauseWake_.notify_all();
     LogPortLine(kLogWarning, PortName(), kFunction, "Start stop listen thread.");
     // Releases a listener waiting for a frame to be taken, and one waiting on
     // the port.
@@ -456,6 +526,30 @@ bool CSerialIO::ClassifyAnswer(const uint8_t* chunk, size_t count, uint32_t* mod
     return false;
 }
 
+void CSerialIO::Cancel() {
+    cancelled_.store(true);
+    {
+        std::lock_guard<std::mutex> hold(pauseLock_);
+    }
+    pauseWake_.notify_all();
+    {
+        std::lock_guard<std::mutex> hold(bufferLock_);
+    }
+    dataArrived_.notify_all();
+    WakeFlowWaits();
+}
+
+bool CSerialIO::Pause(uint32_t milliseconds) {
+    std::unique_lock<std::mutex> hold(pauseLock_);
+    return !pauseWake_.wait_for(hold, std::chrono::milliseconds(milliseconds), [this] { return cancelled_.load(); });
+}
+
+void CSerialIO::PauseUnlessStopped(uint32_t milliseconds, bool orCancel) {
+    std::unique_lock<std::mutex> hold(pauseLock_);
+    pauseWake_.wait_for(hold, std::chrono::milliseconds(milliseconds),
+                        [&] { return stop_.load() != 0 || (orCancel && cancelled_.load()); });
+}
+
 void CSerialIO::Notify(uint32_t code, const char* line) {
     LogPortLine(kLogDebug, PortName(), "CSerialIO::ThreadProc", "%s", line);
     OnEvent(code);
@@ -471,24 +565,28 @@ void CSerialIO::ThreadProc() {
     // opened afresh even when detection passes otherwise keep the port open:
     // without it a channel switched in place could never find its device again.
     bool portFailed = false;
+    // A port OpenNow has just opened is probed as it is.
+    bool portHandedOver = portHandedToListener_.exchange(false);
 
     SetPhoneMode(kPhoneModeUnknown);
     if (!Destroying()) Notify(kNotifyStart, "Send START notification.");
     do {
         if (GetPhoneMode() == kPhoneModeUnknown) {
-            if (!keepOpen && (ReopenOnDetection() || portFailed || !IsPortOpen())) {
+            if (portHandedOver) {
+                portHandedOver = false;
+            } else if (!keepOpen && (ReopenOnDetection() || portFailed || !IsPortOpen())) {
                 LogPortLine(kLogWarning, PortName(), kFunction, "Start InternalClose().");
                 InternalClose();
-                platform::SleepMs(times_.listenerReopenPause);
+                PauseUnlessStopped(times_.listenerReopenPause);
                 LogPortLine(kLogWarning, PortName(), kFunction, "Start InternalOpen().");
                 if (InternalOpen() != 0) {
                     LogPortLine(kLogError, PortName(), kFunction, "InternalOpen() failed.");
-                    platform::SleepMs(times_.listenerRetryPause);
+                    PauseUnlessStopped(times_.listenerRetryPause);
                     continue;
                 }
                 portFailed = false;
             }
-            platform::SleepMs(times_.probePause);
+            PauseUnlessStopped(times_.probePause);
             SendProbe();
         }
 
@@ -514,7 +612,7 @@ void CSerialIO::ThreadProc() {
                 portFailed = true;
                 LogPortLine(kLogError, PortName(), kFunction, "Read com port data error.");
                 LogSystemError(PortName(), kFunction, error);
-                platform::SleepMs(times_.listenerRetryPause);
+                PauseUnlessStopped(times_.listenerRetryPause);
             }
             continue;
         }
@@ -536,7 +634,7 @@ void CSerialIO::ThreadProc() {
         }
         LogPortLine(kLogDebug, PortName(), kFunction, "Transfer content to CSIOChannel with current mode %d",
                     static_cast<int>(GetPhoneMode()));
-        AppendBuffer(chunk.data(), static_cast<uint32_t>(got));
+        if (!AppendUnlessDetecting(chunk.data(), static_cast<uint32_t>(got))) continue;
         if (!Destroying() && !NotificationsSuppressed()) Notify(kNotifyRead, "Send read notification.");
     } while (stop_.load() == 0);
 

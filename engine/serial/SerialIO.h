@@ -71,6 +71,15 @@ public:
     // listener still runs (nothing else happens); the system error when the
     // listener cannot start.
     virtual int Open(const char* portName, uint32_t baudRate);
+    // Open for the start of a flow: the port is opened here, on the caller's
+    // thread, and handed to the listener, so that a port that is missing,
+    // held by another program or not permitted fails at once. 0;
+    // kSerialAlreadyOpen as Open; otherwise nothing is started and the result
+    // is -1 for a port the system does not have, else the system error, with
+    // the reason in LastOpenFailure() and the log.
+    int OpenNow(const char* portName, uint32_t baudRate);
+    // Why the latest OpenNow failed (None after one that succeeded).
+    platform::PortOpenFailure LastOpenFailure() const { return lastOpenFailure_.load(); }
     // The naming half of Open: port number, device path and log name, without
     // starting the listener. kSerialAlreadyOpen (names unchanged) while a port
     // is open or a listener runs, else 0.
@@ -151,6 +160,17 @@ public:
     int InternalChange2DL6280();     // 1 when download mode appears in time
     int InternalChange2DLDefault();  // 1 when download mode appears in time
 
+    // Ends the conversation for good, from any thread: every wait and pause
+    // of the flow thread (reply waits, raw reads, detection polls, switch
+    // pauses) returns at once from now on and reports failure, so that the
+    // flow ends promptly and closes the port on its way out. The listener
+    // is left to the flow's close.
+    void Cancel();
+    bool Cancelled() const { return cancelled_.load(); }
+    // A pause of the flow thread: false, at once or as soon as it happens,
+    // when the channel is cancelled.
+    bool Pause(uint32_t milliseconds);
+
     // Phone mode (kPhoneMode*).
     uint32_t GetPhoneMode() const { return phoneMode_.load(); }
     void SetPhoneMode(uint32_t mode) { phoneMode_.store(mode); }
@@ -212,11 +232,26 @@ protected:
     // The layer above drops what it holds for a taker and returns once the
     // listener no longer works for it. Called with notifications suppressed.
     virtual void ReleaseHeldData() {}
+    // The layer above wakes its own waits of the flow thread (Cancel).
+    virtual void WakeFlowWaits() {}
+
+    // Drops every unread byte of the read buffer.
+    void DiscardUnreadBytes();
 
 private:
+    // AppendBuffer with the buffer lock held.
+    void AppendLocked(const uint8_t* bytes, uint32_t count);
+    // The listener's append of a chunk read outside detection: false (and
+    // nothing appended) when the phone mode went back to unknown meanwhile.
+    bool AppendUnlessDetecting(const uint8_t* bytes, uint32_t count);
     void ThreadProc();
     void Notify(uint32_t code, const char* line);
     void CloseAfterFailedOpen();
+    // InternalOpen after the registration check.
+    int OpenRegisteredPort();
+    // A pause of the listener (or of InternalOpen on either thread): ends
+    // early on a stop, and on a cancel too when `orCancel`.
+    void PauseUnlessStopped(uint32_t milliseconds, bool orCancel = false);
 
     Timeouts times_;
     mutable std::recursive_mutex portLock_;  // InternalOpen holds it across InternalResetCOM
@@ -252,6 +287,14 @@ private:
     std::atomic<uint32_t> baudRateIndex_{0};
     uint32_t portNumber_ = 0;
     std::atomic<uint32_t> reopen_{1};
+
+    // OpenNow opened the port: the listener's first detection pass uses it
+    // as it is.
+    std::atomic<bool> portHandedToListener_{false};
+    std::atomic<platform::PortOpenFailure> lastOpenFailure_{platform::PortOpenFailure::None};
+    std::atomic<bool> cancelled_{false};
+    std::mutex pauseLock_;
+    std::condition_variable pauseWake_;  // a stop or a cancel
 };
 
 }  // namespace fennix

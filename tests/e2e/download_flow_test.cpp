@@ -244,14 +244,14 @@ TEST(DownloadE2E, ExportsDriveAWholeDownload) {
     EXPECT_TRUE(sim::CompareWithSet(sim::SnapshotDownloadTarget(device.Device()), set).identical);
 }
 
-TEST(DownloadE2E, PortThatIsNotThereEndsInTheModeChange) {
+TEST(DownloadE2E, PortThatIsNotThereFailsTheOpen) {
     const Timeouts times = DownloadTestTimes();
     CQualCmd session(MakeSerialSessionLink(times), times);
     session.SetCallback(RecordThreadLine);
     session.SetPortName("/nonexistent/ttyMSM9");
     ThreadLines().clear();
-    EXPECT_EQ(static_cast<int32_t>(kPacketModeUnknown), session.StartDownload());
-    EXPECT_EQ("Change to DL Mode Failed!!", ThreadLines().back().text);
+    EXPECT_EQ(-1, session.StartDownload());
+    EXPECT_EQ("Open ComPort Failed!!", ThreadLines().back().text);
     EXPECT_EQ(-1, ThreadLines().back().status);
 }
 

@@ -73,6 +73,21 @@ TEST_F(SerialSwitch, GroupOnePlatformSwitchesInPlaceWithoutGoingOffline) {
     EXPECT_EQ(1, Nop());
 }
 
+// The acknowledgement of the switch request is dropped with the rest of the
+// DIAG conversation: nothing of it is left posted or buffered for the packet
+// layer, and the first download-mode exchange gets its own answer.
+TEST_F(SerialSwitch, AcknowledgedSwitchInPlaceLeavesNothingBehind) {
+    for (int run = 0; run < 3; ++run) {
+        sim::DeviceOptions options = sim::DiagDevice("T7413");
+        options.knobs["diag.ack-download-switch"] = 1;
+        Start(options);
+        ASSERT_EQ(1, Lib().IsDLConnected());
+        EXPECT_EQ(0u, Lib().PendingFrames());
+        EXPECT_EQ(0u, Lib().UnreadBytes());
+        EXPECT_EQ(1, Nop());
+    }
+}
+
 TEST_F(SerialSwitch, UnsolicitedTrafficBeforeTheSwitchIsPutAside) {
     for (const char* platform : {"Q6250", "LUNW2"}) {
         sim::DeviceOptions options = sim::DiagDevice(platform);

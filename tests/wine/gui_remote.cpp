@@ -2,8 +2,6 @@
 
 #include <commctrl.h>
 
-#include "gui_png.h"
-
 namespace tarnwell_gui {
 
 RemoteProcess::~RemoteProcess() {
@@ -191,42 +189,6 @@ COLORREF ListBackground(HWND list) { return static_cast<COLORREF>(SendMessageA(l
 
 COLORREF ListTextBackground(HWND list) {
     return static_cast<COLORREF>(SendMessageA(list, LVM_GETTEXTBKCOLOR, 0, 0));
-}
-
-bool CaptureWindow(HWND window, const std::string& path) {
-    RECT rect;
-    if (!GetWindowRect(window, &rect)) return false;
-    const int width = rect.right - rect.left;
-    const int height = rect.bottom - rect.top;
-    if (width <= 0 || height <= 0) return false;
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
-    SelectObject(memory, old);
-
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;  // top row first
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    std::vector<uint8_t> bgra(static_cast<size_t>(width) * height * 4);
-    const int rows = GetDIBits(memory, bitmap, 0, height, bgra.data(), &info, DIB_RGB_COLORS);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-    if (rows != height) return false;
-
-    std::vector<uint8_t> rgb(static_cast<size_t>(width) * height * 3);
-    for (size_t i = 0, j = 0; i < bgra.size(); i += 4, j += 3) {
-        rgb[j] = bgra[i + 2];
-        rgb[j + 1] = bgra[i + 1];
-        rgb[j + 2] = bgra[i];
-    }
-    return WriteFile(path, EncodePng(width, height, rgb));
 }
 
 }  // namespace tarnwell_gui

@@ -54,8 +54,6 @@ bool IsTicked(HWND window);
 std::vector<ComboItem> ComboItems(HWND combo);
 COLORREF ListBackground(HWND list);
 COLORREF ListTextBackground(HWND list);
-// Captures the window's screen area as a PNG file.
-bool CaptureWindow(HWND window, const std::string& path);
 // Polls until `done` holds or the time is up. Every poll costs the dialog's
 // UI thread work, so polls are spaced `pollMs` apart.
 template <typename Pred>

@@ -55,6 +55,17 @@ TEST(SerComWine, GroupOneDeviceSwitchesOnTheOpenPort) {
     ExpectNopAcknowledged(lib);
 }
 
+// A port the system does not list fails the open at once. (A port held by
+// another program cannot be shown here: Wine lets a second opener of a COM
+// port in, where Windows refuses it with "access denied", read as in use.)
+TEST(SerComWine, MissingPortFailsTheOpenAtOnce) {
+    REQUIRE_PORT(port, "FENNIX_WINE_AT_PORT");
+    CSerCOMLibrary missing;
+    EXPECT_EQ(kPacketOpenFailed, missing.OpenComport("Target download", "COM29"));
+    EXPECT_EQ(platform::PortOpenFailure::NoSuchPort, missing.LastOpenFailure());
+    EXPECT_FALSE(missing.IsListenerRunning());
+}
+
 TEST(SerComWine, AtDeviceIsMovedIntoDiagAndAnswersAStatusRequest) {
     REQUIRE_PORT(port, "FENNIX_WINE_AT_PORT");
     CSerCOMLibrary lib;

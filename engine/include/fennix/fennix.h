@@ -44,6 +44,9 @@ FENNIX_API int32_t FENNIX_CALL SetMbnFile(FennixHandle session, const char* part
 FENNIX_API int32_t FENNIX_CALL SetSkipCheck(FennixHandle session);
 FENNIX_API int32_t FENNIX_CALL SetCallBack(FennixHandle session, ProgressCallback callback);
 FENNIX_API int32_t FENNIX_CALL StartDownload(FennixHandle session);
+/* Frees the session. From another thread while a flow runs on it, it first
+ * cancels the flow (which ends promptly with its failure line and a negative
+ * result, 0xF0000313 when it was waiting on the device) and waits for it. */
 FENNIX_API int32_t FENNIX_CALL Close(FennixHandle session);
 
 FENNIX_API int32_t FENNIX_CALL SetCsvBrtFile(FennixHandle session, const char* csvPath, const char* brtPath);

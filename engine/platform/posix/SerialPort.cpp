@@ -113,6 +113,22 @@ struct SerialPort::Impl {
     }
 };
 
+PortOpenFailure ClassifyPortOpenError(int systemError) {
+    switch (systemError) {
+        case 0: return PortOpenFailure::None;
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+        case ENOTTY:
+        case ENOTDIR: return PortOpenFailure::NoSuchPort;
+        case EBUSY: return PortOpenFailure::InUse;
+        case EACCES:
+        case EPERM:
+        case EROFS: return PortOpenFailure::PermissionDenied;
+        default: return PortOpenFailure::Other;
+    }
+}
+
 SerialPort::SerialPort() : impl_(new Impl) {
     int fds[2];
     if (pipe(fds) == 0) {

@@ -46,6 +46,24 @@ SerialPort::~SerialPort() {
     if (impl_->wake != nullptr) ::CloseHandle(impl_->wake);
 }
 
+PortOpenFailure ClassifyPortOpenError(int systemError) {
+    switch (systemError) {
+        case 0: return PortOpenFailure::None;
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_NAME:
+        case ERROR_BAD_UNIT:
+        case ERROR_DEV_NOT_EXIST: return PortOpenFailure::NoSuchPort;
+        // A COM port is opened without sharing: a second opener is refused
+        // with "access denied".
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_BUSY: return PortOpenFailure::InUse;
+        case ERROR_PRIVILEGE_NOT_HELD: return PortOpenFailure::PermissionDenied;
+        default: return PortOpenFailure::Other;
+    }
+}
+
 int SerialPort::Open(const std::string& devicePath) {
     if (IsOpen()) return ERROR_ALREADY_EXISTS;
     HANDLE h = CreateFileA(devicePath.c_str(), GENERIC_READ | GENERIC_WRITE | MAXIMUM_ALLOWED, 0, nullptr,
