@@ -18,7 +18,7 @@ struct DeviceState {
 
     DeviceMode mode = DeviceMode::Diag;
     bool present = false;    // the port exists (false while vanished or stopped)
-    uint32_t bootCount = 0;  // grows each time the device comes back from a vanish
+    uint32_t bootCount = 0;  // grows each time the device comes back from a vanish (not from a glitch)
     // Opens and closes of the port by the host, as inotify reports them. The
     // kernel merges identical events that follow each other unread, so the
     // counts are exact for a host that holds one descriptor at a time (as the

@@ -201,6 +201,11 @@ void CVirtualDevice::SetFaults(const Faults& faults) {
     Wake();
 }
 
+void CVirtualDevice::InjectFault(const FaultPoint& point) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    InjectFaultPoint(state_, point);
+}
+
 Faults CVirtualDevice::GetFaults() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return state_.options.faults;
@@ -348,7 +353,16 @@ void CVirtualDevice::ProcessInput(const uint8_t* bytes, size_t n) {
             Record(EventKind::Request, {}, line.command);
             if (line.echoOff) state_.echoOn = false;
             if (line.echoOn) state_.echoOn = true;
-            atOutput.insert(atOutput.end(), line.answer.begin(), line.answer.end());
+            const InjectedFault fault = TakeFaultFor(state_, DeviceMode::At, -1);
+            if (fault != InjectedFault::None) {
+                flushAt();  // the echo so far goes out unspoiled
+                if (StartInjectedFault(fault)) break;
+                injecting_ = fault;
+                Emit(std::vector<uint8_t>(line.answer.begin(), line.answer.end()), false, -1);
+                injecting_ = InjectedFault::None;
+            } else {
+                atOutput.insert(atOutput.end(), line.answer.begin(), line.answer.end());
+            }
             if (line.switchToDiag) {
                 flushAt();
                 QueueModeSwitch(DeviceMode::Diag, Vanishes(state_.options.vanishOnDiagSwitch, state_.options), false,
@@ -371,9 +385,34 @@ void CVirtualDevice::HandlePacket(const std::vector<uint8_t>& packet, const std:
     std::vector<uint8_t> request = packet;
     std::vector<uint8_t> rawCopy = raw;
     Record(EventKind::Request, request);
-    CDeviceContext ctx(*this, state_, request.empty() ? -1 : request[0], rawCopy);
-    if (hook_ && hook_(ctx, request)) return;
-    if (!handlers_.Dispatch(state_.mode, ctx, request)) ctx.Reject(request);
+    const int command = request.empty() ? -1 : request[0];
+    const InjectedFault fault = TakeFaultFor(state_, state_.mode, command);
+    if (fault != InjectedFault::None && StartInjectedFault(fault)) return;
+    CDeviceContext ctx(*this, state_, command, rawCopy);
+    injecting_ = fault;
+    if (!(hook_ && hook_(ctx, request)) && !handlers_.Dispatch(state_.mode, ctx, request)) ctx.Reject(request);
+    injecting_ = InjectedFault::None;
+}
+
+bool CVirtualDevice::StartInjectedFault(InjectedFault fault) {
+    Record(EventKind::Note, {}, std::string("injected fault: ") + InjectedFaultName(fault));
+    switch (fault) {
+        case InjectedFault::StrayFrame: EmitStrayFrame(); return false;
+        case InjectedFault::Vanish: QueueModeSwitch(state_.mode, true, false, true); return true;
+        case InjectedFault::VanishAndReturn: QueueModeSwitch(state_.mode, true, false, false, true); return true;
+        default: return false;
+    }
+}
+
+void CVirtualDevice::EmitStrayFrame() {
+    const std::vector<uint8_t> packet = StrayLogRecord();
+    OutputItem item;
+    item.kind = OutputItem::Kind::Write;
+    item.unsolicited = true;
+    item.mode = state_.mode;
+    item.bytes = PackFrame(packet.data(), packet.size(), state_.mode == DeviceMode::Download ? kHdlcFlag : 0, kHdlcFlag);
+    item.due = std::max(LastDue(), Clock::now());
+    output_.push_back(std::move(item));
 }
 
 void CVirtualDevice::Emit(std::vector<uint8_t> data, bool framed, int command) {
@@ -382,23 +421,32 @@ void CVirtualDevice::Emit(std::vector<uint8_t> data, bool framed, int command) {
     if (applies && f.answersToSpoil > 0) --f.answersToSpoil;
 
     if (applies && f.wrongFirstByte && !data.empty()) data[0] ^= 0xFF;
+    const InjectedFault injected = injecting_;
+    if (injected == InjectedFault::WrongCommand && !data.empty()) data[0] ^= 0xFF;
+    if (injected == InjectedFault::WrongEcho) {
+        if (framed) SpoilEcho(data);
+        else if (!data.empty()) data[0] ^= 0xFF;
+    }
+    if (injected == InjectedFault::Truncated) Truncate(data);
     std::vector<uint8_t> wire;
     if (framed) {
         uint8_t leading = state_.mode == DeviceMode::Download ? kHdlcFlag : 0;
         wire = PackFrame(data.data(), data.size(), leading, kHdlcFlag);
-        if (applies && f.corruptCrc) SpoilCrc(wire);
+        if ((applies && f.corruptCrc) || injected == InjectedFault::BadCrc) SpoilCrc(wire);
     } else {
         wire = std::move(data);
     }
-    if (applies && f.silent) {
+    if ((applies && f.silent) || injected == InjectedFault::NoAnswer) {
         Record(EventKind::Suppressed, std::move(wire));
         return;
     }
+    uint32_t delayMs = applies ? f.replyDelayMs : 0;
+    if (injected == InjectedFault::LateAnswer) delayMs += FaultPointOf(state_).lateMs;
     OutputItem item;
     item.kind = OutputItem::Kind::Write;
     item.bytes = std::move(wire);
     item.mode = state_.mode;
-    item.due = std::max(LastDue(), Clock::now() + std::chrono::milliseconds(applies ? f.replyDelayMs : 0));
+    item.due = std::max(LastDue(), Clock::now() + std::chrono::milliseconds(delayMs));
     output_.push_back(std::move(item));
 }
 
@@ -406,7 +454,7 @@ CVirtualDevice::Clock::time_point CVirtualDevice::LastDue() const {
     return output_.empty() ? Clock::time_point::min() : output_.back().due;
 }
 
-void CVirtualDevice::QueueModeSwitch(DeviceMode mode, bool vanish, bool reboot, bool stayAway) {
+void CVirtualDevice::QueueModeSwitch(DeviceMode mode, bool vanish, bool reboot, bool stayAway, bool glitch) {
     if (mode != state_.mode) {
         RecordedEvent e;
         e.kind = EventKind::ModeChange;
@@ -425,6 +473,7 @@ void CVirtualDevice::QueueModeSwitch(DeviceMode mode, bool vanish, bool reboot, 
         item.drainUntil = item.due + kVanishDrainLimit;
         item.reboot = reboot;
         item.stayAway = stayAway;
+        item.glitch = glitch;
         output_.push_back(std::move(item));
         vanishPending_ = true;
     }
@@ -493,6 +542,7 @@ void CVirtualDevice::DoVanish(const OutputItem& item) {
     assembler_.Reset();
     Record(EventKind::Vanished);
     rebootOnReturn_ = rebootOnReturn_ || item.reboot;
+    glitchReturn_ = item.glitch && !rebootOnReturn_;
     if (item.stayAway || state_.options.faults.stayVanished) {
         returnPending_ = false;
         return;
@@ -513,9 +563,10 @@ void CVirtualDevice::DoReturn() {
     returnPending_ = false;
     slavePath_ = pty_.SlavePath();
     state_.present = true;
-    ++state_.bootCount;
+    if (!glitchReturn_) ++state_.bootCount;
     if (rebootOnReturn_) state_.ForgetSession();
     rebootOnReturn_ = false;
+    glitchReturn_ = false;
     assembler_.Reset();
     at_.Reset();
     Record(EventKind::Returned, {}, slavePath_);

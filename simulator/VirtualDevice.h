@@ -23,6 +23,7 @@
 #include "AtInterpreter.h"
 #include "DeviceContext.h"
 #include "DeviceState.h"
+#include "FaultInjection.h"
 #include "FrameAssembler.h"
 #include "PacketHandlers.h"
 #include "Pty.h"
@@ -68,6 +69,8 @@ public:
     void Replug();
 
     void SetFaults(const Faults& faults);
+    // Arms one fault at a chosen request (FaultInjection.h), counting from now.
+    void InjectFault(const FaultPoint& point);
     Faults GetFaults() const;
     DeviceOptions Options() const;
     // Runs fn on the device's state under its lock (keep it short).
@@ -99,12 +102,17 @@ private:
         DeviceMode mode = DeviceMode::Diag;  // Write: mode it was framed for
         bool reboot = false;       // Vanish: the return is a reboot
         bool stayAway = false;     // Vanish: wait for Replug
+        bool glitch = false;       // Vanish: the return keeps the boot (the firmware ran on)
         Clock::time_point drainUntil;  // Vanish: latest time to wait for the host to read
     };
 
     void Run();
     void ProcessInput(const uint8_t* bytes, size_t n);
     void HandlePacket(const std::vector<uint8_t>& packet, const std::vector<uint8_t>& raw);
+    // The injected fault for a request that arrived: sends the stray frame or
+    // takes the port away now; true when the request is lost with the port.
+    bool StartInjectedFault(InjectedFault fault);
+    void EmitStrayFrame();
     void RunDueItems(Clock::time_point now);
     void TryWrite();
     void DoVanish(const OutputItem& item);
@@ -117,7 +125,7 @@ private:
 
     // Used by CDeviceContext and the AT interpreter, under the lock.
     void Emit(std::vector<uint8_t> packetOrText, bool framed, int command);
-    void QueueModeSwitch(DeviceMode mode, bool vanish, bool reboot, bool stayAway);
+    void QueueModeSwitch(DeviceMode mode, bool vanish, bool reboot, bool stayAway, bool glitch = false);
     void Record(EventKind kind, std::vector<uint8_t> bytes = {}, std::string text = {});
     Clock::time_point LastDue() const;
 
@@ -141,6 +149,9 @@ private:
     bool vanishPending_ = false;
     bool returnPending_ = false;
     bool rebootOnReturn_ = false;
+    bool glitchReturn_ = false;
+    // The injected fault that the answers being emitted carry (None mostly).
+    InjectedFault injecting_ = InjectedFault::None;
     struct DeferredSwitch {
         bool pending = false;
         DeviceMode mode = DeviceMode::Diag;

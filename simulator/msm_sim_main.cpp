@@ -38,7 +38,11 @@ const char kUsage[] =
     "  --silent --wrong-first-byte --corrupt-crc --delay-ms N   answer faults\n"
     "  --only-command N --spoil N    restrict answer faults to one command / the next N answers\n"
     "  --stay-vanished --offline-never-settles\n"
-    "  --knob NAME=VALUE             setting for a protocol extension (repeatable)\n"
+    "  --knob NAME=VALUE             setting for a protocol extension (repeatable); one injected\n"
+    "                                fault: fault.kind=1..9 (no answer, late, wrong command, wrong\n"
+    "                                echo, stray frame, truncated, bad CRC, vanish, vanish and\n"
+    "                                return), fault.mode=0|1|2, fault.command=C, fault.nth=N,\n"
+    "                                fault.late-ms=MS\n"
     "  --no-stdin                    serve until a signal; ignore stdin (for background jobs)\n"
     "  --dump                        print what each device saw to stderr on exit\n";
 

@@ -31,6 +31,9 @@ public:
                    uint32_t waitMs) override {
         return port_.DLTxRx(request, length, reply, capacity, waitMs);
     }
+    int32_t DIAGReceive(uint8_t* reply, uint32_t capacity, uint32_t waitMs) override {
+        return port_.DIAGReceive(reply, capacity, waitMs);
+    }
     int32_t DLReceive(uint8_t* reply, uint32_t capacity, uint32_t waitMs) override {
         return port_.DLReceive(reply, capacity, waitMs);
     }

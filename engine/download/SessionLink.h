@@ -37,6 +37,10 @@ public:
     virtual int32_t DLReceive(uint8_t* /*reply*/, uint32_t /*capacity*/, uint32_t /*waitMs*/) {
         return kPacketTimeout;
     }
+    // Likewise in DIAG mode.
+    int32_t DIAGReceive(uint8_t* /*reply*/, uint32_t /*capacity*/, uint32_t /*waitMs*/) override {
+        return kPacketTimeout;
+    }
 };
 
 // The session's link over a real serial port (the packet layer of the serial

@@ -1,6 +1,7 @@
 #include "nv/NvCommands.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #include "log/Log.h"
@@ -55,27 +56,64 @@ void CNvCommands::Drain() {
     exchange_.ReadReturnPacket(drain_.data(), static_cast<uint32_t>(drain_.size()), &count, kDrainMaxFrames);
 }
 
-bool CNvCommands::BelongsTo(const std::vector<uint8_t>& request, int32_t length, int index) const {
-    if (length < static_cast<int32_t>(kNvAnswerSize)) return false;  // no status field
-    if (answer_[0] != request[0] || answer_[1] != request[1] || answer_[2] != request[2]) return false;
-    // Only an index that was read carries its echo.
-    return index < 0 || StatusByte() != kNvStatusDone || answer_[kNvDataAt] == index;
+CNvCommands::AnswerCheck CNvCommands::NvCheck(const std::vector<uint8_t>& request, int index) const {
+    const std::array<uint8_t, 3> head{request[0], request[1], request[2]};
+    return [this, head, index](int32_t length) {
+        if (length < static_cast<int32_t>(kNvAnswerSize)) return false;  // no status field
+        if (!std::equal(head.begin(), head.end(), answer_.begin())) return false;
+        // Only an index that was read carries its echo.
+        return index < 0 || StatusByte() != kNvStatusDone || answer_[kNvDataAt] == index;
+    };
 }
 
 uint8_t CNvCommands::StatusByte() const { return answer_[kNvStatusAt]; }
 
-int32_t CNvCommands::NvExchange(const std::vector<uint8_t>& request, int index) {
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        const int32_t length = Exchange(request, answer_.data(), answer_.size());
-        if (length < 0) return length;
-        if (BelongsTo(request, length, index)) return length;
-        LogFuncLine(kLogError, "CQualCmd::NvExchange",
-                    "Answer of %d bytes (code %u) does not belong to NV request %u for item %u", length,
-                    answer_[0], request[0], GetLe16(&request[1]));
+int32_t CNvCommands::MatchedExchange(const std::vector<uint8_t>& request, const AnswerCheck& belongs) {
+    using Clock = std::chrono::steady_clock;
+    std::vector<uint8_t> owed;
+    owed.swap(leftover_);
+    for (int send = 0; send < 2; ++send) {
+        const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(waitMs_);
+        int32_t length = Exchange(request, answer_.data(), answer_.size());
+        bool foreign = false;
+        for (;;) {
+            // No answer at all is a failed exchange; the wait running out
+            // after a foreign frame sends the request again.
+            if (length < 0 && (length != kPacketTimeout || !foreign)) return length;
+            if (length < 0) break;
+            if (!owed.empty() && owed.size() == static_cast<size_t>(length) &&
+                std::equal(owed.begin(), owed.end(), answer_.begin())) {
+                owed.clear();
+            } else if (belongs(length)) {
+                if (send > 0) leftover_.assign(answer_.begin(), answer_.begin() + length);
+                return length;
+            }
+            LogFuncLine(kLogError, "CQualCmd::MatchedExchange",
+                        "Answer of %d bytes (code %u) does not belong to request %u %u %u", length, answer_[0],
+                        request[0], request[1], request[2]);
+            foreign = true;
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            length = exchange_.DIAGReceive(answer_.data(), static_cast<uint32_t>(answer_.size()),
+                                           static_cast<uint32_t>(std::max<int64_t>(left.count(), 0)));
+        }
         Drain();
     }
     std::fill(answer_.begin(), answer_.end(), 0);
     return kPacketTimeout;
+}
+
+int32_t CNvCommands::NvExchange(const std::vector<uint8_t>& request, int index) {
+    return MatchedExchange(request, NvCheck(request, index));
+}
+
+int32_t CNvCommands::FsExchange(const std::vector<uint8_t>& request, size_t fields) {
+    // The head and, for a write, the handle and offset the answer echoes.
+    const size_t echoed = FsCode(request.data()) == kFsWrite ? 12 : 4;
+    const std::vector<uint8_t> head(request.begin(), request.begin() + echoed);
+    return MatchedExchange(request, [this, head, fields](int32_t length) {
+        return length >= static_cast<int32_t>(std::max(fields, head.size())) &&
+               std::equal(head.begin(), head.end(), answer_.begin());
+    });
 }
 
 NvReadResult CNvCommands::ReadNvItem(int32_t itemNumber) {
@@ -181,12 +219,12 @@ int32_t CNvCommands::WriteNvChunks(const CNV_ItemHolder& record) {
 
 FsFileResult CNvCommands::WriteFsFile(const std::string& path, const uint8_t* value, size_t length) {
     if (path.size() > kFsPathMax || length > kFsFileLengthMax) return FsFileResult::NotOpened;
+    const uint8_t* answer = answer_.data();
 
-    uint8_t probeAnswer[48] = {};
     std::vector<uint8_t> probe = FsRequest(kFsProbe);
     probe.push_back(0);
-    if (Exchange(probe, probeAnswer, sizeof probeAnswer) < 0) return FsFileResult::Lost;
-    if (FsCode(probeAnswer) != kFsProbe || GetLe32(probeAnswer + 4) != 0) return FsFileResult::NotOpened;
+    if (FsExchange(probe, 8) < 0) return FsFileResult::Lost;
+    if (GetLe32(answer + 4) != 0) return FsFileResult::NotOpened;
 
     std::vector<uint8_t> open = FsRequest(kFsOpen);
     AppendLe32(open, kFsOpenWriteCreateTruncate);
@@ -194,9 +232,8 @@ FsFileResult CNvCommands::WriteFsFile(const std::string& path, const uint8_t* va
     AppendPath(open, path);
     uint32_t handle = kFsBadValue;
     for (int attempt = 0; attempt < 5 && handle == kFsBadValue; ++attempt) {
-        uint8_t answer[12] = {};
-        if (Exchange(open, answer, sizeof answer) < 0) return FsFileResult::Lost;
-        if (FsCode(answer) == kFsOpen) handle = GetLe32(answer + 4);
+        if (FsExchange(open, 8) < 0) return FsFileResult::Lost;
+        handle = GetLe32(answer + 4);
     }
     if (handle == kFsBadValue) return FsFileResult::NotOpened;
 
@@ -207,18 +244,15 @@ FsFileResult CNvCommands::WriteFsFile(const std::string& path, const uint8_t* va
         AppendLe32(write, handle);
         AppendLe32(write, static_cast<uint32_t>(offset));
         if (take > 0) write.insert(write.end(), value + offset, value + offset + take);
-        uint8_t answer[20] = {};
-        if (Exchange(write, answer, sizeof answer) < 0) return FsFileResult::Lost;
-        if (FsCode(answer) != kFsWrite || GetLe32(answer + 16) != 0 || GetLe32(answer + 12) == kFsBadValue)
-            return FsFileResult::NotWritten;
+        if (FsExchange(write, 20) < 0) return FsFileResult::Lost;
+        if (GetLe32(answer + 16) != 0 || GetLe32(answer + 12) == kFsBadValue) return FsFileResult::NotWritten;
         offset += take;
     } while (offset < length);
 
     std::vector<uint8_t> close = FsRequest(kFsClose);
     AppendLe32(close, handle);
-    uint8_t answer[8] = {};
-    if (Exchange(close, answer, sizeof answer) < 0) return FsFileResult::Lost;
-    return FsCode(answer) == kFsClose && GetLe32(answer + 4) == 0 ? FsFileResult::Stored : FsFileResult::NotWritten;
+    if (FsExchange(close, 8) < 0) return FsFileResult::Lost;
+    return GetLe32(answer + 4) == 0 ? FsFileResult::Stored : FsFileResult::NotWritten;
 }
 
 int32_t CNvCommands::MakeFsDir(const std::string& path) {
@@ -226,12 +260,9 @@ int32_t CNvCommands::MakeFsDir(const std::string& path) {
     std::vector<uint8_t> request = FsRequest(kFsMkdir);
     AppendLe16(request, kFsDirMode);
     AppendPath(request, path);
-    uint8_t answer[8] = {};
-    const int32_t exchanged = Exchange(request, answer, sizeof answer);
-    if (exchanged < 0) return exchanged;
-    if (FsCode(answer) == kFsMkdir) return 1;
-    Drain();
-    return 0;
+    // The error number is not looked at: an existing directory counts as made.
+    const int32_t exchanged = FsExchange(request, 4);
+    return exchanged < 0 ? exchanged : 1;
 }
 
 }  // namespace fennix

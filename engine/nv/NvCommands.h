@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -67,11 +68,15 @@ public:
     explicit CNvCommands(IPacketExchange& exchange, uint32_t waitMs = Timeouts{}.replyWait)
         : exchange_(exchange), waitMs_(waitMs) {}
 
-    // Every NV request below takes only an answer that belongs to it: at
-    // least 133 bytes, the request's command code, the echo of the item's low
-    // 16 bits and, for an indexed read answered with status 0, the echo of the
-    // index. Any other frame (a stray or late answer, "bad command") is
-    // drained and the request sent once more; a second foreign answer counts
+    // Every request below takes only an answer that belongs to it. An NV
+    // answer: at least 133 bytes, the request's command code, the echo of the
+    // item's low 16 bits and, for an indexed read answered with status 0, the
+    // echo of the index. A file-system answer: the subsystem head and the
+    // request's file-system command (a write answer also echoes its handle
+    // and offset). Any other frame (a stray or late answer, "bad command") is
+    // discarded and the wait for the request's own answer goes on within the
+    // same limit; when none comes, what is still posted is drained and the
+    // request sent once more. No answer of its own to the second send counts
     // as a failed exchange (kPacketTimeout).
 
     // Plain read of the item's low 16 bits.
@@ -102,17 +107,24 @@ public:
     // close. A path or value beyond the limits is NotOpened without sending.
     FsFileResult WriteFsFile(const std::string& path, const uint8_t* value, size_t length);
 
-    // 1 when the answer carries the make-directory code (an existing
-    // directory counts as made), 0 for another answer, or the negative
+    // 1 for a make-directory answer (an existing directory counts as made),
+    // 0 for a path beyond the limit (nothing is sent), or the negative
     // exchange result.
     int32_t MakeFsDir(const std::string& path);
 
 private:
+    // Judges the frame in `answer_` (its length given) for one request.
+    using AnswerCheck = std::function<bool(int32_t length)>;
+
     int32_t Exchange(const std::vector<uint8_t>& request, uint8_t* answer, size_t capacity);
-    // Sends an NV request and leaves the answer that belongs to it in
-    // `answer_`; `index` >= 0 for an indexed read.
+    // Sends the request and leaves the answer that belongs to it in
+    // `answer_`: its length, or a negative exchange result.
+    int32_t MatchedExchange(const std::vector<uint8_t>& request, const AnswerCheck& belongs);
+    // An NV request's answer check; `index` >= 0 for an indexed read.
+    AnswerCheck NvCheck(const std::vector<uint8_t>& request, int index) const;
     int32_t NvExchange(const std::vector<uint8_t>& request, int index = -1);
-    bool BelongsTo(const std::vector<uint8_t>& request, int32_t length, int index) const;
+    // A file-system request whose answer carries at least `fields` bytes.
+    int32_t FsExchange(const std::vector<uint8_t>& request, size_t fields);
     uint8_t StatusByte() const;
     int32_t ItemWriteExchange(int32_t itemNumber, const uint8_t* value, size_t length);
     // Reads and discards answers still pending after an unexpected one.
@@ -124,6 +136,16 @@ private:
     // frame is taken and judged instead of failing the exchange.
     std::vector<uint8_t> answer_ = std::vector<uint8_t>(CFrameReceiver::kBufferSize);
     std::vector<uint8_t> drain_ = std::vector<uint8_t>(4096);
+    // After a request was sent twice, the device's answer to the other send
+    // may still come, a copy of the answer taken. For another item it fails
+    // the next request's check; for the same item twice in a row (a plain
+    // read answered 6 then index 0, chunks of one item) an answer without an
+    // index echo could pass it, and would shift every later answer by one.
+    // So the first frame of the next request that repeats the answer taken
+    // byte for byte is discarded as that copy: a wrong guess (the copy never
+    // came, and the device gave the same answer again) costs one more wait
+    // and send, never a value put on the wrong request.
+    std::vector<uint8_t> leftover_;
 };
 
 }  // namespace fennix

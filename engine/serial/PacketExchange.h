@@ -30,6 +30,10 @@ public:
     // zeroed over its whole capacity before the reply is copied in.
     virtual int32_t DIAGTxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
                              uint32_t waitMs) = 0;
+    // The waiting half of DIAGTxRx alone: the next reply frame within
+    // `waitMs`, with nothing sent (for the answer a request is still owed
+    // after a frame that was not its own).
+    virtual int32_t DIAGReceive(uint8_t* reply, uint32_t capacity, uint32_t waitMs) = 0;
     virtual int32_t DLTxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
                            uint32_t waitMs) = 0;
     // Drains posted reply frames: total bytes taken, 0 when none is posted, or

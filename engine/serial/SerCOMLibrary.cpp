@@ -99,8 +99,18 @@ int32_t CSerCOMLibrary::TxRx(const uint8_t* request, uint32_t length, uint8_t* r
     return TakeReply(reply, capacity, waitMs);
 }
 
+int32_t CSerCOMLibrary::DIAGReceive(uint8_t* reply, uint32_t capacity, uint32_t waitMs) {
+    if (GetPhoneMode() != kPhoneModeDIAG) return kPacketWrongMode;
+    return Receive(reply, capacity, waitMs);
+}
+
 int32_t CSerCOMLibrary::DLReceive(uint8_t* reply, uint32_t capacity, uint32_t waitMs) {
     if (GetPhoneMode() != kPhoneModeDL) return kPacketWrongMode;
+    return Receive(reply, capacity, waitMs);
+}
+
+int32_t CSerCOMLibrary::Receive(uint8_t* reply, uint32_t capacity, uint32_t waitMs) {
+    if (Cancelled()) return kPacketCancelled;
     std::optional<CHandOverWait::ExchangeUnderWay> underWay;
     if (waitMs <= Times().streamWriteWait) underWay.emplace();
     return TakeReply(reply, capacity, waitMs);
@@ -184,11 +194,15 @@ void CSerCOMLibrary::WaitForTaker(bool lastOfChunk) {
         // come before the take send it to the signal's own wait, so that none
         // is read until the frame is taken; a stop wakes both waits.
         for (;;) {
-            if (ReadEvent().TryWait()) return;
+            if (ReadEvent().TryWait() || StopRequested()) return;
             if (WaitForPortInput(Times().portReadTimeout)) break;
         }
     }
-    ReadEvent().Wait(platform::kWaitForever);
+    // The stop's signal is the same event as the take's: when a stop follows
+    // the take of the frame before this one, both signals merge into one,
+    // which that frame's wait used up. The flag is set before the signal, so
+    // a wait that finds it clear sleeps until the signal comes.
+    if (!StopRequested()) ReadEvent().Wait(platform::kWaitForever);
 }
 
 bool CSerCOMLibrary::PostFrame(bool lastOfChunk) {

@@ -64,6 +64,8 @@ public:
     // TxRx in download mode only, kPacketWrongMode otherwise.
     int32_t DLTxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
                    uint32_t waitMs) override;
+    // The waiting half of DIAGTxRx alone, in DIAG mode only.
+    int32_t DIAGReceive(uint8_t* reply, uint32_t capacity, uint32_t waitMs) override;
     // The waiting half of DLTxRx alone: the next reply frame within `waitMs`,
     // with nothing sent (for a reply still due after a stale one was
     // discarded). In download mode only, kPacketWrongMode otherwise.
@@ -103,6 +105,8 @@ private:
     bool PostFrame(bool lastOfChunk);
     // The listener's wait for the frame-taken signal (see PostFrame).
     void WaitForTaker(bool lastOfChunk);
+    // DIAGReceive and DLReceive past their mode check.
+    int32_t Receive(uint8_t* reply, uint32_t capacity, uint32_t waitMs);
     // Waits at most `waitMs` for a posted frame and takes it into `reply`: its
     // length, or kPacketTimeout (also for a frame that does not fit).
     int32_t TakeReply(uint8_t* reply, uint32_t capacity, uint32_t waitMs);

@@ -209,6 +209,9 @@ public:
 
 protected:
     bool Destroying() const { return destroying_.load() != 0; }
+    // A stop of the listener has been asked for (StopListener, or a failed
+    // port wait) and the listener has not ended yet.
+    bool StopRequested() const { return stop_.load() != 0; }
     void SetLastError(int error) { lastError_.store(error); }
 
     // Frame-taken signal of the packet layer: the taker sets it, the listener

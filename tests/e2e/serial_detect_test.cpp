@@ -6,6 +6,7 @@
 #include <chrono>
 
 #include "serial_e2e_fixture.h"
+#include "simulator/FaultInjection.h"
 
 namespace fennix {
 namespace {
@@ -79,6 +80,31 @@ TEST_F(SerialDetect, CloseAfterTheListenerLostThePortReportsNothingClosed) {
 
     EXPECT_EQ(0, Lib().CloseCOMPort());
     EXPECT_FALSE(Lib().IsListenerRunning());
+}
+
+// A session that ends with a frame nobody takes (the answer behind a stray
+// frame the exchange took) closes at once, not after the listener's whole stop
+// limit: the stop must release the listener's wait for a taker even when its
+// signal merged with the take of the frame before.
+TEST_F(SerialDetect, CloseWithAFrameNobodyTakesIsPrompt) {
+    for (int round = 0; round < 8; ++round) {
+        sim::DeviceOptions options = sim::DiagDevice();
+        sim::FaultPoint stray;
+        stray.fault = sim::InjectedFault::StrayFrame;
+        stray.mode = static_cast<int>(DeviceMode::Diag);
+        stray.command = 0x0C;
+        sim::SetFaultPoint(options, stray);
+        Start(std::move(options));
+        ASSERT_EQ(1, Lib().IsDIAGConnected());
+        uint8_t status = 0x0C;
+        uint8_t reply[512] = {};
+        ASSERT_GT(Lib().DIAGTxRx(&status, 1, reply, sizeof reply, Times().replyWait), 0);
+        EXPECT_NE(0x0C, reply[0]) << "the stray frame comes first";
+        const auto start = Clock::now();
+        Lib().CloseCOMPort();
+        EXPECT_LT(testsupport::MsBetween(start, Clock::now()), 1000) << "round " << round;
+        EXPECT_FALSE(Lib().IsListenerRunning());
+    }
 }
 
 TEST_F(SerialDetect, DeviceThatComesBackIsFoundAgain) {

@@ -31,10 +31,14 @@ public:
     // order and an exhausted script times out.
     std::function<DeviceReply(const Bytes& request)> device;
     std::deque<DeviceReply> script;
+    // Frames that come after the answer to a request, without a request of
+    // their own (DIAGReceive takes them in order); none: it times out.
+    std::deque<Bytes> later;
 
     std::vector<Bytes> requests;
     std::vector<uint32_t> waits;
     int drains = 0;
+    int receives = 0;
 
     int32_t DIAGTxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
                      uint32_t waitMs) override {
@@ -46,6 +50,17 @@ public:
         std::memset(reply, 0, capacity);
         if (!r.answer.empty()) std::memcpy(reply, r.answer.data(), r.answer.size());
         return static_cast<int32_t>(r.answer.size());
+    }
+
+    int32_t DIAGReceive(uint8_t* reply, uint32_t capacity, uint32_t) override {
+        ++receives;
+        if (later.empty()) return kPacketTimeout;
+        Bytes frame = later.front();
+        later.pop_front();
+        if (frame.size() > capacity) return kPacketTimeout;
+        std::memset(reply, 0, capacity);
+        std::memcpy(reply, frame.data(), frame.size());
+        return static_cast<int32_t>(frame.size());
     }
 
     int32_t DLTxRx(const uint8_t*, uint32_t, uint8_t*, uint32_t, uint32_t) override {

@@ -39,6 +39,9 @@ public:
                      uint32_t waitMs) override {
         return exchange_.DIAGTxRx(request, length, reply, capacity, waitMs);
     }
+    int32_t DIAGReceive(uint8_t* reply, uint32_t capacity, uint32_t waitMs) override {
+        return exchange_.DIAGReceive(reply, capacity, waitMs);
+    }
     int32_t DLTxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
                    uint32_t waitMs) override {
         return exchange_.DLTxRx(request, length, reply, capacity, waitMs);

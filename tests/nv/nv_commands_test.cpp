@@ -65,6 +65,64 @@ TEST(NvAnswers, ForeignFrameIsDrainedAndTheRequestSentOnceMore) {
     EXPECT_EQ(1u, silent.requests.size()) << "no answer at all is not sent again";
 }
 
+// A stray frame that comes before the answer written with the same request:
+// the answer is still on its way, so it is waited for, not asked again (a
+// second send would leave one answer queued for every later request).
+TEST(NvAnswers, OwnAnswerBehindAStrayFrameIsTakenWithoutResending) {
+    const Bytes data = SeededBytes(128, 5);
+    ScriptedExchange device;
+    device.script = {NvReply(39, 3, {}, 0)};
+    device.later = {NvAnswerBytes(38, 12, data, 0)};
+    CNvCommands nv(device);
+    const NvReadResult read = nv.ReadNvItem(12);
+    EXPECT_EQ(133, read.exchange);
+    EXPECT_EQ(data, Bytes(read.data.begin(), read.data.end()));
+    EXPECT_EQ(1u, device.requests.size());
+    EXPECT_EQ(0, device.drains);
+
+    // Likewise a stale file-system write answer (another offset) before the
+    // current one.
+    ScriptedExchange fs;
+    fs.script = {FsReply(19, {0}), FsReply(2, {4}), FsReply(5, {4, 0, 512, 0}), FsReply(5, {4, 0, 512, 0}),
+                 FsReply(3, {0})};
+    fs.later = {FsReply(5, {4, 512, 88, 0}).answer};
+    CNvCommands nvFs(fs);
+    const Bytes value(600, 2);
+    EXPECT_EQ(FsFileResult::Stored, nvFs.WriteFsFile("f", value.data(), value.size()));
+    EXPECT_EQ(5u, fs.requests.size());
+}
+
+// After a resend, the copy of the answer taken may still come. A plain read
+// answered 6 and then index 0 of the same item: the copy of the status-6
+// answer must not be taken as index 0's answer (the item would be skipped).
+TEST(NvAnswers, CopyOfAResentRequestsAnswerIsNotTakenByTheNext) {
+    Bytes index0 = SeededBytes(128, 9);
+    index0[0] = 0;
+    const DeviceReply readByIndex = NvReply(38, 20, {}, 6);
+    ScriptedExchange device;
+    device.script = {NvReply(38, 19, {}, 0), readByIndex,  // plain read: a stray frame, then (resent) 6
+                     readByIndex,                          // index 0: the copy first,
+                     NvReply(38, 20, {}, 5)};              // index 1 ends the item
+    CNvCommands nv(device);
+    EXPECT_EQ(6, nv.ReadNvItem(20).status);
+    device.later = {NvAnswerBytes(38, 20, index0, 0)};  // index 0's own answer, behind the copy
+    CNV_ItemHolder record;
+    record.itemNumber = 20;
+    ASSERT_EQ(NvOutcome::Done, nv.ReadIndexedNvItem(record));
+    EXPECT_EQ(index0, record.Value());
+    EXPECT_EQ(4u, device.requests.size());
+
+    // The same answer again when no copy came: one more send, same result.
+    ScriptedExchange again;
+    again.script = {NvReply(38, 19, {}, 0), readByIndex, readByIndex, readByIndex};
+    CNvCommands nv2(again);
+    EXPECT_EQ(6, nv2.ReadNvItem(20).status);
+    CNV_ItemHolder skipped;
+    skipped.itemNumber = 20;
+    EXPECT_EQ(NvOutcome::Refused, nv2.ReadIndexedNvItem(skipped));
+    EXPECT_EQ(4u, again.requests.size());
+}
+
 TEST(NvAnswers, WritesCheckTheirEchoToo) {
     ScriptedExchange device;
     device.script = {NvReply(38, 5, {}, 0), NvReply(39, 5, {}, 0x0102),  // item write 5
@@ -329,7 +387,7 @@ ScriptedExchange HappyFileSystem(uint32_t handle = 3) {
         switch (code) {
         case 19: return FsReply(19, {0});
         case 2: return FsReply(2, {handle, 0});
-        case 5: return FsReply(5, {handle, 0, static_cast<uint32_t>(request.size() - 12), 0});
+        case 5: return FsReply(5, {handle, testing::Le32At(request, 8), static_cast<uint32_t>(request.size() - 12), 0});
         case 3: return FsReply(3, {0});
         case 9: return FsReply(9, {0});
         default: ADD_FAILURE() << "unexpected code " << code; return testing::Silent();
@@ -382,9 +440,10 @@ TEST(FsFile, ProbeDecidesFirst) {
     EXPECT_EQ(1u, refusing.requests.size());
 
     ScriptedExchange wrongCode;
-    wrongCode.script = {FsReply(18, {0})};
+    wrongCode.script = {FsReply(18, {0}), FsReply(18, {0})};
     CNvCommands nv3(wrongCode);
-    EXPECT_EQ(FsFileResult::NotOpened, nv3.WriteFsFile("f", nullptr, 0));
+    EXPECT_EQ(FsFileResult::Lost, nv3.WriteFsFile("f", nullptr, 0)) << "two foreign answers";
+    EXPECT_EQ(2u, wrongCode.requests.size());
 }
 
 TEST(FsFile, OpenIsTriedFiveTimes) {
@@ -410,16 +469,18 @@ TEST(FsFile, OpenIsTriedFiveTimes) {
 }
 
 TEST(FsFile, FailedWriteSendsNoClose) {
-    // Refused by its error number, its byte count or its command code.
+    // Refused by its error number or its byte count; lost when the answers
+    // carry another command code or another offset (twice), or none comes.
     for (auto bad : {FsReply(5, {1, 0, 0, 28}), FsReply(5, {1, 0, 0xFFFFFFFF, 0}), FsReply(3, {1, 0, 8, 0}),
-                     testing::Silent()}) {
+                     FsReply(5, {1, 512, 8, 0}), testing::Silent()}) {
         ScriptedExchange device;
-        device.script = {FsReply(19, {0}), FsReply(2, {1}), bad};
+        device.script = {FsReply(19, {0}), FsReply(2, {1}), bad, bad};
         CNvCommands nv(device);
         const Bytes value(600, 1);
-        const FsFileResult expected = bad.failure < 0 ? FsFileResult::Lost : FsFileResult::NotWritten;
+        const bool foreign = bad.failure == 0 && (bad.answer[2] != 5 || testing::Le32At(bad.answer, 8) != 0);
+        const FsFileResult expected = bad.failure < 0 || foreign ? FsFileResult::Lost : FsFileResult::NotWritten;
         EXPECT_EQ(expected, nv.WriteFsFile("f", value.data(), value.size()));
-        EXPECT_EQ(3u, device.requests.size());
+        EXPECT_EQ(foreign ? 4u : 3u, device.requests.size());
     }
     ScriptedExchange closeRefused;
     closeRefused.script = {FsReply(19, {0}), FsReply(2, {1}), FsReply(5, {1, 0, 0, 0}), FsReply(3, {9})};
@@ -443,17 +504,18 @@ TEST(FsFile, LimitsAreRefusedBeforeSending) {
 
 TEST(FsDir, MakeDirectoryLayoutAndAnswers) {
     ScriptedExchange device;
-    device.script = {FsReply(9, {17}), FsReply(5, {0}), testing::Silent()};
+    device.script = {FsReply(9, {17}), FsReply(5, {0}), FsReply(9, {0}), FsReply(5, {0}), FsReply(5, {0})};
     CNvCommands nv(device);
     EXPECT_EQ(1, nv.MakeFsDir("cfg/radio")) << "an existing directory counts as made";
     Bytes expected{0x4B, 0x13, 0x09, 0x00, 0xFF, 0x01};
     for (char c : std::string("cfg/radio")) expected.push_back(static_cast<uint8_t>(c));
     expected.push_back(0);
     EXPECT_EQ(expected, device.requests[0]);
-    EXPECT_EQ(0, nv.MakeFsDir("x"));
+    EXPECT_EQ(1, nv.MakeFsDir("x")) << "a foreign answer sends the request once more";
     EXPECT_EQ(1, device.drains);
-    EXPECT_EQ(kPacketTimeout, nv.MakeFsDir("x"));
-    EXPECT_EQ(1, device.drains);
+    EXPECT_EQ(kPacketTimeout, nv.MakeFsDir("x")) << "two foreign answers";
+    EXPECT_EQ(3, device.drains);
+    EXPECT_EQ(5u, device.requests.size());
 }
 
 }  // namespace

@@ -1,0 +1,89 @@
+#include "FaultInjection.h"
+
+#include "DeviceState.h"
+
+namespace fennix::sim {
+
+namespace {
+
+const char* const kNames[] = {"none",      "no-answer",    "late-answer", "wrong-command", "wrong-echo",
+                              "stray-frame", "truncated", "bad-crc",     "vanish",        "vanish-return"};
+constexpr int kFaultCount = sizeof kNames / sizeof kNames[0];
+
+// Counted per device; the count starts again whenever the point is set.
+struct InjectionCount {
+    uint32_t seen = 0;
+    bool fired = false;
+};
+
+}  // namespace
+
+const char* InjectedFaultName(InjectedFault fault) {
+    const int i = static_cast<int>(fault);
+    return i >= 0 && i < kFaultCount ? kNames[i] : "?";
+}
+
+bool ParseInjectedFault(const std::string& text, InjectedFault* fault) {
+    for (int i = 0; i < kFaultCount; ++i)
+        if (text == kNames[i]) {
+            *fault = static_cast<InjectedFault>(i);
+            return true;
+        }
+    return false;
+}
+
+void SetFaultPoint(DeviceOptions& options, const FaultPoint& point) {
+    options.knobs["fault.kind"] = static_cast<int>(point.fault);
+    options.knobs["fault.mode"] = point.mode;
+    options.knobs["fault.command"] = point.command;
+    options.knobs["fault.nth"] = point.nth;
+    options.knobs["fault.late-ms"] = point.lateMs;
+}
+
+FaultPoint FaultPointOf(const DeviceState& state) {
+    FaultPoint p;
+    const int64_t kind = state.Knob("fault.kind", 0);
+    if (kind <= 0 || kind >= kFaultCount) return p;
+    p.fault = static_cast<InjectedFault>(kind);
+    p.mode = static_cast<int>(state.Knob("fault.mode", -1));
+    p.command = static_cast<int>(state.Knob("fault.command", -1));
+    p.nth = static_cast<uint32_t>(state.Knob("fault.nth", 1));
+    p.lateMs = static_cast<uint32_t>(state.Knob("fault.late-ms", 3000));
+    return p;
+}
+
+void InjectFaultPoint(DeviceState& state, const FaultPoint& point) {
+    SetFaultPoint(state.options, point);
+    state.Extension<InjectionCount>() = InjectionCount{};
+}
+
+InjectedFault TakeFaultFor(DeviceState& state, DeviceMode mode, int command) {
+    if (state.options.knobs.empty()) return InjectedFault::None;
+    const FaultPoint point = FaultPointOf(state);
+    if (point.fault == InjectedFault::None || !point.Matches(mode, command)) return InjectedFault::None;
+    InjectionCount& count = state.Extension<InjectionCount>();
+    if (count.fired || ++count.seen != point.nth) return InjectedFault::None;
+    count.fired = true;
+    return point.fault;
+}
+
+void SpoilEcho(std::vector<uint8_t>& packet) {
+    if (packet.empty()) return;
+    const bool subsystem = packet[0] == 0x4B && packet.size() >= 4;
+    if (subsystem) {
+        packet[2] ^= 0xFF;
+        packet[3] ^= 0xFF;
+    } else if (packet.size() >= 2) {
+        packet[1] ^= 0xFF;
+    } else {
+        packet[0] ^= 0xFF;
+    }
+}
+
+void Truncate(std::vector<uint8_t>& packetOrText) { packetOrText.resize(packetOrText.size() / 2); }
+
+std::vector<uint8_t> StrayLogRecord() {
+    return {0x10, 0x00, 0x0C, 0x00, 0xFA, 0xCE, 0x00, 0x00, 0x31, 0x10, 0x00, 0x00};
+}
+
+}  // namespace fennix::sim

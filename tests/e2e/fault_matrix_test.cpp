@@ -1,0 +1,267 @@
+// The fault matrix: every flow against a device that shows one fault at its
+// first, middle or last request. Whatever the fault, the flow must end within
+// its limits with a clear result: success only with the data whole, otherwise
+// a failure line (status -1) and a failing result with nothing lost. Where the
+// engine can recover (a retried block, a resent NV request) the matrix demands
+// success; where it cannot, failure; "either" cells accept both, still sound.
+//
+// The README's fault matrix table is this file's table: the test
+// FaultMatrixTable compares them (tools/fault-matrix-table rewrites it).
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "fault_matrix_rig.h"
+
+namespace fennix::matrix {
+namespace {
+
+using sim::InjectedFault;
+
+enum class Point { First, Middle, Last };
+enum class Outcome { Ok, Fails, Either };
+
+const Flow kFlows[] = {Flow::DownloadFromAt, Flow::DownloadFromDiag, Flow::DownloadFromDownload,
+                       Flow::Backup,         Flow::Restore,          Flow::DuckImport};
+const InjectedFault kFaults[] = {InjectedFault::NoAnswer,   InjectedFault::LateAnswer, InjectedFault::WrongCommand,
+                                 InjectedFault::WrongEcho,  InjectedFault::StrayFrame, InjectedFault::Truncated,
+                                 InjectedFault::BadCrc,     InjectedFault::Vanish,     InjectedFault::VanishAndReturn};
+const Point kPoints[] = {Point::First, Point::Middle, Point::Last};
+
+// What a fault at a point must give. The points of a download are its mode
+// probe (first), an AMSS stream write (middle) and the loopback of the
+// power-on check (last); those of the NV flows their first, middle and last
+// NV or file-system request.
+Outcome Expected(Flow flow, InjectedFault fault, Point point) {
+    using F = InjectedFault;
+    if (fault == F::None) return Outcome::Ok;
+    if (fault == F::Vanish) return Outcome::Fails;
+    if (IsDownload(flow)) {
+        switch (point) {
+            case Point::First:
+                // The listener probes again; but an answer to the probe that
+                // comes late may land in the switch's raw reads and fail it.
+                return fault == F::LateAnswer ? Outcome::Either : Outcome::Ok;
+            case Point::Middle:
+                // A block is sent a second time when its answer is lost,
+                // late or for another address; a refusal ends the image.
+                if (fault == F::WrongCommand) return Outcome::Fails;
+                return fault == F::VanishAndReturn ? Outcome::Either : Outcome::Ok;
+            case Point::Last:
+                // The loopback needs only its first byte back.
+                if (fault == F::WrongEcho || fault == F::Truncated) return Outcome::Ok;
+                return fault == F::StrayFrame ? Outcome::Either : Outcome::Fails;
+        }
+    }
+    // NV and file-system answers that belong to another request are passed
+    // over while the request's own answer may still come, and the request is
+    // sent once more if it does not; a missing answer ends the flow.
+    if (fault == F::NoAnswer || fault == F::LateAnswer || fault == F::BadCrc || fault == F::VanishAndReturn)
+        return Outcome::Fails;
+    // A duck import's last request is the close of its last file. The device
+    // closed the handle at the first send; the close sent once more after a
+    // foreign answer finds the handle gone, so the file counts as not stored.
+    if (flow == Flow::DuckImport && point == Point::Last && fault != F::StrayFrame) return Outcome::Fails;
+    return Outcome::Ok;
+}
+
+const char* PointName(Point p) { return p == Point::First ? "first" : p == Point::Middle ? "middle" : "last"; }
+const char* OutcomeName(Outcome o) { return o == Outcome::Ok ? "ok" : o == Outcome::Fails ? "fails" : "either"; }
+
+// The flow's requests in a clean run, once per flow.
+const std::vector<SeenRequest>& CleanRequests(Flow flow) {
+    static std::map<Flow, std::vector<SeenRequest>> cache;
+    auto it = cache.find(flow);
+    if (it != cache.end()) return it->second;
+    FlowRig rig(flow);
+    std::vector<SeenRequest> seen;
+    if (rig.Ok() && rig.Run().result == 1 && rig.WholeDataProblem().empty()) seen = rig.FlowRequests();
+    return cache[flow] = seen;
+}
+
+// A download's middle is that of its download-mode requests, which are the
+// same whichever mode it started in.
+size_t MiddleOf(const std::vector<SeenRequest>& seen) {
+    std::vector<size_t> streaming;
+    for (size_t i = 0; i < seen.size(); ++i)
+        if (seen[i].mode == sim::DeviceMode::Download) streaming.push_back(i);
+    return streaming.empty() ? seen.size() / 2 : streaming[streaming.size() / 2];
+}
+
+sim::FaultPoint PointIn(const std::vector<SeenRequest>& seen, Point point, InjectedFault fault) {
+    const size_t at = point == Point::First ? 0 : point == Point::Middle ? MiddleOf(seen) : seen.size() - 1;
+    sim::FaultPoint p;
+    p.fault = fault;
+    p.mode = static_cast<int>(seen[at].mode);
+    p.command = seen[at].command;
+    p.nth = 0;
+    for (size_t i = 0; i <= at; ++i) p.nth += seen[i].mode == seen[at].mode && seen[i].command == seen[at].command;
+    p.lateMs = kLateAnswerMs;
+    return p;
+}
+
+const char* SuccessLine(Flow flow) {
+    if (IsDownload(flow)) return "Download Process Success!!";
+    return flow == Flow::Backup ? "BackupBrt Success!!" : "RestoreBrt Success!!";
+}
+
+struct Judged {
+    bool success = false;
+    bool failure = false;
+    std::string summary;
+};
+
+// A clean success or a clean failure; anything else is neither.
+Judged Judge(Flow flow, const FlowRun& run) {
+    Judged j;
+    std::ostringstream s;
+    s << "result " << run.result;
+    if (flow == Flow::DuckImport) {
+        j.success = run.result == 1;
+        j.failure = run.result == 0;
+    } else if (!run.lines.empty()) {
+        const auto& last = run.lines.back();
+        s << ", last line \"" << last.text << "\" (" << last.status << ")";
+        j.success = run.result == 1 && last.status == 0 && last.text == SuccessLine(flow);
+        j.failure = run.result < 0 && last.status == -1;
+    }
+    s << ", " << run.took.count() << " ms";
+    j.summary = s.str();
+    return j;
+}
+
+size_t FaultsFired(const sim::CVirtualDevice& device) {
+    size_t fired = 0;
+    for (const auto& e : device.Recording().Events())
+        fired += e.kind == sim::EventKind::Note && e.text.rfind("injected fault", 0) == 0;
+    return fired;
+}
+
+void RunCase(Flow flow, InjectedFault fault, Point point) {
+    FlowRig rig(flow);
+    ASSERT_TRUE(rig.Ok());
+    std::string where;
+    if (fault != InjectedFault::None) {
+        const std::vector<SeenRequest>& clean = CleanRequests(flow);
+        ASSERT_FALSE(clean.empty()) << "the flow fails without a fault";
+        const sim::FaultPoint at = PointIn(clean, point, fault);
+        rig.Device().InjectFault(at);
+        where = "mode " + std::to_string(at.mode) + " command " + std::to_string(at.command) + " nth " +
+                std::to_string(at.nth) + ": ";
+    }
+    const FlowRun run = rig.Run();
+    const Judged judged = Judge(flow, run);
+    SCOPED_TRACE(where + judged.summary);
+    std::printf("  %s%s\n", where.c_str(), judged.summary.c_str());
+    EXPECT_FALSE(run.hung) << "the flow did not end within " << kCaseLimit.count() << " s";
+    if (fault != InjectedFault::None) {
+        EXPECT_EQ(1u, FaultsFired(rig.Device())) << "the fault was not reached";
+    }
+    ASSERT_TRUE(judged.success || judged.failure) << "neither a clean success nor a clean failure";
+    if (judged.success) {
+        EXPECT_EQ("", rig.WholeDataProblem()) << "success reported with data lost";
+    } else {
+        EXPECT_EQ("", rig.LostDataProblem());
+    }
+    const Outcome expected = Expected(flow, fault, point);
+    if (expected != Outcome::Either) {
+        EXPECT_EQ(expected == Outcome::Ok, judged.success)
+            << (expected == Outcome::Ok ? "the engine should recover from this fault" : "this fault must fail the flow");
+    }
+}
+
+struct MatrixCase {
+    Flow flow;
+    InjectedFault fault;
+    Point point;
+};
+
+std::vector<MatrixCase> AllCases() {
+    std::vector<MatrixCase> cases;
+    for (Flow flow : kFlows) {
+        cases.push_back({flow, InjectedFault::None, Point::First});
+        for (InjectedFault fault : kFaults)
+            for (Point point : kPoints) cases.push_back({flow, fault, point});
+    }
+    return cases;
+}
+
+std::string CaseName(const ::testing::TestParamInfo<MatrixCase>& info) {
+    std::string name = std::string(FlowName(info.param.flow)) + "_" + sim::InjectedFaultName(info.param.fault);
+    if (info.param.fault != InjectedFault::None) name += std::string("_") + PointName(info.param.point);
+    for (char& c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+    return name;
+}
+
+class FaultMatrix : public ::testing::TestWithParam<MatrixCase> {};
+
+TEST_P(FaultMatrix, EndsWithAClearResultAndNothingLost) {
+    RunCase(GetParam().flow, GetParam().fault, GetParam().point);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, FaultMatrix, ::testing::ValuesIn(AllCases()), CaseName);
+
+// ---------------------------------------------------------------- README table
+
+std::string MatrixTable() {
+    std::ostringstream t;
+    t << "| fault |";
+    for (Flow flow : kFlows) t << ' ' << FlowName(flow) << " |";
+    t << "\n|---|";
+    for (size_t i = 0; i < std::size(kFlows); ++i) t << "---|";
+    t << '\n';
+    for (InjectedFault fault : kFaults) {
+        t << "| " << sim::InjectedFaultName(fault) << " |";
+        for (Flow flow : kFlows) {
+            t << ' ';
+            for (Point point : kPoints) t << (point == Point::First ? "" : " / ") << OutcomeName(Expected(flow, fault, point));
+            t << " |";
+        }
+        t << '\n';
+    }
+    return t.str();
+}
+
+// The checkout the test binary was built from: the first folder above it
+// that holds the README and the simulator.
+std::filesystem::path SourceReadme() {
+    std::error_code error;
+    std::filesystem::path dir = std::filesystem::read_symlink("/proc/self/exe", error).parent_path();
+    for (; !dir.empty() && dir != dir.root_path(); dir = dir.parent_path())
+        if (std::filesystem::exists(dir / "README.md") && std::filesystem::exists(dir / "simulator" / "README.md"))
+            return dir / "README.md";
+    return {};
+}
+
+constexpr char kBegin[] = "<!-- fault matrix table: tools/fault-matrix-table writes it -->\n";
+constexpr char kEnd[] = "<!-- end of the fault matrix table -->\n";
+
+TEST(FaultMatrixTable, ReadmeShowsTheSuitesTable) {
+    const std::filesystem::path readme = SourceReadme();
+    ASSERT_FALSE(readme.empty()) << "README.md not found above the test program";
+    std::ifstream in(readme, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t begin = text.find(kBegin);
+    const size_t end = text.find(kEnd);
+    ASSERT_NE(std::string::npos, begin) << "the README has no fault matrix table";
+    ASSERT_NE(std::string::npos, end);
+    const size_t from = begin + std::strlen(kBegin);
+    const std::string table = MatrixTable();
+    if (const char* write = std::getenv("FENNIX_WRITE_FAULT_MATRIX"); write && *write == '1') {
+        text.replace(from, end - from, table);
+        std::ofstream(readme, std::ios::binary | std::ios::trunc) << text;
+        return;
+    }
+    EXPECT_EQ(table, text.substr(from, end - from)) << "run tools/fault-matrix-table";
+}
+
+}  // namespace
+}  // namespace fennix::matrix
