@@ -42,8 +42,8 @@ file(RELATIVE_PATH FENNIX_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig
 configure_file(${CMAKE_CURRENT_LIST_DIR}/fennix.pc.in ${PROJECT_BINARY_DIR}/generated/fennix.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/generated/fennix.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
-install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${FENNIX_INSTALL_DOCDIR})
 # The udev rule is an example: it takes effect only once copied to /etc/udev/rules.d.
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/udev/60-fennix.rules ${PROJECT_SOURCE_DIR}/examples/list-and-backup.c
               ${PROJECT_SOURCE_DIR}/examples/CMakeLists.txt
-  DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+  DESTINATION ${FENNIX_INSTALL_DOCDIR}/examples)
