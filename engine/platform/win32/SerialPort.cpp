@@ -84,9 +84,15 @@ int SerialPort::SetQueueSizes(uint32_t inputBytes, uint32_t outputBytes) {
 }
 
 int SerialPort::Purge() {
-    return PurgeComm(impl_->handle.load(), PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR)
-               ? 0
-               : LastError();
+    // Wine turns either output flag into tcflush(TCOFLUSH) on the Unix
+    // terminal behind the port. On a pseudo-terminal that discards bytes a
+    // completed Write handed over while the other end has not taken them
+    // yet (a download-switch request followed at once by a port reset), so
+    // under Wine only input is cleared. Write waits for its own completion:
+    // no transfer of ours is left to abort on that side.
+    DWORD flags = PURGE_RXABORT | PURGE_RXCLEAR;
+    if (!RunningOnWine()) flags |= PURGE_TXABORT | PURGE_TXCLEAR;
+    return PurgeComm(impl_->handle.load(), flags) ? 0 : LastError();
 }
 
 int SerialPort::ReadSettings() {
