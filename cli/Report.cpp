@@ -31,7 +31,7 @@ bool DescribeFiles(std::vector<SentFile>& files, std::string* error) {
 bool AppendReport(const RunContext& context, const std::vector<const PortRun*>& runs, std::string* error) {
     if (context.reportPath.empty()) return true;
     const std::string libraryPath = LibraryFile();
-    nlohmann::ordered_json library{{"path", libraryPath}};
+    nlohmann::ordered_json library{{"path", libraryPath}, {"version", LibraryVersion()}};
     if (!libraryPath.empty()) library["sha256"] = Sha256OfFile(libraryPath, nullptr);
     nlohmann::ordered_json files = nlohmann::ordered_json::array();
     for (const auto& f : context.files)

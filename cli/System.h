@@ -19,6 +19,10 @@ void InstallInterruptHandler(std::atomic<int>* presses);
 
 // The file of the loaded Fennix library, for the record of a run.
 std::string LibraryFile();
+// The loaded library's version ("1.0.0"): from its file name on Linux
+// (libFennix.so.1.0.0), from its version resource on Windows; empty when
+// neither tells.
+std::string LibraryVersion();
 
 struct SerialPortEntry {
     std::string name;    // as the engine takes it: /dev/ttyUSB0, COM5

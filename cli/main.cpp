@@ -33,7 +33,10 @@ int Main(int argc, char** argv) {
     CLI::App app{"fennix: flash firmware into Qualcomm MSM handsets and modems on many serial ports at once, "
                  "back up and restore their NV items."};
     app.name("fennix");
-    app.set_version_flag("--version", "fennix " + ToolVersion());
+    const std::string libraryVersion = LibraryVersion();
+    app.set_version_flag("--version", "fennix " + ToolVersion() + ", library " +
+                                          (libraryVersion.empty() ? std::string("(version unknown)") : libraryVersion) +
+                                          " (" + LibraryFile() + ")");
     app.require_subcommand(1);
     app.allow_windows_style_options(false);  // "/path" is a file, on every system
     app.footer("Exit status: 0 every port succeeded, 1 a port failed, 2 usage error or bad image set, 130 "

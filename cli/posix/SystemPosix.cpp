@@ -117,6 +117,12 @@ std::string LibraryFile() {
     return {};
 }
 
+std::string LibraryVersion() {
+    const std::string name = fs::path(LibraryFile()).filename().string();
+    const std::string::size_type at = name.find(".so.");
+    return at == std::string::npos ? std::string() : name.substr(at + 4);
+}
+
 std::vector<SerialPortEntry> AllSerialPorts() {
     std::vector<SerialPortEntry> ports;
     std::error_code error;
@@ -154,7 +160,9 @@ std::string PortObstacle(const std::string& port) {
     const std::string device = Canonical(DevicePath(port));
     if (device.empty()) return {};  // missing: the engine says so (and waits for a port that comes back)
     if (const std::string holder = LockHolder(device); !holder.empty())
-        return DevicePath(port) + " is held by " + holder + "; stop it or pick another port";
+        return DevicePath(port) + " is held by " + holder +
+               "; stop it or pick another port (a modem manager leaves the port alone with the udev rule "
+               "60-fennix.rules, see the README's Linux device access)";
     if (access(device.c_str(), R_OK | W_OK) != 0) {
         struct stat info {};
         std::string group;

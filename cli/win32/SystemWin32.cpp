@@ -49,6 +49,21 @@ std::string LibraryFile() {
     return {};
 }
 
+std::string LibraryVersion() {
+    const std::string file = LibraryFile();
+    DWORD ignored = 0;
+    const DWORD size = file.empty() ? 0 : GetFileVersionInfoSizeA(file.c_str(), &ignored);
+    if (size == 0) return {};
+    std::vector<char> data(size);
+    VS_FIXEDFILEINFO* info = nullptr;
+    UINT length = 0;
+    if (!GetFileVersionInfoA(file.c_str(), 0, size, data.data()) ||
+        !VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&info), &length) || info == nullptr)
+        return {};
+    return std::to_string(HIWORD(info->dwFileVersionMS)) + "." + std::to_string(LOWORD(info->dwFileVersionMS)) + "." +
+           std::to_string(HIWORD(info->dwFileVersionLS));
+}
+
 std::vector<SerialPortEntry> AllSerialPorts() {
     std::vector<SerialPortEntry> ports;
     HKEY key;

@@ -100,7 +100,7 @@ if [ -n "$deb" ]; then
     [ ! -e "$root/etc/udev" ] && [ ! -e "$root/lib/udev" ] && [ ! -e "$root/usr/lib/udev" ] || problem "installs an active udev rule"
     if [ -x "$root/usr/bin/fennix" ]; then
         out=$("$root/usr/bin/fennix" --version 2>&1) || problem "fennix --version failed: $out"
-        [[ $out == *"$version"* ]] || problem "fennix --version does not show $version: $out"
+        [[ $out == *"fennix $version"*", library $version"* ]] || problem "fennix --version does not show the tool and library version $version: $out"
     elif [ "$require_tool" = 1 ]; then
         problem "no usr/bin/fennix"
     fi
