@@ -19,7 +19,7 @@ void RecordFailure(NvFailedItem& failed, int32_t itemNumber) {
 enum class Next {
     Go,
     GoNotStored,  // a device file may have been left truncated: the result must say so
-    Stop,         // an exchange failed: the device is no longer answering
+    Stop,         // an exchange failed: the device does not answer
 };
 
 // False when the download must stop.
