@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include <gtest/gtest.h>
+
 #include "serial/PacketExchange.h"
 
 namespace fennix::testing {
@@ -196,6 +198,12 @@ SessionBench::SessionBench() {
                                          [dev](uint32_t ms) { dev->pauses.push_back(ms); });
     session->SetPortName("COM5");
     session->SetCallback(RecordLine);
+}
+
+void EnterDownloadMode(SessionBench& b) {
+    ASSERT_EQ(1, b.session->Link().OpenComport("Target download", "COM5"));
+    ASSERT_EQ(1, b.session->Link().IsDLConnected());
+    b.device->calls.clear();
 }
 
 TempDir::TempDir() {

@@ -129,6 +129,9 @@ struct SessionBench {
     std::unique_ptr<CQualCmd> session;
     SessionBench();
 };
+// The bench's session in download mode, as after the flow frame; the device's
+// record of calls starts empty.
+void EnterDownloadMode(SessionBench& b);
 
 // Files for the tests, removed with the object.
 class TempDir {

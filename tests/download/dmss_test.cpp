@@ -12,13 +12,6 @@ namespace {
 
 using ::testing::ElementsAre;
 
-// The session in download mode, as after the flow frame.
-void EnterDownloadMode(SessionBench& b) {
-    ASSERT_EQ(1, b.session->Link().OpenComport("Target download", "COM5"));
-    ASSERT_EQ(1, b.session->Link().IsDLConnected());
-    b.device->calls.clear();
-}
-
 int CountLines(const std::string& text) {
     int n = 0;
     for (const auto& l : RecordedLines()) n += l.text == text;

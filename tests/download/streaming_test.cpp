@@ -13,12 +13,6 @@ namespace {
 
 using ::testing::ElementsAre;
 
-void EnterDownloadMode(SessionBench& b) {
-    ASSERT_EQ(1, b.session->Link().OpenComport("Target download", "COM5"));
-    ASSERT_EQ(1, b.session->Link().IsDLConnected());
-    b.device->calls.clear();
-}
-
 std::vector<uint32_t> Offsets(const FakeDevice& d) {
     std::vector<uint32_t> out;
     for (const auto& c : d.CallsOf(kStreamWrite))
