@@ -56,7 +56,7 @@ TEST_F(SerialIOListener, ProbeAnswersSetTheModeAndNotify) {
 }
 
 TEST_F(SerialIOListener, AtAndDiagAnswersAreRecognised) {
-    OpenAndDetect(kDsAnswer, kPhoneModeDS);
+    OpenAndDetect(kDsAnswer, kPhoneModeAt);
     EXPECT_TRUE(Eventually([&] { return channel_.Count(kNotifyDS) == 1; }, 1000));
     ASSERT_EQ(0, channel_.Close());
 
