@@ -32,7 +32,6 @@ namespace fennix {
 
 class CSerialIO {
 public:
-    static constexpr uint32_t kInitialBufferSize = ReadBuffer::kGrowthStep;  // also the growth step
     static constexpr uint32_t kChunkSize = 4096;          // one port read
     static constexpr uint32_t kDriverQueueSize = 4096;    // driver queues, each way
     static constexpr uint32_t kBaudRates[3] = {115200, 230400, 460800};
