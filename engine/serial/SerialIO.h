@@ -128,7 +128,7 @@ public:
     int ChangeDS2DL();               // 1 when both steps succeeded, else 0
     // Runs the download switch of the device's platform group: 1 when the
     // device is then in download mode, kPacketDiagSwitchFailed (0xF0000304,
-    // PacketExchange.h) when the switch failed or the platform could not be
+    // ResultCodes.h) when the switch failed or the platform could not be
     // read, so that no switch was tried.
     int ChangeDIAG2DL();
     int GetPlatformID();             // platform group 1 or 0; 3 without a usable reply
