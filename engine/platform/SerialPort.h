@@ -11,9 +11,10 @@
 
 namespace fennix::platform {
 
-// System error number of a write that did not finish within its time limit
-// (ERROR_TIMEOUT on Windows; used as is elsewhere).
-constexpr int kSerialWriteTimedOut = 1460;
+// What Write returns when its time limit passed before every byte left. It
+// is no system error number (those are positive on every system), so a
+// caller cannot take one for the other.
+constexpr int kPortWriteTimedOut = -1;
 
 // Why a port could not be opened.
 enum class PortOpenFailure {
@@ -84,7 +85,7 @@ public:
     int ReleaseReadSignal();
 
     // Writes all bytes and returns once they have left this end (a following
-    // Purge cannot discard them): 0; kSerialWriteTimedOut when the time limit
+    // Purge cannot discard them): 0; kPortWriteTimedOut when the time limit
     // passed first (`written` tells how many left); a system error number.
     // `written` may be null.
     int Write(const uint8_t* bytes, size_t count, size_t* written);

@@ -41,7 +41,7 @@ SerialPortNames NameSerialPort(const std::string& givenName, uint32_t portNumber
 // Whether the port is present on the system now. Windows: some SERIALCOMM
 // value's data parses (with `parsePortNumber`) to `portNumber`. Linux: the path
 // exists and is a terminal device (not /dev/tty, the console or a pty master).
-bool IsSerialPortRegistered(const std::string& givenName, uint32_t portNumber,
-                            uint32_t (*parsePortNumber)(const char* text));
+bool IsSerialPortPresent(const std::string& givenName, uint32_t portNumber,
+                         uint32_t (*parsePortNumber)(const char* text));
 
 }  // namespace fennix::platform

@@ -142,7 +142,7 @@ int32_t CFrameReceiver::CloseFrame() {
 int32_t CFrameReceiver::ReceiveByte(uint8_t byte) {
     switch (state_) {
     case kNormal:
-        if (length_ == 0 && mode_ == kHdlcDownloadMode) {
+        if (length_ == 0 && mode_ == kPhoneModeDL) {
             if (byte == kHdlcFlag) {
                 state_ = kTakeUnchanged;
                 return kAbsorbed;

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "serial/PhoneMode.h"
+
 namespace fennix {
 
 constexpr uint8_t kHdlcFlag = 0x7E;
@@ -14,8 +16,6 @@ constexpr uint8_t kHdlcEscape = 0x7D;
 constexpr uint8_t kHdlcEscapeXor = 0x20;
 // CRC over a packet followed by its own two CRC bytes.
 constexpr uint16_t kCrcGoodResidue = 0x0F47;
-// The phone mode in which frames also open with a flag.
-constexpr uint32_t kHdlcDownloadMode = 6;
 
 // Complemented CRC over `bitCount` bits (callers pass 8 x bytes). Whole bytes
 // go through the table; leftover bits of the last byte go one at a time,

@@ -19,45 +19,23 @@
 #include <mutex>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "platform/Event.h"
 #include "platform/SerialPort.h"
+#include "serial/PhoneMode.h"
+#include "serial/ProbeClassifier.h"
+#include "serial/ReadBuffer.h"
+#include "serial/ResultCodes.h"
 #include "serial/Timeouts.h"
 
 namespace fennix {
 
-// Phone mode held by the channel.
-enum : uint32_t {
-    kPhoneModeStopped = 0,  // the listener has ended
-    kPhoneModeUnknown = 3,  // detection is running
-    kPhoneModeDS = 4,       // the device answers AT commands
-    kPhoneModeDIAG = 5,     // the device speaks DIAG
-    kPhoneModeDL = 6,       // download mode
-};
-
-// Notification codes passed to OnEvent.
-enum : uint32_t {
-    kNotifyStop = 0,
-    kNotifyStart = 1,
-    kNotifyDS = 2,
-    kNotifyDIAG = 3,
-    kNotifyDL = 4,
-    kNotifyRead = 5,  // new bytes were added to the read buffer
-};
-
-// The channel's own results besides 0 and system error numbers.
-constexpr int kSerialNoPort = 6;          // no port open
-constexpr int kSerialAlreadyOpen = 1247;  // a port is already open
-constexpr int kSerialTimedOut = 1460;     // a write did not finish in time
-
 class CSerialIO {
 public:
-    static constexpr uint32_t kInitialBufferSize = 8192;  // also the growth step
     static constexpr uint32_t kChunkSize = 4096;          // one port read
     static constexpr uint32_t kDriverQueueSize = 4096;    // driver queues, each way
     static constexpr uint32_t kBaudRates[3] = {115200, 230400, 460800};
-    static constexpr uint8_t kProbe[10] = {0x61, 0x74, 0x0D, 0x1C, 0xD5, 0x7E, 0x06, 0x4E, 0x95, 0x7E};
+    static constexpr const uint8_t (&kProbe)[10] = kDetectionProbe;
 
     // The time table is captured here (FENNIX_TIME_SCALE read once).
     CSerialIO();
@@ -75,7 +53,7 @@ public:
     // thread, and handed to the listener, so that a port that is missing,
     // held by another program or not permitted fails at once. 0;
     // kSerialAlreadyOpen as Open; otherwise nothing is started and the result
-    // is -1 for a port the system does not have, else the system error, with
+    // is kSerialNothingDone for a port the system does not have, else the system error, with
     // the reason in LastOpenFailure() and the log.
     int OpenNow(const char* portName, uint32_t baudRate);
     // Why the latest OpenNow failed (None after one that succeeded).
@@ -88,7 +66,7 @@ public:
     // 1 when it closed the port itself, else the last error (0 when the
     // listener had already closed it).
     virtual int Close();
-    // -1 while writes are blocked; otherwise InternalWrite's result.
+    // kSerialNothingDone while writes are blocked; otherwise InternalWrite's result.
     // `written` may be null.
     virtual int Write(const uint8_t* bytes, uint32_t count, uint32_t* written);
     // Copies up to `capacity` unread bytes out of the read buffer: 0;
@@ -99,7 +77,7 @@ public:
     // nothing from the port until it returns.
     virtual void OnEvent(uint32_t code);
 
-    // 0; -1 when the port is not registered (after the unregistered-port
+    // 0; kSerialNothingDone when the port is not registered (after the unregistered-port
     // pause); kSerialAlreadyOpen; a system error number. Takes the next baud
     // rate of the table.
     int InternalOpen();
@@ -130,7 +108,7 @@ public:
     // most the raw reply wait (2000 ms) for bytes that arrived after the
     // latest request, however early they came (even before this call), then
     // drops unread bytes that had arrived before the request and reads like
-    // Read. 0; -1 when nothing arrived in time; kSerialNoPort. A second call
+    // Read. 0; kSerialNothingDone when nothing arrived in time; kSerialNoPort. A second call
     // after the same request waits for bytes newer than those already read.
     // `bytesRead` may be null.
     int WaitandReadBuffer(uint8_t* buffer, uint32_t capacity, uint32_t* bytesRead);
@@ -150,7 +128,7 @@ public:
     int ChangeDS2DL();               // 1 when both steps succeeded, else 0
     // Runs the download switch of the device's platform group: 1 when the
     // device is then in download mode, kPacketDiagSwitchFailed (0xF0000304,
-    // PacketExchange.h) when the switch failed or the platform could not be
+    // ResultCodes.h) when the switch failed or the platform could not be
     // read, so that no switch was tried.
     int ChangeDIAG2DL();
     int GetPlatformID();             // platform group 1 or 0; 3 without a usable reply
@@ -175,7 +153,7 @@ public:
     uint32_t GetPhoneMode() const { return phoneMode_.load(); }
     void SetPhoneMode(uint32_t mode) { phoneMode_.store(mode); }
 
-    // While set, Write refuses at once with -1.
+    // While set, Write refuses at once with kSerialNothingDone.
     bool WritesBlocked() const { return writesBlocked_.load() != 0; }
     void SetWritesBlocked(bool blocked) { writesBlocked_.store(blocked ? 1 : 0); }
     // While set, the listener sends no read notification (it still appends).
@@ -193,10 +171,9 @@ public:
     uint32_t CurrentBaudRate() const { return currentBaudRate_.load(); }
 
     // Names: the port field of log lines (COM5; the device path's last
-    // component on Linux), what the port is opened by, the parsed number.
+    // component on Linux) and what the port is opened by.
     const char* PortName() const { return portName_.c_str(); }
     const char* DevicePath() const { return devicePath_.c_str(); }
-    uint32_t PortNumber() const { return portNumber_; }
 
     int LastError() const { return lastError_.load(); }
     bool IsPortOpen() const;
@@ -242,8 +219,6 @@ protected:
     void DiscardUnreadBytes();
 
 private:
-    // AppendBuffer with the buffer lock held.
-    void AppendLocked(const uint8_t* bytes, uint32_t count);
     // The listener's append of a chunk read outside detection: false (and
     // nothing appended) when the phone mode went back to unknown meanwhile.
     bool AppendUnlessDetecting(const uint8_t* bytes, uint32_t count);
@@ -258,7 +233,6 @@ private:
 
     Timeouts times_;
     mutable std::recursive_mutex portLock_;  // InternalOpen holds it across InternalResetCOM
-    mutable std::mutex bufferLock_;
     std::string devicePath_;
     std::string portName_;
     std::atomic<uint32_t> currentBaudRate_{0};
@@ -266,7 +240,6 @@ private:
     platform::SerialPort port_;
     std::atomic<bool> portOpen_{false};
     platform::AutoResetEvent readEvent_;
-    std::condition_variable dataArrived_;  // with bufferLock_
     std::atomic<uint32_t> stop_{0};
     std::thread listener_;                     // touched by the flow thread only
     std::atomic<bool> listenerDone_{false};    // the listener has left ThreadProc
@@ -274,15 +247,7 @@ private:
     std::atomic<uint32_t> destroying_{0};
     std::atomic<uint32_t> phoneMode_{kPhoneModeStopped};
 
-    // Read buffer: unread bytes are [readPos_, writePos_). Stream counters
-    // count every byte ever appended and read, and the appended count when the
-    // latest request was written.
-    std::vector<uint8_t> buffer_;
-    uint32_t readPos_ = 0;
-    uint32_t writePos_ = 0;
-    uint64_t appendedTotal_ = 0;
-    uint64_t readTotal_ = 0;
-    uint64_t requestMark_ = 0;
+    ReadBuffer readBuffer_;
 
     std::atomic<uint32_t> writesInFlight_{0};
     std::atomic<uint32_t> notificationsSuppressed_{0};

@@ -185,7 +185,7 @@ TEST_F(SerialSwitch, AtSwitchThatIsNotAnsweredFailsBothEntries) {
     StartWith(3);
     for (bool download : {false, true}) {
         Start(sim::AtDevice());
-        ASSERT_TRUE(WaitForMode(kPhoneModeDS));
+        ASSERT_TRUE(WaitForMode(kPhoneModeAt));
         // The device hears the AT command but answers nothing any more.
         sim::Faults faults;
         faults.silent = true;

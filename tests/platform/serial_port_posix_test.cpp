@@ -286,25 +286,25 @@ TEST(SerialPortPosix, WriteTimesOutWhenTheDeviceReadsNothing) {
     Bytes request(100, 0x55);
     size_t written = 0;
     auto start = Clock::now();
-    EXPECT_EQ(kSerialWriteTimedOut, port.Write(request.data(), request.size(), &written));
+    EXPECT_EQ(kPortWriteTimedOut, port.Write(request.data(), request.size(), &written));
     EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(145));
     EXPECT_LT(written, request.size());
 }
 
 TEST(SerialPortTablePosix, TerminalsAreRegisteredOtherDevicesNot) {
     Pty pty;
-    EXPECT_TRUE(IsSerialPortRegistered(pty.path, 0, nullptr));
+    EXPECT_TRUE(IsSerialPortPresent(pty.path, 0, nullptr));
     std::string link = ::testing::TempDir() + "fennix_port_link";
     unlink(link.c_str());
     ASSERT_EQ(0, symlink(pty.path.c_str(), link.c_str()));
-    EXPECT_TRUE(IsSerialPortRegistered(link, 0, nullptr));
+    EXPECT_TRUE(IsSerialPortPresent(link, 0, nullptr));
     unlink(link.c_str());
-    EXPECT_FALSE(IsSerialPortRegistered("/dev/null", 0, nullptr));
-    EXPECT_FALSE(IsSerialPortRegistered("/dev/tty", 0, nullptr));
-    EXPECT_FALSE(IsSerialPortRegistered("/dev/ptmx", 0, nullptr));
-    EXPECT_FALSE(IsSerialPortRegistered("/nonexistent/ttyUSB0", 0, nullptr));
-    EXPECT_FALSE(IsSerialPortRegistered("", 0, nullptr));
-    EXPECT_FALSE(IsSerialPortRegistered(::testing::TempDir(), 0, nullptr));
+    EXPECT_FALSE(IsSerialPortPresent("/dev/null", 0, nullptr));
+    EXPECT_FALSE(IsSerialPortPresent("/dev/tty", 0, nullptr));
+    EXPECT_FALSE(IsSerialPortPresent("/dev/ptmx", 0, nullptr));
+    EXPECT_FALSE(IsSerialPortPresent("/nonexistent/ttyUSB0", 0, nullptr));
+    EXPECT_FALSE(IsSerialPortPresent("", 0, nullptr));
+    EXPECT_FALSE(IsSerialPortPresent(::testing::TempDir(), 0, nullptr));
 }
 
 // A fake sysfs tree: class/tty/<name>/device/driver -> .../drivers/<driver>.

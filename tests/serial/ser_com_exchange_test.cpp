@@ -58,7 +58,7 @@ TEST_F(SerComExchange, EachModeEntryRefusesTheOtherModeWithoutTouchingThePort) {
 
     Lib().SetPhoneMode(kPhoneModeDL);
     EXPECT_EQ(kPacketWrongMode, Lib().DIAGTxRx(&nop, 1, reply, sizeof reply, 2000));
-    Lib().SetPhoneMode(kPhoneModeDS);
+    Lib().SetPhoneMode(kPhoneModeAt);
     EXPECT_EQ(kPacketWrongMode, Lib().DIAGTxRx(&nop, 1, reply, sizeof reply, 2000));
     EXPECT_EQ(kPacketWrongMode, Lib().DLTxRx(&nop, 1, reply, sizeof reply, 2000));
 

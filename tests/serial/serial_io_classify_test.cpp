@@ -27,7 +27,7 @@ const Bytes kAtAnswer = {0x61, 0x74, 0x0D, 0x0D, 0x0A, 0x4F, 0x4B, 0x0D, 0x0A, 0
 TEST(SerialIOClassify, EachRowGivesItsModeAndNotification) {
     Classified at = Classify(kAtAnswer);
     EXPECT_TRUE(at.matched);
-    EXPECT_EQ(kPhoneModeDS, at.mode);
+    EXPECT_EQ(kPhoneModeAt, at.mode);
     EXPECT_EQ(kNotifyDS, at.notification);
 
     Classified diag = Classify({0x14, 0x61, 0x74, 0x0D, 0x1C, 0xD5, 0x7D, 0x5E});
@@ -48,7 +48,7 @@ TEST(SerialIOClassify, EachRowGivesItsModeAndNotification) {
 TEST(SerialIOClassify, RowsMatchTheStartOfALongerChunk) {
     Bytes longer = kAtAnswer;
     longer.insert(longer.end(), {0x13, 0x06, 0x7E});
-    EXPECT_EQ(kPhoneModeDS, Classify(longer).mode);
+    EXPECT_EQ(kPhoneModeAt, Classify(longer).mode);
     EXPECT_EQ(kPhoneModeDL, Classify({0x7E, 0x02, 0x6A, 0xD3, 0x7E, 0x00, 0x11}).mode);
 }
 

@@ -56,7 +56,7 @@ TEST_F(SerialIOListener, ProbeAnswersSetTheModeAndNotify) {
 }
 
 TEST_F(SerialIOListener, AtAndDiagAnswersAreRecognised) {
-    OpenAndDetect(kDsAnswer, kPhoneModeDS);
+    OpenAndDetect(kDsAnswer, kPhoneModeAt);
     EXPECT_TRUE(Eventually([&] { return channel_.Count(kNotifyDS) == 1; }, 1000));
     ASSERT_EQ(0, channel_.Close());
 
@@ -246,6 +246,41 @@ TEST_F(SerialIOListener, ListenerStopFreesAFrameHandOver) {
     EXPECT_FALSE(channel.IsListenerRunning());
     EXPECT_EQ(kNotifyStop, channel.Events().back());
 }
+
+#if !defined(_WIN32)
+// A terminal whose far end reads nothing: a write that finds no room runs
+// into its time limit, and the channel reports that as its own number.
+TEST(SerialIOWrite, TimedOutWriteGivesTheChannelsNumber) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(0, grantpt(master));
+    ASSERT_EQ(0, unlockpt(master));
+    RecordingChannel channel;
+    ASSERT_EQ(0, channel.NamePort(ptsname(master)));
+    ASSERT_EQ(0, channel.InternalOpen());
+    const int filler = open(channel.DevicePath(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(filler, 0);
+    const Bytes block(1024, 0);
+    for (int refused = 0; refused < 5;) {
+        // Full means refused several times in a row: the terminal moves
+        // bytes on to the far end in the background.
+        if (write(filler, block.data(), block.size()) > 0) {
+            refused = 0;
+        } else {
+            ++refused;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+    close(filler);
+    const Bytes request(100, 0x55);
+    uint32_t written = 0;
+    EXPECT_EQ(kSerialTimedOut, channel.InternalWrite(request.data(), 100, &written));
+    EXPECT_EQ(kSerialTimedOut, channel.LastError());
+    EXPECT_LT(written, 100u);
+    channel.InternalClose();
+    close(master);
+}
+#endif
 
 }  // namespace
 }  // namespace fennix

@@ -102,8 +102,8 @@ TEST(ComportLister, RegisteredMeansTheNumberIsInTheTable) {
     PortTable table;
     ASSERT_TRUE(table.ok());
     table.Add("\\Device\\Serial_Fennix9", "COM49");
-    EXPECT_TRUE(platform::IsSerialPortRegistered("com49", 49, &CSerialIO::ParsePortNumber));
-    EXPECT_FALSE(platform::IsSerialPortRegistered("com4998", 4998, &CSerialIO::ParsePortNumber));
+    EXPECT_TRUE(platform::IsSerialPortPresent("com49", 49, &CSerialIO::ParsePortNumber));
+    EXPECT_FALSE(platform::IsSerialPortPresent("com4998", 4998, &CSerialIO::ParsePortNumber));
 }
 #else
 TEST(ComportLister, QualcommPortsInTableOrderAndNothingElse) {

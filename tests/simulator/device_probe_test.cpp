@@ -59,7 +59,7 @@ TEST_F(ProbeTest, TheEngineClassifiesEachAnswerAsTheDevicesMode) {
         DeviceOptions options;
         size_t length;
         uint32_t mode;
-    } cases[] = {{AtDevice(), 16, kPhoneModeDS},
+    } cases[] = {{AtDevice(), 16, kPhoneModeAt},
                  {DiagDevice(), 12, kPhoneModeDIAG},
                  {badParameter, 20, kPhoneModeDIAG},
                  {DownloadDevice(), 5, kPhoneModeDL}};

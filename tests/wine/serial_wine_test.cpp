@@ -110,7 +110,7 @@ TEST(SerialWine, AtDeviceIsDetected) {
     REQUIRE_PORT(port, "FENNIX_WINE_AT_PORT");
     Channel channel;
     ASSERT_EQ(0, channel.Open(port.c_str(), 115200));
-    EXPECT_TRUE(Eventually([&] { return channel.GetPhoneMode() == kPhoneModeDS; }, kDetectMs))
+    EXPECT_TRUE(Eventually([&] { return channel.GetPhoneMode() == kPhoneModeAt; }, kDetectMs))
         << "mode " << channel.GetPhoneMode() << ", last error " << channel.LastError();
 }
 

@@ -93,7 +93,7 @@ struct SerialPort::Impl {
                 return tcdrain(descriptor) == 0 || errno == ENOTTY || errno == EINVAL ? 0 : errno;
             }
             if (queued <= 0) return 0;
-            if (Clock::now() >= deadline) return kSerialWriteTimedOut;
+            if (Clock::now() >= deadline) return kPortWriteTimedOut;
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     }
@@ -189,7 +189,7 @@ int SerialPort::Purge() {
     // port; on a pseudo-terminal, flushing our output would instead discard
     // what the other end has not read yet. So only input is cleared.
     int error = impl_->DrainOutput(Clock::now() + std::chrono::milliseconds(impl_->writeConstantMs));
-    if (error != 0 && error != kSerialWriteTimedOut) return error;
+    if (error != 0 && error != kPortWriteTimedOut) return error;
     if (tcflush(fd, TCIFLUSH) != 0) return errno;
     return 0;
 }
@@ -285,7 +285,7 @@ int SerialPort::Write(const uint8_t* bytes, size_t count, size_t* written) {
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return errno;
         int left = RemainingMs(deadline);
-        if (left == 0) return kSerialWriteTimedOut;
+        if (left == 0) return kPortWriteTimedOut;
         pollfd room{fd, POLLOUT, 0};
         int ready = poll(&room, 1, left);
         if (ready < 0 && errno != EINTR) return errno;

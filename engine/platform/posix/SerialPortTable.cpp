@@ -113,7 +113,7 @@ SerialPortNames NameSerialPort(const std::string& givenName, uint32_t) {
     return names;
 }
 
-bool IsSerialPortRegistered(const std::string& givenName, uint32_t portNumber, uint32_t (*)(const char*)) {
+bool IsSerialPortPresent(const std::string& givenName, uint32_t portNumber, uint32_t (*)(const char*)) {
     std::string path = NameSerialPort(givenName, portNumber).devicePath;
     if (path.empty()) return false;
     struct stat info {};

@@ -204,7 +204,7 @@ int SerialPort::Write(const uint8_t* bytes, size_t count, size_t* written) {
     }
     if (written != nullptr) *written = done;
     // The write total timeout ends a write early without an error.
-    if (error == 0 && done < count) error = kSerialWriteTimedOut;
+    if (error == 0 && done < count) error = kPortWriteTimedOut;
     return error;
 }
 

@@ -44,7 +44,7 @@ SerialPortNames NameSerialPort(const std::string&, uint32_t portNumber) {
     return names;
 }
 
-bool IsSerialPortRegistered(const std::string&, uint32_t portNumber, uint32_t (*parsePortNumber)(const char*)) {
+bool IsSerialPortPresent(const std::string&, uint32_t portNumber, uint32_t (*parsePortNumber)(const char*)) {
     for (const SerialPortEntry& entry : ReadSerialPortTable()) {
         if (parsePortNumber(entry.portName.c_str()) == portNumber) return true;
     }

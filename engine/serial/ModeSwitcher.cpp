@@ -1,22 +1,77 @@
-// The switches between the device's modes: AT command mode to DIAG with an AT
-// command, DIAG to download mode with the DIAG download command. Each ends by
-// letting the listener probe the device again and watching the mode it finds.
+// Waiting for the device's mode after the port was opened, and the switches
+// between the modes: AT command mode to DIAG with an AT command, DIAG to
+// download mode with the DIAG download command. Each switch ends by letting
+// the listener probe the device again and watching the mode it finds.
 #include "log/Log.h"
-#include "serial/ModeSwitchTables.h"
-#include "serial/PacketExchange.h"
-#include "serial/SerialIO.h"
+#include "serial/ModeSwitcher.h"
 
 namespace fennix {
 
+int32_t CSerCOMLibrary::IsDIAGConnected() {
+    static const char* const kFunction = "CSerCOMLibrary::IsDIAGConnected";
+    LogPortLine(kLogDebug, PortName(), kFunction, "Start phone mode detection.");
+    for (int poll = 0; poll < kModeDetectionPolls; ++poll) {
+        if (Cancelled()) return kPacketCancelled;
+        switch (GetPhoneMode()) {
+            case kPhoneModeAt:
+                return ChangeDS2DIAG() == 1 ? 1 : kPacketDsSwitchFailed;
+            case kPhoneModeDIAG:
+                LogPortLine(kLogWarning, PortName(), kFunction, "DIAG detected.");
+                return 1;
+            case kPhoneModeDL:
+                LogPortLine(kLogError, PortName(), kFunction, "Mobile current mode is DL, can not change to DIAG.");
+                return kPacketModeIsDL;
+            default:
+                LogPortLine(kLogError, PortName(), kFunction, "Can not determine phone mode, so wait a moment.");
+                Pause(Times().diagDetectionPoll);
+                break;
+        }
+    }
+    LogPortLine(kLogError, PortName(), kFunction, "Phone mode detection failed.");
+    return kPacketModeUnknown;
+}
+
+int32_t CSerCOMLibrary::IsDLConnected() {
+    static const char* const kFunction = "CSerCOMLibrary::IsDLConnected";
+    LogPortLine(kLogWarning, PortName(), kFunction, "Start phone mode detection.");
+    for (int poll = 0; poll < kModeDetectionPolls; ++poll) {
+        if (Cancelled()) return kPacketCancelled;
+        switch (GetPhoneMode()) {
+            case kPhoneModeAt:
+                if (ChangeDS2DL() != 1) return kPacketDsSwitchFailed;
+                LogPortLine(kLogWarning, PortName(), kFunction, "DS to DL change completed.");
+                return 1;
+            case kPhoneModeDIAG: {
+                const int result = ChangeDIAG2DL();
+                if (result == 1) {
+                    LogPortLine(kLogWarning, PortName(), kFunction, "DIAG to DL change completed.");
+                    return 1;
+                }
+                LogPortLine(kLogError, PortName(), kFunction, "DIAG to DL failed.");
+                return result;
+            }
+            case kPhoneModeDL:
+                LogPortLine(kLogError, PortName(), kFunction, "DL detected.");
+                return 1;
+            default:
+                LogPortLine(kLogError, PortName(), kFunction, "Can not determine phone mode, so wait a moment.");
+                Pause(Times().dlDetectionPoll);
+                break;
+        }
+    }
+    LogPortLine(kLogError, PortName(), kFunction, "Phone mode detection failed.");
+    return kPacketModeUnknown;
+}
+
 namespace {
 
-// Watches the phone mode after a download switch: up to 20 checks, one
+// Watches the phone mode after a download switch: kDownloadModeChecks, one
 // switch-check pause apart. Download mode is success; AT or DIAG mode means
 // the device answered and did not switch.
 int AwaitDownloadMode(CSerialIO& channel, const char* function) {
-    for (int check = 0; check < 20; ++check) {
+    for (int check = 0; check < kDownloadModeChecks; ++check) {
         uint32_t mode = channel.GetPhoneMode();
-        if (mode == kPhoneModeDS || mode == kPhoneModeDIAG) return 0;
+        if (mode == kPhoneModeAt || mode == kPhoneModeDIAG) return 0;
         if (mode == kPhoneModeDL) {
             LogPortLine(kLogError, channel.PortName(), function, "Change to DL successfully.");
             return 1;
@@ -42,10 +97,10 @@ int CSerialIO::ChangeDS2DIAG() {
     // The restarted listener reopens the port and probes the device afresh.
     StopListener(Times().listenerStopWait);
     StartListener();
-    for (int poll = 0; poll < 100; ++poll) {
+    for (int poll = 0; poll < kDiagAppearancePolls; ++poll) {
         uint32_t mode = GetPhoneMode();
         if (mode == kPhoneModeDIAG) return 1;
-        if (mode == kPhoneModeDS || mode == kPhoneModeDL) return 0;
+        if (mode == kPhoneModeAt || mode == kPhoneModeDL) return 0;
         if (!Pause(Times().switchPoll)) return 0;
     }
     return 0;

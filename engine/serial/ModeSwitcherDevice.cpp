@@ -9,8 +9,7 @@
 #include <string>
 
 #include "log/Log.h"
-#include "serial/ModeSwitchTables.h"
-#include "serial/SerialIO.h"
+#include "serial/ModeSwitcher.h"
 
 namespace fennix {
 
@@ -96,10 +95,8 @@ void CSerialIO::QuietDevice() {
     // device that never falls silent (or a port that is gone, so that Read
     // cannot take what is left) would keep this loop going for ever: it gives
     // up after a bounded number of checks and lets the switch go on.
-    constexpr int kQuietChecks = 5;
-    constexpr int kMaxChecks = 200;
     int quiet = 0;
-    for (int check = 0; check < kMaxChecks && quiet < kQuietChecks && !Cancelled(); ++check) {
+    for (int check = 0; check < kMaxQuietChecks && quiet < kQuietChecks && !Cancelled(); ++check) {
         if (UnreadBytes() == 0) {
             ++quiet;
         } else {
@@ -131,7 +128,7 @@ int CSerialIO::ChangeToOffline() {
     };
 
     LogPortLine(kLogDebug, PortName(), kFunction, "Change mobile to offline mode");
-    int budget = 20;
+    int budget = kOfflineStatusChecks;
     LogPortLine(kLogDebug, PortName(), kFunction, "Get phone status");
     uint8_t reply[kRawReplySize];
     if (!send(kStatusRequest, sizeof kStatusRequest)) return 0;
