@@ -5,7 +5,7 @@
 #include "log/Log.h"
 #include "nv/BrtFile.h"
 #include "nv/CsvItemList.h"
-#include "nv/FileBytes.h"
+#include "files/FileBytes.h"
 
 namespace fennix {
 

@@ -4,7 +4,7 @@
 
 #include "log/Log.h"
 #include "nv/BrtFile.h"
-#include "nv/FileBytes.h"
+#include "files/FileBytes.h"
 
 namespace fennix {
 

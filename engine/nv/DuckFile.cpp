@@ -5,7 +5,7 @@
 
 #include "nv/ByteOrder.h"
 #include "nv/FieldText.h"
-#include "nv/FileBytes.h"
+#include "files/FileBytes.h"
 
 namespace fennix {
 

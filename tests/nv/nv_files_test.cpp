@@ -11,7 +11,7 @@
 #include "nv/CsvItemList.h"
 #include "nv/DuckFile.h"
 #include "nv/FieldText.h"
-#include "nv/FileBytes.h"
+#include "files/FileBytes.h"
 #include "nv/ItemListDownload.h"
 
 namespace fennix {

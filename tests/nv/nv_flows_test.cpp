@@ -12,7 +12,7 @@
 #include "nv/BrtBackup.h"
 #include "nv/BrtFile.h"
 #include "nv/BrtRestore.h"
-#include "nv/FileBytes.h"
+#include "files/FileBytes.h"
 #include "nv/ItemListDownload.h"
 
 namespace fennix {

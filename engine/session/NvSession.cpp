@@ -1,6 +1,6 @@
-#include "nv/NvSession.h"
+#include "session/NvSession.h"
 
-#include "download/QualCmd.h"
+#include "session/QualCmd.h"
 #include "log/Log.h"
 #include "nv/BrtBackup.h"
 #include "nv/BrtRestore.h"
