@@ -2,9 +2,9 @@
 
 #include <vector>
 
+#include "files/FileBytes.h"
 #include "log/Log.h"
 #include "nv/BrtFile.h"
-#include "files/FileBytes.h"
 
 namespace fennix {
 
