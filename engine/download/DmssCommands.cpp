@@ -1,9 +1,10 @@
 // Programmer upload over the DMSS download protocol: NOP, parameter request,
 // 32-bit writes of the programmer into RAM, and go. Multi-byte fields are
 // big-endian.
+#include "download/DmssCommands.h"
+
 #include <vector>
 
-#include "download/QualCmd.h"
 #include "log/Log.h"
 
 namespace fennix {
@@ -22,18 +23,18 @@ constexpr int kNopAttempts = 10;
 
 }  // namespace
 
-int32_t CQualCmd::TestCommunication() {
+int32_t CDmssCommands::TestCommunication() {
     const uint8_t nop = kCmdNop;
-    const int32_t r = Command(&nop, 1, kReplyAck, kAckReplyCapacity, times_.replyWait);
+    const int32_t r = Command(&nop, 1, kReplyAck, kAckReplyCapacity, flow_.Times().replyWait);
     return r == 1 ? 1 : -1;
 }
 
-int32_t CQualCmd::RequestParameter() {
+int32_t CDmssCommands::RequestParameter() {
     const uint8_t request = kCmdParameterRequest;
-    return Command(&request, 1, kReplyParameters, kParameterReplyCapacity, times_.replyWait);
+    return Command(&request, 1, kReplyParameters, kParameterReplyCapacity, flow_.Times().replyWait);
 }
 
-int32_t CQualCmd::Write32(uint32_t address, const uint8_t* data, uint16_t length) {
+int32_t CDmssCommands::Write32(uint32_t address, const uint8_t* data, uint16_t length) {
     packet_.clear();
     packet_.push_back(kCmdWrite32);
     packet_.push_back(static_cast<uint8_t>(address >> 24));
@@ -45,24 +46,24 @@ int32_t CQualCmd::Write32(uint32_t address, const uint8_t* data, uint16_t length
     packet_.insert(packet_.end(), data, data + length);
 
     const auto size = static_cast<uint32_t>(packet_.size());
-    int32_t r = Exchange(packet_.data(), size, kAckReplyCapacity, times_.replyWait);
+    int32_t r = Exchange(packet_.data(), size, kAckReplyCapacity, flow_.Times().replyWait);
     // A lost exchange (timeout, send error) is worth one more try; a refusal is not.
-    if (r < 0) r = Exchange(packet_.data(), size, kAckReplyCapacity, times_.replyWait);
+    if (r < 0) r = Exchange(packet_.data(), size, kAckReplyCapacity, flow_.Times().replyWait);
     return r < 0 ? r : Expect(kReplyAck);
 }
 
-int32_t CQualCmd::Go(uint16_t segment) {
+int32_t CDmssCommands::Go(uint16_t segment) {
     const uint8_t packet[5] = {kCmdGo, static_cast<uint8_t>(segment >> 8), static_cast<uint8_t>(segment), 0, 0};
-    return Command(packet, sizeof packet, kReplyAck, kAckReplyCapacity, times_.replyWait);
+    return Command(packet, sizeof packet, kReplyAck, kAckReplyCapacity, flow_.Times().replyWait);
 }
 
-int32_t CQualCmd::DownloadHexFile(const std::string& programmerPath) {
+int32_t CDmssCommands::DownloadHexFile(const std::string& programmerPath) {
     static const char* const kFunction = "CQualCmd::DownloadHexFile";
     if (!hexFile_.Open(programmerPath)) {
-        Report("Open HEX File Failed!!", -1);
+        flow_.Report("Open HEX File Failed!!", -1);
         return -1;
     }
-    Report("Open HEX File Success!!", 0);
+    flow_.Report("Open HEX File Success!!", 0);
     startSegment_ = static_cast<uint16_t>(hexFile_.StartSegmentHigh() * 256 + hexFile_.StartSegmentLow());
 
     // The whole programmer is read before its first byte goes out, so that a
@@ -71,17 +72,17 @@ int32_t CQualCmd::DownloadHexFile(const std::string& programmerPath) {
     if (hexFile_.Fault().empty()) {
         uint32_t n = 0;
         do {
-            std::vector<uint8_t> block(kHexBlockBytes, 0);
+            std::vector<uint8_t> block(CHexFile::kBlockSize, 0);
             n = hexFile_.ReadData(block.data());
             block.resize(n);
             blocks.push_back(std::move(block));
-        } while (n == kHexBlockBytes);
+        } while (n == CHexFile::kBlockSize);
     }
     hexFile_.Close();
     const std::string fault = hexFile_.Fault().empty() ? hexFile_.DataNotDelivered() : hexFile_.Fault();
     if (!fault.empty()) {
-        LogPortLine(kLogError, portName_.c_str(), kFunction, "%s is not a programmer that can be sent whole: %s.",
-                    programmerPath.c_str(), fault.c_str());
+        LogPortLine(kLogError, flow_.PortName().c_str(), kFunction,
+                    "%s is not a programmer that can be sent whole: %s.", programmerPath.c_str(), fault.c_str());
         return -1;
     }
 
@@ -96,35 +97,35 @@ int32_t CQualCmd::DownloadHexFile(const std::string& programmerPath) {
     return 1;
 }
 
-int32_t CQualCmd::RunProgrammerStage() {
+int32_t CDmssCommands::RunProgrammerStage(const std::string& programmerPath) {
     // Always ten NOPs: the first answers may be lost while the device settles,
     // and only the last one decides.
     int32_t r = -1;
     for (int attempt = 0; attempt < kNopAttempts; ++attempt) {
         r = TestCommunication();
         if (r < 0) {
-            if (Cancelled()) break;
-            Report("Test Communication, Try again..", 0);
-            Pause(times_.nopRetryPause);
+            if (flow_.Cancelled()) break;
+            flow_.Report("Test Communication, Try again..", 0);
+            flow_.Pause(flow_.Times().nopRetryPause);
         }
     }
     if (r < 0) {
-        ClosePort();
-        Report("Test Communication Failed!!", -1);
+        flow_.ClosePort();
+        flow_.Report("Test Communication Failed!!", -1);
         return r;
     }
-    Report("Test Communication Success!!", 0);
+    flow_.Report("Test Communication Success!!", 0);
 
     RequestParameter();  // the programmer does not depend on the answer
-    Report("Request Parameter !!", 0);
+    flow_.Report("Request Parameter !!", 0);
 
-    r = DownloadHexFile(programmerPath_);
+    r = DownloadHexFile(programmerPath);
     if (r < 0) {
-        ClosePort();
-        Report("Download HEX File Failed!!", -1);
+        flow_.ClosePort();
+        flow_.Report("Download HEX File Failed!!", -1);
         return r;
     }
-    Report("Download HEX File Success!!", 0);
+    flow_.Report("Download HEX File Success!!", 0);
 
     Go(startSegment_);  // a programmer that starts may not acknowledge; the hello tells
     return 1;

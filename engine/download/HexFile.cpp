@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "files/FileBytes.h"
+
 namespace fennix {
 
 namespace {
@@ -65,14 +67,10 @@ int CHexFile::Open(const std::string& path, platform::Share share, int* error) {
     if (error != nullptr) *error = rc;
     if (rc != 0) return 0;
 
-    std::string text;
-    char chunk[64 * 1024];
-    for (;;) {
-        const int64_t n = file_.Read(chunk, sizeof chunk);
-        if (n <= 0) break;
-        text.append(chunk, static_cast<size_t>(n));
-        if (text.size() > kLargestFile) break;
-    }
+    std::vector<uint8_t> bytes;
+    // A read that fails leaves the lines read before it, as an early end would.
+    ReadToEnd(file_, bytes, kLargestFile);
+    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     if (text.size() < kShortestFirstRecord) {
         file_.Close();
         return 0;
@@ -86,7 +84,7 @@ int CHexFile::Open(const std::string& path, platform::Share share, int* error) {
     return 1;
 }
 
-void CHexFile::Parse(const std::string& text) {
+void CHexFile::Parse(std::string_view text) {
     std::vector<uint8_t> bytes;
     size_t lineNumber = 0;
     for (size_t start = 0; start < text.size();) {

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/File.h"
@@ -57,7 +58,7 @@ private:
         size_t at = 0;        // where its data start in data_
         size_t line = 0;      // 1-based line of the file
     };
-    void Parse(const std::string& text);
+    void Parse(std::string_view text);
 
     platform::File file_;
     std::vector<Record> records_;  // the records after the first, up to the end record

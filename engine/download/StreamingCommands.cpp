@@ -2,11 +2,14 @@
 // security mode, partition table, open multi-image, stream writes, close and
 // reset, plus the file-level steps built on them. The stream-write address is
 // little-endian.
+#include "download/StreamingCommands.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <vector>
 
-#include "download/QualCmd.h"
+#include "files/FileBytes.h"
 #include "log/Log.h"
 #include "platform/File.h"
 
@@ -56,14 +59,9 @@ bool ReadSmallFile(const std::string& path, size_t limit, std::vector<uint8_t>& 
                     path.c_str(), static_cast<long long>(size), static_cast<unsigned>(limit));
         return false;
     }
-    bytes.assign(static_cast<size_t>(size), 0);
-    size_t got = 0;
-    while (got < bytes.size()) {
-        const int64_t n = file.Read(bytes.data() + got, bytes.size() - got);
-        if (n <= 0) break;
-        got += static_cast<size_t>(n);
-    }
-    bytes.resize(got);
+    // A read that fails leaves the bytes read before it, as a shorter file would.
+    ReadToEnd(file, bytes, static_cast<size_t>(size));
+    bytes.resize(std::min(bytes.size(), static_cast<size_t>(size)));
     return true;
 }
 
@@ -104,37 +102,41 @@ private:
 
 }  // namespace
 
-int32_t CQualCmd::Hello() {
+CStreamingCommands::CStreamingCommands(IFlowContext& flow) : CDownloadExchange(flow) {
+    packet_.reserve(kStreamBlockBytes + 8);
+}
+
+int32_t CStreamingCommands::Hello() {
     uint8_t packet[36];
     packet[0] = kCmdHello;
     std::memcpy(packet + 1, kHelloMagic, 32);
     packet[33] = kProtocolVersion;
     packet[34] = kCompatibleVersion;
     packet[35] = kFeatureBits;
-    return Command(packet, sizeof packet, kReplyHello, kHelloReplyCapacity, times_.replyWait);
+    return Command(packet, sizeof packet, kReplyHello, kHelloReplyCapacity, flow_.Times().replyWait);
 }
 
-int32_t CQualCmd::SendSecurity(uint8_t mode) {
+int32_t CStreamingCommands::SendSecurity(uint8_t mode) {
     const uint8_t packet[2] = {kCmdSecurityMode, mode};
-    return Command(packet, sizeof packet, kReplySecurityMode, 1, times_.replyWait);
+    return Command(packet, sizeof packet, kReplySecurityMode, 1, flow_.Times().replyWait);
 }
 
-int32_t CQualCmd::SendPartitionTable(const uint8_t* table, uint16_t length) {
+int32_t CStreamingCommands::SendPartitionTable(const uint8_t* table, uint16_t length) {
     packet_.assign({kCmdPartitionTable, 0x00});  // 0: do not override a table already in flash
     packet_.insert(packet_.end(), table, table + length);
     return Command(packet_.data(), static_cast<uint32_t>(packet_.size()), kReplyPartitionTable, 2,
-                   times_.replyWait);
+                   flow_.Times().replyWait);
 }
 
-int32_t CQualCmd::OpenMultiImage(uint8_t type, const uint8_t* header, uint16_t length) {
+int32_t CStreamingCommands::OpenMultiImage(uint8_t type, const uint8_t* header, uint16_t length) {
     acknowledgedBlock_.reset();  // the new image's offsets start at 0
     packet_.assign({kCmdOpenMultiImage, type});
     if (header) packet_.insert(packet_.end(), header, header + length);
-    const uint32_t wait = type == kImageTypeCefs ? times_.cefsOpenWait : times_.replyWait;
+    const uint32_t wait = type == kImageTypeCefs ? flow_.Times().cefsOpenWait : flow_.Times().replyWait;
     return Command(packet_.data(), static_cast<uint32_t>(packet_.size()), kReplyOpenMultiImage, 2, wait);
 }
 
-int32_t CQualCmd::StreamWrite(const uint8_t* data, uint16_t length, uint32_t address) {
+int32_t CStreamingCommands::StreamWrite(const uint8_t* data, uint16_t length, uint32_t address) {
     packet_.resize(5u + length);
     packet_[0] = kCmdStreamWrite;
     packet_[1] = static_cast<uint8_t>(address);
@@ -146,9 +148,9 @@ int32_t CQualCmd::StreamWrite(const uint8_t* data, uint16_t length, uint32_t add
     const auto echoesAddress = [this] { return std::memcmp(reply_.data() + 1, packet_.data() + 1, 4) == 0; };
 
     // A lost reply or one for another block: send the block once more.
-    int32_t r = ExchangeSkippingStale(packet_.data(), size, kStreamWriteReplyCapacity, times_.streamWriteWait);
+    int32_t r = ExchangeSkippingStale(packet_.data(), size, kStreamWriteReplyCapacity, flow_.Times().streamWriteWait);
     if (r < 0 || !echoesAddress()) {
-        r = ExchangeSkippingStale(packet_.data(), size, kStreamWriteReplyCapacity, times_.streamWriteWait);
+        r = ExchangeSkippingStale(packet_.data(), size, kStreamWriteReplyCapacity, flow_.Times().streamWriteWait);
         if (r < 0) return r;
         if (!echoesAddress()) return -1;
     }
@@ -157,7 +159,7 @@ int32_t CQualCmd::StreamWrite(const uint8_t* data, uint16_t length, uint32_t add
     return 0;
 }
 
-bool CQualCmd::IsStaleStreamReply(int32_t replyLength) const {
+bool CStreamingCommands::IsStaleStreamReply(int32_t replyLength) const {
     if (replyLength != static_cast<int32_t>(kStreamWriteReplyCapacity) || reply_[0] != kReplyStreamWrite ||
         !acknowledgedBlock_)
         return false;
@@ -167,56 +169,56 @@ bool CQualCmd::IsStaleStreamReply(int32_t replyLength) const {
     return echoed <= *acknowledgedBlock_;
 }
 
-int32_t CQualCmd::ExchangeSkippingStale(const uint8_t* packet, uint32_t length, uint32_t replyCapacity,
-                                        uint32_t waitMs) {
+int32_t CStreamingCommands::ExchangeSkippingStale(const uint8_t* packet, uint32_t length, uint32_t replyCapacity,
+                                                  uint32_t waitMs) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(waitMs);
     int32_t r = Exchange(packet, length, replyCapacity, waitMs);
     while (r > 0 && IsStaleStreamReply(r)) {
         // A block whose wait ran out was sent twice and both answers came: the
         // second belongs to nobody. The packet's own answer may still come.
-        LogPortLine(kLogWarning, portName_.c_str(), "CQualCmd::ExchangeSkippingStale",
+        LogPortLine(kLogWarning, flow_.PortName().c_str(), "CQualCmd::ExchangeSkippingStale",
                     "Discarded a second reply to the stream write at %02X %02X %02X %02X.", reply_[1], reply_[2],
                     reply_[3], reply_[4]);
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0) return kPacketTimeout;
         reply_.assign(replyCapacity, 0);
-        r = link_->DLReceive(reply_.data(), replyCapacity, static_cast<uint32_t>(left));
+        r = flow_.Link().DLReceive(reply_.data(), replyCapacity, static_cast<uint32_t>(left));
     }
     return r;
 }
 
-int32_t CQualCmd::CloseImage() {
+int32_t CStreamingCommands::CloseImage() {
     const uint8_t packet = kCmdClose;
     // Room for a stream-write reply, so that a late one is seen and passed
     // over; the close's own reply is one byte.
-    const int32_t r = ExchangeSkippingStale(&packet, 1, kStreamWriteReplyCapacity, times_.closeImageWait);
+    const int32_t r = ExchangeSkippingStale(&packet, 1, kStreamWriteReplyCapacity, flow_.Times().closeImageWait);
     if (r < 0) return r;
     if (r > 1) return kPacketTimeout;  // longer than a close's reply, as the exchange treats an overflow
     return Expect(kReplyClose);
 }
 
-int32_t CQualCmd::Reset() {
+int32_t CStreamingCommands::Reset() {
     const uint8_t packet = kCmdReset;
-    return Command(&packet, 1, kReplyReset, 1, times_.replyWait);
+    return Command(&packet, 1, kReplyReset, 1, flow_.Times().replyWait);
 }
 
-int32_t CQualCmd::DownloadPartitionFile(const std::string& path) {
+int32_t CStreamingCommands::DownloadPartitionFile(const std::string& path) {
     std::vector<uint8_t> table;
-    if (!ReadSmallFile(path, kMaxPartitionBytes, table, portName_.c_str(), "CQualCmd::DownloadPartitionFile"))
+    if (!ReadSmallFile(path, kMaxPartitionBytes, table, flow_.PortName().c_str(), "CQualCmd::DownloadPartitionFile"))
         return -1;
     const int32_t r = SendPartitionTable(table.data(), static_cast<uint16_t>(table.size()));
     if (r < 0) {
-        ClosePort();
+        flow_.ClosePort();
         return r;
     }
     return 1;
 }
 
-int32_t CQualCmd::StreamFile(const std::string& path) {
+int32_t CStreamingCommands::StreamFile(const std::string& path) {
     platform::File file;
     if (file.Open(path, platform::OpenMode::Read, platform::Share::ReadWrite) != 0) {
-        LogPortLine(kLogError, portName_.c_str(), "CQualCmd::StreamFile", "Can not open %s.", path.c_str());
+        LogPortLine(kLogError, flow_.PortName().c_str(), "CQualCmd::StreamFile", "Can not open %s.", path.c_str());
         return -1;
     }
     const int64_t size = file.Size();
@@ -232,7 +234,8 @@ int32_t CQualCmd::StreamFile(const std::string& path) {
         std::memset(block, 0, sizeof block);
         const int64_t n = reader.Next(block, sizeof block);
         if (n < 0) {
-            LogPortLine(kLogError, portName_.c_str(), "CQualCmd::StreamFile", "Read of %s failed.", path.c_str());
+            LogPortLine(kLogError, flow_.PortName().c_str(), "CQualCmd::StreamFile", "Read of %s failed.",
+                        path.c_str());
             return -1;
         }
         offset += previous;
@@ -244,7 +247,7 @@ int32_t CQualCmd::StreamFile(const std::string& path) {
         if (percent > lastPercent) {
             char line[32];
             std::snprintf(line, sizeof line, " %3.d %% completed.", static_cast<int>(percent));
-            Report(line, 0);
+            flow_.Report(line, 0);
             lastPercent = percent;
         }
         if (n != static_cast<int64_t>(kStreamBlockBytes)) return 1;
@@ -252,11 +255,11 @@ int32_t CQualCmd::StreamFile(const std::string& path) {
     }
 }
 
-int32_t CQualCmd::DownloadImage(uint8_t type, const std::string& bodyPath, const std::string& headerPath) {
+int32_t CStreamingCommands::DownloadImage(uint8_t type, const std::string& bodyPath, const std::string& headerPath) {
     int32_t r = -1;
     if (CarriesHeader(type)) {
         std::vector<uint8_t> header;
-        if (ReadSmallFile(headerPath, kMaxHeaderBytes, header, portName_.c_str(), "CQualCmd::DownloadImage"))
+        if (ReadSmallFile(headerPath, kMaxHeaderBytes, header, flow_.PortName().c_str(), "CQualCmd::DownloadImage"))
             r = OpenMultiImage(type, header.data(), static_cast<uint16_t>(header.size()));
     } else {
         r = OpenMultiImage(type, nullptr, 0);
@@ -266,7 +269,7 @@ int32_t CQualCmd::DownloadImage(uint8_t type, const std::string& bodyPath, const
         if (r >= 0) r = CloseImage();
         if (r >= 0) return 1;
     }
-    ClosePort();
+    flow_.ClosePort();
     return r;
 }
 

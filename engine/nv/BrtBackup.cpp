@@ -2,10 +2,10 @@
 
 #include <vector>
 
+#include "files/FileBytes.h"
 #include "log/Log.h"
 #include "nv/BrtFile.h"
 #include "nv/CsvItemList.h"
-#include "nv/FileBytes.h"
 
 namespace fennix {
 

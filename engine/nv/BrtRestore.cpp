@@ -2,9 +2,9 @@
 
 #include <vector>
 
+#include "files/FileBytes.h"
 #include "log/Log.h"
 #include "nv/BrtFile.h"
-#include "nv/FileBytes.h"
 
 namespace fennix {
 

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <vector>
 
+#include "files/FileBytes.h"
 #include "nv/ByteOrder.h"
 #include "nv/FieldText.h"
-#include "nv/FileBytes.h"
 
 namespace fennix {
 

@@ -4,7 +4,6 @@
 #include <cctype>
 #include <cstring>
 
-#include "fennix/fennix.h"
 #include "platform/SerialPortTable.h"
 
 namespace fennix {
@@ -40,9 +39,3 @@ void CopyPortList(const char* list, char* buffer, size_t capacity) {
 }
 
 }  // namespace fennix
-
-extern "C" FENNIX_API int32_t FENNIX_CALL GetComportList(char* buffer) {
-    fennix::CComportLister lister;
-    fennix::CopyPortList(lister.BuildList(), buffer, fennix::kComportListBufferSize);
-    return 0;
-}

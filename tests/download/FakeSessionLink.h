@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "download/QualCmd.h"
-#include "download/SessionLink.h"
+#include "session/QualCmd.h"
+#include "session/SessionLink.h"
 
 namespace fennix::testing {
 

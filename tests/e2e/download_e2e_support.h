@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "download/QualCmd.h"
+#include "session/QualCmd.h"
 #include "simulator/SimulatorFixture.h"
 #include "simulator/StreamingFlash.h"
 #include "simulator/StreamingImageSet.h"

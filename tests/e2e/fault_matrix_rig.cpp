@@ -6,7 +6,7 @@
 
 #include "nv/BrtFile.h"
 #include "nv/DuckFile.h"
-#include "nv/NvSession.h"
+#include "session/NvSession.h"
 #include "simulator/EfsTree.h"
 #include "simulator/NvMemory.h"
 #include "simulator/NvStore.h"

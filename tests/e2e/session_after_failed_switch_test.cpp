@@ -9,7 +9,7 @@
 #include "../nv/TestFiles.h"
 #include "download_e2e_support.h"
 #include "nv/BrtFile.h"
-#include "nv/NvSession.h"
+#include "session/NvSession.h"
 #include "simulator/NvMemory.h"
 
 namespace fennix::testsupport {

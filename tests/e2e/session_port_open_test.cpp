@@ -14,10 +14,10 @@
 
 #include "../nv/TestFiles.h"
 #include "download_e2e_support.h"
-#include "nv/NvSession.h"
 #include "platform/SerialPort.h"
 #include "serial/SerCOMLibrary.h"
 #include "serial_e2e_fixture.h"
+#include "session/NvSession.h"
 
 namespace fennix::testsupport {
 namespace {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "ScriptedExchange.h"
-#include "download/SessionLink.h"
+#include "session/SessionLink.h"
 
 namespace fennix::testing {
 

@@ -7,11 +7,11 @@
 
 #include "ScriptedExchange.h"
 #include "TestFiles.h"
+#include "files/FileBytes.h"
 #include "nv/BrtFile.h"
 #include "nv/CsvItemList.h"
 #include "nv/DuckFile.h"
 #include "nv/FieldText.h"
-#include "nv/FileBytes.h"
 #include "nv/ItemListDownload.h"
 
 namespace fennix {
@@ -285,6 +285,28 @@ TEST(FileBytes, ReplaceKeepsTheOldFileUntilTheNewOneIsComplete) {
     EXPECT_FALSE(ReplaceFileBytes(dir.File("no/such/dir.brt"), {1}));
     Bytes read;
     EXPECT_FALSE(ReadFileBytes(dir.File("missing"), read));
+}
+
+// The one whole-file reader: every byte of a file longer than any read block,
+// and with a limit (the HEX reader's, the partition table's) it stops soon
+// after the limit instead of reading a huge file whole.
+TEST(FileBytes, ReadsWholeFilesAndStopsBeyondALimit) {
+    ScratchDir dir;
+    const std::string path = dir.File("large.bin");
+    Bytes content(300000);
+    for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<uint8_t>(i * 7 + i / 256);
+    testing::WriteBytes(path, content);
+
+    Bytes read{1, 2, 3};
+    ASSERT_TRUE(ReadFileBytes(path, read, platform::Share::ReadWrite));
+    EXPECT_EQ(content, read);
+
+    platform::File file;
+    ASSERT_EQ(0, file.Open(path, platform::OpenMode::Read));
+    ASSERT_TRUE(ReadToEnd(file, read, 100));
+    EXPECT_GT(read.size(), 100u);
+    EXPECT_LT(read.size(), content.size());
+    EXPECT_TRUE(std::equal(read.begin(), read.end(), content.begin()));
 }
 
 // Writers of one path at once each land a whole file of their own.

@@ -9,10 +9,10 @@
 #include "ReportLines.h"
 #include "ScriptedExchange.h"
 #include "TestFiles.h"
+#include "files/FileBytes.h"
 #include "nv/BrtBackup.h"
 #include "nv/BrtFile.h"
 #include "nv/BrtRestore.h"
-#include "nv/FileBytes.h"
 #include "nv/ItemListDownload.h"
 
 namespace fennix {

@@ -7,9 +7,9 @@
 #include "ReportLines.h"
 #include "ScriptedLink.h"
 #include "TestFiles.h"
-#include "download/QualCmd.h"
 #include "fennix/fennix.h"
-#include "nv/NvSession.h"
+#include "session/NvSession.h"
+#include "session/QualCmd.h"
 
 namespace fennix {
 namespace {

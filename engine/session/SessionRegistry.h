@@ -6,7 +6,7 @@
 // already freed stays the caller's error.
 #pragma once
 
-#include "download/QualCmd.h"
+#include "session/QualCmd.h"
 
 namespace fennix {
 

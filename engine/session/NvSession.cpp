@@ -1,11 +1,11 @@
-#include "nv/NvSession.h"
+#include "session/NvSession.h"
 
-#include "download/QualCmd.h"
 #include "log/Log.h"
 #include "nv/BrtBackup.h"
 #include "nv/BrtRestore.h"
 #include "nv/ItemListDownload.h"
 #include "nv/NvCommands.h"
+#include "session/QualCmd.h"
 
 namespace fennix {
 

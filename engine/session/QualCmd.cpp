@@ -1,4 +1,4 @@
-#include "download/QualCmd.h"
+#include "session/QualCmd.h"
 
 #include <chrono>
 
@@ -34,32 +34,29 @@ FlowTexts TextsOf(CQualCmd::Flow flow) {
 }  // namespace
 
 CQualCmd::CQualCmd(std::unique_ptr<ISessionLink> link, const Timeouts& times, PauseFunction pause)
-    : link_(std::move(link)), times_(times), pause_(std::move(pause)) {
-    packet_.reserve(kStreamBlockBytes + 8);
-}
+    : link_(std::move(link)), times_(times), pause_(std::move(pause)) {}
 
 CQualCmd::~CQualCmd() {
-    hexFile_.Close();
     if (portOpen_) ClosePort();
 }
 
 void CQualCmd::SetPortName(const char* portName) { portName_ = TextOrEmpty(portName); }
 
-void CQualCmd::SetProgrammerPath(const char* path) { programmerPath_ = TextOrEmpty(path); }
+void CQualCmd::SetProgrammerPath(const char* path) { download_.programmer = TextOrEmpty(path); }
 
 void CQualCmd::SetImagePaths(const char* partition, const char* obl, const char* pbl, const char* qcsblhd,
                              const char* qcsbl, const char* oemsblhd, const char* oemsbl, const char* amsshd,
                              const char* amss, const char* cefs) {
-    partitionPath_ = TextOrEmpty(partition);
-    oblPath_ = TextOrEmpty(obl);
-    pblPath_ = TextOrEmpty(pbl);
-    qcsblhdPath_ = TextOrEmpty(qcsblhd);
-    qcsblPath_ = TextOrEmpty(qcsbl);
-    oemsblhdPath_ = TextOrEmpty(oemsblhd);
-    oemsblPath_ = TextOrEmpty(oemsbl);
-    amsshdPath_ = TextOrEmpty(amsshd);
-    amssPath_ = TextOrEmpty(amss);
-    cefsPath_ = TextOrEmpty(cefs);
+    download_.partition = TextOrEmpty(partition);
+    download_.obl = TextOrEmpty(obl);
+    download_.pbl = TextOrEmpty(pbl);
+    download_.qcsblhd = TextOrEmpty(qcsblhd);
+    download_.qcsbl = TextOrEmpty(qcsbl);
+    download_.oemsblhd = TextOrEmpty(oemsblhd);
+    download_.oemsbl = TextOrEmpty(oemsbl);
+    download_.amsshd = TextOrEmpty(amsshd);
+    download_.amss = TextOrEmpty(amss);
+    download_.cefs = TextOrEmpty(cefs);
 }
 
 void CQualCmd::SetCsvBrtPaths(const char* csvPath, const char* brtPath) {
@@ -68,11 +65,11 @@ void CQualCmd::SetCsvBrtPaths(const char* csvPath, const char* brtPath) {
 }
 
 void CQualCmd::SetAmssBootPaths(const char* body, const char* header) {
-    amssbootPath_ = TextOrEmpty(body);
-    amssboothdPath_ = TextOrEmpty(header);
+    download_.amssboot = TextOrEmpty(body);
+    download_.amssboothd = TextOrEmpty(header);
 }
 
-void CQualCmd::SetWindowsMobilePath(const char* path) { windowsMobilePath_ = TextOrEmpty(path); }
+void CQualCmd::SetWindowsMobilePath(const char* path) { download_.windowsMobile = TextOrEmpty(path); }
 
 void CQualCmd::Report(const char* text, int32_t status) const {
     if (status < 0) LogPortLine(kLogError, portName_.c_str(), "CQualCmd::Report", "%s", text);
@@ -141,21 +138,18 @@ int32_t CQualCmd::RunFlow(Flow flow, const std::function<int32_t()>& body) {
     return body();
 }
 
-int32_t CQualCmd::Exchange(const uint8_t* packet, uint32_t length, uint32_t replyCapacity, uint32_t waitMs) {
-    reply_.assign(replyCapacity, 0);
-    return link_->DLTxRx(packet, length, reply_.data(), replyCapacity, waitMs);
+int32_t CQualCmd::StartDownload() {
+    return RunFlow(Flow::Download, [this] { return Sequence().Run(); });
 }
 
-int32_t CQualCmd::Expect(uint8_t expected) {
-    if (reply_[0] == expected) return 1;
-    DrainReplies();
-    return -1;
-}
-
-int32_t CQualCmd::Command(const uint8_t* packet, uint32_t length, uint8_t expected, uint32_t replyCapacity,
-                          uint32_t waitMs) {
-    const int32_t r = Exchange(packet, length, replyCapacity, waitMs);
-    return r < 0 ? r : Expect(expected);
+int32_t CQualCmd::ReopenPort() {
+    if (portName_.empty()) return -1;
+    if (link_->ReopenComport("Target download", portName_.c_str()) != 1) {
+        ClosePort();
+        return -1;
+    }
+    portOpen_ = true;
+    return 1;
 }
 
 }  // namespace fennix

@@ -1,4 +1,4 @@
-#include "download/SessionRegistry.h"
+#include "session/SessionRegistry.h"
 
 #include <condition_variable>
 #include <mutex>

@@ -1,11 +1,9 @@
-#include "nv/FileBytes.h"
+#include "files/FileBytes.h"
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <random>
-
-#include "platform/File.h"
 
 namespace fennix {
 
@@ -38,17 +36,25 @@ std::string CreatePendingFile(const std::string& path, platform::File& file) {
 
 }  // namespace
 
-bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes) {
+bool ReadToEnd(platform::File& file, std::vector<uint8_t>& bytes, size_t limit) {
+    constexpr size_t kBlock = 64 * 1024;
     bytes.clear();
-    platform::File file;
-    if (file.Open(path, platform::OpenMode::Read, platform::Share::Read) != 0) return false;
-    uint8_t block[16384];
-    for (;;) {
-        const int64_t got = file.Read(block, sizeof block);
+    while (bytes.size() <= limit) {
+        const size_t at = bytes.size();
+        bytes.resize(at + kBlock);
+        const int64_t got = file.Read(bytes.data() + at, kBlock);
+        bytes.resize(at + static_cast<size_t>(got > 0 ? got : 0));
         if (got < 0) return false;
         if (got == 0) return true;
-        bytes.insert(bytes.end(), block, block + got);
     }
+    return true;
+}
+
+bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes, platform::Share share) {
+    bytes.clear();
+    platform::File file;
+    if (file.Open(path, platform::OpenMode::Read, share) != 0) return false;
+    return ReadToEnd(file, bytes);
 }
 
 bool ReplaceFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {

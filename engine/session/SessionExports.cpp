@@ -4,30 +4,11 @@
 // come from another thread while a flow runs: it stops the flow first.
 #include <new>
 
-#include "download/QualCmd.h"
-#include "download/SessionRegistry.h"
-#include "fennix/fennix.h"
-#include "log/Log.h"
+#include "session/ExportGuard.h"
 
 using fennix::CQualCmd;
-
-namespace {
-
-CQualCmd* SessionOf(FennixHandle handle) { return static_cast<CQualCmd*>(handle); }
-
-template <typename Body>
-int32_t Guarded(const char* function, Body body) {
-    try {
-        return body();
-    } catch (const std::exception& e) {
-        fennix::LogFuncLine(fennix::kLogError, function, "Unexpected failure: %s", e.what());
-    } catch (...) {
-        fennix::LogFuncLine(fennix::kLogError, function, "Unexpected failure.");
-    }
-    return -1;
-}
-
-}  // namespace
+using fennix::Guarded;
+using fennix::SessionOf;
 
 extern "C" {
 
@@ -47,7 +28,7 @@ FENNIX_API FennixHandle FENNIX_CALL SetComPort(const char* portName) {
 
 FENNIX_API int32_t FENNIX_CALL SetHexFile(FennixHandle session, const char* programmerPath) {
     if (!session) return -1;
-    return Guarded("SetHexFile", [&] {
+    return Guarded("SetHexFile", -1, [&] {
         SessionOf(session)->SetProgrammerPath(programmerPath);
         return 1;
     });
@@ -58,7 +39,7 @@ FENNIX_API int32_t FENNIX_CALL SetMbnFile(FennixHandle session, const char* part
                                           const char* oemsblhd, const char* oemsbl, const char* amsshd,
                                           const char* amss, const char* cefs) {
     if (!session) return -1;
-    return Guarded("SetMbnFile", [&] {
+    return Guarded("SetMbnFile", -1, [&] {
         SessionOf(session)->SetImagePaths(partition, obl, pbl, qcsblhd, qcsbl, oemsblhd, oemsbl, amsshd, amss,
                                           cefs);
         return 0;
@@ -78,10 +59,7 @@ FENNIX_API int32_t FENNIX_CALL SetCallBack(FennixHandle session, ProgressCallbac
 }
 
 FENNIX_API int32_t FENNIX_CALL StartDownload(FennixHandle session) {
-    if (!session) return -1;
-    fennix::CFlowEntry flow(SessionOf(session));
-    if (!flow.Entered()) return -1;
-    return Guarded("StartDownload", [&] { return SessionOf(session)->StartDownload(); });
+    return fennix::GuardedFlow(session, "StartDownload", -1, [](CQualCmd& s) { return s.StartDownload(); });
 }
 
 FENNIX_API int32_t FENNIX_CALL Close(FennixHandle session) {

@@ -1,8 +1,8 @@
 // The session's link over a real serial port: the packet layer of the serial
 // transport, whose channel opens the port and whose mode checks move the
 // device into DIAG or download mode.
-#include "download/SessionLink.h"
 #include "serial/SerCOMLibrary.h"
+#include "session/SessionLink.h"
 
 namespace fennix {
 

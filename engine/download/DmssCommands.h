@@ -1,0 +1,35 @@
+// CDmssCommands: the programmer upload over the DMSS download protocol (NOP,
+// parameter request, 32-bit writes of the programmer into RAM, go), and the
+// stage of the download that runs them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "download/DownloadExchange.h"
+#include "download/HexFile.h"
+
+namespace fennix {
+
+class CDmssCommands : private CDownloadExchange {
+public:
+    explicit CDmssCommands(IFlowContext& flow) : CDownloadExchange(flow) {}
+
+    int32_t TestCommunication();
+    int32_t RequestParameter();
+    int32_t Write32(uint32_t address, const uint8_t* data, uint16_t length);
+    int32_t Go(uint16_t segment);
+    int32_t DownloadHexFile(const std::string& programmerPath);
+    // Ten NOPs, parameter request, upload, go; 1 or the failing result (the
+    // port is closed then).
+    int32_t RunProgrammerStage(const std::string& programmerPath);
+
+    // The segment the programmer starts at, from the latest HEX file opened.
+    uint16_t StartSegment() const { return startSegment_; }
+
+private:
+    CHexFile hexFile_;
+    uint16_t startSegment_ = 0;
+};
+
+}  // namespace fennix

@@ -1,0 +1,63 @@
+// The whole flash of one device inside the flow frame: the programmer stage,
+// hello and security mode, the partition table, the images in flash order,
+// the reset and the check that the device came up again.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "download/DmssCommands.h"
+#include "download/StreamingCommands.h"
+#include "session/FlowContext.h"
+
+namespace fennix {
+
+// The files and the option of one download, as the session's setters fill
+// them. An empty path leaves its image out.
+struct DownloadSettings {
+    std::string programmer;
+    std::string partition = ".\\partition.mbn";
+    std::string obl;
+    std::string pbl = ".\\pbl.mbn";
+    std::string qcsblhd = ".\\qcsblhd_cfgdata.mbn";
+    std::string qcsbl = ".\\qcsbl.mbn";
+    std::string oemsblhd = ".\\oemsblhd.mbn";
+    std::string oemsbl = ".\\oemsbl.mbn";
+    std::string amsshd = ".\\amsshd.mbn";
+    std::string amss = ".\\amss.mbn";
+    std::string cefs;
+    std::string amssboothd;
+    std::string amssboot;
+    std::string windowsMobile;
+    // Clear in a new session: the power-on check runs.
+    bool skipCheck = false;
+};
+
+class CDownloadSequence {
+public:
+    CDownloadSequence(IFlowContext& flow, CDmssCommands& dmss, CStreamingCommands& streaming,
+                      const DownloadSettings& settings)
+        : flow_(flow), dmss_(dmss), streaming_(streaming), settings_(settings) {}
+
+    // Everything after the port is open in download mode; the flow result.
+    int32_t Run();
+    // The images in flash order; 1 or the first failing result.
+    int32_t DownloadImages();
+    // The DIAG loopback after the reboot: 1 when the device answers it.
+    int32_t CheckPowerOn();
+
+private:
+    struct ImageStep;
+    static const ImageStep kImageSteps[];
+    int32_t FinishAfterReset();
+    // The ending of every step that fails before the reset: the device is
+    // reset, the port closed and `line` (when given) reported.
+    int32_t FailBeforeReset(int32_t result, const char* line);
+
+    IFlowContext& flow_;
+    CDmssCommands& dmss_;
+    CStreamingCommands& streaming_;
+    const DownloadSettings& settings_;
+};
+
+}  // namespace fennix

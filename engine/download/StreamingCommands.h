@@ -1,0 +1,47 @@
+// CStreamingCommands: the streaming download protocol spoken by the running
+// programmer (hello, security mode, partition table, open multi-image, stream
+// writes, close and reset) and the file-level steps built on them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "download/DownloadExchange.h"
+
+namespace fennix {
+
+class CStreamingCommands : private CDownloadExchange {
+public:
+    explicit CStreamingCommands(IFlowContext& flow);
+
+    int32_t Hello();
+    int32_t SendSecurity(uint8_t mode);
+    int32_t SendPartitionTable(const uint8_t* table, uint16_t length);
+    int32_t OpenMultiImage(uint8_t type, const uint8_t* header, uint16_t length);
+    int32_t StreamWrite(const uint8_t* data, uint16_t length, uint32_t address);
+    int32_t CloseImage();
+    int32_t Reset();
+    int32_t DownloadPartitionFile(const std::string& path);
+    int32_t StreamFile(const std::string& path);
+    int32_t DownloadImage(uint8_t type, const std::string& bodyPath, const std::string& headerPath);
+
+    // Largest partition table and image header the packets can carry.
+    static constexpr size_t kMaxPartitionBytes = 1024;
+    static constexpr size_t kMaxHeaderBytes = 512;
+    static constexpr size_t kStreamBlockBytes = 1024;
+
+private:
+    // A stream-write reply in the reply scratch that echoes a block of the
+    // open image acknowledged already.
+    bool IsStaleStreamReply(int32_t replyLength) const;
+    // Exchange that passes over stale stream-write replies and waits on, within
+    // the same `waitMs` from the send, for the reply the packet is owed.
+    int32_t ExchangeSkippingStale(const uint8_t* packet, uint32_t length, uint32_t replyCapacity, uint32_t waitMs);
+
+    // Offset of the last block of the open image the device acknowledged.
+    std::optional<uint32_t> acknowledgedBlock_;
+};
+
+}  // namespace fennix

@@ -1,0 +1,38 @@
+// IFlowContext: what a flow's operations need from the session they run in
+// (the link to the device, the waits, the operator's report line, pauses and
+// cancellation, the port's closing and reopening). Separate from CQualCmd so
+// that download/ reaches the session through this small interface and never
+// through the session object that composes it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "serial/Timeouts.h"
+#include "session/SessionLink.h"
+
+namespace fennix {
+
+class IFlowContext {
+public:
+    virtual ~IFlowContext() = default;
+
+    virtual ISessionLink& Link() = 0;
+    virtual const Timeouts& Times() const = 0;
+    // The port the session talks on, for log lines.
+    virtual const std::string& PortName() const = 0;
+    // One line to the operator; nothing happens without a callback.
+    virtual void Report(const char* text, int32_t status) const = 0;
+    // A fixed pause of a flow; none once the session is cancelled.
+    virtual void Pause(uint32_t milliseconds) = 0;
+    virtual bool Cancelled() const = 0;
+    // Closes the port (harmless when it is closed already).
+    virtual void ClosePort() = 0;
+    // Opens the port again after a reset, once the device is back on the bus:
+    // 1, or -1 (the port is closed then).
+    virtual int32_t ReopenPort() = 0;
+    // Reads and discards reply packets still pending after an unexpected reply.
+    virtual void DrainReplies() = 0;
+};
+
+}  // namespace fennix

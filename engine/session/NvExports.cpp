@@ -1,0 +1,51 @@
+// The exported functions of the NV flows. A handle is the session that
+// SetComPort returned; a null handle does nothing and reports failure. No
+// exception leaves the library: one becomes a failed result and a log line.
+#include "nv/DuckFile.h"
+#include "session/ExportGuard.h"
+#include "session/NvSession.h"
+
+using fennix::CQualCmd;
+using fennix::Guarded;
+using fennix::GuardedFlow;
+using fennix::SessionOf;
+
+extern "C" {
+
+FENNIX_API int32_t FENNIX_CALL SetCsvBrtFile(FennixHandle session, const char* csvPath, const char* brtPath) {
+    if (!session) return -1;
+    return Guarded("SetCsvBrtFile", -1, [&] {
+        SessionOf(session)->SetCsvBrtPaths(csvPath, brtPath);
+        return 0;
+    });
+}
+
+FENNIX_API int32_t FENNIX_CALL StartBackupBrt(FennixHandle session) {
+    return GuardedFlow(session, "StartBackupBrt", -1, [](CQualCmd& s) { return fennix::RunBackupBrt(s); });
+}
+
+FENNIX_API int32_t FENNIX_CALL StartRestoreBrt(FennixHandle session) {
+    return GuardedFlow(session, "StartRestoreBrt", -1, [](CQualCmd& s) { return fennix::RunRestoreBrt(s); });
+}
+
+FENNIX_API int32_t FENNIX_CALL DuckToNVArray(FennixHandle session, const char* duckPath) {
+    if (!session) return 0;
+    fennix::CFlowEntry flow(SessionOf(session));
+    if (!flow.Entered()) return 0;
+    CQualCmd& s = *SessionOf(session);
+    const int32_t result = Guarded("DuckToNVArray", 0, [&] {
+        return fennix::LoadDuckFile(duckPath ? duckPath : "", s.NumberedItems(), s.NamedItems());
+    });
+    if (result == 0) {
+        // Whatever stopped the import, nothing of it may be sent.
+        s.NumberedItems().RemoveAll();
+        s.NamedItems().RemoveAll();
+    }
+    return result;
+}
+
+FENNIX_API int32_t FENNIX_CALL NVArrayToMobile(FennixHandle session) {
+    return GuardedFlow(session, "NVArrayToMobile", 0, [](CQualCmd& s) { return fennix::SendItemLists(s); });
+}
+
+}  // extern "C"

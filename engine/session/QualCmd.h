@@ -1,0 +1,165 @@
+// CQualCmd: one session on one COM port. It keeps the paths, options and
+// progress callback set through the exported setters, owns the flow frame
+// every flow runs in (port open, mode change, closing on every way out,
+// pause and cancel), and composes the download's commands and sequence and
+// the NV flows' state. The download operations on it hand over to the
+// commands of download/, so that tools and tests drive them on a session.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "download/DmssCommands.h"
+#include "download/DownloadSequence.h"
+#include "download/StreamingCommands.h"
+#include "fennix/fennix.h"
+#include "nv/NvItem.h"
+#include "serial/Timeouts.h"
+#include "session/FlowContext.h"
+#include "session/SessionLink.h"
+
+namespace fennix {
+
+// Sleeps for the given (already scaled) number of milliseconds.
+using PauseFunction = std::function<void(uint32_t milliseconds)>;
+
+class CQualCmd : public IFlowContext {
+public:
+    // The flows that open the port through the frame.
+    enum class Flow { Download, BackupBrt, RestoreBrt };
+
+    // A session over a link (the serial port's from MakeSerialSessionLink, or
+    // a scripted one). `times` holds every wait and pause the session uses;
+    // `pause` defaults to sleeping (cut short by Cancel).
+    explicit CQualCmd(std::unique_ptr<ISessionLink> link, const Timeouts& times = Timeouts::FromEnvironment(),
+                      PauseFunction pause = nullptr);
+    ~CQualCmd() override;
+    CQualCmd(const CQualCmd&) = delete;
+    CQualCmd& operator=(const CQualCmd&) = delete;
+
+    // ---- setters behind the exports (a null text counts as empty)
+    void SetPortName(const char* portName);
+    void SetProgrammerPath(const char* path);
+    void SetImagePaths(const char* partition, const char* obl, const char* pbl, const char* qcsblhd,
+                       const char* qcsbl, const char* oemsblhd, const char* oemsbl, const char* amsshd,
+                       const char* amss, const char* cefs);
+    void SetSkipCheck() { download_.skipCheck = true; }
+    void SetCallback(ProgressCallback callback) { callback_ = callback; }
+    void SetCsvBrtPaths(const char* csvPath, const char* brtPath);
+    // No export sets these two images; tools and tests may.
+    void SetAmssBootPaths(const char* body, const char* header);
+    void SetWindowsMobilePath(const char* path);
+
+    // ---- shared by every flow
+    void Report(const char* text, int32_t status) const override;
+    // Port check, start text, open, mode change with its texts, then `body`;
+    // the port is closed on every way out. Returns the flow result: the body's
+    // result, or -1 / the mode change's negative result when the frame failed.
+    int32_t RunFlow(Flow flow, const std::function<int32_t()>& body);
+    void ClosePort() override;
+    void DrainReplies() override;
+    ISessionLink& Link() override { return *link_; }
+    void Pause(uint32_t milliseconds) override;
+    // From any thread: the flow running now (and any later one) fails at its
+    // next exchange or pause, promptly, and closes the port on its way out.
+    void Cancel();
+    bool Cancelled() const override { return cancelled_.load(); }
+    // Why the port did not open at the start of the latest flow (for a
+    // front-end that tells "in use" from "permission denied").
+    platform::PortOpenFailure OpenFailure() const { return link_->OpenFailure(); }
+    const Timeouts& Times() const override { return times_; }
+
+    // ---- programmer upload (DMSS download protocol)
+    int32_t TestCommunication() { return dmss_.TestCommunication(); }
+    int32_t RequestParameter() { return dmss_.RequestParameter(); }
+    int32_t Write32(uint32_t address, const uint8_t* data, uint16_t length) {
+        return dmss_.Write32(address, data, length);
+    }
+    int32_t Go(uint16_t segment) { return dmss_.Go(segment); }
+    int32_t DownloadHexFile(const std::string& programmerPath) { return dmss_.DownloadHexFile(programmerPath); }
+    int32_t RunProgrammerStage() { return dmss_.RunProgrammerStage(download_.programmer); }
+
+    // ---- streaming download protocol
+    int32_t Hello() { return streaming_.Hello(); }
+    int32_t SendSecurity(uint8_t mode) { return streaming_.SendSecurity(mode); }
+    int32_t SendPartitionTable(const uint8_t* table, uint16_t length) {
+        return streaming_.SendPartitionTable(table, length);
+    }
+    int32_t OpenMultiImage(uint8_t type, const uint8_t* header, uint16_t length) {
+        return streaming_.OpenMultiImage(type, header, length);
+    }
+    int32_t StreamWrite(const uint8_t* data, uint16_t length, uint32_t address) {
+        return streaming_.StreamWrite(data, length, address);
+    }
+    int32_t CloseImage() { return streaming_.CloseImage(); }
+    int32_t Reset() { return streaming_.Reset(); }
+    int32_t DownloadPartitionFile(const std::string& path) { return streaming_.DownloadPartitionFile(path); }
+    int32_t StreamFile(const std::string& path) { return streaming_.StreamFile(path); }
+    int32_t DownloadImage(uint8_t type, const std::string& bodyPath, const std::string& headerPath) {
+        return streaming_.DownloadImage(type, bodyPath, headerPath);
+    }
+
+    // ---- the multi-image download
+    int32_t StartDownload();
+    int32_t DownloadImages() { return Sequence().DownloadImages(); }
+    int32_t ReopenPort() override;
+    int32_t CheckPowerOn() { return Sequence().CheckPowerOn(); }
+
+    // ---- read access for the flows and for tests
+    const std::string& PortName() const override { return portName_; }
+    const std::string& ProgrammerPath() const { return download_.programmer; }
+    const std::string& PartitionPath() const { return download_.partition; }
+    const std::string& OblPath() const { return download_.obl; }
+    const std::string& PblPath() const { return download_.pbl; }
+    const std::string& QcsblhdPath() const { return download_.qcsblhd; }
+    const std::string& QcsblPath() const { return download_.qcsbl; }
+    const std::string& OemsblhdPath() const { return download_.oemsblhd; }
+    const std::string& OemsblPath() const { return download_.oemsbl; }
+    const std::string& AmsshdPath() const { return download_.amsshd; }
+    const std::string& AmssPath() const { return download_.amss; }
+    const std::string& CefsPath() const { return download_.cefs; }
+    const std::string& CsvPath() const { return csvPath_; }
+    const std::string& BrtPath() const { return brtPath_; }
+    bool SkipCheck() const { return download_.skipCheck; }
+    uint16_t StartSegment() const { return dmss_.StartSegment(); }
+
+    // NV state, filled and used by the NV flows.
+    CNVArray& NumberedItems() { return numberedItems_; }
+    CNVArray& NamedItems() { return namedItems_; }
+    std::string& LastFailedItemText() { return lastFailedItemText_; }
+    int32_t& LastFailedItemId() { return lastFailedItemId_; }
+
+private:
+    CDownloadSequence Sequence() { return CDownloadSequence(*this, dmss_, streaming_, download_); }
+
+    std::unique_ptr<ISessionLink> link_;
+    Timeouts times_;
+    PauseFunction pause_;  // null: the cancellable sleep
+    bool portOpen_ = false;
+    std::atomic<bool> cancelled_{false};
+    std::mutex pauseLock_;
+    std::condition_variable pauseWake_;
+
+    std::string portName_;
+    DownloadSettings download_;
+    CDmssCommands dmss_{*this};
+    CStreamingCommands streaming_{*this};
+    std::string csvPath_;
+    std::string brtPath_;
+    ProgressCallback callback_ = nullptr;
+    CNVArray numberedItems_;
+    CNVArray namedItems_;
+    std::string lastFailedItemText_;
+    int32_t lastFailedItemId_ = 0;
+
+    // Scratch space of this session only.
+    std::array<uint8_t, 4096> drainBuffer_{};
+};
+
+}  // namespace fennix
