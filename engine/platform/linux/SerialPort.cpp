@@ -5,6 +5,8 @@
 // requests; what they refuse that a real port would take is ignored.
 #include "platform/SerialPort.h"
 
+#include "platform/SerialPortCommon.h"
+
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -255,13 +257,7 @@ int SerialPort::ReleaseReadSignal() { return 0; }
 int SerialPort::CloseDevice() {
     int fd = impl_->fd.load();
     if (fd < 0) return 0;
-    // A read still running in another thread must not poll a descriptor
-    // number that gets reused: wake it and wait for it to leave.
-    std::unique_lock<std::mutex> reader(impl_->readLock, std::try_to_lock);
-    if (!reader.owns_lock()) {
-        WakeReader();
-        reader.lock();
-    }
+    std::unique_lock<std::mutex> reader = TakeReadLockForClose(impl_->readLock, *this);
     impl_->fd.store(-1);
     ioctl(fd, TIOCNXCL);
     int result = close(fd) == 0 ? 0 : errno;
@@ -298,21 +294,15 @@ int SerialPort::Write(const uint8_t* bytes, size_t count, size_t* written) {
 
 int SerialPort::Read(uint8_t* buffer, size_t capacity, size_t* got, SerialReadFailure* failure) {
     std::lock_guard<std::mutex> reading(impl_->readLock);
-    if (got != nullptr) *got = 0;
-    if (failure != nullptr) *failure = SerialReadFailure::None;
-    auto fail = [failure](SerialReadFailure where, int error) {
-        if (failure != nullptr) *failure = where;
-        return error;
-    };
+    ReadOutcome outcome(got, failure);
     int fd = impl_->fd.load();
-    if (fd < 0) return fail(SerialReadFailure::Start, EBADF);
+    if (fd < 0) return outcome.Fail(SerialReadFailure::Start, EBADF);
 
     if (impl_->inputSeen) {
         impl_->inputSeen = false;
         ssize_t n = read(fd, buffer, capacity);
         if (n > 0) {
-            if (got != nullptr) *got = static_cast<size_t>(n);
-            return 0;
+            return outcome.Got(static_cast<size_t>(n));
         }
         // Anything else (nothing after all, an error, a hang-up) is found
         // and reported by the poll below.
@@ -323,25 +313,24 @@ int SerialPort::Read(uint8_t* buffer, size_t capacity, size_t* got, SerialReadFa
         int ready = impl_->PollDeviceAndWake(fd, deadline, watch);
         if (ready < 0) {
             if (errno == EINTR) continue;
-            return fail(SerialReadFailure::Wait, errno);
+            return outcome.Fail(SerialReadFailure::Wait, errno);
         }
         if (ready == 0) return 0;  // read timeout: nothing arrived
         bool woken = (watch[1].revents & POLLIN) != 0;
         if (woken) impl_->DrainWakePipe();
-        if ((watch[0].revents & POLLNVAL) != 0) return fail(SerialReadFailure::Start, EBADF);
+        if ((watch[0].revents & POLLNVAL) != 0) return outcome.Fail(SerialReadFailure::Start, EBADF);
         if ((watch[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
             ssize_t n = read(fd, buffer, capacity);
             if (n > 0) {
-                if (got != nullptr) *got = static_cast<size_t>(n);
-                return 0;
+                return outcome.Got(static_cast<size_t>(n));
             }
             // End of file on a terminal means the device hung up (a pseudo-
             // terminal whose other end closed): the port is gone.
-            if (n == 0) return fail(SerialReadFailure::Start, EIO);
+            if (n == 0) return outcome.Fail(SerialReadFailure::Start, EIO);
             if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-                return fail(SerialReadFailure::Start, errno);
+                return outcome.Fail(SerialReadFailure::Start, errno);
             }
-            if ((watch[0].revents & (POLLHUP | POLLERR)) != 0) return fail(SerialReadFailure::Start, EIO);
+            if ((watch[0].revents & (POLLHUP | POLLERR)) != 0) return outcome.Fail(SerialReadFailure::Start, EIO);
         }
         if (woken) return 0;
     }
