@@ -5,8 +5,6 @@
 // requests; what they refuse that a real port would take is ignored.
 #include "platform/SerialPort.h"
 
-#include "platform/SerialPortCommon.h"
-
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -22,6 +20,8 @@
 #include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include "platform/SerialPortCommon.h"
 
 namespace fennix::platform {
 

@@ -1,12 +1,12 @@
 // Serial port on a Win32 COM port handle opened for overlapped I/O.
 #include "platform/SerialPort.h"
 
-#include "platform/SerialPortCommon.h"
-
 #include <windows.h>
 
 #include <atomic>
 #include <mutex>
+
+#include "platform/SerialPortCommon.h"
 
 namespace fennix::platform {
 
