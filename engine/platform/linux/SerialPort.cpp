@@ -1,19 +1,14 @@
-// Serial port on a terminal device (termios). Windows' overlapped port maps
-// onto a non-blocking descriptor: reads poll the device together with a wake
-// pipe, writes poll for room and then wait until the output queue is empty.
-// Pseudo-terminals (the virtual devices of the tests) take no modem-control
-// requests; what they refuse that a real port would take is ignored.
+// Serial port on a terminal device (termios): opening, configuring and
+// closing it. Pseudo-terminals (the virtual devices of the tests) take no
+// modem-control requests; what they refuse that a real port would take is
+// ignored.
 #include "platform/SerialPort.h"
 
-#include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <mutex>
-#include <thread>
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -22,6 +17,7 @@
 #include <unistd.h>
 
 #include "platform/SerialPortCommon.h"
+#include "platform/linux/SerialPortImpl.h"
 
 namespace fennix::platform {
 
@@ -30,13 +26,6 @@ namespace {
 // Device numbers of the pseudo-terminals' slave ends (Unix 98 ptys).
 constexpr unsigned kFirstPtySlaveMajor = 136;
 constexpr unsigned kLastPtySlaveMajor = 143;
-
-using Clock = std::chrono::steady_clock;
-
-int RemainingMs(Clock::time_point deadline) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left > 0 ? static_cast<int>(left) : 0;
-}
 
 bool SpeedFor(uint32_t baudRate, speed_t* speed) {
     switch (baudRate) {
@@ -64,56 +53,6 @@ void SetNonBlockingCloseOnExec(int fd) {
 }
 
 }  // namespace
-
-struct SerialPort::Impl {
-    // The descriptor is read by the reading thread without the caller's port
-    // lock; it changes only while no read runs.
-    std::atomic<int> fd{-1};
-    int wakeRead = -1;
-    int wakeWrite = -1;
-    std::mutex readLock;  // held for the length of one Read
-    // WaitForInput saw bytes waiting: the next Read tries them before it
-    // polls again (one system call less per reply). Reader thread only.
-    bool inputSeen = false;
-    termios settings{};
-    bool haveSettings = false;
-    std::atomic<uint32_t> readTotalMs{500};
-    // A pseudo-terminal hands written bytes straight to its other end: it
-    // has no output queue to wait for, and asking costs a system call per
-    // write.
-    bool pseudoTerminal = false;
-    uint32_t writeMultiplierMs = 1;
-    uint32_t writeConstantMs = 50;
-
-    // Waits until the device has taken every queued output byte, or until the
-    // deadline. A device that cannot report its queue is drained blocking.
-    int DrainOutput(Clock::time_point deadline) {
-        int descriptor = fd.load();
-        for (;;) {
-            int queued = 0;
-            if (ioctl(descriptor, TIOCOUTQ, &queued) != 0) {
-                return tcdrain(descriptor) == 0 || errno == ENOTTY || errno == EINVAL ? 0 : errno;
-            }
-            if (queued <= 0) return 0;
-            if (Clock::now() >= deadline) return kSerialWriteTimedOut;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-    }
-
-    // Sleeps until the device has input (or hangs up), a wake-up, or the
-    // deadline: poll's result, with the revents in `watch` (device, pipe).
-    int PollDeviceAndWake(int descriptor, Clock::time_point deadline, pollfd (&watch)[2]) {
-        watch[0] = {descriptor, POLLIN, 0};
-        watch[1] = {wakeRead, POLLIN, 0};
-        return poll(watch, wakeRead >= 0 ? 2 : 1, RemainingMs(deadline));
-    }
-
-    void DrainWakePipe() {
-        char sink[64];
-        while (read(wakeRead, sink, sizeof sink) > 0) {
-        }
-    }
-};
 
 PortOpenFailure ClassifyPortOpenError(int systemError) {
     switch (systemError) {
@@ -190,7 +129,7 @@ int SerialPort::Purge() {
     // Output that a completed Write handed over has left already on a real
     // port; on a pseudo-terminal, flushing our output would instead discard
     // what the other end has not read yet. So only input is cleared.
-    int error = impl_->DrainOutput(Clock::now() + std::chrono::milliseconds(impl_->writeConstantMs));
+    int error = impl_->DrainOutput(SerialClock::now() + std::chrono::milliseconds(impl_->writeConstantMs));
     if (error != 0 && error != kSerialWriteTimedOut) return error;
     if (tcflush(fd, TCIFLUSH) != 0) return errno;
     return 0;
@@ -262,108 +201,6 @@ int SerialPort::CloseDevice() {
     ioctl(fd, TIOCNXCL);
     int result = close(fd) == 0 ? 0 : errno;
     return result == EINTR ? 0 : result;
-}
-
-int SerialPort::Write(const uint8_t* bytes, size_t count, size_t* written) {
-    if (written != nullptr) *written = 0;
-    int fd = impl_->fd.load();
-    if (fd < 0) return EBADF;
-    auto deadline = Clock::now() + std::chrono::milliseconds(impl_->writeConstantMs +
-                                                             impl_->writeMultiplierMs * static_cast<uint64_t>(count));
-    size_t done = 0;
-    while (done < count) {
-        ssize_t n = write(fd, bytes + done, count - done);
-        if (n > 0) {
-            done += static_cast<size_t>(n);
-            if (written != nullptr) *written = done;
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return errno;
-        int left = RemainingMs(deadline);
-        if (left == 0) return kSerialWriteTimedOut;
-        pollfd room{fd, POLLOUT, 0};
-        int ready = poll(&room, 1, left);
-        if (ready < 0 && errno != EINTR) return errno;
-        if (ready > 0 && (room.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0 && (room.revents & POLLOUT) == 0) {
-            return EIO;
-        }
-    }
-    return impl_->pseudoTerminal ? 0 : impl_->DrainOutput(deadline);
-}
-
-int SerialPort::Read(uint8_t* buffer, size_t capacity, size_t* got, SerialReadFailure* failure) {
-    std::lock_guard<std::mutex> reading(impl_->readLock);
-    ReadOutcome outcome(got, failure);
-    int fd = impl_->fd.load();
-    if (fd < 0) return outcome.Fail(SerialReadFailure::Start, EBADF);
-
-    if (impl_->inputSeen) {
-        impl_->inputSeen = false;
-        ssize_t n = read(fd, buffer, capacity);
-        if (n > 0) {
-            return outcome.Got(static_cast<size_t>(n));
-        }
-        // Anything else (nothing after all, an error, a hang-up) is found
-        // and reported by the poll below.
-    }
-    auto deadline = Clock::now() + std::chrono::milliseconds(impl_->readTotalMs.load());
-    for (;;) {
-        pollfd watch[2];
-        int ready = impl_->PollDeviceAndWake(fd, deadline, watch);
-        if (ready < 0) {
-            if (errno == EINTR) continue;
-            return outcome.Fail(SerialReadFailure::Wait, errno);
-        }
-        if (ready == 0) return 0;  // read timeout: nothing arrived
-        bool woken = (watch[1].revents & POLLIN) != 0;
-        if (woken) impl_->DrainWakePipe();
-        if ((watch[0].revents & POLLNVAL) != 0) return outcome.Fail(SerialReadFailure::Start, EBADF);
-        if ((watch[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
-            ssize_t n = read(fd, buffer, capacity);
-            if (n > 0) {
-                return outcome.Got(static_cast<size_t>(n));
-            }
-            // End of file on a terminal means the device hung up (a pseudo-
-            // terminal whose other end closed): the port is gone.
-            if (n == 0) return outcome.Fail(SerialReadFailure::Start, EIO);
-            if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-                return outcome.Fail(SerialReadFailure::Start, errno);
-            }
-            if ((watch[0].revents & (POLLHUP | POLLERR)) != 0) return outcome.Fail(SerialReadFailure::Start, EIO);
-        }
-        if (woken) return 0;
-    }
-}
-
-bool SerialPort::WaitForInput(uint32_t milliseconds) {
-    std::lock_guard<std::mutex> reading(impl_->readLock);
-    int fd = impl_->fd.load();
-    if (fd < 0) return true;
-    auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
-    for (;;) {
-        pollfd watch[2];
-        int ready = impl_->PollDeviceAndWake(fd, deadline, watch);
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready == 0) return false;
-        if (ready > 0) {
-            impl_->inputSeen = (watch[0].revents & POLLIN) != 0;
-            // The wake-up was meant for this wait: it is used up here.
-            if ((watch[1].revents & POLLIN) != 0) impl_->DrainWakePipe();
-        }
-        return true;
-    }
-}
-
-void SerialPort::WakeReader() {
-    if (impl_->wakeWrite < 0) return;
-    char one = 1;
-    ssize_t ignored = write(impl_->wakeWrite, &one, 1);
-    (void)ignored;
-}
-
-void SerialPort::DiscardWake() {
-    if (impl_->wakeRead >= 0) impl_->DrainWakePipe();
 }
 
 }  // namespace fennix::platform
