@@ -34,7 +34,7 @@ void CDeviceContext::SwitchModeWhenHostCloses(DeviceMode mode, bool vanish, bool
         device_.QueueModeSwitch(mode, CVirtualDevice::VanishIf(vanish, reboot));
         return;
     }
-    device_.deferred_ = {true, mode, vanish, reboot};
+    device_.deferred_ = {true, mode, CVirtualDevice::VanishIf(vanish, reboot)};
     Note("switch waits for the host to close the port");
 }
 

@@ -128,7 +128,7 @@ void CVirtualDevice::TakeHostEvents() {
         Record(EventKind::HostClosed);
         if (state_.hostOpens == 0 && deferred_.pending) {
             deferred_.pending = false;
-            QueueModeSwitch(deferred_.mode, VanishIf(deferred_.vanish, deferred_.reboot));
+            QueueModeSwitch(deferred_.mode, deferred_.vanish);
         }
     }
 }

@@ -141,11 +141,11 @@ private:
     COutputSchedule output_;
     // The injected fault that the answers being emitted carry (None mostly).
     InjectedFault injecting_ = InjectedFault::None;
+    // A switch that waits for the host to close the port.
     struct DeferredSwitch {
         bool pending = false;
         DeviceMode mode = DeviceMode::Diag;
-        bool vanish = false;
-        bool reboot = false;
+        std::optional<VanishKind> vanish;
     } deferred_;
     Clock::time_point nextUnsolicited_;
     uint32_t unsolicitedCount_ = 0;
