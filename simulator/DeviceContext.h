@@ -22,16 +22,11 @@ public:
     int64_t Knob(const std::string& name, int64_t fallback = 0) const { return state_.Knob(name, fallback); }
     // Command code of the request being answered (-1 in AT mode).
     int Command() const { return command_; }
-    // The request frame as it arrived on the wire, closing flag included.
-    const std::vector<uint8_t>& RawFrame() const { return raw_; }
 
     // Sends a packet framed for the current mode (DIAG: packet, CRC, flag;
     // download: opening flag too). The answer faults apply.
     void Reply(const std::vector<uint8_t>& packet);
     void Reply(std::initializer_list<uint8_t> packet) { Reply(std::vector<uint8_t>(packet)); }
-    // Sends bytes exactly as given (no framing); the answer faults other than
-    // the CRC one apply.
-    void ReplyRaw(const std::vector<uint8_t>& bytes);
     // Refuses the request as the mode does: DIAG 0x13 + the request (or 0x14 +
     // the raw frame, by the reject form option); download NAK 03 00 06.
     void Reject(const Packet& packet);

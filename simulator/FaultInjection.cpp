@@ -23,15 +23,6 @@ const char* InjectedFaultName(InjectedFault fault) {
     return i >= 0 && i < kFaultCount ? kNames[i] : "?";
 }
 
-bool ParseInjectedFault(const std::string& text, InjectedFault* fault) {
-    for (int i = 0; i < kFaultCount; ++i)
-        if (text == kNames[i]) {
-            *fault = static_cast<InjectedFault>(i);
-            return true;
-        }
-    return false;
-}
-
 void SetFaultPoint(DeviceOptions& options, const FaultPoint& point) {
     options.knobs["fault.kind"] = static_cast<int>(point.fault);
     options.knobs["fault.mode"] = point.mode;

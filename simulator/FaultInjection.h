@@ -51,8 +51,6 @@ enum class InjectedFault {
 };
 
 const char* InjectedFaultName(InjectedFault fault);
-// Parses a name of the table above ("no-answer", ...); false for anything else.
-bool ParseInjectedFault(const std::string& text, InjectedFault* fault);
 
 struct FaultPoint {
     InjectedFault fault = InjectedFault::None;

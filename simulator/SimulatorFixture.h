@@ -1,5 +1,5 @@
-// Helpers for tests that need a virtual device: start one (or several) for
-// the length of a scope, and describe the usual kinds of device in one line.
+// Helpers for tests that need a virtual device: start one for the length of
+// a scope, and describe the usual kinds of device in one line.
 //
 //     fennix::sim::CScopedDevice dev(fennix::sim::DiagDevice("K7M"));
 //     ASSERT_TRUE(dev.Ok()) << dev.Error();
@@ -9,7 +9,6 @@
 
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "VirtualDevice.h"
 
@@ -55,24 +54,6 @@ public:
 private:
     std::unique_ptr<CVirtualDevice> device_;
     int error_ = 0;
-};
-
-// Several devices at once, each with its own path and thread.
-class CScopedDevices {
-public:
-    CScopedDevices(size_t count, const DeviceOptions& options) {
-        for (size_t i = 0; i < count; ++i) devices_.push_back(std::make_unique<CScopedDevice>(options));
-    }
-    bool Ok() const {
-        for (const auto& d : devices_)
-            if (!d->Ok()) return false;
-        return true;
-    }
-    size_t Size() const { return devices_.size(); }
-    CScopedDevice& operator[](size_t i) { return *devices_[i]; }
-
-private:
-    std::vector<std::unique_ptr<CScopedDevice>> devices_;
 };
 
 }  // namespace fennix::sim

@@ -125,7 +125,7 @@ bool OpenMultiImage(CDeviceContext& ctx, const Packet& p) {
     // Room for a large image from the start: growing by reallocation would
     // copy megabytes and touch as many fresh pages inside one stream write,
     // which on a loaded virtual machine delays that write's reply by
-    // hundreds of milliseconds, near the host's 500 ms reply wait. Reserved
+    // hundreds of milliseconds, near the host's reply wait. Reserved
     // pages are only touched as the image reaches them.
     target.open.bytes.reserve(kImageReserve);
     target.blocksOfOpenImage = 0;

@@ -16,8 +16,4 @@ uint64_t StreamedBytes(CVirtualDevice& device) {
     return bytes;
 }
 
-void ClearDownloadTarget(CVirtualDevice& device) {
-    device.WithState([](DeviceState& state) { state.Extension<DownloadTarget>() = DownloadTarget{}; });
-}
-
 }  // namespace fennix::sim

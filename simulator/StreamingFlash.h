@@ -76,7 +76,5 @@ struct DownloadTarget {
 DownloadTarget SnapshotDownloadTarget(CVirtualDevice& device);
 // Cheap live figures for progress displays.
 uint64_t StreamedBytes(CVirtualDevice& device);
-// Forgets everything the device was given.
-void ClearDownloadTarget(CVirtualDevice& device);
 
 }  // namespace fennix::sim

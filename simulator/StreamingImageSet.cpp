@@ -5,8 +5,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <stdexcept>
+
+#include "files/FileBytes.h"
 
 namespace fennix::sim {
 
@@ -120,8 +121,9 @@ std::string IntelHexText(uint16_t segment, const std::vector<uint8_t>& data, siz
 }
 
 std::vector<uint8_t> ReadWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::vector<uint8_t> bytes;
+    if (!ReadFileBytes(path, bytes)) bytes.clear();
+    return bytes;
 }
 
 uint64_t SampleImageSet::StreamedBytes() const {

@@ -45,6 +45,8 @@ std::string IntelHexText(uint16_t segment, const std::vector<uint8_t>& data, siz
 // Deterministic filler.
 std::vector<uint8_t> SeededBytes(size_t n, uint32_t seed);
 
+// The engine's whole-file reader in the form the image checks use: the
+// bytes, or none when the file cannot be read.
 std::vector<uint8_t> ReadWholeFile(const std::string& path);
 
 struct FlashCheck {

@@ -13,22 +13,22 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "AtInterpreter.h"
+#include "BusPresence.h"
 #include "DeviceContext.h"
 #include "DeviceState.h"
 #include "FaultInjection.h"
 #include "FrameAssembler.h"
+#include "OutputSchedule.h"
 #include "PacketHandlers.h"
-#include "Pty.h"
 #include "Recording.h"
-#include "StablePath.h"
 
 namespace fennix::sim {
 
@@ -57,9 +57,9 @@ public:
     bool Present() const;
     uint32_t BootCount() const;
 
-    // Changes the personality at once; the port stays.
-    void SetMode(DeviceMode mode);
-    // Changes the personality after pending answers, optionally vanishing.
+    // Changes the personality at once (answers already queued still leave as
+    // they were framed); with `vanish` the port then drops off the bus after
+    // those answers and comes back after the vanish time.
     void SwitchMode(DeviceMode mode, bool vanish);
     // Vanishes and comes back in the given mode with a fresh session.
     void Reboot(DeviceMode mode);
@@ -94,40 +94,37 @@ public:
 private:
     friend class CDeviceContext;
 
-    struct OutputItem {
-        enum class Kind { Write, Vanish } kind = Kind::Write;
-        bool unsolicited = false;  // Write: recorded as unsolicited traffic
-        Clock::time_point due;
-        std::vector<uint8_t> bytes;  // Write: wire bytes
-        DeviceMode mode = DeviceMode::Diag;  // Write: mode it was framed for
-        bool reboot = false;       // Vanish: the return is a reboot
-        bool stayAway = false;     // Vanish: wait for Replug
-        bool glitch = false;       // Vanish: the return keeps the boot (the firmware ran on)
-        Clock::time_point drainUntil;  // Vanish: latest time to wait for the host to read
-    };
-
+    // Device thread: the poll loop and the output run (DeviceLoop.cpp).
     void Run();
+    int PollTimeoutMs(Clock::time_point now) const;
+    void RunDueItems(Clock::time_point now);
+    void TryWrite();
+    void TakeHostEvents();
+    // Requests in, handlers out (RequestDispatch.cpp).
     void ProcessInput(const uint8_t* bytes, size_t n);
     void HandlePacket(const std::vector<uint8_t>& packet, const std::vector<uint8_t>& raw);
     // The injected fault for a request that arrived: sends the stray frame or
     // takes the port away now; true when the request is lost with the port.
     bool StartInjectedFault(InjectedFault fault);
     void EmitStrayFrame();
-    void RunDueItems(Clock::time_point now);
-    void TryWrite();
-    void DoVanish(const OutputItem& item);
-    void DoReturn();
-    void TakeHostEvents();
+    // Unsolicited DIAG traffic (UnsolicitedTraffic.cpp).
     void SendUnsolicited(Clock::time_point now);
     bool UnsolicitedWanted() const;
-    int PollTimeoutMs(Clock::time_point now) const;
+    // The port leaving and coming back (DeviceSwitches.cpp).
+    void DoVanish(const VanishKind& kind);
+    void DoReturn();
+    // Ends the device thread's poll at once, to look at what changed.
     void Wake();
 
     // Used by CDeviceContext and the AT interpreter, under the lock.
+    // Applies the answer faults and queues the answer (AnswerFaults.cpp).
     void Emit(std::vector<uint8_t> packetOrText, bool framed, int command);
-    void QueueModeSwitch(DeviceMode mode, bool vanish, bool reboot, bool stayAway, bool glitch = false);
+    // Changes the personality at once; with a vanish, the port drops off
+    // after the answers queued so far (DeviceSwitches.cpp).
+    void QueueModeSwitch(DeviceMode mode, std::optional<VanishKind> vanish);
     void Record(EventKind kind, std::vector<uint8_t> bytes = {}, std::string text = {});
-    Clock::time_point LastDue() const;
+    // A vanish of the plain or the reboot kind, or none.
+    static std::optional<VanishKind> VanishIf(bool vanish, bool reboot);
 
     mutable std::mutex mutex_;
     mutable std::condition_variable stateChanged_;
@@ -138,29 +135,20 @@ private:
 
     // Everything below is used under the lock. The pty is opened and closed
     // only by the device thread (and by Start and Stop around it).
-    CPty pty_;
+    CBusPresence presence_;
     CFrameAssembler assembler_;
     CAtInterpreter at_;
-    std::vector<uint8_t> pendingWrite_;
-    CStablePath path_;
-    std::string pathText_;
-    std::string slavePath_;
-    std::deque<OutputItem> output_;
-    bool vanishPending_ = false;
-    bool returnPending_ = false;
-    bool rebootOnReturn_ = false;
-    bool glitchReturn_ = false;
+    COutputSchedule output_;
     // The injected fault that the answers being emitted carry (None mostly).
     InjectedFault injecting_ = InjectedFault::None;
+    // A switch that waits for the host to close the port.
     struct DeferredSwitch {
         bool pending = false;
         DeviceMode mode = DeviceMode::Diag;
-        bool vanish = false;
-        bool reboot = false;
+        std::optional<VanishKind> vanish;
     } deferred_;
     Clock::time_point nextUnsolicited_;
     uint32_t unsolicitedCount_ = 0;
-    Clock::time_point returnAt_;
     bool running_ = false;
     bool stopping_ = false;
     int wakeFd_ = -1;

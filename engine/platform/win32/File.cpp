@@ -8,19 +8,6 @@ namespace {
 HANDLE AsHandle(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 }  // namespace
 
-File::~File() { Close(); }
-
-File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = kInvalid; }
-
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        Close();
-        handle_ = other.handle_;
-        other.handle_ = kInvalid;
-    }
-    return *this;
-}
-
 int File::Open(const std::string& path, OpenMode mode, Share share) {
     Close();
     DWORD access = GENERIC_READ;

@@ -6,6 +6,8 @@
 #include <atomic>
 #include <mutex>
 
+#include "platform/SerialPortCommon.h"
+
 namespace fennix::platform {
 
 namespace {
@@ -163,11 +165,7 @@ int SerialPort::CloseDevice() {
     if (h == INVALID_HANDLE_VALUE) return 0;
     // A read still running in another thread finishes (and stops using its
     // OVERLAPPED) before the handle goes.
-    std::unique_lock<std::mutex> reader(impl_->readLock, std::try_to_lock);
-    if (!reader.owns_lock()) {
-        WakeReader();
-        reader.lock();
-    }
+    std::unique_lock<std::mutex> reader = TakeReadLockForClose(impl_->readLock, *this);
     impl_->handle.store(INVALID_HANDLE_VALUE);
     return ::CloseHandle(h) ? 0 : LastError();
 }
@@ -210,24 +208,18 @@ int SerialPort::Write(const uint8_t* bytes, size_t count, size_t* written) {
 
 int SerialPort::Read(uint8_t* buffer, size_t capacity, size_t* got, SerialReadFailure* failure) {
     std::lock_guard<std::mutex> reading(impl_->readLock);
-    if (got != nullptr) *got = 0;
-    if (failure != nullptr) *failure = SerialReadFailure::None;
-    auto fail = [failure](SerialReadFailure where, int error) {
-        if (failure != nullptr) *failure = where;
-        return error;
-    };
+    ReadOutcome outcome(got, failure);
     HANDLE h = impl_->handle.load();
-    if (h == INVALID_HANDLE_VALUE) return fail(SerialReadFailure::Start, ERROR_INVALID_HANDLE);
+    if (h == INVALID_HANDLE_VALUE) return outcome.Fail(SerialReadFailure::Start, ERROR_INVALID_HANDLE);
 
     OVERLAPPED overlapped{};
     overlapped.hEvent = impl_->readSignal;
     DWORD done = 0;
     if (ReadFile(h, buffer, static_cast<DWORD>(capacity), &done, &overlapped)) {
-        if (got != nullptr) *got = done;
-        return 0;
+        return outcome.Got(done);
     }
     int error = LastError();
-    if (error != ERROR_IO_PENDING) return fail(SerialReadFailure::Start, error);
+    if (error != ERROR_IO_PENDING) return outcome.Fail(SerialReadFailure::Start, error);
 
     // The OVERLAPPED lives on this stack: the read must be over, one way or
     // another, before this function returns.
@@ -239,21 +231,19 @@ int SerialPort::Read(uint8_t* buffer, size_t capacity, size_t* got, SerialReadFa
     DWORD signalled = WaitForMultipleObjects(impl_->wake != nullptr ? 2 : 1, waits, FALSE, INFINITE);
     if (signalled == WAIT_OBJECT_0 + 1) {
         finishCancelled(&done);
-        if (got != nullptr) *got = done;
-        return 0;
+        return outcome.Got(done);
     }
     if (signalled != WAIT_OBJECT_0) {
         error = LastError();
         finishCancelled(&done);
-        return fail(SerialReadFailure::Wait, error);
+        return outcome.Fail(SerialReadFailure::Wait, error);
     }
     if (!GetOverlappedResult(h, &overlapped, &done, FALSE)) {
         error = LastError();
         if (error == ERROR_IO_INCOMPLETE) finishCancelled(&done);
-        return fail(SerialReadFailure::Result, error);
+        return outcome.Fail(SerialReadFailure::Result, error);
     }
-    if (got != nullptr) *got = done;
-    return 0;
+    return outcome.Got(done);
 }
 
 // A wait for input would need the port's event mask, which the channel sets

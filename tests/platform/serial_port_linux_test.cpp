@@ -1,5 +1,5 @@
-// The terminal-device serial port and the tty table of POSIX systems.
-#if !defined(_WIN32)
+// The terminal-device serial port and the tty table of Linux.
+#if defined(__linux__)
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -70,7 +70,7 @@ void OpenAndSetUp(SerialPort& port, const std::string& path, uint32_t readMs) {
     EXPECT_EQ(0, port.CreateReadSignal());
 }
 
-TEST(SerialPortPosix, SetUpMakesTheTerminalRawAtTheRate) {
+TEST(SerialPortLinux, SetUpMakesTheTerminalRawAtTheRate) {
     Pty pty;
     SerialPort port;
     OpenAndSetUp(port, pty.path, 100);
@@ -100,7 +100,7 @@ TEST(SerialPortPosix, SetUpMakesTheTerminalRawAtTheRate) {
     EXPECT_EQ(all, back);
 }
 
-TEST(SerialPortPosix, AWrittenRequestSurvivesAPurgeRightAfterIt) {
+TEST(SerialPortLinux, AWrittenRequestSurvivesAPurgeRightAfterIt) {
     // The 6280 download switch writes its command and purges at once.
     Pty pty;
     SerialPort port;
@@ -111,7 +111,7 @@ TEST(SerialPortPosix, AWrittenRequestSurvivesAPurgeRightAfterIt) {
     EXPECT_EQ(command, pty.ReadFor(100));
 }
 
-TEST(SerialPortPosix, PurgeDropsUnreadInput) {
+TEST(SerialPortLinux, PurgeDropsUnreadInput) {
     Pty pty;
     SerialPort port;
     OpenAndSetUp(port, pty.path, 50);
@@ -140,7 +140,7 @@ void ExpectReadWaitsForALateByte(SerialPort& port, Pty& pty) {
     EXPECT_EQ(0x42, in[0]);
 }
 
-TEST(SerialPortPosix, ReadReturnsWhatIsWaitingOrNothingAfterTheTimeout) {
+TEST(SerialPortLinux, ReadReturnsWhatIsWaitingOrNothingAfterTheTimeout) {
     Pty pty;
     SerialPort port;
     OpenAndSetUp(port, pty.path, 80);
@@ -160,7 +160,7 @@ TEST(SerialPortPosix, ReadReturnsWhatIsWaitingOrNothingAfterTheTimeout) {
     EXPECT_EQ(9, in[0]);
 }
 
-TEST(SerialPortPosix, WakeEndsABlockedReadAndDiscardForgetsAnUnusedOne) {
+TEST(SerialPortLinux, WakeEndsABlockedReadAndDiscardForgetsAnUnusedOne) {
     Pty pty;
     SerialPort port;
     OpenAndSetUp(port, pty.path, 60000);
@@ -183,7 +183,7 @@ TEST(SerialPortPosix, WakeEndsABlockedReadAndDiscardForgetsAnUnusedOne) {
     ExpectReadWaitsForALateByte(port, pty);
 }
 
-TEST(SerialPortPosix, WaitForInputReadsNothingAndEndsOnBytesAWakeOrTheTime) {
+TEST(SerialPortLinux, WaitForInputReadsNothingAndEndsOnBytesAWakeOrTheTime) {
     Pty pty;
     SerialPort port;
     OpenAndSetUp(port, pty.path, 60000);
@@ -214,7 +214,7 @@ TEST(SerialPortPosix, WaitForInputReadsNothingAndEndsOnBytesAWakeOrTheTime) {
     ExpectReadWaitsForALateByte(port, pty);
 }
 
-TEST(SerialPortPosix, AReadAfterAWaitStillReportsAHangUp) {
+TEST(SerialPortLinux, AReadAfterAWaitStillReportsAHangUp) {
     auto pty = std::make_unique<Pty>();
     SerialPort port;
     OpenAndSetUp(port, pty->path, 60000);
@@ -227,7 +227,7 @@ TEST(SerialPortPosix, AReadAfterAWaitStillReportsAHangUp) {
     EXPECT_EQ(SerialReadFailure::Start, failure);
 }
 
-TEST(SerialPortPosix, OpenIsExclusive) {
+TEST(SerialPortLinux, OpenIsExclusive) {
     Pty pty;
     SerialPort first, second;
     ASSERT_EQ(0, first.Open(pty.path));
@@ -237,7 +237,7 @@ TEST(SerialPortPosix, OpenIsExclusive) {
     EXPECT_EQ(0, second.Open(pty.path));
 }
 
-TEST(SerialPortPosix, NonTerminalsAndMissingDevicesDoNotOpen) {
+TEST(SerialPortLinux, NonTerminalsAndMissingDevicesDoNotOpen) {
     SerialPort port;
     EXPECT_NE(0, port.Open("/dev/null"));
     EXPECT_NE(0, port.Open("/nonexistent/ttyUSB0"));
@@ -250,7 +250,7 @@ TEST(SerialPortPosix, NonTerminalsAndMissingDevicesDoNotOpen) {
     EXPECT_NE(0, port.Write(in, 1, nullptr));
 }
 
-TEST(SerialPortPosix, AHungUpDeviceFailsTheRead) {
+TEST(SerialPortLinux, AHungUpDeviceFailsTheRead) {
     auto pty = std::make_unique<Pty>();
     SerialPort port;
     OpenAndSetUp(port, pty->path, 1000);
@@ -262,7 +262,7 @@ TEST(SerialPortPosix, AHungUpDeviceFailsTheRead) {
     EXPECT_EQ(SerialReadFailure::Start, failure);
 }
 
-TEST(SerialPortPosix, WriteTimesOutWhenTheDeviceReadsNothing) {
+TEST(SerialPortLinux, WriteTimesOutWhenTheDeviceReadsNothing) {
     Pty pty;
     SerialPort port;
     OpenAndSetUp(port, pty.path, 50);
@@ -291,7 +291,7 @@ TEST(SerialPortPosix, WriteTimesOutWhenTheDeviceReadsNothing) {
     EXPECT_LT(written, request.size());
 }
 
-TEST(SerialPortTablePosix, TerminalsAreRegisteredOtherDevicesNot) {
+TEST(SerialPortTableLinux, TerminalsAreRegisteredOtherDevicesNot) {
     Pty pty;
     EXPECT_TRUE(IsSerialPortPresent(pty.path, 0, nullptr));
     std::string link = ::testing::TempDir() + "fennix_port_link";

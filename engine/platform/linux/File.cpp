@@ -8,19 +8,6 @@
 
 namespace fennix::platform {
 
-File::~File() { Close(); }
-
-File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = kInvalid; }
-
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        Close();
-        handle_ = other.handle_;
-        other.handle_ = kInvalid;
-    }
-    return *this;
-}
-
 int File::Open(const std::string& path, OpenMode mode, Share /*share*/) {
     Close();
     int flags = O_CLOEXEC;

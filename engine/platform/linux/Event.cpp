@@ -3,21 +3,13 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-
-#if defined(__linux__)
-#include <cerrno>
 #include <ctime>
+
 #include <linux/futex.h>
 #include <sys/syscall.h>
 #include <unistd.h>
-#else
-#include <condition_variable>
-#include <mutex>
-#endif
 
 namespace fennix::platform {
-
-#if defined(__linux__)
 
 // On Linux the event is one word the kernel can sleep on: a set or a wait
 // costs no lock, and a set makes a system call only while somebody sleeps.
@@ -72,50 +64,5 @@ bool AutoResetEvent::Wait(uint32_t milliseconds) {
         impl_->sleepers.fetch_sub(1);
     }
 }
-
-#else
-
-struct AutoResetEvent::Impl {
-    std::mutex lock;
-    std::condition_variable changed;
-    // Set under the lock, so that a blocking wait cannot miss it; TryWait
-    // reads and consumes it without the lock, so that a polling thread never
-    // makes Set wait for the lock.
-    std::atomic<bool> signalled{false};
-};
-
-AutoResetEvent::AutoResetEvent() : impl_(new Impl) {}
-AutoResetEvent::~AutoResetEvent() = default;
-
-void AutoResetEvent::Set() {
-    {
-        std::lock_guard<std::mutex> hold(impl_->lock);
-        impl_->signalled.store(true);
-    }
-    impl_->changed.notify_one();
-}
-
-void AutoResetEvent::Reset() {
-    std::lock_guard<std::mutex> hold(impl_->lock);
-    impl_->signalled.store(false);
-}
-
-bool AutoResetEvent::Wait(uint32_t milliseconds) {
-    std::unique_lock<std::mutex> hold(impl_->lock);
-    // exchange, not load: a TryWait may take the signal between the wake-up
-    // and this check, and then this wait goes on waiting.
-    auto take = [this] { return impl_->signalled.exchange(false); };
-    if (milliseconds == kWaitForever) {
-        impl_->changed.wait(hold, take);
-        return true;
-    }
-    return impl_->changed.wait_for(hold, std::chrono::milliseconds(milliseconds), take);
-}
-
-bool AutoResetEvent::TryWait() {
-    return impl_->signalled.load(std::memory_order_relaxed) && impl_->signalled.exchange(false);
-}
-
-#endif
 
 }  // namespace fennix::platform

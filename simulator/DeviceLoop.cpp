@@ -1,0 +1,136 @@
+// The device thread: it sleeps in poll() until the host writes or opens or
+// closes the port, an answer or the port's return falls due, or another
+// thread wakes it; then it feeds the input to the dispatch and runs the
+// output schedule.
+#include <algorithm>
+#include <cerrno>
+#include <poll.h>
+#include <unistd.h>
+
+#include "VirtualDevice.h"
+
+namespace fennix::sim {
+
+namespace {
+
+constexpr size_t kReadChunk = 4096;
+// How often a due vanish looks again whether the host has read the last
+// answer (see kVanishDrainLimit in DeviceSwitches.cpp).
+constexpr auto kVanishDrainCheck = std::chrono::milliseconds(10);
+
+}  // namespace
+
+void CVirtualDevice::Run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    std::vector<uint8_t> chunk(kReadChunk);
+    while (!stopping_) {
+        RunDueItems(Clock::now());
+        stateChanged_.notify_all();
+
+        if (UnsolicitedWanted() && Clock::now() >= nextUnsolicited_) SendUnsolicited(Clock::now());
+
+        CPty& pty = presence_.Port();
+        pollfd fds[3] = {{wakeFd_, POLLIN, 0}, {-1, 0, 0}, {-1, 0, 0}};
+        nfds_t count = 1;
+        if (pty.IsOpen()) {
+            fds[1].fd = pty.MasterFd();
+            fds[1].events = static_cast<short>(POLLIN | (output_.Writing() ? POLLOUT : 0));
+            fds[2].fd = pty.WatchFd();  // -1 (ignored by poll) without a watch
+            fds[2].events = POLLIN;
+            count = 3;
+        }
+        int timeout = PollTimeoutMs(Clock::now());
+        lock.unlock();
+        int ready = ::poll(fds, count, timeout);
+        lock.lock();
+        if (ready <= 0 || stopping_) continue;
+
+        if (fds[0].revents & POLLIN) {
+            uint64_t value;
+            while (::read(wakeFd_, &value, sizeof value) > 0) {
+            }
+        }
+        if (count == 3 && pty.IsOpen() && fds[2].fd == pty.WatchFd() && (fds[2].revents & POLLIN))
+            TakeHostEvents();
+        if (count == 3 && pty.IsOpen() && fds[1].fd == pty.MasterFd()) {
+            if (fds[1].revents & POLLOUT) TryWrite();
+            if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
+                ssize_t n = ::read(pty.MasterFd(), chunk.data(), chunk.size());
+                if (n > 0) {
+                    ProcessInput(chunk.data(), static_cast<size_t>(n));
+                } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+                    // The pty was hung up (it should not be while the device
+                    // holds its own slave open): rather than spin on it, drop
+                    // off the bus and come straight back with a fresh one.
+                    Record(EventKind::Note, {}, "port hung up");
+                    DoVanish(VanishKind{});
+                    presence_.ReturnNow();
+                }
+            }
+        }
+    }
+    stateChanged_.notify_all();
+}
+
+int CVirtualDevice::PollTimeoutMs(Clock::time_point now) const {
+    Clock::time_point next = std::min(output_.NextDue(), presence_.NextReturn());
+    if (UnsolicitedWanted()) next = std::min(next, nextUnsolicited_);
+    if (next == Clock::time_point::max()) return -1;
+    if (next <= now) return 0;
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count() + 1;
+    return static_cast<int>(std::min<int64_t>(ms, 60000));
+}
+
+void CVirtualDevice::RunDueItems(Clock::time_point now) {
+    if (output_.Writing()) TryWrite();
+    while (OutputItem* item = output_.DueFront(now)) {
+        if (item->kind == OutputItem::Kind::Vanish) {
+            bool unread = output_.Writing() || presence_.Port().UnreadByHost() > 0;
+            if (unread && state_.hostOpens > 0 && now < item->drainUntil) {
+                item->due = now + kVanishDrainCheck;
+                break;
+            }
+            DoVanish(output_.TakeFront().vanish);
+            continue;
+        }
+        if (output_.Writing()) break;  // keep the order: wait until the port takes more
+        // Answers due together leave in one write, as a device's USB packet would.
+        for (OutputItem& w : output_.TakeDueWrites(now)) {
+            if (!state_.present) continue;
+            RecordedEvent e;
+            e.kind = w.unsolicited ? EventKind::Unsolicited : EventKind::Answer;
+            e.mode = w.mode;
+            e.bytes = w.bytes;
+            e.time = now;
+            recording_.Add(std::move(e));
+            output_.AddToWrite(w.bytes);
+        }
+        TryWrite();
+    }
+    if (presence_.ReturnDue(now)) DoReturn();
+}
+
+void CVirtualDevice::TryWrite() {
+    if (!output_.WriteTo(presence_.Port())) Record(EventKind::Note, {}, "port write failed");
+}
+
+void CVirtualDevice::TakeHostEvents() {
+    for (int change : presence_.Port().TakeHostEvents()) {
+        if (change > 0) {
+            ++state_.hostOpens;
+            ++state_.hostOpenTotal;
+            // Unsolicited traffic starts a moment after the port is opened.
+            nextUnsolicited_ = Clock::now() + std::chrono::milliseconds(state_.options.unsolicitedEveryMs);
+            Record(EventKind::HostOpened);
+            continue;
+        }
+        if (state_.hostOpens > 0) --state_.hostOpens;
+        Record(EventKind::HostClosed);
+        if (state_.hostOpens == 0 && deferred_.pending) {
+            deferred_.pending = false;
+            QueueModeSwitch(deferred_.mode, deferred_.vanish);
+        }
+    }
+}
+
+}  // namespace fennix::sim
