@@ -30,7 +30,7 @@ write_results() { # write_results <suite>
                 printf '  <testcase name="%s"/>\n' "$(xml_text "$name")"
             else
                 printf '  <testcase name="%s"><failure message="%s"/></testcase>\n' \
-                    "$(xml_text "$name")" "$(xml_text "${rest#"$name"}")"
+                    "$(xml_text "$name")" "$(xml_text "${rest#"$name" }")"
             fi
         done
         printf '</testsuite>\n'
