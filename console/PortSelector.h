@@ -9,9 +9,9 @@ namespace tarnwell {
 inline constexpr const char* kPortItemPrefix = "COM ";
 inline constexpr const char* kNoPortItem = "Select comport ";
 
-// Room handed to GetComportList. The engine writes the whole list without a
-// size, so the buffer is sized for far more ports than a bench can have
-// rather than the 256 bytes that a long list would overrun.
+// Room handed to GetComportList. The engine writes at most 256 bytes (the list
+// and its terminating zero, leaving out names that would not fit whole), so
+// any size from 256 up is safe; the margin costs nothing.
 constexpr size_t kPortListBufferSize = 16384;
 
 struct PortItem {

@@ -17,7 +17,6 @@ public:
 
     // Sets the list's appearance and links list and buffer both ways.
     void Attach(HWND list, CLogMessage* log);
-    HWND Window() const { return m_hWnd; }
 
     // CLogMessage's way to the list: a synchronous add-line request.
     static void SendAddLine(void* listWindow, int entryIndex);

@@ -8,21 +8,11 @@
 set -u
 exe=$1
 sim=$2
-work=$3
-here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-winecom=$here/../../tools/wine-com
-
-if [ ! -f "$exe" ] || ! command -v wine >/dev/null 2>&1; then
-    echo "cli_wine: needs Wine and the MinGW x64 build ($exe); skipped"
-    exit 77
-fi
+source "$(dirname "${BASH_SOURCE[0]}")/../wine/wine_lib.sh"
+wine_suite=cli_wine
+wine_skip_unless_ready "$exe"
 exe=$(cd "$(dirname "$exe")" && pwd)/$(basename "$exe")
-mkdir -p "$work"
-work=$(cd "$work" && pwd)
-export WINEPREFIX=$work/prefix
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES='mscoree,mshtml='
-unset DISPLAY
+wine_work_folder "$3"
 ports=$work/ports images=$work/images flash=$work/flash
 rm -rf "$ports" "$images" "$flash"
 mkdir -p "$ports" "$images" "$flash"
@@ -30,9 +20,17 @@ mkdir -p "$ports" "$images" "$flash"
 failures=()
 check() { # check <name> <condition...>
     local name=$1; shift
-    if "$@"; then echo "[       OK ] FennixWine.$name"; else echo "[  FAILED  ] FennixWine.$name"; failures+=("$name"); fi
+    if "$@"; then
+        echo "[       OK ] FennixWine.$name"
+        result_passed "FennixWine.$name"
+    else
+        echo "[  FAILED  ] FennixWine.$name"
+        failures+=("$name")
+        result_failed "FennixWine.$name"
+    fi
 }
 finish() {
+    write_results FennixWine
     if ((${#failures[@]})); then
         echo "[  FAILED  ] ${#failures[@]} tests, listed below:"
         printf '[  FAILED  ] FennixWine.%s\n' "${failures[@]}"
@@ -41,13 +39,7 @@ finish() {
     echo "[  PASSED  ] 2 tests."
     exit 0
 }
-
-sim_pid=
-cleanup() {
-    "$winecom" --stop
-    if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null; wait "$sim_pid" 2>/dev/null; fi
-}
-trap cleanup EXIT
+trap wine_stop_devices EXIT
 
 # An image set: a programmer in Intel HEX (segment 0x0010) and made-up images.
 python3 - "$images" <<'PY'
@@ -67,13 +59,11 @@ for name, size, seed in [("partition.mbn", 200, 2), ("qcsblhd_cfgdata.mbn", 700,
     open(os.path.join(d, name), "wb").write(bytes((i * seed + seed) & 255 for i in range(size)))
 PY
 
-FENNIX_SIM_FLASH_DIR=$flash "$sim" --dir "$ports" --name dl --mode download --vanish-ms 200 --no-stdin \
-    >/dev/null 2>&1 &
-sim_pid=$!
-for _ in $(seq 100); do [ -e "$ports/dl" ] && break; sleep 0.05; done
-if [ ! -e "$ports/dl" ] || ! "$winecom" COM8 "$ports/dl"; then
+wine_start_device dl FENNIX_SIM_FLASH_DIR="$flash" --mode download --vanish-ms 200
+if ! wine_wait_device dl || ! "$winecom" COM8 "$ports/dl"; then
     echo "cli_wine: the device or its COM port did not come up"
     failures+=(Setup)
+    result_failed FennixWine.Setup
     finish
 fi
 

@@ -11,6 +11,9 @@ import re
 import subprocess
 import sys
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from script_results import write_results  # noqa: E402
+
 BUILDS = {
     # build: (objdump, file format)
     "win64": ("x86_64-w64-mingw32-objdump", "pei-x86-64"),
@@ -73,7 +76,7 @@ def imports_from(dump, dll):
 
 class Run:
     def __init__(self):
-        self.passed, self.failed = [], []
+        self.passed, self.failed, self.problems = [], [], []
 
     def test(self, name, problems):
         print(f"[ RUN      ] WindowsBinaries.{name}")
@@ -82,6 +85,7 @@ class Run:
         if problems:
             print(f"[  FAILED  ] WindowsBinaries.{name}")
             self.failed.append(name)
+            self.problems.append((name, problems))
         else:
             print(f"[       OK ] WindowsBinaries.{name}")
             self.passed.append(name)
@@ -94,13 +98,15 @@ class Run:
             print(f"[  FAILED  ] {len(self.failed)} tests, listed below:")
             for name in self.failed:
                 print(f"[  FAILED  ] WindowsBinaries.{name}")
+        write_results("WindowsBinaries", self.passed, self.problems)
         return 1 if self.failed else 0
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--header", required=True)
-    parser.add_argument("--builds", required=True, help="folder holding win64/ and win32/")
+    for build in BUILDS:
+        parser.add_argument(f"--{build}", required=True, help=f"the {build} build folder")
     args = parser.parse_args()
 
     expected = header_exports(args.header)
@@ -109,7 +115,7 @@ def main():
              [] if len(expected) == 15 else [f"fennix.h declares {len(expected)}: {expected}"])
 
     for build, (tool, wanted_format) in BUILDS.items():
-        root = os.path.join(args.builds, build)
+        root = getattr(args, build)
         dumps = {}
         problems = []
         for name in DELIVERABLES:

@@ -12,6 +12,9 @@ import subprocess
 import sys
 import zipfile
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from script_results import write_results  # noqa: E402
+
 ARCHITECTURES = {"win64": "x86_64-w64-mingw32", "win32": "i686-w64-mingw32"}
 EXPECTED = {"Fennix.dll", "Fennix.lib", "fennix.h", "Tarnwell.exe", "Quillon.exe", "fennix.exe", "README.md"}
 # The command-line tool belongs in every zip.
@@ -49,6 +52,7 @@ def version_problems(windres, path, version):
 class Run:
     def __init__(self):
         self.passed, self.failed = 0, []
+        self.passed_names, self.problems = [], []
 
     def test(self, name, problems):
         print(f"[ RUN      ] WindowsZips.{name}")
@@ -57,8 +61,10 @@ class Run:
         print(f"[  FAILED  ] WindowsZips.{name}" if problems else f"[       OK ] WindowsZips.{name}")
         if problems:
             self.failed.append(name)
+            self.problems.append((name, problems))
         else:
             self.passed += 1
+            self.passed_names.append(name)
 
     def summary(self):
         print(f"[==========] {self.passed + len(self.failed)} tests ran.")
@@ -67,6 +73,7 @@ class Run:
             print(f"[  FAILED  ] {len(self.failed)} tests, listed below:")
             for name in self.failed:
                 print(f"[  FAILED  ] WindowsZips.{name}")
+        write_results("WindowsZips", self.passed_names, self.problems)
         return 1 if self.failed else 0
 
 
@@ -74,7 +81,7 @@ def make_zip(args, build, work):
     """The zip of one build, made twice; (path, problems)."""
     stage = os.path.join(work, "stage")
     subprocess.run(["rm", "-rf", stage], check=True)
-    install = subprocess.run([args.cmake, "--install", os.path.join(args.builds, build), "--prefix", stage],
+    install = subprocess.run([args.cmake, "--install", getattr(args, build), "--prefix", stage],
                              capture_output=True, text=True)
     if install.returncode != 0:
         return None, [f"cmake --install failed: {install.stderr.strip()}"]
@@ -91,7 +98,7 @@ def make_zip(args, build, work):
 
 def main():
     parser = argparse.ArgumentParser()
-    for option in ("--source", "--builds", "--version", "--work", "--cmake"):
+    for option in ("--source", "--win64", "--win32", "--version", "--work", "--cmake"):
         parser.add_argument(option, required=True)
     args = parser.parse_args()
     header = open(os.path.join(args.source, "engine", "include", "fennix", "fennix.h"), "rb").read()
@@ -111,7 +118,7 @@ def main():
         if "fennix.h" in names and archive.read("fennix.h") != header:
             problems.append("fennix.h is not the tree's header")
         if "Fennix.lib" in names:
-            build_dir = os.path.realpath(os.path.join(args.builds, build))
+            build_dir = os.path.realpath(getattr(args, build))
             problems += build_path_problems("Fennix.lib", archive.read("Fennix.lib"), build_dir)
         run.test(f"{build}_ZipHoldsExactlyTheListedFiles", problems)
 

@@ -8,6 +8,7 @@
 # against a virtual device; then makes the Debian package (cpack), unpacks it
 # into a scratch root and checks its files and its tool. GoogleTest-style lines.
 set -u
+source "$(dirname "${BASH_SOURCE[0]}")/../script_results.sh"
 src=$1
 build=$2
 sim=$3
@@ -36,9 +37,11 @@ check() { # check <name>: reports the problems gathered since the last check
         printf '%s' "$problems"
         echo "[  FAILED  ] Packaging.$1"
         failed+=("$1")
+        result_failed "Packaging.$1" "$problems"
     else
         echo "[       OK ] Packaging.$1"
         passed=$((passed + 1))
+        result_passed "Packaging.$1"
     fi
     problems=""
 }
@@ -109,6 +112,7 @@ else
 fi
 check DebianPackageUnpacksAndRuns
 
+write_results Packaging
 total=$((passed + ${#failed[@]}))
 echo "[==========] $total tests ran."
 echo "[  PASSED  ] $passed tests."

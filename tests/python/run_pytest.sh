@@ -17,5 +17,7 @@ rm -rf "$work/package/build" "$work/package"/*.egg-info
     "$work/package"
 # Run from the tests' folder for short test names; nothing is written there.
 cd "$tests"
+results=()
+[ -z "${FENNIX_SCRIPT_RESULTS:-}" ] || results=(--junitxml="$FENNIX_SCRIPT_RESULTS")
 FENNIX_LIBRARY=$library FENNIX_MSM_SIM=$sim FENNIX_PROJECT_VERSION=$version FENNIX_TIME_SCALE=${FENNIX_TIME_SCALE:-0.05} \
-    PYTHONDONTWRITEBYTECODE=1 exec "$work/venv/bin/python" -m pytest -p no:cacheprovider -v .
+    PYTHONDONTWRITEBYTECODE=1 exec "$work/venv/bin/python" -m pytest -p no:cacheprovider -v "${results[@]}" .

@@ -20,6 +20,8 @@ if [ -z "${TARNWELL_GUI_SCREEN:-}" ]; then
     command -v xvfb-run >/dev/null 2>&1 || { echo "[  FAILED  ] 1 test, listed below:"; echo "no xvfb-run"; exit 1; }
     TARNWELL_GUI_SCREEN=xvfb exec xvfb-run -a -s "-screen 0 1600x1200x24" bash "$0" "$@"
 fi
+source "$(dirname "${BASH_SOURCE[0]}")/wine_lib.sh"
+wine_suite=tarnwell_gui
 tarnwell=$(readlink -f "$1")
 driver=$(readlink -f "$2")
 native=$(readlink -f "$3")
@@ -29,16 +31,13 @@ mkdir -p "$work" "$(dirname "$screenshot")"
 work=$(readlink -f "$work")
 screenshot=$(readlink -f "$(dirname "$screenshot")")/$(basename "$screenshot")
 
-wine_com=$(cd "$(dirname "$0")/../.." && pwd)/tools/wine-com
 msm_sim=$native/simulator/msm-sim
 image_set=$native/tests/console/gui_image_set
 ports=(3 4 5 6 7 8 9 10)
 failing_port=5
 failing_slot=3
 
-export WINEPREFIX=$work/prefix
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES='mscoree,mshtml='
+wine_environment --display
 # Factor of the engine's pauses and time limits; Wine hands the variable on
 # to Tarnwell.exe. Real timings by default: eight devices under Wine on a
 # busy machine miss the scaled-down reply limits.
@@ -70,6 +69,8 @@ stage_failed() {
     echo "[  PASSED  ] 0 tests."
     echo "[  FAILED  ] 1 test, listed below:"
     echo "[  FAILED  ] TarnwellGui.Stage"
+    result_failed TarnwellGui.Stage "$*"
+    write_results TarnwellGui
     exit 1
 }
 
@@ -79,9 +80,10 @@ picture_failed() {
     echo "[  FAILED  ] TarnwellGui.PictureFile"
     echo "[  FAILED  ] 1 test, listed below:"
     echo "[  FAILED  ] TarnwellGui.PictureFile"
+    result_failed TarnwellGui.PictureFile "$*"
 }
 
-for tool in wine wineserver python3 "$msm_sim" "$image_set" "$wine_com"; do
+for tool in wine wineserver python3 "$msm_sim" "$image_set" "$winecom"; do
     command -v "$tool" >/dev/null 2>&1 || stage_failed "missing $tool (./run build native; ./run deps)"
 done
 
@@ -122,18 +124,10 @@ done
 [ "$ready" = "${#ports[@]}" ] || stage_failed "only $ready of ${#ports[@]} virtual devices came up"
 
 # ---------------------------------------------------------------- prefix
-(
-    flock 9
-    if [ ! -f "$WINEPREFIX/.gui-ready" ]; then
-        wineboot -i >/dev/null 2>&1
-        # Without a window manager every close of a top-level window stalls
-        # for 2 s unless Wine manages the windows itself.
-        wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-        wineserver -w
-        # Ready for tools/wine-com too, which would boot a new prefix itself.
-        touch "$WINEPREFIX/.gui-ready" "$WINEPREFIX/.fennix-ready"
-    fi
-) 9>"$work/prefix.lock"
+# Without a window manager every close of a top-level window stalls for 2 s
+# unless Wine manages the windows itself. Marked ready for tools/wine-com too,
+# which would boot a new prefix itself.
+wine_boot_prefix 'HKCU\Software\Wine\X11 Driver' Managed N .gui-ready .fennix-ready
 
 # A fresh server, started on the virtual screen: the desktop that Tarnwell's
 # windows live on comes up with the X driver, before tools/wine-com (which
@@ -141,7 +135,7 @@ done
 wineserver -p >"$work/wineserver.log" 2>&1
 wine reg query 'HKCU\Software\Wine\X11 Driver' >/dev/null 2>&1
 for port in "${ports[@]}"; do
-    "$wine_com" "COM$port" "$work/ports/ttyMSM$port" 2>"$work/wine-com.err" ||
+    "$winecom" "COM$port" "$work/ports/ttyMSM$port" 2>"$work/wine-com.err" ||
         stage_failed "tools/wine-com cannot register COM$port: $(cat "$work/wine-com.err")"
 done
 # All eight at once: a server that ended on the way took the earlier ones along.
@@ -171,4 +165,5 @@ else
     picture_failed "$screenshot: $figures"
     rc=1
 fi
+write_results TarnwellGui
 exit $rc

@@ -11,14 +11,9 @@
 set -u
 quillon=$(readlink -f "$1")
 standin=$(readlink -f "$2")
-work=$3
-mkdir -p "$work"
-work=$(readlink -f "$work")
-
-export WINEPREFIX=$work/prefix
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES='mscoree,mshtml='
-unset DISPLAY
+source "$(dirname "${BASH_SOURCE[0]}")/wine_lib.sh"
+wine_suite=quillon_wine_launcher
+wine_work_folder "$3"
 
 serialcomm='HKLM\HARDWARE\DEVICEMAP\SERIALCOMM'
 modem_key='HKLM\SYSTEM\CurrentControlSet\Enum\USB\Vid_0abc&Pid_1234&MI_02'
@@ -57,9 +52,11 @@ result() { # result <name> <0|1> [detail]
     if [ "$2" = 0 ]; then
         echo "[       OK ] QuillonWine.$1"
         passed=$((passed + 1))
+        result_passed "QuillonWine.$1"
     else
         echo "[  FAILED  ] QuillonWine.$1${3:+ ($3)}"
         failed+=("QuillonWine.$1")
+        result_failed "QuillonWine.$1" "${3:-}"
     fi
 }
 cleanup() {
@@ -71,16 +68,8 @@ cleanup() {
 trap cleanup EXIT
 
 # ---------------------------------------------------------------- prefix
-(
-    flock 9
-    if [ ! -f "$WINEPREFIX/.launcher-ready" ]; then
-        wineboot -i >/dev/null 2>&1
-        # The null display driver gives windows without an X server.
-        wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
-        wineserver -w
-        touch "$WINEPREFIX/.launcher-ready"
-    fi
-) 9>"$work/prefix.lock"
+# The null display driver gives windows without an X server.
+wine_boot_prefix 'HKCU\Software\Wine\Drivers' Graphics null .launcher-ready
 wineserver -p
 
 mkdir -p "$manager_dir"
@@ -153,6 +142,7 @@ quillon_pid=
 regcmd delete "$serialcomm" /v "$modem_value" /f
 regcmd delete "$serialcomm" /v "$foreign_value" /f
 
+write_results QuillonWine
 if [ ${#failed[@]} = 0 ]; then
     echo "[  PASSED  ] $passed tests."
     exit 0

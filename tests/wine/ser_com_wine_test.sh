@@ -10,42 +10,20 @@
 set -u
 exe=$1
 sim=$2
-work=$3
-here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-winecom=$here/../../tools/wine-com
-
-if [ ! -f "$exe" ] || ! command -v wine >/dev/null 2>&1; then
-    echo "ser_com_wine: needs Wine and the MinGW x64 build ($exe); skipped"
-    exit 77
-fi
-mkdir -p "$work"
-work=$(cd "$work" && pwd)
-export WINEPREFIX=$work/prefix
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES='mscoree,mshtml='
-unset DISPLAY
+source "$(dirname "${BASH_SOURCE[0]}")/wine_lib.sh"
+wine_suite=ser_com_wine
+wine_skip_unless_ready "$exe"
+wine_work_folder "$3"
 ports=$work/ports
 rm -rf "$ports"
 mkdir -p "$ports"
-
-sims=()
-cleanup() {
-    "$winecom" --stop
-    local pid
-    for pid in "${sims[@]}"; do kill "$pid" 2>/dev/null; done
-    for pid in "${sims[@]}"; do wait "$pid" 2>/dev/null; done
-}
-trap cleanup EXIT
+trap wine_stop_devices EXIT
 
 start_device() { # start_device <name> <msm-sim options...>
     local name=$1
     shift
-    "$sim" --dir "$ports" --name "$name" --no-stdin --vanish-ms 200 "$@" >/dev/null 2>&1 &
-    sims+=($!)
-    for _ in $(seq 100); do [ -e "$ports/$name" ] && return 0; sleep 0.05; done
-    echo "ser_com_wine: device $name did not start"
-    echo "[  FAILED  ] 1 test, listed below:"
-    exit 1
+    wine_start_device "$name" --vanish-ms 200 "$@"
+    wine_wait_device "$name" || wine_fail "device $name did not start"
 }
 start_device switch --mode diag --platform Q6250
 start_device inplace --mode diag --platform K7M00

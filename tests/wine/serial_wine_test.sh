@@ -10,41 +10,21 @@
 set -u
 exe=$1
 sim=$2
-work=$3
-here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-winecom=$here/../../tools/wine-com
-
-if [ ! -f "$exe" ] || ! command -v wine >/dev/null 2>&1; then
-    echo "serial_wine: needs Wine and the MinGW x64 build ($exe); skipped"
-    exit 77
-fi
-mkdir -p "$work"
-work=$(cd "$work" && pwd)
-export WINEPREFIX=$work/prefix
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES='mscoree,mshtml='
-unset DISPLAY
+source "$(dirname "${BASH_SOURCE[0]}")/wine_lib.sh"
+wine_suite=serial_wine
+wine_skip_unless_ready "$exe"
+wine_work_folder "$3"
 ports=$work/ports
 rm -rf "$ports"
 mkdir -p "$ports"
-
-sims=()
-cleanup() {
-    "$winecom" --stop
-    local pid
-    for pid in "${sims[@]}"; do kill "$pid" 2>/dev/null; done
-    for pid in "${sims[@]}"; do wait "$pid" 2>/dev/null; done
-}
-trap cleanup EXIT
+trap wine_stop_devices EXIT
 
 # role name, starting mode
 for spec in dl:download diag:diag at:at high:download unlisted:download; do
-    "$sim" --dir "$ports" --name "${spec%%:*}" --mode "${spec#*:}" --no-stdin >/dev/null 2>&1 &
-    sims+=($!)
+    wine_start_device "${spec%%:*}" --mode "${spec#*:}"
 done
 for role in dl diag at high unlisted; do
-    for _ in $(seq 100); do [ -e "$ports/$role" ] && break; sleep 0.05; done
-    [ -e "$ports/$role" ] || { echo "serial_wine: device $role did not start"; echo "[  FAILED  ] 1 test, listed below:"; exit 1; }
+    wine_wait_device "$role" || wine_fail "device $role did not start"
 done
 
 "$winecom" COM5 "$ports/dl" || exit 1
