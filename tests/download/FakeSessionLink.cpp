@@ -11,7 +11,7 @@
 
 #include "serial/PacketExchange.h"
 
-namespace fennix::testing {
+namespace fennix::test {
 
 namespace {
 
@@ -271,4 +271,4 @@ std::string HexText(uint16_t segment, const std::vector<uint8_t>& data, size_t r
     return text + record(0, 0, 1, nullptr);
 }
 
-}  // namespace fennix::testing
+}  // namespace fennix::test

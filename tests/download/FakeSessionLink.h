@@ -15,7 +15,7 @@
 #include "session/QualCmd.h"
 #include "session/SessionLink.h"
 
-namespace fennix::testing {
+namespace fennix::test {
 
 // Commands told apart as the device sees them; 0x07 is the DMSS parameter
 // request when alone and the streaming stream write otherwise.
@@ -151,4 +151,4 @@ std::vector<uint8_t> Pattern(size_t n, uint32_t seed);
 // the end record.
 std::string HexText(uint16_t segment, const std::vector<uint8_t>& data, size_t recordBytes = 32);
 
-}  // namespace fennix::testing
+}  // namespace fennix::test

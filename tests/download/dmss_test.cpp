@@ -7,7 +7,7 @@
 
 #include "download/FakeSessionLink.h"
 
-namespace fennix::testing {
+namespace fennix::test {
 namespace {
 
 using ::testing::ElementsAre;
@@ -245,4 +245,4 @@ TEST(Dmss, RequestParameterAndGoPassLostExchangesThrough) {
 }
 
 }  // namespace
-}  // namespace fennix::testing
+}  // namespace fennix::test

@@ -7,7 +7,7 @@
 
 #include "download/FakeSessionLink.h"
 
-namespace fennix::testing {
+namespace fennix::test {
 namespace {
 
 struct ImageSet {
@@ -298,4 +298,4 @@ TEST(StartDownload, ProgrammerFailureEndsBeforeAnyHello) {
 }
 
 }  // namespace
-}  // namespace fennix::testing
+}  // namespace fennix::test

@@ -8,7 +8,7 @@
 
 #include "download/FakeSessionLink.h"
 
-namespace fennix::testing {
+namespace fennix::test {
 namespace {
 
 using ::testing::ElementsAre;
@@ -331,4 +331,4 @@ TEST(DownloadPartitionFile, RefusalClosesThePort) {
 }
 
 }  // namespace
-}  // namespace fennix::testing
+}  // namespace fennix::test

@@ -19,7 +19,7 @@ using Bytes = std::vector<uint8_t>;
 using sim::CEfsTree;
 using sim::CNvMemory;
 using sim::DeviceMode;
-using testing::LeBuilder;
+using test::LeBuilder;
 
 Bytes Pattern(size_t n, uint8_t seed) {
     Bytes b(n);
@@ -113,9 +113,9 @@ FlowRig::FlowRig(Flow flow) : flow_(flow), device_(OptionsFor(flow)) {
             store = "item 1 plain " + Hex(Plain(1)) + "\nitem 2 plain " + Hex(Plain(2)) + "\nitem 20 indexed " +
                     Hex(kIndex0) + " " + Hex(kIndex1) + "\nitem 3 plain " + Hex(Plain(3)) +
                     "\nitem 30 status 5\nitem 4 plain " + Hex(Plain(4)) + "\n";
-            testing::WriteText(dir_.File("items.csv"), "Name;Item\na;1\nb;2\nc;20\nd;3\ne;30\nf;4\n");
+            test::WriteText(dir_.File("items.csv"), "Name;Item\na;1\nb;2\nc;20\nd;3\ne;30\nf;4\n");
             oldBrt_ = LeBuilder().I32(1).I32(99).Counted(Pattern(16, 0x99)).Bytes();
-            testing::WriteBytes(dir_.File("nv.brt"), oldBrt_);
+            test::WriteBytes(dir_.File("nv.brt"), oldBrt_);
             session_->SetCsvBrtPaths(dir_.File("items.csv").c_str(), dir_.File("nv.brt").c_str());
             break;
         case Flow::Restore: {
@@ -124,7 +124,7 @@ FlowRig::FlowRig(Flow flow) : flow_(flow), device_(OptionsFor(flow)) {
             LeBuilder brt;
             brt.I32(4).I32(1).Counted(NewPlain(1)).I32(kRestoreIndexed).Counted(kNewChunks);
             brt.I32(2).Counted(NewPlain(2)).I32(3).Counted(NewPlain(3));
-            testing::WriteBytes(dir_.File("nv.brt"), brt.Bytes());
+            test::WriteBytes(dir_.File("nv.brt"), brt.Bytes());
             session_->SetCsvBrtPaths(nullptr, dir_.File("nv.brt").c_str());
             break;
         }
@@ -135,7 +135,7 @@ FlowRig::FlowRig(Flow flow) : flow_(flow), device_(OptionsFor(flow)) {
             for (int item : kDuckItems) duck.I32(item).Counted(NewPlain(item));
             duck.I32(-1).CountedText("ARRAY#" + std::to_string(kDuckArray)).Counted(kDuckArrayValue);
             duck.I32(-1).CountedText(kDuckFilePath).Counted(kDuckFileValue).Counted({});
-            testing::WriteBytes(dir_.File("set.duck"), duck.Bytes());
+            test::WriteBytes(dir_.File("set.duck"), duck.Bytes());
             break;
         }
         default:
@@ -206,7 +206,7 @@ std::string FlowRig::WholeDataProblem() {
     };
     switch (flow_) {
         case Flow::Backup: {
-            const Bytes bytes = testing::ReadBytes(dir_.File("nv.brt"));
+            const Bytes bytes = test::ReadBytes(dir_.File("nv.brt"));
             const BrtContents brt = DecodeBrt(bytes.data(), bytes.size());
             Bytes indexed = kIndex0;
             indexed.push_back(0);
@@ -262,7 +262,7 @@ std::string FlowRig::LostDataProblem() {
     };
     switch (flow_) {
         case Flow::Backup: {
-            need(testing::ReadBytes(dir_.File("nv.brt")) == oldBrt_, "the old BRT file was changed");
+            need(test::ReadBytes(dir_.File("nv.brt")) == oldBrt_, "the old BRT file was changed");
             for (const auto& entry : std::filesystem::directory_iterator(dir_.Path())) {
                 const std::string name = entry.path().filename().string();
                 need(name == "items.csv" || name == "nv.brt", "a file was left behind: " + name);

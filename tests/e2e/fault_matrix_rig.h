@@ -65,7 +65,7 @@ private:
 
     Flow flow_;
     sim::CScopedDevice device_;
-    testing::ScratchDir dir_;
+    test::ScratchDir dir_;
     std::unique_ptr<testsupport::TestImageSet> images_;
     std::unique_ptr<CQualCmd> session_;
     std::vector<uint8_t> oldBrt_;

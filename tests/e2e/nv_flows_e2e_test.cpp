@@ -25,11 +25,11 @@ using sim::CEfsTree;
 using sim::CNvMemory;
 using sim::DeviceMode;
 using sim::DeviceState;
-using testing::LeBuilder;
-using testing::ScratchDir;
+using test::LeBuilder;
+using test::ScratchDir;
 
-using testing::Line;
-using testing::Lines;
+using test::Line;
+using test::Lines;
 
 Bytes Seq(size_t n, uint8_t seed) {
     Bytes b(n);
@@ -52,7 +52,7 @@ protected:
     // made; the device keeps its own times.
     void SetUp() override {
         ASSERT_TRUE(device.Ok()) << device.Error();
-        testing::CollectingInto() = &lines;
+        test::CollectingInto() = &lines;
         const char* scale = std::getenv("FENNIX_TIME_SCALE");
         if (scale) savedScale_ = scale;
         hadScale_ = scale != nullptr;
@@ -60,7 +60,7 @@ protected:
     }
     void TearDown() override {
         if (session) Close(session);
-        testing::CollectingInto() = nullptr;
+        test::CollectingInto() = nullptr;
         if (hadScale_) setenv("FENNIX_TIME_SCALE", savedScale_.c_str(), 1);
         else unsetenv("FENNIX_TIME_SCALE");
     }
@@ -85,11 +85,11 @@ protected:
     void Open() {
         session = SetComPort(device.Path().c_str());
         ASSERT_NE(nullptr, session);
-        SetCallBack(session, testing::CollectLine);
+        SetCallBack(session, test::CollectLine);
     }
     std::vector<Bytes> Requests(int command) { return device->Recording().Requests(DeviceMode::Diag, command); }
     BrtContents ReadBrt(const std::string& path) {
-        const Bytes bytes = testing::ReadBytes(path);
+        const Bytes bytes = test::ReadBytes(path);
         return DecodeBrt(bytes.data(), bytes.size());
     }
 };
@@ -103,7 +103,7 @@ TEST_F(NvEndToEnd, BackupStoresPlainAndIndexedItemsAndLeavesTheRestOut) {
             "item 30 status 5\n"
             "item 31 status 2\n"
             "item 10 plain " + Hex(Seq(128, 6)) + "\n");
-    testing::WriteText(dir.File("items.csv"),
+    test::WriteText(dir.File("items.csv"),
                        "Name;Item\r\n"
                        "plain;550;ignored\r\n"
                        ";;one index;;20\r\n"
@@ -155,18 +155,18 @@ TEST_F(NvEndToEnd, BackupStoresPlainAndIndexedItemsAndLeavesTheRestOut) {
 }
 
 TEST_F(NvEndToEnd, HeaderOnlyListWritesAFourByteBrt) {
-    testing::WriteText(dir.File("items.csv"), "Name;Item\n");
-    testing::WriteBytes(dir.File("nv.brt"), Bytes(100, 0xEE));
+    test::WriteText(dir.File("items.csv"), "Name;Item\n");
+    test::WriteBytes(dir.File("nv.brt"), Bytes(100, 0xEE));
     Open();
     SetCsvBrtFile(session, dir.File("items.csv").c_str(), dir.File("nv.brt").c_str());
     ASSERT_EQ(1, StartBackupBrt(session));
-    EXPECT_EQ((Bytes{0, 0, 0, 0}), testing::ReadBytes(dir.File("nv.brt")));
+    EXPECT_EQ((Bytes{0, 0, 0, 0}), test::ReadBytes(dir.File("nv.brt")));
     EXPECT_EQ((Line{"Total NvCounts in CSV file =  0, 0 has backuped", 0}), lines[lines.size() - 2]);
 }
 
 TEST_F(NvEndToEnd, RestoreWritesItemsAndChunks) {
     Preload("item 21 indexed\n");
-    testing::WriteBytes(dir.File("nv.brt"), LeBuilder()
+    test::WriteBytes(dir.File("nv.brt"), LeBuilder()
                                                 .I32(3)
                                                 .I32(550)
                                                 .Counted(Seq(128, 7))
@@ -206,7 +206,7 @@ TEST_F(NvEndToEnd, BackupThenRestoreWritesBackExactlyWhatWasRead) {
                                  Hex(Seq(127, 5)) + "\n";
     Preload(original);
     const std::string before = Store();
-    testing::WriteText(dir.File("items.csv"), "h\na;550\nb;20\nc;21\n");
+    test::WriteText(dir.File("items.csv"), "h\na;550\nb;20\nc;21\n");
     Open();
     SetCsvBrtFile(session, dir.File("items.csv").c_str(), dir.File("nv.brt").c_str());
     ASSERT_EQ(1, StartBackupBrt(session));
@@ -226,7 +226,7 @@ TEST_F(NvEndToEnd, DamagedBrtFailsTheRestoreWithoutWriting) {
     const Bytes whole = LeBuilder().I32(2).I32(1).Counted(Seq(10, 1)).I32(2).Counted(Seq(10, 2)).Bytes();
     for (const Bytes& bad : {Bytes(whole.begin(), whole.end() - 1), LeBuilder().I32(1).I32(1).I32(-8).Bytes(),
                              LeBuilder().I32(9).I32(1).Counted({1}).Bytes()}) {
-        testing::WriteBytes(dir.File("bad.brt"), bad);
+        test::WriteBytes(dir.File("bad.brt"), bad);
         SetCsvBrtFile(session, nullptr, dir.File("bad.brt").c_str());
         lines.clear();
         EXPECT_EQ(-1, StartRestoreBrt(session));
@@ -237,7 +237,7 @@ TEST_F(NvEndToEnd, DamagedBrtFailsTheRestoreWithoutWriting) {
 
 TEST_F(NvEndToEnd, DuckImportAndDownload) {
     Preload("item 5 status 5 write=5\nitem 3 status 3 write=3\ndir existing\n");
-    testing::WriteBytes(dir.File("set.duck"), LeBuilder()
+    test::WriteBytes(dir.File("set.duck"), LeBuilder()
                                                   .I32(5)
                                                   .Counted({5})
                                                   .I32(3)
@@ -297,7 +297,7 @@ TEST_F(NvEndToEnd, DuckImportAndDownload) {
 
 TEST_F(NvEndToEnd, DownloadWithoutAPortReadsAsFailure) {
     session = SetComPort(dir.File("no-such-port").c_str());
-    SetCallBack(session, testing::CollectLine);
+    SetCallBack(session, test::CollectLine);
     EXPECT_EQ(0, NVArrayToMobile(session));
     EXPECT_EQ(0, DuckToNVArray(session, dir.File("missing.duck").c_str()));
     EXPECT_TRUE(lines.empty());
@@ -309,9 +309,9 @@ TEST_F(NvEndToEnd, DownloadWithoutAPortReadsAsFailure) {
 TEST_F(NvEndToEnd, DeviceFallingSilentMidwayFailsTheBackupAndKeepsTheOldBrt) {
     Preload("item 1 plain 01\nitem 2 plain 02\nitem 3 plain 03\nitem 4 plain 04\n");
     WithMemory([](CNvMemory& nv, CEfsTree&) { nv.answersBeforeSilence = 2; });
-    testing::WriteText(dir.File("items.csv"), "h\na;1\nb;2\nc;3\nd;4\n");
+    test::WriteText(dir.File("items.csv"), "h\na;1\nb;2\nc;3\nd;4\n");
     const Bytes previous = Seq(300, 9);
-    testing::WriteBytes(dir.File("nv.brt"), previous);
+    test::WriteBytes(dir.File("nv.brt"), previous);
     Open();
     SetCsvBrtFile(session, dir.File("items.csv").c_str(), dir.File("nv.brt").c_str());
     EXPECT_EQ(-1, StartBackupBrt(session));
@@ -319,15 +319,15 @@ TEST_F(NvEndToEnd, DeviceFallingSilentMidwayFailsTheBackupAndKeepsTheOldBrt) {
     EXPECT_EQ((Line{"Total NvCounts in CSV file =  4, 2 has backuped", 0}), lines[lines.size() - 2]);
     EXPECT_EQ((Line{"BackupBrt Failed!!", -1}), lines.back());
     EXPECT_EQ(3u, Requests(38).size()) << "nothing is asked after the unanswered item";
-    EXPECT_EQ(previous, testing::ReadBytes(dir.File("nv.brt")));
-    EXPECT_EQ((std::vector<std::string>{"items.csv", "nv.brt"}), testing::FileNamesIn(dir));
+    EXPECT_EQ(previous, test::ReadBytes(dir.File("nv.brt")));
+    EXPECT_EQ((std::vector<std::string>{"items.csv", "nv.brt"}), test::FileNamesIn(dir));
 }
 
 // A device that answers every NV read with "bad command" has nothing to back up.
 TEST_F(NvEndToEnd, DeviceRefusingNvReadsAsBadCommandsFailsTheBackup) {
     Preload("item 1 plain 01\nitem 2 plain 02\n");
     device->WithState([](DeviceState& state) { state.options.knobs["nv.reject-reads"] = 1; });
-    testing::WriteText(dir.File("items.csv"), "h\na;1\nb;2\n");
+    test::WriteText(dir.File("items.csv"), "h\na;1\nb;2\n");
     Open();
     SetCsvBrtFile(session, dir.File("items.csv").c_str(), dir.File("nv.brt").c_str());
     EXPECT_EQ(-1, StartBackupBrt(session));
@@ -335,7 +335,7 @@ TEST_F(NvEndToEnd, DeviceRefusingNvReadsAsBadCommandsFailsTheBackup) {
     EXPECT_EQ((Line{"Total NvCounts in CSV file =  2, 0 has backuped", 0}), lines[lines.size() - 2]);
     EXPECT_EQ((Line{"BackupBrt Failed!!", -1}), lines.back());
     EXPECT_EQ(2u, Requests(38).size()) << "the first item is asked twice, then the device counts as lost";
-    EXPECT_EQ((std::vector<std::string>{"items.csv"}), testing::FileNamesIn(dir));
+    EXPECT_EQ((std::vector<std::string>{"items.csv"}), test::FileNamesIn(dir));
 }
 
 // A restore into a device that stops answering in the middle of a chunked
@@ -343,7 +343,7 @@ TEST_F(NvEndToEnd, DeviceRefusingNvReadsAsBadCommandsFailsTheBackup) {
 // flow fails.
 TEST_F(NvEndToEnd, DeviceFallingSilentMidwayFailsTheRestore) {
     WithMemory([](CNvMemory& nv, CEfsTree&) { nv.answersBeforeSilence = 3; });
-    testing::WriteBytes(dir.File("nv.brt"),
+    test::WriteBytes(dir.File("nv.brt"),
                         LeBuilder().I32(3).I32(1).Counted(Seq(128, 1)).I32(2).Counted(Seq(384, 2)).I32(3).Counted({3})
                             .Bytes());
     Open();
@@ -375,7 +375,7 @@ TEST_F(NvEndToEnd, ConcurrentBackupsToOnePathLandOneWholeBackup) {
         loaded = sim::LoadNvStore(other, state.Extension<CNvMemory>(), state.Extension<CEfsTree>(), &error);
     });
     ASSERT_TRUE(loaded) << error;
-    testing::WriteText(dir.File("items.csv"), csv);
+    test::WriteText(dir.File("items.csv"), csv);
 
     // No progress callback: the collector of this fixture is for one thread.
     FennixHandle sessions[2] = {SetComPort(device.Path().c_str()), SetComPort(second.Path().c_str())};
@@ -396,7 +396,7 @@ TEST_F(NvEndToEnd, ConcurrentBackupsToOnePathLandOneWholeBackup) {
     const uint8_t seedOffset = brt.records[0].Value()[0] == 1 ? 0 : 100;
     for (int i = 0; i < 40; ++i)
         EXPECT_EQ(Seq(128, static_cast<uint8_t>(i + 1 + seedOffset)), brt.records[i].Value()) << i;
-    EXPECT_EQ((std::vector<std::string>{"items.csv", "nv.brt"}), testing::FileNamesIn(dir));
+    EXPECT_EQ((std::vector<std::string>{"items.csv", "nv.brt"}), test::FileNamesIn(dir));
 }
 
 }  // namespace

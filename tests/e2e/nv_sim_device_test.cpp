@@ -66,9 +66,9 @@ TEST(SimNvDevice, SilenceIsRecordedButNotAnswered) {
 }
 
 TEST(SimNvDevice, StoreFileNamedByTheEnvironmentIsLoadedAndWrittenBack) {
-    testing::ScratchDir dir;
+    test::ScratchDir dir;
     const std::string store = dir.File("device.nv");
-    testing::WriteText(store, "item 550 plain 0102\n");
+    test::WriteText(store, "item 550 plain 0102\n");
     setenv("FENNIX_SIM_NV_STORE", store.c_str(), 1);
     {
         CScopedDevice dev(DiagDevice());

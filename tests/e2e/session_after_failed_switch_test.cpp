@@ -71,18 +71,18 @@ TEST_P(AfterFailedSwitch, BackupRestoreAndDownloadWorkOnTheSameSession) {
     // The download's own switch may re-enumerate the device: quickly now.
     rig.Device().WithState([](sim::DeviceState& s) { s.options.vanishMs = 100; });
 
-    testing::ScratchDir dir;
-    testing::WriteText(dir.File("items.csv"), "Name;Item\nplain;550\n");
+    test::ScratchDir dir;
+    test::WriteText(dir.File("items.csv"), "Name;Item\nplain;550\n");
     session.SetCsvBrtPaths(dir.File("items.csv").c_str(), dir.File("nv.brt").c_str());
     ThreadLines().clear();
     EXPECT_EQ(1, RunBackupBrt(session));
-    const Bytes brtBytes = testing::ReadBytes(dir.File("nv.brt"));
+    const Bytes brtBytes = test::ReadBytes(dir.File("nv.brt"));
     const BrtContents brt = DecodeBrt(brtBytes.data(), brtBytes.size());
     ASSERT_EQ(1u, brt.records.size()) << "the backup reached the device";
     EXPECT_EQ(stored, brt.records[0].Value());
 
     const Bytes restored(128, 0x33);
-    testing::WriteBytes(dir.File("nv.brt"), testing::LeBuilder().I32(1).I32(551).Counted(restored).Bytes());
+    test::WriteBytes(dir.File("nv.brt"), test::LeBuilder().I32(1).I32(551).Counted(restored).Bytes());
     ThreadLines().clear();
     EXPECT_EQ(1, RunRestoreBrt(session));
     rig.Device().WithState(

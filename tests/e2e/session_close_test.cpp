@@ -146,8 +146,8 @@ TEST_F(CloseWhileRunning, BackupWaitingForASilentDeviceFailsTheModeChange) {
     options.faults.silent = true;
     sim::CScopedDevice device(options);
     ASSERT_TRUE(device.Ok());
-    testing::ScratchDir dir;
-    testing::WriteText(dir.File("items.csv"), "Name;Item\nplain;550\n");
+    test::ScratchDir dir;
+    test::WriteText(dir.File("items.csv"), "Name;Item\nplain;550\n");
     FennixHandle session = SetComPort(device.Path().c_str());
     SetCallBack(session, CollectShared);
     SetCsvBrtFile(session, dir.File("items.csv").c_str(), dir.File("nv.brt").c_str());

@@ -94,8 +94,8 @@ TEST_F(PortOpen, PortHeldByAnotherProgramFailsAtOnceAndServesOnceFree) {
     const Timeouts times = DownloadTestTimes();
     CQualCmd session(MakeSerialSessionLink(times), times);
     session.SetPortName(device.Path().c_str());
-    testing::ScratchDir dir;
-    testing::WriteText(dir.File("items.csv"), "Name;Item\n");
+    test::ScratchDir dir;
+    test::WriteText(dir.File("items.csv"), "Name;Item\n");
     session.SetCsvBrtPaths(dir.File("items.csv").c_str(), dir.File("nv.brt").c_str());
     EXPECT_EQ(1, RunBackupBrt(session));
 }

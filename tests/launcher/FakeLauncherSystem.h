@@ -13,7 +13,7 @@
 
 #include "LauncherSystem.h"
 
-namespace quillon::testing {
+namespace quillon::test {
 
 constexpr uint32_t kNoMoreItems = 259;
 
@@ -164,4 +164,4 @@ inline std::string ModemDiskPath() {
            "{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
 }
 
-}  // namespace quillon::testing
+}  // namespace quillon::test

@@ -9,10 +9,10 @@
 namespace quillon {
 namespace {
 
-using testing::DiskPath;
-using testing::FakeLauncherSystem;
-using testing::ModemDiskPath;
-using testing::StopLoop;
+using test::DiskPath;
+using test::FakeLauncherSystem;
+using test::ModemDiskPath;
+using test::StopLoop;
 
 const std::string kManager = "C:\\Program Files\\HSPA modem\\Manager.exe";
 

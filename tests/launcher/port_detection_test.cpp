@@ -6,7 +6,7 @@
 namespace quillon {
 namespace {
 
-using testing::FakeLauncherSystem;
+using test::FakeLauncherSystem;
 
 class PortDetection : public ::testing::Test {
 protected:

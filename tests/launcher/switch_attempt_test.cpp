@@ -9,11 +9,11 @@
 namespace quillon {
 namespace {
 
-using testing::DiskPath;
-using testing::DiskStep;
-using testing::FakeLauncherSystem;
-using testing::kNoMoreItems;
-using testing::ModemDiskPath;
+using test::DiskPath;
+using test::DiskStep;
+using test::FakeLauncherSystem;
+using test::kNoMoreItems;
+using test::ModemDiskPath;
 using Kind = DiskInterfaceStep::Kind;
 
 const std::string kNoDiskLine = "SetupDiEnumDeviceInterfaces failed: error text 259\r\n";

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace fennix::testing {
+namespace fennix::test {
 
 struct Line {
     std::string text;
@@ -28,4 +28,4 @@ inline void CollectLine(const char* text, int32_t status) {
     if (CollectingInto()) CollectingInto()->push_back({text, status});
 }
 
-}  // namespace fennix::testing
+}  // namespace fennix::test

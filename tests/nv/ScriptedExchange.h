@@ -14,7 +14,7 @@
 
 #include "serial/PacketExchange.h"
 
-namespace fennix::testing {
+namespace fennix::test {
 
 using Bytes = std::vector<uint8_t>;
 
@@ -120,4 +120,4 @@ inline uint32_t Le32At(const Bytes& bytes, size_t at) {
     return bytes[at] | (bytes[at + 1] << 8) | (bytes[at + 2] << 16) | (static_cast<uint32_t>(bytes[at + 3]) << 24);
 }
 
-}  // namespace fennix::testing
+}  // namespace fennix::test

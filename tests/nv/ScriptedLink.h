@@ -8,7 +8,7 @@
 #include "ScriptedExchange.h"
 #include "session/SessionLink.h"
 
-namespace fennix::testing {
+namespace fennix::test {
 
 class ScriptedLink : public ISessionLink {
 public:
@@ -54,4 +54,4 @@ private:
     ScriptedExchange& exchange_;
 };
 
-}  // namespace fennix::testing
+}  // namespace fennix::test

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace fennix::testing {
+namespace fennix::test {
 
 class ScratchDir {
 public:
@@ -82,4 +82,4 @@ private:
     std::vector<uint8_t> bytes_;
 };
 
-}  // namespace fennix::testing
+}  // namespace fennix::test

@@ -7,13 +7,13 @@
 namespace fennix {
 namespace {
 
-using testing::Bytes;
-using testing::DeviceReply;
-using testing::FsReply;
-using testing::NvAnswerBytes;
-using testing::NvReply;
-using testing::SeededBytes;
-using testing::ScriptedExchange;
+using test::Bytes;
+using test::DeviceReply;
+using test::FsReply;
+using test::NvAnswerBytes;
+using test::NvReply;
+using test::SeededBytes;
+using test::ScriptedExchange;
 
 Bytes Slice(const Bytes& bytes, size_t from, size_t count) {
     return Bytes(bytes.begin() + from, bytes.begin() + from + count);
@@ -264,7 +264,7 @@ TEST(NvWrite, ItemWriteLayoutAndFullStatus) {
 
 TEST(NvWrite, ItemWriteJudgesTheAnswer) {
     ScriptedExchange device;
-    device.script = {testing::Silent(), NvReply(39, 1, {}, 0x0200), NvReply(39, 1, {}, 0x0003)};
+    device.script = {test::Silent(), NvReply(39, 1, {}, 0x0200), NvReply(39, 1, {}, 0x0003)};
     CNvCommands nv(device);
     EXPECT_EQ(kPacketTimeout, nv.WriteNvItem(1, nullptr, 0).result);
     EXPECT_EQ(0, device.drains);
@@ -361,7 +361,7 @@ TEST(NvChunks, ResultFollowsTheLastAnswer) {
         // A lost chunk ends the record at once; no earlier answer stands in for it.
         ScriptedExchange device;
         device.script = {NvReply(39, 1, {}, 0), NvReply(39, 1, {}, 0)};
-        device.script.insert(device.script.begin() + static_cast<long>(lostAt), testing::Silent());
+        device.script.insert(device.script.begin() + static_cast<long>(lostAt), test::Silent());
         CNvCommands nv(device);
         EXPECT_EQ(kPacketTimeout, nv.WriteNvChunks(Record(1, value))) << lostAt;
         EXPECT_EQ(lostAt + 1, device.requests.size());
@@ -387,10 +387,10 @@ ScriptedExchange HappyFileSystem(uint32_t handle = 3) {
         switch (code) {
         case 19: return FsReply(19, {0});
         case 2: return FsReply(2, {handle, 0});
-        case 5: return FsReply(5, {handle, testing::Le32At(request, 8), static_cast<uint32_t>(request.size() - 12), 0});
+        case 5: return FsReply(5, {handle, test::Le32At(request, 8), static_cast<uint32_t>(request.size() - 12), 0});
         case 3: return FsReply(3, {0});
         case 9: return FsReply(9, {0});
-        default: ADD_FAILURE() << "unexpected code " << code; return testing::Silent();
+        default: ADD_FAILURE() << "unexpected code " << code; return test::Silent();
         }
     };
     return device;
@@ -412,8 +412,8 @@ TEST(FsFile, WritesIn512ByteBlocksThenCloses) {
         const Bytes& write = device.requests[2 + i];
         ASSERT_EQ(12 + sizes[i], write.size());
         EXPECT_EQ((Bytes{75, 19, 5, 0}), Slice(write, 0, 4));
-        EXPECT_EQ(0x11223344u, testing::Le32At(write, 4));
-        EXPECT_EQ(offsets[i], testing::Le32At(write, 8));
+        EXPECT_EQ(0x11223344u, test::Le32At(write, 4));
+        EXPECT_EQ(offsets[i], test::Le32At(write, 8));
         EXPECT_EQ(Slice(value, offsets[i], sizes[i]), Slice(write, 12, sizes[i]));
     }
     EXPECT_EQ((Bytes{75, 19, 3, 0, 0x44, 0x33, 0x22, 0x11}), device.requests[5]);
@@ -459,10 +459,10 @@ TEST(FsFile, OpenIsTriedFiveTimes) {
                    FsReply(5, {7, 0, 0, 0}), FsReply(3, {0})};
     CNvCommands nv2(late);
     EXPECT_EQ(FsFileResult::Stored, nv2.WriteFsFile("a/b", nullptr, 0));
-    EXPECT_EQ(7u, testing::Le32At(late.requests[4], 4));
+    EXPECT_EQ(7u, test::Le32At(late.requests[4], 4));
 
     ScriptedExchange lost;
-    lost.script = {FsReply(19, {0}), FsReply(2, {0xFFFFFFFF}), testing::Silent()};
+    lost.script = {FsReply(19, {0}), FsReply(2, {0xFFFFFFFF}), test::Silent()};
     CNvCommands nv3(lost);
     EXPECT_EQ(FsFileResult::Lost, nv3.WriteFsFile("a/b", nullptr, 0));
     EXPECT_EQ(3u, lost.requests.size()) << "a failed exchange ends the open at once";
@@ -472,12 +472,12 @@ TEST(FsFile, FailedWriteSendsNoClose) {
     // Refused by its error number or its byte count; lost when the answers
     // carry another command code or another offset (twice), or none comes.
     for (auto bad : {FsReply(5, {1, 0, 0, 28}), FsReply(5, {1, 0, 0xFFFFFFFF, 0}), FsReply(3, {1, 0, 8, 0}),
-                     FsReply(5, {1, 512, 8, 0}), testing::Silent()}) {
+                     FsReply(5, {1, 512, 8, 0}), test::Silent()}) {
         ScriptedExchange device;
         device.script = {FsReply(19, {0}), FsReply(2, {1}), bad, bad};
         CNvCommands nv(device);
         const Bytes value(600, 1);
-        const bool foreign = bad.failure == 0 && (bad.answer[2] != 5 || testing::Le32At(bad.answer, 8) != 0);
+        const bool foreign = bad.failure == 0 && (bad.answer[2] != 5 || test::Le32At(bad.answer, 8) != 0);
         const FsFileResult expected = bad.failure < 0 || foreign ? FsFileResult::Lost : FsFileResult::NotWritten;
         EXPECT_EQ(expected, nv.WriteFsFile("f", value.data(), value.size()));
         EXPECT_EQ(foreign ? 4u : 3u, device.requests.size());

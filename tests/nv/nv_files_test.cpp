@@ -17,10 +17,10 @@
 namespace fennix {
 namespace {
 
-using testing::Bytes;
-using testing::LeBuilder;
-using testing::SeededBytes;
-using testing::ScratchDir;
+using test::Bytes;
+using test::LeBuilder;
+using test::SeededBytes;
+using test::ScratchDir;
 
 TEST(FieldText, DecimalFieldReadsLikeHandWrittenNumbers) {
     EXPECT_EQ(550, ParseDecimalField("550"));
@@ -239,9 +239,9 @@ TEST(DuckFile, LoadReplacesTheListsAndReportsUnreadableFiles) {
     ScratchDir dir;
     CNVArray numbered;
     CNVArray named;
-    testing::WriteBytes(dir.File("a.duck"), LeBuilder().I32(1).Counted({1}).I32(2).Counted({2}).Bytes());
-    testing::WriteBytes(dir.File("b.duck"), LeBuilder().I32(3).Counted({3}).Bytes());
-    testing::WriteBytes(dir.File("empty.duck"), {});
+    test::WriteBytes(dir.File("a.duck"), LeBuilder().I32(1).Counted({1}).I32(2).Counted({2}).Bytes());
+    test::WriteBytes(dir.File("b.duck"), LeBuilder().I32(3).Counted({3}).Bytes());
+    test::WriteBytes(dir.File("empty.duck"), {});
     ASSERT_EQ(1, LoadDuckFile(dir.File("a.duck"), numbered, named));
     EXPECT_EQ(2, numbered.Count());
     ASSERT_EQ(1, LoadDuckFile(dir.File("b.duck"), numbered, named));
@@ -272,15 +272,15 @@ TEST(FileBytes, ReplaceKeepsTheOldFileUntilTheNewOneIsComplete) {
     std::filesystem::create_directory(path);
     EXPECT_FALSE(ReplaceFileBytes(path, {9, 9}));
     EXPECT_TRUE(std::filesystem::is_directory(path));
-    EXPECT_EQ((std::vector<std::string>{"backup.brt"}), testing::FileNamesIn(dir));
+    EXPECT_EQ((std::vector<std::string>{"backup.brt"}), test::FileNamesIn(dir));
     std::filesystem::remove(path);
 
-    testing::WriteBytes(path, {1, 2, 3});
+    test::WriteBytes(path, {1, 2, 3});
     EXPECT_TRUE(ReplaceFileBytes(path, {4, 5}));
-    EXPECT_EQ((Bytes{4, 5}), testing::ReadBytes(path));
-    EXPECT_EQ((std::vector<std::string>{"backup.brt"}), testing::FileNamesIn(dir));
+    EXPECT_EQ((Bytes{4, 5}), test::ReadBytes(path));
+    EXPECT_EQ((std::vector<std::string>{"backup.brt"}), test::FileNamesIn(dir));
     EXPECT_TRUE(ReplaceFileBytes(path, {}));
-    EXPECT_TRUE(testing::ReadBytes(path).empty());
+    EXPECT_TRUE(test::ReadBytes(path).empty());
 
     EXPECT_FALSE(ReplaceFileBytes(dir.File("no/such/dir.brt"), {1}));
     Bytes read;
@@ -295,7 +295,7 @@ TEST(FileBytes, ReadsWholeFilesAndStopsBeyondALimit) {
     const std::string path = dir.File("large.bin");
     Bytes content(300000);
     for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<uint8_t>(i * 7 + i / 256);
-    testing::WriteBytes(path, content);
+    test::WriteBytes(path, content);
 
     Bytes read{1, 2, 3};
     ASSERT_TRUE(ReadFileBytes(path, read, platform::Share::ReadWrite));
@@ -323,9 +323,9 @@ TEST(FileBytes, ConcurrentReplacementsLandOneWholeFile) {
             writers.emplace_back([&, w] { succeeded += ReplaceFileBytes(path, contents[w]) ? 1 : 0; });
         for (std::thread& t : writers) t.join();
         EXPECT_EQ(kWriters, succeeded.load());
-        const Bytes landed = testing::ReadBytes(path);
+        const Bytes landed = test::ReadBytes(path);
         EXPECT_NE(contents.end(), std::find(contents.begin(), contents.end(), landed)) << "mixed or cut file";
-        EXPECT_EQ((std::vector<std::string>{"shared.brt"}), testing::FileNamesIn(dir));
+        EXPECT_EQ((std::vector<std::string>{"shared.brt"}), test::FileNamesIn(dir));
     }
 }
 

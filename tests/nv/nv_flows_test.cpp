@@ -18,16 +18,16 @@
 namespace fennix {
 namespace {
 
-using testing::Bytes;
-using testing::DeviceReply;
-using testing::LeBuilder;
-using testing::NvReply;
-using testing::SeededBytes;
-using testing::ScratchDir;
-using testing::ScriptedExchange;
+using test::Bytes;
+using test::DeviceReply;
+using test::LeBuilder;
+using test::NvReply;
+using test::SeededBytes;
+using test::ScratchDir;
+using test::ScriptedExchange;
 
-using testing::Line;
-using testing::Lines;
+using test::Line;
+using test::Lines;
 
 struct Reports {
     Lines lines;
@@ -78,19 +78,19 @@ struct TableDevice {
 
 TEST(BackupBrt, HeaderOnlyListGivesAFourByteFile) {
     ScratchDir dir;
-    testing::WriteText(dir.File("items.csv"), "Name;Item\r\n");
+    test::WriteText(dir.File("items.csv"), "Name;Item\r\n");
     TableDevice device;
     CNvCommands nv(device.exchange);
     Reports reports;
     ASSERT_TRUE(BackupBrt(nv, dir.File("items.csv"), dir.File("out.brt"), reports.reporter()));
     EXPECT_EQ((Lines{{"Total NvCounts in CSV file =  0, 0 has backuped", 0}}), reports.lines);
-    EXPECT_EQ((Bytes{0, 0, 0, 0}), testing::ReadBytes(dir.File("out.brt")));
+    EXPECT_EQ((Bytes{0, 0, 0, 0}), test::ReadBytes(dir.File("out.brt")));
     EXPECT_TRUE(device.exchange.requests.empty());
 }
 
 TEST(BackupBrt, StoresWhatTheDeviceReturnsInListOrder) {
     ScratchDir dir;
-    testing::WriteText(dir.File("items.csv"),
+    test::WriteText(dir.File("items.csv"),
                        "Name;Item;Comment\n"
                        "plain;550;x\n"
                        "\n"
@@ -128,19 +128,19 @@ TEST(BackupBrt, StoresWhatTheDeviceReturnsInListOrder) {
                                .I32(21)
                                .Counted(three)
                                .Bytes();
-    EXPECT_EQ(expected, testing::ReadBytes(dir.File("out.brt")));
+    EXPECT_EQ(expected, test::ReadBytes(dir.File("out.brt")));
 }
 
 TEST(BackupBrt, AsksForTheLow16BitsButStoresTheListedNumber) {
     ScratchDir dir;
-    testing::WriteText(dir.File("items.csv"), "h\nbig;65546\nbig again;65546\n");
+    test::WriteText(dir.File("items.csv"), "h\nbig;65546\nbig again;65546\n");
     TableDevice device;
     device.items[10] = {Item::Plain, SeededBytes(128, 4)};
     CNvCommands nv(device.exchange);
     ASSERT_TRUE(BackupBrt(nv, dir.File("items.csv"), dir.File("out.brt"), nullptr));
     ASSERT_EQ(2u, device.exchange.requests.size());
     EXPECT_EQ((Bytes{38, 10, 0}), device.exchange.requests[0]);
-    const Bytes brt = testing::ReadBytes(dir.File("out.brt"));
+    const Bytes brt = test::ReadBytes(dir.File("out.brt"));
     const BrtContents contents = DecodeBrt(brt.data(), brt.size());
     ASSERT_TRUE(contents.complete);
     ASSERT_EQ(2u, contents.records.size());
@@ -155,15 +155,15 @@ TEST(BackupBrt, DeviceThatStopsAnsweringFailsTheBackup) {
     const Bytes previous = SeededBytes(40, 7);
     for (bool badCommand : {false, true}) {
         ScratchDir dir;
-        testing::WriteText(dir.File("items.csv"), "h\na;1\nb;2\nc;3\nd;4\n");
-        testing::WriteBytes(dir.File("old.brt"), previous);
+        test::WriteText(dir.File("items.csv"), "h\na;1\nb;2\nc;3\nd;4\n");
+        test::WriteBytes(dir.File("old.brt"), previous);
         TableDevice device;
         device.items[1] = {Item::Plain, SeededBytes(128, 1)};
         device.items[2] = {Item::Plain, SeededBytes(128, 2)};
         auto table = device.exchange.device;
         device.exchange.device = [&](const Bytes& request) {
             if (badCommand) return DeviceReply{0, Bytes{0x13, request[0], request[1], request[2]}};
-            return device.exchange.requests.size() <= 2 ? table(request) : testing::Silent();
+            return device.exchange.requests.size() <= 2 ? table(request) : test::Silent();
         };
         CNvCommands nv(device.exchange, 40);
         Reports reports;
@@ -173,29 +173,29 @@ TEST(BackupBrt, DeviceThatStopsAnsweringFailsTheBackup) {
                   reports.lines.back());
         EXPECT_EQ(static_cast<size_t>(stored) + 1, reports.lines.size());
         EXPECT_EQ(3u - (badCommand ? 1 : 0), device.exchange.requests.size()) << "no item after the lost one";
-        EXPECT_EQ(previous, testing::ReadBytes(dir.File("old.brt")));
-        EXPECT_EQ((std::vector<std::string>{"items.csv", "old.brt"}), testing::FileNamesIn(dir));
+        EXPECT_EQ(previous, test::ReadBytes(dir.File("old.brt")));
+        EXPECT_EQ((std::vector<std::string>{"items.csv", "old.brt"}), test::FileNamesIn(dir));
     }
 }
 
 TEST(BackupBrt, MissingListFailsWithoutTouchingTheBrtFile) {
     ScratchDir dir;
-    testing::WriteBytes(dir.File("old.brt"), {1, 0, 0, 0});
+    test::WriteBytes(dir.File("old.brt"), {1, 0, 0, 0});
     TableDevice device;
     CNvCommands nv(device.exchange);
     Reports reports;
     EXPECT_FALSE(BackupBrt(nv, dir.File("missing.csv"), dir.File("old.brt"), reports.reporter()));
     EXPECT_EQ((Lines{{"Open Csv file failed", -1}}), reports.lines);
-    EXPECT_EQ((Bytes{1, 0, 0, 0}), testing::ReadBytes(dir.File("old.brt")));
+    EXPECT_EQ((Bytes{1, 0, 0, 0}), test::ReadBytes(dir.File("old.brt")));
     EXPECT_TRUE(device.exchange.requests.empty());
 }
 
 TEST(BackupBrt, UnwritableBrtFailsAfterTheTotalsAndLeavesNothingBeside) {
     ScratchDir dir;
-    testing::WriteText(dir.File("items.csv"), "h\na;1\n");
+    test::WriteText(dir.File("items.csv"), "h\na;1\n");
     // A folder where the BRT file should go cannot be replaced by a file.
     std::filesystem::create_directory(dir.File("old.brt"));
-    testing::WriteBytes(dir.File("old.brt/inside"), {0, 0, 0, 0});
+    test::WriteBytes(dir.File("old.brt/inside"), {0, 0, 0, 0});
     TableDevice device;
     device.items[1] = {Item::Plain, SeededBytes(128, 1)};
     CNvCommands nv(device.exchange);
@@ -203,8 +203,8 @@ TEST(BackupBrt, UnwritableBrtFailsAfterTheTotalsAndLeavesNothingBeside) {
     EXPECT_FALSE(BackupBrt(nv, dir.File("items.csv"), dir.File("old.brt"), reports.reporter()));
     ASSERT_EQ(2u, reports.lines.size());
     EXPECT_EQ((Line{"Total NvCounts in CSV file =  1, 1 has backuped", 0}), reports.lines[1]);
-    EXPECT_EQ((Bytes{0, 0, 0, 0}), testing::ReadBytes(dir.File("old.brt/inside")));
-    EXPECT_EQ((std::vector<std::string>{"items.csv", "old.brt"}), testing::FileNamesIn(dir));
+    EXPECT_EQ((Bytes{0, 0, 0, 0}), test::ReadBytes(dir.File("old.brt/inside")));
+    EXPECT_EQ((std::vector<std::string>{"items.csv", "old.brt"}), test::FileNamesIn(dir));
 
     EXPECT_FALSE(BackupBrt(nv, dir.File("items.csv"), dir.File("no/such/dir/out.brt"), nullptr));
 }
@@ -218,7 +218,7 @@ Bytes BrtOf(const std::vector<std::pair<int32_t, Bytes>>& records) {
 
 TEST(RestoreBrt, ItemWritesUpTo128BytesAndChunksBeyond) {
     ScratchDir dir;
-    testing::WriteBytes(dir.File("in.brt"),
+    test::WriteBytes(dir.File("in.brt"),
                         BrtOf({{65546, SeededBytes(128, 1)}, {550, SeededBytes(384, 2)}, {7, {}}, {8, {1, 2}}}));
     TableDevice device;
     CNvCommands nv(device.exchange);
@@ -248,13 +248,13 @@ TEST(RestoreBrt, ItemWritesUpTo128BytesAndChunksBeyond) {
 
 TEST(RestoreBrt, RefusedRecordsAreSkippedAndALostOneEndsTheRestore) {
     ScratchDir dir;
-    testing::WriteBytes(dir.File("in.brt"),
+    test::WriteBytes(dir.File("in.brt"),
                         BrtOf({{1, {1}}, {2, {2}}, {3, SeededBytes(256, 3)}, {4, SeededBytes(256, 4)}, {5, {5}}}));
     ScriptedExchange device;
     // Item 1 refused; item 2 first answered by a foreign frame, then done;
     // item 3's last chunk refused; item 4's last chunk lost after a good first.
     device.script = {NvReply(39, 1, {}, 8), {0, Bytes{0x13}},      NvReply(39, 2, {}, 0), NvReply(39, 3, {}, 0),
-                     NvReply(39, 3, {}, 2), NvReply(39, 4, {}, 0), testing::Silent(),     NvReply(39, 5, {}, 0)};
+                     NvReply(39, 3, {}, 2), NvReply(39, 4, {}, 0), test::Silent(),     NvReply(39, 5, {}, 0)};
     CNvCommands nv(device);
     Reports reports;
     EXPECT_FALSE(RestoreBrt(nv, dir.File("in.brt"), reports.reporter()));
@@ -269,7 +269,7 @@ TEST(RestoreBrt, EmptyMissingAndDamagedFiles) {
     TableDevice device;
     CNvCommands nv(device.exchange);
     {
-        testing::WriteBytes(dir.File("empty.brt"), {0, 0, 0, 0});
+        test::WriteBytes(dir.File("empty.brt"), {0, 0, 0, 0});
         Reports reports;
         ASSERT_TRUE(RestoreBrt(nv, dir.File("empty.brt"), reports.reporter()));
         EXPECT_EQ((Lines{{"Total NvCounts in BRT file =  0, 0 has restored", 0}}), reports.lines);
@@ -285,7 +285,7 @@ TEST(RestoreBrt, EmptyMissingAndDamagedFiles) {
     damaged.push_back(LeBuilder().I32(1).I32(5).I32(-4).Bytes());
     damaged.push_back(LeBuilder().I32(3).I32(5).Counted({1}).Bytes());
     for (const Bytes& bad : damaged) {
-        testing::WriteBytes(dir.File("bad.brt"), bad);
+        test::WriteBytes(dir.File("bad.brt"), bad);
         Reports reports;
         EXPECT_FALSE(RestoreBrt(nv, dir.File("bad.brt"), reports.reporter())) << bad.size();
         EXPECT_TRUE(reports.lines.empty());
@@ -295,7 +295,7 @@ TEST(RestoreBrt, EmptyMissingAndDamagedFiles) {
 
 TEST(BackupRestore, RoundTripWritesBackExactlyWhatWasRead) {
     ScratchDir dir;
-    testing::WriteText(dir.File("items.csv"), "h\np;550\none;20\nthree;21\nnone;99\n");
+    test::WriteText(dir.File("items.csv"), "h\np;550\none;20\nthree;21\nnone;99\n");
     TableDevice device;
     device.items[550] = {Item::Plain, SeededBytes(128, 9)};
     device.items[20] = {Item::Indexed, {}, 1};
@@ -371,7 +371,7 @@ TEST(SendItemLists, StatusFiveIsWrittenTwiceOtherRefusalsOnce) {
 TEST(SendItemLists, FailedExchangeOrTwoForeignAnswersStopTheDownload) {
     for (bool foreign : {false, true}) {
         ScriptedExchange device;
-        const DeviceReply bad = foreign ? DeviceReply{0, Bytes{0x13, 0, 0}} : testing::Silent();
+        const DeviceReply bad = foreign ? DeviceReply{0, Bytes{0x13, 0, 0}} : test::Silent();
         device.script = {NvReply(39, 1, {}, 0), bad, bad};
         CNvCommands nv(device);
         CNVArray numbered;
@@ -396,12 +396,12 @@ TEST(SendItemLists, FileLeftUnwrittenFailsTheResultAndLostFileRequestsStop) {
         ScriptedExchange device;
         int requestNumber = 0;
         device.device = [&](const Bytes& request) {
-            if (requestNumber++ == lostAt) return testing::Silent();
+            if (requestNumber++ == lostAt) return test::Silent();
             if (request[0] == 39) return NvReply(39, request[1], {}, request[1] == 7 ? 5 : 0);
             const uint16_t code = static_cast<uint16_t>(request[2] | (request[3] << 8));
-            if (code == 2) return testing::FsReply(2, {4});
-            if (code == 5) return testing::FsReply(5, {4, 0, 0, 28});  // no space left
-            return testing::FsReply(code, {0});
+            if (code == 2) return test::FsReply(2, {4});
+            if (code == 5) return test::FsReply(5, {4, 0, 0, 28});  // no space left
+            return test::FsReply(code, {0});
         };
         CNvCommands nv(device);
         CNVArray numbered;
@@ -428,16 +428,16 @@ TEST(SendItemLists, ArrayEntriesAndFileEntries) {
         if (request[0] == 39) return NvReply(39, 0x200 | request[1], {}, request[1] == 0x27 ? 5 : 0);
         const uint16_t code = static_cast<uint16_t>(request[2] | (request[3] << 8));
         switch (code) {
-        case 19: return testing::FsReply(19, {0});
+        case 19: return test::FsReply(19, {0});
         case 2:
             // Opens fail while the file's directory is missing.
-            return madeParent ? testing::FsReply(2, {4}) : testing::FsReply(2, {0xFFFFFFFF, 2});
+            return madeParent ? test::FsReply(2, {4}) : test::FsReply(2, {0xFFFFFFFF, 2});
         case 9:
             madeParent = std::string(request.begin() + 6, request.end() - 1) == "cfg/radio";
-            return testing::FsReply(9, {0});
-        case 5: return testing::FsReply(5, {4, 0, 0, 0});
-        case 3: return testing::FsReply(3, {0});
-        default: return testing::FsReply(code, {0});
+            return test::FsReply(9, {0});
+        case 5: return test::FsReply(5, {4, 0, 0, 0});
+        case 3: return test::FsReply(3, {0});
+        default: return test::FsReply(code, {0});
         }
     };
     CNvCommands nv(device);
@@ -462,7 +462,7 @@ TEST(SendItemLists, ArrayEntriesAndFileEntries) {
 TEST(SendItemLists, ArrayEntryLostStopsAndOversizedValuesAreRefusedHere) {
     ScriptedExchange device;
     device.device = [](const Bytes& request) {
-        return request[1] == 0x22 ? testing::Silent() : NvReply(39, request[1], {}, 0);
+        return request[1] == 0x22 ? test::Silent() : NvReply(39, request[1], {}, 0);
     };
     CNvCommands nv(device);
     CNVArray numbered;

@@ -14,15 +14,15 @@
 namespace fennix {
 namespace {
 
-using testing::Bytes;
-using testing::LeBuilder;
-using testing::NvReply;
-using testing::ScratchDir;
-using testing::ScriptedExchange;
-using testing::ScriptedLink;
+using test::Bytes;
+using test::LeBuilder;
+using test::NvReply;
+using test::ScratchDir;
+using test::ScriptedExchange;
+using test::ScriptedLink;
 
-using testing::Line;
-using testing::Lines;
+using test::Line;
+using test::Lines;
 
 struct SessionFixture : ::testing::Test {
     ScriptedExchange device;
@@ -36,16 +36,16 @@ struct SessionFixture : ::testing::Test {
         link = owned.get();
         session = std::make_unique<CQualCmd>(std::move(owned), Timeouts::WithScale(0.01), [](uint32_t) {});
         session->SetPortName("COM5");
-        testing::CollectingInto() = &lines;
-        session->SetCallback(testing::CollectLine);
+        test::CollectingInto() = &lines;
+        session->SetCallback(test::CollectLine);
     }
-    void TearDown() override { testing::CollectingInto() = nullptr; }
+    void TearDown() override { test::CollectingInto() = nullptr; }
 };
 
 using NvSessionBackup = SessionFixture;
 
 TEST_F(NvSessionBackup, SuccessReportsBeforeClosing) {
-    testing::WriteText(dir.File("items.csv"), "h\na;1\nb;2\n");
+    test::WriteText(dir.File("items.csv"), "h\na;1\nb;2\n");
     device.script = {NvReply(38, 1, {9}, 0), NvReply(38, 2, {}, 5)};
     session->SetCsvBrtPaths(dir.File("items.csv").c_str(), dir.File("out.brt").c_str());
     EXPECT_EQ(1, RunBackupBrt(*session));
@@ -59,7 +59,7 @@ TEST_F(NvSessionBackup, SuccessReportsBeforeClosing) {
     EXPECT_EQ("open COM5", link->calls.front());
     EXPECT_EQ("close", link->calls.back());
     EXPECT_EQ(50u, device.waits.at(0)) << "the reply wait follows the session's time table";
-    EXPECT_EQ(4u + 8 + 128, testing::ReadBytes(dir.File("out.brt")).size());
+    EXPECT_EQ(4u + 8 + 128, test::ReadBytes(dir.File("out.brt")).size());
 }
 
 TEST_F(NvSessionBackup, FailureClosesThenReports) {
@@ -82,10 +82,10 @@ TEST_F(NvSessionBackup, DiagFailureEndsWithItsResult) {
 // A device that answers "bad command" to every read, and a channel that
 // refuses every write: nothing can be read, so the backup fails.
 TEST_F(NvSessionBackup, DeviceThatCannotBeReadFailsTheBackup) {
-    testing::WriteText(dir.File("items.csv"), "h\na;1\nb;2\n");
+    test::WriteText(dir.File("items.csv"), "h\na;1\nb;2\n");
     session->SetCsvBrtPaths(dir.File("items.csv").c_str(), dir.File("out.brt").c_str());
-    const testing::DeviceReply badCommand{0, Bytes{0x13, 38, 1, 0}};
-    for (const testing::DeviceReply& reply : {badCommand, testing::DeviceReply{kPacketWriteRefused, {}}}) {
+    const test::DeviceReply badCommand{0, Bytes{0x13, 38, 1, 0}};
+    for (const test::DeviceReply& reply : {badCommand, test::DeviceReply{kPacketWriteRefused, {}}}) {
         lines.clear();
         device.device = [reply](const Bytes&) { return reply; };
         EXPECT_EQ(-1, RunBackupBrt(*session));
@@ -100,7 +100,7 @@ TEST_F(NvSessionBackup, DeviceThatCannotBeReadFailsTheBackup) {
 using NvSessionRestore = SessionFixture;
 
 TEST_F(NvSessionRestore, DamagedFileFailsTheRestoreAndSendsNothing) {
-    testing::WriteBytes(dir.File("bad.brt"), LeBuilder().I32(2).I32(1).Counted({1}).Bytes());
+    test::WriteBytes(dir.File("bad.brt"), LeBuilder().I32(2).I32(1).Counted({1}).Bytes());
     session->SetCsvBrtPaths(nullptr, dir.File("bad.brt").c_str());
     EXPECT_EQ(-1, RunRestoreBrt(*session));
     EXPECT_EQ((Line{"RestoreBrt Failed!!", -1}), lines.back());
@@ -109,7 +109,7 @@ TEST_F(NvSessionRestore, DamagedFileFailsTheRestoreAndSendsNothing) {
 }
 
 TEST_F(NvSessionRestore, SuccessLines) {
-    testing::WriteBytes(dir.File("in.brt"), LeBuilder().I32(1).I32(65546).Counted({1, 2}).Bytes());
+    test::WriteBytes(dir.File("in.brt"), LeBuilder().I32(1).I32(65546).Counted({1, 2}).Bytes());
     device.script = {NvReply(39, 10, {}, 0)};
     session->SetCsvBrtPaths("", dir.File("in.brt").c_str());
     EXPECT_EQ(1, RunRestoreBrt(*session));
@@ -157,7 +157,7 @@ TEST_F(NvSessionItemLists, RecordsTheLastFailedItem) {
         session->NumberedItems().Add(record);
     }
     session->LastFailedItemText() = "old";
-    device.script = {NvReply(39, 7, {}, 3), testing::Silent()};
+    device.script = {NvReply(39, 7, {}, 3), test::Silent()};
     EXPECT_EQ(0, SendItemLists(*session));
     EXPECT_EQ(8, session->LastFailedItemId());
     EXPECT_EQ("", session->LastFailedItemText());
@@ -176,7 +176,7 @@ TEST(NvExportsWithoutSession, NullHandlesDoNothing) {
 using NvExports = SessionFixture;
 
 TEST_F(NvExports, DuckImportFillsTheSessionLists) {
-    testing::WriteBytes(dir.File("a.duck"),
+    test::WriteBytes(dir.File("a.duck"),
                         LeBuilder().I32(5).Counted({1}).I32(-1).CountedText("ARRAY#2").Counted({}).Bytes());
     FennixHandle handle = session.get();  // a handle is the session itself
     EXPECT_EQ(1, DuckToNVArray(handle, dir.File("a.duck").c_str()));
@@ -191,7 +191,7 @@ TEST_F(NvExports, DuckImportFillsTheSessionLists) {
 
 TEST_F(NvExports, FlowsRunOnTheSession) {
     FennixHandle handle = session.get();
-    testing::WriteText(dir.File("items.csv"), "h\n");
+    test::WriteText(dir.File("items.csv"), "h\n");
     EXPECT_EQ(0, SetCsvBrtFile(handle, dir.File("items.csv").c_str(), dir.File("out.brt").c_str()));
     EXPECT_EQ(1, StartBackupBrt(handle));
     EXPECT_EQ(1, StartRestoreBrt(handle));

@@ -5,7 +5,7 @@
 #include "download/FakeSessionLink.h"
 #include "fennix/fennix.h"
 
-namespace fennix::testing {
+namespace fennix::test {
 namespace {
 
 TEST(Exports, MissingSessionIsHarmless) {
@@ -32,4 +32,4 @@ TEST(Exports, EmptyPortNameReportsTwoLinesAndFails) {
 }
 
 }  // namespace
-}  // namespace fennix::testing
+}  // namespace fennix::test

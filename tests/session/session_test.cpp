@@ -4,7 +4,7 @@
 
 #include "download/FakeSessionLink.h"
 
-namespace fennix::testing {
+namespace fennix::test {
 namespace {
 
 TEST(Session, NewSessionHasTheDefaultPathsAndTheCheckEnabled) {
@@ -134,4 +134,4 @@ TEST(FlowFrame, WithoutCallbackTheFlowRunsSilently) {
 }
 
 }  // namespace
-}  // namespace fennix::testing
+}  // namespace fennix::test

@@ -17,8 +17,8 @@ namespace fennix {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using testing::Line;
-using testing::Lines;
+using test::Line;
+using test::Lines;
 
 std::string Port() {
     const char* port = std::getenv("FENNIX_WINE_NV_PORT");
@@ -32,22 +32,22 @@ protected:
 
     void SetUp() override {
         ASSERT_FALSE(Port().empty()) << "FENNIX_WINE_NV_PORT is not set";
-        testing::CollectingInto() = &lines;
+        test::CollectingInto() = &lines;
         session = SetComPort(Port().c_str());
         ASSERT_NE(nullptr, session);
-        SetCallBack(session, testing::CollectLine);
+        SetCallBack(session, test::CollectLine);
     }
     void TearDown() override {
         Close(session);
-        testing::CollectingInto() = nullptr;
+        test::CollectingInto() = nullptr;
     }
 
     std::vector<CNV_ItemHolder> Backup(const std::string& brt) {
-        testing::WriteText("items.csv", "Name;Item\r\nplain;550\r\none;20\r\nthree;21\r\ninactive;30\r\n");
+        test::WriteText("items.csv", "Name;Item\r\nplain;550\r\none;20\r\nthree;21\r\ninactive;30\r\n");
         SetCsvBrtFile(session, "items.csv", brt.c_str());
         EXPECT_EQ(1, StartBackupBrt(session));
         EXPECT_EQ((Line{"BackupBrt Success!!", 0}), lines.back());
-        const Bytes bytes = testing::ReadBytes(brt);
+        const Bytes bytes = test::ReadBytes(brt);
         const BrtContents contents = DecodeBrt(bytes.data(), bytes.size());
         EXPECT_TRUE(contents.complete);
         return contents.records;
@@ -83,7 +83,7 @@ TEST_F(NvUnderWine, RestoredValuesAreReadBackUnchanged) {
     Bytes chunks(384);
     for (size_t i = 0; i < chunks.size(); ++i) chunks[i] = (i % 128 == 127) ? 0 : static_cast<uint8_t>(i * 7 + 1);
     wanted[1].SetValue(chunks);
-    testing::WriteBytes("wanted.brt", EncodeBrt(wanted));
+    test::WriteBytes("wanted.brt", EncodeBrt(wanted));
 
     SetCsvBrtFile(session, nullptr, "wanted.brt");
     ASSERT_EQ(1, StartRestoreBrt(session));
