@@ -13,8 +13,8 @@
 namespace fennix::bench {
 
 struct DeviceReport {
-    bool identical = false;       // the device holds exactly the files
-    uint64_t streamWrites = 0;    // stream-write requests the device answered
+    bool identical = false;     // the device holds exactly the files
+    uint64_t streamWrites = 0;  // stream-write requests the device answered
     uint64_t bytesStreamed = 0;
 };
 

@@ -44,9 +44,7 @@ struct NvApi {
 };
 
 std::FILE* g_out = nullptr;
-void PrintLine(const char* text, int32_t status) {
-    std::fprintf(g_out, "  NV  %s%s\n", status < 0 ? "!! " : "", text);
-}
+void PrintLine(const char* text, int32_t status) { std::fprintf(g_out, "  NV  %s%s\n", status < 0 ? "!! " : "", text); }
 
 std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
     std::vector<uint8_t> bytes(n);
@@ -57,7 +55,7 @@ std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
 // A handset's worth of items: plain ones, indexed ones with one and three
 // indexes, one that is not active, and one the list names but the device lacks.
 void Preload(sim::CNvMemory& nv) {
-    nv.items[0] = sim::SimNvItem::Plain(Pattern(4, 0x10));      // ESN-like
+    nv.items[0] = sim::SimNvItem::Plain(Pattern(4, 0x10));  // ESN-like
     nv.items[10] = sim::SimNvItem::Plain(Pattern(128, 0x20));
     nv.items[550] = sim::SimNvItem::Plain(Pattern(16, 0x30));
     nv.items[20] = sim::SimNvItem::Indexed({Pattern(127, 0x40)});

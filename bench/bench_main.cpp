@@ -123,8 +123,10 @@ struct Figures {
 StageWindow* gWindow = nullptr;
 
 void OnProgress(const char* text, int32_t status) {
-    if (std::strcmp(text, "Download Partition.mbn File Success!!") == 0) gWindow->Ready();
-    else if (std::strcmp(text, "Download AMSSHD and AMSS File Success!!") == 0) gWindow->Done();
+    if (std::strcmp(text, "Download Partition.mbn File Success!!") == 0)
+        gWindow->Ready();
+    else if (std::strcmp(text, "Download AMSSHD and AMSS File Success!!") == 0)
+        gWindow->Done();
 }
 
 uint64_t BlocksOf(uint64_t bytes) { return bytes / 1024 + 1; }  // the last one may be empty
@@ -176,7 +178,8 @@ Figures EngineRun(CDeviceHost& host, const FennixApi& api, const sim::SampleImag
             const int32_t result = api.startDownload(s);
             api.close(s);
             if (result != 1) {
-                std::fprintf(stderr, "fennix-bench: StartDownload on %s returned %d\n", path.c_str(), static_cast<int>(result));
+                std::fprintf(stderr, "fennix-bench: StartDownload on %s returned %d\n", path.c_str(),
+                             static_cast<int>(result));
                 window->Abandon();
             }
         });
@@ -232,7 +235,8 @@ Figures BaselineRun(CDeviceHost& host, const sim::SampleImageSet& set, const Sta
             CRawLink link;
             bool ok = link.Open(paths[i]) == 0;
             const uint8_t setupReplies[] = {0x02, 0x02, 0x18};
-            for (size_t k = 0; ok && k < frames.setup.size(); ++k) ok = link.Exchange(frames.setup[k]) == setupReplies[k];
+            for (size_t k = 0; ok && k < frames.setup.size(); ++k)
+                ok = link.Exchange(frames.setup[k]) == setupReplies[k];
             if (!ok) {
                 window.Abandon();
                 return;
@@ -241,8 +245,10 @@ Figures BaselineRun(CDeviceHost& host, const sim::SampleImageSet& set, const Sta
             ok = link.Exchange(frames.open) == 0x1C;
             for (size_t k = 0; ok && k < frames.writes.size(); ++k) ok = link.Exchange(frames.writes[k]) == 0x08;
             ok = ok && link.Exchange(frames.close) == 0x16;
-            if (ok) window.Done();
-            else window.Abandon();
+            if (ok)
+                window.Done();
+            else
+                window.Abandon();
         });
     }
     for (auto& t : threads) t.join();
@@ -280,7 +286,8 @@ Summary SummariseRuns(const std::vector<Figures>& engineRuns, const std::vector<
         const Figures& b = baselineRuns[i];
         if (!e.ok || !b.ok) {
             s.ok = false;
-            s.problem = std::string("engine: ") + (e.ok ? "ok" : e.problem) + "; baseline: " + (b.ok ? "ok" : b.problem);
+            s.problem =
+                std::string("engine: ") + (e.ok ? "ok" : e.problem) + "; baseline: " + (b.ok ? "ok" : b.problem);
             return s;
         }
         engine.push_back(e.mbPerSecond);
@@ -303,18 +310,23 @@ bool Parse(int argc, char** argv, Options& o) {
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         const bool hasValue = i + 1 < argc;
-        if (a == "--mb" && hasValue) o.megabytes = std::atof(argv[++i]);
-        else if (a == "--runs" && hasValue) o.runs = std::atoi(argv[++i]);
-        else if (a == "--time-scale" && hasValue) o.timeScale = std::atof(argv[++i]);
-        else if (a == "--work" && hasValue) o.work = argv[++i];
+        if (a == "--mb" && hasValue)
+            o.megabytes = std::atof(argv[++i]);
+        else if (a == "--runs" && hasValue)
+            o.runs = std::atoi(argv[++i]);
+        else if (a == "--time-scale" && hasValue)
+            o.timeScale = std::atof(argv[++i]);
+        else if (a == "--work" && hasValue)
+            o.work = argv[++i];
         else if (a == "--devices" && hasValue) {
             o.deviceCounts.clear();
             std::stringstream list(argv[++i]);
             std::string item;
             while (std::getline(list, item, ',')) o.deviceCounts.push_back(std::atoi(item.c_str()));
         } else {
-            std::fprintf(stderr, "usage: fennix-bench [--mb N] [--runs R] [--time-scale F] [--work DIR] "
-                                 "[--devices 1,8,32]\n");
+            std::fprintf(stderr,
+                         "usage: fennix-bench [--mb N] [--runs R] [--time-scale F] [--work DIR] "
+                         "[--devices 1,8,32]\n");
             return false;
         }
     }
@@ -354,13 +366,15 @@ int Main(int argc, char** argv) {
         sim::WriteSampleImageSet(std::filesystem::absolute(o.work).string() + "/images", sizes);
     const StageFrames frames = BuildFrames(set);
 
-    std::printf("Image stage: AMSS of %.1f MB with its header, 1024-byte stream writes, one in flight per device.\n"
-                "Engine: StartDownload through libFennix's exports (time scale %g); baseline: the same frames\n"
-                "written and answered over the same kind of pty with no engine. Medians of %d runs, each a\n"
-                "baseline pass and an engine pass back to back; the ratio is the median of the runs' ratios.\n\n",
-                static_cast<double>(sizes.amss) / 1e6, o.timeScale, o.runs);
-    std::printf("devices  engine MB/s  baseline MB/s  ratio  target  engine CPU ms/MB  baseline CPU ms/MB  "
-                "sent twice\n");
+    std::printf(
+        "Image stage: AMSS of %.1f MB with its header, 1024-byte stream writes, one in flight per device.\n"
+        "Engine: StartDownload through libFennix's exports (time scale %g); baseline: the same frames\n"
+        "written and answered over the same kind of pty with no engine. Medians of %d runs, each a\n"
+        "baseline pass and an engine pass back to back; the ratio is the median of the runs' ratios.\n\n",
+        static_cast<double>(sizes.amss) / 1e6, o.timeScale, o.runs);
+    std::printf(
+        "devices  engine MB/s  baseline MB/s  ratio  target  engine CPU ms/MB  baseline CPU ms/MB  "
+        "sent twice\n");
     bool allOk = true;
     for (int links : o.deviceCounts) {
         std::vector<Figures> engineRuns, baselineRuns;
@@ -375,13 +389,14 @@ int Main(int argc, char** argv) {
             continue;
         }
         const double target = links == 1 ? 0.9 : 0.8;
-        std::printf("%7d  %11.2f  %13.2f  %5.2f  %6.1f  %16.1f  %18.1f  %4llu of %llu%s\n", links,
-                    m.engineMbPerSecond, m.baselineMbPerSecond, m.ratio, target, m.engineCpuMsPerMb,
-                    m.baselineCpuMsPerMb, static_cast<unsigned long long>(m.sentTwice),
-                    static_cast<unsigned long long>(m.blocks), m.ratio >= target ? "" : "  (below target)");
+        std::printf("%7d  %11.2f  %13.2f  %5.2f  %6.1f  %16.1f  %18.1f  %4llu of %llu%s\n", links, m.engineMbPerSecond,
+                    m.baselineMbPerSecond, m.ratio, target, m.engineCpuMsPerMb, m.baselineCpuMsPerMb,
+                    static_cast<unsigned long long>(m.sentTwice), static_cast<unsigned long long>(m.blocks),
+                    m.ratio >= target ? "" : "  (below target)");
         std::printf("         ratios of the %d runs:", o.runs);
         for (int r = 0; r < o.runs; ++r)
-            std::printf(" %.2f", engineRuns[static_cast<size_t>(r)].mbPerSecond / baselineRuns[static_cast<size_t>(r)].mbPerSecond);
+            std::printf(" %.2f", engineRuns[static_cast<size_t>(r)].mbPerSecond /
+                                     baselineRuns[static_cast<size_t>(r)].mbPerSecond);
         std::printf("\n");
     }
     std::printf("\nWaiting for the last sessions to finish their flows...\n");

@@ -60,10 +60,14 @@ struct SlotSpec {
     const char* platform;
 };
 const SlotSpec kSlotSpecs[] = {
-    {"AT", DeviceMode::At, "Q6250"},                   {"AT", DeviceMode::At, "T7413"},
-    {"DIAG group 0", DeviceMode::Diag, "Q6250"},       {"DIAG group 0", DeviceMode::Diag, "Q6280"},
-    {"DIAG group 1", DeviceMode::Diag, "T7413"},       {"DIAG group 1", DeviceMode::Diag, "K7M01"},
-    {"download", DeviceMode::Download, "Q6250"},       {"download", DeviceMode::Download, "T7413"},
+    {"AT", DeviceMode::At, "Q6250"},
+    {"AT", DeviceMode::At, "T7413"},
+    {"DIAG group 0", DeviceMode::Diag, "Q6250"},
+    {"DIAG group 0", DeviceMode::Diag, "Q6280"},
+    {"DIAG group 1", DeviceMode::Diag, "T7413"},
+    {"DIAG group 1", DeviceMode::Diag, "K7M01"},
+    {"download", DeviceMode::Download, "Q6250"},
+    {"download", DeviceMode::Download, "T7413"},
 };
 
 struct Slot {
@@ -175,14 +179,15 @@ int Main(int argc, char** argv) {
     sim::SampleImageSizes sizes;
     sizes.amss = static_cast<size_t>(o.amssMb * 1024 * 1024);
     std::printf("Fennix demo: %d virtual devices flashed at once by the fennix tool\n", o.devices);
-    std::printf("Time scale %g (FENNIX_TIME_SCALE): every pause and time limit of the engine at %g x the real "
-                "timing%s\n",
-                o.timeScale, o.timeScale, o.timeScale == 1.0 ? "" : "; --real-time for the real timings");
+    std::printf(
+        "Time scale %g (FENNIX_TIME_SCALE): every pause and time limit of the engine at %g x the real "
+        "timing%s\n",
+        o.timeScale, o.timeScale, o.timeScale == 1.0 ? "" : "; --real-time for the real timings");
     const sim::SampleImageSet set = sim::WriteSampleImageSet((work / "images").string(), sizes);
-    std::printf("Synthetic image set in %s: programmer %s (%zu bytes of code), partition table, QCSBLHD, QCSBL, "
-                "OEMSBL and AMSS with headers, CEFS\n\n",
-                set.directory.c_str(), std::filesystem::path(set.programmer).filename().c_str(),
-                set.programmerData.size());
+    std::printf(
+        "Synthetic image set in %s: programmer %s (%zu bytes of code), partition table, QCSBLHD, QCSBL, "
+        "OEMSBL and AMSS with headers, CEFS\n\n",
+        set.directory.c_str(), std::filesystem::path(set.programmer).filename().c_str(), set.programmerData.size());
 
     std::vector<std::unique_ptr<Slot>> slots;
     for (int i = 0; i < o.devices; ++i) {
@@ -208,8 +213,8 @@ int Main(int argc, char** argv) {
     // The command a bench operator types, run from the demo's folder so that
     // its names stay short.
     std::filesystem::current_path(work);
-    std::vector<std::string> args{FENNIX_TOOL_PATH, "flash", "--images", "images", "--model", "6280",
-                                  "--report", "report.jsonl"};
+    std::vector<std::string> args{FENNIX_TOOL_PATH, "flash", "--images", "images",
+                                  "--model",        "6280",  "--report", "report.jsonl"};
     if (o.skipCheck) args.push_back("--skip-check");
     for (auto& slot : slots) args.push_back("ports/" + std::filesystem::path(slot->device->Path()).filename().string());
     std::printf("\n$ cd %s\n$ fennix", work.c_str());
@@ -233,8 +238,8 @@ int Main(int argc, char** argv) {
                     Megabytes(check.flashedBytes).c_str(), check.identical ? "yes" : "NO");
         if (!check.identical) std::printf("       %s\n", check.detail.c_str());
     }
-    std::printf("\n%d devices, %s flashed in %.1f s (%.2f MB/s together); the record of each device in %s\n",
-                o.devices, Megabytes(total).c_str(), wall, static_cast<double>(total) / wall / 1e6,
+    std::printf("\n%d devices, %s flashed in %.1f s (%.2f MB/s together); the record of each device in %s\n", o.devices,
+                Megabytes(total).c_str(), wall, static_cast<double>(total) / wall / 1e6,
                 (work / "report.jsonl").c_str());
     for (auto& s : slots) s->device->Stop();
     std::printf("%s\n", allGood ? "All devices flashed and verified." : "Some devices FAILED.");

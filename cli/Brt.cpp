@@ -41,8 +41,8 @@ bool ReadBrt(const std::string& path, BrtFile* file, std::string* error) {
     }
     uint64_t at = 4;
     for (int32_t i = 0; i < file->count; ++i) {
-        const std::string where = "record " + std::to_string(i + 1) + " of " + std::to_string(file->count) +
-                                  " at byte " + std::to_string(at);
+        const std::string where =
+            "record " + std::to_string(i + 1) + " of " + std::to_string(file->count) + " at byte " + std::to_string(at);
         if (bytes.size() - at < 8) {
             file->damage = "the file ends inside " + where + " (its item number and length need 8 bytes, " +
                            std::to_string(bytes.size() - at) + " are left)";
@@ -53,8 +53,8 @@ bool ReadBrt(const std::string& path, BrtFile* file, std::string* error) {
         record.item = Le32(bytes, at);
         const int32_t length = Le32(bytes, at + 4);
         if (length < 0) {
-            file->damage = where + " (item " + std::to_string(record.item) + ") has a negative length " +
-                           std::to_string(length);
+            file->damage =
+                where + " (item " + std::to_string(record.item) + ") has a negative length " + std::to_string(length);
             return true;
         }
         if (bytes.size() - at - 8 < static_cast<uint64_t>(length)) {
@@ -69,8 +69,7 @@ bool ReadBrt(const std::string& path, BrtFile* file, std::string* error) {
         file->records.push_back(std::move(record));
     }
     if (at != bytes.size())
-        file->note = std::to_string(bytes.size() - at) + " bytes follow the last record at byte " +
-                       std::to_string(at);
+        file->note = std::to_string(bytes.size() - at) + " bytes follow the last record at byte " + std::to_string(at);
     return true;
 }
 

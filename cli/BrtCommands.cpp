@@ -28,8 +28,11 @@ int Show(const BrtOptions& o) {
     if (!Load(o.file, &brt)) return kExitUsage;
     for (const auto& r : brt.records) {
         if (o.json)
-            std::printf("%s\n", nlohmann::ordered_json{{"schema", 1}, {"item", r.item}, {"length", r.value.size()},
-                                               {"offset", r.offset}, {"value", Hex(r.value)}}
+            std::printf("%s\n", nlohmann::ordered_json{{"schema", 1},
+                                                       {"item", r.item},
+                                                       {"length", r.value.size()},
+                                                       {"offset", r.offset},
+                                                       {"value", Hex(r.value)}}
                                     .dump()
                                     .c_str());
         else
@@ -96,12 +99,12 @@ int Diff(const BrtOptions& o) {
     for (const auto& [key, r] : ka) {
         auto other = kb.find(key);
         if (other == kb.end() || other->second->value == r->value) continue;
-        std::printf("changed: item %d (%zu -> %zu bytes)%s\n", key.first, r->value.size(),
-                    other->second->value.size(), ChangedBytes(r->value, other->second->value).c_str());
+        std::printf("changed: item %d (%zu -> %zu bytes)%s\n", key.first, r->value.size(), other->second->value.size(),
+                    ChangedBytes(r->value, other->second->value).c_str());
         ++differences;
     }
-    std::printf("%d difference%s between %s (A) and %s (B)\n", differences, differences == 1 ? "" : "s",
-                o.file.c_str(), o.other.c_str());
+    std::printf("%d difference%s between %s (A) and %s (B)\n", differences, differences == 1 ? "" : "s", o.file.c_str(),
+                o.other.c_str());
     return differences || !a.damage.empty() || !b.damage.empty() ? kExitFailed : kExitOk;
 }
 

@@ -76,14 +76,16 @@ void AddFlashCommand(CLI::App& app, int& exitCode) {
     auto o = std::make_shared<FlashOptions>();
     CLI::App* flash = app.add_subcommand(
         "flash", "Flash an image set into the devices on every named port at once (one thread per port)");
-    flash->add_option("--images", o->images.directory,
-                      "Folder with the image set under its usual names (partition.mbn, qcsblhd_cfgdata.mbn, "
-                      "qcsbl.mbn, oemsblhd.mbn, oemsbl.mbn, amsshd.mbn, amss.mbn; pbl.mbn, obl.mbn and CEFS "
-                      "(cefs.mbn, *.cefs, *.qvcefs) when present)")
+    flash
+        ->add_option("--images", o->images.directory,
+                     "Folder with the image set under its usual names (partition.mbn, qcsblhd_cfgdata.mbn, "
+                     "qcsbl.mbn, oemsblhd.mbn, oemsbl.mbn, amsshd.mbn, amss.mbn; pbl.mbn, obl.mbn and CEFS "
+                     "(cefs.mbn, *.cefs, *.qvcefs) when present)")
         ->type_name("DIR");
-    flash->add_option("--model", o->images.model,
-                      "MSM model; picks the programmer in DIR: NPRG6250SEC.HEX, NPRG6260.HEX, NPRG6280.HEX, "
-                      "NPRG7200A.HEX")
+    flash
+        ->add_option("--model", o->images.model,
+                     "MSM model; picks the programmer in DIR: NPRG6250SEC.HEX, NPRG6260.HEX, NPRG6280.HEX, "
+                     "NPRG7200A.HEX")
         ->check(CLI::IsMember({"6250", "6260", "6280", "7200"}));
     flash->add_option("--programmer", o->images.programmer, "The programmer (Intel HEX) file itself")
         ->type_name("FILE");

@@ -45,10 +45,13 @@ const std::vector<ImageRole>& ImageRoles() {
         {"partition", "partition table", "partition.mbn", false, kPartitionLimit, nullptr, nullptr},
         {"obl", "OTP boot loader (OBL)", "obl.mbn", true, kBodyLimit, "OBL", "Download OBL File Success!!"},
         {"pbl", "primary boot loader (PBL)", "pbl.mbn", true, kBodyLimit, "PBL", "Download PBL File Success!!"},
-        {"qcsblhd", "QCSBL header and configuration data", "qcsblhd_cfgdata.mbn", false, kBodyLimit, "QCSBLHD", "Download QCSBLHD File Success!!"},
-        {"qcsbl", "secondary boot loader (QCSBL)", "qcsbl.mbn", false, kBodyLimit, "QCSBL", "Download QCSBL File Success!!"},
+        {"qcsblhd", "QCSBL header and configuration data", "qcsblhd_cfgdata.mbn", false, kBodyLimit, "QCSBLHD",
+         "Download QCSBLHD File Success!!"},
+        {"qcsbl", "secondary boot loader (QCSBL)", "qcsbl.mbn", false, kBodyLimit, "QCSBL",
+         "Download QCSBL File Success!!"},
         {"oemsblhd", "OEMSBL header", "oemsblhd.mbn", false, kHeaderLimit, nullptr, nullptr},
-        {"oemsbl", "OEM boot loader (OEMSBL)", "oemsbl.mbn", false, kBodyLimit, "OEMSBL", "Download OEMSBLHD and OEMSBL File Success!!"},
+        {"oemsbl", "OEM boot loader (OEMSBL)", "oemsbl.mbn", false, kBodyLimit, "OEMSBL",
+         "Download OEMSBLHD and OEMSBL File Success!!"},
         {"amsshd", "AMSS header", "amsshd.mbn", false, kHeaderLimit, nullptr, nullptr},
         {"amss", "AMSS modem image", "amss.mbn", false, kBodyLimit, "AMSS", "Download AMSSHD and AMSS File Success!!"},
         {"cefs", "CEFS file-system image", "cefs.mbn", true, kBodyLimit, "CEFS", "Download CEFS File Success!!"},
@@ -105,7 +108,8 @@ std::vector<std::string> ResolveImageSet(const ImageChoice& choice, ImageSet* se
         // Without --model, a folder that holds exactly one of the programmers names it.
         std::vector<std::string> found;
         for (const char* model : {"6250", "6260", "6280", "7200"})
-            if (fs::exists(directory / ProgrammerName(model))) found.push_back((directory / ProgrammerName(model)).string());
+            if (fs::exists(directory / ProgrammerName(model)))
+                found.push_back((directory / ProgrammerName(model)).string());
         if (found.size() == 1) programmer = found.front();
     }
     if (programmer.empty())
@@ -118,7 +122,8 @@ std::vector<std::string> ResolveImageSet(const ImageChoice& choice, ImageSet* se
     for (const auto& role : ImageRoles()) {
         if (choice.leftOut.count(role.option)) continue;
         std::string path;
-        if (auto it = choice.files.find(role.option); it != choice.files.end()) path = it->second;
+        if (auto it = choice.files.find(role.option); it != choice.files.end())
+            path = it->second;
         else if (!choice.directory.empty())
             path = std::string(role.option) == "cefs" ? FindCefs(directory) : (directory / role.usualName).string();
         const bool explicitlyNamed = choice.files.count(role.option) != 0;
@@ -128,8 +133,10 @@ std::vector<std::string> ResolveImageSet(const ImageChoice& choice, ImageSet* se
                                " FILE or --no-" + role.option);
             continue;
         }
-        if (std::string p = CheckFile(role.option, path, role.maxBytes); !p.empty()) problems.push_back(p);
-        else set->paths[role.option] = fs::path(path).make_preferred().string();
+        if (std::string p = CheckFile(role.option, path, role.maxBytes); !p.empty())
+            problems.push_back(p);
+        else
+            set->paths[role.option] = fs::path(path).make_preferred().string();
     }
     return problems;
 }

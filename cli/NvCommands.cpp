@@ -72,34 +72,32 @@ int Restore(const NvOptions& o) {
         return kExitUsage;
     }
     const std::string path = o.file;
-    return Run(o, "restore", {{"brt", path, 0, {}}}, ProgressModel::Counting(brt.count),
-               [path](PortRun& run) {
-                   run.Setup([&](FennixHandle session) { SetCsvBrtFile(session, "", path.c_str()); });
-                   return run.RunFlow(StartRestoreBrt);
-               });
+    return Run(o, "restore", {{"brt", path, 0, {}}}, ProgressModel::Counting(brt.count), [path](PortRun& run) {
+        run.Setup([&](FennixHandle session) { SetCsvBrtFile(session, "", path.c_str()); });
+        return run.RunFlow(StartRestoreBrt);
+    });
 }
 
 int Import(const NvOptions& o) {
     if (!Readable(o.file, "duck file")) return kExitUsage;
     const std::string path = o.file;
-    return Run(o, "nv-import", {{"duck", path, 0, {}}}, ProgressModel::Counting(0),
-               [path](PortRun& run) -> int32_t {
-                   // Neither export reports lines of its own: the tool says what happened.
-                   int32_t imported = 0;
-                   run.Setup([&](FennixHandle session) { imported = DuckToNVArray(session, path.c_str()); });
-                   if (imported != 1) {
-                       run.ToolLine("Cannot read the duck file " + path, -1);
-                       return 0;
-                   }
-                   run.ToolLine("Duck file read: " + path, 0);
-                   run.ToolLine("Writing the NV items and files into the device...", 0);
-                   if (run.RunFlow(NVArrayToMobile) != 1) {
-                       run.ToolLine("Writing the NV items failed: nothing was sent, or a write was lost", -1);
-                       return 0;
-                   }
-                   run.ToolLine("NV items and files written", 0);
-                   return 1;
-               });
+    return Run(o, "nv-import", {{"duck", path, 0, {}}}, ProgressModel::Counting(0), [path](PortRun& run) -> int32_t {
+        // Neither export reports lines of its own: the tool says what happened.
+        int32_t imported = 0;
+        run.Setup([&](FennixHandle session) { imported = DuckToNVArray(session, path.c_str()); });
+        if (imported != 1) {
+            run.ToolLine("Cannot read the duck file " + path, -1);
+            return 0;
+        }
+        run.ToolLine("Duck file read: " + path, 0);
+        run.ToolLine("Writing the NV items and files into the device...", 0);
+        if (run.RunFlow(NVArrayToMobile) != 1) {
+            run.ToolLine("Writing the NV items failed: nothing was sent, or a write was lost", -1);
+            return 0;
+        }
+        run.ToolLine("NV items and files written", 0);
+        return 1;
+    });
 }
 
 }  // namespace
@@ -130,7 +128,8 @@ void AddNvCommands(CLI::App& app, int& exitCode) {
     import->add_option("file", o->file, "Duck file")->required()->type_name("FILE.duck");
     import->add_option("port", o->port, "Serial port")->required()->type_name("PORT");
     AddRunOptions(import, o->run);
-    import->callback([o, &exitCode] { exitCode = Import(*o); });
-}
+    import->callback([o, &exitCode] { exitCode = Import(*o);
+});
+}  // namespace fennix::cli
 
 }  // namespace fennix::cli

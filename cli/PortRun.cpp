@@ -13,11 +13,11 @@ thread_local PortRun* tRun = nullptr;
 
 const char* RunStateName(RunState state) {
     switch (state) {
-    case RunState::Waiting: return "waiting";
-    case RunState::Running: return "running";
-    case RunState::Succeeded: return "success";
-    case RunState::Failed: return "failed";
-    case RunState::Interrupted: return "interrupted";
+        case RunState::Waiting: return "waiting";
+        case RunState::Running: return "running";
+        case RunState::Succeeded: return "success";
+        case RunState::Failed: return "failed";
+        case RunState::Interrupted: return "interrupted";
     }
     return "?";
 }
@@ -98,8 +98,10 @@ void PortRun::Run(const Flow& flow) {
     result_ = result;
     end_ = WallClock::now();
     steadyEnd_ = SteadyClock::now();
-    if (interrupted) state_ = RunState::Interrupted;
-    else state_ = result == 1 && failure_.empty() ? RunState::Succeeded : RunState::Failed;
+    if (interrupted)
+        state_ = RunState::Interrupted;
+    else
+        state_ = result == 1 && failure_.empty() ? RunState::Succeeded : RunState::Failed;
     progress_.Finish(state_ == RunState::Succeeded);
     events_.Push({end_, port_, EventKind::Result, state_ == RunState::Failed ? failure_ : lastLine_, result,
                   static_cast<int>(std::floor(progress_.Fraction() * 100)), false});

@@ -43,10 +43,12 @@ int ListPorts(const PortsOptions& o) {
     for (const auto& p : ports) {
         const std::string stable = StableName(p.name);
         if (o.json) {
-            std::printf("%s\n", nlohmann::ordered_json{{"schema", 1}, {"port", p.name}, {"modem", p.modem},
-                                               {"stable_name", stable}, {"driver", p.driver}}
-                                    .dump()
-                                    .c_str());
+            std::printf(
+                "%s\n",
+                nlohmann::ordered_json{
+                    {"schema", 1}, {"port", p.name}, {"modem", p.modem}, {"stable_name", stable}, {"driver", p.driver}}
+                    .dump()
+                    .c_str());
         } else {
             std::printf("%-16s %-6s %s%s\n", p.name.c_str(), p.modem ? "modem" : "serial", stable.c_str(),
                         p.driver.empty() ? "" : ("  (" + p.driver + ")").c_str());
@@ -61,12 +63,13 @@ int ListPorts(const PortsOptions& o) {
 
 void AddPortsCommand(CLI::App& app, int& exitCode) {
     auto o = std::make_shared<PortsOptions>();
-    CLI::App* ports = app.add_subcommand(
-        "ports", "List the ports of the Qualcomm modem driver, with their stable names on Linux");
+    CLI::App* ports =
+        app.add_subcommand("ports", "List the ports of the Qualcomm modem driver, with their stable names on Linux");
     ports->add_flag("--all", o->all, "Add every serial port present, marked 'serial'");
     ports->add_flag("--json", o->json, "One JSON object per port");
-    ports->footer("On Linux the stable name under /dev/serial/by-path/ follows the physical USB socket: a device "
-                  "that re-enumerates comes back under it, so a bench with fixed sockets should use those names.");
+    ports->footer(
+        "On Linux the stable name under /dev/serial/by-path/ follows the physical USB socket: a device "
+        "that re-enumerates comes back under it, so a bench with fixed sockets should use those names.");
     ports->callback([o, &exitCode] { exitCode = ListPorts(*o); });
 }
 

@@ -47,17 +47,17 @@ bool AppendReport(const RunContext& context, const std::vector<const PortRun*>& 
             lines.push_back(std::move(j));
         }
         nlohmann::ordered_json record{{"schema", 1},
-                              {"command", context.command},
-                              {"port", s.port},
-                              {"stable_name", StableName(s.port)},
-                              {"start", IsoTime(s.start)},
-                              {"end", IsoTime(s.end)},
-                              {"result", RunStateName(s.state)},
-                              {"code", s.result},
-                              {"files", files},
-                              {"tool", {{"name", "fennix"}, {"version", ToolVersion()}}},
-                              {"library", library},
-                              {"lines", lines}};
+                                      {"command", context.command},
+                                      {"port", s.port},
+                                      {"stable_name", StableName(s.port)},
+                                      {"start", IsoTime(s.start)},
+                                      {"end", IsoTime(s.end)},
+                                      {"result", RunStateName(s.state)},
+                                      {"code", s.result},
+                                      {"files", files},
+                                      {"tool", {{"name", "fennix"}, {"version", ToolVersion()}}},
+                                      {"library", library},
+                                      {"lines", lines}};
         out << record.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
     }
     out.flush();

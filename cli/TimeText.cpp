@@ -16,8 +16,7 @@ std::tm Broken(std::time_t seconds, bool utc) {
     return out;
 }
 int Millis(WallClock::time_point t) {
-    return static_cast<int>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count() % 1000);
+    return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count() % 1000);
 }
 }  // namespace
 

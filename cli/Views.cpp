@@ -78,9 +78,9 @@ private:
         for (const auto& p : ports) {
             char head[160];
             const double rate = p.state == RunState::Running ? p.bytesPerSecond : 0;
-            std::snprintf(head, sizeof head, "%-*s [%s] %3d%%  %5s  %9s  ", w, p.port.c_str(), Bar(p.fraction, 20).c_str(),
-                          static_cast<int>(std::floor(p.fraction * 100)), Elapsed(p.elapsed).c_str(),
-                          rate > 0 ? (ByteText(rate) + "/s").c_str() : "");
+            std::snprintf(head, sizeof head, "%-*s [%s] %3d%%  %5s  %9s  ", w, p.port.c_str(),
+                          Bar(p.fraction, 20).c_str(), static_cast<int>(std::floor(p.fraction * 100)),
+                          Elapsed(p.elapsed).c_str(), rate > 0 ? (ByteText(rate) + "/s").c_str() : "");
             std::string text = p.state == RunState::Failed ? p.failure : p.stage;
             std::string line = std::string(head) + text;
             if (static_cast<int>(line.size()) >= width) line.resize(static_cast<size_t>(width - 1));
@@ -121,28 +121,28 @@ public:
         for (const auto& e : events) {
             nlohmann::ordered_json j{{"schema", 1}, {"time", IsoTime(e.time)}, {"port", e.port}};
             switch (e.kind) {
-            case EventKind::Line:
-                j["event"] = "line";
-                j["text"] = e.text;
-                j["status"] = e.status;
-                if (e.fromTool) j["source"] = "fennix";
-                break;
-            case EventKind::Progress:
-                j["event"] = "progress";
-                j["percent"] = e.percent;
-                break;
-            case EventKind::Result:
-                j["event"] = "result";
-                j["text"] = e.text;
-                j["status"] = e.status;
-                j["percent"] = e.percent;
-                for (const auto& p : ports)
-                    if (p.port == e.port) {
-                        j["result"] = RunStateName(p.state);
-                        j["seconds"] = Seconds(p.elapsed);
-                        j["bytes"] = p.bytesDone;
-                    }
-                break;
+                case EventKind::Line:
+                    j["event"] = "line";
+                    j["text"] = e.text;
+                    j["status"] = e.status;
+                    if (e.fromTool) j["source"] = "fennix";
+                    break;
+                case EventKind::Progress:
+                    j["event"] = "progress";
+                    j["percent"] = e.percent;
+                    break;
+                case EventKind::Result:
+                    j["event"] = "result";
+                    j["text"] = e.text;
+                    j["status"] = e.status;
+                    j["percent"] = e.percent;
+                    for (const auto& p : ports)
+                        if (p.port == e.port) {
+                            j["result"] = RunStateName(p.state);
+                            j["seconds"] = Seconds(p.elapsed);
+                            j["bytes"] = p.bytesDone;
+                        }
+                    break;
             }
             Print(j);
         }
@@ -153,9 +153,15 @@ public:
     void Finish(const std::vector<RunSnapshot>& ports, const Summary& summary) override {
         nlohmann::ordered_json results = nlohmann::ordered_json::object();
         for (const auto& p : ports) results[p.port] = RunStateName(p.state);
-        Print({{"schema", 1}, {"time", IsoTime(WallClock::now())}, {"event", "summary"},
-               {"succeeded", summary.succeeded}, {"failed", summary.failed}, {"interrupted", summary.interrupted},
-               {"seconds", summary.seconds}, {"exit", summary.exitCode}, {"ports", results}});
+        Print({{"schema", 1},
+               {"time", IsoTime(WallClock::now())},
+               {"event", "summary"},
+               {"succeeded", summary.succeeded},
+               {"failed", summary.failed},
+               {"interrupted", summary.interrupted},
+               {"seconds", summary.seconds},
+               {"exit", summary.exitCode},
+               {"ports", results}});
     }
 
 private:
@@ -169,17 +175,20 @@ private:
 
 std::string ByteText(double bytes) {
     char text[32];
-    if (bytes >= 1e6) std::snprintf(text, sizeof text, "%.2f MB", bytes / 1e6);
-    else if (bytes >= 1e3) std::snprintf(text, sizeof text, "%.1f kB", bytes / 1e3);
-    else std::snprintf(text, sizeof text, "%.0f B", bytes);
+    if (bytes >= 1e6)
+        std::snprintf(text, sizeof text, "%.2f MB", bytes / 1e6);
+    else if (bytes >= 1e3)
+        std::snprintf(text, sizeof text, "%.1f kB", bytes / 1e3);
+    else
+        std::snprintf(text, sizeof text, "%.0f B", bytes);
     return text;
 }
 
 std::unique_ptr<View> MakeView(OutputMode mode) {
     switch (mode) {
-    case OutputMode::Terminal: return std::make_unique<TerminalView>();
-    case OutputMode::Plain: return std::make_unique<PlainView>();
-    case OutputMode::Json: return std::make_unique<JsonView>();
+        case OutputMode::Terminal: return std::make_unique<TerminalView>();
+        case OutputMode::Plain: return std::make_unique<PlainView>();
+        case OutputMode::Json: return std::make_unique<JsonView>();
     }
     return nullptr;
 }

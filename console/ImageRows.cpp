@@ -63,14 +63,11 @@ PairRole RoleOf(ImageRow row) {
     switch (row) {
         case ImageRow::Qcsblhd:
         case ImageRow::Oemsblhd:
-        case ImageRow::Amsshd:
-            return PairRole::Header;
+        case ImageRow::Amsshd: return PairRole::Header;
         case ImageRow::Qcsbl:
         case ImageRow::Oemsbl:
-        case ImageRow::Amss:
-            return PairRole::Image;
-        default:
-            return PairRole::None;
+        case ImageRow::Amss: return PairRole::Image;
+        default: return PairRole::None;
     }
 }
 

@@ -16,8 +16,8 @@ struct ImageRowInfo {
     int checkId;
     int editId;
     int browseId;
-    const char* label;        // check box label
-    bool shown;               // check box and path display visible at start
+    const char* label;  // check box label
+    bool shown;         // check box and path display visible at start
     bool tickedAtStart;
     const char* initialPath;  // text of the path display at start
     const char* pattern;      // file dialog pattern

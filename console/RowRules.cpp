@@ -21,8 +21,7 @@ RowClickAction DecideRowToggle(const RowToggle& toggle) {
             // when the click unticked it: it then simply stays unticked.
             if (!toggle.headerTicked) return RowClickAction::WarnAndUntickAgain;
             break;
-        case PairRole::None:
-            break;
+        case PairRole::None: break;
     }
     return wantsFile ? RowClickAction::OpenFileDialog : RowClickAction::Nothing;
 }

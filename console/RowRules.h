@@ -7,8 +7,7 @@
 
 namespace tarnwell {
 
-inline constexpr const char* kHeaderMissingMessage =
-    "You cannot download this image without its header file.";
+inline constexpr const char* kHeaderMissingMessage = "You cannot download this image without its header file.";
 
 // Longest path a row holds (the dialog's buffers have room for 260 characters).
 constexpr size_t kMaxPathLength = 259;

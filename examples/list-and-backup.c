@@ -13,13 +13,9 @@
 #include <stdio.h>
 #include <string.h>
 
-static void print_progress(const char* text, int32_t status)
-{
-    fprintf(status < 0 ? stderr : stdout, "%s\n", text);
-}
+static void print_progress(const char* text, int32_t status) { fprintf(status < 0 ? stderr : stdout, "%s\n", text); }
 
-static int list_ports(void)
-{
+static int list_ports(void) {
     char ports[256] = "";
     GetComportList(ports);
     /* "COM3;COM7" on Windows, device paths on Linux; empty when there are none. */
@@ -27,8 +23,7 @@ static int list_ports(void)
     return 0;
 }
 
-static int back_up(const char* port, const char* items, const char* brt)
-{
+static int back_up(const char* port, const char* items, const char* brt) {
     FennixHandle session = SetComPort(port);
     if (!session) {
         fprintf(stderr, "cannot open a session on %s\n", port);
@@ -41,8 +36,7 @@ static int back_up(const char* port, const char* items, const char* brt)
     return result == 1 ? 0 : 1;
 }
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc == 1) return list_ports();
     if (argc == 4) return back_up(argv[1], argv[2], argv[3]);
     fprintf(stderr, "usage: %s [PORT ITEMS.csv OUT.brt]\n", argv[0]);

@@ -65,8 +65,7 @@ static_assert(offsetof(ScsiPassThroughX64, DataBufferOffset) == 24, "x64 data of
 static_assert(offsetof(ScsiPassThroughX64, Cdb) == 36, "x64 CDB position");
 
 // The header of the pointer size this program is built for.
-using ScsiPassThroughNative =
-    std::conditional_t<sizeof(void*) == 8, ScsiPassThroughX64, ScsiPassThroughX86>;
+using ScsiPassThroughNative = std::conditional_t<sizeof(void*) == 8, ScsiPassThroughX64, ScsiPassThroughX86>;
 
 template <class Header>
 struct ModeSwitchBuffer {

@@ -31,8 +31,10 @@ void CVirtualDevice::Emit(std::vector<uint8_t> data, bool framed, int command) {
     const InjectedFault injected = injecting_;
     if (injected == InjectedFault::WrongCommand && !data.empty()) data[0] ^= 0xFF;
     if (injected == InjectedFault::WrongEcho) {
-        if (framed) SpoilEcho(data);
-        else if (!data.empty()) data[0] ^= 0xFF;
+        if (framed)
+            SpoilEcho(data);
+        else if (!data.empty())
+            data[0] ^= 0xFF;
     }
     if (injected == InjectedFault::Truncated) Truncate(data);
     std::vector<uint8_t> wire;

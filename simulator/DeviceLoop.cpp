@@ -50,8 +50,7 @@ void CVirtualDevice::Run() {
             while (::read(wakeFd_, &value, sizeof value) > 0) {
             }
         }
-        if (count == 3 && pty.IsOpen() && fds[2].fd == pty.WatchFd() && (fds[2].revents & POLLIN))
-            TakeHostEvents();
+        if (count == 3 && pty.IsOpen() && fds[2].fd == pty.WatchFd() && (fds[2].revents & POLLIN)) TakeHostEvents();
         if (count == 3 && pty.IsOpen() && fds[1].fd == pty.MasterFd()) {
             if (fds[1].revents & POLLOUT) TryWrite();
             if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {

@@ -78,7 +78,7 @@ struct DeviceOptions {
 
     // How long the port stays away when it vanishes.
     uint32_t vanishMs = 300;
-    VanishPolicy vanishOnDiagSwitch = VanishPolicy::Always;      // "at$qcdmg"
+    VanishPolicy vanishOnDiagSwitch = VanishPolicy::Always;          // "at$qcdmg"
     VanishPolicy vanishOnDownloadSwitch = VanishPolicy::ByPlatform;  // DIAG 0x3A
     // The download switch takes effect only once the host has closed the port
     // (the host does so for devices whose version directory gives mobile mode 1).

@@ -12,12 +12,12 @@ constexpr uint16_t kWrite = 5;
 constexpr uint16_t kClose = 3;
 constexpr uint16_t kMkdir = 9;
 
-constexpr uint32_t kNoEntry = 2;      // ENOENT
-constexpr uint32_t kBadHandle = 9;    // EBADF
-constexpr uint32_t kExists = 17;      // EEXIST
-constexpr uint32_t kIsDirectory = 21; // EISDIR
-constexpr uint32_t kInvalid = 22;     // EINVAL
-constexpr uint32_t kTooBig = 27;      // EFBIG
+constexpr uint32_t kNoEntry = 2;       // ENOENT
+constexpr uint32_t kBadHandle = 9;     // EBADF
+constexpr uint32_t kExists = 17;       // EEXIST
+constexpr uint32_t kIsDirectory = 21;  // EISDIR
+constexpr uint32_t kInvalid = 22;      // EINVAL
+constexpr uint32_t kTooBig = 27;       // EFBIG
 constexpr size_t kFileSizeMax = 1u << 20;
 constexpr uint32_t kCreate = 0x40;
 constexpr uint32_t kTruncate = 0x200;
@@ -77,15 +77,15 @@ std::optional<std::vector<uint8_t>> CEfsTree::Answer(const std::vector<uint8_t>&
     const uint16_t code = static_cast<uint16_t>(request[2] | (request[3] << 8));
     std::vector<uint8_t> answer;
     switch (code) {
-    case kProbe:
-        answer = Head(kProbe);
-        Put32(answer, probeError);
-        break;
-    case kOpen: answer = Open(request); break;
-    case kWrite: answer = WriteAt(request); break;
-    case kClose: answer = CloseHandle(request); break;
-    case kMkdir: answer = MakeDirectory(request); break;
-    default: return std::nullopt;
+        case kProbe:
+            answer = Head(kProbe);
+            Put32(answer, probeError);
+            break;
+        case kOpen: answer = Open(request); break;
+        case kWrite: answer = WriteAt(request); break;
+        case kClose: answer = CloseHandle(request); break;
+        case kMkdir: answer = MakeDirectory(request); break;
+        default: return std::nullopt;
     }
     ++requests[code];
     return answer;

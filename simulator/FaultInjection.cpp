@@ -6,7 +6,7 @@ namespace fennix::sim {
 
 namespace {
 
-const char* const kNames[] = {"none",      "no-answer",    "late-answer", "wrong-command", "wrong-echo",
+const char* const kNames[] = {"none",        "no-answer", "late-answer", "wrong-command", "wrong-echo",
                               "stray-frame", "truncated", "bad-crc",     "vanish",        "vanish-return"};
 constexpr int kFaultCount = sizeof kNames / sizeof kNames[0];
 

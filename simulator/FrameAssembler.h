@@ -37,7 +37,7 @@ private:
     bool inFrame_ = false;  // download framing: an opening flag was seen
     bool escape_ = false;
     bool overflow_ = false;
-    bool finished_ = false;  // last call ended a frame: start afresh
+    bool finished_ = false;      // last call ended a frame: start afresh
     std::vector<uint8_t> body_;  // unstuffed packet and CRC
     std::vector<uint8_t> packet_;
     std::vector<uint8_t> raw_;

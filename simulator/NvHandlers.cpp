@@ -40,8 +40,7 @@ void BindStoreFile(CDeviceContext& ctx) {
 void SaveStoreFile(CDeviceContext& ctx) {
     DeviceState& state = ctx.State();
     const StoreFile& file = state.Extension<StoreFile>();
-    if (!file.path.empty() &&
-        !SaveNvStoreFile(file.path, state.Extension<CNvMemory>(), state.Extension<CEfsTree>()))
+    if (!file.path.empty() && !SaveNvStoreFile(file.path, state.Extension<CNvMemory>(), state.Extension<CEfsTree>()))
         ctx.Note("NV store not saved: " + file.path);
 }
 
@@ -55,8 +54,10 @@ bool AnswerNv(CDeviceContext& ctx, const Packet& packet) {
     }
     BindStoreFile(ctx);
     auto answer = ctx.State().Extension<CNvMemory>().Answer(packet);
-    if (answer) ctx.Reply(*answer);
-    else ctx.Note("NV memory silent");
+    if (answer)
+        ctx.Reply(*answer);
+    else
+        ctx.Note("NV memory silent");
     if (packet[0] == 39) SaveStoreFile(ctx);
     return true;
 }

@@ -14,9 +14,7 @@ constexpr size_t kItemWrite = 131;
 constexpr size_t kArrayEntryWrite = 133;
 constexpr size_t kChunkWrite = 134;
 
-uint16_t ItemOf(const std::vector<uint8_t>& request) {
-    return static_cast<uint16_t>(request[1] | (request[2] << 8));
-}
+uint16_t ItemOf(const std::vector<uint8_t>& request) { return static_cast<uint16_t>(request[1] | (request[2] << 8)); }
 
 template <size_t N>
 std::array<uint8_t, N> Fixed(const uint8_t* bytes, size_t length) {
@@ -47,8 +45,7 @@ SimNvItem SimNvItem::WithStatus(uint16_t status) {
     return item;
 }
 
-std::vector<uint8_t> SimNvAnswer(uint8_t code, uint16_t item, const uint8_t* data, size_t dataLength,
-                                 uint16_t status) {
+std::vector<uint8_t> SimNvAnswer(uint8_t code, uint16_t item, const uint8_t* data, size_t dataLength, uint16_t status) {
     std::vector<uint8_t> answer(133, 0);
     answer[0] = code;
     answer[1] = static_cast<uint8_t>(item);
@@ -86,9 +83,9 @@ std::vector<uint8_t> CNvMemory::Read(const std::vector<uint8_t>& request) {
     if (found == items.end()) return SimNvAnswer(kRead, number, nullptr, 0, missingStatus);
     const SimNvItem& item = found->second;
     switch (item.kind) {
-    case SimNvItem::Kind::Status: return SimNvAnswer(kRead, number, nullptr, 0, item.status);
-    case SimNvItem::Kind::Plain: return SimNvAnswer(kRead, number, item.data.data(), item.data.size(), 0);
-    case SimNvItem::Kind::Indexed: break;
+        case SimNvItem::Kind::Status: return SimNvAnswer(kRead, number, nullptr, 0, item.status);
+        case SimNvItem::Kind::Plain: return SimNvAnswer(kRead, number, item.data.data(), item.data.size(), 0);
+        case SimNvItem::Kind::Indexed: break;
     }
     if (request.size() == kPlainRead) return SimNvAnswer(kRead, number, nullptr, 0, item.plainReadStatus);
     const uint8_t index = request[3];
@@ -145,8 +142,7 @@ std::vector<uint8_t> CNvMemory::DataOf(uint16_t number) const {
 
 std::vector<uint8_t> CNvMemory::IndexOf(uint16_t number, size_t index) const {
     auto found = items.find(number);
-    if (found == items.end() || found->second.kind != SimNvItem::Kind::Indexed ||
-        index >= found->second.indexes.size())
+    if (found == items.end() || found->second.kind != SimNvItem::Kind::Indexed || index >= found->second.indexes.size())
         return {};
     const auto& values = found->second.indexes[index];
     return std::vector<uint8_t>(values.begin(), values.end());

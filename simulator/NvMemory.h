@@ -20,12 +20,12 @@ constexpr size_t kSimNvIndexSize = 127;
 struct SimNvItem {
     enum class Kind { Plain, Indexed, Status };
     Kind kind = Kind::Plain;
-    std::array<uint8_t, kSimNvDataSize> data{};                  // Plain: the data field
-    std::vector<std::array<uint8_t, kSimNvIndexSize>> indexes;   // Indexed: values per index
-    uint16_t status = 5;           // Status: the answer to every read
-    uint16_t plainReadStatus = 6;  // Indexed: the answer to the plain read
-    uint16_t endStatus = 6;        // Indexed: the answer past the last index
-    uint16_t writeStatus = 0;      // any write: non-zero refuses it and changes nothing
+    std::array<uint8_t, kSimNvDataSize> data{};                 // Plain: the data field
+    std::vector<std::array<uint8_t, kSimNvIndexSize>> indexes;  // Indexed: values per index
+    uint16_t status = 5;                                        // Status: the answer to every read
+    uint16_t plainReadStatus = 6;                               // Indexed: the answer to the plain read
+    uint16_t endStatus = 6;                                     // Indexed: the answer past the last index
+    uint16_t writeStatus = 0;                                   // any write: non-zero refuses it and changes nothing
 
     static SimNvItem Plain(const std::vector<uint8_t>& bytes);
     static SimNvItem Indexed(const std::vector<std::vector<uint8_t>>& values);
@@ -61,7 +61,6 @@ private:
 };
 
 // Builds the 133-byte NV answer.
-std::vector<uint8_t> SimNvAnswer(uint8_t code, uint16_t item, const uint8_t* data, size_t dataLength,
-                                 uint16_t status);
+std::vector<uint8_t> SimNvAnswer(uint8_t code, uint16_t item, const uint8_t* data, size_t dataLength, uint16_t status);
 
 }  // namespace fennix::sim

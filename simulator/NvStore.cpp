@@ -29,10 +29,14 @@ bool ApplyOption(const std::string& token, SimNvItem& item) {
     const std::string key = token.substr(0, eq);
     uint16_t status = 0;
     if (!ParseStatus(token.substr(eq + 1), status)) return false;
-    if (key == "write") item.writeStatus = status;
-    else if (key == "plain") item.plainReadStatus = status;
-    else if (key == "end") item.endStatus = status;
-    else return false;
+    if (key == "write")
+        item.writeStatus = status;
+    else if (key == "plain")
+        item.plainReadStatus = status;
+    else if (key == "end")
+        item.endStatus = status;
+    else
+        return false;
     return true;
 }
 
@@ -183,12 +187,12 @@ std::string SaveNvStore(const CNvMemory& nv, const CEfsTree& efs) {
     for (const auto& [number, item] : nv.items) {
         out << "item " << number;
         switch (item.kind) {
-        case SimNvItem::Kind::Plain: out << " plain " << HexOf(item.data.data(), item.data.size()); break;
-        case SimNvItem::Kind::Indexed:
-            out << " indexed";
-            for (const auto& values : item.indexes) out << ' ' << HexOf(values.data(), values.size());
-            break;
-        case SimNvItem::Kind::Status: out << " status " << item.status; break;
+            case SimNvItem::Kind::Plain: out << " plain " << HexOf(item.data.data(), item.data.size()); break;
+            case SimNvItem::Kind::Indexed:
+                out << " indexed";
+                for (const auto& values : item.indexes) out << ' ' << HexOf(values.data(), values.size());
+                break;
+            case SimNvItem::Kind::Status: out << " status " << item.status; break;
         }
         if (item.writeStatus != defaults.writeStatus) out << " write=" << item.writeStatus;
         if (item.plainReadStatus != defaults.plainReadStatus) out << " plain=" << item.plainReadStatus;
@@ -198,7 +202,8 @@ std::string SaveNvStore(const CNvMemory& nv, const CEfsTree& efs) {
     for (const auto& [number, bytes] : nv.arrayEntries)
         out << "array " << number << ' ' << HexOf(bytes.data(), bytes.size()) << "\n";
     for (const auto& directory : efs.directories) out << "dir " << directory << "\n";
-    for (const auto& [path, bytes] : efs.files) out << "file " << path << ' ' << HexOf(bytes.data(), bytes.size()) << "\n";
+    for (const auto& [path, bytes] : efs.files)
+        out << "file " << path << ' ' << HexOf(bytes.data(), bytes.size()) << "\n";
     return out.str();
 }
 

@@ -2,9 +2,7 @@
 
 namespace fennix::sim {
 
-static std::pair<int, int> Key(DeviceMode mode, uint8_t command) {
-    return {static_cast<int>(mode), command};
-}
+static std::pair<int, int> Key(DeviceMode mode, uint8_t command) { return {static_cast<int>(mode), command}; }
 
 void CHandlerTable::Add(DeviceMode mode, uint8_t command, PacketHandler handler) {
     handlers_[Key(mode, command)].push_back(std::move(handler));
@@ -21,9 +19,7 @@ void CHandlerTable::Set(DeviceMode mode, uint8_t command, PacketHandler handler)
     list.push_back(std::move(handler));
 }
 
-void CHandlerTable::Remove(DeviceMode mode, uint8_t command) {
-    handlers_.erase(Key(mode, command));
-}
+void CHandlerTable::Remove(DeviceMode mode, uint8_t command) { handlers_.erase(Key(mode, command)); }
 
 bool CHandlerTable::Dispatch(DeviceMode mode, CDeviceContext& ctx, const Packet& packet) const {
     if (packet.empty()) return false;

@@ -99,8 +99,7 @@ bool CRecording::WaitForCount(EventKind kind, size_t count, std::chrono::millise
         timeout);
 }
 
-bool CRecording::WaitForRequests(DeviceMode mode, int command, size_t count,
-                                 std::chrono::milliseconds timeout) const {
+bool CRecording::WaitForRequests(DeviceMode mode, int command, size_t count, std::chrono::milliseconds timeout) const {
     return WaitUntil(
         [&](const std::vector<RecordedEvent>& events) {
             size_t n = 0;

@@ -15,18 +15,18 @@
 namespace fennix::sim {
 
 enum class EventKind {
-    Request,     // a packet (or an AT command line) the device accepted
-    Answer,      // bytes the device wrote to the port, as they went on the wire
-    Suppressed,  // an answer swallowed by the silent fault
-    BadFrame,    // a frame that failed its check, raw bytes
-    Discarded,   // bytes outside any frame in download mode
-    ModeChange,  // the device's personality changed (from -> to)
-    Vanished,    // the port went away
-    Returned,    // the port came back
-    Note,        // free text from a handler
-    HostOpened,  // the host opened the port
-    HostClosed,  // the host closed the port
-    Unsolicited, // DIAG traffic nobody asked for, as it went on the wire
+    Request,      // a packet (or an AT command line) the device accepted
+    Answer,       // bytes the device wrote to the port, as they went on the wire
+    Suppressed,   // an answer swallowed by the silent fault
+    BadFrame,     // a frame that failed its check, raw bytes
+    Discarded,    // bytes outside any frame in download mode
+    ModeChange,   // the device's personality changed (from -> to)
+    Vanished,     // the port went away
+    Returned,     // the port came back
+    Note,         // free text from a handler
+    HostOpened,   // the host opened the port
+    HostClosed,   // the host closed the port
+    Unsolicited,  // DIAG traffic nobody asked for, as it went on the wire
 };
 
 const char* EventKindName(EventKind kind);
@@ -35,7 +35,7 @@ struct RecordedEvent {
     uint64_t sequence = 0;
     std::chrono::steady_clock::time_point time;
     EventKind kind = EventKind::Note;
-    DeviceMode mode = DeviceMode::Diag;  // the mode at the time (ModeChange: the new mode)
+    DeviceMode mode = DeviceMode::Diag;      // the mode at the time (ModeChange: the new mode)
     DeviceMode fromMode = DeviceMode::Diag;  // ModeChange only
     std::vector<uint8_t> bytes;
     std::string text;  // AT command line, note text

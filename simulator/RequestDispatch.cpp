@@ -85,7 +85,8 @@ void CVirtualDevice::EmitStrayFrame() {
     item.kind = OutputItem::Kind::Write;
     item.unsolicited = true;
     item.mode = state_.mode;
-    item.bytes = PackFrame(packet.data(), packet.size(), state_.mode == DeviceMode::Download ? kHdlcFlag : 0, kHdlcFlag);
+    item.bytes =
+        PackFrame(packet.data(), packet.size(), state_.mode == DeviceMode::Download ? kHdlcFlag : 0, kHdlcFlag);
     item.due = std::max(output_.LastDue(), Clock::now());
     output_.Push(std::move(item));
 }

@@ -68,13 +68,12 @@ bool Hello(CDeviceContext& ctx, const Packet& p) {
     }
     ++Target(ctx).hellos;
     const uint8_t tail[] = {
-        3, 2,                    // version, oldest compatible version
-        0x00, 0x04, 0x00, 0x00,  // largest block: 1024 bytes
-        0x00, 0x00, 0x00, 0x00,  // flash base address
-        8, 'S', 'I', 'M', 'F', 'L', 'A', 'S', 'H',
-        0x01, 0x00,              // one block in flight
-        0x00, 0x00,              // no sector table
-        0x09,                    // features
+        3,    2,                                                      // version, oldest compatible version
+        0x00, 0x04, 0x00, 0x00,                                       // largest block: 1024 bytes
+        0x00, 0x00, 0x00, 0x00,                                       // flash base address
+        8,    'S',  'I',  'M',  'F', 'L', 'A', 'S', 'H', 0x01, 0x00,  // one block in flight
+        0x00, 0x00,                                                   // no sector table
+        0x09,                                                         // features
     };
     std::vector<uint8_t> reply(1 + kMagicLength + sizeof tail);
     reply[0] = 0x02;  // hello reply
@@ -176,8 +175,10 @@ bool StreamWrite(CDeviceContext& ctx, const Packet& p) {
     }
     const std::vector<uint8_t> reply = {0x08, uint8_t(echoed), uint8_t(echoed >> 8), uint8_t(echoed >> 16),
                                         uint8_t(echoed >> 24)};
-    if (static_cast<int64_t>(requestIndex) == ctx.Knob("dl.late-block", -1)) ReplyLate(ctx, reply);
-    else ctx.Reply(reply);
+    if (static_cast<int64_t>(requestIndex) == ctx.Knob("dl.late-block", -1))
+        ReplyLate(ctx, reply);
+    else
+        ctx.Reply(reply);
     return true;
 }
 

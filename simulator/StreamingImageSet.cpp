@@ -24,15 +24,15 @@ std::vector<uint8_t> ImageHeader(uint32_t imageId, uint32_t destination, size_t 
     std::vector<uint8_t> h;
     const auto size = static_cast<uint32_t>(bodyBytes);
     PutLittle32(h, imageId);
-    PutLittle32(h, 3);            // header version
-    PutLittle32(h, 0x28);         // image source: right behind this header
-    PutLittle32(h, destination);  // load address
-    PutLittle32(h, size);         // image size
-    PutLittle32(h, size);         // code size
+    PutLittle32(h, 3);                   // header version
+    PutLittle32(h, 0x28);                // image source: right behind this header
+    PutLittle32(h, destination);         // load address
+    PutLittle32(h, size);                // image size
+    PutLittle32(h, size);                // code size
     PutLittle32(h, destination + size);  // signature pointer
-    PutLittle32(h, 0);            // signature size
+    PutLittle32(h, 0);                   // signature size
     PutLittle32(h, destination + size);  // certificate chain pointer
-    PutLittle32(h, 0);            // certificate chain size
+    PutLittle32(h, 0);                   // certificate chain size
     return h;
 }
 
@@ -45,8 +45,8 @@ std::vector<uint8_t> PartitionTable() {
         uint32_t start, length, attributes;
     };
     const Entry entries[] = {
-        {"0:QCSBL", 0x10, 0x08, 0x000000FF}, {"0:OEMSBL", 0x18, 0x10, 0x000000FF},
-        {"0:AMSS", 0x28, 0x300, 0x000000FF}, {"0:APPSBL", 0x328, 0x10, 0x000000FF},
+        {"0:QCSBL", 0x10, 0x08, 0x000000FF},       {"0:OEMSBL", 0x18, 0x10, 0x000000FF},
+        {"0:AMSS", 0x28, 0x300, 0x000000FF},       {"0:APPSBL", 0x328, 0x10, 0x000000FF},
         {"0:EFS2", 0x338, 0xFFFFFFFF, 0x00000001},
     };
     std::vector<uint8_t> t;
@@ -185,9 +185,9 @@ FlashCheck CompareWithSet(const DownloadTarget& target, const SampleImageSet& se
         const char* name;
     };
     const Expected expected[] = {
-        {1, &set.pbl, nullptr, "PBL"},          {2, &set.qcsblhd, nullptr, "QCSBLHD"},
-        {3, &set.qcsbl, nullptr, "QCSBL"},      {4, &set.oemsbl, &set.oemsblhd, "OEMSBL"},
-        {5, &set.amss, &set.amsshd, "AMSS"},    {9, &set.cefs, nullptr, "CEFS"},
+        {1, &set.pbl, nullptr, "PBL"},       {2, &set.qcsblhd, nullptr, "QCSBLHD"},
+        {3, &set.qcsbl, nullptr, "QCSBL"},   {4, &set.oemsbl, &set.oemsblhd, "OEMSBL"},
+        {5, &set.amss, &set.amsshd, "AMSS"}, {9, &set.cefs, nullptr, "CEFS"},
     };
     for (const Expected& e : expected) {
         if (e.body->empty()) continue;

@@ -54,10 +54,14 @@ bool ParseNumber(const char* text, long long* value) {
 }
 
 bool ParseVanish(const std::string& text, VanishPolicy* policy) {
-    if (text == "never") *policy = VanishPolicy::Never;
-    else if (text == "always") *policy = VanishPolicy::Always;
-    else if (text == "platform") *policy = VanishPolicy::ByPlatform;
-    else return false;
+    if (text == "never")
+        *policy = VanishPolicy::Never;
+    else if (text == "always")
+        *policy = VanishPolicy::Always;
+    else if (text == "platform")
+        *policy = VanishPolicy::ByPlatform;
+    else
+        return false;
     return true;
 }
 
@@ -110,9 +114,12 @@ int ParseArguments(int argc, char** argv, Settings* s) {
             o.versionDirectory = text;
         } else if (arg == "--reject") {
             if (!value(&text)) return fail("--reject needs bad-command or bad-parameter");
-            if (std::string(text) == "bad-command") o.rejectForm = DiagRejectForm::BadCommand;
-            else if (std::string(text) == "bad-parameter") o.rejectForm = DiagRejectForm::BadParameter;
-            else return fail("--reject needs bad-command or bad-parameter");
+            if (std::string(text) == "bad-command")
+                o.rejectForm = DiagRejectForm::BadCommand;
+            else if (std::string(text) == "bad-parameter")
+                o.rejectForm = DiagRejectForm::BadParameter;
+            else
+                return fail("--reject needs bad-command or bad-parameter");
         } else if (arg == "--rf-mode" || arg == "--online-state" || arg == "--offline-state") {
             if (!number(0, 0xFFFF, &n)) return fail(arg + " needs a number from 0 to 65535");
             uint16_t v = static_cast<uint16_t>(n);
@@ -230,8 +237,7 @@ int main(int argc, char** argv) {
     }
     for (size_t i = 0; i < devices.size(); ++i) {
         devices[i]->Stop();
-        if (settings.dump)
-            std::fprintf(stderr, "== device %zu\n%s", i + 1, devices[i]->Recording().Dump().c_str());
+        if (settings.dump) std::fprintf(stderr, "== device %zu\n%s", i + 1, devices[i]->Recording().Dump().c_str());
     }
     devices.clear();
     if (!ownDirectory.empty()) rmdir(ownDirectory.c_str());

@@ -29,9 +29,7 @@ void OnInterrupt(int) {
 }
 
 // The engine takes a bare "ttyUSB0" as /dev/ttyUSB0.
-std::string DevicePath(const std::string& port) {
-    return port.find('/') == std::string::npos ? "/dev/" + port : port;
-}
+std::string DevicePath(const std::string& port) { return port.find('/') == std::string::npos ? "/dev/" + port : port; }
 
 std::string Canonical(const std::string& path) {
     std::error_code error;
@@ -149,8 +147,7 @@ std::string StableName(const std::string& port) {
     const std::string device = Canonical(DevicePath(port));
     if (device.empty()) return {};
     std::error_code error;
-    for (fs::directory_iterator link("/dev/serial/by-path", error), end; !error && link != end;
-         link.increment(error)) {
+    for (fs::directory_iterator link("/dev/serial/by-path", error), end; !error && link != end; link.increment(error)) {
         if (Canonical(link->path().string()) == device) return link->path().string();
     }
     return {};
@@ -169,9 +166,9 @@ std::string PortObstacle(const std::string& port) {
         if (stat(device.c_str(), &info) == 0)
             if (const struct group* g = getgrgid(info.st_gid)) group = g->gr_name;
         return "no permission to open " + device +
-               (group.empty() ? std::string()
-                              : "; members of group " + group + " may (sudo usermod -aG " + group +
-                                    " $USER, then log in again)");
+               (group.empty()
+                    ? std::string()
+                    : "; members of group " + group + " may (sudo usermod -aG " + group + " $USER, then log in again)");
     }
     return {};
 }

@@ -8,8 +8,7 @@ namespace {
 
 INT_PTR CALLBACK AboutProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM) {
     switch (msg) {
-        case WM_INITDIALOG:
-            return TRUE;
+        case WM_INITDIALOG: return TRUE;
         case WM_COMMAND:
             if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
                 EndDialog(hwnd, LOWORD(wParam));

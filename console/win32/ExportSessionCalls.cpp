@@ -22,8 +22,8 @@ void ExportSessionCalls::SetHexFile(FennixHandle session, const char* programmer
 void ExportSessionCalls::SetMbnFile(FennixHandle session, const ImagePaths& images) {
     auto p = [&](ImageRow row) { return images[row].c_str(); };
     ::SetMbnFile(session, p(ImageRow::Partition), p(ImageRow::Obl), p(ImageRow::Pbl), p(ImageRow::Qcsblhd),
-                 p(ImageRow::Qcsbl), p(ImageRow::Oemsblhd), p(ImageRow::Oemsbl), p(ImageRow::Amsshd),
-                 p(ImageRow::Amss), p(ImageRow::Cefs));
+                 p(ImageRow::Qcsbl), p(ImageRow::Oemsblhd), p(ImageRow::Oemsbl), p(ImageRow::Amsshd), p(ImageRow::Amss),
+                 p(ImageRow::Cefs));
 }
 
 void ExportSessionCalls::StartDownload(FennixHandle session) { ::StartDownload(session); }

@@ -44,15 +44,9 @@ LRESULT CALLBACK CQTempLogListCtrl::SubclassProc(HWND hwnd, UINT msg, WPARAM wPa
                                                  DWORD_PTR self) {
     auto* ctrl = reinterpret_cast<CQTempLogListCtrl*>(self);
     switch (msg) {
-        case kMsgLogAddLine:
-            ctrl->OnAddLine(static_cast<int>(wParam));
-            return 0;
-        case kMsgLogClear:
-            ctrl->OnClear();
-            return 0;
-        case WM_NCDESTROY:
-            RemoveWindowSubclass(hwnd, &SubclassProc, kSubclassId);
-            break;
+        case kMsgLogAddLine: ctrl->OnAddLine(static_cast<int>(wParam)); return 0;
+        case kMsgLogClear: ctrl->OnClear(); return 0;
+        case WM_NCDESTROY: RemoveWindowSubclass(hwnd, &SubclassProc, kSubclassId); break;
     }
     return DefSubclassProc(hwnd, msg, wParam, lParam);
 }

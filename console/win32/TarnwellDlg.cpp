@@ -121,9 +121,7 @@ INT_PTR CTarnwellDlg::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
             (*reinterpret_cast<const std::function<void()>*>(lParam))();
             SetWindowLongPtrA(hwnd, DWLP_MSGRESULT, 1);
             return TRUE;
-        case WM_COMMAND:
-            OnCommand(LOWORD(wParam), HIWORD(wParam));
-            return TRUE;
+        case WM_COMMAND: OnCommand(LOWORD(wParam), HIWORD(wParam)); return TRUE;
         case WM_SYSCOMMAND:
             if ((wParam & 0xFFF0) == IDM_ABOUTBOX) {
                 ShowAboutBox(m_instance, hwnd);
@@ -131,13 +129,9 @@ INT_PTR CTarnwellDlg::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
                 return TRUE;
             }
             return FALSE;
-        case WM_PAINT:
-            return OnPaintIconic() ? TRUE : FALSE;
-        case WM_QUERYDRAGICON:
-            return reinterpret_cast<INT_PTR>(m_hIcon);
-        case WM_DESTROY:
-            OnDestroy();
-            return FALSE;
+        case WM_PAINT: return OnPaintIconic() ? TRUE : FALSE;
+        case WM_QUERYDRAGICON: return reinterpret_cast<INT_PTR>(m_hIcon);
+        case WM_DESTROY: OnDestroy(); return FALSE;
     }
     return FALSE;
 }
@@ -271,11 +265,8 @@ void CTarnwellDlg::OnRowCheckBox(ImageRow row) {
             Warn(kHeaderMissingMessage);
             CheckDlgButton(hwnd, RowInfo(row).checkId, BST_UNCHECKED);
             break;
-        case RowClickAction::OpenFileDialog:
-            BrowseForRow(row);
-            break;
-        case RowClickAction::Nothing:
-            break;
+        case RowClickAction::OpenFileDialog: BrowseForRow(row); break;
+        case RowClickAction::Nothing: break;
     }
 }
 
@@ -389,9 +380,7 @@ void CTarnwellDlg::CloseUnlessRunning(int result) {
     EndDialog(m_hWnd.load(), result);
 }
 
-void CTarnwellDlg::Warn(const char* text) const {
-    MessageBoxA(m_hWnd.load(), text, kTitle, MB_OK | MB_ICONWARNING);
-}
+void CTarnwellDlg::Warn(const char* text) const { MessageBoxA(m_hWnd.load(), text, kTitle, MB_OK | MB_ICONWARNING); }
 
 void CTarnwellDlg::ShowFileError(unsigned long error) const {
     char* text = nullptr;

@@ -21,8 +21,7 @@ protected:
 
     // Sends one packet whose reply must start with `expected`; drains and
     // gives -1 on another reply, passes a failed exchange through.
-    int32_t Command(const uint8_t* packet, uint32_t length, uint8_t expected, uint32_t replyCapacity,
-                    uint32_t waitMs);
+    int32_t Command(const uint8_t* packet, uint32_t length, uint8_t expected, uint32_t replyCapacity, uint32_t waitMs);
     // One DLTxRx into the reply scratch (cleared first): its result.
     int32_t Exchange(const uint8_t* packet, uint32_t length, uint32_t replyCapacity, uint32_t waitMs);
     // 1 when the reply starts with `expected`, else drains and gives -1.

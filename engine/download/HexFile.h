@@ -54,9 +54,9 @@ public:
 private:
     struct Record {
         uint8_t type = 0;
-        uint32_t count = 0;   // data bytes
-        size_t at = 0;        // where its data start in data_
-        size_t line = 0;      // 1-based line of the file
+        uint32_t count = 0;  // data bytes
+        size_t at = 0;       // where its data start in data_
+        size_t line = 0;     // 1-based line of the file
     };
     void Parse(std::string_view text);
 
@@ -64,7 +64,7 @@ private:
     std::vector<Record> records_;  // the records after the first, up to the end record
     std::vector<uint8_t> data_;    // their data bytes, one after the other
     std::string fault_;
-    size_t next_ = 0;            // the record ReadData takes next
+    size_t next_ = 0;             // the record ReadData takes next
     size_t skippedDataLine_ = 0;  // a data record of two bytes that was skipped
     uint32_t recordLength_ = 0;   // data bytes of the last data record taken
     uint32_t consumed_ = 0;       // bytes of that record already delivered when a block cut it

@@ -55,8 +55,8 @@ bool ReadSmallFile(const std::string& path, size_t limit, std::vector<uint8_t>& 
     }
     const int64_t size = file.Size();
     if (size < 0 || static_cast<uint64_t>(size) > limit) {
-        LogPortLine(kLogError, port, function, "%s has %lld bytes, more than the %u that fit the packet.",
-                    path.c_str(), static_cast<long long>(size), static_cast<unsigned>(limit));
+        LogPortLine(kLogError, port, function, "%s has %lld bytes, more than the %u that fit the packet.", path.c_str(),
+                    static_cast<long long>(size), static_cast<unsigned>(limit));
         return false;
     }
     // A read that fails leaves the bytes read before it, as a shorter file would.
@@ -163,8 +163,8 @@ bool CStreamingCommands::IsStaleStreamReply(int32_t replyLength) const {
     if (replyLength != static_cast<int32_t>(kStreamWriteReplyCapacity) || reply_[0] != kReplyStreamWrite ||
         !acknowledgedBlock_)
         return false;
-    const uint32_t echoed = uint32_t(reply_[1]) | uint32_t(reply_[2]) << 8 | uint32_t(reply_[3]) << 16 |
-                            uint32_t(reply_[4]) << 24;
+    const uint32_t echoed =
+        uint32_t(reply_[1]) | uint32_t(reply_[2]) << 8 | uint32_t(reply_[3]) << 16 | uint32_t(reply_[4]) << 24;
     // Blocks go out at rising offsets: every one up to the last acknowledged is.
     return echoed <= *acknowledgedBlock_;
 }

@@ -17,8 +17,8 @@ std::string PendingCandidate(const std::string& path) {
     static std::atomic<uint64_t> counter{0};
     std::random_device random;
     const uint64_t tick = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-    const uint64_t token = (static_cast<uint64_t>(random()) << 32 ^ random()) ^ tick ^
-                           (counter.fetch_add(1) * 0x9E3779B97F4A7C15ull);
+    const uint64_t token =
+        (static_cast<uint64_t>(random()) << 32 ^ random()) ^ tick ^ (counter.fetch_add(1) * 0x9E3779B97F4A7C15ull);
     char suffix[32];
     std::snprintf(suffix, sizeof suffix, ".%016llx.part", static_cast<unsigned long long>(token));
     return path + suffix;

@@ -17,13 +17,11 @@ namespace fennix {
 // Replaces `bytes` with what is left of the open file, up to its end or until
 // more than `limit` bytes were read (the caller tells a file too large by the
 // size it gets). False on a read error; `bytes` then holds what came before.
-bool ReadToEnd(platform::File& file, std::vector<uint8_t>& bytes,
-               size_t limit = std::numeric_limits<size_t>::max());
+bool ReadToEnd(platform::File& file, std::vector<uint8_t>& bytes, size_t limit = std::numeric_limits<size_t>::max());
 
 // Reads the whole file, letting others open it as `share` allows. False when
 // it cannot be opened or read.
-bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes,
-                   platform::Share share = platform::Share::Read);
+bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes, platform::Share share = platform::Share::Read);
 
 // Replaces `path` with `bytes` without ever leaving a half-written file there:
 // the bytes go to a file of this call's own beside it first (`path`, a random

@@ -30,8 +30,7 @@ void CloseLog();
 
 int LogLine(int level, const char* format, ...) FENNIX_PRINTF(2, 3);
 int LogFuncLine(int level, const char* function, const char* format, ...) FENNIX_PRINTF(3, 4);
-int LogPortLine(int level, const char* port, const char* function, const char* format, ...)
-    FENNIX_PRINTF(4, 5);
+int LogPortLine(int level, const char* port, const char* function, const char* format, ...) FENNIX_PRINTF(4, 5);
 int LogSystemError(const char* port, const char* function, int error);
 int LogHexDump(int level, const void* bytes, size_t count);
 int LogPortHexDump(int level, const char* port, const char* function, const void* bytes, size_t count);

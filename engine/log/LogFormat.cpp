@@ -20,11 +20,11 @@ std::string CutLine(const char* format, Args... args) {
 
 const char* LevelTag(int level) {
     switch (level) {
-    case 0: return "<NML>";
-    case 1: return "<!ER>";
-    case 3: return "<WRN>";
-    case 5: return "<DBG>";
-    default: return "";
+        case 0: return "<NML>";
+        case 1: return "<!ER>";
+        case 3: return "<WRN>";
+        case 5: return "<DBG>";
+        default: return "";
     }
 }
 
@@ -66,20 +66,19 @@ std::string HexDigits(const void* bytes, size_t count) {
 }
 
 std::string PlainLine(int level, const platform::LocalTime& t, const char* message) {
-    return CutLine("%s\t%04d-%02d-%02d %02d:%02d:%02d:%03d\t%s\r\n", LevelTag(level), t.year, t.month, t.day,
-                   t.hour, t.minute, t.second, t.millisecond, OrEmpty(message));
+    return CutLine("%s\t%04d-%02d-%02d %02d:%02d:%02d:%03d\t%s\r\n", LevelTag(level), t.year, t.month, t.day, t.hour,
+                   t.minute, t.second, t.millisecond, OrEmpty(message));
 }
 
 std::string FunctionLine(int level, const platform::LocalTime& t, const char* function, const char* message) {
-    return CutLine("%s\t%04d-%02d-%02d %02d:%02d:%02d:%03d\t%s\t %s\r\n", LevelTag(level), t.year, t.month,
-                   t.day, t.hour, t.minute, t.second, t.millisecond, OrEmpty(function), OrEmpty(message));
+    return CutLine("%s\t%04d-%02d-%02d %02d:%02d:%02d:%03d\t%s\t %s\r\n", LevelTag(level), t.year, t.month, t.day,
+                   t.hour, t.minute, t.second, t.millisecond, OrEmpty(function), OrEmpty(message));
 }
 
 std::string PortLine(int level, const platform::LocalTime& t, const char* port, const char* function,
                      const char* message) {
-    return CutLine("%s\t%04d-%02d-%02d %02d:%02d:%02d:%03d\t%s\t%s\t%s\r\n", LevelTag(level), t.year, t.month,
-                   t.day, t.hour, t.minute, t.second, t.millisecond, OrEmpty(port), OrEmpty(function),
-                   OrEmpty(message));
+    return CutLine("%s\t%04d-%02d-%02d %02d:%02d:%02d:%03d\t%s\t%s\t%s\r\n", LevelTag(level), t.year, t.month, t.day,
+                   t.hour, t.minute, t.second, t.millisecond, OrEmpty(port), OrEmpty(function), OrEmpty(message));
 }
 
 }  // namespace fennix::logformat

@@ -26,8 +26,7 @@ std::string HexDigits(const void* bytes, size_t count);
 
 // Whole lines with CR LF, cut at kLineLimit bytes (a cut line has no CR LF).
 std::string PlainLine(int level, const platform::LocalTime& time, const char* message);
-std::string FunctionLine(int level, const platform::LocalTime& time, const char* function,
-                         const char* message);
+std::string FunctionLine(int level, const platform::LocalTime& time, const char* function, const char* message);
 std::string PortLine(int level, const platform::LocalTime& time, const char* port, const char* function,
                      const char* message);
 

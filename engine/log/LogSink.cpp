@@ -18,8 +18,7 @@ namespace {
 constexpr size_t kFileNameBytes = 100;
 constexpr uint32_t kLoggingOff = 0xFFFFFFFFu;
 
-const char kAsteriskLine[] =
-    "*******************************************************************************";
+const char kAsteriskLine[] = "*******************************************************************************";
 
 struct State {
     std::shared_mutex lock;
@@ -98,15 +97,15 @@ void Open() {
 
     const platform::LocalTime today = platform::NowLocal();
     char name[kFileNameBytes];
-    int needed = std::snprintf(name, sizeof name, "%s%04d%02d%02d.log", prefix.c_str(), today.year, today.month,
-                               today.day);
+    int needed =
+        std::snprintf(name, sizeof name, "%s%04d%02d%02d.log", prefix.c_str(), today.year, today.month, today.day);
     // A cut name would be some other file: stay closed instead.
     if (needed < 0 || static_cast<size_t>(needed) >= sizeof name) return;
 
     const bool append = s.appendOption != 0;
-    int error = s.file.Open(name, append ? platform::OpenMode::ReadWriteOpenOrCreate
-                                         : platform::OpenMode::ReadWriteTruncate,
-                            append ? platform::Share::Read : platform::Share::ReadWrite);
+    int error =
+        s.file.Open(name, append ? platform::OpenMode::ReadWriteOpenOrCreate : platform::OpenMode::ReadWriteTruncate,
+                    append ? platform::Share::Read : platform::Share::ReadWrite);
     if (error != 0) return;
     s.file.Seek(0, platform::Whence::End);
     s.open = true;

@@ -42,8 +42,7 @@ bool BackupBrt(CNvCommands& nv, const std::string& csvPath, const std::string& b
         if (outcome == NvOutcome::Lost) {
             // A device that stopped answering would leave every later item
             // out of a file that reads as a complete backup.
-            LogFuncLine(kLogError, "CQualCmd::BackupBrt", "NV item %d: the device does not answer",
-                        item.itemNumber);
+            LogFuncLine(kLogError, "CQualCmd::BackupBrt", "NV item %d: the device does not answer", item.itemNumber);
             deviceLost = true;
             break;
         }

@@ -115,8 +115,7 @@ std::vector<std::string> ParentDirectories(const std::string& path) {
     return directories;
 }
 
-int32_t SendItemListsToDevice(CNvCommands& nv, const CNVArray& numbered, const CNVArray& named,
-                              NvFailedItem& failed) {
+int32_t SendItemListsToDevice(CNvCommands& nv, const CNVArray& numbered, const CNVArray& named, NvFailedItem& failed) {
     for (const CNV_ItemHolder& record : numbered)
         if (!SendNumberedItem(nv, record, failed)) return 0;
 

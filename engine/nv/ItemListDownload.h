@@ -29,7 +29,6 @@ std::vector<std::string> ParentDirectories(const std::string& path);
 // and do not stop the download; status 5 is answered by one more try. A file
 // that cannot be opened, even after its directories were made, changes
 // nothing on the device and leaves no trace in the result.
-int32_t SendItemListsToDevice(CNvCommands& nv, const CNVArray& numbered, const CNVArray& named,
-                              NvFailedItem& failed);
+int32_t SendItemListsToDevice(CNvCommands& nv, const CNVArray& numbered, const CNVArray& named, NvFailedItem& failed);
 
 }  // namespace fennix

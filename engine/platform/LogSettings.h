@@ -10,10 +10,10 @@
 namespace fennix::platform {
 
 struct LogSettings {
-    bool present = false;               // the settings key exists at all
-    std::optional<uint32_t> level;      // 0xFFFFFFFF switches logging off
+    bool present = false;           // the settings key exists at all
+    std::optional<uint32_t> level;  // 0xFFFFFFFF switches logging off
     std::optional<uint32_t> appendOption;
-    std::optional<std::string> app;     // file name prefix, at most 100 bytes
+    std::optional<std::string> app;  // file name prefix, at most 100 bytes
 };
 
 LogSettings ReadLogSettings();

@@ -7,8 +7,8 @@ namespace fennix::platform {
 
 struct LocalTime {
     int year = 0;
-    int month = 0;   // 1..12
-    int day = 0;     // 1..31
+    int month = 0;  // 1..12
+    int day = 0;    // 1..31
     int hour = 0;
     int minute = 0;
     int second = 0;

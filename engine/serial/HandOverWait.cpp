@@ -89,8 +89,10 @@ int64_t CHandOverWait::PollFor(platform::AutoResetEvent& event) {
     for (uint32_t polls = 1;; ++polls) {
         if (event.TryWait()) return static_cast<int64_t>(MicrosecondsSince(start));
         if (Clock::now() >= end) return -1;
-        if (polls % kPollsPerYield == 0) std::this_thread::yield();
-        else CpuRelax();
+        if (polls % kPollsPerYield == 0)
+            std::this_thread::yield();
+        else
+            CpuRelax();
     }
 }
 

@@ -141,37 +141,36 @@ int32_t CFrameReceiver::CloseFrame() {
 
 int32_t CFrameReceiver::ReceiveByte(uint8_t byte) {
     switch (state_) {
-    case kNormal:
-        if (length_ == 0 && mode_ == kPhoneModeDL) {
-            if (byte == kHdlcFlag) {
-                state_ = kTakeUnchanged;
+        case kNormal:
+            if (length_ == 0 && mode_ == kPhoneModeDL) {
+                if (byte == kHdlcFlag) {
+                    state_ = kTakeUnchanged;
+                    return kAbsorbed;
+                }
+                if (byte != 0x08) {
+                    state_ = kDiscarding;
+                    return kBadFirstByte;
+                }
+            }
+            if (byte == kHdlcEscape) {
+                state_ = kEscapeSeen;
                 return kAbsorbed;
             }
-            if (byte != 0x08) {
-                state_ = kDiscarding;
-                return kBadFirstByte;
-            }
-        }
-        if (byte == kHdlcEscape) {
-            state_ = kEscapeSeen;
+            if (byte == kHdlcFlag) return CloseFrame();
+            Append(byte);
             return kAbsorbed;
-        }
-        if (byte == kHdlcFlag) return CloseFrame();
-        Append(byte);
-        return kAbsorbed;
-    case kEscapeSeen:
-        Append(static_cast<uint8_t>(byte ^ kHdlcEscapeXor));
-        state_ = kNormal;
-        return kAbsorbed;
-    case kTakeUnchanged:
-        Append(byte);
-        state_ = kNormal;
-        return kAbsorbed;
-    case kDiscarding:
-        if (byte == kHdlcFlag) state_ = kNormal;
-        return kDiscardingBytes;
-    default:
-        return kInvalidState;
+        case kEscapeSeen:
+            Append(static_cast<uint8_t>(byte ^ kHdlcEscapeXor));
+            state_ = kNormal;
+            return kAbsorbed;
+        case kTakeUnchanged:
+            Append(byte);
+            state_ = kNormal;
+            return kAbsorbed;
+        case kDiscarding:
+            if (byte == kHdlcFlag) state_ = kNormal;
+            return kDiscardingBytes;
+        default: return kInvalidState;
     }
 }
 

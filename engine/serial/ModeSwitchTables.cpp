@@ -19,9 +19,12 @@ int MobileModeOf(const char* lowerVersionDirectory) {
     };
     // In this order: the first row found decides.
     static const Row kRows[] = {
-        {"pelomir", kMobileModeReenumerates}, {"pelq7e", kMobileModeReenumerates},
-        {"pelq7f", kMobileModeReenumerates},  {"pelz5", kMobileModeReenumerates},
-        {"gvd", kMobileModeGvd},              {"dvr4162", kMobileModeDvr},
+        {"pelomir", kMobileModeReenumerates},
+        {"pelq7e", kMobileModeReenumerates},
+        {"pelq7f", kMobileModeReenumerates},
+        {"pelz5", kMobileModeReenumerates},
+        {"gvd", kMobileModeGvd},
+        {"dvr4162", kMobileModeDvr},
     };
     for (const Row& row : kRows) {
         if (std::strstr(lowerVersionDirectory, row.text) != nullptr) return row.mode;

@@ -13,11 +13,8 @@ int32_t CSerCOMLibrary::IsDIAGConnected() {
     for (int poll = 0; poll < kModeDetectionPolls; ++poll) {
         if (Cancelled()) return kPacketCancelled;
         switch (GetPhoneMode()) {
-            case kPhoneModeAt:
-                return ChangeDS2DIAG() == 1 ? 1 : kPacketDsSwitchFailed;
-            case kPhoneModeDIAG:
-                LogPortLine(kLogWarning, PortName(), kFunction, "DIAG detected.");
-                return 1;
+            case kPhoneModeAt: return ChangeDS2DIAG() == 1 ? 1 : kPacketDsSwitchFailed;
+            case kPhoneModeDIAG: LogPortLine(kLogWarning, PortName(), kFunction, "DIAG detected."); return 1;
             case kPhoneModeDL:
                 LogPortLine(kLogError, PortName(), kFunction, "Mobile current mode is DL, can not change to DIAG.");
                 return kPacketModeIsDL;
@@ -50,9 +47,7 @@ int32_t CSerCOMLibrary::IsDLConnected() {
                 LogPortLine(kLogError, PortName(), kFunction, "DIAG to DL failed.");
                 return result;
             }
-            case kPhoneModeDL:
-                LogPortLine(kLogError, PortName(), kFunction, "DL detected.");
-                return 1;
+            case kPhoneModeDL: LogPortLine(kLogError, PortName(), kFunction, "DL detected."); return 1;
             default:
                 LogPortLine(kLogError, PortName(), kFunction, "Can not determine phone mode, so wait a moment.");
                 Pause(Times().dlDetectionPoll);
@@ -122,12 +117,8 @@ int CSerialIO::ChangeDS2DL() {
 int CSerialIO::ChangeDIAG2DL() {
     int switched = 0;
     switch (GetPlatformID()) {
-        case kPlatformDefault:
-            switched = InternalChange2DLDefault();
-            break;
-        case kPlatform6280:
-            switched = InternalChange2DL6280();
-            break;
+        case kPlatformDefault: switched = InternalChange2DLDefault(); break;
+        case kPlatform6280: switched = InternalChange2DL6280(); break;
         default:  // no usable build ID: no switch is tried
             break;
     }

@@ -66,8 +66,8 @@ bool ReadBuffer::WaitForAnswer(uint32_t waitMs, const std::atomic<bool>& stopped
     // The answer is whatever arrived after the latest request and has not
     // been read yet, whether it came before this call or comes later.
     auto answered = [this] { return appendedTotal_ > std::max(readTotal_, requestMark_); };
-    const bool arrived = dataArrived_.wait_for(hold, std::chrono::milliseconds(waitMs),
-                                               [&] { return answered() || stopped.load(); });
+    const bool arrived =
+        dataArrived_.wait_for(hold, std::chrono::milliseconds(waitMs), [&] { return answered() || stopped.load(); });
     if (!arrived || !answered()) return false;
     // Bytes from before the request are not part of its answer.
     if (readTotal_ < requestMark_) {

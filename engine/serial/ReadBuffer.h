@@ -23,8 +23,7 @@ public:
     // compacting in place, and wakes WaitForAnswer. `refuse` (may be empty)
     // is asked under the lock first: when it says true nothing is appended
     // and the result is false. `portName` is the log line's port field.
-    bool Append(const uint8_t* bytes, uint32_t count, const char* portName,
-                const std::function<bool()>& refuse = {});
+    bool Append(const uint8_t* bytes, uint32_t count, const char* portName, const std::function<bool()>& refuse = {});
     // Copies up to `capacity` unread bytes out: the number copied.
     uint32_t Take(uint8_t* out, uint32_t capacity);
     // Drops every unread byte.

@@ -11,8 +11,7 @@ namespace fennix {
 
 CSerCOMLibrary::CSerCOMLibrary() : CSerCOMLibrary(Timeouts::FromEnvironment()) {}
 
-CSerCOMLibrary::CSerCOMLibrary(const Timeouts& times)
-    : CSerialIO(times), receiveScratch_(kReceiveScratchSize, 0) {}
+CSerCOMLibrary::CSerCOMLibrary(const Timeouts& times) : CSerialIO(times), receiveScratch_(kReceiveScratchSize, 0) {}
 
 CSerCOMLibrary::~CSerCOMLibrary() {
     // The listener calls OnEvent on this object: it has to end before the
@@ -284,7 +283,8 @@ void CSerCOMLibrary::OnEvent(uint32_t code) {
                 const bool taken = PostFrame(i + 1 == got);
                 frameLength_.store(0);
                 receiver_.Clear();
-                LogPortLine(kLogDebug, PortName(), kFunction, "Complete one return message and forward to upper layer.");
+                LogPortLine(kLogDebug, PortName(), kFunction,
+                            "Complete one return message and forward to upper layer.");
                 // After a stop the rest of the chunk is not handed to anybody:
                 // a second frame would wait for a taker that never comes.
                 if (!taken) return;

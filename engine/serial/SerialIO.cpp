@@ -76,9 +76,7 @@ bool CSerialIO::ClassifyAnswer(const uint8_t* chunk, size_t count, uint32_t* mod
 
 void CSerialIO::Cancel() {
     cancelled_.store(true);
-    {
-        std::lock_guard<std::mutex> hold(pauseLock_);
-    }
+    { std::lock_guard<std::mutex> hold(pauseLock_); }
     pauseWake_.notify_all();
     readBuffer_.WakeWaiters();
     WakeFlowWaits();

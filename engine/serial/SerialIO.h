@@ -32,8 +32,8 @@ namespace fennix {
 
 class CSerialIO {
 public:
-    static constexpr uint32_t kChunkSize = 4096;          // one port read
-    static constexpr uint32_t kDriverQueueSize = 4096;    // driver queues, each way
+    static constexpr uint32_t kChunkSize = 4096;        // one port read
+    static constexpr uint32_t kDriverQueueSize = 4096;  // driver queues, each way
     static constexpr uint32_t kBaudRates[3] = {115200, 230400, 460800};
     static constexpr const uint8_t (&kProbe)[10] = kDetectionProbe;
 
@@ -122,10 +122,9 @@ public:
     // and notification of the first row whose bytes start the chunk, or false.
     static bool ClassifyAnswer(const uint8_t* chunk, size_t count, uint32_t* mode, uint32_t* notification);
 
-
     // Mode switching, on the flow thread (implemented with the packet layer).
-    int ChangeDS2DIAG();             // 1 when the listener then finds DIAG, else 0
-    int ChangeDS2DL();               // 1 when both steps succeeded, else 0
+    int ChangeDS2DIAG();  // 1 when the listener then finds DIAG, else 0
+    int ChangeDS2DL();    // 1 when both steps succeeded, else 0
     // Runs the download switch of the device's platform group: 1 when the
     // device is then in download mode, kPacketDiagSwitchFailed (0xF0000304,
     // ResultCodes.h) when the switch failed or the platform could not be
@@ -241,9 +240,9 @@ private:
     std::atomic<bool> portOpen_{false};
     platform::AutoResetEvent readEvent_;
     std::atomic<uint32_t> stop_{0};
-    std::thread listener_;                     // touched by the flow thread only
-    std::atomic<bool> listenerDone_{false};    // the listener has left ThreadProc
-    platform::AutoResetEvent listenerEnded_;   // set as it leaves
+    std::thread listener_;                    // touched by the flow thread only
+    std::atomic<bool> listenerDone_{false};   // the listener has left ThreadProc
+    platform::AutoResetEvent listenerEnded_;  // set as it leaves
     std::atomic<uint32_t> destroying_{0};
     std::atomic<uint32_t> phoneMode_{kPhoneModeStopped};
 

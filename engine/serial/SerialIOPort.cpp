@@ -39,8 +39,8 @@ int CSerialIO::OpenNow(const char* portName, uint32_t baudRate) {
         LogPortLine(kLogDebug, PortName(), "CSerialIO::InternalOpen", "COM port is not found in the Registry.");
     }
     if (error != 0) {
-        const platform::PortOpenFailure reason =
-            error == kSerialNothingDone ? platform::PortOpenFailure::NoSuchPort : platform::ClassifyPortOpenError(error);
+        const platform::PortOpenFailure reason = error == kSerialNothingDone ? platform::PortOpenFailure::NoSuchPort
+                                                                             : platform::ClassifyPortOpenError(error);
         lastOpenFailure_.store(reason);
         SetLastError(error);
         LogPortLine(kLogError, PortName(), kFunction, "Can not open %s: %s.", DevicePath(),

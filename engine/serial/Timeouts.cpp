@@ -44,18 +44,38 @@ Timeouts Timeouts::WithScale(double factor) {
     Timeouts t;
     t.scale = factor;
     uint32_t* fields[] = {
-        &t.listenerReopenPause, &t.probePause,        &t.listenerRetryPause, &t.portReadTimeout,
-        &t.unregisteredPortPause, &t.rawReplyWait,    &t.listenerStopWait,   &t.diagDetectionPoll,
-        &t.dlDetectionPoll,     &t.switchPoll,        &t.quietDrainPoll,     &t.versionRequestPause,
-        &t.switchSettlePause,   &t.switchCheck,       &t.reopenPause[0],     &t.reopenPause[1],
-        &t.reopenPause[2],      &t.reopenPause[3],    &t.portReleasePause,   &t.drainFrameWait,
-        &t.replyWait,           &t.streamWriteWait,   &t.closeImageWait,     &t.cefsOpenWait,
-        &t.nopRetryPause,       &t.skipCheckPause,    &t.powerOnPause,
+        &t.listenerReopenPause,
+        &t.probePause,
+        &t.listenerRetryPause,
+        &t.portReadTimeout,
+        &t.unregisteredPortPause,
+        &t.rawReplyWait,
+        &t.listenerStopWait,
+        &t.diagDetectionPoll,
+        &t.dlDetectionPoll,
+        &t.switchPoll,
+        &t.quietDrainPoll,
+        &t.versionRequestPause,
+        &t.switchSettlePause,
+        &t.switchCheck,
+        &t.reopenPause[0],
+        &t.reopenPause[1],
+        &t.reopenPause[2],
+        &t.reopenPause[3],
+        &t.portReleasePause,
+        &t.drainFrameWait,
+        &t.replyWait,
+        &t.streamWriteWait,
+        &t.closeImageWait,
+        &t.cefsOpenWait,
+        &t.nopRetryPause,
+        &t.skipCheckPause,
+        &t.powerOnPause,
     };
     // A field added to the table must be added to the list above too.
     static_assert(sizeof(fields) / sizeof(fields[0]) * sizeof(uint32_t) + sizeof(double) <= sizeof(Timeouts) &&
-                      sizeof(Timeouts) < sizeof(fields) / sizeof(fields[0]) * sizeof(uint32_t) + sizeof(double) +
-                                             sizeof(uint32_t) * 2,
+                      sizeof(Timeouts) <
+                          sizeof(fields) / sizeof(fields[0]) * sizeof(uint32_t) + sizeof(double) + sizeof(uint32_t) * 2,
                   "every duration of the table is scaled");
     for (uint32_t* field : fields) *field = ScaleBy(factor, *field);
     return t;

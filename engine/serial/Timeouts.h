@@ -18,36 +18,36 @@ struct Timeouts {
     double scale = 1.0;
 
     // Serial channel listener.
-    uint32_t listenerReopenPause = 100;    // after closing the port, before reopening it
-    uint32_t probePause = 100;             // before each detection probe
-    uint32_t listenerRetryPause = 500;     // after a failed open or a read error
-    uint32_t portReadTimeout = 500;        // a port read returns empty after this long
-    uint32_t unregisteredPortPause = 1000; // a port missing from the system's table
-    uint32_t rawReplyWait = 2000;          // WaitandReadBuffer
-    uint32_t listenerStopWait = 180000;    // Close and the mode switches stopping the listener
+    uint32_t listenerReopenPause = 100;     // after closing the port, before reopening it
+    uint32_t probePause = 100;              // before each detection probe
+    uint32_t listenerRetryPause = 500;      // after a failed open or a read error
+    uint32_t portReadTimeout = 500;         // a port read returns empty after this long
+    uint32_t unregisteredPortPause = 1000;  // a port missing from the system's table
+    uint32_t rawReplyWait = 2000;           // WaitandReadBuffer
+    uint32_t listenerStopWait = 180000;     // Close and the mode switches stopping the listener
 
     // Phone mode detection and switching.
-    uint32_t diagDetectionPoll = 700;      // IsDIAGConnected between polls
-    uint32_t dlDetectionPoll = 1000;       // IsDLConnected between polls
-    uint32_t switchPoll = 200;             // ChangeDS2DIAG polls, QuietDevice, ChangeToOffline polls
-    uint32_t quietDrainPoll = 100;         // QuietDevice drain checks
-    uint32_t versionRequestPause = 1;      // GetMobileMode after writing its request
-    uint32_t switchSettlePause = 500;      // InternalChange2DLDefault before quieting
-    uint32_t switchCheck = 1000;           // download-mode checks after a switch; settle pauses
+    uint32_t diagDetectionPoll = 700;                    // IsDIAGConnected between polls
+    uint32_t dlDetectionPoll = 1000;                     // IsDLConnected between polls
+    uint32_t switchPoll = 200;                           // ChangeDS2DIAG polls, QuietDevice, ChangeToOffline polls
+    uint32_t quietDrainPoll = 100;                       // QuietDevice drain checks
+    uint32_t versionRequestPause = 1;                    // GetMobileMode after writing its request
+    uint32_t switchSettlePause = 500;                    // InternalChange2DLDefault before quieting
+    uint32_t switchCheck = 1000;                         // download-mode checks after a switch; settle pauses
     uint32_t reopenPause[4] = {1000, 2000, 4000, 8000};  // after the 1st..4th failed reopen
-    uint32_t portReleasePause = 5000;      // after closing the port for a device that re-enumerates
+    uint32_t portReleasePause = 5000;                    // after closing the port for a device that re-enumerates
 
     // Packet exchange.
-    uint32_t drainFrameWait = 3000;        // ReadReturnPacket per frame
-    uint32_t replyWait = 5000;             // the usual request/reply wait
-    uint32_t streamWriteWait = 500;        // one try of a stream write
-    uint32_t closeImageWait = 15000;       // streaming close
-    uint32_t cefsOpenWait = 20000;         // opening the CEFS image
+    uint32_t drainFrameWait = 3000;   // ReadReturnPacket per frame
+    uint32_t replyWait = 5000;        // the usual request/reply wait
+    uint32_t streamWriteWait = 500;   // one try of a stream write
+    uint32_t closeImageWait = 15000;  // streaming close
+    uint32_t cefsOpenWait = 20000;    // opening the CEFS image
 
     // Flows.
-    uint32_t nopRetryPause = 1000;         // between failed NOPs
-    uint32_t skipCheckPause = 20000;       // after the reset when the power-on check is skipped
-    uint32_t powerOnPause = 10000;         // after the reset before the power-on check
+    uint32_t nopRetryPause = 1000;    // between failed NOPs
+    uint32_t skipCheckPause = 20000;  // after the reset when the power-on check is skipped
+    uint32_t powerOnPause = 10000;    // after the reset before the power-on check
 
     // The table scaled by FENNIX_TIME_SCALE (1 when unset or not a positive
     // decimal number).

@@ -19,15 +19,15 @@ struct FlowTexts {
 
 FlowTexts TextsOf(CQualCmd::Flow flow) {
     switch (flow) {
-    case CQualCmd::Flow::BackupBrt:
-        return {"Start To BackupBrt Process...", false, "Change to DIAG Mode Failed!!",
-                "Change to DIAG Mode Success!!"};
-    case CQualCmd::Flow::RestoreBrt:
-        return {"Start To RestoreBrt Process...", false, "Change to DIAG Mode Failed!!",
-                "Change to DIAG Mode Success!!"};
-    case CQualCmd::Flow::Download:
-    default:
-        return {"Start To Download Process...", true, "Change to DL Mode Failed!!", "Change to DL Mode Success!!"};
+        case CQualCmd::Flow::BackupBrt:
+            return {"Start To BackupBrt Process...", false, "Change to DIAG Mode Failed!!",
+                    "Change to DIAG Mode Success!!"};
+        case CQualCmd::Flow::RestoreBrt:
+            return {"Start To RestoreBrt Process...", false, "Change to DIAG Mode Failed!!",
+                    "Change to DIAG Mode Success!!"};
+        case CQualCmd::Flow::Download:
+        default:
+            return {"Start To Download Process...", true, "Change to DL Mode Failed!!", "Change to DL Mode Success!!"};
     }
 }
 

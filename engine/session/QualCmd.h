@@ -46,9 +46,9 @@ public:
     // ---- setters behind the exports (a null text counts as empty)
     void SetPortName(const char* portName);
     void SetProgrammerPath(const char* path);
-    void SetImagePaths(const char* partition, const char* obl, const char* pbl, const char* qcsblhd,
-                       const char* qcsbl, const char* oemsblhd, const char* oemsbl, const char* amsshd,
-                       const char* amss, const char* cefs);
+    void SetImagePaths(const char* partition, const char* obl, const char* pbl, const char* qcsblhd, const char* qcsbl,
+                       const char* oemsblhd, const char* oemsbl, const char* amsshd, const char* amss,
+                       const char* cefs);
     void SetSkipCheck() { download_.skipCheck = true; }
     void SetCallback(ProgressCallback callback) { callback_ = callback; }
     void SetCsvBrtPaths(const char* csvPath, const char* brtPath);

@@ -12,9 +12,7 @@ class CSerialSessionLink final : public ISessionLink {
 public:
     explicit CSerialSessionLink(const Timeouts& times) : port_(times) {}
 
-    int32_t OpenComport(const char* label, const char* portName) override {
-        return port_.OpenComport(label, portName);
-    }
+    int32_t OpenComport(const char* label, const char* portName) override { return port_.OpenComport(label, portName); }
     int32_t ReopenComport(const char* label, const char* portName) override {
         return port_.ReopenComport(label, portName);
     }

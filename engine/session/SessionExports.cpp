@@ -34,14 +34,12 @@ FENNIX_API int32_t FENNIX_CALL SetHexFile(FennixHandle session, const char* prog
     });
 }
 
-FENNIX_API int32_t FENNIX_CALL SetMbnFile(FennixHandle session, const char* partition, const char* obl,
-                                          const char* pbl, const char* qcsblhd, const char* qcsbl,
-                                          const char* oemsblhd, const char* oemsbl, const char* amsshd,
-                                          const char* amss, const char* cefs) {
+FENNIX_API int32_t FENNIX_CALL SetMbnFile(FennixHandle session, const char* partition, const char* obl, const char* pbl,
+                                          const char* qcsblhd, const char* qcsbl, const char* oemsblhd,
+                                          const char* oemsbl, const char* amsshd, const char* amss, const char* cefs) {
     if (!session) return -1;
     return Guarded("SetMbnFile", -1, [&] {
-        SessionOf(session)->SetImagePaths(partition, obl, pbl, qcsblhd, qcsbl, oemsblhd, oemsbl, amsshd, amss,
-                                          cefs);
+        SessionOf(session)->SetImagePaths(partition, obl, pbl, qcsblhd, qcsbl, oemsblhd, oemsbl, amsshd, amss, cefs);
         return 0;
     });
 }

@@ -34,9 +34,7 @@ public:
     // anything: after a stale reply was discarded, the one the request is
     // owed. Reply length or a negative packet-layer result; a link that
     // cannot wait for a further reply gives kPacketTimeout.
-    virtual int32_t DLReceive(uint8_t* /*reply*/, uint32_t /*capacity*/, uint32_t /*waitMs*/) {
-        return kPacketTimeout;
-    }
+    virtual int32_t DLReceive(uint8_t* /*reply*/, uint32_t /*capacity*/, uint32_t /*waitMs*/) { return kPacketTimeout; }
     // Likewise in DIAG mode.
     int32_t DIAGReceive(uint8_t* /*reply*/, uint32_t /*capacity*/, uint32_t /*waitMs*/) override {
         return kPacketTimeout;

@@ -18,9 +18,9 @@ using PlatformModeSwitchBuffer = ModeSwitchBuffer<SCSI_PASS_THROUGH>;
 static_assert(IOCTL_SCSI_PASS_THROUGH == kScsiPassThroughIoctl, "control code");
 static_assert(SCSI_IOCTL_DATA_IN == kScsiDataIn, "data direction");
 
-#define QUILLON_SAME_FIELD(field)                                                                  \
+#define QUILLON_SAME_FIELD(field)                                                                 \
     static_assert(offsetof(SCSI_PASS_THROUGH, field) == offsetof(ScsiPassThroughNative, field) && \
-                      sizeof(SCSI_PASS_THROUGH::field) == sizeof(ScsiPassThroughNative::field),  \
+                      sizeof(SCSI_PASS_THROUGH::field) == sizeof(ScsiPassThroughNative::field),   \
                   "SCSI_PASS_THROUGH::" #field " differs from its mirror")
 static_assert(sizeof(SCSI_PASS_THROUGH) == sizeof(ScsiPassThroughNative), "header size");
 QUILLON_SAME_FIELD(Length);

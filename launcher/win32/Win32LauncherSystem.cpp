@@ -43,8 +43,7 @@ public:
 
 private:
     void Reset() {
-        if (key_)
-            RegCloseKey(key_);
+        if (key_) RegCloseKey(key_);
         key_ = nullptr;
     }
     HKEY key_ = nullptr;
@@ -52,8 +51,7 @@ private:
 
 CRegKey OpenSubkey(HKEY parent, const char* name, REGSAM access = KEY_QUERY_VALUE) {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(parent, name, 0, access, &key) != ERROR_SUCCESS)
-        return CRegKey();
+    if (RegOpenKeyExA(parent, name, 0, access, &key) != ERROR_SUCCESS) return CRegKey();
     return CRegKey(key);
 }
 
@@ -65,8 +63,7 @@ CRegKey OpenKeyPath(HKEY root, std::initializer_list<const char*> names, REGSAM 
     for (const char* name : names) {
         --left;
         CRegKey next = OpenSubkey(current ? current.Get() : root, name, left == 0 ? lastAccess : KEY_QUERY_VALUE);
-        if (!next)
-            return CRegKey();
+        if (!next) return CRegKey();
         current = std::move(next);
     }
     return current;
@@ -77,8 +74,7 @@ CRegKey OpenKeyPath(HKEY root, std::initializer_list<const char*> names, REGSAM 
 // than read past.
 std::optional<std::string> TextFromData(const char* data, DWORD size, DWORD capacity) {
     const size_t length = strnlen(data, size);
-    if (length >= capacity)
-        return std::nullopt;
+    if (length >= capacity) return std::nullopt;
     return std::string(data, length);
 }
 
@@ -113,8 +109,8 @@ public:
         }
         DWORD required = 0;
         SetupDiGetDeviceInterfaceDetailA(info_, &interfaceData, nullptr, 0, &required, nullptr);
-        const DWORD size = required > sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) ? required
-                                                                                 : sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+        const DWORD size =
+            required > sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) ? required : sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
         std::unique_ptr<char[]> storage(new (std::nothrow) char[size]);
         if (!storage) {
             step.kind = DiskInterfaceStep::Kind::OutOfMemory;
@@ -162,20 +158,17 @@ private:
 }  // namespace
 
 CWin32LauncherSystem::~CWin32LauncherSystem() {
-    if (serialMap_)
-        RegCloseKey(serialMap_);
+    if (serialMap_) RegCloseKey(serialMap_);
 }
 
 bool CWin32LauncherSystem::OpenSerialMap() {
-    if (serialMap_)
-        return true;
+    if (serialMap_) return true;
     serialMap_ = OpenKeyPath(HKEY_LOCAL_MACHINE, {"HARDWARE", "DEVICEMAP", "SERIALCOMM"}).Release();
     return serialMap_ != nullptr;
 }
 
 std::optional<uint32_t> CWin32LauncherSystem::CountSerialMapValues() {
-    if (!serialMap_)
-        return std::nullopt;
+    if (!serialMap_) return std::nullopt;
     DWORD count = 0;
     if (RegQueryInfoKeyA(serialMap_, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, nullptr, nullptr,
                          nullptr, nullptr) != ERROR_SUCCESS)
@@ -192,30 +185,25 @@ std::optional<SerialMapEntry> CWin32LauncherSystem::ReadSerialMapValue(uint32_t 
                       &dataSize) != ERROR_SUCCESS)
         return std::nullopt;
     std::optional<std::string> port = TextFromData(data, dataSize, sizeof data);
-    if (!port)
-        return std::nullopt;
+    if (!port) return std::nullopt;
     return SerialMapEntry{std::string(name, strnlen(name, nameLength)), std::move(*port)};
 }
 
 std::vector<std::string> CWin32LauncherSystem::ReadModemPortNames() {
     std::vector<std::string> portNames;
-    CRegKey modem = OpenKeyPath(HKEY_LOCAL_MACHINE,
-                                {"SYSTEM", "CurrentControlSet", "Enum", "USB", "Vid_0abc&Pid_1234&MI_02"},
-                                KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS);
-    if (!modem)
-        return portNames;
+    CRegKey modem =
+        OpenKeyPath(HKEY_LOCAL_MACHINE, {"SYSTEM", "CurrentControlSet", "Enum", "USB", "Vid_0abc&Pid_1234&MI_02"},
+                    KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS);
+    if (!modem) return portNames;
     for (DWORD index = 0;; ++index) {
         char instance[256] = {};
         DWORD instanceLength = sizeof instance;
         const LONG result =
             RegEnumKeyExA(modem.Get(), index, instance, &instanceLength, nullptr, nullptr, nullptr, nullptr);
-        if (result == ERROR_MORE_DATA)
-            continue;
-        if (result != ERROR_SUCCESS)
-            break;
+        if (result == ERROR_MORE_DATA) continue;
+        if (result != ERROR_SUCCESS) break;
         CRegKey parameters = OpenKeyPath(modem.Get(), {instance, "Device Parameters"});
-        if (!parameters)
-            continue;
+        if (!parameters) continue;
         if (std::optional<std::string> portName = QueryText(parameters.Get(), "PortName", kPortNameBytes))
             portNames.push_back(std::move(*portName));
     }
@@ -225,11 +213,9 @@ std::vector<std::string> CWin32LauncherSystem::ReadModemPortNames() {
 InstallPathResult CWin32LauncherSystem::ReadInstallPath() {
     InstallPathResult result;
     CRegKey software = OpenSubkey(HKEY_CURRENT_USER, "SOFTWARE");
-    if (!software)
-        return result;
+    if (!software) return result;
     CRegKey manager = OpenSubkey(software.Get(), "HSPA modem");
-    if (!manager)
-        return result;
+    if (!manager) return result;
     std::optional<std::string> path = QueryText(manager.Get(), "InstallPath", kInstallPathBytes);
     if (!path) {
         result.status = InstallPathStatus::ValueUnreadable;
@@ -240,19 +226,15 @@ InstallPathResult CWin32LauncherSystem::ReadInstallPath() {
     return result;
 }
 
-bool CWin32LauncherSystem::ManagerWindowExists() {
-    return FindWindowA("Static", "HSPA modem") != nullptr;
-}
+bool CWin32LauncherSystem::ManagerWindowExists() { return FindWindowA("Static", "HSPA modem") != nullptr; }
 
 void CWin32LauncherSystem::StartProgram(const std::string& path) {
     ShellExecuteA(nullptr, nullptr, path.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 std::unique_ptr<IDiskInterfaceList> CWin32LauncherSystem::ListDiskInterfaces() {
-    HDEVINFO info = SetupDiGetClassDevsA(&kDiskInterfaceClass, nullptr, nullptr,
-                                         DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    if (info == INVALID_HANDLE_VALUE)
-        return nullptr;
+    HDEVINFO info = SetupDiGetClassDevsA(&kDiskInterfaceClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (info == INVALID_HANDLE_VALUE) return nullptr;
     return std::make_unique<CDiskInterfaceList>(info);
 }
 
@@ -274,10 +256,8 @@ std::string CWin32LauncherSystem::DescribeError(uint32_t error) {
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
         MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&text), 0, nullptr);
     std::string described;
-    if (length != 0 && text)
-        described.assign(text, length);
-    if (text)
-        LocalFree(text);
+    if (length != 0 && text) described.assign(text, length);
+    if (text) LocalFree(text);
     return described;
 }
 
@@ -288,8 +268,6 @@ void CWin32LauncherSystem::Print(const std::string& text) {
     std::fflush(stdout);
 }
 
-void CWin32LauncherSystem::Pause(uint32_t milliseconds) {
-    Sleep(milliseconds);
-}
+void CWin32LauncherSystem::Pause(uint32_t milliseconds) { Sleep(milliseconds); }
 
 }  // namespace quillon

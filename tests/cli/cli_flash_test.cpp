@@ -27,7 +27,8 @@ class CliFlash : public ::testing::Test {
 protected:
     void SetUp() override {
         const char* tmp = std::getenv("TEST_TMPDIR");
-        dir_ = fs::path(tmp ? tmp : "/tmp") / ("cli-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        dir_ = fs::path(tmp ? tmp : "/tmp") /
+               ("cli-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         fs::remove_all(dir_);
         fs::create_directories(dir_);
     }
@@ -46,7 +47,8 @@ protected:
         return device;
     }
     std::vector<std::string> Flash(std::vector<std::string> ports, std::vector<std::string> extra = {}) {
-        std::vector<std::string> args{"flash", "--images", (dir_ / "images").string(), "--model", "6280", "--skip-check"};
+        std::vector<std::string> args{"flash",   "--images", (dir_ / "images").string(),
+                                      "--model", "6280",     "--skip-check"};
         args.insert(args.end(), extra.begin(), extra.end());
         args.insert(args.end(), ports.begin(), ports.end());
         return args;
@@ -66,8 +68,8 @@ TEST_F(CliFlash, ThreePortsAtOnceOneRefusingItsAmssImage) {
     const auto set = Images(256 * 1024);
     auto good1 = Device("good1"), bad = Device("bad", 5), good2 = Device("good2");
     const std::string report = (dir_ / "report.jsonl").string();
-    const ToolResult r = RunTool(Flash({good1->Path(), bad->Path(), good2->Path()}, {"--json", "--report", report}),
-                                 dir_.string());
+    const ToolResult r =
+        RunTool(Flash({good1->Path(), bad->Path(), good2->Path()}, {"--json", "--report", report}), dir_.string());
     ASSERT_EQ(r.status, 1) << r.err;
 
     // Standard output: JSON objects only, each with the schema.
@@ -91,19 +93,28 @@ TEST_F(CliFlash, ThreePortsAtOnceOneRefusingItsAmssImage) {
         EXPECT_EQ(results.at((*good)->Path()).at("result"), "success");
         EXPECT_TRUE(sim::CompareWithSet(sim::SnapshotDownloadTarget((*good)->Device()), set).identical);
         // The engine's milestones, in order.
-        const std::vector<std::string> milestones{
-            "Start To Download Process...", "Open ComPort Success!!", "Change to DL Mode Success!!",
-            "Download HEX File Success!!", "Hello Success!!", "Download Partition.mbn File Success!!",
-            "Download QCSBLHD File Success!!", "Download QCSBL File Success!!",
-            "Download OEMSBLHD and OEMSBL File Success!!", "Download AMSSHD and AMSS File Success!!",
-            "Download CEFS File Success!!", "Reset !! Please Wait....", "Download Process Success!!"};
+        const std::vector<std::string> milestones{"Start To Download Process...",
+                                                  "Open ComPort Success!!",
+                                                  "Change to DL Mode Success!!",
+                                                  "Download HEX File Success!!",
+                                                  "Hello Success!!",
+                                                  "Download Partition.mbn File Success!!",
+                                                  "Download QCSBLHD File Success!!",
+                                                  "Download QCSBL File Success!!",
+                                                  "Download OEMSBLHD and OEMSBL File Success!!",
+                                                  "Download AMSSHD and AMSS File Success!!",
+                                                  "Download CEFS File Success!!",
+                                                  "Reset !! Please Wait....",
+                                                  "Download Process Success!!"};
         size_t next = 0;
         for (const auto& [text, status] : linesByPort[(*good)->Path()])
             if (next < milestones.size() && text == milestones[next]) ++next;
-        EXPECT_EQ(next, milestones.size()) << "missing or out of order: " << milestones[std::min(next, milestones.size() - 1)];
+        EXPECT_EQ(next, milestones.size())
+            << "missing or out of order: " << milestones[std::min(next, milestones.size() - 1)];
     }
     const auto& badLines = linesByPort[bad->Path()];
-    EXPECT_NE(std::find(badLines.begin(), badLines.end(), std::make_pair(std::string("Download AMSSHD and AMSS File Failed!!"), -1)),
+    EXPECT_NE(std::find(badLines.begin(), badLines.end(),
+                        std::make_pair(std::string("Download AMSSHD and AMSS File Failed!!"), -1)),
               badLines.end());
 
     // The record: one per device, every line the JSON showed, the files' digests.
@@ -164,8 +175,7 @@ TEST_F(CliFlash, BusyPortNamesItsHolder) {
     close(held);
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find(device->Path() + " is held by fennix_cli_test"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("(pid " + std::to_string(getpid()) + ")"), std::string::npos)
-        << r.out;
+    EXPECT_NE(r.out.find("(pid " + std::to_string(getpid()) + ")"), std::string::npos) << r.out;
 }
 
 }  // namespace

@@ -114,7 +114,11 @@ TEST_F(CliNv, DamagedBrtFileIsShownWhereItEndsAndNotRestored) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("   65546    128  "), std::string::npos) << r.out;
     EXPECT_NE(r.err.find("the file ends inside record 2 of 3 at byte 140 (item 550)"), std::string::npos) << r.err;
-    const uint32_t writes = [&] { uint32_t w = 0; Memory([&](sim::CNvMemory& nv) { w = nv.writes; }); return w; }();
+    const uint32_t writes = [&] {
+        uint32_t w = 0;
+        Memory([&](sim::CNvMemory& nv) { w = nv.writes; });
+        return w;
+    }();
     r = Tool({"restore", File("a.brt"), device_->Path()});
     EXPECT_EQ(r.status, 2);
     uint32_t after = 0;

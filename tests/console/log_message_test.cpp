@@ -172,8 +172,7 @@ TEST(SlotCallbacks, EachSlotReachesOnlyItsOwnLog) {
         BindSlotLog(slot, &logs[slot]);
     }
     for (int slot = 0; slot < kSlotCount; ++slot)
-        for (int other = 0; other < slot; ++other)
-            EXPECT_NE(SlotProgressCallback(slot), SlotProgressCallback(other));
+        for (int other = 0; other < slot; ++other) EXPECT_NE(SlotProgressCallback(slot), SlotProgressCallback(other));
 
     SlotProgressCallback(4)("Open ComPort Success!!", 0);
     SlotProgressCallback(4)("Hello Failed!!", -1);
@@ -195,7 +194,8 @@ TEST(SlotCallbacks, EightSlotsLogAtTheSameTime) {
     std::vector<std::thread> workers;
     for (int slot = 0; slot < kSlotCount; ++slot)
         workers.emplace_back([slot] {
-            for (int i = 0; i < 45; ++i) SlotProgressCallback(slot)((" " + std::to_string(i) + " % completed.").c_str(), 0);
+            for (int i = 0; i < 45; ++i)
+                SlotProgressCallback(slot)((" " + std::to_string(i) + " % completed.").c_str(), 0);
         });
     for (std::thread& t : workers) t.join();
     for (int slot = 0; slot < kSlotCount; ++slot) {

@@ -66,10 +66,10 @@ TEST(PortSelectorFill, TextOrderIgnoresCase) {
 
 TEST(PortProbe, BusyPortsCountAndMissingOnesDoNot) {
     EXPECT_TRUE(PortProbeCounts(true, 0));
-    EXPECT_TRUE(PortProbeCounts(false, 5));    // access denied: opened by someone else
-    EXPECT_TRUE(PortProbeCounts(false, 31));   // general failure: device there but not answering
-    EXPECT_FALSE(PortProbeCounts(false, 2));   // file not found
-    EXPECT_FALSE(PortProbeCounts(false, 123)); // bad name
+    EXPECT_TRUE(PortProbeCounts(false, 5));     // access denied: opened by someone else
+    EXPECT_TRUE(PortProbeCounts(false, 31));    // general failure: device there but not answering
+    EXPECT_FALSE(PortProbeCounts(false, 2));    // file not found
+    EXPECT_FALSE(PortProbeCounts(false, 123));  // bad name
 }
 
 }  // namespace

@@ -28,9 +28,11 @@ TEST(ImageRowTable, EveryControlIdBelongsToExactlyOneRow) {
 }
 
 TEST(ImageRowTable, RowsFollowTheEngineArgumentOrder) {
-    const char* expected[] = {"Partition table", "OTP Boot loader", "Pri Boot loader", "Sec Boot loader header",
-                              "Sec Boot loader", "OEM Sec Boot loader header", "OEM Sec Boot loader ",
-                              "AMSS Modem Image header", "AMSS Modem Image", "CEFS Image"};
+    const char* expected[] = {"Partition table",      "OTP Boot loader",
+                              "Pri Boot loader",      "Sec Boot loader header",
+                              "Sec Boot loader",      "OEM Sec Boot loader header",
+                              "OEM Sec Boot loader ", "AMSS Modem Image header",
+                              "AMSS Modem Image",     "CEFS Image"};
     for (int i = 0; i < kImageRowCount; ++i) {
         EXPECT_STREQ(expected[i], ImageRows()[i].label);
         EXPECT_EQ(i, static_cast<int>(ImageRows()[i].row));
@@ -50,8 +52,8 @@ TEST(ImageRowTable, OnlyOblAndCefsAreHiddenAndUntickedWithoutPath) {
 
 TEST(ImageRowTable, PairsLinkHeadersWithTheirImages) {
     const std::pair<ImageRow, ImageRow> pairs[] = {{ImageRow::Qcsblhd, ImageRow::Qcsbl},
-                                                    {ImageRow::Oemsblhd, ImageRow::Oemsbl},
-                                                    {ImageRow::Amsshd, ImageRow::Amss}};
+                                                   {ImageRow::Oemsblhd, ImageRow::Oemsbl},
+                                                   {ImageRow::Amsshd, ImageRow::Amss}};
     for (const auto& [header, image] : pairs) {
         EXPECT_EQ(PairRole::Header, RoleOf(header));
         EXPECT_EQ(PairRole::Image, RoleOf(image));

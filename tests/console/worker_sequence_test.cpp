@@ -103,16 +103,20 @@ protected:
 
 TEST_F(WorkerSequenceTest, DefaultRowsRunTheWholeDownload) {
     Run();
-    const std::vector<std::string> expected = {"SetComPort COM5", "SetCallBack", "SetHexFile C:\\Tools\\NPRG6250SEC.HEX",
-                                               "SetMbnFile", "StartDownload", "Close"};
+    const std::vector<std::string> expected = {
+        "SetComPort COM5", "SetCallBack",   "SetHexFile C:\\Tools\\NPRG6250SEC.HEX",
+        "SetMbnFile",      "StartDownload", "Close"};
     EXPECT_EQ(expected, engine.calls);
     EXPECT_EQ(&RecordLine, engine.callback);
     EXPECT_EQ(0, engine.open);
     EXPECT_TRUE(controls.warnings.empty());
     EXPECT_TRUE(g_lines.empty());
 
-    const char* paths[] = {".\\partition.mbn", "", ".\\pbl.mbn", ".\\qcsblhd_cfgdata.mbn", ".\\qcsbl.mbn",
-                           ".\\oemsblhd.mbn", ".\\oemsbl.mbn", ".\\amsshd.mbn", ".\\amss.mbn", ""};
+    const char* paths[] = {".\\partition.mbn", "",
+                           ".\\pbl.mbn",       ".\\qcsblhd_cfgdata.mbn",
+                           ".\\qcsbl.mbn",     ".\\oemsblhd.mbn",
+                           ".\\oemsbl.mbn",    ".\\amsshd.mbn",
+                           ".\\amss.mbn",      ""};
     for (int i = 0; i < kImageRowCount; ++i) EXPECT_EQ(paths[i], engine.paths.paths[i]) << ImageRows()[i].label;
 }
 
@@ -153,8 +157,7 @@ TEST_F(WorkerSequenceTest, MissingPartitionIsRefusedAndTheSessionClosed) {
 }
 
 TEST_F(WorkerSequenceTest, NoChosenImageIsRefusedAfterTheProgrammerPath) {
-    for (ImageRow row : {ImageRow::Pbl, ImageRow::Qcsbl, ImageRow::Oemsblhd, ImageRow::Amss})
-        controls.Untick(row);
+    for (ImageRow row : {ImageRow::Pbl, ImageRow::Qcsbl, ImageRow::Oemsblhd, ImageRow::Amss}) controls.Untick(row);
     controls.skip = true;
     Run();
     const std::vector<std::string> expected = {"SetComPort COM5", "SetCallBack", "SetSkipCheck",
@@ -213,10 +216,19 @@ TEST_F(WorkerSequenceTest, SkipCheckIsCalledOnlyWhenTicked) {
 
 TEST_F(WorkerSequenceTest, ControlsAreReadInTheOrderOfTheSequence) {
     Run();
-    const std::vector<std::string> expected = {
-        "port", "Partition table", "OTP Boot loader", "Pri Boot loader", "Sec Boot loader header", "Sec Boot loader",
-        "OEM Sec Boot loader header", "OEM Sec Boot loader ", "AMSS Modem Image header", "AMSS Modem Image",
-        "CEFS Image", "skip", "programmer"};
+    const std::vector<std::string> expected = {"port",
+                                               "Partition table",
+                                               "OTP Boot loader",
+                                               "Pri Boot loader",
+                                               "Sec Boot loader header",
+                                               "Sec Boot loader",
+                                               "OEM Sec Boot loader header",
+                                               "OEM Sec Boot loader ",
+                                               "AMSS Modem Image header",
+                                               "AMSS Modem Image",
+                                               "CEFS Image",
+                                               "skip",
+                                               "programmer"};
     EXPECT_EQ(expected, controls.reads);
 }
 

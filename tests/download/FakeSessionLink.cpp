@@ -36,7 +36,8 @@ std::vector<LinkCall> FakeDevice::CallsOf(int cmd) const {
 }
 
 int FakeDevice::Count(LinkCall::Kind kind) const {
-    return static_cast<int>(std::count_if(calls.begin(), calls.end(), [&](const LinkCall& c) { return c.kind == kind; }));
+    return static_cast<int>(
+        std::count_if(calls.begin(), calls.end(), [&](const LinkCall& c) { return c.kind == kind; }));
 }
 
 const FlashedImage* FakeDevice::Image(uint8_t type) const {
@@ -53,46 +54,46 @@ std::vector<int> FakeDevice::ImageTypesOpened() const {
 
 std::vector<uint8_t> FakeDevice::Usual(int cmd, const std::vector<uint8_t>& r) {
     switch (cmd) {
-    case kNop: return {0x02};
-    case kParams: return {0x08, 0x05, 0x02, 0x04, 0x00, 0x0B, 0x00, 0x00};
-    case kWrite32: {
-        const uint32_t address = uint32_t(r[1]) << 24 | uint32_t(r[2]) << 16 | uint32_t(r[3]) << 8 | r[4];
-        const size_t length = size_t(r[5]) << 8 | r[6];
-        ram[address] = std::vector<uint8_t>(r.begin() + 7, r.begin() + 7 + std::min(length, r.size() - 7));
-        return {0x02};
-    }
-    case kGo: goSegment = r[1] << 8 | r[2]; return {0x02};
-    case kHello: {
-        std::vector<uint8_t> reply = {0x02};
-        const char magic[] = "QCOM fast download protocol server";
-        reply.insert(reply.end(), magic, magic + 32);
-        reply.insert(reply.end(), {3, 2, 0x00, 0x04, 0x00, 0x00, 0x00, 0x00});
-        return reply;
-    }
-    case kSecurity: securityMode = r[1]; return {0x18};
-    case kPartition: partitionTable.assign(r.begin() + 2, r.end()); return {0x1A, 0x00};
-    case kOpenImage: {
-        FlashedImage image;
-        image.type = r[1];
-        image.header.assign(r.begin() + 2, r.end());
-        images.push_back(image);
-        return {0x1C, 0x00};
-    }
-    case kStreamWrite: {
-        const uint32_t offset = LittleEndian32(&r[1]);
-        if (!images.empty()) {
-            auto& bytes = images.back().bytes;
-            if (bytes.size() < offset + r.size() - 5) bytes.resize(offset + r.size() - 5);
-            std::copy(r.begin() + 5, r.end(), bytes.begin() + offset);
+        case kNop: return {0x02};
+        case kParams: return {0x08, 0x05, 0x02, 0x04, 0x00, 0x0B, 0x00, 0x00};
+        case kWrite32: {
+            const uint32_t address = uint32_t(r[1]) << 24 | uint32_t(r[2]) << 16 | uint32_t(r[3]) << 8 | r[4];
+            const size_t length = size_t(r[5]) << 8 | r[6];
+            ram[address] = std::vector<uint8_t>(r.begin() + 7, r.begin() + 7 + std::min(length, r.size() - 7));
+            return {0x02};
         }
-        return {0x08, r[1], r[2], r[3], r[4]};
-    }
-    case kCloseImage:
-        if (!images.empty()) images.back().committed = true;
-        return {0x16};
-    case kReset: ++resets; return {0x0C};
-    case kLoopback: return r;
-    default: return {0x03};
+        case kGo: goSegment = r[1] << 8 | r[2]; return {0x02};
+        case kHello: {
+            std::vector<uint8_t> reply = {0x02};
+            const char magic[] = "QCOM fast download protocol server";
+            reply.insert(reply.end(), magic, magic + 32);
+            reply.insert(reply.end(), {3, 2, 0x00, 0x04, 0x00, 0x00, 0x00, 0x00});
+            return reply;
+        }
+        case kSecurity: securityMode = r[1]; return {0x18};
+        case kPartition: partitionTable.assign(r.begin() + 2, r.end()); return {0x1A, 0x00};
+        case kOpenImage: {
+            FlashedImage image;
+            image.type = r[1];
+            image.header.assign(r.begin() + 2, r.end());
+            images.push_back(image);
+            return {0x1C, 0x00};
+        }
+        case kStreamWrite: {
+            const uint32_t offset = LittleEndian32(&r[1]);
+            if (!images.empty()) {
+                auto& bytes = images.back().bytes;
+                if (bytes.size() < offset + r.size() - 5) bytes.resize(offset + r.size() - 5);
+                std::copy(r.begin() + 5, r.end(), bytes.begin() + offset);
+            }
+            return {0x08, r[1], r[2], r[3], r[4]};
+        }
+        case kCloseImage:
+            if (!images.empty()) images.back().committed = true;
+            return {0x16};
+        case kReset: ++resets; return {0x0C};
+        case kLoopback: return r;
+        default: return {0x03};
     }
 }
 
@@ -131,8 +132,8 @@ int32_t FakeSessionLink::DLTxRx(const uint8_t* request, uint32_t length, uint8_t
     return Exchange(false, request, length, reply, capacity, waitMs);
 }
 
-int32_t FakeSessionLink::Exchange(bool diag, const uint8_t* request, uint32_t length, uint8_t* reply,
-                                  uint32_t capacity, uint32_t waitMs) {
+int32_t FakeSessionLink::Exchange(bool diag, const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
+                                  uint32_t waitMs) {
     std::vector<uint8_t> bytes(request, request + length);
     const int cmd = CommandOf(diag, bytes);
     device_->calls.push_back({diag ? LinkCall::DIAG : LinkCall::DL, cmd, bytes, capacity, waitMs});

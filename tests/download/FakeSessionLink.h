@@ -73,7 +73,7 @@ struct FakeDevice {
     std::map<int, int> sent;  // requests per command that reached the device
     std::vector<uint32_t> pauses;
     std::deque<std::vector<uint8_t>> lateAnswers;  // answered, not yet taken
-    int mode = 0;  // 0 closed, 3 open, 5 DIAG, 6 download
+    int mode = 0;                                  // 0 closed, 3 open, 5 DIAG, 6 download
 
     // What the device kept.
     std::map<uint32_t, std::vector<uint8_t>> ram;  // write32 address -> data

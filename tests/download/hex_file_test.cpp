@@ -214,8 +214,8 @@ std::string WithoutCarriageReturns(std::string text) {
 
 TEST_F(HexFileTest, LineFeedEndingsGiveTheSameBlocksAsCarriageReturnLineFeed) {
     const Bytes data = HexData(2000);
-    for (const std::string& text : {WithoutCarriageReturns(Programmer(data, {32})),
-                                    WithoutCarriageReturns(Programmer(data, {16})) + "\n\n"}) {
+    for (const std::string& text :
+         {WithoutCarriageReturns(Programmer(data, {32})), WithoutCarriageReturns(Programmer(data, {16})) + "\n\n"}) {
         Bytes all;
         EXPECT_EQ((std::vector<uint32_t>{1017, 983}), Blocks(text, &all));
         EXPECT_EQ(data, all);
@@ -247,13 +247,13 @@ TEST_F(HexFileTest, ALineThatIsNotARecordIsNamedAsTheFault) {
     std::string notHex = r2;
     notHex[20] = 'G';
     const std::string spoilt[] = {
-        r2.substr(1),                          // no colon
-        r2.substr(0, 20) + r2.substr(21),      // odd number of digits
+        r2.substr(1),                      // no colon
+        r2.substr(0, 20) + r2.substr(21),  // odd number of digits
         notHex,
         wrongSum,
-        ":21" + r2.substr(3),                  // count does not match the line
-        r2.substr(0, 9) + "\r\n",             // cut short
-        "\r\n" + r2,                          // an empty line
+        ":21" + r2.substr(3),      // count does not match the line
+        r2.substr(0, 9) + "\r\n",  // cut short
+        "\r\n" + r2,               // an empty line
     };
     for (const std::string& line : spoilt) {
         const std::string fault = FaultOf(path_, first + r1 + line + r3 + kEndRecord);

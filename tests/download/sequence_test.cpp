@@ -34,11 +34,11 @@ std::vector<std::string> WithoutPercent(const std::vector<Line>& lines) {
     return out;
 }
 
-const std::vector<std::string> kUpToImages = {
-    "Start To Download Process...", "Open ComPort Success!!", "Change to DL Mode Success!!",
-    "Test Communication Success!!", "Request Parameter !!",     "Open HEX File Success!!",
-    "Download HEX File Success!!",  "Hello Success!!",          "Send Security Success!!",
-    "Download Partition.mbn File Success!!"};
+const std::vector<std::string> kUpToImages = {"Start To Download Process...", "Open ComPort Success!!",
+                                              "Change to DL Mode Success!!",  "Test Communication Success!!",
+                                              "Request Parameter !!",         "Open HEX File Success!!",
+                                              "Download HEX File Success!!",  "Hello Success!!",
+                                              "Send Security Success!!",      "Download Partition.mbn File Success!!"};
 
 std::vector<std::string> Concat(std::vector<std::string> a, const std::vector<std::string>& b) {
     a.insert(a.end(), b.begin(), b.end());
@@ -52,11 +52,11 @@ TEST(StartDownload, FlashesEveryImageInOrderAndSkipsTheCheckWhenAsked) {
     b.session->SetSkipCheck();
 
     EXPECT_EQ(1, b.session->StartDownload());
-    EXPECT_EQ(Concat(kUpToImages, {"Download PBL File Success!!", "Download QCSBLHD File Success!!",
-                                   "Download QCSBL File Success!!", "Download OEMSBLHD and OEMSBL File Success!!",
-                                   "Download AMSSHD and AMSS File Success!!", "Download CEFS File Success!!",
-                                   "Reset !! Please Wait....", "Skip Checking POWER_ON Status...!!",
-                                   "Download Process Success!!"}),
+    EXPECT_EQ(Concat(kUpToImages,
+                     {"Download PBL File Success!!", "Download QCSBLHD File Success!!", "Download QCSBL File Success!!",
+                      "Download OEMSBLHD and OEMSBL File Success!!", "Download AMSSHD and AMSS File Success!!",
+                      "Download CEFS File Success!!", "Reset !! Please Wait....", "Skip Checking POWER_ON Status...!!",
+                      "Download Process Success!!"}),
               WithoutPercent(RecordedLines()));
     for (const auto& l : RecordedLines()) EXPECT_EQ(0, l.status) << l.text;
 
@@ -130,16 +130,16 @@ TEST(StartDownload, PartitionOnlySessionSendsSecurityModeOneAndNoImage) {
     SessionBench b;
     ImageSet set;
     b.session->SetProgrammerPath(set.Hex().c_str());
-    b.session->SetImagePaths(set.P("partition.mbn", set.partition).c_str(), nullptr, nullptr, nullptr, nullptr,
-                             nullptr, nullptr, nullptr, nullptr, nullptr);
+    b.session->SetImagePaths(set.P("partition.mbn", set.partition).c_str(), nullptr, nullptr, nullptr, nullptr, nullptr,
+                             nullptr, nullptr, nullptr, nullptr);
     b.session->SetSkipCheck();
 
     EXPECT_EQ(1, b.session->StartDownload());
     EXPECT_EQ(1, b.device->securityMode);
     EXPECT_EQ(set.partition, b.device->partitionTable);
     EXPECT_TRUE(b.device->images.empty());
-    EXPECT_EQ(Concat(kUpToImages, {"Reset !! Please Wait....", "Skip Checking POWER_ON Status...!!",
-                                   "Download Process Success!!"}),
+    EXPECT_EQ(Concat(kUpToImages,
+                     {"Reset !! Please Wait....", "Skip Checking POWER_ON Status...!!", "Download Process Success!!"}),
               Texts(RecordedLines()));
     EXPECT_EQ(std::vector<uint32_t>{20000}, b.device->pauses);
 }
@@ -222,8 +222,8 @@ TEST(StartDownload, PairsWithoutTheirHeaderAreSkippedSilently) {
     b.session->SetSkipCheck();
     EXPECT_EQ(1, b.session->StartDownload());
     EXPECT_TRUE(b.device->images.empty());
-    EXPECT_EQ(Concat(kUpToImages, {"Reset !! Please Wait....", "Skip Checking POWER_ON Status...!!",
-                                   "Download Process Success!!"}),
+    EXPECT_EQ(Concat(kUpToImages,
+                     {"Reset !! Please Wait....", "Skip Checking POWER_ON Status...!!", "Download Process Success!!"}),
               Texts(RecordedLines()));
 }
 

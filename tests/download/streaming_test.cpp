@@ -267,8 +267,8 @@ TEST(DownloadImage, FailedBlockStopsTheImageWithoutClosingIt) {
         return cmd == kStreamWrite && index >= 2 ? Answer::None() : Answer::Usual();
     };
     EnterDownloadMode(b);
-    EXPECT_EQ(kPacketTimeout, b.session->DownloadImage(5, dir.Write("a.mbn", Pattern(5000, 1)),
-                                                        dir.Write("hd.mbn", Pattern(40, 2))));
+    EXPECT_EQ(kPacketTimeout,
+              b.session->DownloadImage(5, dir.Write("a.mbn", Pattern(5000, 1)), dir.Write("hd.mbn", Pattern(40, 2))));
     EXPECT_EQ(4u, b.device->CallsOf(kStreamWrite).size());  // block 3 sent twice
     EXPECT_TRUE(b.device->CallsOf(kCloseImage).empty());
     EXPECT_EQ(LinkCall::Close, b.device->calls.back().kind);

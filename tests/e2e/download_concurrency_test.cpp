@@ -10,9 +10,9 @@ namespace fennix::testsupport {
 namespace {
 
 TEST(DownloadConcurrency, EightSessionsOnEightThreadsFlashTheirOwnDevices) {
-    const sim::DeviceOptions kinds[] = {sim::AtDevice(),         sim::AtDevice(),         sim::DiagDevice("Q6250"),
+    const sim::DeviceOptions kinds[] = {sim::AtDevice(),          sim::AtDevice(),          sim::DiagDevice("Q6250"),
                                         sim::DiagDevice("Q6280"), sim::DiagDevice("T7413"), sim::DiagDevice("K7M01"),
-                                        sim::DownloadDevice(),   sim::DownloadDevice()};
+                                        sim::DownloadDevice(),    sim::DownloadDevice()};
     TestImageSet images;
     std::vector<std::unique_ptr<DownloadRig>> rigs;
     for (const auto& kind : kinds) {

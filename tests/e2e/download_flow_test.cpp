@@ -12,13 +12,24 @@ namespace {
 
 using sim::DeviceMode;
 
-const std::vector<std::string> kFullRunWithCheck = {
-    "Start To Download Process...", "Open ComPort Success!!", "Change to DL Mode Success!!",
-    "Test Communication Success!!", "Request Parameter !!", "Open HEX File Success!!", "Download HEX File Success!!",
-    "Hello Success!!", "Send Security Success!!", "Download Partition.mbn File Success!!",
-    "Download QCSBLHD File Success!!", "Download QCSBL File Success!!", "Download OEMSBLHD and OEMSBL File Success!!",
-    "Download AMSSHD and AMSS File Success!!", "Download CEFS File Success!!", "Reset !! Please Wait....", "",
-    "Download Process Success!!"};
+const std::vector<std::string> kFullRunWithCheck = {"Start To Download Process...",
+                                                    "Open ComPort Success!!",
+                                                    "Change to DL Mode Success!!",
+                                                    "Test Communication Success!!",
+                                                    "Request Parameter !!",
+                                                    "Open HEX File Success!!",
+                                                    "Download HEX File Success!!",
+                                                    "Hello Success!!",
+                                                    "Send Security Success!!",
+                                                    "Download Partition.mbn File Success!!",
+                                                    "Download QCSBLHD File Success!!",
+                                                    "Download QCSBL File Success!!",
+                                                    "Download OEMSBLHD and OEMSBL File Success!!",
+                                                    "Download AMSSHD and AMSS File Success!!",
+                                                    "Download CEFS File Success!!",
+                                                    "Reset !! Please Wait....",
+                                                    "",
+                                                    "Download Process Success!!"};
 
 void ExpectFlashedAsTheFiles(DownloadRig& rig, const TestImageSet& images) {
     const sim::DownloadTarget flash = rig.Flash();
@@ -51,10 +62,10 @@ INSTANTIATE_TEST_SUITE_P(Download, FromEveryMode,
                                            sim::DownloadDevice()),
                          [](const ::testing::TestParamInfo<sim::DeviceOptions>& info) {
                              switch (info.index) {
-                             case 0: return std::string("AtMode");
-                             case 1: return std::string("DiagGroup0");
-                             case 2: return std::string("DiagGroup1");
-                             default: return std::string("DownloadMode");
+                                 case 0: return std::string("AtMode");
+                                 case 1: return std::string("DiagGroup0");
+                                 case 2: return std::string("DiagGroup1");
+                                 default: return std::string("DownloadMode");
                              }
                          });
 

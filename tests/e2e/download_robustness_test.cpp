@@ -11,9 +11,7 @@
 namespace fennix::testsupport {
 namespace {
 
-void WriteText(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
+void WriteText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
 TEST(DownloadE2E, ProgrammerWithLineFeedsUploadsAndASpoiltOneWritesNothing) {
     TestImageSet images;
@@ -68,8 +66,8 @@ TEST(DownloadE2E, LateStreamWriteAnswerDoesNotFailTheImage) {
         const sim::DownloadTarget flash = rig.Flash();
         EXPECT_TRUE(sim::CompareWithSet(flash, images.Set()).identical);
         uint32_t blocks = 0;
-        for (const std::string* body : {&images.Set().qcsblhd, &images.Set().qcsbl, &images.Set().oemsbl,
-                                        &images.Set().amss, &images.Set().cefs})
+        for (const std::string* body :
+             {&images.Set().qcsblhd, &images.Set().qcsbl, &images.Set().oemsbl, &images.Set().amss, &images.Set().cefs})
             blocks += static_cast<uint32_t>(sim::ReadWholeFile(*body).size() / 1024 + 1);
         EXPECT_GE(flash.blocksTotal, blocks + 1);  // the late block went out twice
     }

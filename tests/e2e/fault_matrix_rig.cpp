@@ -119,7 +119,8 @@ FlowRig::FlowRig(Flow flow) : flow_(flow), device_(OptionsFor(flow)) {
             session_->SetCsvBrtPaths(dir_.File("items.csv").c_str(), dir_.File("nv.brt").c_str());
             break;
         case Flow::Restore: {
-            for (int item : kRestorePlain) store += "item " + std::to_string(item) + " plain " + Hex(OldPlain(item)) + "\n";
+            for (int item : kRestorePlain)
+                store += "item " + std::to_string(item) + " plain " + Hex(OldPlain(item)) + "\n";
             store += "item 20 indexed " + Hex(OldIndex(0)) + " " + Hex(OldIndex(1)) + " " + Hex(OldIndex(2)) + "\n";
             LeBuilder brt;
             brt.I32(4).I32(1).Counted(NewPlain(1)).I32(kRestoreIndexed).Counted(kNewChunks);
@@ -129,7 +130,8 @@ FlowRig::FlowRig(Flow flow) : flow_(flow), device_(OptionsFor(flow)) {
             break;
         }
         case Flow::DuckImport: {
-            for (int item : kDuckItems) store += "item " + std::to_string(item) + " plain " + Hex(OldPlain(item)) + "\n";
+            for (int item : kDuckItems)
+                store += "item " + std::to_string(item) + " plain " + Hex(OldPlain(item)) + "\n";
             store += "dir cfg\n";
             LeBuilder duck;
             for (int item : kDuckItems) duck.I32(item).Counted(NewPlain(item));
@@ -157,7 +159,8 @@ int32_t FlowRig::RunFlow() {
         case Flow::Backup: return RunBackupBrt(*session_);
         case Flow::Restore: return RunRestoreBrt(*session_);
         case Flow::DuckImport:
-            if (LoadDuckFile(dir_.File("set.duck"), session_->NumberedItems(), session_->NamedItems()) != 1) return -100;
+            if (LoadDuckFile(dir_.File("set.duck"), session_->NumberedItems(), session_->NamedItems()) != 1)
+                return -100;
             return SendItemLists(*session_);
         default: return session_->StartDownload();
     }

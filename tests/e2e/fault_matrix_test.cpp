@@ -30,9 +30,9 @@ enum class Outcome { Ok, Fails, Either };
 
 const Flow kFlows[] = {Flow::DownloadFromAt, Flow::DownloadFromDiag, Flow::DownloadFromDownload,
                        Flow::Backup,         Flow::Restore,          Flow::DuckImport};
-const InjectedFault kFaults[] = {InjectedFault::NoAnswer,   InjectedFault::LateAnswer, InjectedFault::WrongCommand,
-                                 InjectedFault::WrongEcho,  InjectedFault::StrayFrame, InjectedFault::Truncated,
-                                 InjectedFault::BadCrc,     InjectedFault::Vanish,     InjectedFault::VanishAndReturn};
+const InjectedFault kFaults[] = {InjectedFault::NoAnswer,  InjectedFault::LateAnswer, InjectedFault::WrongCommand,
+                                 InjectedFault::WrongEcho, InjectedFault::StrayFrame, InjectedFault::Truncated,
+                                 InjectedFault::BadCrc,    InjectedFault::Vanish,     InjectedFault::VanishAndReturn};
 const Point kPoints[] = {Point::First, Point::Middle, Point::Last};
 
 // What a fault at a point must give. The points of a download are its mode
@@ -173,7 +173,8 @@ void RunCase(Flow flow, InjectedFault fault, Point point) {
     const Outcome expected = Expected(flow, fault, point);
     if (expected != Outcome::Either) {
         EXPECT_EQ(expected == Outcome::Ok, judged.success)
-            << (expected == Outcome::Ok ? "the engine should recover from this fault" : "this fault must fail the flow");
+            << (expected == Outcome::Ok ? "the engine should recover from this fault"
+                                        : "this fault must fail the flow");
     }
 }
 
@@ -222,7 +223,8 @@ std::string MatrixTable() {
         t << "| " << sim::InjectedFaultName(fault) << " |";
         for (Flow flow : kFlows) {
             t << ' ';
-            for (Point point : kPoints) t << (point == Point::First ? "" : " / ") << OutcomeName(Expected(flow, fault, point));
+            for (Point point : kPoints)
+                t << (point == Point::First ? "" : " / ") << OutcomeName(Expected(flow, fault, point));
             t << " |";
         }
         t << '\n';

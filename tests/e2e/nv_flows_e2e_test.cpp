@@ -61,8 +61,10 @@ protected:
     void TearDown() override {
         if (session) Close(session);
         test::CollectingInto() = nullptr;
-        if (hadScale_) setenv("FENNIX_TIME_SCALE", savedScale_.c_str(), 1);
-        else unsetenv("FENNIX_TIME_SCALE");
+        if (hadScale_)
+            setenv("FENNIX_TIME_SCALE", savedScale_.c_str(), 1);
+        else
+            unsetenv("FENNIX_TIME_SCALE");
     }
 
     void Preload(const std::string& text) {
@@ -95,27 +97,27 @@ protected:
 };
 
 TEST_F(NvEndToEnd, BackupStoresPlainAndIndexedItemsAndLeavesTheRestOut) {
-    Preload("item 550 plain " + Hex(Seq(128, 1)) + "\n" +
-            "item 20 indexed " + Hex(Seq(127, 2)) + "\n" +
+    Preload("item 550 plain " + Hex(Seq(128, 1)) + "\n" + "item 20 indexed " + Hex(Seq(127, 2)) + "\n" +
             "item 21 indexed " + Hex(Seq(127, 3)) + " " + Hex(Seq(127, 4)) + " " + Hex(Seq(127, 5)) + "\n" +
             "item 22 indexed end=5\n"
             "item 23 indexed\n"
             "item 30 status 5\n"
             "item 31 status 2\n"
-            "item 10 plain " + Hex(Seq(128, 6)) + "\n");
+            "item 10 plain " +
+            Hex(Seq(128, 6)) + "\n");
     test::WriteText(dir.File("items.csv"),
-                       "Name;Item\r\n"
-                       "plain;550;ignored\r\n"
-                       ";;one index;;20\r\n"
-                       "three;21\r\n"
-                       "none at 0 (5);22\r\n"
-                       "none at 0 (6);23\r\n"
-                       "inactive;30\r\n"
-                       "refused;31\r\n"
-                       "missing;999\r\n"
-                       "wide;65546\r\n"
-                       "\r\n"
-                       "plain again;550");
+                    "Name;Item\r\n"
+                    "plain;550;ignored\r\n"
+                    ";;one index;;20\r\n"
+                    "three;21\r\n"
+                    "none at 0 (5);22\r\n"
+                    "none at 0 (6);23\r\n"
+                    "inactive;30\r\n"
+                    "refused;31\r\n"
+                    "missing;999\r\n"
+                    "wide;65546\r\n"
+                    "\r\n"
+                    "plain again;550");
     Open();
     SetCsvBrtFile(session, dir.File("items.csv").c_str(), dir.File("nv.brt").c_str());
     ASSERT_EQ(1, StartBackupBrt(session));
@@ -166,15 +168,9 @@ TEST_F(NvEndToEnd, HeaderOnlyListWritesAFourByteBrt) {
 
 TEST_F(NvEndToEnd, RestoreWritesItemsAndChunks) {
     Preload("item 21 indexed\n");
-    test::WriteBytes(dir.File("nv.brt"), LeBuilder()
-                                                .I32(3)
-                                                .I32(550)
-                                                .Counted(Seq(128, 7))
-                                                .I32(21)
-                                                .Counted(Seq(384, 8))
-                                                .I32(65547)
-                                                .Counted({})
-                                                .Bytes());
+    test::WriteBytes(
+        dir.File("nv.brt"),
+        LeBuilder().I32(3).I32(550).Counted(Seq(128, 7)).I32(21).Counted(Seq(384, 8)).I32(65547).Counted({}).Bytes());
     Open();
     SetCsvBrtFile(session, nullptr, dir.File("nv.brt").c_str());
     ASSERT_EQ(1, StartRestoreBrt(session));
@@ -200,9 +196,8 @@ TEST_F(NvEndToEnd, RestoreWritesItemsAndChunks) {
 }
 
 TEST_F(NvEndToEnd, BackupThenRestoreWritesBackExactlyWhatWasRead) {
-    const std::string original = "item 550 plain " + Hex(Seq(128, 1)) + "\n" +
-                                 "item 20 indexed " + Hex(Seq(127, 2)) + "\n" +
-                                 "item 21 indexed " + Hex(Seq(127, 3)) + " " + Hex(Seq(127, 4)) + " " +
+    const std::string original = "item 550 plain " + Hex(Seq(128, 1)) + "\n" + "item 20 indexed " + Hex(Seq(127, 2)) +
+                                 "\n" + "item 21 indexed " + Hex(Seq(127, 3)) + " " + Hex(Seq(127, 4)) + " " +
                                  Hex(Seq(127, 5)) + "\n";
     Preload(original);
     const std::string before = Store();
@@ -213,8 +208,8 @@ TEST_F(NvEndToEnd, BackupThenRestoreWritesBackExactlyWhatWasRead) {
 
     // Spoil every value, then restore.
     Preload("item 550 plain " + Hex(Bytes(128, 0xFF)) + "\n" + "item 20 indexed " + Hex(Bytes(127, 0xFF)) + "\n" +
-            "item 21 indexed " + Hex(Bytes(127, 0xFF)) + " " + Hex(Bytes(127, 0xFF)) + " " +
-            Hex(Bytes(127, 0xFF)) + "\n");
+            "item 21 indexed " + Hex(Bytes(127, 0xFF)) + " " + Hex(Bytes(127, 0xFF)) + " " + Hex(Bytes(127, 0xFF)) +
+            "\n");
     ASSERT_NE(before, Store());
     ASSERT_EQ(1, StartRestoreBrt(session));
     EXPECT_EQ(before, Store());
@@ -238,37 +233,37 @@ TEST_F(NvEndToEnd, DamagedBrtFailsTheRestoreWithoutWriting) {
 TEST_F(NvEndToEnd, DuckImportAndDownload) {
     Preload("item 5 status 5 write=5\nitem 3 status 3 write=3\ndir existing\n");
     test::WriteBytes(dir.File("set.duck"), LeBuilder()
-                                                  .I32(5)
-                                                  .Counted({5})
-                                                  .I32(3)
-                                                  .Counted({3})
-                                                  .I32(100)
-                                                  .Counted({1})
-                                                  .I32(100)
-                                                  .Counted({2})
-                                                  .I32(-1)
-                                                  .CountedText("ARRAY#550#1")
-                                                  .Counted(Seq(128, 9))
-                                                  .I32(-1)
-                                                  .CountedText("#ARRAY#551")
-                                                  .Counted({})
-                                                  .I32(-1)
-                                                  .CountedText("ARRAYX#552")
-                                                  .Counted({6})
-                                                  .Counted({})
-                                                  .I32(-1)
-                                                  .CountedText("array#553")
-                                                  .Counted({7})
-                                                  .Counted({0xDE, 0xAD})
-                                                  .I32(-1)
-                                                  .CountedText("/cfg/radio/table")
-                                                  .Counted(Seq(1100, 1))
-                                                  .Counted({})
-                                                  .I32(-1)
-                                                  .CountedText("existing/x")
-                                                  .Counted({4})
-                                                  .Counted({})
-                                                  .Bytes());
+                                               .I32(5)
+                                               .Counted({5})
+                                               .I32(3)
+                                               .Counted({3})
+                                               .I32(100)
+                                               .Counted({1})
+                                               .I32(100)
+                                               .Counted({2})
+                                               .I32(-1)
+                                               .CountedText("ARRAY#550#1")
+                                               .Counted(Seq(128, 9))
+                                               .I32(-1)
+                                               .CountedText("#ARRAY#551")
+                                               .Counted({})
+                                               .I32(-1)
+                                               .CountedText("ARRAYX#552")
+                                               .Counted({6})
+                                               .Counted({})
+                                               .I32(-1)
+                                               .CountedText("array#553")
+                                               .Counted({7})
+                                               .Counted({0xDE, 0xAD})
+                                               .I32(-1)
+                                               .CountedText("/cfg/radio/table")
+                                               .Counted(Seq(1100, 1))
+                                               .Counted({})
+                                               .I32(-1)
+                                               .CountedText("existing/x")
+                                               .Counted({4})
+                                               .Counted({})
+                                               .Bytes());
     Open();
     ASSERT_EQ(1, DuckToNVArray(session, dir.File("set.duck").c_str()));
     ASSERT_EQ(1, NVArrayToMobile(session));
@@ -343,9 +338,9 @@ TEST_F(NvEndToEnd, DeviceRefusingNvReadsAsBadCommandsFailsTheBackup) {
 // flow fails.
 TEST_F(NvEndToEnd, DeviceFallingSilentMidwayFailsTheRestore) {
     WithMemory([](CNvMemory& nv, CEfsTree&) { nv.answersBeforeSilence = 3; });
-    test::WriteBytes(dir.File("nv.brt"),
-                        LeBuilder().I32(3).I32(1).Counted(Seq(128, 1)).I32(2).Counted(Seq(384, 2)).I32(3).Counted({3})
-                            .Bytes());
+    test::WriteBytes(
+        dir.File("nv.brt"),
+        LeBuilder().I32(3).I32(1).Counted(Seq(128, 1)).I32(2).Counted(Seq(384, 2)).I32(3).Counted({3}).Bytes());
     Open();
     SetCsvBrtFile(session, nullptr, dir.File("nv.brt").c_str());
     EXPECT_EQ(-1, StartRestoreBrt(session));

@@ -215,9 +215,9 @@ TEST(SimNvStore, TextFormRoundTrips) {
 }
 
 TEST(SimNvStore, BadLinesAreNamed) {
-    for (const char* bad : {"item 70000 plain 00", "item 1 plain 0g", "item 1 wobbly", "item 1 status",
-                            "item 1 indexed " /* fine */ "zz", "dir", "file a", "nonsense",
-                            "item 1 plain 00 colour=3"}) {
+    for (const char* bad :
+         {"item 70000 plain 00", "item 1 plain 0g", "item 1 wobbly", "item 1 status",
+          "item 1 indexed " /* fine */ "zz", "dir", "file a", "nonsense", "item 1 plain 00 colour=3"}) {
         CNvMemory nv;
         CEfsTree efs;
         std::string error;

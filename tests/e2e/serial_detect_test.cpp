@@ -36,8 +36,9 @@ TEST_F(SerialDetect, DownloadDeviceSatisfiesDownloadAndRefusesDiag) {
 
     const auto lines = FinishLog();
     EXPECT_EQ(1u, CountPortLines(lines, "<!ER>", "CSerCOMLibrary::IsDLConnected\tDL detected."));
-    EXPECT_EQ(1u, CountPortLines(lines, "<!ER>",
-                                 "CSerCOMLibrary::IsDIAGConnected\tMobile current mode is DL, can not change to DIAG."));
+    EXPECT_EQ(1u,
+              CountPortLines(lines, "<!ER>",
+                             "CSerCOMLibrary::IsDIAGConnected\tMobile current mode is DL, can not change to DIAG."));
 }
 
 // A device that never answers: detection gives up after its 120 polls. The

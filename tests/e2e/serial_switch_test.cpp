@@ -96,7 +96,8 @@ TEST_F(SerialSwitch, UnsolicitedTrafficBeforeTheSwitchIsPutAside) {
         ASSERT_TRUE(WaitForMode(kPhoneModeDIAG));
         // A debug message arrives that nobody asked for and stays posted.
         auto end = Clock::now() + std::chrono::seconds(3);
-        while (Lib().PendingFrames() == 0 && Clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        while (Lib().PendingFrames() == 0 && Clock::now() < end)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         ASSERT_EQ(1u, Lib().PendingFrames());
 
         EXPECT_EQ(1, Lib().IsDLConnected()) << platform;

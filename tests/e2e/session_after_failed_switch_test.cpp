@@ -60,7 +60,8 @@ TEST_P(AfterFailedSwitch, BackupRestoreAndDownloadWorkOnTheSameSession) {
     DownloadRig rig(options);
     ASSERT_TRUE(rig.Ok());
     const Bytes stored(128, 0x5A);
-    rig.Device().WithState([&](sim::DeviceState& s) { s.Extension<sim::CNvMemory>().items[550] = sim::SimNvItem::Plain(stored); });
+    rig.Device().WithState(
+        [&](sim::DeviceState& s) { s.Extension<sim::CNvMemory>().items[550] = sim::SimNvItem::Plain(stored); });
     DropOffTheBusOnce(rig.Device(), GetParam().trigger);
     CQualCmd& session = rig.Session();
     images.Apply(session);

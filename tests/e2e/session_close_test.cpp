@@ -63,8 +63,10 @@ protected:
         Shared().lines.clear();
     }
     void TearDown() override {
-        if (hadScale_) ::setenv("FENNIX_TIME_SCALE", savedScale_.c_str(), 1);
-        else ::unsetenv("FENNIX_TIME_SCALE");
+        if (hadScale_)
+            ::setenv("FENNIX_TIME_SCALE", savedScale_.c_str(), 1);
+        else
+            ::unsetenv("FENNIX_TIME_SCALE");
     }
 
     // Runs `flow` on a thread of its own, closes the session from this thread
@@ -126,8 +128,9 @@ TEST_F(CloseWhileRunning, DownloadInTheStreamingStageFailsItsImage) {
         return false;
     });
     FennixHandle session = DownloadSession(device.Path(), images);
-    CloseAfter("Download OEMSBLHD and OEMSBL File Success!!", session, [&] { return StartDownload(session); },
-               kPacketCancelled, "Download AMSSHD and AMSS File Failed!!");
+    CloseAfter(
+        "Download OEMSBLHD and OEMSBL File Success!!", session, [&] { return StartDownload(session); },
+        kPacketCancelled, "Download AMSSHD and AMSS File Failed!!");
     EXPECT_FALSE(sim::CompareWithSet(sim::SnapshotDownloadTarget(device.Device()), images.Set()).identical);
 }
 
@@ -137,8 +140,9 @@ TEST_F(CloseWhileRunning, DownloadInItsLastPauseIsNoSuccess) {
     ASSERT_TRUE(device.Ok());
     FennixHandle session = DownloadSession(device.Path(), images);
     // The pause after the reset lasts 20 s.
-    CloseAfter("Reset !! Please Wait....", session, [&] { return StartDownload(session); }, kPacketCancelled,
-               "Download Process Failed!!");
+    CloseAfter(
+        "Reset !! Please Wait....", session, [&] { return StartDownload(session); }, kPacketCancelled,
+        "Download Process Failed!!");
 }
 
 TEST_F(CloseWhileRunning, BackupWaitingForASilentDeviceFailsTheModeChange) {
@@ -152,8 +156,9 @@ TEST_F(CloseWhileRunning, BackupWaitingForASilentDeviceFailsTheModeChange) {
     SetCallBack(session, CollectShared);
     SetCsvBrtFile(session, dir.File("items.csv").c_str(), dir.File("nv.brt").c_str());
     // Detection would give up after 84 s; the listener reopens the port meanwhile.
-    CloseAfter("Open ComPort Success!!", session, [&] { return StartBackupBrt(session); }, kPacketCancelled,
-               "Change to DIAG Mode Failed!!");
+    CloseAfter(
+        "Open ComPort Success!!", session, [&] { return StartBackupBrt(session); }, kPacketCancelled,
+        "Change to DIAG Mode Failed!!");
 }
 
 }  // namespace

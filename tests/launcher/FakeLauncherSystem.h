@@ -33,7 +33,7 @@ public:
     bool diskListRefused = false;
     std::vector<DiskInterfaceStep> diskInterfaces;  // the list's End follows them
     uint32_t diskListEndError = kNoMoreItems;
-    uint32_t openError = 0;  // non-zero: opening the disk fails with it
+    uint32_t openError = 0;     // non-zero: opening the disk fails with it
     int pausesBeforeStop = -1;  // negative: never stop
 
     // ---- what the launcher did
@@ -61,13 +61,11 @@ public:
         return serialMapOpen_;
     }
     std::optional<uint32_t> CountSerialMapValues() override {
-        if (!serialMapOpen_ || !serialMapExists)
-            return std::nullopt;
+        if (!serialMapOpen_ || !serialMapExists) return std::nullopt;
         return static_cast<uint32_t>(serialMap.size());
     }
     std::optional<SerialMapEntry> ReadSerialMapValue(uint32_t index) override {
-        if (index >= serialMap.size())
-            return std::nullopt;
+        if (index >= serialMap.size()) return std::nullopt;
         return serialMap[index];
     }
     std::vector<std::string> ReadModemPortNames() override { return modemPortNames; }
@@ -79,8 +77,7 @@ public:
     void StartProgram(const std::string& path) override { started.emplace_back(path, nowMs); }
 
     std::unique_ptr<IDiskInterfaceList> ListDiskInterfaces() override {
-        if (diskListRefused)
-            return nullptr;
+        if (diskListRefused) return nullptr;
         ++diskListsMade;
         return std::make_unique<List>(*this);
     }
@@ -96,10 +93,8 @@ public:
     std::string DescribeError(uint32_t error) override { return "error text " + std::to_string(error) + "\r\n"; }
     void Print(const std::string& text) override { output.push_back(text); }
     void Pause(uint32_t milliseconds) override {
-        if (pausesBeforeStop == 0)
-            throw StopLoop();
-        if (pausesBeforeStop > 0)
-            --pausesBeforeStop;
+        if (pausesBeforeStop == 0) throw StopLoop();
+        if (pausesBeforeStop > 0) --pausesBeforeStop;
         pauses.push_back(milliseconds);
         nowMs += milliseconds;
     }
@@ -112,8 +107,7 @@ private:
         }
         ~List() override { --owner_.liveDiskLists; }
         DiskInterfaceStep Next() override {
-            if (next_ < steps_.size())
-                return steps_[next_++];
+            if (next_ < steps_.size()) return steps_[next_++];
             DiskInterfaceStep end;
             end.kind = DiskInterfaceStep::Kind::End;
             end.error = owner_.diskListEndError;
@@ -132,8 +126,7 @@ private:
         ~Disk() override { --owner_.openDiskHandles; }
         void SendModeSwitch() override {
             // A request on a disk that is no longer open would be a fault.
-            if (owner_.openDiskHandles <= 0)
-                throw std::logic_error("request on a closed disk");
+            if (owner_.openDiskHandles <= 0) throw std::logic_error("request on a closed disk");
             ++owner_.modeSwitchesSent;
         }
 

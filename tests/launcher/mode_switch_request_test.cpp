@@ -25,8 +25,7 @@ void Put16(Bytes& b, size_t at, uint16_t v) {
     b[at + 1] = v >> 8;
 }
 void Put32(Bytes& b, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        b[at + i] = (v >> (8 * i)) & 0xFF;
+    for (int i = 0; i < 4; ++i) b[at + i] = (v >> (8 * i)) & 0xFF;
 }
 
 // The request as the driver reads it, written out field by field at the
@@ -44,15 +43,15 @@ struct Layout {
 Bytes ExpectedRequest(const Layout& l) {
     Bytes b(l.bufferSize, 0);
     Put16(b, 0, l.headerLength);
-    b[2] = 0;   // ScsiStatus
-    b[3] = 0;   // PathId
-    b[4] = 1;   // TargetId
-    b[5] = 0;   // Lun
-    b[6] = 6;   // CdbLength
-    b[7] = 24;  // SenseInfoLength
-    b[8] = 1;   // DataIn
-    Put32(b, 12, 192);  // DataTransferLength
-    Put32(b, 16, 2);    // TimeOutValue
+    b[2] = 0;                                         // ScsiStatus
+    b[3] = 0;                                         // PathId
+    b[4] = 1;                                         // TargetId
+    b[5] = 0;                                         // Lun
+    b[6] = 6;                                         // CdbLength
+    b[7] = 24;                                        // SenseInfoLength
+    b[8] = 1;                                         // DataIn
+    Put32(b, 12, 192);                                // DataTransferLength
+    Put32(b, 16, 2);                                  // TimeOutValue
     Put32(b, l.dataBufferOffsetField, l.dataOffset);  // upper half zero on x64
     Put32(b, l.senseInfoOffsetField, l.senseOffset);
     const uint8_t cdb[] = {0x30, 0x08, 0x2A, 0x00, 0xC0, 0x00};

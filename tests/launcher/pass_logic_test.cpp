@@ -21,8 +21,7 @@ protected:
     void SetUp() override { ASSERT_TRUE(launcher.Start()); }
 
     void RunPasses(int count) {
-        for (int i = 0; i < count; ++i)
-            launcher.RunPass();
+        for (int i = 0; i < count; ++i) launcher.RunPass();
     }
     size_t Launches() const { return system.started.size(); }
 
@@ -45,7 +44,7 @@ TEST_F(PassLogic, StorageModeIsSwitchedEverySecondUntilThePortAppears) {
     ASSERT_EQ(1u, Launches());
     EXPECT_EQ(kManager, system.started[0].first);
     EXPECT_EQ(found + 10000, system.started[0].second);  // 10 s after the pass that found the port
-    EXPECT_EQ(3, system.diskListsMade);                   // the launching pass makes no switch attempt
+    EXPECT_EQ(3, system.diskListsMade);                  // the launching pass makes no switch attempt
     EXPECT_TRUE(launcher.Launched());
 
     // Served: later passes look for the disk again but start nothing.

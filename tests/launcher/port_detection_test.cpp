@@ -56,8 +56,7 @@ TEST_F(PortDetection, FindsTheModemAmongOtherValuesAndInstances) {
     // Unreadable values and foreign ports before the modem's are skipped; the
     // modem's key may hold instances from earlier plug-ins in other sockets.
     system.modemPortNames = {"COM3", "COM12"};
-    system.serialMap = {std::nullopt,
-                        SerialMapEntry{"\\Device\\Serial0", "COM1"},
+    system.serialMap = {std::nullopt, SerialMapEntry{"\\Device\\Serial0", "COM1"},
                         SerialMapEntry{"\\Device\\QCUSB_COM11_0", "COM11"},
                         SerialMapEntry{"\\Device\\QCUSB_COM12_2", "COM12"}};
     EXPECT_TRUE(launcher.IsPortPresent());

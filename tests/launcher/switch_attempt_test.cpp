@@ -32,10 +32,10 @@ protected:
 };
 
 TEST_F(SwitchAttempt, OpensTheModemDiskSendsTheRequestAndReleasesTheDisk) {
-    system.diskInterfaces = {DiskPath("\\\\?\\ide#diskst3500418as#5&2a0f1d&0&0.0.0#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}"),
-                             DiskPath(ModemDiskPath())};
-    for (int pass = 0; pass < 5; ++pass)
-        launcher.MakeSwitchAttempt();
+    system.diskInterfaces = {
+        DiskPath("\\\\?\\ide#diskst3500418as#5&2a0f1d&0&0.0.0#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}"),
+        DiskPath(ModemDiskPath())};
+    for (int pass = 0; pass < 5; ++pass) launcher.MakeSwitchAttempt();
 
     EXPECT_EQ(std::vector<std::string>(5, ModemDiskPath()), system.openedDisks);
     EXPECT_EQ(5, system.modeSwitchesSent);
@@ -90,8 +90,7 @@ TEST_F(SwitchAttempt, RefusedListIsReportedAndNothingIsOpened) {
 }
 
 TEST_F(SwitchAttempt, AnInterfaceWithoutDetailsIsReportedAndSkipped) {
-    system.diskInterfaces = {DiskStep(Kind::OutOfMemory), DiskStep(Kind::DetailFailed, 13),
-                             DiskPath(ModemDiskPath())};
+    system.diskInterfaces = {DiskStep(Kind::OutOfMemory), DiskStep(Kind::DetailFailed, 13), DiskPath(ModemDiskPath())};
     launcher.MakeSwitchAttempt();
     EXPECT_EQ((std::vector<std::string>{"Failed to allocate memory.\n",
                                         "Error in SetupDiGetDeviceInterfaceDetail: error text 13\r\n\n",

@@ -116,8 +116,8 @@ TEST_F(LogFileTest, SecondStartLogFinishesTheEarlierFile) {
     StartLog();
     EXPECT_EQ(1, LogLine(kLogError, "after"));
     EndLog();
-    EXPECT_EQ((Messages{kAsterisks, "*... Start ...", "before", "*...End....", kAsterisks, kAsterisks,
-                        "*... Start ...", "after", "*...End....", kAsterisks}),
+    EXPECT_EQ((Messages{kAsterisks, "*... Start ...", "before", "*...End....", kAsterisks, kAsterisks, "*... Start ...",
+                        "after", "*...End....", kAsterisks}),
               ReadMessages());
 }
 

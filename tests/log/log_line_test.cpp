@@ -175,9 +175,9 @@ TEST_F(LogFileTest, LinesOfConcurrentWritersDoNotMix) {
         int t = lines[i].rest[3] - '0';
         ASSERT_TRUE(t >= 0 && t < kThreads) << lines[i].rest;
         // Each thread's lines arrive whole and in its own order.
-        EXPECT_EQ("COM" + std::to_string(t) + "\tCSerialIO::ListenerThread\tline " + std::to_string(next[t]) + " " +
-                      padding,
-                  lines[i].rest);
+        EXPECT_EQ(
+            "COM" + std::to_string(t) + "\tCSerialIO::ListenerThread\tline " + std::to_string(next[t]) + " " + padding,
+            lines[i].rest);
         ++next[t];
     }
 }

@@ -12,8 +12,8 @@ using test::DeviceReply;
 using test::FsReply;
 using test::NvAnswerBytes;
 using test::NvReply;
-using test::SeededBytes;
 using test::ScriptedExchange;
+using test::SeededBytes;
 
 Bytes Slice(const Bytes& bytes, size_t from, size_t count) {
     return Bytes(bytes.begin() + from, bytes.begin() + from + count);
@@ -38,11 +38,11 @@ TEST(NvRead, PlainReadSendsLow16BitsAndReturnsDataField) {
 TEST(NvAnswers, ForeignFrameIsDrainedAndTheRequestSentOnceMore) {
     const Bytes data = SeededBytes(128, 3);
     const DeviceReply foreign[] = {
-        NvReply(39, 10, data, 0),       // wrong command code
-        NvReply(38, 11, data, 0),       // wrong item
-        {0, Bytes{38, 10, 0, 0xAA}},    // too short to hold the status
-        {0, Bytes{0x13, 38, 10, 0}},    // bad command
-        {0, Bytes(300, 0x7E)},          // longer than any NV answer
+        NvReply(39, 10, data, 0),     // wrong command code
+        NvReply(38, 11, data, 0),     // wrong item
+        {0, Bytes{38, 10, 0, 0xAA}},  // too short to hold the status
+        {0, Bytes{0x13, 38, 10, 0}},  // bad command
+        {0, Bytes(300, 0x7E)},        // longer than any NV answer
     };
     for (const DeviceReply& wrong : foreign) {
         ScriptedExchange device;
@@ -385,12 +385,13 @@ ScriptedExchange HappyFileSystem(uint32_t handle = 3) {
     device.device = [handle](const Bytes& request) {
         const uint16_t code = static_cast<uint16_t>(request[2] | (request[3] << 8));
         switch (code) {
-        case 19: return FsReply(19, {0});
-        case 2: return FsReply(2, {handle, 0});
-        case 5: return FsReply(5, {handle, test::Le32At(request, 8), static_cast<uint32_t>(request.size() - 12), 0});
-        case 3: return FsReply(3, {0});
-        case 9: return FsReply(9, {0});
-        default: ADD_FAILURE() << "unexpected code " << code; return test::Silent();
+            case 19: return FsReply(19, {0});
+            case 2: return FsReply(2, {handle, 0});
+            case 5:
+                return FsReply(5, {handle, test::Le32At(request, 8), static_cast<uint32_t>(request.size() - 12), 0});
+            case 3: return FsReply(3, {0});
+            case 9: return FsReply(9, {0});
+            default: ADD_FAILURE() << "unexpected code " << code; return test::Silent();
         }
     };
     return device;
@@ -455,8 +456,8 @@ TEST(FsFile, OpenIsTriedFiveTimes) {
     EXPECT_EQ(6u, device.requests.size());
 
     ScriptedExchange late;
-    late.script = {FsReply(19, {0}), FsReply(2, {0xFFFFFFFF}), FsReply(4, {1}), FsReply(2, {7}),
-                   FsReply(5, {7, 0, 0, 0}), FsReply(3, {0})};
+    late.script = {FsReply(19, {0}), FsReply(2, {0xFFFFFFFF}), FsReply(4, {1}),
+                   FsReply(2, {7}),  FsReply(5, {7, 0, 0, 0}), FsReply(3, {0})};
     CNvCommands nv2(late);
     EXPECT_EQ(FsFileResult::Stored, nv2.WriteFsFile("a/b", nullptr, 0));
     EXPECT_EQ(7u, test::Le32At(late.requests[4], 4));

@@ -19,8 +19,8 @@ namespace {
 
 using test::Bytes;
 using test::LeBuilder;
-using test::SeededBytes;
 using test::ScratchDir;
+using test::SeededBytes;
 
 TEST(FieldText, DecimalFieldReadsLikeHandWrittenNumbers) {
     EXPECT_EQ(550, ParseDecimalField("550"));
@@ -83,15 +83,7 @@ TEST(BrtFile, LayoutByteForByte) {
     records[1].itemNumber = -3;
     records[1].SetValue(Bytes{});
     records[2].itemNumber = 7;  // no value: written as length 0
-    const Bytes expected = LeBuilder()
-                               .I32(3)
-                               .I32(65546)
-                               .Counted({1, 2})
-                               .I32(-3)
-                               .I32(0)
-                               .I32(7)
-                               .I32(0)
-                               .Bytes();
+    const Bytes expected = LeBuilder().I32(3).I32(65546).Counted({1, 2}).I32(-3).I32(0).I32(7).I32(0).Bytes();
     EXPECT_EQ(expected, EncodeBrt(records));
     EXPECT_EQ((Bytes{0, 0, 0, 0}), EncodeBrt({}));
 }
@@ -191,14 +183,8 @@ TEST(DuckFile, RecordsGoToTheirLists) {
 }
 
 TEST(DuckFile, NulEndsTheNameButNotTheRecord) {
-    const Bytes file = LeBuilder()
-                           .I32(-1)
-                           .I32(8)
-                           .Raw({'A', 'R', 'R', 'A', 'Y', '#', '5', 0})
-                           .Counted({1})
-                           .I32(3)
-                           .Counted({2})
-                           .Bytes();
+    const Bytes file =
+        LeBuilder().I32(-1).I32(8).Raw({'A', 'R', 'R', 'A', 'Y', '#', '5', 0}).Counted({1}).I32(3).Counted({2}).Bytes();
     CNVArray numbered;
     CNVArray named;
     ASSERT_TRUE(DecodeDuck(file.data(), file.size(), numbered, named));
@@ -209,14 +195,8 @@ TEST(DuckFile, NulEndsTheNameButNotTheRecord) {
 }
 
 TEST(DuckFile, DamagedFileLeavesBothListsEmpty) {
-    const Bytes whole = LeBuilder()
-                            .I32(1)
-                            .Counted({1, 2})
-                            .I32(-1)
-                            .CountedText("/a/b")
-                            .Counted({3})
-                            .Counted({4})
-                            .Bytes();
+    const Bytes whole =
+        LeBuilder().I32(1).Counted({1, 2}).I32(-1).CountedText("/a/b").Counted({3}).Counted({4}).Bytes();
     CNVArray numbered;
     CNVArray named;
     for (size_t cut = 1; cut < whole.size(); ++cut) {

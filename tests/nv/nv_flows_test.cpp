@@ -22,9 +22,9 @@ using test::Bytes;
 using test::DeviceReply;
 using test::LeBuilder;
 using test::NvReply;
-using test::SeededBytes;
 using test::ScratchDir;
 using test::ScriptedExchange;
+using test::SeededBytes;
 
 using test::Line;
 using test::Lines;
@@ -39,8 +39,8 @@ struct Reports {
 // What a test device knows about one item.
 struct Item {
     enum Kind { Plain, Indexed, Refused } kind = Plain;
-    Bytes data;        // plain: the data field
-    int indexes = 0;   // indexed: readable indexes
+    Bytes data;          // plain: the data field
+    int indexes = 0;     // indexed: readable indexes
     uint8_t status = 0;  // refused: the status
 };
 
@@ -91,14 +91,14 @@ TEST(BackupBrt, HeaderOnlyListGivesAFourByteFile) {
 TEST(BackupBrt, StoresWhatTheDeviceReturnsInListOrder) {
     ScratchDir dir;
     test::WriteText(dir.File("items.csv"),
-                       "Name;Item;Comment\n"
-                       "plain;550;x\n"
-                       "\n"
-                       "one;;20\n"
-                       ";;;\n"
-                       "inactive;30\n"
-                       "three;21\n"
-                       "refused;31");
+                    "Name;Item;Comment\n"
+                    "plain;550;x\n"
+                    "\n"
+                    "one;;20\n"
+                    ";;;\n"
+                    "inactive;30\n"
+                    "three;21\n"
+                    "refused;31");
     TableDevice device;
     device.items[550] = {Item::Plain, SeededBytes(128, 1)};
     device.items[20] = {Item::Indexed, {}, 1};
@@ -219,7 +219,7 @@ Bytes BrtOf(const std::vector<std::pair<int32_t, Bytes>>& records) {
 TEST(RestoreBrt, ItemWritesUpTo128BytesAndChunksBeyond) {
     ScratchDir dir;
     test::WriteBytes(dir.File("in.brt"),
-                        BrtOf({{65546, SeededBytes(128, 1)}, {550, SeededBytes(384, 2)}, {7, {}}, {8, {1, 2}}}));
+                     BrtOf({{65546, SeededBytes(128, 1)}, {550, SeededBytes(384, 2)}, {7, {}}, {8, {1, 2}}}));
     TableDevice device;
     CNvCommands nv(device.exchange);
     Reports reports;
@@ -249,12 +249,12 @@ TEST(RestoreBrt, ItemWritesUpTo128BytesAndChunksBeyond) {
 TEST(RestoreBrt, RefusedRecordsAreSkippedAndALostOneEndsTheRestore) {
     ScratchDir dir;
     test::WriteBytes(dir.File("in.brt"),
-                        BrtOf({{1, {1}}, {2, {2}}, {3, SeededBytes(256, 3)}, {4, SeededBytes(256, 4)}, {5, {5}}}));
+                     BrtOf({{1, {1}}, {2, {2}}, {3, SeededBytes(256, 3)}, {4, SeededBytes(256, 4)}, {5, {5}}}));
     ScriptedExchange device;
     // Item 1 refused; item 2 first answered by a foreign frame, then done;
     // item 3's last chunk refused; item 4's last chunk lost after a good first.
     device.script = {NvReply(39, 1, {}, 8), {0, Bytes{0x13}},      NvReply(39, 2, {}, 0), NvReply(39, 3, {}, 0),
-                     NvReply(39, 3, {}, 2), NvReply(39, 4, {}, 0), test::Silent(),     NvReply(39, 5, {}, 0)};
+                     NvReply(39, 3, {}, 2), NvReply(39, 4, {}, 0), test::Silent(),        NvReply(39, 5, {}, 0)};
     CNvCommands nv(device);
     Reports reports;
     EXPECT_FALSE(RestoreBrt(nv, dir.File("in.brt"), reports.reporter()));
@@ -428,16 +428,16 @@ TEST(SendItemLists, ArrayEntriesAndFileEntries) {
         if (request[0] == 39) return NvReply(39, 0x200 | request[1], {}, request[1] == 0x27 ? 5 : 0);
         const uint16_t code = static_cast<uint16_t>(request[2] | (request[3] << 8));
         switch (code) {
-        case 19: return test::FsReply(19, {0});
-        case 2:
-            // Opens fail while the file's directory is missing.
-            return madeParent ? test::FsReply(2, {4}) : test::FsReply(2, {0xFFFFFFFF, 2});
-        case 9:
-            madeParent = std::string(request.begin() + 6, request.end() - 1) == "cfg/radio";
-            return test::FsReply(9, {0});
-        case 5: return test::FsReply(5, {4, 0, 0, 0});
-        case 3: return test::FsReply(3, {0});
-        default: return test::FsReply(code, {0});
+            case 19: return test::FsReply(19, {0});
+            case 2:
+                // Opens fail while the file's directory is missing.
+                return madeParent ? test::FsReply(2, {4}) : test::FsReply(2, {0xFFFFFFFF, 2});
+            case 9:
+                madeParent = std::string(request.begin() + 6, request.end() - 1) == "cfg/radio";
+                return test::FsReply(9, {0});
+            case 5: return test::FsReply(5, {4, 0, 0, 0});
+            case 3: return test::FsReply(3, {0});
+            default: return test::FsReply(code, {0});
         }
     };
     CNvCommands nv(device);

@@ -177,7 +177,7 @@ using NvExports = SessionFixture;
 
 TEST_F(NvExports, DuckImportFillsTheSessionLists) {
     test::WriteBytes(dir.File("a.duck"),
-                        LeBuilder().I32(5).Counted({1}).I32(-1).CountedText("ARRAY#2").Counted({}).Bytes());
+                     LeBuilder().I32(5).Counted({1}).I32(-1).CountedText("ARRAY#2").Counted({}).Bytes());
     FennixHandle handle = session.get();  // a handle is the session itself
     EXPECT_EQ(1, DuckToNVArray(handle, dir.File("a.duck").c_str()));
     EXPECT_EQ(1, session->NumberedItems().Count());

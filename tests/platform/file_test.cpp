@@ -9,9 +9,7 @@
 namespace fennix::platform {
 namespace {
 
-std::string TempPath(const char* name) {
-    return std::string(::testing::TempDir()) + name;
-}
+std::string TempPath(const char* name) { return std::string(::testing::TempDir()) + name; }
 
 TEST(PlatformFile, WritesReadsAndSeeks) {
     const std::string path = TempPath("fennix_file_roundtrip.bin");

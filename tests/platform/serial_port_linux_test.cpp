@@ -326,8 +326,8 @@ protected:
         Run("mkdir -p '" + dir + "/device'");
         if (!driver.empty()) {
             std::string bus = driver == "qcserial" ? "usb-serial" : "serial";
-            ASSERT_EQ(0, symlink((root_ + "/bus/" + bus + "/drivers/" + driver).c_str(),
-                                 (dir + "/device/driver").c_str()));
+            ASSERT_EQ(
+                0, symlink((root_ + "/bus/" + bus + "/drivers/" + driver).c_str(), (dir + "/device/driver").c_str()));
         }
     }
     static void Run(const std::string& command) { ASSERT_EQ(0, std::system(command.c_str())); }

@@ -114,8 +114,7 @@ TEST(HdlcReceiver, CheckCoversEveryByteUpToTheBufferSize) {
         for (size_t at : {size_t(1), frame.size() / 2, frame.size() - 3}) {
             Bytes damaged = frame;
             damaged[at] ^= 0x01;
-            if (damaged[at] == kHdlcFlag || damaged[at] == kHdlcEscape ||
-                frame[at] == kHdlcEscape)
+            if (damaged[at] == kHdlcFlag || damaged[at] == kHdlcEscape || frame[at] == kHdlcEscape)
                 continue;  // would change the framing, not just one byte
             receiver.Clear();
             EXPECT_EQ(-3, Feed(receiver, damaged).back()) << at;

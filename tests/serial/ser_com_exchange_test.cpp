@@ -292,8 +292,8 @@ TEST_F(SerComExchange, DrainAndCloseLinesNameThePort) {
     EXPECT_EQ(1u, testsupport::CountPortLines(lines, "<DBG>", function + "Read One return message completed."));
     EXPECT_EQ(1u, testsupport::CountPortLines(lines, "<WRN>",
                                               "CSerCOMLibrary::CloseCOMPort\tTry to close COM " + Device().path()));
-    EXPECT_GE(testsupport::CountPortLines(lines, "<DBG>",
-                                          "CSerCOMLibrary::OnEvent\tComplete one return message and forward to upper layer."),
+    EXPECT_GE(testsupport::CountPortLines(
+                  lines, "<DBG>", "CSerCOMLibrary::OnEvent\tComplete one return message and forward to upper layer."),
               1u);
 }
 

@@ -61,8 +61,7 @@ protected:
     void OpenIn(uint32_t mode) {
         device_->AnswerProbeWith(mode == kPhoneModeDL ? kDownloadProbeAnswer : kDiagProbeAnswer);
         ASSERT_EQ(1, lib_->OpenComport("Target download", device_->path().c_str()));
-        ASSERT_TRUE(Eventually([&] { return lib_->GetPhoneMode() == mode; }, 5000))
-            << "mode " << lib_->GetPhoneMode();
+        ASSERT_TRUE(Eventually([&] { return lib_->GetPhoneMode() == mode; }, 5000)) << "mode " << lib_->GetPhoneMode();
         // Whatever the device received so far was probing.
         mark_ = device_->Received().size();
     }
@@ -99,7 +98,8 @@ private:
         {
             std::lock_guard<std::mutex> hold(lock_);
             for (const auto& [request, answer] : answers_) {
-                if (all.size() >= request.size() && std::equal(request.begin(), request.end(), all.end() - request.size())) {
+                if (all.size() >= request.size() &&
+                    std::equal(request.begin(), request.end(), all.end() - request.size())) {
                     reply = answer;
                     break;
                 }

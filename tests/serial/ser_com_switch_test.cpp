@@ -169,8 +169,8 @@ TEST_F(SerComSwitch, FramesLeftPostedDoNotKeepTheSwitchFromReading) {
     uint8_t request = 0x4B;
     uint8_t reply[16] = {};
     EXPECT_EQ(kPacketTimeout, Lib().DIAGTxRx(&request, 1, reply, sizeof reply, 50));
-    Device().Send(testsupport::Concat(DiagFrame({0x4B, 0x01}), testsupport::Concat(DiagFrame({0x60, 0x02}),
-                                                                                     DiagFrame({0x79, 0x03}))));
+    Device().Send(testsupport::Concat(DiagFrame({0x4B, 0x01}),
+                                      testsupport::Concat(DiagFrame({0x60, 0x02}), DiagFrame({0x79, 0x03}))));
     ASSERT_TRUE(Eventually([&] { return Lib().PendingFrames() == 1; }, 3000));
 
     Answer(kBuildId, BuildIdReply("K7M00"));

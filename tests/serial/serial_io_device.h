@@ -83,8 +83,10 @@ public:
         size_t done = 0;
         while (done < bytes.size() && master_ >= 0) {
             ssize_t n = write(master_, bytes.data() + done, bytes.size() - done);
-            if (n > 0) done += static_cast<size_t>(n);
-            else std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            if (n > 0)
+                done += static_cast<size_t>(n);
+            else
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
 #endif
     }

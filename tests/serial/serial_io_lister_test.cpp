@@ -31,8 +31,8 @@ public:
                         KEY_SET_VALUE | KEY_QUERY_VALUE, nullptr, &key_, nullptr);
 #else
         root_ = ::testing::TempDir() + "fennix_lister_" + std::to_string(getpid());
-        Run("rm -rf '" + root_ + "' && mkdir -p '" + root_ + "/class/tty' '" + root_ + "/drivers/qcserial' '" +
-            root_ + "/drivers/serial8250' '" + root_ + "/drivers/cdc_acm'");
+        Run("rm -rf '" + root_ + "' && mkdir -p '" + root_ + "/class/tty' '" + root_ + "/drivers/qcserial' '" + root_ +
+            "/drivers/serial8250' '" + root_ + "/drivers/cdc_acm'");
         setenv("FENNIX_SYSFS_ROOT", root_.c_str(), 1);
 #endif
     }

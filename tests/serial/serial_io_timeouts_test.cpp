@@ -14,8 +14,10 @@ void SetScale(const char* value) {
 #if defined(_WIN32)
     _putenv_s("FENNIX_TIME_SCALE", value == nullptr ? "" : value);
 #else
-    if (value == nullptr) unsetenv("FENNIX_TIME_SCALE");
-    else setenv("FENNIX_TIME_SCALE", value, 1);
+    if (value == nullptr)
+        unsetenv("FENNIX_TIME_SCALE");
+    else
+        setenv("FENNIX_TIME_SCALE", value, 1);
 #endif
 }
 

@@ -67,8 +67,7 @@ TEST(FlowFrame, PortThatCannotBeOpenedIsClosedAndReported) {
     SessionBench b;
     b.device->openResult = kPacketOpenFailed;
     EXPECT_EQ(-1, b.session->StartDownload());
-    EXPECT_EQ((std::vector<Line>{{"Start To Download Process...", 0}, {"Open ComPort Failed!!", -1}}),
-              RecordedLines());
+    EXPECT_EQ((std::vector<Line>{{"Start To Download Process...", 0}, {"Open ComPort Failed!!", -1}}), RecordedLines());
     ASSERT_EQ(2u, b.device->calls.size());
     EXPECT_EQ("COM5", std::string(b.device->calls[0].request.begin(), b.device->calls[0].request.end()));
     EXPECT_EQ(LinkCall::Close, b.device->calls[1].kind);
@@ -78,10 +77,10 @@ TEST(FlowFrame, ModeChangeFailurePassesItsCodeThrough) {
     SessionBench b;
     b.device->dlResult = kPacketModeUnknown;
     EXPECT_EQ(kPacketModeUnknown, b.session->StartDownload());
-    EXPECT_EQ((std::vector<Line>{{"Start To Download Process...", 0},
-                                 {"Open ComPort Success!!", 0},
-                                 {"Change to DL Mode Failed!!", -1}}),
-              RecordedLines());
+    EXPECT_EQ(
+        (std::vector<Line>{
+            {"Start To Download Process...", 0}, {"Open ComPort Success!!", 0}, {"Change to DL Mode Failed!!", -1}}),
+        RecordedLines());
     EXPECT_EQ(LinkCall::Close, b.device->calls.back().kind);
     EXPECT_EQ(0, b.device->Count(LinkCall::DL));
 }
@@ -102,8 +101,9 @@ TEST(FlowFrame, NvFlowsUseTheirStartTextsAndDiagMode) {
             return 7;
         }));
         EXPECT_EQ(2, bodyResult);
-        EXPECT_EQ((std::vector<Line>{{c.start, 0}, {"Open ComPort Success!!", 0}, {"Change to DIAG Mode Success!!", 0}}),
-                  RecordedLines());
+        EXPECT_EQ(
+            (std::vector<Line>{{c.start, 0}, {"Open ComPort Success!!", 0}, {"Change to DIAG Mode Success!!", 0}}),
+            RecordedLines());
         EXPECT_EQ(1, b.device->Count(LinkCall::IsDIAG));
         EXPECT_EQ(0, b.device->Count(LinkCall::IsDL));
         EXPECT_EQ(LinkCall::Close, b.device->calls.back().kind);  // closed by the frame
@@ -126,8 +126,8 @@ TEST(FlowFrame, WithoutCallbackTheFlowRunsSilently) {
     TempDir dir;
     b.session->SetCallback(nullptr);
     b.session->SetProgrammerPath(dir.WriteText("p.hex", HexText(0x0010, Pattern(100, 1))).c_str());
-    b.session->SetImagePaths(dir.Write("part.mbn", Pattern(50, 2)).c_str(), nullptr, nullptr, nullptr, nullptr,
-                             nullptr, nullptr, nullptr, nullptr, dir.Write("cefs.mbn", Pattern(3000, 3)).c_str());
+    b.session->SetImagePaths(dir.Write("part.mbn", Pattern(50, 2)).c_str(), nullptr, nullptr, nullptr, nullptr, nullptr,
+                             nullptr, nullptr, nullptr, dir.Write("cefs.mbn", Pattern(3000, 3)).c_str());
     EXPECT_EQ(1, b.session->StartDownload());
     EXPECT_TRUE(RecordedLines().empty());
     EXPECT_EQ(Pattern(3000, 3), b.device->Image(9)->bytes);

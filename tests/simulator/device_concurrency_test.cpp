@@ -53,8 +53,7 @@ TEST(SimConcurrency, EightDevicesOnEightThreadsStayApart) {
 
     std::vector<std::string> results(8);
     std::vector<std::thread> hosts;
-    for (int i = 0; i < 8; ++i)
-        hosts.emplace_back([&, i] { results[i] = DriveOneDevice(devices[i]->Device(), i); });
+    for (int i = 0; i < 8; ++i) hosts.emplace_back([&, i] { results[i] = DriveOneDevice(devices[i]->Device(), i); });
     for (auto& t : hosts) t.join();
 
     for (int i = 0; i < 8; ++i) {

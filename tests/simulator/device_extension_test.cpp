@@ -107,8 +107,8 @@ TEST(SimExtension, HandlersCanRebootTheDeviceAfterTheirAnswer) {
     for (const auto& e : events)
         if (e.kind != EventKind::Request && e.kind != EventKind::HostOpened && e.kind != EventKind::HostClosed)
             kinds.push_back(e.kind);
-    std::vector<EventKind> expected{EventKind::Note,      EventKind::ModeChange, EventKind::Answer,
-                                    EventKind::Vanished,  EventKind::Returned,   EventKind::Answer};
+    std::vector<EventKind> expected{EventKind::Note,     EventKind::ModeChange, EventKind::Answer,
+                                    EventKind::Vanished, EventKind::Returned,   EventKind::Answer};
     EXPECT_EQ(expected, kinds) << dev->Recording().Dump();
 }
 

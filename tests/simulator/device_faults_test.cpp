@@ -114,8 +114,10 @@ TEST_F(FaultTest, FaultsCanHitOnlyOneCommandAndOnlyTheFirstAnswers) {
     for (int i = 0; i < 10; ++i) {
         ASSERT_EQ(0, port_.Write(Hex("7E 06 4E 95 7E")));
         Bytes frame = port_.ReadFrames(1, true, i < 6 ? 150ms : 2000ms);
-        if (CHostPort::Unframe(frame) == Hex("02")) ++answered;
-        else EXPECT_TRUE(frame.empty()) << i;
+        if (CHostPort::Unframe(frame) == Hex("02"))
+            ++answered;
+        else
+            EXPECT_TRUE(frame.empty()) << i;
     }
     EXPECT_EQ(4, answered);
     EXPECT_EQ(0, Dev().GetFaults().answersToSpoil);

@@ -21,8 +21,10 @@ std::vector<Outcome> FeedAll(CFrameAssembler& a, const Bytes& bytes) {
     std::vector<Outcome> out;
     for (uint8_t b : bytes) {
         Result r = a.Feed(b);
-        if (r == Result::Packet) out.push_back({r, a.Packet()});
-        else if (r != Result::None) out.push_back({r, a.Raw()});
+        if (r == Result::Packet)
+            out.push_back({r, a.Packet()});
+        else if (r != Result::None)
+            out.push_back({r, a.Raw()});
     }
     return out;
 }

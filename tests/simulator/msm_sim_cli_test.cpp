@@ -105,8 +105,8 @@ TEST(MsmSimProgram, ServesDevicesUntilStdinCloses) {
 TEST(MsmSimProgram, OptionsReachTheDevicesAndSigtermEndsIt) {
     std::string dir = std::string(::testing::TempDir()) + "msm-sim-cli-XXXXXX";
     ASSERT_NE(nullptr, mkdtemp(dir.data()));
-    CSimProcess sim({"--dir", dir, "--name", "COM7", "--name", "COM8", "-n", "2", "--platform", "T7413",
-                     "--reject", "bad-parameter", "--no-stdin"});
+    CSimProcess sim({"--dir", dir, "--name", "COM7", "--name", "COM8", "-n", "2", "--platform", "T7413", "--reject",
+                     "bad-parameter", "--no-stdin"});
     EXPECT_EQ(dir + "/COM7", sim.ReadLine());
     EXPECT_EQ(dir + "/COM8", sim.ReadLine());
     CHostPort port;
@@ -124,11 +124,10 @@ TEST(MsmSimProgram, OptionsReachTheDevicesAndSigtermEndsIt) {
 }
 
 TEST(MsmSimProgram, BadArgumentsAreRefusedWithStatus2) {
-    for (std::vector<std::string> args : {std::vector<std::string>{"--mode", "bogus"},
-                                          std::vector<std::string>{"-n", "0"},
-                                          std::vector<std::string>{"-n", "2", "--name", "A"},
-                                          std::vector<std::string>{"--knob", "novalue"},
-                                          std::vector<std::string>{"--frobnicate"}}) {
+    for (std::vector<std::string> args :
+         {std::vector<std::string>{"--mode", "bogus"}, std::vector<std::string>{"-n", "0"},
+          std::vector<std::string>{"-n", "2", "--name", "A"}, std::vector<std::string>{"--knob", "novalue"},
+          std::vector<std::string>{"--frobnicate"}}) {
         CSimProcess sim(args);
         EXPECT_EQ("", sim.ReadLine()) << args[0];
         EXPECT_EQ(2, sim.Wait()) << args[0];

@@ -98,9 +98,7 @@ protected:
     }
     static std::string LastLine(int slot) { return s_process->ListLine(Item(kList[slot]), -1); }
     static std::string FirstLine(int slot) { return s_process->ListLine(Item(kList[slot]), 0); }
-    static int LineCount(int slot) {
-        return static_cast<int>(SendMessageA(Item(kList[slot]), LVM_GETITEMCOUNT, 0, 0));
-    }
+    static int LineCount(int slot) { return static_cast<int>(SendMessageA(Item(kList[slot]), LVM_GETITEMCOUNT, 0, 0)); }
     // A download ends with its success line or with its first failure line
     // ("... Failed!!", "Reset Failed....").
     static bool IsFinalLine(const std::string& line) {
@@ -126,7 +124,8 @@ TEST_F(TarnwellGui, DialogOpensWithTheImageRowsAsLaidOut) {
         const char* path;
     };
     const Row rows[] = {
-        {IDC_CHECK_PARTITION, IDC_EDIT_PARTITION, IDC_BROWSE_PARTITION, "Partition table", true, true, ".\\partition.mbn"},
+        {IDC_CHECK_PARTITION, IDC_EDIT_PARTITION, IDC_BROWSE_PARTITION, "Partition table", true, true,
+         ".\\partition.mbn"},
         {IDC_CHECK_OBL, IDC_EDIT_OBL, IDC_BROWSE_OBL, "OTP Boot loader", false, false, ""},
         {IDC_CHECK_PBL, IDC_EDIT_PBL, IDC_BROWSE_PBL, "Pri Boot loader", true, true, ".\\pbl.mbn"},
         {IDC_CHECK_QCSBLHD, IDC_EDIT_QCSBLHD, IDC_BROWSE_QCSBLHD, "Sec Boot loader header", true, true,
@@ -135,8 +134,7 @@ TEST_F(TarnwellGui, DialogOpensWithTheImageRowsAsLaidOut) {
         {IDC_CHECK_OEMSBLHD, IDC_EDIT_OEMSBLHD, IDC_BROWSE_OEMSBLHD, "OEM Sec Boot loader header", true, true,
          ".\\oemsblhd.mbn"},
         {IDC_CHECK_OEMSBL, IDC_EDIT_OEMSBL, IDC_BROWSE_OEMSBL, "OEM Sec Boot loader ", true, true, ".\\oemsbl.mbn"},
-        {IDC_CHECK_AMSSHD, IDC_EDIT_AMSSHD, IDC_BROWSE_AMSSHD, "AMSS Modem Image header", true, true,
-         ".\\amsshd.mbn"},
+        {IDC_CHECK_AMSSHD, IDC_EDIT_AMSSHD, IDC_BROWSE_AMSSHD, "AMSS Modem Image header", true, true, ".\\amsshd.mbn"},
         {IDC_CHECK_AMSS, IDC_EDIT_AMSS, IDC_BROWSE_AMSS, "AMSS Modem Image", true, true, ".\\amss.mbn"},
         {IDC_CHECK_CEFS, IDC_EDIT_CEFS, IDC_BROWSE_CEFS, "CEFS Image", false, false, ""},
     };
@@ -249,9 +247,8 @@ TEST_F(TarnwellGui, SlotsWithoutAPortSayNoneComPortSelected) {
 TEST_F(TarnwellGui, SelectorsListTheVirtualPortsInTextOrder) {
     std::vector<std::string> expected;
     for (int port : g_options.ports) expected.push_back("COM " + std::to_string(port));
-    std::sort(expected.begin(), expected.end(), [](const std::string& a, const std::string& b) {
-        return lstrcmpiA(a.c_str(), b.c_str()) < 0;
-    });
+    std::sort(expected.begin(), expected.end(),
+              [](const std::string& a, const std::string& b) { return lstrcmpiA(a.c_str(), b.c_str()) < 0; });
     // A pointer resting where a list drops down would pick the item under it.
     SetCursorPos(0, 0);
     for (int slot = 0; slot < kSlots; ++slot) {
@@ -312,7 +309,8 @@ TEST_F(TarnwellGui, EightSlotsFlashTheirDevicesAtOnce) {
 
     ASSERT_TRUE(WaitFor([&] { return AllSlotsFinished(); }, g_options.downloadTimeoutMs, 500)) << [&] {
         std::string last;
-        for (int slot = 0; slot < kSlots; ++slot) last += "\n  slot " + std::to_string(slot + 1) + ": " + LastLine(slot);
+        for (int slot = 0; slot < kSlots; ++slot)
+            last += "\n  slot " + std::to_string(slot + 1) + ": " + LastLine(slot);
         return last;
     }();
     for (int slot = 0; slot < kSlots; ++slot) {
@@ -412,11 +410,16 @@ int main(int argc, char** argv) {
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string key = argv[i];
         const std::string value = argv[i + 1];
-        if (key == "--tarnwell") g_options.tarnwell = value;
-        else if (key == "--workdir") g_options.workDirectory = value;
-        else if (key == "--screenshot") g_options.screenshot = value;
-        else if (key == "--failing-slot") g_options.failingSlot = std::atoi(value.c_str());
-        else if (key == "--timeout-s") g_options.downloadTimeoutMs = static_cast<DWORD>(std::atoi(value.c_str())) * 1000;
+        if (key == "--tarnwell")
+            g_options.tarnwell = value;
+        else if (key == "--workdir")
+            g_options.workDirectory = value;
+        else if (key == "--screenshot")
+            g_options.screenshot = value;
+        else if (key == "--failing-slot")
+            g_options.failingSlot = std::atoi(value.c_str());
+        else if (key == "--timeout-s")
+            g_options.downloadTimeoutMs = static_cast<DWORD>(std::atoi(value.c_str())) * 1000;
         else if (key == "--ports") {
             std::stringstream list(value);
             std::string port;

@@ -13,8 +13,8 @@ bool RemoteProcess::Launch(const std::string& exe, const std::string& directory)
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info = {};
     std::string command = "\"" + exe + "\"";
-    if (!CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, directory.c_str(),
-                        &startup, &info))
+    if (!CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, directory.c_str(), &startup,
+                        &info))
         return false;
     CloseHandle(info.hThread);
     m_process = info.hProcess;
@@ -187,8 +187,6 @@ std::vector<ComboItem> ComboItems(HWND combo) {
 
 COLORREF ListBackground(HWND list) { return static_cast<COLORREF>(SendMessageA(list, LVM_GETBKCOLOR, 0, 0)); }
 
-COLORREF ListTextBackground(HWND list) {
-    return static_cast<COLORREF>(SendMessageA(list, LVM_GETTEXTBKCOLOR, 0, 0));
-}
+COLORREF ListTextBackground(HWND list) { return static_cast<COLORREF>(SendMessageA(list, LVM_GETTEXTBKCOLOR, 0, 0)); }
 
 }  // namespace tarnwell_gui

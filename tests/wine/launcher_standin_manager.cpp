@@ -14,8 +14,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
 
     HWND window = CreateWindowExA(0, "Static", "HSPA modem", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, 200,
                                   100, nullptr, nullptr, instance, nullptr);
-    if (window)
-        ShowWindow(window, show);
+    if (window) ShowWindow(window, show);
     if (FILE* record = std::fopen((base + ".starts").c_str(), "a")) {
         std::fprintf(record, "started window=%d\n", window ? 1 : 0);
         std::fclose(record);
@@ -24,16 +23,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
     const std::string stop = base + ".stop";
     for (int tick = 0; tick < 1200; ++tick) {
         MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageA(&message);
-        if (GetFileAttributesA(stop.c_str()) != INVALID_FILE_ATTRIBUTES)
-            break;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+        if (GetFileAttributesA(stop.c_str()) != INVALID_FILE_ATTRIBUTES) break;
         Sleep(100);
     }
     // The window goes before the stop file, so that a test which sees the
     // file gone knows the window is gone too.
-    if (window)
-        DestroyWindow(window);
+    if (window) DestroyWindow(window);
     DeleteFileA(stop.c_str());
     return 0;
 }

@@ -28,8 +28,8 @@ std::string PortFromEnvironment(const char* variable) {
     return value != nullptr ? value : "";
 }
 
-#define REQUIRE_PORT(name, variable)                                        \
-    const std::string name = PortFromEnvironment(variable);                 \
+#define REQUIRE_PORT(name, variable)                        \
+    const std::string name = PortFromEnvironment(variable); \
     if (name.empty()) GTEST_SKIP() << variable " names no port"
 
 template <class Condition>
@@ -140,8 +140,8 @@ TEST(SerialWine, PortListHoldsTheQualcommPortsOnly) {
     std::vector<char> buffer(256, 'x');
     ASSERT_EQ(0, GetComportList(buffer.data()));
     std::string list = ";" + std::string(buffer.data()) + ";";
-    for (const char* variable : {"FENNIX_WINE_DL_PORT", "FENNIX_WINE_DIAG_PORT", "FENNIX_WINE_AT_PORT",
-                                 "FENNIX_WINE_HIGH_PORT"}) {
+    for (const char* variable :
+         {"FENNIX_WINE_DL_PORT", "FENNIX_WINE_DIAG_PORT", "FENNIX_WINE_AT_PORT", "FENNIX_WINE_HIGH_PORT"}) {
         std::string port = PortFromEnvironment(variable);
         if (!port.empty()) {
             EXPECT_NE(std::string::npos, list.find(";" + port + ";")) << list;

@@ -37,10 +37,9 @@ FENNIX_API int32_t FENNIX_CALL EndLog(void);
 
 FENNIX_API FennixHandle FENNIX_CALL SetComPort(const char* portName);
 FENNIX_API int32_t FENNIX_CALL SetHexFile(FennixHandle session, const char* programmerPath);
-FENNIX_API int32_t FENNIX_CALL SetMbnFile(FennixHandle session, const char* partition, const char* obl,
-                                          const char* pbl, const char* qcsblhd, const char* qcsbl,
-                                          const char* oemsblhd, const char* oemsbl, const char* amsshd,
-                                          const char* amss, const char* cefs);
+FENNIX_API int32_t FENNIX_CALL SetMbnFile(FennixHandle session, const char* partition, const char* obl, const char* pbl,
+                                          const char* qcsblhd, const char* qcsbl, const char* oemsblhd,
+                                          const char* oemsbl, const char* amsshd, const char* amss, const char* cefs);
 FENNIX_API int32_t FENNIX_CALL SetSkipCheck(FennixHandle session);
 FENNIX_API int32_t FENNIX_CALL SetCallBack(FennixHandle session, ProgressCallback callback);
 FENNIX_API int32_t FENNIX_CALL StartDownload(FennixHandle session);

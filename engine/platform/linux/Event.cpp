@@ -23,7 +23,9 @@ struct AutoResetEvent::Impl {
     void Sleep(const timespec* timeout) {
         syscall(SYS_futex, reinterpret_cast<uint32_t*>(&signalled), FUTEX_WAIT_PRIVATE, 0u, timeout, nullptr, 0);
     }
-    void WakeOne() { syscall(SYS_futex, reinterpret_cast<uint32_t*>(&signalled), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0); }
+    void WakeOne() {
+        syscall(SYS_futex, reinterpret_cast<uint32_t*>(&signalled), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+    }
 };
 
 static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t), "the kernel waits on the atomic word itself");

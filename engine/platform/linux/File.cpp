@@ -12,11 +12,11 @@ int File::Open(const std::string& path, OpenMode mode, Share /*share*/) {
     Close();
     int flags = O_CLOEXEC;
     switch (mode) {
-    case OpenMode::Read: flags |= O_RDONLY; break;
-    case OpenMode::ReadWriteTruncate: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
-    case OpenMode::ReadWriteOpenOrCreate: flags |= O_RDWR | O_CREAT; break;
-    case OpenMode::WriteTruncate: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
-    case OpenMode::WriteCreateNew: flags |= O_WRONLY | O_CREAT | O_EXCL; break;
+        case OpenMode::Read: flags |= O_RDONLY; break;
+        case OpenMode::ReadWriteTruncate: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
+        case OpenMode::ReadWriteOpenOrCreate: flags |= O_RDWR | O_CREAT; break;
+        case OpenMode::WriteTruncate: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
+        case OpenMode::WriteCreateNew: flags |= O_WRONLY | O_CREAT | O_EXCL; break;
     }
     int fd = ::open(path.c_str(), flags, 0644);
     if (fd < 0) return errno;

@@ -17,8 +17,9 @@ int SerialPort::Write(const uint8_t* bytes, size_t count, size_t* written) {
     if (written != nullptr) *written = 0;
     int fd = impl_->fd.load();
     if (fd < 0) return EBADF;
-    auto deadline = SerialClock::now() + std::chrono::milliseconds(impl_->writeConstantMs +
-                                                             impl_->writeMultiplierMs * static_cast<uint64_t>(count));
+    auto deadline =
+        SerialClock::now() +
+        std::chrono::milliseconds(impl_->writeConstantMs + impl_->writeMultiplierMs * static_cast<uint64_t>(count));
     size_t done = 0;
     while (done < count) {
         ssize_t n = write(fd, bytes + done, count - done);

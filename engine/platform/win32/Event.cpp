@@ -8,9 +8,7 @@ struct AutoResetEvent::Impl {
     HANDLE handle = nullptr;
 };
 
-AutoResetEvent::AutoResetEvent() : impl_(new Impl) {
-    impl_->handle = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-}
+AutoResetEvent::AutoResetEvent() : impl_(new Impl) { impl_->handle = CreateEventW(nullptr, FALSE, FALSE, nullptr); }
 
 AutoResetEvent::~AutoResetEvent() {
     if (impl_->handle != nullptr) ::CloseHandle(impl_->handle);

@@ -13,17 +13,28 @@ int File::Open(const std::string& path, OpenMode mode, Share share) {
     DWORD access = GENERIC_READ;
     DWORD disposition = OPEN_EXISTING;
     switch (mode) {
-    case OpenMode::Read: break;
-    case OpenMode::ReadWriteTruncate: access |= GENERIC_WRITE; disposition = CREATE_ALWAYS; break;
-    case OpenMode::ReadWriteOpenOrCreate: access |= GENERIC_WRITE; disposition = OPEN_ALWAYS; break;
-    case OpenMode::WriteTruncate: access = GENERIC_WRITE; disposition = CREATE_ALWAYS; break;
-    case OpenMode::WriteCreateNew: access = GENERIC_WRITE; disposition = CREATE_NEW; break;
+        case OpenMode::Read: break;
+        case OpenMode::ReadWriteTruncate:
+            access |= GENERIC_WRITE;
+            disposition = CREATE_ALWAYS;
+            break;
+        case OpenMode::ReadWriteOpenOrCreate:
+            access |= GENERIC_WRITE;
+            disposition = OPEN_ALWAYS;
+            break;
+        case OpenMode::WriteTruncate:
+            access = GENERIC_WRITE;
+            disposition = CREATE_ALWAYS;
+            break;
+        case OpenMode::WriteCreateNew:
+            access = GENERIC_WRITE;
+            disposition = CREATE_NEW;
+            break;
     }
     DWORD shareMode = 0;
     if (share == Share::Read) shareMode = FILE_SHARE_READ;
     if (share == Share::ReadWrite) shareMode = FILE_SHARE_READ | FILE_SHARE_WRITE;
-    HANDLE h = CreateFileA(path.c_str(), access, shareMode, nullptr, disposition,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileA(path.c_str(), access, shareMode, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
     handle_ = reinterpret_cast<intptr_t>(h);
     return 0;
@@ -90,12 +101,8 @@ int RenameOver(const std::string& from, const std::string& to) {
     return static_cast<int>(error);
 }
 
-int RemoveFile(const std::string& path) {
-    return DeleteFileA(path.c_str()) ? 0 : static_cast<int>(GetLastError());
-}
+int RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) ? 0 : static_cast<int>(GetLastError()); }
 
-bool FileExists(const std::string& path) {
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
+bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 }  // namespace fennix::platform

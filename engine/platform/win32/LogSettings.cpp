@@ -19,8 +19,7 @@ std::optional<uint32_t> ReadDword(HKEY key, const char* name) {
 LogSettings ReadLogSettings() {
     LogSettings settings;
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Korvane", 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return settings;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Korvane", 0, KEY_READ, &key) != ERROR_SUCCESS) return settings;
     settings.present = true;
     settings.level = ReadDword(key, "Level");
     settings.appendOption = ReadDword(key, "AppendOption");
