@@ -17,7 +17,6 @@ namespace {
 constexpr uint8_t kGo = 0x05;
 constexpr uint8_t kParameterRequest = 0x07;
 constexpr uint8_t kWrite32 = 0x0F;
-constexpr uint8_t kAck = 0x02;
 constexpr uint8_t kParameters = 0x08;
 
 bool Refused(CDeviceContext& ctx, const Packet& p) {
@@ -63,7 +62,7 @@ bool Write32(CDeviceContext& ctx, const Packet& p) {
     if (target.programmer.size() < offset + length) target.programmer.resize(offset + length);
     std::copy(p.begin() + 7, p.end(), target.programmer.begin() + static_cast<std::ptrdiff_t>(offset));
     ++target.writes;
-    ctx.Reply({kAck});
+    ctx.Reply({kDmssAck});
     return true;
 }
 
@@ -83,7 +82,7 @@ bool Go(CDeviceContext& ctx, const Packet& p) {
     }
     target.programmerRunning = true;
     target.runningSinceBoot = ctx.State().bootCount;
-    ctx.Reply({kAck});
+    ctx.Reply({kDmssAck});
     ctx.Note("programmer started");
     return true;
 }

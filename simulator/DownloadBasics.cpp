@@ -8,10 +8,9 @@ namespace fennix::sim {
 namespace {
 
 constexpr uint8_t kNop = 0x06;
-constexpr uint8_t kAck = 0x02;
 
 bool Nop(CDeviceContext& ctx, const Packet&) {
-    ctx.Reply({kAck});
+    ctx.Reply({kDmssAck});
     return true;
 }
 

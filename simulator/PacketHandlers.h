@@ -23,6 +23,9 @@
 
 namespace fennix::sim {
 
+// The DMSS acknowledgement: download mode's answer to a NOP, a write and go.
+constexpr uint8_t kDmssAck = 0x02;
+
 class CDeviceContext;
 
 using Packet = std::vector<uint8_t>;
