@@ -9,10 +9,7 @@ set -u
 exe=$1
 sim=$2
 source "$(dirname "${BASH_SOURCE[0]}")/../wine/wine_lib.sh"
-wine_suite=cli_wine
-wine_skip_unless_ready "$exe"
-exe=$(cd "$(dirname "$exe")" && pwd)/$(basename "$exe")
-wine_work_folder "$3"
+wine_suite_begin cli_wine "$exe" "$3"
 ports=$work/ports images=$work/images flash=$work/flash
 rm -rf "$ports" "$images" "$flash"
 mkdir -p "$ports" "$images" "$flash"

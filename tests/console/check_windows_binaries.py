@@ -12,7 +12,7 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from script_results import write_results  # noqa: E402
+from script_results import CheckRun  # noqa: E402
 
 BUILDS = {
     # build: (objdump, file format)
@@ -74,34 +74,6 @@ def imports_from(dump, dll):
     return names
 
 
-class Run:
-    def __init__(self):
-        self.passed, self.failed, self.problems = [], [], []
-
-    def test(self, name, problems):
-        print(f"[ RUN      ] WindowsBinaries.{name}")
-        for problem in problems:
-            print(f"  {problem}")
-        if problems:
-            print(f"[  FAILED  ] WindowsBinaries.{name}")
-            self.failed.append(name)
-            self.problems.append((name, problems))
-        else:
-            print(f"[       OK ] WindowsBinaries.{name}")
-            self.passed.append(name)
-
-    def summary(self):
-        total = len(self.passed) + len(self.failed)
-        print(f"[==========] {total} tests ran.")
-        print(f"[  PASSED  ] {len(self.passed)} tests.")
-        if self.failed:
-            print(f"[  FAILED  ] {len(self.failed)} tests, listed below:")
-            for name in self.failed:
-                print(f"[  FAILED  ] WindowsBinaries.{name}")
-        write_results("WindowsBinaries", self.passed, self.problems)
-        return 1 if self.failed else 0
-
-
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--header", required=True)
@@ -110,7 +82,7 @@ def main():
     args = parser.parse_args()
 
     expected = header_exports(args.header)
-    run = Run()
+    run = CheckRun("WindowsBinaries")
     run.test("HeaderDeclaresFifteenExports",
              [] if len(expected) == 15 else [f"fennix.h declares {len(expected)}: {expected}"])
 

@@ -13,7 +13,7 @@ import sys
 import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from script_results import write_results  # noqa: E402
+from script_results import CheckRun  # noqa: E402
 
 ARCHITECTURES = {"win64": "x86_64-w64-mingw32", "win32": "i686-w64-mingw32"}
 EXPECTED = {"Fennix.dll", "Fennix.lib", "fennix.h", "Tarnwell.exe", "Quillon.exe", "fennix.exe", "README.md"}
@@ -49,34 +49,6 @@ def version_problems(windres, path, version):
     return [f"version resource lacks {line}" for line in wanted if line not in rc]
 
 
-class Run:
-    def __init__(self):
-        self.passed, self.failed = 0, []
-        self.passed_names, self.problems = [], []
-
-    def test(self, name, problems):
-        print(f"[ RUN      ] WindowsZips.{name}")
-        for problem in problems:
-            print(f"  {problem}")
-        print(f"[  FAILED  ] WindowsZips.{name}" if problems else f"[       OK ] WindowsZips.{name}")
-        if problems:
-            self.failed.append(name)
-            self.problems.append((name, problems))
-        else:
-            self.passed += 1
-            self.passed_names.append(name)
-
-    def summary(self):
-        print(f"[==========] {self.passed + len(self.failed)} tests ran.")
-        print(f"[  PASSED  ] {self.passed} tests.")
-        if self.failed:
-            print(f"[  FAILED  ] {len(self.failed)} tests, listed below:")
-            for name in self.failed:
-                print(f"[  FAILED  ] WindowsZips.{name}")
-        write_results("WindowsZips", self.passed_names, self.problems)
-        return 1 if self.failed else 0
-
-
 def make_zip(args, build, work):
     """The zip of one build, made twice; (path, problems)."""
     stage = os.path.join(work, "stage")
@@ -102,7 +74,7 @@ def main():
         parser.add_argument(option, required=True)
     args = parser.parse_args()
     header = open(os.path.join(args.source, "engine", "include", "fennix", "fennix.h"), "rb").read()
-    run = Run()
+    run = CheckRun("WindowsZips")
     for build, triplet in ARCHITECTURES.items():
         work = os.path.join(args.work, build)
         os.makedirs(work, exist_ok=True)

@@ -11,10 +11,7 @@ set -u
 exe=$1
 sim=$2
 source "$(dirname "${BASH_SOURCE[0]}")/wine_lib.sh"
-wine_suite=nv_wine
-wine_skip_unless_ready "$exe"
-exe=$(cd "$(dirname "$exe")" && pwd)/$(basename "$exe")
-wine_work_folder "$3"
+wine_suite_begin nv_wine "$exe" "$3"
 ports=$work/ports
 files=$work/files
 rm -rf "$ports" "$files"

@@ -11,9 +11,7 @@ set -u
 exe=$1
 sim=$2
 source "$(dirname "${BASH_SOURCE[0]}")/wine_lib.sh"
-wine_suite=ser_com_wine
-wine_skip_unless_ready "$exe"
-wine_work_folder "$3"
+wine_suite_begin ser_com_wine "$exe" "$3"
 ports=$work/ports
 rm -rf "$ports"
 mkdir -p "$ports"

@@ -3,8 +3,9 @@
 # (tools/wine-com), the cleanup, and a failure in GoogleTest's words. Kept in
 # one place so that every script sets Wine up the same way.
 #
-# A script sets `wine_suite` (its name in messages) and, before starting
-# devices, `sim` (msm-sim) and `ports` (their folder).
+# A script begins with `wine_suite_begin` (its name in messages, its program,
+# its work folder) and, before starting devices, sets `sim` (msm-sim) and
+# `ports` (their folder).
 
 wine_lib_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 winecom=$wine_lib_dir/../../tools/wine-com
@@ -29,6 +30,13 @@ wine_work_folder() { # wine_work_folder <dir>: $work is the folder's absolute pa
     mkdir -p "$1"
     work=$(cd "$1" && pwd)
     wine_environment
+}
+
+wine_suite_begin() { # wine_suite_begin <suite> <Windows program> <work dir>: $exe its absolute path, $work set up
+    wine_suite=$1
+    wine_skip_unless_ready "$2"
+    exe=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
+    wine_work_folder "$3"
 }
 
 wine_boot_prefix() { # wine_boot_prefix <key> <value> <data> <marker...>: first use boots the prefix
