@@ -19,6 +19,7 @@ FILES = [  # (name in the zip, place in the install tree)
     ("Quillon.exe", "bin/Quillon.exe"),
     ("fennix.exe", "bin/fennix.exe"),
     ("README.md", "share/doc/fennix/README.md"),
+    ("LICENSE", "share/doc/fennix/LICENSE"),
 ]
 # Files a zip may go without (none: every listed file is required).
 OPTIONAL: set = set()

@@ -50,6 +50,24 @@ must_exist() { # must_exist <root> <relative path...>
     for path in "$@"; do [ -e "$root/$path" ] || problem "missing $path"; done
 }
 
+# Every ELF file below <dir> whose RUNPATH or RPATH holds an empty or relative
+# element: the loader reads such an element as the folder the program was started
+# in, so a library lying there would be loaded.
+unsafe_runpaths() { # unsafe_runpaths <dir>
+    local file paths element
+    while IFS= read -r -d '' file; do
+        [ "$(head -c 4 "$file" 2>/dev/null | od -An -c | tr -d ' ')" = '177ELF' ] || continue
+        paths=$(readelf -d "$file" 2>/dev/null | sed -n 's/.*(R\(UN\)\{0,1\}PATH).*\[\(.*\)\]$/\2/p')
+        [ -n "$paths" ] || continue
+        while IFS= read -r element; do
+            case $element in
+                /* | '$ORIGIN'*) ;;
+                *) echo "${file#"$1"/}: [$paths]"; break ;;
+            esac
+        done < <(printf '%s' "$paths" | tr ':' '\n'; [[ $paths == *: || $paths == :* || $paths == *::* ]] && echo)
+    done < <(find "$1" -type f \( -perm -u+x -o -name '*.so*' \) -print0)
+}
+
 sim_pid=
 trap '[ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null' EXIT
 store=$work/device.nv
@@ -76,6 +94,10 @@ extra=$(cd "$prefix" && find . -type f | grep -E 'msm-sim|_tests|bench|demo|gtes
 [ -z "$extra" ] || problem "installs build-only files: $extra"
 check InstallTreeHoldsTheDeliverables
 
+unsafe=$(unsafe_runpaths "$build"; unsafe_runpaths "$prefix")
+[ -z "$unsafe" ] || problem "empty or relative RUNPATH elements: $unsafe"
+check NoRunpathNamesTheWorkingFolder
+
 cmake -S "$src/examples" -B "$work/by-cmake" -DCMAKE_PREFIX_PATH="$prefix" >"$work/by-cmake.log" 2>&1 &&
     cmake --build "$work/by-cmake" >>"$work/by-cmake.log" 2>&1 || problem "find_package build failed: $(tail -5 "$work/by-cmake.log")"
 [ -x "$work/by-cmake/list-and-backup" ] && backup_with "$work/by-cmake/list-and-backup" "$work/by-cmake.brt"
@@ -100,6 +122,8 @@ if [ -n "$deb" ]; then
     must_exist "$root" usr/lib/libFennix.so.1 usr/include/fennix/fennix.h usr/lib/cmake/Fennix/FennixConfig.cmake \
         usr/lib/pkgconfig/fennix.pc usr/share/doc/fennix/README.md usr/share/doc/fennix/LICENSE \
         usr/share/doc/fennix/examples/60-fennix.rules
+    unsafe=$(unsafe_runpaths "$root")
+    [ -z "$unsafe" ] || problem "empty or relative RUNPATH elements: $unsafe"
     [ ! -e "$root/etc/udev" ] && [ ! -e "$root/lib/udev" ] && [ ! -e "$root/usr/lib/udev" ] || problem "installs an active udev rule"
     if [ -x "$root/usr/bin/fennix" ]; then
         out=$("$root/usr/bin/fennix" --version 2>&1) || problem "fennix --version failed: $out"

@@ -164,3 +164,16 @@ def test_package_carries_the_toolkits_version():
     if not project:
         pytest.skip("the build has no project version")
     assert fennix.__version__ == metadata.version("fennix") == project
+
+
+def test_a_named_library_wins_over_a_copy_beside_the_package(tmp_path, monkeypatch):
+    from fennix import _library
+
+    named = os.environ["FENNIX_LIBRARY"]
+    beside = tmp_path / "libFennix.so"
+    beside.write_bytes(open(named, "rb").read())
+    monkeypatch.setattr(_library, "_beside_package", lambda: [beside])
+    assert _library._load_first()._name == named
+    monkeypatch.setenv("FENNIX_LIBRARY", str(tmp_path / "missing.so"))
+    with pytest.raises(fennix.LibraryNotFoundError, match="missing.so"):
+        _library._load_first()

@@ -1,8 +1,9 @@
 """fennix: flash Qualcomm MSM handsets and modems and back up or restore their
 NV items through libFennix (``libFennix.so``, ``Fennix.dll``).
 
-The library is loaded on first use: a copy beside this package, else the file
-named by the ``FENNIX_LIBRARY`` environment variable, else the system's.
+The library is loaded on first use: the file named by the ``FENNIX_LIBRARY``
+environment variable when it is set, else a copy beside this package, else the
+system's.
 
     import fennix
     with fennix.Session("/dev/ttyUSB0") as device:

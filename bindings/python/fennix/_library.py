@@ -68,19 +68,20 @@ def _open(path: str) -> ctypes.CDLL:
 
 
 def _load_first() -> ctypes.CDLL:
+    configured = os.environ.get("FENNIX_LIBRARY")
+    if configured:
+        # A library named on purpose wins over every copy found elsewhere, and
+        # is never silently replaced by another.
+        try:
+            return _open(configured)
+        except OSError as error:
+            raise LibraryNotFoundError(f"FENNIX_LIBRARY={configured} cannot be loaded: {error}") from error
     tried: List[str] = []
     for path in _beside_package():
         try:
             return _open(str(path))
         except OSError as error:
             tried.append(f"{path}: {error}")
-    configured = os.environ.get("FENNIX_LIBRARY")
-    if configured:
-        # A library named on purpose is never silently replaced by another.
-        try:
-            return _open(configured)
-        except OSError as error:
-            raise LibraryNotFoundError(f"FENNIX_LIBRARY={configured} cannot be loaded: {error}") from error
     # The soname of the interface this package speaks, for a system without
     # the development link.
     versioned = [] if os.name == "nt" or sys.platform == "darwin" else ["libFennix.so.1"]
@@ -93,7 +94,7 @@ def _load_first() -> ctypes.CDLL:
         except OSError as error:
             tried.append(f"{name}: {error}")
     raise LibraryNotFoundError(
-        "libFennix not found beside the package, in FENNIX_LIBRARY or among the system's libraries ("
+        "libFennix not found beside the package or among the system's libraries ("
         + "; ".join(tried) + ")"
     )
 
