@@ -22,7 +22,7 @@ struct SentFile {
 struct RunContext {
     std::string command;  // "flash", "backup", ...
     std::vector<SentFile> files;
-    std::string reportPath;  // empty: no record
+    std::string reportPath;             // empty: no record
     std::vector<std::string> replaced;  // files the engine replaces (a backup's BRT)
 };
 

@@ -69,8 +69,8 @@ std::string AppendLocked(const std::string& path, const std::string& text, std::
     out += text;
     if (error.empty() && pause.count() > 0) std::this_thread::sleep_for(pause);
     DWORD written = 0;
-    if (error.empty() && (!WriteFile(file, out.data(), static_cast<DWORD>(out.size()), &written, nullptr) ||
-                          written != out.size()))
+    if (error.empty() &&
+        (!WriteFile(file, out.data(), static_cast<DWORD>(out.size()), &written, nullptr) || written != out.size()))
         error = "error " + std::to_string(GetLastError());
     if (regular) {
         OVERLAPPED region{};

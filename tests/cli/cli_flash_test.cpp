@@ -197,8 +197,7 @@ TEST_F(CliFlash, FileChangedDuringTheFlashFailsThePort) {
     }
     fs::last_write_time(amss, modified);
     EXPECT_EQ(tool.Wait(), 1) << tool.Out();
-    EXPECT_NE(tool.Out().find("the amss file " + amss + " changed during the flash"), std::string::npos)
-        << tool.Out();
+    EXPECT_NE(tool.Out().find("the amss file " + amss + " changed during the flash"), std::string::npos) << tool.Out();
     const auto records = Lines(ReadText(report));
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(json::parse(records[0]).at("result"), "failed");

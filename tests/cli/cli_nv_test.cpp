@@ -144,8 +144,7 @@ TEST_F(CliNv, InputsThatAreNoRegularFileOrTooLargeAreRefused) {
     fs::resize_file(File("items.csv"), (16u << 20) + 1);
     const ToolResult r = Tool({"backup", "--items", File("items.csv"), "--out", File("a.brt"), device_->Path()});
     EXPECT_EQ(r.status, 2);
-    EXPECT_NE(r.err.find("has 16777217 bytes; the most it may have is 16777216; no port was opened"),
-              std::string::npos)
+    EXPECT_NE(r.err.find("has 16777217 bytes; the most it may have is 16777216; no port was opened"), std::string::npos)
         << r.err;
     EXPECT_FALSE(fs::exists(File("a.brt")));
 }

@@ -25,7 +25,10 @@ int File::Open(const std::string& path, OpenMode mode, Share /*share*/) {
     if (mode == OpenMode::Read) {
         // Input files are read to their end: a device or a pipe has none.
         struct stat st {};
-        const int refused = ::fstat(fd, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : !S_ISREG(st.st_mode) ? EINVAL : 0;
+        const int refused = ::fstat(fd, &st) != 0  ? errno
+                            : S_ISDIR(st.st_mode)  ? EISDIR
+                            : !S_ISREG(st.st_mode) ? EINVAL
+                                                   : 0;
         if (refused != 0 || ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
             ::close(fd);
             return refused != 0 ? refused : errno;
