@@ -98,7 +98,7 @@ int RunOnPorts(std::vector<PortJob> jobs, const PortRun::Flow& flow, OutputMode 
     FileGuard guard(context.files);
     const PortRun::Flow guarded = [&](PortRun& run) -> int32_t {
         const int32_t result = flow(run);
-        if (result != 1 || gInterrupts.load() > 0) return result;
+        if (gInterrupts.load() > 0) return result;
         const std::string changed = guard.ChangedAfter(SteadyClock::now());
         if (changed.empty()) return result;
         run.ToolLine(changed + " changed during the " + context.command +

@@ -158,8 +158,12 @@ TEST_F(CliNv, RunsAppendingToOneReportAtOnceKeepEveryRecordWhole) {
     o.name = "nv2";
     sim::CScopedDevice other(o);
     ASSERT_TRUE(other.Ok());
+    other->WithState([](sim::DeviceState& s) {
+        s.Extension<sim::CNvMemory>().items[550] = sim::SimNvItem::Plain(Pattern(16, 0x30));
+    });
     const std::string report = File("report.jsonl");
     std::ofstream(report) << R"({"seed": 1})";
+    std::ofstream(File("items.csv"), std::ios::app) << "wide;65546\nband;550\ntriple;21\n";
     setenv("FENNIX_REPORT_PAUSE_MS", "1000", 1);
     ToolProcess a({"backup", "--items", File("items.csv"), "--out", File("a.brt"), "--report", report, device_->Path()},
                   dir_.string());
