@@ -1,7 +1,6 @@
 #include "Brt.h"
 
-#include <fstream>
-#include <iterator>
+#include "InputFile.h"
 
 namespace fennix::cli {
 
@@ -23,12 +22,8 @@ std::string Hex(const std::vector<uint8_t>& bytes, size_t from, size_t count) {
 }
 
 bool ReadBrt(const std::string& path, BrtFile* file, std::string* error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        *error = "cannot read " + path;
-        return false;
-    }
-    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<uint8_t> bytes;
+    if (!ReadInputFile(path, kBrtFileLimit, &bytes, error)) return false;
     file->size = bytes.size();
     if (bytes.size() < 4) {
         file->damage = "the file has " + std::to_string(bytes.size()) + " bytes, too few for the record count";

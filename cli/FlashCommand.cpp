@@ -44,7 +44,7 @@ int RunFlash(FlashOptions& o) {
         for (const auto& p : problems) std::fprintf(stderr, "  %s\n", p.c_str());
         return kExitUsage;
     }
-    RunContext context{"flash", set.Files(), o.run.report};
+    RunContext context{"flash", set.Files(), o.run.report, {}};
     std::string error;
     if (!DescribeFiles(context.files, &error)) {
         std::fprintf(stderr, "fennix flash: %s; no port was opened\n", error.c_str());

@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "InputFile.h"
+
 namespace fennix::cli {
 
 namespace fs = std::filesystem;
@@ -13,7 +15,6 @@ constexpr uint64_t kBodyLimit = 0xFFFFFFFFull;
 // Headers and the partition table travel in one packet each.
 constexpr uint64_t kPartitionLimit = 1024;
 constexpr uint64_t kHeaderLimit = 512;
-constexpr uint64_t kProgrammerLimit = 64ull << 20;
 
 std::string FindCefs(const fs::path& directory) {
     if (fs::exists(directory / "cefs.mbn")) return (directory / "cefs.mbn").string();
@@ -27,14 +28,9 @@ std::string FindCefs(const fs::path& directory) {
 }
 
 std::string CheckFile(const std::string& option, const std::string& path, uint64_t limit) {
+    if (std::string problem = InputFileProblem(path, limit); !problem.empty()) return "--" + option + ": " + problem;
     std::error_code error;
-    if (!fs::is_regular_file(path, error)) return "--" + option + ": " + path + " does not exist or is not a file";
-    const uint64_t size = fs::file_size(path, error);
-    if (error || !std::ifstream(path, std::ios::binary)) return "--" + option + ": cannot read " + path;
-    if (size == 0) return "--" + option + ": " + path + " is empty";
-    if (size > limit)
-        return "--" + option + ": " + path + " has " + std::to_string(size) + " bytes; the most it may have is " +
-               std::to_string(limit);
+    if (fs::file_size(path, error) == 0) return "--" + option + ": " + path + " is empty";
     return {};
 }
 
@@ -114,7 +110,7 @@ std::vector<std::string> ResolveImageSet(const ImageChoice& choice, ImageSet* se
     }
     if (programmer.empty())
         problems.push_back("no programmer: give --model 6250|6260|6280|7200 with --images, or --programmer FILE");
-    else if (std::string p = CheckFile("programmer", programmer, kProgrammerLimit); !p.empty())
+    else if (std::string p = CheckFile("programmer", programmer, kProgrammerFileLimit); !p.empty())
         problems.push_back(p);
     else
         set->paths["programmer"] = fs::path(programmer).make_preferred().string();

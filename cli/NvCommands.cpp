@@ -6,6 +6,7 @@
 
 #include "Brt.h"
 #include "Commands.h"
+#include "InputFile.h"
 #include "RunSet.h"
 
 namespace fennix::cli {
@@ -17,9 +18,10 @@ struct NvOptions {
     std::string items, out, file, port;
 };
 
-bool Readable(const std::string& path, const char* what) {
-    if (std::filesystem::is_regular_file(path) && std::ifstream(path, std::ios::binary)) return true;
-    std::fprintf(stderr, "fennix: cannot read the %s %s; no port was opened\n", what, path.c_str());
+bool Readable(const std::string& path, uint64_t limit, const char* what) {
+    const std::string problem = InputFileProblem(path, limit);
+    if (problem.empty()) return true;
+    std::fprintf(stderr, "fennix: the %s: %s; no port was opened\n", what, problem.c_str());
     return false;
 }
 
@@ -35,8 +37,8 @@ int ListedItems(const std::string& csv) {
 }
 
 int Run(const NvOptions& o, const char* command, std::vector<SentFile> files, ProgressModel progress,
-        const PortRun::Flow& flow) {
-    RunContext context{command, std::move(files), o.run.report};
+        const PortRun::Flow& flow, std::vector<std::string> replaced = {}) {
+    RunContext context{command, std::move(files), o.run.report, std::move(replaced)};
     std::string error;
     if (!DescribeFiles(context.files, &error)) {
         std::fprintf(stderr, "fennix %s: %s; no port was opened\n", command, error.c_str());
@@ -49,14 +51,15 @@ int Run(const NvOptions& o, const char* command, std::vector<SentFile> files, Pr
 }
 
 int Backup(const NvOptions& o) {
-    if (!Readable(o.items, "item list")) return kExitUsage;
+    if (!Readable(o.items, kCsvFileLimit, "item list")) return kExitUsage;
     const std::string csv = o.items, brt = o.out;
     // The record names the list read; the backup itself is in the file written.
     return Run(o, "backup", {{"items", csv, 0, {}}}, ProgressModel::Counting(ListedItems(csv)),
                [csv, brt](PortRun& run) {
                    run.Setup([&](FennixHandle session) { SetCsvBrtFile(session, csv.c_str(), brt.c_str()); });
                    return run.RunFlow(StartBackupBrt);
-               });
+               },
+               {brt});
 }
 
 int Restore(const NvOptions& o) {
@@ -79,7 +82,7 @@ int Restore(const NvOptions& o) {
 }
 
 int Import(const NvOptions& o) {
-    if (!Readable(o.file, "duck file")) return kExitUsage;
+    if (!Readable(o.file, kDuckFileLimit, "duck file")) return kExitUsage;
     const std::string path = o.file;
     return Run(o, "nv-import", {{"duck", path, 0, {}}}, ProgressModel::Counting(0), [path](PortRun& run) -> int32_t {
         // Neither export reports lines of its own: the tool says what happened.

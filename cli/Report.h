@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -15,21 +16,34 @@ struct SentFile {
     std::string path;
     uint64_t size = 0;
     std::string sha256;
+    std::filesystem::file_time_type modified{};
 };
 
 struct RunContext {
     std::string command;  // "flash", "backup", ...
     std::vector<SentFile> files;
-    std::string reportPath;  // empty: no record
+    std::string reportPath;             // empty: no record
+    std::vector<std::string> replaced;  // files the engine replaces (a backup's BRT)
 };
 
-// The files with their sizes and digests; false with `error` set when one
-// cannot be read.
+// The files with their sizes, modification times and digests; false with
+// `error` set when one cannot be read.
 bool DescribeFiles(std::vector<SentFile>& files, std::string* error);
 
-// Appends one record per port; false with `error` set when the file cannot
-// be written.
-bool AppendReport(const RunContext& context, const std::vector<const PortRun*>& runs, std::string* error);
+// The first of the described files that no longer has the size, modification
+// time or digest it had ("the amss file /x/amss.mbn"); empty when none.
+std::string ChangedFile(const std::vector<SentFile>& files);
+
+// Appends one record per port, all in one locked write; false with `error`
+// set when the file cannot be written. `abandoned`: the tool is ending before
+// the flows did, and a run still going is recorded as interrupted.
+bool AppendReport(const RunContext& context, const std::vector<const PortRun*>& runs, std::string* error,
+                  bool abandoned = false);
+
+// Removes this process's pending files beside the files the engine replaces
+// (the engine's "<file>.<process id>.<random>.part"); those of other
+// processes are theirs to finish.
+void RemovePendingFiles(const RunContext& context);
 
 std::string ToolVersion();
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -13,9 +14,20 @@ bool StdoutIsTerminal();
 // Columns of the terminal on standard output (80 when unknown).
 int TerminalWidth();
 
-// Ctrl-C (SIGINT, a console control event) counts up `presses`; the second
-// press ends the process at once with status 130.
-void InstallInterruptHandler(std::atomic<int>* presses);
+// Ctrl-C (SIGINT, a console control event) counts up `presses`; the press
+// after `handled` more ends the process at once with status 130 (the tool
+// handles the first press, and the second one where it ends a run itself).
+void InstallInterruptHandler(std::atomic<int>* presses, int handled = 1);
+
+// Appends `text` to the file in one write, holding an exclusive advisory lock
+// on it (flock, LockFileEx) that every run appending to the file takes, so
+// that runs appending at once never split or glue records. A newline goes
+// first when the file does not end with one (a run killed halfway). `pause`
+// is spent holding the lock before the write. Empty when appended, else why
+// not.
+std::string AppendLocked(const std::string& path, const std::string& text, std::chrono::milliseconds pause);
+
+unsigned long ProcessId();
 
 // The file of the loaded Fennix library, for the record of a run.
 std::string LibraryFile();

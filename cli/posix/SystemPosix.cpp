@@ -1,5 +1,7 @@
 #include <dirent.h>
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <grp.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -7,11 +9,14 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "System.h"
 #include "fennix/fennix.h"
@@ -23,9 +28,21 @@ namespace fs = std::filesystem;
 namespace {
 
 std::atomic<int>* gPresses = nullptr;
+std::atomic<int> gHandled{1};
 
 void OnInterrupt(int) {
-    if (gPresses && gPresses->fetch_add(1) >= 1) _exit(130);
+    if (gPresses && gPresses->fetch_add(1) >= gHandled.load()) _exit(130);
+}
+
+bool WriteAll(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
 }
 
 // The engine takes a bare "ttyUSB0" as /dev/ttyUSB0.
@@ -100,7 +117,8 @@ int TerminalWidth() {
     return 80;
 }
 
-void InstallInterruptHandler(std::atomic<int>* presses) {
+void InstallInterruptHandler(std::atomic<int>* presses, int handled) {
+    gHandled = handled;
     gPresses = presses;
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
@@ -108,6 +126,33 @@ void InstallInterruptHandler(std::atomic<int>* presses) {
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 }
+
+std::string AppendLocked(const std::string& path, const std::string& text, std::chrono::milliseconds pause) {
+    // Read access for the last byte; a file this user may only write to is
+    // appended to all the same.
+    int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0 && errno == EACCES) fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return std::strerror(errno);
+    struct stat info {};
+    const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    int locked = 0;
+    while (regular && (locked = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+    }
+    std::string error;
+    if (locked != 0) error = std::strerror(errno);
+    std::string whole;
+    char last = '\n';
+    if (error.empty() && regular && ::fstat(fd, &info) == 0 && info.st_size > 0 &&
+        ::pread(fd, &last, 1, info.st_size - 1) == 1 && last != '\n')
+        whole = "\n";
+    whole += text;
+    if (error.empty() && pause.count() > 0) std::this_thread::sleep_for(pause);
+    if (error.empty() && !WriteAll(fd, whole.data(), whole.size())) error = std::strerror(errno);
+    ::close(fd);  // releases the lock
+    return error;
+}
+
+unsigned long ProcessId() { return static_cast<unsigned long>(getpid()); }
 
 std::string LibraryFile() {
     Dl_info info{};

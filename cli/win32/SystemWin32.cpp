@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <thread>
 
 #include "System.h"
 
@@ -9,10 +10,11 @@ namespace fennix::cli {
 namespace {
 
 std::atomic<int>* gPresses = nullptr;
+std::atomic<int> gHandled{1};
 
 BOOL WINAPI OnConsoleControl(DWORD type) {
     if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
-    if (gPresses && gPresses->fetch_add(1) >= 1) ExitProcess(130);
+    if (gPresses && gPresses->fetch_add(1) >= gHandled.load()) ExitProcess(130);
     return TRUE;
 }
 
@@ -37,10 +39,48 @@ int TerminalWidth() {
     return 80;
 }
 
-void InstallInterruptHandler(std::atomic<int>* presses) {
+void InstallInterruptHandler(std::atomic<int>* presses, int handled) {
+    gHandled = handled;
     gPresses = presses;
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 }
+
+std::string AppendLocked(const std::string& path, const std::string& text, std::chrono::milliseconds pause) {
+    // FILE_APPEND_DATA without FILE_WRITE_DATA: every write lands at the end.
+    HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA | FILE_READ_DATA | SYNCHRONIZE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return "error " + std::to_string(GetLastError());
+    const bool regular = GetFileType(file) == FILE_TYPE_DISK;
+    OVERLAPPED whole{};
+    std::string error;
+    if (regular && !LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole))
+        error = "error " + std::to_string(GetLastError());
+    std::string out;
+    LARGE_INTEGER size{};
+    if (error.empty() && regular && GetFileSizeEx(file, &size) && size.QuadPart > 0) {
+        LARGE_INTEGER at{};
+        at.QuadPart = size.QuadPart - 1;
+        char last = '\n';
+        DWORD got = 0;
+        if (SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && ReadFile(file, &last, 1, &got, nullptr) && got == 1 &&
+            last != '\n')
+            out = "\n";
+    }
+    out += text;
+    if (error.empty() && pause.count() > 0) std::this_thread::sleep_for(pause);
+    DWORD written = 0;
+    if (error.empty() &&
+        (!WriteFile(file, out.data(), static_cast<DWORD>(out.size()), &written, nullptr) || written != out.size()))
+        error = "error " + std::to_string(GetLastError());
+    if (regular) {
+        OVERLAPPED region{};
+        UnlockFileEx(file, 0, MAXDWORD, MAXDWORD, &region);
+    }
+    CloseHandle(file);
+    return error;
+}
+
+unsigned long ProcessId() { return GetCurrentProcessId(); }
 
 std::string LibraryFile() {
     HMODULE module = GetModuleHandleA("Fennix.dll");

@@ -5,6 +5,14 @@
 #include <cstdio>
 #include <random>
 
+#ifdef _WIN32
+#include <process.h>
+#define FENNIX_PROCESS_ID _getpid
+#else
+#include <unistd.h>
+#define FENNIX_PROCESS_ID getpid
+#endif
+
 namespace fennix {
 
 namespace {
@@ -20,8 +28,8 @@ std::string PendingCandidate(const std::string& path) {
     const uint64_t token =
         (static_cast<uint64_t>(random()) << 32 ^ random()) ^ tick ^ (counter.fetch_add(1) * 0x9E3779B97F4A7C15ull);
     char suffix[32];
-    std::snprintf(suffix, sizeof suffix, ".%016llx.part", static_cast<unsigned long long>(token));
-    return path + suffix;
+    std::snprintf(suffix, sizeof suffix, "%016llx.part", static_cast<unsigned long long>(token));
+    return PendingFilePrefix(path) + suffix;
 }
 
 // Creates the pending file beside `path` exclusively, so that no other
@@ -50,11 +58,20 @@ bool ReadToEnd(platform::File& file, std::vector<uint8_t>& bytes, size_t limit) 
     return true;
 }
 
-bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes, platform::Share share) {
+std::string PendingFilePrefix(const std::string& path) {
+    return path + "." + std::to_string(FENNIX_PROCESS_ID()) + ".";
+}
+
+bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes, size_t limit, platform::Share share) {
     bytes.clear();
     platform::File file;
     if (file.Open(path, platform::OpenMode::Read, share) != 0) return false;
-    return ReadToEnd(file, bytes);
+    const int64_t size = file.Size();
+    if (size < 0 || static_cast<uint64_t>(size) > limit) return false;
+    // The size is checked again after the read: the file may grow meanwhile.
+    const bool read = ReadToEnd(file, bytes, limit) && bytes.size() <= limit;
+    if (!read) bytes.clear();
+    return read;
 }
 
 bool ReplaceFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {

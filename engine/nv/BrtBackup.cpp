@@ -26,7 +26,7 @@ NvOutcome ReadListedItem(CNvCommands& nv, CNV_ItemHolder& record) {
 
 bool BackupBrt(CNvCommands& nv, const std::string& csvPath, const std::string& brtPath, const NvReporter& report) {
     std::vector<uint8_t> csvBytes;
-    if (!ReadFileBytes(csvPath, csvBytes)) {
+    if (!ReadFileBytes(csvPath, csvBytes, kCsvFileMax)) {
         ReportNvLine(report, -1, "Open Csv file failed");
         return false;
     }

@@ -11,6 +11,10 @@
 
 namespace fennix {
 
+// Every 16-bit item number once with a plain 128-byte value takes 8.5 MiB;
+// the rest leaves room for indexed items of up to 32 KiB.
+constexpr size_t kBrtFileMax = size_t{64} << 20;
+
 // Records without a value are written with length 0.
 std::vector<uint8_t> EncodeBrt(const std::vector<CNV_ItemHolder>& records);
 

@@ -26,7 +26,7 @@ NvOutcome RestoreRecord(CNvCommands& nv, const CNV_ItemHolder& record) {
 
 bool RestoreBrt(CNvCommands& nv, const std::string& brtPath, const NvReporter& report) {
     std::vector<uint8_t> bytes;
-    if (!ReadFileBytes(brtPath, bytes)) {
+    if (!ReadFileBytes(brtPath, bytes, kBrtFileMax)) {
         ReportNvLine(report, -1, "Open Brt file failed");
         return false;
     }

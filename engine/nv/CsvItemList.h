@@ -2,11 +2,15 @@
 // one item per line as "name;number[;anything...]".
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace fennix {
+
+// A line of up to 256 bytes for each of the 65,536 item numbers.
+constexpr size_t kCsvFileMax = size_t{16} << 20;
 
 struct CsvItem {
     std::string name;

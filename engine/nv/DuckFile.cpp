@@ -78,7 +78,7 @@ int32_t LoadDuckFile(const std::string& path, CNVArray& numbered, CNVArray& name
     numbered.RemoveAll();
     named.RemoveAll();
     std::vector<uint8_t> bytes;
-    if (!ReadFileBytes(path, bytes)) return 0;
+    if (!ReadFileBytes(path, bytes, kDuckFileMax)) return 0;
     return DecodeDuck(bytes.data(), bytes.size(), numbered, named) ? 1 : 0;
 }
 

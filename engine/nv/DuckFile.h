@@ -14,6 +14,9 @@
 namespace fennix {
 
 constexpr int32_t kDuckNamedRecord = -1;
+// Every item number with a 130-byte ARRAY value (9 MiB) and some 800 device
+// files of the largest length a file write carries (65,535 bytes).
+constexpr size_t kDuckFileMax = size_t{64} << 20;
 
 // An entry name whose first '#'-separated field is exactly "ARRAY" names an NV
 // item written as an ARRAY entry; its second field is the item number.

@@ -9,7 +9,7 @@
 namespace fennix::platform {
 
 enum class OpenMode {
-    Read,                   // existing file, read only
+    Read,                   // existing regular file (or a link to one), read only
     ReadWriteTruncate,      // create anew, discarding an existing file
     ReadWriteOpenOrCreate,  // open an existing file or create it
     WriteTruncate,          // create anew for writing only

@@ -16,6 +16,7 @@ public:
     // Waits for the end; the exit status (128 + signal when killed).
     int Wait();
     void Signal(int signal);
+    pid_t Pid() const { return pid_; }
     std::string Out() const;
     std::string Err() const;
     // Waits until standard output holds `text`; false at the time limit.

@@ -178,5 +178,30 @@ TEST_F(CliFlash, BusyPortNamesItsHolder) {
     EXPECT_NE(r.out.find("(pid " + std::to_string(getpid()) + ")"), std::string::npos) << r.out;
 }
 
+// A file rewritten during the flash, its size and time kept: what the device
+// got is not what the record's digest describes, so the port fails.
+TEST_F(CliFlash, FileChangedDuringTheFlashFailsThePort) {
+    Images(8 * 1024 * 1024);
+    auto device = Device("d");
+    const std::string report = (dir_ / "report.jsonl").string();
+    const std::string amss = (dir_ / "images" / "amss.mbn").string();
+    ToolProcess tool(Flash({device->Path()}, {"--report", report}), dir_.string());
+    ASSERT_TRUE(tool.WaitForOutput("% completed.", std::chrono::seconds(60))) << tool.Out();
+    const auto modified = fs::last_write_time(amss);
+    {
+        std::fstream file(amss, std::ios::in | std::ios::out | std::ios::binary);
+        file.seekg(-1, std::ios::end);
+        const char last = static_cast<char>(file.get());
+        file.seekp(-1, std::ios::end);
+        file.put(static_cast<char>(~last));
+    }
+    fs::last_write_time(amss, modified);
+    EXPECT_EQ(tool.Wait(), 1) << tool.Out();
+    EXPECT_NE(tool.Out().find("the amss file " + amss + " changed during the flash"), std::string::npos) << tool.Out();
+    const auto records = Lines(ReadText(report));
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(json::parse(records[0]).at("result"), "failed");
+}
+
 }  // namespace
 }  // namespace fennix::clitest

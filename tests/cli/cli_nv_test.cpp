@@ -2,9 +2,13 @@
 // virtual DIAG device with NV memory.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <set>
 
 #include "ToolProcess.h"
 #include "simulator/EfsTree.h"
@@ -124,6 +128,93 @@ TEST_F(CliNv, DamagedBrtFileIsShownWhereItEndsAndNotRestored) {
     uint32_t after = 0;
     Memory([&](sim::CNvMemory& nv) { after = nv.writes; });
     EXPECT_EQ(after, writes);
+}
+
+// Neither a device nor a FIFO ends, and a file past its format's limit is no
+// file of that format: each is refused before a port is opened.
+TEST_F(CliNv, InputsThatAreNoRegularFileOrTooLargeAreRefused) {
+    ASSERT_EQ(0, mkfifo(File("pipe.brt").c_str(), 0600));
+    for (const auto& args : std::vector<std::vector<std::string>>{{"restore", File("pipe.brt"), device_->Path()},
+                                                                  {"nv-import", File("pipe.brt"), device_->Path()},
+                                                                  {"brt", "show", "/dev/zero"}}) {
+        const ToolResult r = Tool(args);
+        EXPECT_EQ(r.status, 2) << args[0];
+        EXPECT_NE(r.err.find(" does not exist or is not a file"), std::string::npos) << r.err;
+    }
+    fs::resize_file(File("items.csv"), (16u << 20) + 1);
+    const ToolResult r = Tool({"backup", "--items", File("items.csv"), "--out", File("a.brt"), device_->Path()});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("has 16777217 bytes; the most it may have is 16777216; no port was opened"), std::string::npos)
+        << r.err;
+    EXPECT_FALSE(fs::exists(File("a.brt")));
+}
+
+// Two runs append to one report at once, each holding its record back a while
+// after it looked at the end of the file, which a killed run left without a
+// newline: every line still parses.
+TEST_F(CliNv, RunsAppendingToOneReportAtOnceKeepEveryRecordWhole) {
+    sim::DeviceOptions o = sim::DiagDevice();
+    o.directory = dir_.string();
+    o.name = "nv2";
+    sim::CScopedDevice other(o);
+    ASSERT_TRUE(other.Ok());
+    other->WithState([](sim::DeviceState& s) {
+        s.Extension<sim::CNvMemory>().items[550] = sim::SimNvItem::Plain(Pattern(16, 0x30));
+    });
+    const std::string report = File("report.jsonl");
+    std::ofstream(report) << R"({"seed": 1})";
+    std::ofstream(File("items.csv"), std::ios::app) << "wide;65546\nband;550\ntriple;21\n";
+    setenv("FENNIX_REPORT_PAUSE_MS", "1000", 1);
+    ToolProcess a({"backup", "--items", File("items.csv"), "--out", File("a.brt"), "--report", report, device_->Path()},
+                  dir_.string());
+    fs::create_directories(dir_ / "b");  // its own output files
+    ToolProcess b({"backup", "--items", File("items.csv"), "--out", File("b.brt"), "--report", report, other.Path()},
+                  (dir_ / "b").string());
+    unsetenv("FENNIX_REPORT_PAUSE_MS");
+    EXPECT_EQ(a.Wait(), 0) << a.Err();
+    EXPECT_EQ(b.Wait(), 0) << b.Err();
+    const std::string text = ReadText(report);
+    EXPECT_EQ(text.back(), '\n');
+    const auto lines = Lines(text);
+    ASSERT_EQ(lines.size(), 3u) << text;
+    std::set<std::string> ports;
+    for (size_t i = 1; i < lines.size(); ++i) {
+        EXPECT_GE(lines[i].size(), 1024u);  // the size that went out in two writes
+        ports.insert(nlohmann::json::parse(lines[i]).at("port").get<std::string>());
+    }
+    EXPECT_EQ(nlohmann::json::parse(lines[0]).at("seed"), 1);
+    EXPECT_EQ(ports, (std::set<std::string>{device_->Path(), other.Path()}));
+}
+
+// A second Ctrl-C still ends the tool at once, but removes the half-written
+// BRT file of its own (never another process's) and records the run.
+TEST_F(CliNv, SecondCtrlCRemovesItsPendingBrtAndRecordsTheRun) {
+    sim::DeviceOptions o = sim::DiagDevice();
+    o.directory = dir_.string();
+    o.name = "slow";
+    o.knobs["fault.kind"] = 2;  // late answer
+    o.knobs["fault.nth"] = 3;
+    o.knobs["fault.late-ms"] = 600000;
+    sim::CScopedDevice slow(o);
+    ASSERT_TRUE(slow.Ok());
+    const std::string report = File("report.jsonl");
+    ToolProcess tool({"backup", "--items", File("items.csv"), "--out", File("a.brt"), "--report", report, slow.Path()},
+                     dir_.string());
+    ASSERT_TRUE(tool.WaitForOutput("Start To BackupBrt Process...", std::chrono::seconds(60))) << tool.Out();
+    const std::string own = File("a.brt") + "." + std::to_string(tool.Pid()) + ".00112233aabbccdd.part";
+    const std::string foreign = File("a.brt") + ".1.00112233aabbccdd.part";
+    std::ofstream(own) << "half";
+    std::ofstream(foreign) << "half";
+    tool.Signal(SIGINT);
+    tool.Signal(SIGINT);
+    EXPECT_EQ(tool.Wait(), 130);
+    EXPECT_FALSE(fs::exists(own));
+    EXPECT_TRUE(fs::exists(foreign));
+    const auto lines = Lines(ReadText(report));
+    ASSERT_EQ(lines.size(), 1u);
+    const auto record = nlohmann::json::parse(lines[0]);
+    EXPECT_EQ(record.at("port"), slow.Path());
+    EXPECT_EQ(record.at("result"), "interrupted");
 }
 
 }  // namespace

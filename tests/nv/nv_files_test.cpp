@@ -3,7 +3,12 @@
 #include <algorithm>
 #include <atomic>
 #include <climits>
+#include <filesystem>
 #include <thread>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include "ScriptedExchange.h"
 #include "TestFiles.h"
@@ -278,7 +283,7 @@ TEST(FileBytes, ReadsWholeFilesAndStopsBeyondALimit) {
     test::WriteBytes(path, content);
 
     Bytes read{1, 2, 3};
-    ASSERT_TRUE(ReadFileBytes(path, read, platform::Share::ReadWrite));
+    ASSERT_TRUE(ReadFileBytes(path, read, kFileBytesMax, platform::Share::ReadWrite));
     EXPECT_EQ(content, read);
 
     platform::File file;
@@ -287,6 +292,30 @@ TEST(FileBytes, ReadsWholeFilesAndStopsBeyondALimit) {
     EXPECT_GT(read.size(), 100u);
     EXPECT_LT(read.size(), content.size());
     EXPECT_TRUE(std::equal(read.begin(), read.end(), content.begin()));
+}
+
+// A FIFO would hold the reader in open() or read() for ever and a device like
+// /dev/zero would be read until memory runs out: only regular files within
+// the limit are read, a link to one as well.
+TEST(FileBytes, ReadsOnlyRegularFilesWithinTheLimit) {
+    ScratchDir dir;
+    const std::string path = dir.File("items.csv");
+    test::WriteBytes(path, Bytes(1000, 'x'));
+    Bytes read{1};
+    EXPECT_FALSE(ReadFileBytes(path, read, 999));
+    EXPECT_TRUE(read.empty());
+    ASSERT_TRUE(ReadFileBytes(path, read, 1000));
+    EXPECT_EQ(1000u, read.size());
+#ifndef _WIN32
+    std::filesystem::create_symlink(path, dir.File("link.csv"));
+    EXPECT_TRUE(ReadFileBytes(dir.File("link.csv"), read, 1000));
+    ASSERT_EQ(0, mkfifo(dir.File("fifo").c_str(), 0600));
+    EXPECT_FALSE(ReadFileBytes(dir.File("fifo"), read));
+    EXPECT_FALSE(ReadFileBytes("/dev/zero", read));
+    EXPECT_TRUE(read.empty());
+    platform::File file;
+    EXPECT_NE(0, file.Open(dir.File("fifo"), platform::OpenMode::Read));
+#endif
 }
 
 // Writers of one path at once each land a whole file of their own.

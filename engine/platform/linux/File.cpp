@@ -12,7 +12,9 @@ int File::Open(const std::string& path, OpenMode mode, Share /*share*/) {
     Close();
     int flags = O_CLOEXEC;
     switch (mode) {
-        case OpenMode::Read: flags |= O_RDONLY; break;
+        // Non-blocking, so that a FIFO without a writer is refused below
+        // instead of holding the caller in open().
+        case OpenMode::Read: flags |= O_RDONLY | O_NONBLOCK; break;
         case OpenMode::ReadWriteTruncate: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
         case OpenMode::ReadWriteOpenOrCreate: flags |= O_RDWR | O_CREAT; break;
         case OpenMode::WriteTruncate: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
@@ -20,10 +22,17 @@ int File::Open(const std::string& path, OpenMode mode, Share /*share*/) {
     }
     int fd = ::open(path.c_str(), flags, 0644);
     if (fd < 0) return errno;
-    struct stat st {};
-    if (mode == OpenMode::Read && ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-        ::close(fd);
-        return EISDIR;
+    if (mode == OpenMode::Read) {
+        // Input files are read to their end: a device or a pipe has none.
+        struct stat st {};
+        const int refused = ::fstat(fd, &st) != 0  ? errno
+                            : S_ISDIR(st.st_mode)  ? EISDIR
+                            : !S_ISREG(st.st_mode) ? EINVAL
+                                                   : 0;
+        if (refused != 0 || ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+            ::close(fd);
+            return refused != 0 ? refused : errno;
+        }
     }
     handle_ = fd;
     return 0;

@@ -36,6 +36,11 @@ int File::Open(const std::string& path, OpenMode mode, Share share) {
     if (share == Share::ReadWrite) shareMode = FILE_SHARE_READ | FILE_SHARE_WRITE;
     HANDLE h = CreateFileA(path.c_str(), access, shareMode, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
+    // Input files are read to their end: a console, a pipe or a port has none.
+    if (mode == OpenMode::Read && GetFileType(h) != FILE_TYPE_DISK) {
+        CloseHandle(h);
+        return ERROR_INVALID_FUNCTION;
+    }
     handle_ = reinterpret_cast<intptr_t>(h);
     return 0;
 }
