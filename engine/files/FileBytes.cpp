@@ -5,14 +5,6 @@
 #include <cstdio>
 #include <random>
 
-#ifdef _WIN32
-#include <process.h>
-#define FENNIX_PROCESS_ID _getpid
-#else
-#include <unistd.h>
-#define FENNIX_PROCESS_ID getpid
-#endif
-
 namespace fennix {
 
 namespace {
@@ -59,7 +51,7 @@ bool ReadToEnd(platform::File& file, std::vector<uint8_t>& bytes, size_t limit) 
 }
 
 std::string PendingFilePrefix(const std::string& path) {
-    return path + "." + std::to_string(FENNIX_PROCESS_ID()) + ".";
+    return path + "." + std::to_string(platform::CurrentProcessId()) + ".";
 }
 
 bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes, size_t limit, platform::Share share) {

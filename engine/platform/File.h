@@ -56,5 +56,7 @@ int RenameOver(const std::string& from, const std::string& to);
 // Returns 0 or the system error number.
 int RemoveFile(const std::string& path);
 bool FileExists(const std::string& path);
+// The calling process's id: part of the names of its own temporary files.
+unsigned long CurrentProcessId();
 
 }  // namespace fennix::platform

@@ -99,4 +99,6 @@ bool FileExists(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0;
 }
 
+unsigned long CurrentProcessId() { return static_cast<unsigned long>(::getpid()); }
+
 }  // namespace fennix::platform

@@ -110,4 +110,6 @@ int RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) ? 0 :
 
 bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
+unsigned long CurrentProcessId() { return GetCurrentProcessId(); }
+
 }  // namespace fennix::platform
