@@ -131,7 +131,7 @@ TEST_F(SessionHandles, CloseRacingAFlowsStartNeverLetsItRunOnAFreedSession) {
     std::mt19937 random(7);
     for (int i = 0; i < 300; ++i) {
         RegisteredSession s;
-        const int spin = static_cast<int>(random() % 2000);
+        const int spin = static_cast<int>(random() % 100000);
         std::atomic<int32_t> result{0};
         std::thread flow([&] { result = StartBackupBrt(s.handle); });
         for (volatile int k = 0; k < spin; k = k + 1) {
