@@ -122,6 +122,8 @@ int32_t PortRun::RunFlow(const std::function<int32_t(FennixHandle)>& flow) {
         flowRunning_ = true;
         session = session_;
     }
+    // A Cancel that comes before the export has counted the flow in closes
+    // the session first; the export then fails at once on the closed handle.
     const int32_t result = flow(session);
     std::lock_guard<std::mutex> lock(sessionMutex_);
     flowRunning_ = false;

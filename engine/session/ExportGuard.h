@@ -6,6 +6,10 @@
 #include <cstdint>
 #include <exception>
 
+#if defined(__GLIBCXX__) && !defined(_WIN32)
+#include <cxxabi.h>
+#endif
+
 #include "fennix/fennix.h"
 #include "log/Log.h"
 #include "session/QualCmd.h"
@@ -13,7 +17,19 @@
 
 namespace fennix {
 
-inline CQualCmd* SessionOf(FennixHandle handle) { return static_cast<CQualCmd*>(handle); }
+// Called first in a `catch (...)`: lets the C library's unwinding of a thread
+// that exits or is cancelled (pthread_exit, pthread_cancel) go on. Swallowed,
+// it aborts the process.
+inline void RethrowThreadUnwind() {
+#if defined(__GLIBCXX__) && !defined(_WIN32)
+    try {
+        throw;
+    } catch (abi::__forced_unwind&) {
+        throw;
+    } catch (...) {
+    }
+#endif
+}
 
 // `body()`, or `failure` when it throws.
 template <typename Body>
@@ -23,20 +39,20 @@ int32_t Guarded(const char* function, int32_t failure, Body body) {
     } catch (const std::exception& e) {
         LogFuncLine(kLogError, function, "Unexpected failure: %s", e.what());
     } catch (...) {
+        RethrowThreadUnwind();
         LogFuncLine(kLogError, function, "Unexpected failure.");
     }
     return failure;
 }
 
-// A flow on the session behind `handle`: `failure` for a null handle or a
-// session being closed, otherwise `body(session)` under the guard, counted as
-// running so that Close waits for it.
+// A call on the session behind `handle` (a flow or a setter): `failure` when
+// the handle is not a live session, otherwise `body(session)` under the guard,
+// counted as running so that Close waits for it.
 template <typename Body>
 int32_t GuardedFlow(FennixHandle handle, const char* function, int32_t failure, Body body) {
-    if (!handle) return failure;
-    CFlowEntry flow(SessionOf(handle));
+    CFlowEntry flow(handle);
     if (!flow.Entered()) return failure;
-    return Guarded(function, failure, [&] { return body(*SessionOf(handle)); });
+    return Guarded(function, failure, [&] { return body(flow.Session()); });
 }
 
 }  // namespace fennix

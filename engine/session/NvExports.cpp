@@ -1,6 +1,6 @@
-// The exported functions of the NV flows. A handle is the session that
-// SetComPort returned; a null handle does nothing and reports failure. No
-// exception leaves the library: one becomes a failed result and a log line.
+// The exported functions of the NV flows. A handle that is not a live session
+// (null, never made, closed or being closed) does nothing and reports failure.
+// No exception leaves the library: one becomes a failed result and a log line.
 #include "nv/DuckFile.h"
 #include "session/ExportGuard.h"
 #include "session/NvSession.h"
@@ -8,14 +8,12 @@
 using fennix::CQualCmd;
 using fennix::Guarded;
 using fennix::GuardedFlow;
-using fennix::SessionOf;
 
 extern "C" {
 
 FENNIX_API int32_t FENNIX_CALL SetCsvBrtFile(FennixHandle session, const char* csvPath, const char* brtPath) {
-    if (!session) return -1;
-    return Guarded("SetCsvBrtFile", -1, [&] {
-        SessionOf(session)->SetCsvBrtPaths(csvPath, brtPath);
+    return GuardedFlow(session, "SetCsvBrtFile", -1, [&](CQualCmd& s) {
+        s.SetCsvBrtPaths(csvPath, brtPath);
         return 0;
     });
 }
@@ -29,10 +27,9 @@ FENNIX_API int32_t FENNIX_CALL StartRestoreBrt(FennixHandle session) {
 }
 
 FENNIX_API int32_t FENNIX_CALL DuckToNVArray(FennixHandle session, const char* duckPath) {
-    if (!session) return 0;
-    fennix::CFlowEntry flow(SessionOf(session));
+    fennix::CFlowEntry flow(session);
     if (!flow.Entered()) return 0;
-    CQualCmd& s = *SessionOf(session);
+    CQualCmd& s = flow.Session();
     const int32_t result = Guarded("DuckToNVArray", 0, [&] {
         return fennix::LoadDuckFile(duckPath ? duckPath : "", s.NumberedItems(), s.NamedItems());
     });

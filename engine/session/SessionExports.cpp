@@ -1,14 +1,14 @@
 // The exported session functions: create a session, fill in its paths,
 // options and callback, run the download, destroy it. No exception leaves the
-// library: a failure becomes a negative result (or a null handle). Close may
-// come from another thread while a flow runs: it stops the flow first.
-#include <new>
+// library: a failure becomes a negative result (or a null handle). A handle
+// that is not a live session touches nothing. Close may come from another
+// thread while a flow runs: it stops the flow first.
+#include <memory>
 
 #include "session/ExportGuard.h"
 
 using fennix::CQualCmd;
-using fennix::Guarded;
-using fennix::SessionOf;
+using fennix::GuardedFlow;
 
 extern "C" {
 
@@ -16,20 +16,19 @@ FENNIX_API FennixHandle FENNIX_CALL SetComPort(const char* portName) {
     try {
         // The factor of FENNIX_TIME_SCALE is taken once, for the port and the session alike.
         const fennix::Timeouts times = fennix::Timeouts::FromEnvironment();
-        auto* session = new CQualCmd(fennix::MakeSerialSessionLink(times), times);
+        auto session = std::make_unique<CQualCmd>(fennix::MakeSerialSessionLink(times), times);
         session->SetPortName(portName);
-        fennix::RegisterSession(session);
-        return session;
+        return fennix::RegisterSession(std::move(session));
     } catch (...) {
+        fennix::RethrowThreadUnwind();
         fennix::LogFuncLine(fennix::kLogError, "SetComPort", "Can not create a session.");
         return nullptr;
     }
 }
 
 FENNIX_API int32_t FENNIX_CALL SetHexFile(FennixHandle session, const char* programmerPath) {
-    if (!session) return -1;
-    return Guarded("SetHexFile", -1, [&] {
-        SessionOf(session)->SetProgrammerPath(programmerPath);
+    return GuardedFlow(session, "SetHexFile", -1, [&](CQualCmd& s) {
+        s.SetProgrammerPath(programmerPath);
         return 1;
     });
 }
@@ -37,33 +36,32 @@ FENNIX_API int32_t FENNIX_CALL SetHexFile(FennixHandle session, const char* prog
 FENNIX_API int32_t FENNIX_CALL SetMbnFile(FennixHandle session, const char* partition, const char* obl, const char* pbl,
                                           const char* qcsblhd, const char* qcsbl, const char* oemsblhd,
                                           const char* oemsbl, const char* amsshd, const char* amss, const char* cefs) {
-    if (!session) return -1;
-    return Guarded("SetMbnFile", -1, [&] {
-        SessionOf(session)->SetImagePaths(partition, obl, pbl, qcsblhd, qcsbl, oemsblhd, oemsbl, amsshd, amss, cefs);
+    return GuardedFlow(session, "SetMbnFile", -1, [&](CQualCmd& s) {
+        s.SetImagePaths(partition, obl, pbl, qcsblhd, qcsbl, oemsblhd, oemsbl, amsshd, amss, cefs);
         return 0;
     });
 }
 
 FENNIX_API int32_t FENNIX_CALL SetSkipCheck(FennixHandle session) {
-    if (!session) return -1;
-    SessionOf(session)->SetSkipCheck();
-    return 0;
+    return GuardedFlow(session, "SetSkipCheck", -1, [](CQualCmd& s) {
+        s.SetSkipCheck();
+        return 0;
+    });
 }
 
 FENNIX_API int32_t FENNIX_CALL SetCallBack(FennixHandle session, ProgressCallback callback) {
-    if (!session) return -1;
-    SessionOf(session)->SetCallback(callback);
-    return 0;
+    return GuardedFlow(session, "SetCallBack", -1, [&](CQualCmd& s) {
+        s.SetCallback(callback);
+        return 0;
+    });
 }
 
 FENNIX_API int32_t FENNIX_CALL StartDownload(FennixHandle session) {
-    return fennix::GuardedFlow(session, "StartDownload", -1, [](CQualCmd& s) { return s.StartDownload(); });
+    return GuardedFlow(session, "StartDownload", -1, [](CQualCmd& s) { return s.StartDownload(); });
 }
 
 FENNIX_API int32_t FENNIX_CALL Close(FennixHandle session) {
-    // A flow running on the session is stopped first; a second Close that
-    // comes meanwhile leaves the freeing to the first.
-    if (session && fennix::UnregisterSession(SessionOf(session))) delete SessionOf(session);
+    fennix::CloseSession(session);
     return 0;
 }
 

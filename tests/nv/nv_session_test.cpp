@@ -10,6 +10,7 @@
 #include "fennix/fennix.h"
 #include "session/NvSession.h"
 #include "session/QualCmd.h"
+#include "session/SessionRegistry.h"
 
 namespace fennix {
 namespace {
@@ -173,24 +174,35 @@ TEST(NvExportsWithoutSession, NullHandlesDoNothing) {
     EXPECT_EQ(0, NVArrayToMobile(nullptr));
 }
 
-using NvExports = SessionFixture;
+// The exports on the fixture's session, which the registry takes over.
+struct NvExports : SessionFixture {
+    CQualCmd* s = nullptr;
+    FennixHandle handle = nullptr;
+    void SetUp() override {
+        SessionFixture::SetUp();
+        s = session.get();
+        handle = RegisterSession(std::move(session));
+    }
+    void TearDown() override {
+        EXPECT_EQ(0, Close(handle));
+        SessionFixture::TearDown();
+    }
+};
 
 TEST_F(NvExports, DuckImportFillsTheSessionLists) {
     test::WriteBytes(dir.File("a.duck"),
                      LeBuilder().I32(5).Counted({1}).I32(-1).CountedText("ARRAY#2").Counted({}).Bytes());
-    FennixHandle handle = session.get();  // a handle is the session itself
     EXPECT_EQ(1, DuckToNVArray(handle, dir.File("a.duck").c_str()));
-    EXPECT_EQ(1, session->NumberedItems().Count());
-    EXPECT_EQ(1, session->NamedItems().Count());
+    EXPECT_EQ(1, s->NumberedItems().Count());
+    EXPECT_EQ(1, s->NamedItems().Count());
     EXPECT_EQ(0, DuckToNVArray(handle, nullptr));
-    EXPECT_EQ(0, session->NumberedItems().Count() + session->NamedItems().Count());
+    EXPECT_EQ(0, s->NumberedItems().Count() + s->NamedItems().Count());
     EXPECT_EQ(0, SetCsvBrtFile(handle, "x.csv", nullptr));
-    EXPECT_EQ("x.csv", session->CsvPath());
-    EXPECT_EQ("", session->BrtPath());
+    EXPECT_EQ("x.csv", s->CsvPath());
+    EXPECT_EQ("", s->BrtPath());
 }
 
 TEST_F(NvExports, FlowsRunOnTheSession) {
-    FennixHandle handle = session.get();
     test::WriteText(dir.File("items.csv"), "h\n");
     EXPECT_EQ(0, SetCsvBrtFile(handle, dir.File("items.csv").c_str(), dir.File("out.brt").c_str()));
     EXPECT_EQ(1, StartBackupBrt(handle));

@@ -5,7 +5,11 @@
  * that C callers and Python ctypes can use Fennix.dll / libFennix.so directly.
  *
  * Strings are 8-bit and NUL-terminated; a null string counts as empty. A
- * session handle comes from SetComPort and is the caller's until Close.
+ * session handle comes from SetComPort and is the caller's until Close. A
+ * handle that is not a live session (null, never made, closed, or being
+ * closed) touches nothing: each function then returns at once with the
+ * failure value it names below. Handles are never given twice, so a closed
+ * handle never reaches a later session.
  */
 #ifndef FENNIX_FENNIX_H
 #define FENNIX_FENNIX_H
@@ -35,23 +39,38 @@ typedef void (*ProgressCallback)(const char* text, int32_t status);
 FENNIX_API int32_t FENNIX_CALL StartLog(void);
 FENNIX_API int32_t FENNIX_CALL EndLog(void);
 
+/* A session on the port; null when none can be made. */
 FENNIX_API FennixHandle FENNIX_CALL SetComPort(const char* portName);
+/* Not a live session: -1 (otherwise 1). */
 FENNIX_API int32_t FENNIX_CALL SetHexFile(FennixHandle session, const char* programmerPath);
+/* Not a live session: -1 (otherwise 0). */
 FENNIX_API int32_t FENNIX_CALL SetMbnFile(FennixHandle session, const char* partition, const char* obl, const char* pbl,
                                           const char* qcsblhd, const char* qcsbl, const char* oemsblhd,
                                           const char* oemsbl, const char* amsshd, const char* amss, const char* cefs);
+/* Not a live session: -1 (otherwise 0). */
 FENNIX_API int32_t FENNIX_CALL SetSkipCheck(FennixHandle session);
+/* Not a live session: -1 (otherwise 0). */
 FENNIX_API int32_t FENNIX_CALL SetCallBack(FennixHandle session, ProgressCallback callback);
+/* Not a live session: -1. */
 FENNIX_API int32_t FENNIX_CALL StartDownload(FennixHandle session);
-/* Frees the session. From another thread while a flow runs on it, it first
- * cancels the flow (which ends promptly with its failure line and a negative
- * result, 0xF0000313 when it was waiting on the device) and waits for it. */
+/* Frees the session and returns 0 (also for a handle that is not a session).
+ * From another thread while a flow runs on it, it first cancels the flow
+ * (which ends promptly with its failure line and a negative result,
+ * 0xF0000313 when it was waiting on the device) and waits for it; a second
+ * Close meanwhile also returns only once the session is freed. From the
+ * flow's own thread (inside the progress callback) it cancels the flow and
+ * returns at once; the session is freed when the flow has returned, and the
+ * handle is no live session from the moment Close was called. */
 FENNIX_API int32_t FENNIX_CALL Close(FennixHandle session);
 
+/* Not a live session: -1 (otherwise 0). */
 FENNIX_API int32_t FENNIX_CALL SetCsvBrtFile(FennixHandle session, const char* csvPath, const char* brtPath);
+/* These two, not a live session: -1. */
 FENNIX_API int32_t FENNIX_CALL StartBackupBrt(FennixHandle session);
 FENNIX_API int32_t FENNIX_CALL StartRestoreBrt(FennixHandle session);
+/* Not a live session: 0. */
 FENNIX_API int32_t FENNIX_CALL DuckToNVArray(FennixHandle session, const char* duckPath);
+/* Not a live session: 0. */
 FENNIX_API int32_t FENNIX_CALL NVArrayToMobile(FennixHandle session);
 
 /* Writes the Qualcomm serial ports as "COM3;COM7" (device paths on Linux) with
