@@ -175,7 +175,13 @@ class Session:
             raise FennixError(f"a flow is already running on {self.port}")
         try:
             handle = self._open_handle()
-            setup(handle)
+            try:
+                setup(handle)
+            except FennixError:
+                # The library refuses every setter once another thread closed
+                # the session: say that, not what the refusal looks like.
+                self._open_handle()
+                raise
             events: "queue.SimpleQueue[object]" = queue.SimpleQueue()
             self._sink = events.put
 
@@ -219,8 +225,7 @@ class Session:
 
 def _checked(result: Result, error: Type[FennixError], what: str) -> Result:
     """The result, or the error when the flow failed: a result other than 1 or
-    any failure line (the library ends a flow on an empty port name with 1
-    after a failure line)."""
+    any failure line."""
     failure = result.failure
     if result.code == 1 and failure is None:
         return result
