@@ -6,8 +6,8 @@ namespace fennix::sim {
 
 namespace {
 
-const char* const kNames[] = {"none",        "no-answer", "late-answer", "wrong-command", "wrong-echo",
-                              "stray-frame", "truncated", "bad-crc",     "vanish",        "vanish-return"};
+const char* const kNames[] = {"none",      "no-answer", "late-answer", "wrong-command", "wrong-echo", "stray-frame",
+                              "truncated", "bad-crc",   "vanish",      "vanish-return", "refused"};
 constexpr int kFaultCount = sizeof kNames / sizeof kNames[0];
 
 // Counted per device; the count starts again whenever the point is set.

@@ -32,7 +32,8 @@ const Flow kFlows[] = {Flow::DownloadFromAt, Flow::DownloadFromDiag, Flow::Downl
                        Flow::Backup,         Flow::Restore,          Flow::DuckImport};
 const InjectedFault kFaults[] = {InjectedFault::NoAnswer,  InjectedFault::LateAnswer, InjectedFault::WrongCommand,
                                  InjectedFault::WrongEcho, InjectedFault::StrayFrame, InjectedFault::Truncated,
-                                 InjectedFault::BadCrc,    InjectedFault::Vanish,     InjectedFault::VanishAndReturn};
+                                 InjectedFault::BadCrc,    InjectedFault::Vanish,     InjectedFault::VanishAndReturn,
+                                 InjectedFault::Refused};
 const Point kPoints[] = {Point::First, Point::Middle, Point::Last};
 
 // What a fault at a point must give. The points of a download are its mode
@@ -44,6 +45,7 @@ Outcome Expected(Flow flow, InjectedFault fault, Point point) {
     if (fault == F::None) return Outcome::Ok;
     if (fault == F::Vanish) return Outcome::Fails;
     if (IsDownload(flow)) {
+        if (fault == F::Refused) return Outcome::Either;
         switch (point) {
             case Point::First:
                 // The listener probes again; but an answer to the probe that
@@ -60,6 +62,11 @@ Outcome Expected(Flow flow, InjectedFault fault, Point point) {
                 return fault == F::StrayFrame ? Outcome::Either : Outcome::Fails;
         }
     }
+    // A device that refuses a request answers: the item is left out (backup),
+    // not counted (restore) or recorded as failed (duck import), and the flow
+    // goes on. A duck import's last request is the close of its file, which
+    // leaves the file unsure: the result says so.
+    if (fault == F::Refused) return flow == Flow::DuckImport && point == Point::Last ? Outcome::Fails : Outcome::Ok;
     // NV and file-system answers that belong to another request are passed
     // over while the request's own answer may still come, and the request is
     // sent once more if it does not; a missing answer ends the flow.
