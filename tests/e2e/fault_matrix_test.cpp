@@ -1,6 +1,7 @@
 // The fault matrix: every flow against a device that shows one fault at its
 // first, middle or last request. Whatever the fault, the flow must end within
-// its limits with a clear result: success only with the data whole, otherwise
+// its limits with a clear result: success only with the data whole (but for
+// an item the device refused: a device that answers is alive), otherwise
 // a failure line (status -1) and a failing result with nothing lost. Where the
 // engine can recover (a retried block, a resent NV request) the matrix demands
 // success; where it cannot, failure; "either" cells accept both, still sound.
@@ -45,7 +46,10 @@ Outcome Expected(Flow flow, InjectedFault fault, Point point) {
     if (fault == F::None) return Outcome::Ok;
     if (fault == F::Vanish) return Outcome::Fails;
     if (IsDownload(flow)) {
-        if (fault == F::Refused) return Outcome::Either;
+        // The mode's own refusal (AT: ERROR; download: a NAK, which names no
+        // block, so the block is sent again); the refused loopback fails the
+        // power-on check.
+        if (fault == F::Refused) return point == Point::Last ? Outcome::Fails : Outcome::Ok;
         switch (point) {
             case Point::First:
                 // The listener probes again; but an answer to the probe that
