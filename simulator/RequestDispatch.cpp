@@ -65,9 +65,12 @@ void CVirtualDevice::HandlePacket(const std::vector<uint8_t>& packet, const std:
     const int command = request.empty() ? -1 : request[0];
     const InjectedFault fault = TakeFaultFor(state_, state_.mode, command);
     if (fault != InjectedFault::None && StartInjectedFault(fault)) return;
+    if (fault == InjectedFault::Refused) RememberRefused(state_, request);
+    // A device that does not know a request refuses it each time it comes.
+    const bool refuse = fault == InjectedFault::Refused || RefusedBefore(state_, request);
     CDeviceContext ctx(*this, state_, command, rawCopy);
     injecting_ = fault;
-    if (fault == InjectedFault::Refused)
+    if (refuse)
         ctx.Reject(request);
     else if (!(hook_ && hook_(ctx, request)) && !handlers_.Dispatch(state_.mode, ctx, request))
         ctx.Reject(request);

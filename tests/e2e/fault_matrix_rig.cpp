@@ -206,9 +206,12 @@ std::vector<SeenRequest> FlowRig::FlowRequests() {
 int FlowRig::RefusedItem() {
     int item = -1;
     for (const sim::RecordedEvent& e : device_.Device().Recording().Events()) {
-        if (e.kind == sim::EventKind::Request)
-            item =
-                (e.Command() == 38 || e.Command() == 39) && e.bytes.size() >= 3 ? e.bytes[1] | (e.bytes[2] << 8) : -1;
+        if (e.kind == sim::EventKind::Request && e.Command() == 75) {
+            item = kFileRefused;
+        } else if (e.kind == sim::EventKind::Request) {
+            const bool nv = (e.Command() == 38 || e.Command() == 39) && e.bytes.size() >= 3;
+            item = nv ? e.bytes[1] | (e.bytes[2] << 8) : -1;
+        }
         if (e.kind == sim::EventKind::Note &&
             e.text == std::string("injected fault: ") + sim::InjectedFaultName(sim::InjectedFault::Refused))
             return item;
@@ -278,7 +281,8 @@ std::string FlowRig::WholeDataProblem() {
                      "the ARRAY entry is missing");
                 const auto& files = s.Extension<CEfsTree>().files;
                 auto file = files.find(kDuckFilePath);
-                need(file != files.end() && file->second == kDuckFileValue, "the device file is not whole");
+                need(refused == kFileRefused || (file != files.end() && file->second == kDuckFileValue),
+                     "the device file is not whole");
             });
             break;
         default: {

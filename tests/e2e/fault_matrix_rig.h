@@ -62,7 +62,9 @@ public:
 
 private:
     int32_t RunFlow();
-    // The item of the NV request that the device refused (-1: none).
+    // The item of the NV request that the device refused, kFileRefused for a
+    // file-system request, -1 for none.
+    static constexpr int kFileRefused = -2;
     int RefusedItem();
     std::string Store();
 

@@ -46,10 +46,11 @@ Outcome Expected(Flow flow, InjectedFault fault, Point point) {
     if (fault == F::None) return Outcome::Ok;
     if (fault == F::Vanish) return Outcome::Fails;
     if (IsDownload(flow)) {
-        // The mode's own refusal (AT: ERROR; download: a NAK, which names no
-        // block, so the block is sent again); the refused loopback fails the
-        // power-on check.
-        if (fault == F::Refused) return point == Point::Last ? Outcome::Fails : Outcome::Ok;
+        // The mode's own refusal, each time the request comes: the AT or DIAG
+        // probe still tells the mode (a DIAG device refuses it anyway); a
+        // refused NOP probe, block or loopback cannot be done without.
+        if (fault == F::Refused)
+            return point == Point::First && flow != Flow::DownloadFromDownload ? Outcome::Ok : Outcome::Fails;
         switch (point) {
             case Point::First:
                 // The listener probes again; but an answer to the probe that

@@ -228,6 +228,21 @@ TEST(BackupBrt, DeviceThatStopsAnsweringFailsTheBackup) {
     }
 }
 
+// Items listed and none of them readable: an empty backup would replace a
+// good one, so the backup fails and the old BRT file stays.
+TEST(BackupBrt, NoListedItemReadFailsAndKeepsTheOldBrt) {
+    ScratchDir dir;
+    test::WriteText(dir.File("items.csv"), "h\na;30\nb;31\n");
+    const Bytes previous = SeededBytes(40, 7);
+    test::WriteBytes(dir.File("old.brt"), previous);
+    TableDevice device;  // knows neither item: status 5
+    CNvCommands nv(device.exchange);
+    Reports reports;
+    EXPECT_FALSE(BackupBrt(nv, dir.File("items.csv"), dir.File("old.brt"), reports.reporter()));
+    EXPECT_EQ((Lines{{"Total NvCounts in CSV file =  2, 0 has backuped", 0}}), reports.lines);
+    EXPECT_EQ(previous, test::ReadBytes(dir.File("old.brt")));
+}
+
 TEST(BackupBrt, MissingListFailsWithoutTouchingTheBrtFile) {
     ScratchDir dir;
     test::WriteBytes(dir.File("old.brt"), {1, 0, 0, 0});
