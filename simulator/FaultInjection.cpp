@@ -6,14 +6,15 @@ namespace fennix::sim {
 
 namespace {
 
-const char* const kNames[] = {"none",        "no-answer", "late-answer", "wrong-command", "wrong-echo",
-                              "stray-frame", "truncated", "bad-crc",     "vanish",        "vanish-return"};
+const char* const kNames[] = {"none",      "no-answer", "late-answer", "wrong-command", "wrong-echo", "stray-frame",
+                              "truncated", "bad-crc",   "vanish",      "vanish-return", "refused"};
 constexpr int kFaultCount = sizeof kNames / sizeof kNames[0];
 
 // Counted per device; the count starts again whenever the point is set.
 struct InjectionCount {
     uint32_t seen = 0;
     bool fired = false;
+    std::vector<uint8_t> refused;
 };
 
 }  // namespace
@@ -56,6 +57,16 @@ InjectedFault TakeFaultFor(DeviceState& state, DeviceMode mode, int command) {
     if (count.fired || ++count.seen != point.nth) return InjectedFault::None;
     count.fired = true;
     return point.fault;
+}
+
+void RememberRefused(DeviceState& state, const std::vector<uint8_t>& packet) {
+    state.Extension<InjectionCount>().refused = packet;
+}
+
+bool RefusedBefore(DeviceState& state, const std::vector<uint8_t>& packet) {
+    if (state.options.knobs.empty()) return false;
+    const std::vector<uint8_t>& refused = state.Extension<InjectionCount>().refused;
+    return !refused.empty() && refused == packet;
 }
 
 void SpoilEcho(std::vector<uint8_t>& packet) {

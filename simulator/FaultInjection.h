@@ -19,6 +19,10 @@
 //                       9 vanish-return  the request is lost, the port drops off and comes
 //                                        back after the vanish time in the same mode,
 //                                        the running firmware kept (a USB glitch)
+//                       10 refused       the request is not carried out but refused as the
+//                                        device refuses what it does not know (DIAG: 0x13 or
+//                                        0x14 and the request; download: a NAK; AT: ERROR);
+//                                        the same packet sent again is refused again
 //   fault.mode=<m>      0 AT, 1 DIAG, 2 download (default: any mode)
 //   fault.command=<c>   count only requests with this command code (default: any)
 //   fault.nth=<n>       the matching request that gets the fault, from 1 (default 1)
@@ -48,6 +52,7 @@ enum class InjectedFault {
     BadCrc,
     Vanish,
     VanishAndReturn,
+    Refused,
 };
 
 const char* InjectedFaultName(InjectedFault fault);
@@ -75,6 +80,10 @@ void InjectFaultPoint(DeviceState& state, const FaultPoint& point);
 // Counts one request against the point; the fault to apply to it (None for
 // all requests but the chosen one).
 InjectedFault TakeFaultFor(DeviceState& state, DeviceMode mode, int command);
+
+// A packet refused by the point stays refused: true for the same bytes again.
+void RememberRefused(DeviceState& state, const std::vector<uint8_t>& packet);
+bool RefusedBefore(DeviceState& state, const std::vector<uint8_t>& packet);
 
 // The answer spoilers (packet level, before framing).
 void SpoilEcho(std::vector<uint8_t>& packet);

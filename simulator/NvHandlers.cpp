@@ -52,6 +52,13 @@ bool AnswerNv(CDeviceContext& ctx, const Packet& packet) {
         ctx.Reject(packet);
         return true;
     }
+    // Knob nv.refuse-item=<n>: a device that does not know item n refuses
+    // its reads and writes (with its reject form) and answers all others.
+    if (const int64_t refused = ctx.Knob("nv.refuse-item", -1);
+        refused >= 0 && packet.size() >= 3 && (packet[1] | (packet[2] << 8)) == refused) {
+        ctx.Reject(packet);
+        return true;
+    }
     BindStoreFile(ctx);
     auto answer = ctx.State().Extension<CNvMemory>().Answer(packet);
     if (answer)

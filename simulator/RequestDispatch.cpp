@@ -29,11 +29,13 @@ void CVirtualDevice::ProcessInput(const uint8_t* bytes, size_t n) {
             if (line.echoOff) state_.echoOn = false;
             if (line.echoOn) state_.echoOn = true;
             const InjectedFault fault = TakeFaultFor(state_, DeviceMode::At, -1);
+            if (fault == InjectedFault::Refused) line.switchToDiag = false;
             if (fault != InjectedFault::None) {
                 flushAt();  // the echo so far goes out unspoiled
                 if (StartInjectedFault(fault)) break;
                 injecting_ = fault;
-                Emit(std::vector<uint8_t>(line.answer.begin(), line.answer.end()), false, -1);
+                const std::string answer = fault == InjectedFault::Refused ? "\r\nERROR\r\n" : line.answer;
+                Emit(std::vector<uint8_t>(answer.begin(), answer.end()), false, -1);
                 injecting_ = InjectedFault::None;
             } else {
                 atOutput.insert(atOutput.end(), line.answer.begin(), line.answer.end());
@@ -63,9 +65,15 @@ void CVirtualDevice::HandlePacket(const std::vector<uint8_t>& packet, const std:
     const int command = request.empty() ? -1 : request[0];
     const InjectedFault fault = TakeFaultFor(state_, state_.mode, command);
     if (fault != InjectedFault::None && StartInjectedFault(fault)) return;
+    if (fault == InjectedFault::Refused) RememberRefused(state_, request);
+    // A device that does not know a request refuses it each time it comes.
+    const bool refuse = fault == InjectedFault::Refused || RefusedBefore(state_, request);
     CDeviceContext ctx(*this, state_, command, rawCopy);
     injecting_ = fault;
-    if (!(hook_ && hook_(ctx, request)) && !handlers_.Dispatch(state_.mode, ctx, request)) ctx.Reject(request);
+    if (refuse)
+        ctx.Reject(request);
+    else if (!(hook_ && hook_(ctx, request)) && !handlers_.Dispatch(state_.mode, ctx, request))
+        ctx.Reject(request);
     injecting_ = InjectedFault::None;
 }
 

@@ -53,6 +53,12 @@ bool BackupBrt(CNvCommands& nv, const std::string& csvPath, const std::string& b
     ReportNvLine(report, 0, "Total NvCounts in CSV file =  %d, %d has backuped", static_cast<int>(listed.size()),
                  static_cast<int>(stored.size()));
     if (deviceLost) return false;
+    // Items listed and none read: an empty file would replace a good backup.
+    if (!listed.empty() && stored.empty()) {
+        LogFuncLine(kLogError, "CQualCmd::BackupBrt", "No listed item could be read: %s is left as it was",
+                    brtPath.c_str());
+        return false;
+    }
 
     if (!ReplaceFileBytes(brtPath, EncodeBrt(stored))) {
         LogFuncLine(kLogError, "CQualCmd::BackupBrt", "Cannot write the BRT file %s", brtPath.c_str());

@@ -66,12 +66,24 @@ CNvCommands::AnswerCheck CNvCommands::NvCheck(const std::vector<uint8_t>& reques
     };
 }
 
-uint8_t CNvCommands::StatusByte() const { return answer_[kNvStatusAt]; }
+uint8_t CNvCommands::StatusByte() const { return refused_ ? answer_[0] : answer_[kNvStatusAt]; }
 
-int32_t CNvCommands::MatchedExchange(const std::vector<uint8_t>& request, const AnswerCheck& belongs) {
+bool CNvCommands::IsRefusalOf(const std::vector<uint8_t>& request, int32_t length, size_t echoed) const {
+    if (length < 1 || (answer_[0] != kDiagBadCommand && answer_[0] != kDiagBadParameters)) return false;
+    const size_t echo = static_cast<size_t>(length) - 1;
+    if (echo < echoed) return false;
+    // Devices echo the packet, or the frame it came in (stuffed, with its CRC).
+    const auto echoes = [&](const std::vector<uint8_t>& form) {
+        return echo <= form.size() && std::equal(answer_.begin() + 1, answer_.begin() + length, form.begin());
+    };
+    return echoes(request) || echoes(PackFrame(request.data(), request.size(), 0, kHdlcFlag));
+}
+
+int32_t CNvCommands::MatchedExchange(const std::vector<uint8_t>& request, const AnswerCheck& belongs, size_t echoed) {
     using Clock = std::chrono::steady_clock;
     std::vector<uint8_t> owed;
     owed.swap(leftover_);
+    refused_ = false;
     for (int send = 0; send < 2; ++send) {
         const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(waitMs_);
         int32_t length = Exchange(request, answer_.data(), answer_.size());
@@ -84,7 +96,8 @@ int32_t CNvCommands::MatchedExchange(const std::vector<uint8_t>& request, const 
             if (!owed.empty() && owed.size() == static_cast<size_t>(length) &&
                 std::equal(owed.begin(), owed.end(), answer_.begin())) {
                 owed.clear();
-            } else if (belongs(length)) {
+            } else if (belongs(length) || IsRefusalOf(request, length, echoed)) {
+                refused_ = !belongs(length);
                 if (send > 0) leftover_.assign(answer_.begin(), answer_.begin() + length);
                 return length;
             }
@@ -92,9 +105,12 @@ int32_t CNvCommands::MatchedExchange(const std::vector<uint8_t>& request, const 
                         "Answer of %d bytes (code %u) does not belong to request %u %u %u", length, answer_[0],
                         request[0], request[1], request[2]);
             foreign = true;
+            // A device that keeps sending other frames must not hold the
+            // request past its own wait.
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            if (left.count() <= 0) break;
             length = exchange_.DIAGReceive(answer_.data(), static_cast<uint32_t>(answer_.size()),
-                                           static_cast<uint32_t>(std::max<int64_t>(left.count(), 0)));
+                                           static_cast<uint32_t>(left.count()));
         }
         Drain();
     }
@@ -103,17 +119,21 @@ int32_t CNvCommands::MatchedExchange(const std::vector<uint8_t>& request, const 
 }
 
 int32_t CNvCommands::NvExchange(const std::vector<uint8_t>& request, int index) {
-    return MatchedExchange(request, NvCheck(request, index));
+    // A refusal must name the item (and the index of an indexed read).
+    return MatchedExchange(request, NvCheck(request, index), index < 0 ? 3 : 4);
 }
 
 int32_t CNvCommands::FsExchange(const std::vector<uint8_t>& request, size_t fields) {
     // The head and, for a write, the handle and offset the answer echoes.
     const size_t echoed = FsCode(request.data()) == kFsWrite ? 12 : 4;
     const std::vector<uint8_t> head(request.begin(), request.begin() + echoed);
-    return MatchedExchange(request, [this, head, fields](int32_t length) {
-        return length >= static_cast<int32_t>(std::max(fields, head.size())) &&
-               std::equal(head.begin(), head.end(), answer_.begin());
-    });
+    return MatchedExchange(
+        request,
+        [this, head, fields](int32_t length) {
+            return length >= static_cast<int32_t>(std::max(fields, head.size())) &&
+                   std::equal(head.begin(), head.end(), answer_.begin());
+        },
+        echoed);
 }
 
 NvReadResult CNvCommands::ReadNvItem(int32_t itemNumber) {
@@ -123,6 +143,7 @@ NvReadResult CNvCommands::ReadNvItem(int32_t itemNumber) {
     result.exchange = NvExchange(request);
     if (result.exchange < 0) return result;
     result.status = StatusByte();
+    if (refused_) return result;
     std::copy(&answer_[kNvDataAt], &answer_[kNvDataAt] + kNvItemValueMax, result.data.begin());
     return result;
 }
@@ -166,7 +187,7 @@ NvWriteResult CNvCommands::WriteNvItem(int32_t itemNumber, const uint8_t* value,
     result.result = ItemWriteExchange(itemNumber, value, length);
     if (result.result < 0) return result;
     result.result = 1;
-    result.status = GetLe16(&answer_[kNvStatusAt]);
+    result.status = refused_ ? StatusByte() : GetLe16(&answer_[kNvStatusAt]);
     return result;
 }
 
@@ -224,7 +245,7 @@ FsFileResult CNvCommands::WriteFsFile(const std::string& path, const uint8_t* va
     std::vector<uint8_t> probe = FsRequest(kFsProbe);
     probe.push_back(0);
     if (FsExchange(probe, 8) < 0) return FsFileResult::Lost;
-    if (GetLe32(answer + 4) != 0) return FsFileResult::NotOpened;
+    if (refused_ || GetLe32(answer + 4) != 0) return FsFileResult::NotOpened;
 
     std::vector<uint8_t> open = FsRequest(kFsOpen);
     AppendLe32(open, kFsOpenWriteCreateTruncate);
@@ -233,6 +254,8 @@ FsFileResult CNvCommands::WriteFsFile(const std::string& path, const uint8_t* va
     uint32_t handle = kFsBadValue;
     for (int attempt = 0; attempt < 5 && handle == kFsBadValue; ++attempt) {
         if (FsExchange(open, 8) < 0) return FsFileResult::Lost;
+        // A refused request is refused again: no point in the other tries.
+        if (refused_) return FsFileResult::NotOpened;
         handle = GetLe32(answer + 4);
     }
     if (handle == kFsBadValue) return FsFileResult::NotOpened;
@@ -245,14 +268,15 @@ FsFileResult CNvCommands::WriteFsFile(const std::string& path, const uint8_t* va
         AppendLe32(write, static_cast<uint32_t>(offset));
         if (take > 0) write.insert(write.end(), value + offset, value + offset + take);
         if (FsExchange(write, 20) < 0) return FsFileResult::Lost;
-        if (GetLe32(answer + 16) != 0 || GetLe32(answer + 12) == kFsBadValue) return FsFileResult::NotWritten;
+        if (refused_ || GetLe32(answer + 16) != 0 || GetLe32(answer + 12) == kFsBadValue)
+            return FsFileResult::NotWritten;
         offset += take;
     } while (offset < length);
 
     std::vector<uint8_t> close = FsRequest(kFsClose);
     AppendLe32(close, handle);
     if (FsExchange(close, 8) < 0) return FsFileResult::Lost;
-    return GetLe32(answer + 4) == 0 ? FsFileResult::Stored : FsFileResult::NotWritten;
+    return !refused_ && GetLe32(answer + 4) == 0 ? FsFileResult::Stored : FsFileResult::NotWritten;
 }
 
 int32_t CNvCommands::MakeFsDir(const std::string& path) {
@@ -262,7 +286,8 @@ int32_t CNvCommands::MakeFsDir(const std::string& path) {
     AppendPath(request, path);
     // The error number is not looked at: an existing directory counts as made.
     const int32_t exchanged = FsExchange(request, 4);
-    return exchanged < 0 ? exchanged : 1;
+    if (exchanged < 0) return exchanged;
+    return refused_ ? 0 : 1;
 }
 
 }  // namespace fennix

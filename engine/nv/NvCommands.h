@@ -22,6 +22,11 @@ namespace fennix {
 constexpr uint8_t kNvStatusDone = 0;
 constexpr uint8_t kNvStatusInactive = 5;
 constexpr uint8_t kNvStatusReadByIndex = 6;
+// DIAG refusals of a whole request, each followed by (the start of) the
+// request. No NV status takes these values, so an NV request refused this
+// way reports the code as its status: a refusal like any other.
+constexpr uint8_t kDiagBadCommand = 0x13;
+constexpr uint8_t kDiagBadParameters = 0x14;
 
 // Largest values and paths a request can carry. Larger ones are refused
 // before anything is sent.
@@ -73,11 +78,16 @@ public:
     // item's low 16 bits and, for an indexed read answered with status 0, the
     // echo of the index. A file-system answer: the subsystem head and the
     // request's file-system command (a write answer also echoes its handle
-    // and offset). Any other frame (a stray or late answer, "bad command") is
-    // discarded and the wait for the request's own answer goes on within the
-    // same limit; when none comes, what is still posted is drained and the
-    // request sent once more. No answer of its own to the second send counts
-    // as a failed exchange (kPacketTimeout).
+    // and offset). A DIAG refusal (bad command or bad parameters) belongs to
+    // the request when what it echoes, as far as it goes, is the request or
+    // the request's frame, and covers at least the bytes that an answer
+    // echoes: a device that answers is alive, so the refusal is the request's
+    // answer (NV: status 0x13 or 0x14; file system: not opened or not
+    // written) and is not sent again. Any other frame (a stray or late
+    // answer) is discarded and the wait for the request's own answer goes on
+    // until the request's wait has run out; then what is still posted is
+    // drained and the request sent once more. No answer of its own to the
+    // second send counts as a failed exchange (kPacketTimeout).
 
     // Plain read of the item's low 16 bits.
     NvReadResult ReadNvItem(int32_t itemNumber);
@@ -108,8 +118,8 @@ public:
     FsFileResult WriteFsFile(const std::string& path, const uint8_t* value, size_t length);
 
     // 1 for a make-directory answer (an existing directory counts as made),
-    // 0 for a path beyond the limit (nothing is sent), or the negative
-    // exchange result.
+    // 0 for a path beyond the limit (nothing is sent) or a refusal, or the
+    // negative exchange result.
     int32_t MakeFsDir(const std::string& path);
 
 private:
@@ -118,13 +128,17 @@ private:
 
     int32_t Exchange(const std::vector<uint8_t>& request, uint8_t* answer, size_t capacity);
     // Sends the request and leaves the answer that belongs to it in
-    // `answer_`: its length, or a negative exchange result.
-    int32_t MatchedExchange(const std::vector<uint8_t>& request, const AnswerCheck& belongs);
+    // `answer_`: its length, or a negative exchange result. `refused_` tells
+    // whether that answer is a DIAG refusal; `echoed` is how many request
+    // bytes a refusal must echo at least.
+    int32_t MatchedExchange(const std::vector<uint8_t>& request, const AnswerCheck& belongs, size_t echoed);
+    bool IsRefusalOf(const std::vector<uint8_t>& request, int32_t length, size_t echoed) const;
     // An NV request's answer check; `index` >= 0 for an indexed read.
     AnswerCheck NvCheck(const std::vector<uint8_t>& request, int index) const;
     int32_t NvExchange(const std::vector<uint8_t>& request, int index = -1);
     // A file-system request whose answer carries at least `fields` bytes.
     int32_t FsExchange(const std::vector<uint8_t>& request, size_t fields);
+    // The status low byte, or the refusal's code.
     uint8_t StatusByte() const;
     int32_t ItemWriteExchange(int32_t itemNumber, const uint8_t* value, size_t length);
     // Reads and discards answers still pending after an unexpected one.
@@ -136,6 +150,7 @@ private:
     // frame is taken and judged instead of failing the exchange.
     std::vector<uint8_t> answer_ = std::vector<uint8_t>(CFrameReceiver::kBufferSize);
     std::vector<uint8_t> drain_ = std::vector<uint8_t>(4096);
+    bool refused_ = false;
     // After a request was sent twice, the device's answer to the other send
     // may still come, a copy of the answer taken. For another item it fails
     // the next request's check; for the same item twice in a row (a plain

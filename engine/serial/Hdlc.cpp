@@ -92,6 +92,16 @@ std::vector<uint8_t> PackFrame(const uint8_t* packet, size_t n, uint8_t leading,
     return out;
 }
 
+size_t ResyncPosition(const uint8_t* bytes, size_t count, size_t failedAt, uint32_t phoneMode) {
+    size_t flag = failedAt;
+    while (flag < count && bytes[flag] != kHdlcFlag) ++flag;
+    if (flag >= count) return count;
+    if (phoneMode != kPhoneModeDL) return flag + 1;
+    // A flag that ends the read may as well have closed the bad frame.
+    if (flag + 1 >= count) return count;
+    return bytes[flag + 1] == kHdlcFlag ? flag + 1 : flag;
+}
+
 CFrameReceiver::CFrameReceiver() : buffer_(kBufferSize, 0) {}
 
 void CFrameReceiver::SetMode(uint32_t phoneMode) { mode_ = phoneMode; }

@@ -29,6 +29,13 @@ std::vector<uint8_t> PackFrame(const uint8_t* packet, size_t n, uint8_t leading,
 // keeps its room, so framing a stream of blocks allocates and clears nothing.
 void PackFrameInto(const uint8_t* packet, size_t n, uint8_t leading, uint8_t trailing, std::vector<uint8_t>& out);
 
+// Where the receiver takes up a read again after it failed a frame at
+// `bytes[failedAt]` (and was cleared): at the next frame, which begins after
+// the next flag (a DIAG frame) or at it (a download frame opens with a flag;
+// two flags in a row are the bad frame's end and the next one's opening).
+// `count` when no flag is left in the read.
+size_t ResyncPosition(const uint8_t* bytes, size_t count, size_t failedAt, uint32_t phoneMode);
+
 // Rebuilds frames byte by byte from the received stream.
 class CFrameReceiver {
 public:

@@ -274,7 +274,7 @@ void CSerCOMLibrary::OnEvent(uint32_t code) {
     receiver_.SetMode(mode);
     // Outside DIAG and download mode the bytes are read out and dropped.
     if (mode == kPhoneModeDIAG || mode == kPhoneModeDL) {
-        for (uint32_t i = 0; i < got; ++i) {
+        for (uint32_t i = 0; i < got;) {
             const int32_t result = receiver_.ReceiveByte(receiveScratch_[i]);
             frameLength_.store(result);
             if (result > 0) {
@@ -292,8 +292,12 @@ void CSerCOMLibrary::OnEvent(uint32_t code) {
                 LogPortLine(kLogError, PortName(), kFunction, "Packet check fails with error code %d", result);
                 frameLength_.store(0);
                 receiver_.Clear();
-                return;
+                // Only the bad frame is lost: a good one behind it in the
+                // same read is still handed over.
+                i = static_cast<uint32_t>(ResyncPosition(receiveScratch_.data(), got, i, mode));
+                continue;
             }
+            ++i;
         }
     }
     LogPortLine(kLogDebug, PortName(), kFunction, "Complete OnRecv.");

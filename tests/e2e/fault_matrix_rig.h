@@ -52,7 +52,8 @@ public:
     std::vector<SeenRequest> FlowRequests();
     // Empty when the data came through whole (the flash equals the files, the
     // BRT holds every listed item, the device holds every new value), else
-    // what differs.
+    // what differs. An item the device refused is excused: left out of the
+    // BRT, or its old value kept in the device.
     std::string WholeDataProblem();
     // Empty when a failed run lost nothing: the old BRT byte for byte and no
     // file left beside it; every NV item (every index of a chunked one) holds
@@ -61,6 +62,10 @@ public:
 
 private:
     int32_t RunFlow();
+    // The item of the NV request that the device refused, kFileRefused for a
+    // file-system request, -1 for none.
+    static constexpr int kFileRefused = -2;
+    int RefusedItem();
     std::string Store();
 
     Flow flow_;

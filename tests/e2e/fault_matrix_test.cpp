@@ -1,6 +1,7 @@
 // The fault matrix: every flow against a device that shows one fault at its
 // first, middle or last request. Whatever the fault, the flow must end within
-// its limits with a clear result: success only with the data whole, otherwise
+// its limits with a clear result: success only with the data whole (but for
+// an item the device refused: a device that answers is alive), otherwise
 // a failure line (status -1) and a failing result with nothing lost. Where the
 // engine can recover (a retried block, a resent NV request) the matrix demands
 // success; where it cannot, failure; "either" cells accept both, still sound.
@@ -32,7 +33,8 @@ const Flow kFlows[] = {Flow::DownloadFromAt, Flow::DownloadFromDiag, Flow::Downl
                        Flow::Backup,         Flow::Restore,          Flow::DuckImport};
 const InjectedFault kFaults[] = {InjectedFault::NoAnswer,  InjectedFault::LateAnswer, InjectedFault::WrongCommand,
                                  InjectedFault::WrongEcho, InjectedFault::StrayFrame, InjectedFault::Truncated,
-                                 InjectedFault::BadCrc,    InjectedFault::Vanish,     InjectedFault::VanishAndReturn};
+                                 InjectedFault::BadCrc,    InjectedFault::Vanish,     InjectedFault::VanishAndReturn,
+                                 InjectedFault::Refused};
 const Point kPoints[] = {Point::First, Point::Middle, Point::Last};
 
 // What a fault at a point must give. The points of a download are its mode
@@ -44,6 +46,11 @@ Outcome Expected(Flow flow, InjectedFault fault, Point point) {
     if (fault == F::None) return Outcome::Ok;
     if (fault == F::Vanish) return Outcome::Fails;
     if (IsDownload(flow)) {
+        // The mode's own refusal, each time the request comes: the AT or DIAG
+        // probe still tells the mode (a DIAG device refuses it anyway); a
+        // refused NOP probe, block or loopback cannot be done without.
+        if (fault == F::Refused)
+            return point == Point::First && flow != Flow::DownloadFromDownload ? Outcome::Ok : Outcome::Fails;
         switch (point) {
             case Point::First:
                 // The listener probes again; but an answer to the probe that
@@ -60,6 +67,11 @@ Outcome Expected(Flow flow, InjectedFault fault, Point point) {
                 return fault == F::StrayFrame ? Outcome::Either : Outcome::Fails;
         }
     }
+    // A device that refuses a request answers: the item is left out (backup),
+    // not counted (restore) or recorded as failed (duck import), and the flow
+    // goes on. A duck import's last request is the close of its file, which
+    // leaves the file unsure: the result says so.
+    if (fault == F::Refused) return flow == Flow::DuckImport && point == Point::Last ? Outcome::Fails : Outcome::Ok;
     // NV and file-system answers that belong to another request are passed
     // over while the request's own answer may still come, and the request is
     // sent once more if it does not; a missing answer ends the flow.

@@ -318,19 +318,46 @@ TEST_F(NvEndToEnd, DeviceFallingSilentMidwayFailsTheBackupAndKeepsTheOldBrt) {
     EXPECT_EQ((std::vector<std::string>{"items.csv", "nv.brt"}), test::FileNamesIn(dir));
 }
 
-// A device that answers every NV read with "bad command" has nothing to back up.
+// A device that refuses one item (as bad parameters) answers the others: the
+// backup leaves that item out, asks for it once, and succeeds.
+TEST_F(NvEndToEnd, DeviceRefusingOneItemLeavesItOutOfTheBackup) {
+    Preload("item 550 plain 01\nitem 551 plain 02\nitem 552 plain 03\n");
+    device->WithState([](DeviceState& state) {
+        state.options.knobs["nv.refuse-item"] = 551;
+        state.options.rejectForm = sim::DiagRejectForm::BadParameter;
+    });
+    test::WriteText(dir.File("items.csv"), "h\na;550\nb;551\nc;552\n");
+    Open();
+    SetCsvBrtFile(session, dir.File("items.csv").c_str(), dir.File("nv.brt").c_str());
+    EXPECT_EQ(1, StartBackupBrt(session));
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ((Line{"Total NvCounts in CSV file =  3, 2 has backuped", 0}), lines[lines.size() - 2]);
+    EXPECT_EQ((Line{"BackupBrt Success!!", 0}), lines.back());
+    EXPECT_EQ(3u, Requests(38).size());
+    const Bytes brt = test::ReadBytes(dir.File("nv.brt"));
+    const BrtContents contents = DecodeBrt(brt.data(), brt.size());
+    ASSERT_EQ(2u, contents.records.size());
+    EXPECT_EQ(550, contents.records[0].itemNumber);
+    EXPECT_EQ(552, contents.records[1].itemNumber);
+}
+
+// A device that answers every NV read with "bad command" has nothing to back
+// up: the backup fails and leaves the old BRT file as it was.
 TEST_F(NvEndToEnd, DeviceRefusingNvReadsAsBadCommandsFailsTheBackup) {
     Preload("item 1 plain 01\nitem 2 plain 02\n");
     device->WithState([](DeviceState& state) { state.options.knobs["nv.reject-reads"] = 1; });
     test::WriteText(dir.File("items.csv"), "h\na;1\nb;2\n");
+    const Bytes previous = Seq(20, 3);
+    test::WriteBytes(dir.File("nv.brt"), previous);
     Open();
     SetCsvBrtFile(session, dir.File("items.csv").c_str(), dir.File("nv.brt").c_str());
     EXPECT_EQ(-1, StartBackupBrt(session));
     ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ((Line{"Total NvCounts in CSV file =  2, 0 has backuped", 0}), lines[lines.size() - 2]);
     EXPECT_EQ((Line{"BackupBrt Failed!!", -1}), lines.back());
-    EXPECT_EQ(2u, Requests(38).size()) << "the first item is asked twice, then the device counts as lost";
-    EXPECT_EQ((std::vector<std::string>{"items.csv"}), test::FileNamesIn(dir));
+    EXPECT_EQ(2u, Requests(38).size()) << "each refused item is asked once";
+    EXPECT_EQ(previous, test::ReadBytes(dir.File("nv.brt")));
+    EXPECT_EQ((std::vector<std::string>{"items.csv", "nv.brt"}), test::FileNamesIn(dir));
 }
 
 // A restore into a device that stops answering in the middle of a chunked

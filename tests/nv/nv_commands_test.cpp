@@ -41,7 +41,8 @@ TEST(NvAnswers, ForeignFrameIsDrainedAndTheRequestSentOnceMore) {
         NvReply(39, 10, data, 0),     // wrong command code
         NvReply(38, 11, data, 0),     // wrong item
         {0, Bytes{38, 10, 0, 0xAA}},  // too short to hold the status
-        {0, Bytes{0x13, 38, 10, 0}},  // bad command
+        {0, Bytes{0x13, 38, 11, 0}},  // bad command for another item
+        {0, Bytes{0x14, 38}},         // a refusal that does not name the item
         {0, Bytes(300, 0x7E)},        // longer than any NV answer
     };
     for (const DeviceReply& wrong : foreign) {
@@ -121,6 +122,94 @@ TEST(NvAnswers, CopyOfAResentRequestsAnswerIsNotTakenByTheNext) {
     skipped.itemNumber = 20;
     EXPECT_EQ(NvOutcome::Refused, nv2.ReadIndexedNvItem(skipped));
     EXPECT_EQ(4u, again.requests.size());
+}
+
+// A device that answers is alive: "bad command" or "bad parameters" with the
+// request (or its frame) echoed is that request's refusal, taken at once.
+TEST(NvAnswers, DiagRefusalIsTheRequestsAnswer) {
+    const Bytes read551{38, 0x27, 0x02};
+    const Bytes read126{38, 0x7E, 0};  // stuffed in its frame
+    const Bytes frame = PackFrame(read126.data(), read126.size(), 0, kHdlcFlag);
+    struct Refusal {
+        int item;
+        uint8_t code;
+        Bytes echo;
+    };
+    const Refusal refusals[] = {
+        {551, 0x14, read551}, {551, 0x13, read551}, {126, 0x14, frame}, {126, 0x14, Slice(frame, 0, 4)}};
+    for (const Refusal& refusal : refusals) {
+        const uint8_t code = refusal.code;
+        const Bytes& echo = refusal.echo;
+        ScriptedExchange device;
+        Bytes answer{code};
+        answer.insert(answer.end(), echo.begin(), echo.end());
+        device.script = {{0, answer}};
+        CNvCommands nv(device);
+        const NvReadResult read = nv.ReadNvItem(refusal.item);
+        EXPECT_GE(read.exchange, 0) << echo.size();
+        EXPECT_EQ(code, read.status);
+        EXPECT_EQ(Bytes(128, 0), Bytes(read.data.begin(), read.data.end()));
+        EXPECT_EQ(1u, device.requests.size());
+        EXPECT_EQ(0, device.drains);
+    }
+    ScriptedExchange writes;
+    writes.device = [](const Bytes& request) {
+        Bytes answer{0x14};
+        answer.insert(answer.end(), request.begin(), request.end());
+        return DeviceReply{0, answer};
+    };
+    CNvCommands nv(writes);
+    const NvWriteResult written = nv.WriteNvItem(7, nullptr, 0);
+    EXPECT_EQ(1, written.result);
+    EXPECT_EQ(0x14, written.status);
+    EXPECT_EQ(0x14, nv.WriteNvArrayEntry(70000, nullptr, 0).status);
+    CNV_ItemHolder record;
+    record.itemNumber = 9;
+    record.SetValue(Bytes(200, 1));
+    EXPECT_EQ(0, nv.WriteNvChunks(record));
+    CNV_ItemHolder indexed;
+    indexed.itemNumber = 9;
+    EXPECT_EQ(NvOutcome::Refused, nv.ReadIndexedNvItem(indexed));
+    EXPECT_EQ(5u, writes.requests.size()) << "nothing is sent twice";
+}
+
+// The file system refused at any step: the file is not stored, and nothing
+// is sent again (a refused open is not tried five times).
+TEST(NvAnswers, FileSystemRefusalsEndTheFileWithoutResending) {
+    const std::pair<size_t, FsFileResult> steps[] = {{0, FsFileResult::NotOpened},
+                                                     {1, FsFileResult::NotOpened},
+                                                     {2, FsFileResult::NotWritten},
+                                                     {3, FsFileResult::NotWritten}};
+    for (const auto& step : steps) {
+        const size_t refusedAt = step.first;
+        const FsFileResult expected = step.second;
+        ScriptedExchange fs;
+        const DeviceReply answers[] = {FsReply(19, {0}), FsReply(2, {4}), FsReply(5, {4, 0, 10, 0}), FsReply(3, {0})};
+        fs.device = [&](const Bytes& request) {
+            if (fs.requests.size() - 1 < refusedAt) return answers[fs.requests.size() - 1];
+            Bytes answer{0x13};
+            answer.insert(answer.end(), request.begin(), request.end());
+            return DeviceReply{0, answer};
+        };
+        CNvCommands nv(fs);
+        const Bytes value(10, 3);
+        EXPECT_EQ(expected, nv.WriteFsFile("f", value.data(), value.size())) << refusedAt;
+        EXPECT_EQ(refusedAt + 1, fs.requests.size());
+        EXPECT_EQ(0, nv.MakeFsDir("d"));
+        EXPECT_EQ(0, fs.drains);
+    }
+}
+
+// A device that keeps sending other frames: the request's wait still ends at
+// its limit (0 ms here), and the frames behind are not taken one by one.
+TEST(NvAnswers, StrayFramesDoNotHoldTheRequestPastItsWait) {
+    ScriptedExchange device;
+    device.script = {NvReply(39, 3, {}, 0)};
+    for (int i = 0; i < 1000; ++i) device.later.push_back(NvAnswerBytes(39, 3, {}, 0));
+    CNvCommands nv(device, 0);
+    EXPECT_EQ(kPacketTimeout, nv.ReadNvItem(12).exchange);
+    EXPECT_EQ(2u, device.requests.size());
+    EXPECT_EQ(1000u, device.later.size());
 }
 
 TEST(NvAnswers, WritesCheckTheirEchoToo) {

@@ -38,7 +38,7 @@ struct Reports {
 
 // What a test device knows about one item.
 struct Item {
-    enum Kind { Plain, Indexed, Refused } kind = Plain;
+    enum Kind { Plain, Indexed, Refused, DiagRefused } kind = Plain;
     Bytes data;          // plain: the data field
     int indexes = 0;     // indexed: readable indexes
     uint8_t status = 0;  // refused: the status
@@ -59,6 +59,12 @@ struct TableDevice {
     TableDevice() {
         exchange.device = [this](const Bytes& request) -> DeviceReply {
             const uint16_t number = static_cast<uint16_t>(request[1] | (request[2] << 8));
+            auto known = items.find(number);
+            if (known != items.end() && known->second.kind == Item::DiagRefused) {
+                Bytes refusal{0x14};  // bad parameters, the request echoed
+                refusal.insert(refusal.end(), request.begin(), request.end());
+                return DeviceReply{0, refusal};
+            }
             if (request[0] == 39) {
                 writes.push_back(request);
                 return NvReply(39, number, {}, 0);
@@ -75,6 +81,13 @@ struct TableDevice {
         };
     }
 };
+
+Bytes BrtOf(const std::vector<std::pair<int32_t, Bytes>>& records) {
+    LeBuilder builder;
+    builder.I32(static_cast<int32_t>(records.size()));
+    for (const auto& r : records) builder.I32(r.first).Counted(r.second);
+    return builder.Bytes();
+}
 
 TEST(BackupBrt, HeaderOnlyListGivesAFourByteFile) {
     ScratchDir dir;
@@ -131,6 +144,42 @@ TEST(BackupBrt, StoresWhatTheDeviceReturnsInListOrder) {
     EXPECT_EQ(expected, test::ReadBytes(dir.File("out.brt")));
 }
 
+// A device that refuses one item answers all the others: every flow leaves
+// that item out and goes on, without asking twice.
+TEST(NvFlows, ItemRefusedAsBadParametersIsLeftOutAndTheFlowGoesOn) {
+    ScratchDir dir;
+    test::WriteText(dir.File("items.csv"), "h\na;550\nb;551\nc;552\n");
+    TableDevice device;
+    device.items[550] = {Item::Plain, SeededBytes(128, 1)};
+    device.items[551] = {Item::DiagRefused};
+    device.items[552] = {Item::Plain, SeededBytes(128, 2)};
+    CNvCommands nv(device.exchange);
+    Reports backup;
+    ASSERT_TRUE(BackupBrt(nv, dir.File("items.csv"), dir.File("out.brt"), backup.reporter()));
+    EXPECT_EQ((Line{"Total NvCounts in CSV file =  3, 2 has backuped", 0}), backup.lines.back());
+    EXPECT_EQ(3u, device.exchange.requests.size());
+    EXPECT_EQ(BrtOf({{550, SeededBytes(128, 1)}, {552, SeededBytes(128, 2)}}), test::ReadBytes(dir.File("out.brt")));
+
+    test::WriteBytes(dir.File("in.brt"), BrtOf({{550, {1}}, {551, {2}}, {551, SeededBytes(256, 3)}, {552, {4}}}));
+    Reports restore;
+    EXPECT_TRUE(RestoreBrt(nv, dir.File("in.brt"), restore.reporter()));
+    EXPECT_EQ((Line{"Total NvCounts in BRT file =  4, 2 has restored", 0}), restore.lines.back());
+    EXPECT_EQ(3u + 5u, device.exchange.requests.size());
+
+    CNVArray numbered;
+    for (int n : {550, 551, 552}) {
+        CNV_ItemHolder r;
+        r.itemNumber = n;
+        r.SetValue({1});
+        numbered.Add(r);
+    }
+    NvFailedItem failed;
+    EXPECT_EQ(1, SendItemListsToDevice(nv, numbered, CNVArray(), failed));
+    EXPECT_EQ(551, failed.id);
+    EXPECT_EQ(3u + 5u + 3u, device.exchange.requests.size());
+    EXPECT_EQ(0, device.exchange.drains);
+}
+
 TEST(BackupBrt, AsksForTheLow16BitsButStoresTheListedNumber) {
     ScratchDir dir;
     test::WriteText(dir.File("items.csv"), "h\nbig;65546\nbig again;65546\n");
@@ -172,10 +221,26 @@ TEST(BackupBrt, DeviceThatStopsAnsweringFailsTheBackup) {
         EXPECT_EQ((Line{"Total NvCounts in CSV file =  4, " + std::to_string(stored) + " has backuped", 0}),
                   reports.lines.back());
         EXPECT_EQ(static_cast<size_t>(stored) + 1, reports.lines.size());
-        EXPECT_EQ(3u - (badCommand ? 1 : 0), device.exchange.requests.size()) << "no item after the lost one";
+        // Refused items are asked once each; none read fails the backup all the same.
+        EXPECT_EQ(badCommand ? 4u : 3u, device.exchange.requests.size()) << "no item after the lost one";
         EXPECT_EQ(previous, test::ReadBytes(dir.File("old.brt")));
         EXPECT_EQ((std::vector<std::string>{"items.csv", "old.brt"}), test::FileNamesIn(dir));
     }
+}
+
+// Items listed and none of them readable: an empty backup would replace a
+// good one, so the backup fails and the old BRT file stays.
+TEST(BackupBrt, NoListedItemReadFailsAndKeepsTheOldBrt) {
+    ScratchDir dir;
+    test::WriteText(dir.File("items.csv"), "h\na;30\nb;31\n");
+    const Bytes previous = SeededBytes(40, 7);
+    test::WriteBytes(dir.File("old.brt"), previous);
+    TableDevice device;  // knows neither item: status 5
+    CNvCommands nv(device.exchange);
+    Reports reports;
+    EXPECT_FALSE(BackupBrt(nv, dir.File("items.csv"), dir.File("old.brt"), reports.reporter()));
+    EXPECT_EQ((Lines{{"Total NvCounts in CSV file =  2, 0 has backuped", 0}}), reports.lines);
+    EXPECT_EQ(previous, test::ReadBytes(dir.File("old.brt")));
 }
 
 TEST(BackupBrt, MissingListFailsWithoutTouchingTheBrtFile) {
@@ -207,13 +272,6 @@ TEST(BackupBrt, UnwritableBrtFailsAfterTheTotalsAndLeavesNothingBeside) {
     EXPECT_EQ((std::vector<std::string>{"items.csv", "old.brt"}), test::FileNamesIn(dir));
 
     EXPECT_FALSE(BackupBrt(nv, dir.File("items.csv"), dir.File("no/such/dir/out.brt"), nullptr));
-}
-
-Bytes BrtOf(const std::vector<std::pair<int32_t, Bytes>>& records) {
-    LeBuilder builder;
-    builder.I32(static_cast<int32_t>(records.size()));
-    for (const auto& r : records) builder.I32(r.first).Counted(r.second);
-    return builder.Bytes();
 }
 
 TEST(RestoreBrt, ItemWritesUpTo128BytesAndChunksBeyond) {

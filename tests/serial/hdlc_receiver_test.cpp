@@ -70,6 +70,27 @@ TEST(HdlcReceiver, DownloadModeDiscardsUpToTheFlagAfterABadFirstByte) {
     EXPECT_EQ(1, Feed(receiver, {0x7E, 0x06, 0x4E, 0x95, 0x7E}).back());
 }
 
+// After a bad frame a read goes on at the next frame: behind the failing flag
+// in DIAG mode; in download mode at the flag that opens the next frame.
+TEST(HdlcReceiver, ResyncFindsTheNextFrameInTheSameRead) {
+    const Bytes diag{0x01, 0x02, 0x7E, 0x06, 0x4E, 0x95, 0x7E};
+    EXPECT_EQ(3u, ResyncPosition(diag.data(), diag.size(), 2, kDiagMode));
+    const Bytes skipped{0x01, 0x7D, 0x7E, 0x06};
+    EXPECT_EQ(3u, ResyncPosition(skipped.data(), skipped.size(), 0, kDiagMode));
+    EXPECT_EQ(2u, ResyncPosition(skipped.data(), 2, 0, kDiagMode)) << "no flag left";
+
+    const Bytes closedThenOpened{0x7E, 0x02, 0x7E, 0x7E, 0x06, 0x4E, 0x95, 0x7E};
+    EXPECT_EQ(3u, ResyncPosition(closedThenOpened.data(), closedThenOpened.size(), 2, kDownloadMode));
+    const Bytes garbageThenFrame{0x05, 0x05, 0x7E, 0x06, 0x4E, 0x95, 0x7E};
+    const size_t at = ResyncPosition(garbageThenFrame.data(), garbageThenFrame.size(), 0, kDownloadMode);
+    ASSERT_EQ(2u, at);
+    CFrameReceiver receiver;
+    receiver.SetMode(kDownloadMode);
+    EXPECT_EQ((std::vector<int32_t>{0, 0, 0, 0, 1}),
+              Feed(receiver, Bytes(garbageThenFrame.begin() + static_cast<long>(at), garbageThenFrame.end())));
+    EXPECT_EQ(3u, ResyncPosition(garbageThenFrame.data(), 3, 0, kDownloadMode)) << "a flag at the end";
+}
+
 TEST(HdlcReceiver, ByteAfterOpeningFlagIsStoredUnchanged) {
     for (uint8_t first : {kHdlcEscape, kHdlcFlag}) {
         // The stored packet begins with the raw reserved byte.
