@@ -59,6 +59,7 @@ void WriteLine(int fd, const std::string& line) {
                 options.mode = sim::DeviceMode::Download;
                 options.vanishMs = 100;
                 options.recordBytesLimit = 8;
+                options.quietNoteMs = 300;
                 options.name = "ttyMSM" + std::to_string(named++);
                 auto device = std::make_unique<sim::CVirtualDevice>(options);
                 if (device->Start() != 0) break;
@@ -80,6 +81,20 @@ void WriteLine(int fd, const std::string& line) {
                                   (partition.empty() || t.partitionTable == partitionBytes) &&
                                   (programmer.empty() || t.programmer == programmerBytes);
                 reply << same << ' ' << t.blocksTotal << ' ' << t.bytesStreamed << ' ';
+            }
+        } else if (verb == "dump") {
+            std::string path, file;
+            request >> path >> file;
+            for (auto& device : devices) {
+                if (device->Path() != path) continue;
+                if (std::FILE* f = std::fopen(file.c_str(), "w")) {
+                    const std::string text =
+                        "answer bytes not read by the host: " + std::to_string(device->UnreadByHost()) + "\n" +
+                        device->Recording().Dump();
+                    std::fwrite(text.data(), 1, text.size(), f);
+                    std::fclose(f);
+                    reply << file;
+                }
             }
         } else if (verb == "stop") {
             for (auto& device : devices) device->Stop();
@@ -146,6 +161,10 @@ std::vector<DeviceReport> CDeviceHost::Verify(const std::string& bodyPath, const
     DeviceReport r;
     while (reply >> r.identical >> r.streamWrites >> r.bytesStreamed) reports.push_back(r);
     return reports;
+}
+
+std::string CDeviceHost::DumpRecording(const std::string& devicePath, const std::string& file) {
+    return Ask("dump " + devicePath + " " + file);
 }
 
 void CDeviceHost::StopDevices() { Ask("stop"); }
