@@ -32,6 +32,9 @@ public:
     // Paths hold no spaces.
     std::vector<DeviceReport> Verify(const std::string& bodyPath, const std::string& headerPath,
                                      const std::string& partitionPath = "", const std::string& programmerPath = "");
+    // Writes what the device at the path saw and did, with times, into the
+    // file (no spaces in either); the file's path, or empty when no such device.
+    std::string DumpRecording(const std::string& devicePath, const std::string& file);
     void StopDevices();
 
 private:

@@ -59,6 +59,9 @@ double CpuSeconds() {
            static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
+// The steady clock's reading, shared with the devices' process and their records.
+double MonotonicSeconds() { return std::chrono::duration<double>(Clock::now().time_since_epoch()).count(); }
+
 // The common window of one run: from the moment all links start the stage to
 // the moment the last one finishes it.
 class StageWindow {
@@ -85,12 +88,25 @@ public:
             cv_.notify_all();
         }
     }
-    // Releases waiting links when one of them failed before the stage.
-    void Abandon() {
+    // Releases waiting links when one of them failed in or before the stage;
+    // false when the stage had completed (a flow's later steps, such as the
+    // reset after the devices were stopped, are not measured).
+    bool Abandon(const std::string& path = "") {
         std::lock_guard<std::mutex> lock(mutex_);
+        if (done_ == links_) return false;
+        if (!path.empty()) failedPaths_.push_back(path);
         released_ = true;
         failed_ = true;
         cv_.notify_all();
+        return true;
+    }
+    bool Failed(const std::string& path) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return std::find(failedPaths_.begin(), failedPaths_.end(), path) != failedPaths_.end();
+    }
+    std::vector<std::string> FailedPaths() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return failedPaths_;
     }
     // Waits until every link finished the stage or one failed.
     void Wait() {
@@ -109,6 +125,7 @@ private:
     bool released_ = false, failed_ = false;
     Clock::time_point start_, end_;
     double cpuStart_ = 0, cpuEnd_ = 0;
+    std::vector<std::string> failedPaths_;
 };
 
 struct Figures {
@@ -164,7 +181,8 @@ std::string ProgrammerBytesFile(const sim::SampleImageSet& set) {
     return path;
 }
 
-Figures EngineRun(CDeviceHost& host, const FennixApi& api, const sim::SampleImageSet& set, int links) {
+Figures EngineRun(CDeviceHost& host, const FennixApi& api, const sim::SampleImageSet& set, int links,
+                  const std::string& workDir) {
     const auto paths = host.StartDevices(links);
     auto window = std::make_shared<StageWindow>(static_cast<int>(paths.size()));
     gWindow = window.get();
@@ -178,13 +196,21 @@ Figures EngineRun(CDeviceHost& host, const FennixApi& api, const sim::SampleImag
             const int32_t result = api.startDownload(s);
             api.close(s);
             if (result != 1) {
-                std::fprintf(stderr, "fennix-bench: StartDownload on %s returned %d\n", path.c_str(),
-                             static_cast<int>(result));
-                window->Abandon();
+                std::fprintf(stderr, "fennix-bench: StartDownload on %s returned %d at %.6f\n", path.c_str(),
+                             static_cast<int>(result), MonotonicSeconds());
+                window->Abandon(path);
             }
         });
     }
     window->Wait();
+    // The devices' records of what arrived when, beside the engine's failure:
+    // the failed device's, and the others' for what happened meanwhile.
+    for (const std::string& path : window->FailedPaths().empty() ? std::vector<std::string>{} : paths) {
+        const std::string file = std::filesystem::absolute(workDir).string() + "/record-" +
+                                 std::filesystem::path(path).filename().string() + ".txt";
+        if (!host.DumpRecording(path, file).empty() && window->Failed(path))
+            std::fprintf(stderr, "fennix-bench: the device's record is in %s\n", file.c_str());
+    }
     static const std::string programmer = ProgrammerBytesFile(set);
     const auto reports = host.Verify(set.amss, set.amsshd, set.partition, programmer);
     host.StopDevices();
@@ -380,7 +406,7 @@ int Main(int argc, char** argv) {
         std::vector<Figures> engineRuns, baselineRuns;
         for (int r = 0; r < o.runs; ++r) {
             baselineRuns.push_back(BaselineRun(host, set, frames, links));
-            engineRuns.push_back(EngineRun(host, api, set, links));
+            engineRuns.push_back(EngineRun(host, api, set, links, o.work));
         }
         const Summary m = SummariseRuns(engineRuns, baselineRuns);
         if (!m.ok) {

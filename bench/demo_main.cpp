@@ -172,6 +172,9 @@ int Main(int argc, char** argv) {
     char scaleText[32];
     std::snprintf(scaleText, sizeof scaleText, "%g", o.timeScale);
     setenv("FENNIX_TIME_SCALE", scaleText, 1);
+    // The pauses only: a wait for an answer cut to a quarter turns a device
+    // thread that a busy machine let wait into a failed download.
+    setenv("FENNIX_WAIT_SCALE", "1", 0);
 
     const std::string library = o.library.empty() ? DefaultLibraryPath() : o.library;
     const std::filesystem::path work = std::filesystem::absolute(o.work);
@@ -180,9 +183,10 @@ int Main(int argc, char** argv) {
     sizes.amss = static_cast<size_t>(o.amssMb * 1024 * 1024);
     std::printf("Fennix demo: %d virtual devices flashed at once by the fennix tool\n", o.devices);
     std::printf(
-        "Time scale %g (FENNIX_TIME_SCALE): every pause and time limit of the engine at %g x the real "
-        "timing%s\n",
-        o.timeScale, o.timeScale, o.timeScale == 1.0 ? "" : "; --real-time for the real timings");
+        "Time scale %g (FENNIX_TIME_SCALE): every pause of the engine at %g x the real timing, its waits "
+        "for an answer at %s x (FENNIX_WAIT_SCALE)%s\n",
+        o.timeScale, o.timeScale, std::getenv("FENNIX_WAIT_SCALE"),
+        o.timeScale == 1.0 ? "" : "; --real-time for the real timings");
     const sim::SampleImageSet set = sim::WriteSampleImageSet((work / "images").string(), sizes);
     std::printf(
         "Synthetic image set in %s: programmer %s (%zu bytes of code), partition table, QCSBLHD, QCSBL, "

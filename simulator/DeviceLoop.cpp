@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include "VirtualDevice.h"
@@ -40,9 +41,19 @@ void CVirtualDevice::Run() {
             count = 3;
         }
         int timeout = PollTimeoutMs(Clock::now());
+        const uint32_t quietMs = state_.options.quietNoteMs;
+        const bool watchQuiet = quietMs > 0 && !quietNoted_ && count == 3;
+        if (watchQuiet) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+                                  lastInput_ + std::chrono::milliseconds(quietMs) - Clock::now())
+                                  .count();
+            const int quietTimeout = static_cast<int>(std::max<int64_t>(left, 0));
+            timeout = timeout < 0 ? quietTimeout : std::min(timeout, quietTimeout);
+        }
         lock.unlock();
         int ready = ::poll(fds, count, timeout);
         lock.lock();
+        if (watchQuiet && !stopping_) NoteQuietPort(Clock::now());
         if (ready <= 0 || stopping_) continue;
 
         if (fds[0].revents & POLLIN) {
@@ -56,6 +67,8 @@ void CVirtualDevice::Run() {
             if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
                 ssize_t n = ::read(pty.MasterFd(), chunk.data(), chunk.size());
                 if (n > 0) {
+                    lastInput_ = Clock::now();
+                    quietNoted_ = false;
                     ProcessInput(chunk.data(), static_cast<size_t>(n));
                 } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
                     // The pty was hung up (it should not be while the device
@@ -111,6 +124,19 @@ void CVirtualDevice::RunDueItems(Clock::time_point now) {
 
 void CVirtualDevice::TryWrite() {
     if (!output_.WriteTo(presence_.Port())) Record(EventKind::Note, {}, "port write failed");
+}
+
+void CVirtualDevice::NoteQuietPort(Clock::time_point now) {
+    if (quietNoted_ || state_.hostOpens == 0 ||
+        now - lastInput_ < std::chrono::milliseconds(state_.options.quietNoteMs))
+        return;
+    quietNoted_ = true;
+    CPty& pty = presence_.Port();
+    int fromHost = 0;
+    if (ioctl(pty.MasterFd(), FIONREAD, &fromHost) != 0) fromHost = -1;
+    Record(EventKind::Note, {},
+           "quiet port: " + std::to_string(fromHost) + " bytes from the host unread by the device, " +
+               std::to_string(output_.Pending() + pty.UnreadByHost()) + " answer bytes unread by the host");
 }
 
 void CVirtualDevice::TakeHostEvents() {

@@ -92,6 +92,12 @@ struct DeviceOptions {
     // Keep at most this many bytes of each recorded packet (0: all).
     uint32_t recordBytesLimit = 0;
 
+    // When the host holds the port open and nothing has come from it for this
+    // long since the device's last answer, record a note of what the port
+    // holds in each direction (0: never). Tells a host that stopped writing
+    // from bytes held up in the pseudo-terminal.
+    uint32_t quietNoteMs = 0;
+
     Faults faults;
 
     // Named integer settings read by protocol extensions (and settable from

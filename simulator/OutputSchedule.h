@@ -58,6 +58,7 @@ public:
 
     bool Idle() const { return items_.empty() && buffer_.empty(); }
     bool Writing() const { return !buffer_.empty(); }
+    size_t Pending() const { return buffer_.size(); }
     void AddToWrite(const std::vector<uint8_t>& bytes) { buffer_.insert(buffer_.end(), bytes.begin(), bytes.end()); }
     // Hands the write buffer to the port as far as it takes it now. False
     // when a write failed; the buffer is dropped then, and whenever the port

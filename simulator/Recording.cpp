@@ -113,9 +113,13 @@ std::string CRecording::Dump() const {
     std::lock_guard<std::mutex> lock(mutex_);
     std::string out;
     char hex[4];
+    char time[40];
     for (const auto& e : events_) {
         out += std::to_string(e.sequence);
-        out += ' ';
+        // Microseconds of the monotonic clock, which every process of the
+        // machine shares: a device's record lines up with its host's log.
+        std::snprintf(time, sizeof time, " @%.6f ", std::chrono::duration<double>(e.time.time_since_epoch()).count());
+        out += time;
         out += EventKindName(e.kind);
         out += ' ';
         if (e.kind == EventKind::ModeChange) {

@@ -67,7 +67,8 @@ public:
     bool WaitForCount(EventKind kind, size_t count, std::chrono::milliseconds timeout) const;
     bool WaitForRequests(DeviceMode mode, int command, size_t count, std::chrono::milliseconds timeout) const;
 
-    // One line per event, for failure messages.
+    // One line per event, with the time it was read or written, for failure
+    // messages.
     std::string Dump() const;
 
 private:

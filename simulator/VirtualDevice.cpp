@@ -80,6 +80,11 @@ DeviceMode CVirtualDevice::Mode() const {
     return state_.mode;
 }
 
+size_t CVirtualDevice::UnreadByHost() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return output_.Pending() + presence_.Port().UnreadByHost();
+}
+
 bool CVirtualDevice::Present() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return state_.present;

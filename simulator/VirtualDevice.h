@@ -53,6 +53,10 @@ public:
     // The pty slave behind it; empty while the port has vanished.
     std::string SlavePath() const;
 
+    // Answer bytes the host has not read yet: in the port, and still waiting
+    // for room in it.
+    size_t UnreadByHost() const;
+
     DeviceMode Mode() const;
     bool Present() const;
     uint32_t BootCount() const;
@@ -100,6 +104,7 @@ private:
     void RunDueItems(Clock::time_point now);
     void TryWrite();
     void TakeHostEvents();
+    void NoteQuietPort(Clock::time_point now);
     // Requests in, handlers out (RequestDispatch.cpp).
     void ProcessInput(const uint8_t* bytes, size_t n);
     void HandlePacket(const std::vector<uint8_t>& packet, const std::vector<uint8_t>& raw);
@@ -148,6 +153,10 @@ private:
         std::optional<VanishKind> vanish;
     } deferred_;
     Clock::time_point nextUnsolicited_;
+    // The last bytes from the host, and whether the quiet since has been
+    // noted (options.quietNoteMs).
+    Clock::time_point lastInput_;
+    bool quietNoted_ = true;
     uint32_t unsolicitedCount_ = 0;
     bool running_ = false;
     bool stopping_ = false;

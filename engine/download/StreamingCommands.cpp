@@ -147,10 +147,15 @@ int32_t CStreamingCommands::StreamWrite(const uint8_t* data, uint16_t length, ui
     const auto size = static_cast<uint32_t>(packet_.size());
     const auto echoesAddress = [this] { return std::memcmp(reply_.data() + 1, packet_.data() + 1, 4) == 0; };
 
-    // A lost reply or one for another block: send the block once more.
+    // A lost reply or one for another block: send the block once more. The
+    // second send waits as long as any request does: a device (or the thread
+    // behind a virtual one) that stalls for a second, as a busy host or a USB
+    // hub can make it, then answers late, and its answer to either send (both
+    // echo the address) completes the block instead of failing the image.
     int32_t r = ExchangeSkippingStale(packet_.data(), size, kStreamWriteReplyCapacity, flow_.Times().streamWriteWait);
     if (r < 0 || !echoesAddress()) {
-        r = ExchangeSkippingStale(packet_.data(), size, kStreamWriteReplyCapacity, flow_.Times().streamWriteWait);
+        r = ExchangeSkippingStale(packet_.data(), size, kStreamWriteReplyCapacity,
+                                  std::max(flow_.Times().streamWriteWait, flow_.Times().replyWait));
         if (r < 0) return r;
         if (!echoesAddress()) return -1;
     }

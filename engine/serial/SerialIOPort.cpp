@@ -231,6 +231,11 @@ int CSerialIO::InternalWrite(const uint8_t* bytes, uint32_t count, uint32_t* wri
     readBuffer_.MarkRequest();
     size_t done = 0;
     int error = port_.Write(bytes, count, &done);
+    if (error != 0) {
+        LogPortLine(kLogError, PortName(), kFunction, "Write to com port failed after %u of %u bytes.",
+                    static_cast<unsigned>(done), static_cast<unsigned>(count));
+        if (error != platform::kPortWriteTimedOut) LogSystemError(PortName(), kFunction, error);
+    }
     if (error == platform::kPortWriteTimedOut) error = kSerialTimedOut;
     if (written != nullptr) *written = static_cast<uint32_t>(done);
     SetLastError(error);

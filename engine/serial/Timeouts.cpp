@@ -21,11 +21,11 @@ uint32_t ScaleBy(double factor, uint32_t milliseconds) {
     return static_cast<uint32_t>(scaled);
 }
 
-}  // namespace
-
-double TimeScaleFromEnvironment() {
-    const char* text = std::getenv("FENNIX_TIME_SCALE");
-    if (text == nullptr || *text == '\0') return 1.0;
+// The factor a variable names: `unset` when it is not there or empty, 1 when
+// it is not a positive decimal number.
+double FactorFromEnvironment(const char* name, double unset) {
+    const char* text = std::getenv(name);
+    if (text == nullptr || *text == '\0') return unset;
     // A decimal point whatever locale the host program runs in.
     std::istringstream in{std::string(text)};
     in.imbue(std::locale::classic());
@@ -37,19 +37,30 @@ double TimeScaleFromEnvironment() {
     return UsableFactor(factor) ? factor : 1.0;
 }
 
-Timeouts Timeouts::FromEnvironment() { return WithScale(TimeScaleFromEnvironment()); }
+}  // namespace
 
-Timeouts Timeouts::WithScale(double factor) {
+double TimeScaleFromEnvironment() { return FactorFromEnvironment("FENNIX_TIME_SCALE", 1.0); }
+
+double WaitScaleFromEnvironment() { return FactorFromEnvironment("FENNIX_WAIT_SCALE", TimeScaleFromEnvironment()); }
+
+Timeouts Timeouts::FromEnvironment() { return WithScales(TimeScaleFromEnvironment(), WaitScaleFromEnvironment()); }
+
+Timeouts Timeouts::WithScale(double factor) { return WithScales(factor, factor); }
+
+Timeouts Timeouts::WithScales(double factor, double waitFactor) {
     if (!UsableFactor(factor)) factor = 1.0;
+    if (!UsableFactor(waitFactor)) waitFactor = 1.0;
     Timeouts t;
     t.scale = factor;
-    uint32_t* fields[] = {
+    t.waitScale = waitFactor;
+    uint32_t* waits[] = {&t.rawReplyWait,    &t.drainFrameWait, &t.replyWait,
+                         &t.streamWriteWait, &t.closeImageWait, &t.cefsOpenWait};
+    uint32_t* pauses[] = {
         &t.listenerReopenPause,
         &t.probePause,
         &t.listenerRetryPause,
         &t.portReadTimeout,
         &t.unregisteredPortPause,
-        &t.rawReplyWait,
         &t.listenerStopWait,
         &t.diagDetectionPoll,
         &t.dlDetectionPoll,
@@ -63,21 +74,17 @@ Timeouts Timeouts::WithScale(double factor) {
         &t.reopenPause[2],
         &t.reopenPause[3],
         &t.portReleasePause,
-        &t.drainFrameWait,
-        &t.replyWait,
-        &t.streamWriteWait,
-        &t.closeImageWait,
-        &t.cefsOpenWait,
         &t.nopRetryPause,
         &t.skipCheckPause,
         &t.powerOnPause,
     };
-    // A field added to the table must be added to the list above too.
-    static_assert(sizeof(fields) / sizeof(fields[0]) * sizeof(uint32_t) + sizeof(double) <= sizeof(Timeouts) &&
-                      sizeof(Timeouts) <
-                          sizeof(fields) / sizeof(fields[0]) * sizeof(uint32_t) + sizeof(double) + sizeof(uint32_t) * 2,
+    // A field added to the table must be added to one of the lists above too.
+    constexpr size_t kDurations = sizeof(waits) / sizeof(waits[0]) + sizeof(pauses) / sizeof(pauses[0]);
+    static_assert(kDurations * sizeof(uint32_t) + 2 * sizeof(double) <= sizeof(Timeouts) &&
+                      sizeof(Timeouts) < kDurations * sizeof(uint32_t) + 2 * sizeof(double) + sizeof(uint32_t) * 2,
                   "every duration of the table is scaled");
-    for (uint32_t* field : fields) *field = ScaleBy(factor, *field);
+    for (uint32_t* field : pauses) *field = ScaleBy(factor, *field);
+    for (uint32_t* field : waits) *field = ScaleBy(waitFactor, *field);
     return t;
 }
 

@@ -184,7 +184,10 @@ TEST(StreamWrite, LostReplyIsRetriedAndASecondLossPassesTheCodeOn) {
         b.device->script = [](int, const std::vector<uint8_t>&, int) { return Answer::None(); };
         EnterDownloadMode(b);
         EXPECT_EQ(kPacketTimeout, b.session->StreamWrite(data, 1, 1024));
-        EXPECT_EQ(2u, b.device->CallsOf(kStreamWrite).size());
+        ASSERT_EQ(2u, b.device->CallsOf(kStreamWrite).size());
+        // The second send waits as long as any request, for a stalled device.
+        EXPECT_EQ(500u, b.device->CallsOf(kStreamWrite)[0].wait);
+        EXPECT_EQ(5000u, b.device->CallsOf(kStreamWrite)[1].wait);
     }
 }
 

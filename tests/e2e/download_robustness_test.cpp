@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <utility>
 
 #include "download_e2e_support.h"
 
@@ -48,19 +49,22 @@ TEST(DownloadE2E, ProgrammerWithLineFeedsUploadsAndASpoiltOneWritesNothing) {
 // The first answer to one stream write comes after the wait ran out: the block
 // goes out again, and the answer to the second send (due after the first) is
 // passed over by the next exchange. Stream write 3 lies inside the QCSBL
-// image, 5 is its last block, whose second answer meets the close.
+// image, 5 is its last block, whose second answer meets the close. A device
+// stalled for longer than two stream-write waits (1000 ms against 2 x 400)
+// is waited for after the second send, up to the usual reply wait.
 TEST(DownloadE2E, LateStreamWriteAnswerDoesNotFailTheImage) {
-    for (int lateBlock : {3, 5}) {
-        SCOPED_TRACE("late block " + std::to_string(lateBlock));
+    for (auto [lateBlock, lateMs] : {std::pair{3, 600}, std::pair{5, 600}, std::pair{3, 1000}}) {
+        SCOPED_TRACE("late block " + std::to_string(lateBlock) + " by " + std::to_string(lateMs) + " ms");
         TestImageSet images;
         Timeouts times = DownloadTestTimes();
         times.streamWriteWait = 400;
+        times.replyWait = 2000;
         DownloadRig rig(sim::DownloadDevice(), times);
         ASSERT_TRUE(rig.Ok());
         images.Apply(rig.Session());
         rig.Session().SetSkipCheck();
         rig.SetKnob("dl.late-block", lateBlock);
-        rig.SetKnob("dl.late-ms", 600);
+        rig.SetKnob("dl.late-ms", lateMs);
         EXPECT_EQ(1, rig.Run());
         EXPECT_EQ("Download Process Success!!", ThreadLines().back().text);
         const sim::DownloadTarget flash = rig.Flash();

@@ -10,20 +10,23 @@
 namespace fennix {
 namespace {
 
-void SetScale(const char* value) {
+void SetScale(const char* value, const char* name = "FENNIX_TIME_SCALE") {
 #if defined(_WIN32)
-    _putenv_s("FENNIX_TIME_SCALE", value == nullptr ? "" : value);
+    _putenv_s(name, value == nullptr ? "" : value);
 #else
     if (value == nullptr)
-        unsetenv("FENNIX_TIME_SCALE");
+        unsetenv(name);
     else
-        setenv("FENNIX_TIME_SCALE", value, 1);
+        setenv(name, value, 1);
 #endif
 }
 
 class TimeScaleEnv : public ::testing::Test {
 protected:
-    void TearDown() override { SetScale(nullptr); }
+    void TearDown() override {
+        SetScale(nullptr);
+        SetScale(nullptr, "FENNIX_WAIT_SCALE");
+    }
 };
 
 TEST_F(TimeScaleEnv, UnsetOrInvalidFactorsLeaveTheRealTimes) {
@@ -51,6 +54,27 @@ TEST_F(TimeScaleEnv, ADecimalFactorScalesEveryDuration) {
     EXPECT_EQ(1u, t.versionRequestPause);
     EXPECT_EQ(1u, t.Scale(3));
     EXPECT_EQ(0u, t.Scale(0));
+}
+
+// The demo's setting: the pauses at a quarter, every wait for an answer real.
+TEST_F(TimeScaleEnv, TheWaitFactorScalesOnlyTheWaitsForAnAnswer) {
+    SetScale("0.25");
+    SetScale("1", "FENNIX_WAIT_SCALE");
+    const Timeouts t = Timeouts::FromEnvironment();
+    EXPECT_DOUBLE_EQ(0.25, t.scale);
+    EXPECT_DOUBLE_EQ(1.0, t.waitScale);
+    EXPECT_EQ(500u, t.streamWriteWait);
+    EXPECT_EQ(5000u, t.replyWait);
+    EXPECT_EQ(2000u, t.rawReplyWait);
+    EXPECT_EQ(3000u, t.drainFrameWait);
+    EXPECT_EQ(15000u, t.closeImageWait);
+    EXPECT_EQ(20000u, t.cefsOpenWait);
+    EXPECT_EQ(5000u, t.skipCheckPause);
+    EXPECT_EQ(125u, t.portReadTimeout);
+    EXPECT_EQ(25u, t.probePause);
+    // Without it the waits follow the time scale.
+    SetScale(nullptr, "FENNIX_WAIT_SCALE");
+    EXPECT_EQ(125u, Timeouts::FromEnvironment().streamWriteWait);
 }
 
 TEST(Timeouts, TheFactorIsAppliedToTheWholeTable) {
