@@ -85,13 +85,15 @@ std::string KnobListText() {
     const std::vector<KnobSpec> all = AllKnobs();
     size_t width = 0;
     for (const KnobSpec& k : all) width = std::max(width, k.name.size());
+    auto padded = [](std::string text, size_t width) {
+        text.resize(std::max(text.size(), width), ' ');
+        return text + "  ";
+    };
     std::string text;
     for (const KnobSpec& k : all) {
-        const std::string range = std::to_string(k.low) + ".." + std::to_string(k.high);
-        char line[128];
-        std::snprintf(line, sizeof line, "%-*s  %-6s  %-14s  default %-5lld  ", static_cast<int>(width), k.name.c_str(),
-                      KnobTypeName(k.type), range.c_str(), static_cast<long long>(k.fallback));
-        text += line + k.help + "\n";
+        text += padded(k.name, width) + padded(KnobTypeName(k.type), 6) +
+                padded(std::to_string(k.low) + ".." + std::to_string(k.high), 14) +
+                padded("default " + std::to_string(k.fallback), 13) + k.help + "\n";
     }
     return text;
 }
