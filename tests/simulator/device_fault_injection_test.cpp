@@ -140,6 +140,12 @@ TEST(SimKnobs, UnknownNamesAndValuesOutOfRangeAreRefusedNamingTheKnob) {
     EXPECT_THROW(o.knobs["dl.stay-awya"] = 1, std::invalid_argument);
     EXPECT_THROW((o.knobs = {{"dl.late-ms", -1}}), std::invalid_argument);
     EXPECT_THROW(DeviceState{}.Knob("dl.stay-awya"), std::logic_error);
+
+    // The table itself: one entry per name, each default a value it accepts.
+    for (const KnobSpec& k : DeviceKnobs()) {
+        EXPECT_EQ(&k, FindKnob(k.name)) << k.name;
+        EXPECT_TRUE(CheckKnob(k.name, k.fallback).Ok()) << k.name;
+    }
 }
 
 }  // namespace
