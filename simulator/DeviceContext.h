@@ -19,7 +19,7 @@ class CDeviceContext {
 public:
     DeviceState& State() { return state_; }
     DeviceMode Mode() const { return state_.mode; }
-    int64_t Knob(const std::string& name, int64_t fallback = 0) const { return state_.Knob(name, fallback); }
+    int64_t Knob(std::string_view name) const { return state_.Knob(name); }
     // Command code of the request being answered (-1 in AT mode).
     int Command() const { return command_; }
 

@@ -4,8 +4,9 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <string>
+
+#include "Knobs.h"
 
 namespace fennix::sim {
 
@@ -100,9 +101,9 @@ struct DeviceOptions {
 
     Faults faults;
 
-    // Named integer settings read by protocol extensions (and settable from
-    // the command line as --knob name=value).
-    std::map<std::string, int64_t> knobs;
+    // Named integer settings read by the protocol handlers (Knobs.h; settable
+    // from the command line as --knob name=value).
+    KnobValues knobs;
 };
 
 // True for the platform IDs whose devices switch to download mode without

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <typeindex>
 #include <unordered_map>
 
@@ -34,11 +35,9 @@ struct DeviceState {
     bool quietLogs = false;      // 0x73 seen
     bool echoOn = true;          // AT mode echo (ATE0 / ATE1)
 
-    // Named integer settings for protocol extensions; absent names give the default.
-    int64_t Knob(const std::string& name, int64_t fallback = 0) const {
-        auto it = options.knobs.find(name);
-        return it == options.knobs.end() ? fallback : it->second;
-    }
+    // A registered knob's value (its default when unset); throws std::logic_error
+    // for a name that is not registered.
+    int64_t Knob(std::string_view name) const { return options.knobs.Get(name); }
 
     // Per-device state of a protocol extension, created on first use. T must be
     // default-constructible. Its lifetime is the device's, across vanishes:

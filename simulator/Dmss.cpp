@@ -20,7 +20,7 @@ constexpr uint8_t kWrite32 = 0x0F;
 constexpr uint8_t kParameters = 0x08;
 
 bool Refused(CDeviceContext& ctx, const Packet& p) {
-    if (ctx.Knob("dl.refuse", -1) != p[0]) return false;
+    if (ctx.Knob("dl.refuse") != p[0]) return false;
     ctx.Reject(p);
     return true;
 }

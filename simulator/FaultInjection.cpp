@@ -9,6 +9,8 @@ namespace {
 const char* const kNames[] = {"none",      "no-answer", "late-answer", "wrong-command", "wrong-echo", "stray-frame",
                               "truncated", "bad-crc",   "vanish",      "vanish-return", "refused"};
 constexpr int kFaultCount = sizeof kNames / sizeof kNames[0];
+// The knob fault.kind is registered up to the last fault.
+static_assert(kFaultCount == static_cast<int>(InjectedFault::Refused) + 1);
 
 // Counted per device; the count starts again whenever the point is set.
 struct InjectionCount {
@@ -24,29 +26,35 @@ const char* InjectedFaultName(InjectedFault fault) {
     return i >= 0 && i < kFaultCount ? kNames[i] : "?";
 }
 
-void SetFaultPoint(DeviceOptions& options, const FaultPoint& point) {
-    options.knobs["fault.kind"] = static_cast<int>(point.fault);
-    options.knobs["fault.mode"] = point.mode;
-    options.knobs["fault.command"] = point.command;
-    options.knobs["fault.nth"] = point.nth;
-    options.knobs["fault.late-ms"] = point.lateMs;
+KnobCheck SetFaultPoint(DeviceOptions& options, const FaultPoint& point) {
+    const std::pair<const char*, int64_t> knobs[] = {{"fault.kind", static_cast<int64_t>(point.fault)},
+                                                     {"fault.mode", point.mode},
+                                                     {"fault.command", point.command},
+                                                     {"fault.nth", point.nth},
+                                                     {"fault.late-ms", point.lateMs}};
+    // All or nothing: half a point would arm a fault nobody asked for.
+    for (const auto& [name, value] : knobs)
+        if (KnobCheck check = CheckKnob(name, value); !check.Ok()) return check;
+    for (const auto& [name, value] : knobs) options.knobs.Set(name, value);
+    return {};
 }
 
 FaultPoint FaultPointOf(const DeviceState& state) {
     FaultPoint p;
-    const int64_t kind = state.Knob("fault.kind", 0);
-    if (kind <= 0 || kind >= kFaultCount) return p;
+    const int64_t kind = state.Knob("fault.kind");
+    if (kind == 0) return p;
     p.fault = static_cast<InjectedFault>(kind);
-    p.mode = static_cast<int>(state.Knob("fault.mode", -1));
-    p.command = static_cast<int>(state.Knob("fault.command", -1));
-    p.nth = static_cast<uint32_t>(state.Knob("fault.nth", 1));
-    p.lateMs = static_cast<uint32_t>(state.Knob("fault.late-ms", 3000));
+    p.mode = static_cast<int>(state.Knob("fault.mode"));
+    p.command = static_cast<int>(state.Knob("fault.command"));
+    p.nth = static_cast<uint32_t>(state.Knob("fault.nth"));
+    p.lateMs = static_cast<uint32_t>(state.Knob("fault.late-ms"));
     return p;
 }
 
-void InjectFaultPoint(DeviceState& state, const FaultPoint& point) {
-    SetFaultPoint(state.options, point);
-    state.Extension<InjectionCount>() = InjectionCount{};
+KnobCheck InjectFaultPoint(DeviceState& state, const FaultPoint& point) {
+    KnobCheck check = SetFaultPoint(state.options, point);
+    if (check.Ok()) state.Extension<InjectionCount>() = InjectionCount{};
+    return check;
 }
 
 InjectedFault TakeFaultFor(DeviceState& state, DeviceMode mode, int command) {

@@ -70,12 +70,13 @@ struct FaultPoint {
 };
 
 // Writes the point into the options' knobs (and re-arms it on a running device
-// through InjectFaultPoint).
-void SetFaultPoint(DeviceOptions& options, const FaultPoint& point);
+// through InjectFaultPoint). A point with a value out of its knob's range is
+// refused whole, naming the knob.
+KnobCheck SetFaultPoint(DeviceOptions& options, const FaultPoint& point);
 // The point the knobs describe (fault None when no fault.kind is set).
 FaultPoint FaultPointOf(const DeviceState& state);
 // Sets the point on a device's state and starts its count afresh.
-void InjectFaultPoint(DeviceState& state, const FaultPoint& point);
+KnobCheck InjectFaultPoint(DeviceState& state, const FaultPoint& point);
 
 // Counts one request against the point; the fault to apply to it (None for
 // all requests but the chosen one).

@@ -54,7 +54,7 @@ bool AnswerNv(CDeviceContext& ctx, const Packet& packet) {
     }
     // Knob nv.refuse-item=<n>: a device that does not know item n refuses
     // its reads and writes (with its reject form) and answers all others.
-    if (const int64_t refused = ctx.Knob("nv.refuse-item", -1);
+    if (const int64_t refused = ctx.Knob("nv.refuse-item");
         refused >= 0 && packet.size() >= 3 && (packet[1] | (packet[2] << 8)) == refused) {
         ctx.Reject(packet);
         return true;

@@ -54,7 +54,7 @@ bool Running(CDeviceContext& ctx) { return Target(ctx).Running(ctx.State()); }
 void ErrorReply(CDeviceContext& ctx) { ctx.Reply({kError}); }
 
 bool Refused(CDeviceContext& ctx, const Packet& p) {
-    if (ctx.Knob("dl.refuse", -1) != p[0]) return false;
+    if (ctx.Knob("dl.refuse") != p[0]) return false;
     ErrorReply(ctx);
     return true;
 }
@@ -113,7 +113,7 @@ bool PartitionTable(CDeviceContext& ctx, const Packet& p) {
 bool OpenMultiImage(CDeviceContext& ctx, const Packet& p) {
     if (!Running(ctx)) return false;
     if (Refused(ctx, p)) return true;
-    if (p.size() < 2 || ctx.Knob("dl.refuse-open", -1) == p[1]) {
+    if (p.size() < 2 || ctx.Knob("dl.refuse-open") == p[1]) {
         ErrorReply(ctx);
         return true;
     }
@@ -138,7 +138,7 @@ void ReplyLate(CDeviceContext& ctx, const std::vector<uint8_t>& reply) {
     Faults& faults = ctx.State().options.faults;
     const Faults usual = faults;
     faults = Faults{};
-    faults.replyDelayMs = static_cast<uint32_t>(ctx.Knob("dl.late-ms", 1000));
+    faults.replyDelayMs = static_cast<uint32_t>(ctx.Knob("dl.late-ms"));
     ctx.Note("stream write answered late");
     ctx.Reply(reply);
     faults = usual;
@@ -154,8 +154,8 @@ bool StreamWrite(CDeviceContext& ctx, const Packet& p) {
         return true;
     }
     const uint32_t requestIndex = target.blocksTotal++;
-    if (ctx.Knob("dl.silent-image", -1) == target.openType &&
-        target.blocksOfOpenImage >= static_cast<uint64_t>(ctx.Knob("dl.silent-after-blocks", 0))) {
+    if (ctx.Knob("dl.silent-image") == target.openType &&
+        target.blocksOfOpenImage >= static_cast<uint64_t>(ctx.Knob("dl.silent-after-blocks"))) {
         ctx.Note("stream write left unanswered");
         return true;
     }
@@ -168,14 +168,14 @@ bool StreamWrite(CDeviceContext& ctx, const Packet& p) {
     target.bytesStreamed += length;
 
     uint32_t echoed = offset;
-    const int64_t wrongFrom = ctx.Knob("dl.wrong-echo-block", -1);
-    if (wrongFrom >= 0 && requestIndex >= wrongFrom && requestIndex < wrongFrom + ctx.Knob("dl.wrong-echo-count", 1)) {
+    const int64_t wrongFrom = ctx.Knob("dl.wrong-echo-block");
+    if (wrongFrom >= 0 && requestIndex >= wrongFrom && requestIndex < wrongFrom + ctx.Knob("dl.wrong-echo-count")) {
         echoed = offset + 0x10000;
         ++target.wrongEchoesSent;
     }
     const std::vector<uint8_t> reply = {0x08, uint8_t(echoed), uint8_t(echoed >> 8), uint8_t(echoed >> 16),
                                         uint8_t(echoed >> 24)};
-    if (static_cast<int64_t>(requestIndex) == ctx.Knob("dl.late-block", -1))
+    if (static_cast<int64_t>(requestIndex) == ctx.Knob("dl.late-block"))
         ReplyLate(ctx, reply);
     else
         ctx.Reply(reply);
@@ -204,7 +204,7 @@ bool Close(CDeviceContext& ctx, const Packet& p) {
 bool Reset(CDeviceContext& ctx, const Packet& p) {
     if (!Running(ctx)) return false;
     if (Refused(ctx, p)) return true;
-    if (ctx.Knob("dl.reset-fails", 0) != 0) {
+    if (ctx.Knob("dl.reset-fails") != 0) {
         ErrorReply(ctx);
         return true;
     }
@@ -213,7 +213,7 @@ bool Reset(CDeviceContext& ctx, const Packet& p) {
     target.programmerRunning = false;
     target.openType = -1;
     ctx.Reply({0x0C});
-    if (ctx.Knob("dl.stay-away", 0) != 0) ctx.State().options.faults.stayVanished = true;
+    if (ctx.Knob("dl.stay-away") != 0) ctx.State().options.faults.stayVanished = true;
     // The new firmware comes up in DIAG mode on a port that re-enumerates.
     ctx.Reboot(DeviceMode::Diag);
     return true;

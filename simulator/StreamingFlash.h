@@ -3,8 +3,9 @@
 // each image with its header). Tests and the demo compare these bytes with the
 // files the host sent.
 //
-// Faults of the download, as knobs of the device's options (also settable as
-// --knob name=value on the command line of msm-sim):
+// Faults of the download, as knobs of the device's options (registered with
+// their ranges in Knobs.cpp; also settable as --knob name=value on the command
+// line of msm-sim):
 //   dl.refuse=<code>             refuse every request with this command code
 //                                (DMSS: NAK; programmer: error reply 0x0E);
 //                                not the NOP, which the device core answers

@@ -125,9 +125,16 @@ void CVirtualDevice::SetFaults(const Faults& faults) {
     Wake();
 }
 
-void CVirtualDevice::InjectFault(const FaultPoint& point) {
+KnobCheck CVirtualDevice::InjectFault(const FaultPoint& point) {
     std::lock_guard<std::mutex> lock(mutex_);
-    InjectFaultPoint(state_, point);
+    return InjectFaultPoint(state_, point);
+}
+
+KnobCheck CVirtualDevice::SetKnob(const std::string& name, int64_t value) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    KnobCheck check = state_.options.knobs.Set(name, value);
+    Wake();
+    return check;
 }
 
 Faults CVirtualDevice::GetFaults() const {

@@ -73,8 +73,12 @@ public:
     void Replug();
 
     void SetFaults(const Faults& faults);
-    // Arms one fault at a chosen request (FaultInjection.h), counting from now.
-    void InjectFault(const FaultPoint& point);
+    // Arms one fault at a chosen request (FaultInjection.h), counting from now;
+    // a point out of range is refused and leaves the armed one as it was.
+    KnobCheck InjectFault(const FaultPoint& point);
+    // Sets a registered knob (Knobs.h); an unknown name or a value out of
+    // range is refused.
+    KnobCheck SetKnob(const std::string& name, int64_t value);
     Faults GetFaults() const;
     DeviceOptions Options() const;
     // Runs fn on the device's state under its lock (keep it short).

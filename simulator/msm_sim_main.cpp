@@ -38,11 +38,9 @@ const char kUsage[] =
     "  --silent --wrong-first-byte --corrupt-crc --delay-ms N   answer faults\n"
     "  --only-command N --spoil N    restrict answer faults to one command / the next N answers\n"
     "  --stay-vanished --offline-never-settles\n"
-    "  --knob NAME=VALUE             setting for a protocol extension (repeatable); one injected\n"
-    "                                fault: fault.kind=1..9 (no answer, late, wrong command, wrong\n"
-    "                                echo, stray frame, truncated, bad CRC, vanish, vanish and\n"
-    "                                return), fault.mode=0|1|2, fault.command=C, fault.nth=N,\n"
-    "                                fault.late-ms=MS\n"
+    "  --knob NAME=VALUE             a protocol fault or quirk (repeatable), e.g. one injected fault:\n"
+    "                                fault.kind=K fault.mode=M fault.command=C fault.nth=N\n"
+    "  --list-knobs                  list every knob: name, type, range, default, help\n"
     "  --no-stdin                    serve until a signal; ignore stdin (for background jobs)\n"
     "  --dump                        print what each device saw to stderr on exit\n";
 
@@ -161,7 +159,11 @@ int ParseArguments(int argc, char** argv, Settings* s) {
         } else if (arg == "--knob") {
             const char* eq = value(&text) ? std::strchr(text, '=') : nullptr;
             if (!eq || eq == text || !ParseNumber(eq + 1, &n)) return fail("--knob needs NAME=NUMBER");
-            o.knobs[std::string(text, eq)] = n;
+            if (KnobCheck check = o.knobs.Set(std::string(text, eq), n); !check.Ok())
+                return fail(check.Message() + " (msm-sim --list-knobs lists the knobs)");
+        } else if (arg == "--list-knobs") {
+            std::fputs(KnobListText().c_str(), stdout);
+            std::exit(0);
         } else if (arg == "--no-stdin") {
             s->watchStdin = false;
         } else if (arg == "--dump") {

@@ -13,6 +13,10 @@ using namespace std::chrono_literals;
 using test::Bytes;
 using test::Hex;
 
+// An extension's own knob, registered like the device's.
+const CKnobRegistration kProgrammerRunning({"programmer-running", KnobType::Flag, 0, 1, 0,
+                                            "test: the programmer runs"});
+
 struct CounterState {
     int seen = 0;
     uint32_t bootSeen = 0;

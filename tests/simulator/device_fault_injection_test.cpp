@@ -110,5 +110,43 @@ TEST_F(FaultInjectionTest, KnobsChooseTheNthAtLine) {
     EXPECT_EQ(test::Text("\r\nO"), port_.ReadQuiet(300ms, 2000ms)) << "half of the answer, echo off";
 }
 
+// A misspelt knob or a value out of range must stop the test that sets it,
+// not leave the device without its fault.
+TEST(SimKnobs, UnknownNamesAndValuesOutOfRangeAreRefusedNamingTheKnob) {
+    CVirtualDevice dev;
+    EXPECT_EQ("unknown knob dl.refuse-opn", dev.SetKnob("dl.refuse-opn", 5).Message());
+    EXPECT_EQ("knob dl.refuse takes -1..255, not 300", dev.SetKnob("dl.refuse", 300).Message());
+    EXPECT_TRUE(dev.SetKnob("dl.refuse", 7).Ok());
+
+    FaultPoint point;
+    point.fault = InjectedFault::NoAnswer;
+    point.nth = 2;
+    ASSERT_TRUE(dev.InjectFault(point).Ok());
+    point.fault = InjectedFault::Truncated;
+    point.nth = 0;  // would never fire
+    const KnobCheck refused = dev.InjectFault(point);
+    EXPECT_EQ(KnobStatus::OutOfRange, refused.status);
+    EXPECT_EQ("fault.nth", refused.name);
+    point.nth = 1;
+    point.fault = static_cast<InjectedFault>(11);
+    EXPECT_EQ("fault.kind", dev.InjectFault(point).name);
+    // A refused point leaves the armed one whole.
+    const KnobValues knobs = dev.Options().knobs;
+    EXPECT_EQ(static_cast<int64_t>(InjectedFault::NoAnswer), knobs.Get("fault.kind"));
+    EXPECT_EQ(2, knobs.Get("fault.nth"));
+    EXPECT_EQ(7, knobs.Get("dl.refuse"));
+
+    DeviceOptions o;
+    EXPECT_THROW(o.knobs["dl.stay-awya"] = 1, std::invalid_argument);
+    EXPECT_THROW((o.knobs = {{"dl.late-ms", -1}}), std::invalid_argument);
+    EXPECT_THROW(DeviceState{}.Knob("dl.stay-awya"), std::logic_error);
+
+    // The table itself: one entry per name, each default a value it accepts.
+    for (const KnobSpec& k : DeviceKnobs()) {
+        EXPECT_EQ(&k, FindKnob(k.name)) << k.name;
+        EXPECT_TRUE(CheckKnob(k.name, k.fallback).Ok()) << k.name;
+    }
+}
+
 }  // namespace
 }  // namespace fennix::sim

@@ -9,11 +9,14 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <sstream>
+#include <tuple>
 #include <string>
 #include <vector>
 
 #include "TestBytes.h"
 #include "simulator/HostPort.h"
+#include "simulator/Knobs.h"
 
 namespace fennix::sim {
 namespace {
@@ -132,6 +135,35 @@ TEST(MsmSimProgram, BadArgumentsAreRefusedWithStatus2) {
         EXPECT_EQ("", sim.ReadLine()) << args[0];
         EXPECT_EQ(2, sim.Wait()) << args[0];
     }
+}
+
+// Runs msm-sim to its end with stdin closed; its exit status and what it wrote
+// on stdout and stderr.
+std::pair<int, std::string> RunToEnd(const std::string& args) {
+    FILE* pipe = popen((std::string(MSM_SIM_PROGRAM) + " " + args + " </dev/null 2>&1").c_str(), "r");
+    std::string output;
+    char chunk[4096];
+    for (size_t n; pipe && (n = fread(chunk, 1, sizeof chunk, pipe)) > 0;) output.append(chunk, n);
+    const int status = pipe ? pclose(pipe) : -1;
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+}
+
+TEST(MsmSimProgram, KnobsAreCheckedAgainstTheTable) {
+    auto [status, output] = RunToEnd("--knob no.such=1");
+    EXPECT_EQ(2, status);
+    EXPECT_NE(std::string::npos, output.find("msm-sim: unknown knob no.such")) << output;
+    std::tie(status, output) = RunToEnd("--knob fault.mode=3");
+    EXPECT_EQ(2, status);
+    EXPECT_NE(std::string::npos, output.find("msm-sim: knob fault.mode takes -1..2, not 3")) << output;
+
+    std::tie(status, output) = RunToEnd("--list-knobs");
+    EXPECT_EQ(0, status);
+    std::istringstream lines(output);
+    std::vector<std::string> listed;
+    for (std::string line; std::getline(lines, line);) listed.push_back(line.substr(0, line.find(' ')));
+    std::vector<std::string> registered;
+    for (const KnobSpec& k : DeviceKnobs()) registered.push_back(k.name);
+    EXPECT_EQ(registered, listed);
 }
 
 }  // namespace
