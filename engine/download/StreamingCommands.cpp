@@ -182,7 +182,7 @@ int32_t CStreamingCommands::ExchangeSkippingStale(const uint8_t* packet, uint32_
     while (r > 0 && IsStaleStreamReply(r)) {
         // A block whose wait ran out was sent twice and both answers came: the
         // second belongs to nobody. The packet's own answer may still come.
-        LogPortLine(kLogWarning, flow_.PortName().c_str(), "CQualCmd::ExchangeSkippingStale",
+        LogPortLine(kLogWarning, flow_.PortName().c_str(), "CStreamingCommands::ExchangeSkippingStale",
                     "Discarded a second reply to the stream write at %02X %02X %02X %02X.", reply_[1], reply_[2],
                     reply_[3], reply_[4]);
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();

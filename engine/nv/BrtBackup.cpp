@@ -42,7 +42,7 @@ bool BackupBrt(CNvCommands& nv, const std::string& csvPath, const std::string& b
         if (outcome == NvOutcome::Lost) {
             // A device that stopped answering would leave every later item
             // out of a file that reads as a complete backup.
-            LogFuncLine(kLogError, "CQualCmd::BackupBrt", "NV item %d: the device does not answer", item.itemNumber);
+            LogFuncLine(kLogError, "BackupBrt", "NV item %d: the device does not answer", item.itemNumber);
             deviceLost = true;
             break;
         }
@@ -55,13 +55,12 @@ bool BackupBrt(CNvCommands& nv, const std::string& csvPath, const std::string& b
     if (deviceLost) return false;
     // Items listed and none read: an empty file would replace a good backup.
     if (!listed.empty() && stored.empty()) {
-        LogFuncLine(kLogError, "CQualCmd::BackupBrt", "No listed item could be read: %s is left as it was",
-                    brtPath.c_str());
+        LogFuncLine(kLogError, "BackupBrt", "No listed item could be read: %s is left as it was", brtPath.c_str());
         return false;
     }
 
     if (!ReplaceFileBytes(brtPath, EncodeBrt(stored))) {
-        LogFuncLine(kLogError, "CQualCmd::BackupBrt", "Cannot write the BRT file %s", brtPath.c_str());
+        LogFuncLine(kLogError, "BackupBrt", "Cannot write the BRT file %s", brtPath.c_str());
         return false;
     }
     return true;

@@ -34,7 +34,7 @@ bool RestoreBrt(CNvCommands& nv, const std::string& brtPath, const NvReporter& r
     // sends nothing at all.
     const BrtContents contents = DecodeBrt(bytes.data(), bytes.size());
     if (!contents.complete) {
-        LogFuncLine(kLogError, "CQualCmd::RestoreBrt", "BRT file %s is damaged: %d records promised, %d read whole",
+        LogFuncLine(kLogError, "RestoreBrt", "BRT file %s is damaged: %d records promised, %d read whole",
                     brtPath.c_str(), static_cast<int>(contents.count), static_cast<int>(contents.records.size()));
         return false;
     }
@@ -43,7 +43,7 @@ bool RestoreBrt(CNvCommands& nv, const std::string& brtPath, const NvReporter& r
     for (const CNV_ItemHolder& record : contents.records) {
         const NvOutcome outcome = RestoreRecord(nv, record);
         if (outcome == NvOutcome::Lost) {
-            LogFuncLine(kLogError, "CQualCmd::RestoreBrt", "NV item %d: the device does not answer", record.itemNumber);
+            LogFuncLine(kLogError, "RestoreBrt", "NV item %d: the device does not answer", record.itemNumber);
             deviceLost = true;
             break;
         }

@@ -8,8 +8,6 @@ namespace fennix {
 
 namespace {
 
-constexpr const char* kFunction = "CQualCmd::SendItemLists";
-
 void RecordFailure(NvFailedItem& failed, int32_t itemNumber) {
     failed.text.clear();
     failed.id = itemNumber;
@@ -27,7 +25,7 @@ bool SendNumberedItem(CNvCommands& nv, const CNV_ItemHolder& record, NvFailedIte
     const auto& value = record.Value();
     if (value.size() > kNvItemValueMax) {
         // Cannot be expressed in an item write: refused here, like a device refusal.
-        LogFuncLine(kLogError, kFunction, "NV item %d: value of %d bytes is too long", record.itemNumber,
+        LogFuncLine(kLogError, "SendNumberedItem", "NV item %d: value of %d bytes is too long", record.itemNumber,
                     static_cast<int>(value.size()));
         RecordFailure(failed, record.itemNumber);
         return true;
@@ -52,7 +50,7 @@ bool SendArrayEntry(CNvCommands& nv, const CNV_ItemHolder& record, NvFailedItem&
     const int32_t itemNumber = ArrayItemNumber(record.name);
     const auto& value = record.Value();
     if (value.size() > kNvArrayEntryValueMax) {
-        LogFuncLine(kLogError, kFunction, "ARRAY entry %d: value of %d bytes is too long", itemNumber,
+        LogFuncLine(kLogError, "SendArrayEntry", "ARRAY entry %d: value of %d bytes is too long", itemNumber,
                     static_cast<int>(value.size()));
         RecordFailure(failed, itemNumber);
         return true;
@@ -78,14 +76,14 @@ Next AfterFileWrite(FsFileResult result, const CNV_ItemHolder& record, NvFailedI
     failed.text = record.name;
     failed.id = record.itemNumber;
     if (result == FsFileResult::Lost) return Next::Stop;
-    LogFuncLine(kLogError, kFunction, "File %.64s was opened but not written", record.name.c_str());
+    LogFuncLine(kLogError, "AfterFileWrite", "File %.64s was opened but not written", record.name.c_str());
     return Next::GoNotStored;
 }
 
 Next SendFileEntry(CNvCommands& nv, const CNV_ItemHolder& record, NvFailedItem& failed) {
     const auto& value = record.Value();
     if (record.name.size() > kFsPathMax || value.size() > kFsFileLengthMax) {
-        LogFuncLine(kLogError, kFunction, "File entry %.64s... cannot be sent: path or contents too long",
+        LogFuncLine(kLogError, "SendFileEntry", "File entry %.64s... cannot be sent: path or contents too long",
                     record.name.c_str());
         return Next::Go;
     }

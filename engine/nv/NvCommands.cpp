@@ -101,7 +101,7 @@ int32_t CNvCommands::MatchedExchange(const std::vector<uint8_t>& request, const 
                 if (send > 0) leftover_.assign(answer_.begin(), answer_.begin() + length);
                 return length;
             }
-            LogFuncLine(kLogError, "CQualCmd::MatchedExchange",
+            LogFuncLine(kLogError, "CNvCommands::MatchedExchange",
                         "Answer of %d bytes (code %u) does not belong to request %u %u %u", length, answer_[0],
                         request[0], request[1], request[2]);
             foreign = true;

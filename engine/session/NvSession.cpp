@@ -47,7 +47,7 @@ int32_t RunRestoreBrt(CQualCmd& session) {
 }
 
 int32_t SendItemLists(CQualCmd& session) {
-    constexpr const char* kFunction = "CQualCmd::SendItemLists";
+    constexpr const char* kFunction = "SendItemLists";
     ISessionLink& link = session.Link();
     const std::string& port = session.PortName();
     // Nothing was sent in these three cases, so none of them may read as a

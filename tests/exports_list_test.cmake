@@ -1,0 +1,35 @@
+# cmake -DSOURCE=<source dir> -DWORK=<scratch dir> -P exports_list_test.cmake
+# The configuration's check of fennix.h against engine/exports.txt: a header
+# that declares a function the list lacks, or lacks one it lists, stops it.
+cmake_minimum_required(VERSION 3.20)
+set(header ${SOURCE}/engine/include/fennix/fennix.h)
+file(READ ${header} text)
+file(MAKE_DIRECTORY ${WORK})
+file(WRITE ${WORK}/check.cmake "cmake_minimum_required(VERSION 3.20)
+list(APPEND CMAKE_MODULE_PATH ${SOURCE}/cmake)
+include(FennixExports)
+fennix_exports(${SOURCE}/engine/exports.txt \${HEADER} ${WORK}/Fennix.def ${WORK}/Fennix32.def)
+")
+
+function(check name header_text expected_result)
+  file(WRITE ${WORK}/${name}.h "${header_text}")
+  execute_process(COMMAND ${CMAKE_COMMAND} -DHEADER=${WORK}/${name}.h -P ${WORK}/check.cmake
+    RESULT_VARIABLE result OUTPUT_QUIET ERROR_VARIABLE error)
+  if(expected_result EQUAL 0 AND NOT result EQUAL 0)
+    message(SEND_ERROR "${name}: refused: ${error}")
+  elseif(NOT expected_result EQUAL 0 AND result EQUAL 0)
+    message(SEND_ERROR "${name}: accepted")
+  endif()
+endfunction()
+
+check(Header "${text}" 0)
+string(REPLACE "FENNIX_CALL Close(" "FENNIX_CALL CloseAll(" renamed "${text}")
+check(RenamedFunction "${renamed}" 1)
+string(REPLACE "FENNIX_API int32_t FENNIX_CALL EndLog(void);" "" dropped "${text}")
+check(DroppedFunction "${dropped}" 1)
+string(REPLACE "#ifdef __cplusplus\n}" "FENNIX_API int32_t FENNIX_CALL Extra(void);\n#ifdef __cplusplus\n}" added "${text}")
+check(AddedFunction "${added}" 1)
+file(STRINGS ${WORK}/Fennix32.def decorated REGEX "@")
+if(NOT "    SetMbnFile@44" IN_LIST decorated)
+  message(SEND_ERROR "Fennix32.def lacks SetMbnFile@44: ${decorated}")
+endif()
