@@ -43,6 +43,8 @@ configure_file(${CMAKE_CURRENT_LIST_DIR}/fennix.pc.in ${PROJECT_BINARY_DIR}/gene
 install(FILES ${PROJECT_BINARY_DIR}/generated/fennix.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${FENNIX_INSTALL_DOCDIR})
+# The README's links into docs/ resolve beside it.
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION ${FENNIX_INSTALL_DOCDIR}/docs FILES_MATCHING PATTERN "*.md")
 # The udev rule is an example: it takes effect only once copied to /etc/udev/rules.d.
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/udev/60-fennix.rules ${PROJECT_SOURCE_DIR}/examples/list-and-backup.c
               ${PROJECT_SOURCE_DIR}/examples/CMakeLists.txt

@@ -204,7 +204,7 @@ std::string PortObstacle(const std::string& port) {
     if (const std::string holder = LockHolder(device); !holder.empty())
         return DevicePath(port) + " is held by " + holder +
                "; stop it or pick another port (a modem manager leaves the port alone with the udev rule "
-               "60-fennix.rules, see the README's Linux device access)";
+               "60-fennix.rules, see docs/install.md, Linux device access)";
     if (access(device.c_str(), R_OK | W_OK) != 0) {
         struct stat info {};
         std::string group;

@@ -6,7 +6,7 @@
 // engine can recover (a retried block, a resent NV request) the matrix demands
 // success; where it cannot, failure; "either" cells accept both, still sound.
 //
-// The README's fault matrix table is this file's table: the test
+// The fault matrix table in docs/fault-matrix.md is this file's table: the test
 // FaultMatrixTable compares them (tools/fault-matrix-table rewrites it).
 #include <gtest/gtest.h>
 
@@ -222,7 +222,7 @@ TEST_P(FaultMatrix, EndsWithAClearResultAndNothingLost) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, FaultMatrix, ::testing::ValuesIn(AllCases()), CaseName);
 
-// ---------------------------------------------------------------- README table
+// ---------------------------------------------------------------- docs table
 
 std::string MatrixTable() {
     std::ostringstream t;
@@ -245,33 +245,34 @@ std::string MatrixTable() {
 }
 
 // The checkout the test binary was built from: the first folder above it
-// that holds the README and the simulator.
-std::filesystem::path SourceReadme() {
+// that holds the fault matrix page and the simulator.
+std::filesystem::path SourceMatrixPage() {
     std::error_code error;
     std::filesystem::path dir = std::filesystem::read_symlink("/proc/self/exe", error).parent_path();
     for (; !dir.empty() && dir != dir.root_path(); dir = dir.parent_path())
-        if (std::filesystem::exists(dir / "README.md") && std::filesystem::exists(dir / "simulator" / "README.md"))
-            return dir / "README.md";
+        if (std::filesystem::exists(dir / "docs" / "fault-matrix.md") &&
+            std::filesystem::exists(dir / "simulator" / "README.md"))
+            return dir / "docs" / "fault-matrix.md";
     return {};
 }
 
 constexpr char kBegin[] = "<!-- fault matrix table: tools/fault-matrix-table writes it -->\n";
 constexpr char kEnd[] = "<!-- end of the fault matrix table -->\n";
 
-TEST(FaultMatrixTable, ReadmeShowsTheSuitesTable) {
-    const std::filesystem::path readme = SourceReadme();
-    ASSERT_FALSE(readme.empty()) << "README.md not found above the test program";
-    std::ifstream in(readme, std::ios::binary);
+TEST(FaultMatrixTable, DocsPageShowsTheSuitesTable) {
+    const std::filesystem::path page = SourceMatrixPage();
+    ASSERT_FALSE(page.empty()) << "docs/fault-matrix.md not found above the test program";
+    std::ifstream in(page, std::ios::binary);
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     const size_t begin = text.find(kBegin);
     const size_t end = text.find(kEnd);
-    ASSERT_NE(std::string::npos, begin) << "the README has no fault matrix table";
+    ASSERT_NE(std::string::npos, begin) << "docs/fault-matrix.md has no fault matrix table";
     ASSERT_NE(std::string::npos, end);
     const size_t from = begin + std::strlen(kBegin);
     const std::string table = MatrixTable();
     if (const char* write = std::getenv("FENNIX_WRITE_FAULT_MATRIX"); write && *write == '1') {
         text.replace(from, end - from, table);
-        std::ofstream(readme, std::ios::binary | std::ios::trunc) << text;
+        std::ofstream(page, std::ios::binary | std::ios::trunc) << text;
         return;
     }
     EXPECT_EQ(table, text.substr(from, end - from)) << "run tools/fault-matrix-table";

@@ -89,8 +89,14 @@ cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1 || problem
 must_exist "$prefix" lib/libFennix.so lib/libFennix.so.1 "lib/libFennix.so.$version" include/fennix/fennix.h \
     lib/cmake/Fennix/FennixConfig.cmake lib/cmake/Fennix/FennixConfigVersion.cmake lib/pkgconfig/fennix.pc \
     share/doc/fennix/README.md share/doc/fennix/LICENSE share/doc/fennix/examples/60-fennix.rules
+doc_pages() { # the pages the README links to, as they lie below share/doc/fennix
+    local page
+    for page in "$src"/docs/*.md; do echo "share/doc/fennix/docs/${page##*/}"; done
+}
+# shellcheck disable=SC2046
+must_exist "$prefix" $(doc_pages)
 objdump -p "$prefix/lib/libFennix.so" 2>/dev/null | grep -q 'SONAME *libFennix\.so\.1$' || problem "soname is not libFennix.so.1"
-extra=$(cd "$prefix" && find . -type f | grep -E 'msm-sim|_tests|bench|demo|gtest|simulator')
+extra=$(cd "$prefix" && find . -type f ! -name '*.md' | grep -E 'msm-sim|_tests|bench|demo|gtest|simulator')
 [ -z "$extra" ] || problem "installs build-only files: $extra"
 check InstallTreeHoldsTheDeliverables
 
@@ -122,6 +128,8 @@ if [ -n "$deb" ]; then
     must_exist "$root" usr/lib/libFennix.so.1 usr/include/fennix/fennix.h usr/lib/cmake/Fennix/FennixConfig.cmake \
         usr/lib/pkgconfig/fennix.pc usr/share/doc/fennix/README.md usr/share/doc/fennix/LICENSE \
         usr/share/doc/fennix/examples/60-fennix.rules
+    # shellcheck disable=SC2046
+    must_exist "$root" $(doc_pages | sed 's|^|usr/|')
     unsafe=$(unsafe_runpaths "$root")
     [ -z "$unsafe" ] || problem "empty or relative RUNPATH elements: $unsafe"
     [ ! -e "$root/etc/udev" ] && [ ! -e "$root/lib/udev" ] && [ ! -e "$root/usr/lib/udev" ] || problem "installs an active udev rule"
