@@ -3,7 +3,8 @@
 
     windows_zip.py <install prefix> <zip>
 
-The zip holds the files below, side by side. Its bytes depend on theirs only:
+The zip holds the files below, side by side, and the README's reference pages
+in docs/. Its bytes depend on theirs only:
 entries in a fixed order, every time stamp SOURCE_DATE_EPOCH (the commit's
 time; 1980-01-01 when unset), fixed permissions and compression."""
 import os
@@ -31,11 +32,18 @@ def entry_time():
     return time.gmtime(epoch)[:6]
 
 
+def files(prefix):
+    """FILES and the reference pages the README links to (docs/*.md)."""
+    pages = os.path.join(prefix, "share/doc/fennix/docs")
+    found = sorted(n for n in os.listdir(pages) if n.endswith(".md")) if os.path.isdir(pages) else []
+    return FILES + [("docs/" + n, "share/doc/fennix/docs/" + n) for n in found]
+
+
 def make_zip(prefix, out):
     stamp = entry_time()
     missing = []
     with zipfile.ZipFile(out + ".part", "w") as archive:
-        for name, place in sorted(FILES):
+        for name, place in sorted(files(prefix)):
             path = os.path.join(prefix, place)
             if not os.path.isfile(path):
                 if name not in OPTIONAL:
