@@ -36,24 +36,30 @@ typedef void* FennixHandle;
  * during the call. C calling convention. */
 typedef void (*ProgressCallback)(const char* text, int32_t status);
 
+/* Opens and closes the daily diagnostic log. Returns: 0. */
 FENNIX_API int32_t FENNIX_CALL StartLog(void);
 FENNIX_API int32_t FENNIX_CALL EndLog(void);
 
-/* A session on the port; null when none can be made. */
+/* Returns: a session on the port; null when none can be made. */
 FENNIX_API FennixHandle FENNIX_CALL SetComPort(const char* portName);
-/* Not a live session: -1 (otherwise 1). */
+/* Returns: 1; -1 when the handle is not a live session. */
 FENNIX_API int32_t FENNIX_CALL SetHexFile(FennixHandle session, const char* programmerPath);
-/* Not a live session: -1 (otherwise 0). */
+/* Returns: 0; -1 when the handle is not a live session. */
 FENNIX_API int32_t FENNIX_CALL SetMbnFile(FennixHandle session, const char* partition, const char* obl, const char* pbl,
                                           const char* qcsblhd, const char* qcsbl, const char* oemsblhd,
                                           const char* oemsbl, const char* amsshd, const char* amss, const char* cefs);
-/* Not a live session: -1 (otherwise 0). */
+/* Returns: 0; -1 when the handle is not a live session. */
 FENNIX_API int32_t FENNIX_CALL SetSkipCheck(FennixHandle session);
-/* Not a live session: -1 (otherwise 0). */
+/* Returns: 0; -1 when the handle is not a live session. */
 FENNIX_API int32_t FENNIX_CALL SetCallBack(FennixHandle session, ProgressCallback callback);
-/* Not a live session: -1. */
+/* Returns: 1 when every image was written and the device came back (or the
+ * check was skipped); otherwise a negative value: -1 (the device did not come
+ * back after the reset among others), -2 when the reset request failed, or
+ * the 0xF00003xx code of the exchange that failed (0xF0000313 when
+ * cancelled). -1 when the handle is not a live
+ * session. The operator's failure line says which step failed. */
 FENNIX_API int32_t FENNIX_CALL StartDownload(FennixHandle session);
-/* Frees the session and returns 0 (also for a handle that is not a session).
+/* Frees the session. Returns: 0 (also for a handle that is not a session).
  * From another thread while a flow runs on it, it first cancels the flow
  * (which ends promptly with its failure line and a negative result,
  * 0xF0000313 when it was waiting on the device) and waits for it; a second
@@ -63,19 +69,24 @@ FENNIX_API int32_t FENNIX_CALL StartDownload(FennixHandle session);
  * handle is no live session from the moment Close was called. */
 FENNIX_API int32_t FENNIX_CALL Close(FennixHandle session);
 
-/* Not a live session: -1 (otherwise 0). */
+/* Returns: 0; -1 when the handle is not a live session. */
 FENNIX_API int32_t FENNIX_CALL SetCsvBrtFile(FennixHandle session, const char* csvPath, const char* brtPath);
-/* These two, not a live session: -1. */
+/* Returns: 1 when the backup (restore) succeeded; -1 when it failed or the
+ * handle is not a live session. */
 FENNIX_API int32_t FENNIX_CALL StartBackupBrt(FennixHandle session);
 FENNIX_API int32_t FENNIX_CALL StartRestoreBrt(FennixHandle session);
-/* Not a live session: 0. */
+/* Reads the duck file into the session's item lists. Returns: 1 when it was
+ * read whole; 0 when it cannot be read or is damaged (the lists are then
+ * empty) or the handle is not a live session. */
 FENNIX_API int32_t FENNIX_CALL DuckToNVArray(FennixHandle session, const char* duckPath);
-/* Not a live session: 0. */
+/* Writes the item lists into the device. Returns: 1 when every item and file
+ * was stored; 0 when one was not, the port could not be opened, the device
+ * did not enter DIAG mode, or the handle is not a live session. */
 FENNIX_API int32_t FENNIX_CALL NVArrayToMobile(FennixHandle session);
 
 /* Writes the Qualcomm serial ports as "COM3;COM7" (device paths on Linux) with
  * its terminating zero into a buffer of 256 bytes; names that would not fit
- * whole are left out. */
+ * whole are left out. Returns: 0. */
 FENNIX_API int32_t FENNIX_CALL GetComportList(char* buffer);
 
 #ifdef __cplusplus
