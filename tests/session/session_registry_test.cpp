@@ -139,7 +139,7 @@ TEST_F(SessionHandles, CloseRacingAFlowsStartNeverLetsItRunOnAFreedSession) {
         EXPECT_EQ(0, Close(s.handle));
         EXPECT_TRUE(s.record->destroyed);
         flow.join();
-        EXPECT_EQ(-1, result.load());
+        EXPECT_LT(result.load(), 0) << "refused, or cancelled by the Close";
     }
 }
 
