@@ -8,7 +8,7 @@
 
 #include "download/DmssCommands.h"
 #include "download/StreamingCommands.h"
-#include "session/FlowContext.h"
+#include "download/FlowContext.h"
 
 namespace fennix {
 

@@ -21,8 +21,8 @@
 #include "fennix/fennix.h"
 #include "nv/NvItem.h"
 #include "serial/Timeouts.h"
-#include "session/FlowContext.h"
-#include "session/SessionLink.h"
+#include "download/FlowContext.h"
+#include "serial/SessionLink.h"
 
 namespace fennix {
 
@@ -34,7 +34,7 @@ public:
     // The flows that open the port through the frame.
     enum class Flow { Download, BackupBrt, RestoreBrt };
 
-    // A session over a link (the serial port's from MakeSerialSessionLink, or
+    // A session over a link (the serial port's CSerCOMLibrary, or
     // a scripted one). `times` holds every wait and pause the session uses;
     // `pause` defaults to sleeping (cut short by Cancel).
     explicit CQualCmd(std::unique_ptr<ISessionLink> link, const Timeouts& times = Timeouts::FromEnvironment(),

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "session/QualCmd.h"
-#include "session/SessionLink.h"
+#include "serial/SessionLink.h"
 
 namespace fennix::test {
 
