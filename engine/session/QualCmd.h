@@ -31,7 +31,10 @@ using PauseFunction = std::function<void(uint32_t milliseconds)>;
 class CQualCmd : public IFlowContext {
 public:
     // The flows that open the port through the frame.
-    enum class Flow { Download, BackupBrt, RestoreBrt };
+    // SendItemLists tells the operator nothing: its frame reports no line.
+    enum class Flow { Download, BackupBrt, RestoreBrt, SendItemLists };
+    // Where a flow's frame ended: in the body, or before it at one of its steps.
+    enum class FrameEnd { Body, NoPort, OpenFailed, ModeFailed };
 
     // A session over a link (the serial port's CSerCOMLibrary, or
     // a scripted one). `times` holds every wait and pause the session uses;
@@ -59,8 +62,9 @@ public:
     void Report(const char* text, int32_t status) const override;
     // Port check, start text, open, mode change with its texts, then `body`;
     // the port is closed on every way out. Returns the flow result: the body's
-    // result, or -1 / the mode change's negative result when the frame failed.
-    int32_t RunFlow(Flow flow, const std::function<int32_t()>& body);
+    // result, or -1 / the mode change's negative result when the frame failed
+    // (`end`, when given, tells which).
+    int32_t RunFlow(Flow flow, const std::function<int32_t()>& body, FrameEnd* end = nullptr);
     void ClosePort() override;
     void DrainReplies() override;
     ISessionLink& Link() override { return *link_; }
