@@ -16,12 +16,12 @@
 
 #include "download/DmssCommands.h"
 #include "download/DownloadSequence.h"
+#include "download/FlowContext.h"
 #include "download/StreamingCommands.h"
 #include "fennix/fennix.h"
 #include "nv/NvItem.h"
-#include "serial/Timeouts.h"
-#include "download/FlowContext.h"
 #include "serial/SessionLink.h"
+#include "serial/Timeouts.h"
 
 namespace fennix {
 
