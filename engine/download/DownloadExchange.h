@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "session/FlowContext.h"
+#include "download/FlowContext.h"
 
 namespace fennix {
 

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "download/DmssCommands.h"
+#include "download/FlowContext.h"
 #include "download/StreamingCommands.h"
-#include "session/FlowContext.h"
 
 namespace fennix {
 

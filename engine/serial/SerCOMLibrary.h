@@ -19,12 +19,12 @@
 #include "platform/Event.h"
 #include "serial/HandOverWait.h"
 #include "serial/Hdlc.h"
-#include "serial/PacketExchange.h"
 #include "serial/SerialIO.h"
+#include "serial/SessionLink.h"
 
 namespace fennix {
 
-class CSerCOMLibrary : public CSerialIO, public IPacketExchange {
+class CSerCOMLibrary : public CSerialIO, public ISessionLink {
 public:
     static constexpr uint32_t kReceiveScratchSize = 8192;  // bytes taken out of the channel per OnEvent
     static constexpr uint32_t kOpenBaudRate = 115200;
@@ -43,13 +43,16 @@ public:
     // label is only checked for presence. 1 (also when the port is open
     // already); kPacketNullParameter; kPacketOpenFailed when the port is
     // missing or cannot be opened now (LastOpenFailure tells why).
-    int32_t OpenComport(const char* label, const char* portName);
+    int32_t OpenComport(const char* label, const char* portName) override;
     // For a device that may be off the bus for a while (rebooting): names the
     // port and starts the listener, which opens it once it is there. 1;
     // kPacketNullParameter.
-    int32_t ReopenComport(const char* label, const char* portName);
+    int32_t ReopenComport(const char* label, const char* portName) override;
     // The channel's Close: 1, 0 or a system error number.
-    int32_t CloseCOMPort();
+    int32_t CloseCOMPort() override;
+    // The channel's Cancel.
+    void Cancel() override { CSerialIO::Cancel(); }
+    platform::PortOpenFailure OpenFailure() const override { return LastOpenFailure(); }
 
     // Frames the request for the current mode (DIAG: packet, CRC, flag;
     // download: opening flag too), writes it and waits at most `waitMs` for a
@@ -69,7 +72,7 @@ public:
     // The waiting half of DLTxRx alone: the next reply frame within `waitMs`,
     // with nothing sent (for a reply still due after a stale one was
     // discarded). In download mode only, kPacketWrongMode otherwise.
-    int32_t DLReceive(uint8_t* reply, uint32_t capacity, uint32_t waitMs);
+    int32_t DLReceive(uint8_t* reply, uint32_t capacity, uint32_t waitMs) override;
     // Takes the frames posted now (at most `maxFrames`) one behind the other
     // into `buffer`. Total bytes taken; 0 at once when none is posted;
     // kPacketTimeout when a frame does not come or does not fit (that frame
@@ -80,8 +83,8 @@ public:
     // mode. 1 on success; kPacketModeIsDL (DIAG wanted, device downloading);
     // kPacketDsSwitchFailed; kPacketDiagSwitchFailed (IsDLConnected: the
     // switch out of DIAG failed); kPacketModeUnknown (no mode in time).
-    int32_t IsDIAGConnected();
-    int32_t IsDLConnected();
+    int32_t IsDIAGConnected() override;
+    int32_t IsDLConnected() override;
 
     // Listener thread: rebuilds frames from the received bytes.
     void OnEvent(uint32_t code) override;

@@ -48,31 +48,31 @@ int32_t RunRestoreBrt(CQualCmd& session) {
 
 int32_t SendItemLists(CQualCmd& session) {
     constexpr const char* kFunction = "SendItemLists";
-    ISessionLink& link = session.Link();
-    const std::string& port = session.PortName();
-    // Nothing was sent in these three cases, so none of them may read as a
-    // success.
-    if (port.empty()) {
-        session.ClosePort();
-        return 0;
+    CQualCmd::FrameEnd end = CQualCmd::FrameEnd::Body;
+    const int32_t result = session.RunFlow(
+        CQualCmd::Flow::SendItemLists,
+        [&session] {
+            CNvCommands nv(session.Link(), session.Times().replyWait);
+            NvFailedItem failed{session.LastFailedItemText(), session.LastFailedItemId()};
+            const int32_t sent = SendItemListsToDevice(nv, session.NumberedItems(), session.NamedItems(), failed);
+            session.LastFailedItemText() = failed.text;
+            session.LastFailedItemId() = failed.id;
+            return sent;
+        },
+        &end);
+    // Nothing was sent when the frame ended before the body, so none of
+    // those ends may read as a success.
+    switch (end) {
+        case CQualCmd::FrameEnd::Body: return result;
+        case CQualCmd::FrameEnd::NoPort: session.ClosePort(); break;
+        case CQualCmd::FrameEnd::OpenFailed:
+            LogPortLine(kLogError, session.PortName().c_str(), kFunction, "Open port failed");
+            break;
+        case CQualCmd::FrameEnd::ModeFailed:
+            LogPortLine(kLogError, session.PortName().c_str(), kFunction, "Change to DIAG mode failed");
+            break;
     }
-    if (link.OpenComport("Target download", port.c_str()) != 1) {
-        session.ClosePort();
-        LogPortLine(kLogError, port.c_str(), kFunction, "Open port failed");
-        return 0;
-    }
-    if (link.IsDIAGConnected() != 1) {
-        session.ClosePort();
-        LogPortLine(kLogError, port.c_str(), kFunction, "Change to DIAG mode failed");
-        return 0;
-    }
-    CNvCommands nv(link, session.Times().replyWait);
-    NvFailedItem failed{session.LastFailedItemText(), session.LastFailedItemId()};
-    const int32_t result = SendItemListsToDevice(nv, session.NumberedItems(), session.NamedItems(), failed);
-    session.LastFailedItemText() = failed.text;
-    session.LastFailedItemId() = failed.id;
-    session.ClosePort();
-    return result;
+    return 0;
 }
 
 }  // namespace fennix

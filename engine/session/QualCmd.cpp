@@ -11,7 +11,7 @@ namespace {
 std::string TextOrEmpty(const char* text) { return text ? std::string(text) : std::string(); }
 
 struct FlowTexts {
-    const char* start;
+    const char* start;  // null: the frame reports nothing
     bool downloadMode;  // else DIAG
     const char* modeFailed;
     const char* modeChanged;
@@ -25,6 +25,7 @@ FlowTexts TextsOf(CQualCmd::Flow flow) {
         case CQualCmd::Flow::RestoreBrt:
             return {"Start To RestoreBrt Process...", false, "Change to DIAG Mode Failed!!",
                     "Change to DIAG Mode Success!!"};
+        case CQualCmd::Flow::SendItemLists: return {nullptr, false, nullptr, nullptr};
         case CQualCmd::Flow::Download:
         default:
             return {"Start To Download Process...", true, "Change to DL Mode Failed!!", "Change to DL Mode Success!!"};
@@ -104,18 +105,26 @@ void CQualCmd::DrainReplies() {
     link_->ReadReturnPacket(drainBuffer_.data(), static_cast<uint32_t>(drainBuffer_.size()), &frames, 1024);
 }
 
-int32_t CQualCmd::RunFlow(Flow flow, const std::function<int32_t()>& body) {
+int32_t CQualCmd::RunFlow(Flow flow, const std::function<int32_t()>& body, FrameEnd* end) {
     const FlowTexts texts = TextsOf(flow);
+    const auto say = [&](const char* text, int32_t status) {
+        if (texts.start) Report(text, status);
+    };
+    const auto stop = [&](FrameEnd where) {
+        if (end) *end = where;
+    };
     if (portName_.empty()) {
         // Nothing was done, so this must not read as a success.
-        Report("Please Select ComPort..", 0);
-        Report("Open ComPort Failed!!", -1);
+        say("Please Select ComPort..", 0);
+        say("Open ComPort Failed!!", -1);
+        stop(FrameEnd::NoPort);
         return -1;
     }
-    Report(texts.start, 0);
+    say(texts.start, 0);
     if (link_->OpenComport("Target download", portName_.c_str()) != 1) {
         ClosePort();
-        Report("Open ComPort Failed!!", -1);
+        say("Open ComPort Failed!!", -1);
+        stop(FrameEnd::OpenFailed);
         return -1;
     }
     portOpen_ = true;
@@ -127,14 +136,16 @@ int32_t CQualCmd::RunFlow(Flow flow, const std::function<int32_t()>& body) {
         }
     } closeOnExit{*this};
 
-    Report("Open ComPort Success!!", 0);
+    say("Open ComPort Success!!", 0);
     const int32_t mode = texts.downloadMode ? link_->IsDLConnected() : link_->IsDIAGConnected();
     if (mode < 0) {
         ClosePort();
-        Report(texts.modeFailed, -1);
+        say(texts.modeFailed, -1);
+        stop(FrameEnd::ModeFailed);
         return mode;
     }
-    Report(texts.modeChanged, 0);
+    say(texts.modeChanged, 0);
+    stop(FrameEnd::Body);
     return body();
 }
 

@@ -2,8 +2,7 @@
 // progress callback set through the exported setters, owns the flow frame
 // every flow runs in (port open, mode change, closing on every way out,
 // pause and cancel), and composes the download's commands and sequence and
-// the NV flows' state. The download operations on it hand over to the
-// commands of download/, so that tools and tests drive them on a session.
+// the NV flows' state.
 #pragma once
 
 #include <array>
@@ -17,12 +16,12 @@
 
 #include "download/DmssCommands.h"
 #include "download/DownloadSequence.h"
+#include "download/FlowContext.h"
 #include "download/StreamingCommands.h"
 #include "fennix/fennix.h"
 #include "nv/NvItem.h"
+#include "serial/SessionLink.h"
 #include "serial/Timeouts.h"
-#include "session/FlowContext.h"
-#include "session/SessionLink.h"
 
 namespace fennix {
 
@@ -32,9 +31,12 @@ using PauseFunction = std::function<void(uint32_t milliseconds)>;
 class CQualCmd : public IFlowContext {
 public:
     // The flows that open the port through the frame.
-    enum class Flow { Download, BackupBrt, RestoreBrt };
+    // SendItemLists tells the operator nothing: its frame reports no line.
+    enum class Flow { Download, BackupBrt, RestoreBrt, SendItemLists };
+    // Where a flow's frame ended: in the body, or before it at one of its steps.
+    enum class FrameEnd { Body, NoPort, OpenFailed, ModeFailed };
 
-    // A session over a link (the serial port's from MakeSerialSessionLink, or
+    // A session over a link (the serial port's CSerCOMLibrary, or
     // a scripted one). `times` holds every wait and pause the session uses;
     // `pause` defaults to sleeping (cut short by Cancel).
     explicit CQualCmd(std::unique_ptr<ISessionLink> link, const Timeouts& times = Timeouts::FromEnvironment(),
@@ -60,8 +62,9 @@ public:
     void Report(const char* text, int32_t status) const override;
     // Port check, start text, open, mode change with its texts, then `body`;
     // the port is closed on every way out. Returns the flow result: the body's
-    // result, or -1 / the mode change's negative result when the frame failed.
-    int32_t RunFlow(Flow flow, const std::function<int32_t()>& body);
+    // result, or -1 / the mode change's negative result when the frame failed
+    // (`end`, when given, tells which).
+    int32_t RunFlow(Flow flow, const std::function<int32_t()>& body, FrameEnd* end = nullptr);
     void ClosePort() override;
     void DrainReplies() override;
     ISessionLink& Link() override { return *link_; }
@@ -75,59 +78,16 @@ public:
     platform::PortOpenFailure OpenFailure() const { return link_->OpenFailure(); }
     const Timeouts& Times() const override { return times_; }
 
-    // ---- programmer upload (DMSS download protocol)
-    int32_t TestCommunication() { return dmss_.TestCommunication(); }
-    int32_t RequestParameter() { return dmss_.RequestParameter(); }
-    int32_t Write32(uint32_t address, const uint8_t* data, uint16_t length) {
-        return dmss_.Write32(address, data, length);
-    }
-    int32_t Go(uint16_t segment) { return dmss_.Go(segment); }
-    int32_t DownloadHexFile(const std::string& programmerPath) { return dmss_.DownloadHexFile(programmerPath); }
-    int32_t RunProgrammerStage() { return dmss_.RunProgrammerStage(download_.programmer); }
-
-    // ---- streaming download protocol
-    int32_t Hello() { return streaming_.Hello(); }
-    int32_t SendSecurity(uint8_t mode) { return streaming_.SendSecurity(mode); }
-    int32_t SendPartitionTable(const uint8_t* table, uint16_t length) {
-        return streaming_.SendPartitionTable(table, length);
-    }
-    int32_t OpenMultiImage(uint8_t type, const uint8_t* header, uint16_t length) {
-        return streaming_.OpenMultiImage(type, header, length);
-    }
-    int32_t StreamWrite(const uint8_t* data, uint16_t length, uint32_t address) {
-        return streaming_.StreamWrite(data, length, address);
-    }
-    int32_t CloseImage() { return streaming_.CloseImage(); }
-    int32_t Reset() { return streaming_.Reset(); }
-    int32_t DownloadPartitionFile(const std::string& path) { return streaming_.DownloadPartitionFile(path); }
-    int32_t StreamFile(const std::string& path) { return streaming_.StreamFile(path); }
-    int32_t DownloadImage(uint8_t type, const std::string& bodyPath, const std::string& headerPath) {
-        return streaming_.DownloadImage(type, bodyPath, headerPath);
-    }
-
     // ---- the multi-image download
     int32_t StartDownload();
-    int32_t DownloadImages() { return Sequence().DownloadImages(); }
     int32_t ReopenPort() override;
-    int32_t CheckPowerOn() { return Sequence().CheckPowerOn(); }
 
-    // ---- read access for the flows and for tests
+    // ---- read access for the flows
     const std::string& PortName() const override { return portName_; }
-    const std::string& ProgrammerPath() const { return download_.programmer; }
-    const std::string& PartitionPath() const { return download_.partition; }
-    const std::string& OblPath() const { return download_.obl; }
-    const std::string& PblPath() const { return download_.pbl; }
-    const std::string& QcsblhdPath() const { return download_.qcsblhd; }
-    const std::string& QcsblPath() const { return download_.qcsbl; }
-    const std::string& OemsblhdPath() const { return download_.oemsblhd; }
-    const std::string& OemsblPath() const { return download_.oemsbl; }
-    const std::string& AmsshdPath() const { return download_.amsshd; }
-    const std::string& AmssPath() const { return download_.amss; }
-    const std::string& CefsPath() const { return download_.cefs; }
+    // The download's files and option, as the setters filled them.
+    const DownloadSettings& DownloadSetup() const { return download_; }
     const std::string& CsvPath() const { return csvPath_; }
     const std::string& BrtPath() const { return brtPath_; }
-    bool SkipCheck() const { return download_.skipCheck; }
-    uint16_t StartSegment() const { return dmss_.StartSegment(); }
 
     // NV state, filled and used by the NV flows.
     CNVArray& NumberedItems() { return numberedItems_; }

@@ -5,6 +5,7 @@
 // thread while a flow runs: it stops the flow first.
 #include <memory>
 
+#include "serial/SerCOMLibrary.h"
 #include "session/ExportGuard.h"
 
 using fennix::CQualCmd;
@@ -16,7 +17,7 @@ FENNIX_API FennixHandle FENNIX_CALL SetComPort(const char* portName) {
     try {
         // The factor of FENNIX_TIME_SCALE is taken once, for the port and the session alike.
         const fennix::Timeouts times = fennix::Timeouts::FromEnvironment();
-        auto session = std::make_unique<CQualCmd>(fennix::MakeSerialSessionLink(times), times);
+        auto session = std::make_unique<CQualCmd>(std::make_unique<fennix::CSerCOMLibrary>(times), times);
         session->SetPortName(portName);
         return fennix::RegisterSession(std::move(session));
     } catch (...) {

@@ -192,18 +192,23 @@ std::vector<std::string> Texts(const std::vector<Line>& lines) {
     return out;
 }
 
-SessionBench::SessionBench() {
-    RecordedLines().clear();
-    auto dev = device;
-    session = std::make_unique<CQualCmd>(std::make_unique<FakeSessionLink>(device), Timeouts::WithScale(1.0),
-                                         [dev](uint32_t ms) { dev->pauses.push_back(ms); });
-    session->SetPortName("COM5");
-    session->SetCallback(RecordLine);
+int32_t FakeFlowContext::ReopenPort() {
+    if (link_.ReopenComport("Target download", portName_.c_str()) == 1) return 1;
+    ClosePort();
+    return -1;
 }
 
-void EnterDownloadMode(SessionBench& b) {
-    ASSERT_EQ(1, b.session->Link().OpenComport("Target download", "COM5"));
-    ASSERT_EQ(1, b.session->Link().IsDLConnected());
+void FakeFlowContext::DrainReplies() {
+    std::vector<uint8_t> scratch(4096);
+    uint32_t frames = 0;
+    link_.ReadReturnPacket(scratch.data(), static_cast<uint32_t>(scratch.size()), &frames, 1024);
+}
+
+DownloadBench::DownloadBench() { RecordedLines().clear(); }
+
+void EnterDownloadMode(DownloadBench& b) {
+    ASSERT_EQ(1, b.flow.Link().OpenComport("Target download", "COM5"));
+    ASSERT_EQ(1, b.flow.Link().IsDLConnected());
     b.device->calls.clear();
 }
 

@@ -1,4 +1,5 @@
-// A scripted device behind the session's link, for the download tests. By
+// A scripted device behind the session's link, for the download and session
+// tests, and the flow context the download's commands run in over it. By
 // default it behaves like a healthy device (DMSS, then the streaming
 // programmer, then the DIAG loopback) and keeps what it was sent, so tests can
 // compare flashed bytes with their files; a script can replace any answer.
@@ -12,8 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "session/QualCmd.h"
-#include "session/SessionLink.h"
+#include "download/DmssCommands.h"
+#include "download/DownloadSequence.h"
+#include "download/FlowContext.h"
+#include "download/StreamingCommands.h"
+#include "serial/SessionLink.h"
 
 namespace fennix::test {
 
@@ -122,16 +126,42 @@ std::vector<Line>& RecordedLines();
 void RecordLine(const char* text, int32_t status);
 std::vector<std::string> Texts(const std::vector<Line>& lines);
 
-// A session on "COM5" over a fresh fake device, unscaled times, pauses
-// recorded instead of slept, lines recorded.
-struct SessionBench {
-    std::shared_ptr<FakeDevice> device = std::make_shared<FakeDevice>();
-    std::unique_ptr<CQualCmd> session;
-    SessionBench();
+// What the session gives the download's commands, on "COM5" over the fake
+// device: unscaled times, pauses recorded instead of slept, lines recorded.
+class FakeFlowContext : public IFlowContext {
+public:
+    explicit FakeFlowContext(std::shared_ptr<FakeDevice> device) : device_(device), link_(std::move(device)) {}
+    ISessionLink& Link() override { return link_; }
+    const Timeouts& Times() const override { return times_; }
+    const std::string& PortName() const override { return portName_; }
+    void Report(const char* text, int32_t status) const override { RecordLine(text, status); }
+    void Pause(uint32_t milliseconds) override { device_->pauses.push_back(milliseconds); }
+    bool Cancelled() const override { return false; }
+    void ClosePort() override { link_.CloseCOMPort(); }
+    int32_t ReopenPort() override;
+    void DrainReplies() override;
+
+private:
+    std::shared_ptr<FakeDevice> device_;
+    FakeSessionLink link_;
+    Timeouts times_ = Timeouts::WithScale(1.0);
+    std::string portName_ = "COM5";
 };
-// The bench's session in download mode, as after the flow frame; the device's
+
+// The download's commands over a fresh fake device, composed as the session
+// composes them; the recorded lines start empty.
+struct DownloadBench {
+    std::shared_ptr<FakeDevice> device = std::make_shared<FakeDevice>();
+    FakeFlowContext flow{device};
+    DownloadSettings settings;
+    CDmssCommands dmss{flow};
+    CStreamingCommands streaming{flow};
+    DownloadBench();
+    CDownloadSequence Sequence() { return CDownloadSequence(flow, dmss, streaming, settings); }
+};
+// The port open in download mode, as after the flow frame; the device's
 // record of calls starts empty.
-void EnterDownloadMode(SessionBench& b);
+void EnterDownloadMode(DownloadBench& b);
 
 // Files for the tests, removed with the object.
 class TempDir {

@@ -19,12 +19,12 @@ int CountLines(const std::string& text) {
 }
 
 TEST(ProgrammerStage, SendsTenNopsEvenWhenEveryOneIsAnswered) {
-    SessionBench b;
+    DownloadBench b;
     TempDir dir;
-    b.session->SetProgrammerPath(dir.WriteText("prg.hex", HexText(0x0010, Pattern(100, 1))).c_str());
+    b.settings.programmer = dir.WriteText("prg.hex", HexText(0x0010, Pattern(100, 1)));
     EnterDownloadMode(b);
 
-    EXPECT_EQ(1, b.session->RunProgrammerStage());
+    EXPECT_EQ(1, b.dmss.RunProgrammerStage(b.settings.programmer));
     const auto nops = b.device->CallsOf(kNop);
     ASSERT_EQ(10u, nops.size());
     for (const auto& c : nops) {
@@ -40,15 +40,15 @@ TEST(ProgrammerStage, SendsTenNopsEvenWhenEveryOneIsAnswered) {
 }
 
 TEST(ProgrammerStage, SixLostNopsGiveSixRetryLinesWithPausesAndTheStageGoesOn) {
-    SessionBench b;
+    DownloadBench b;
     TempDir dir;
-    b.session->SetProgrammerPath(dir.WriteText("prg.hex", HexText(0x0010, Pattern(100, 1))).c_str());
+    b.settings.programmer = dir.WriteText("prg.hex", HexText(0x0010, Pattern(100, 1)));
     b.device->script = [](int cmd, const std::vector<uint8_t>&, int index) {
         return cmd == kNop && index < 6 ? Answer::None() : Answer::Usual();
     };
     EnterDownloadMode(b);
 
-    EXPECT_EQ(1, b.session->RunProgrammerStage());
+    EXPECT_EQ(1, b.dmss.RunProgrammerStage(b.settings.programmer));
     EXPECT_EQ(10u, b.device->CallsOf(kNop).size());
     EXPECT_EQ(6, CountLines("Test Communication, Try again.."));
     EXPECT_EQ(std::vector<uint32_t>(6, 1000), b.device->pauses);
@@ -59,13 +59,13 @@ TEST(ProgrammerStage, SixLostNopsGiveSixRetryLinesWithPausesAndTheStageGoesOn) {
 }
 
 TEST(ProgrammerStage, OnlyTheTenthNopCounts) {
-    SessionBench b;
+    DownloadBench b;
     b.device->script = [](int cmd, const std::vector<uint8_t>&, int index) {
         return cmd == kNop && index == 9 ? Answer::None() : Answer::Usual();
     };
     EnterDownloadMode(b);
 
-    EXPECT_EQ(-1, b.session->RunProgrammerStage());
+    EXPECT_EQ(-1, b.dmss.RunProgrammerStage(b.settings.programmer));
     EXPECT_EQ(1, CountLines("Test Communication, Try again.."));
     EXPECT_EQ((Line{"Test Communication Failed!!", -1}), RecordedLines().back());
     EXPECT_TRUE(b.device->CallsOf(kParams).empty());
@@ -73,25 +73,26 @@ TEST(ProgrammerStage, OnlyTheTenthNopCounts) {
 }
 
 TEST(ProgrammerStage, RefusedNopCountsAsFailureAndIsDrained) {
-    SessionBench b;
+    DownloadBench b;
     b.device->script = [](int cmd, const std::vector<uint8_t>&, int) {
         return cmd == kNop ? Answer::With({0x03, 0x00, 0x01}) : Answer::Usual();
     };
     EnterDownloadMode(b);
-    EXPECT_EQ(-1, b.session->TestCommunication());
+    EXPECT_EQ(-1, b.dmss.TestCommunication());
     EXPECT_EQ(LinkCall::Drain, b.device->calls.back().kind);
     EXPECT_EQ(4096u, b.device->calls.back().capacity);
     EXPECT_EQ(1024u, b.device->calls.back().wait);  // the fake keeps the frame limit here
 }
 
 TEST(ProgrammerUpload, TwoThousandBytesGoOutAs1017And983ThenGoWithTheSegment) {
-    SessionBench b;
+    DownloadBench b;
     TempDir dir;
     const auto data = Pattern(2000, 7);
-    b.session->SetProgrammerPath(dir.WriteText("NPRG6280.HEX", HexText(0x0010, data)).c_str());
+    b.settings.programmer = dir.WriteText("NPRG6280.HEX", HexText(0x0010, data));
     EnterDownloadMode(b);
+    EXPECT_EQ(0, b.dmss.StartSegment());
 
-    EXPECT_EQ(1, b.session->RunProgrammerStage());
+    EXPECT_EQ(1, b.dmss.RunProgrammerStage(b.settings.programmer));
     const auto writes = b.device->CallsOf(kWrite32);
     ASSERT_EQ(2u, writes.size());
     // 0F, address big-endian, length big-endian, data.
@@ -109,17 +110,17 @@ TEST(ProgrammerUpload, TwoThousandBytesGoOutAs1017And983ThenGoWithTheSegment) {
     const auto go = b.device->CallsOf(kGo);
     ASSERT_EQ(1u, go.size());
     EXPECT_THAT(go[0].request, ElementsAre(0x05, 0x00, 0x10, 0x00, 0x00));
-    EXPECT_EQ(0x0010, b.session->StartSegment());
+    EXPECT_EQ(0x0010, b.dmss.StartSegment());
 }
 
 TEST(ProgrammerUpload, DataEndingOnABlockBoundaryEndsWithAnEmptyWrite) {
-    SessionBench b;
+    DownloadBench b;
     TempDir dir;
     // 1017 bytes in records of 9 x 113 would not split; use 32-byte records.
-    b.session->SetProgrammerPath(dir.WriteText("p.hex", HexText(0x0020, Pattern(1017, 3))).c_str());
+    b.settings.programmer = dir.WriteText("p.hex", HexText(0x0020, Pattern(1017, 3)));
     EnterDownloadMode(b);
 
-    EXPECT_EQ(1, b.session->DownloadHexFile(b.session->ProgrammerPath()));
+    EXPECT_EQ(1, b.dmss.DownloadHexFile(b.settings.programmer));
     const auto writes = b.device->CallsOf(kWrite32);
     ASSERT_EQ(2u, writes.size());
     EXPECT_EQ(1024u, writes[0].request.size());
@@ -127,11 +128,11 @@ TEST(ProgrammerUpload, DataEndingOnABlockBoundaryEndsWithAnEmptyWrite) {
 }
 
 TEST(ProgrammerUpload, MissingFileReportsBothFailureLines) {
-    SessionBench b;
-    b.session->SetProgrammerPath("/nonexistent/NPRG.HEX");
+    DownloadBench b;
+    b.settings.programmer = "/nonexistent/NPRG.HEX";
     EnterDownloadMode(b);
 
-    EXPECT_EQ(-1, b.session->RunProgrammerStage());
+    EXPECT_EQ(-1, b.dmss.RunProgrammerStage(b.settings.programmer));
     EXPECT_EQ((Line{"Open HEX File Failed!!", -1}), RecordedLines().at(RecordedLines().size() - 2));
     EXPECT_EQ((Line{"Download HEX File Failed!!", -1}), RecordedLines().back());
     EXPECT_TRUE(b.device->CallsOf(kWrite32).empty());
@@ -140,15 +141,15 @@ TEST(ProgrammerUpload, MissingFileReportsBothFailureLines) {
 }
 
 TEST(ProgrammerUpload, LineFeedFileUploadsWhole) {
-    SessionBench b;
+    DownloadBench b;
     TempDir dir;
     const auto data = Pattern(2000, 5);
     std::string text = HexText(0x0010, data);
     text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
-    b.session->SetProgrammerPath(dir.WriteText("p.hex", text).c_str());
+    b.settings.programmer = dir.WriteText("p.hex", text);
     EnterDownloadMode(b);
 
-    EXPECT_EQ(1, b.session->RunProgrammerStage());
+    EXPECT_EQ(1, b.dmss.RunProgrammerStage(b.settings.programmer));
     std::vector<uint8_t> uploaded;
     for (const auto& [address, bytes] : b.device->ram) uploaded.insert(uploaded.end(), bytes.begin(), bytes.end());
     EXPECT_EQ(data, uploaded);
@@ -164,12 +165,12 @@ TEST(ProgrammerUpload, FileThatCannotBeSentWholeWritesNothing) {
     const std::string shortRecordInTheMiddle =
         shortRecords.substr(0, shortRecords.size() - 13) + HexText(0x0010, data).substr(17);
     for (const std::string& text : {wrongChecksum, shortRecordInTheMiddle}) {
-        SessionBench b;
+        DownloadBench b;
         TempDir dir;
-        b.session->SetProgrammerPath(dir.WriteText("p.hex", text).c_str());
+        b.settings.programmer = dir.WriteText("p.hex", text);
         EnterDownloadMode(b);
 
-        EXPECT_EQ(-1, b.session->RunProgrammerStage());
+        EXPECT_EQ(-1, b.dmss.RunProgrammerStage(b.settings.programmer));
         EXPECT_EQ((Line{"Open HEX File Success!!", 0}), RecordedLines().at(RecordedLines().size() - 2));
         EXPECT_EQ((Line{"Download HEX File Failed!!", -1}), RecordedLines().back());
         EXPECT_TRUE(b.device->CallsOf(kWrite32).empty());
@@ -178,69 +179,69 @@ TEST(ProgrammerUpload, FileThatCannotBeSentWholeWritesNothing) {
 }
 
 TEST(ProgrammerStage, UnansweredParameterRequestDoesNotStopTheStage) {
-    SessionBench b;
+    DownloadBench b;
     TempDir dir;
-    b.session->SetProgrammerPath(dir.WriteText("p.hex", HexText(0x0010, Pattern(50, 2))).c_str());
+    b.settings.programmer = dir.WriteText("p.hex", HexText(0x0010, Pattern(50, 2)));
     b.device->script = [](int cmd, const std::vector<uint8_t>&, int) {
         return cmd == kParams ? Answer::None() : Answer::Usual();
     };
     EnterDownloadMode(b);
-    EXPECT_EQ(1, b.session->RunProgrammerStage());
+    EXPECT_EQ(1, b.dmss.RunProgrammerStage(b.settings.programmer));
     EXPECT_EQ(1u, b.device->CallsOf(kGo).size());
 }
 
 TEST(Write32, RetriesALostExchangeOnceButNotARefusal) {
     const uint8_t data[3] = {1, 2, 3};
     {
-        SessionBench b;
+        DownloadBench b;
         b.device->script = [](int cmd, const std::vector<uint8_t>&, int index) {
             return index == 0 ? Answer::None() : Answer::Usual();
         };
         EnterDownloadMode(b);
-        EXPECT_EQ(1, b.session->Write32(0x12345678, data, 3));
+        EXPECT_EQ(1, b.dmss.Write32(0x12345678, data, 3));
         const auto writes = b.device->CallsOf(kWrite32);
         ASSERT_EQ(2u, writes.size());
         EXPECT_EQ(writes[0].request, writes[1].request);
         EXPECT_THAT(writes[0].request, ElementsAre(0x0F, 0x12, 0x34, 0x56, 0x78, 0x00, 0x03, 1, 2, 3));
     }
     {
-        SessionBench b;
+        DownloadBench b;
         b.device->script = [](int, const std::vector<uint8_t>&, int) { return Answer::None(); };
         EnterDownloadMode(b);
-        EXPECT_EQ(kPacketTimeout, b.session->Write32(0, data, 3));
+        EXPECT_EQ(kPacketTimeout, b.dmss.Write32(0, data, 3));
         EXPECT_EQ(2u, b.device->CallsOf(kWrite32).size());
     }
     {
-        SessionBench b;
+        DownloadBench b;
         b.device->script = [](int, const std::vector<uint8_t>&, int) { return Answer::With({0x03}); };
         EnterDownloadMode(b);
-        EXPECT_EQ(-1, b.session->Write32(0, data, 3));
+        EXPECT_EQ(-1, b.dmss.Write32(0, data, 3));
         EXPECT_EQ(1u, b.device->CallsOf(kWrite32).size());
         EXPECT_EQ(1, b.device->Count(LinkCall::Drain));
     }
 }
 
 TEST(ProgrammerUpload, FailedWriteEndsTheUploadAtThatBlock) {
-    SessionBench b;
+    DownloadBench b;
     TempDir dir;
-    b.session->SetProgrammerPath(dir.WriteText("p.hex", HexText(0x0010, Pattern(3000, 5))).c_str());
+    b.settings.programmer = dir.WriteText("p.hex", HexText(0x0010, Pattern(3000, 5)));
     b.device->script = [](int cmd, const std::vector<uint8_t>&, int index) {
         return cmd == kWrite32 && index == 1 ? Answer::With({0x03}) : Answer::Usual();
     };
     EnterDownloadMode(b);
-    EXPECT_EQ(-1, b.session->RunProgrammerStage());
+    EXPECT_EQ(-1, b.dmss.RunProgrammerStage(b.settings.programmer));
     EXPECT_EQ(2u, b.device->CallsOf(kWrite32).size());
     EXPECT_EQ((Line{"Download HEX File Failed!!", -1}), RecordedLines().back());
     EXPECT_TRUE(b.device->CallsOf(kGo).empty());
 }
 
 TEST(Dmss, RequestParameterAndGoPassLostExchangesThrough) {
-    SessionBench b;
+    DownloadBench b;
     b.device->script = [](int, const std::vector<uint8_t>&, int) { return Answer::None(); };
     EnterDownloadMode(b);
-    EXPECT_EQ(kPacketTimeout, b.session->RequestParameter());
-    EXPECT_EQ(kPacketTimeout, b.session->Go(0x10));
-    EXPECT_EQ(-1, b.session->TestCommunication());
+    EXPECT_EQ(kPacketTimeout, b.dmss.RequestParameter());
+    EXPECT_EQ(kPacketTimeout, b.dmss.Go(0x10));
+    EXPECT_EQ(-1, b.dmss.TestCommunication());
     EXPECT_EQ(8u, b.device->CallsOf(kParams)[0].capacity);
 }
 

@@ -27,9 +27,9 @@ std::vector<size_t> BlockSizes(const FakeDevice& d) {
 }
 
 TEST(Streaming, HelloIsThirtySixBytesWithMagicAndVersions) {
-    SessionBench b;
+    DownloadBench b;
     EnterDownloadMode(b);
-    EXPECT_EQ(1, b.session->Hello());
+    EXPECT_EQ(1, b.streaming.Hello());
     const auto hello = b.device->CallsOf(kHello).at(0);
     ASSERT_EQ(36u, hello.request.size());
     EXPECT_EQ(0x01, hello.request[0]);
@@ -40,25 +40,25 @@ TEST(Streaming, HelloIsThirtySixBytesWithMagicAndVersions) {
 }
 
 TEST(Streaming, CommandsCheckTheirReplyCodeAndDrainAnotherOne) {
-    SessionBench b;
+    DownloadBench b;
     b.device->script = [](int cmd, const std::vector<uint8_t>&, int) { return Answer::With({0x0E, 0x01}); };
     EnterDownloadMode(b);
     const uint8_t table[4] = {1, 2, 3, 4};
-    EXPECT_EQ(-1, b.session->Hello());
-    EXPECT_EQ(kPacketTimeout, b.session->SendSecurity(1));  // 2 bytes do not fit its 1-byte reply
-    EXPECT_EQ(-1, b.session->SendPartitionTable(table, 4));
-    EXPECT_EQ(-1, b.session->OpenMultiImage(5, nullptr, 0));
+    EXPECT_EQ(-1, b.streaming.Hello());
+    EXPECT_EQ(kPacketTimeout, b.streaming.SendSecurity(1));  // 2 bytes do not fit its 1-byte reply
+    EXPECT_EQ(-1, b.streaming.SendPartitionTable(table, 4));
+    EXPECT_EQ(-1, b.streaming.OpenMultiImage(5, nullptr, 0));
     EXPECT_EQ(3, b.device->Count(LinkCall::Drain));
 }
 
 TEST(Streaming, RepliesAreMatchedByTheirOwnCodes) {
-    SessionBench b;
+    DownloadBench b;
     EnterDownloadMode(b);
     const uint8_t table[3] = {9, 8, 7};
-    EXPECT_EQ(1, b.session->SendSecurity(0));
-    EXPECT_EQ(1, b.session->SendPartitionTable(table, 3));
-    EXPECT_EQ(1, b.session->CloseImage());
-    EXPECT_EQ(1, b.session->Reset());
+    EXPECT_EQ(1, b.streaming.SendSecurity(0));
+    EXPECT_EQ(1, b.streaming.SendPartitionTable(table, 3));
+    EXPECT_EQ(1, b.streaming.CloseImage());
+    EXPECT_EQ(1, b.streaming.Reset());
     EXPECT_THAT(b.device->CallsOf(kSecurity)[0].request, ElementsAre(0x17, 0x00));
     EXPECT_THAT(b.device->CallsOf(kPartition)[0].request, ElementsAre(0x19, 0x00, 9, 8, 7));
     EXPECT_EQ(15000u, b.device->CallsOf(kCloseImage)[0].wait);
@@ -67,14 +67,14 @@ TEST(Streaming, RepliesAreMatchedByTheirOwnCodes) {
 }
 
 TEST(Streaming, OpenCarriesAHeaderOnlyForOemsblAmssAndAmssBoot) {
-    SessionBench b;
+    DownloadBench b;
     TempDir dir;
     const auto header = Pattern(80, 4);
     const std::string hd = dir.Write("hd.mbn", header);
     const std::string body = dir.Write("body.mbn", Pattern(10, 5));
     EnterDownloadMode(b);
 
-    for (uint8_t type : {1, 2, 3, 4, 5, 7, 9, 10, 12}) EXPECT_EQ(1, b.session->DownloadImage(type, body, hd));
+    for (uint8_t type : {1, 2, 3, 4, 5, 7, 9, 10, 12}) EXPECT_EQ(1, b.streaming.DownloadImage(type, body, hd));
     const auto opens = b.device->CallsOf(kOpenImage);
     ASSERT_EQ(9u, opens.size());
     for (const auto& open : opens) {
@@ -90,13 +90,13 @@ TEST(Streaming, OpenCarriesAHeaderOnlyForOemsblAmssAndAmssBoot) {
 }
 
 TEST(StreamFile, TwoAndAHalfKilobytesGoOutAtConsecutiveOffsetsWithThreePercentLines) {
-    SessionBench b;
+    DownloadBench b;
     TempDir dir;
     const auto data = Pattern(2560, 11);
     EnterDownloadMode(b);
-    ASSERT_EQ(1, b.session->OpenMultiImage(5, nullptr, 0));
+    ASSERT_EQ(1, b.streaming.OpenMultiImage(5, nullptr, 0));
 
-    EXPECT_EQ(1, b.session->StreamFile(dir.Write("amss.mbn", data)));
+    EXPECT_EQ(1, b.streaming.StreamFile(dir.Write("amss.mbn", data)));
     EXPECT_EQ((std::vector<uint32_t>{0, 1024, 2048}), Offsets(*b.device));
     EXPECT_EQ((std::vector<size_t>{1024, 1024, 512}), BlockSizes(*b.device));
     // Offset 2048 goes out least significant byte first.
@@ -112,22 +112,22 @@ TEST(StreamFile, TwoAndAHalfKilobytesGoOutAtConsecutiveOffsetsWithThreePercentLi
 }
 
 TEST(StreamFile, WholeBlocksEndWithAnEmptyWriteAfterTheHundredPercentLine) {
-    SessionBench b;
+    DownloadBench b;
     TempDir dir;
     EnterDownloadMode(b);
-    ASSERT_EQ(1, b.session->OpenMultiImage(9, nullptr, 0));
-    EXPECT_EQ(1, b.session->StreamFile(dir.Write("cefs.mbn", Pattern(2048, 1))));
+    ASSERT_EQ(1, b.streaming.OpenMultiImage(9, nullptr, 0));
+    EXPECT_EQ(1, b.streaming.StreamFile(dir.Write("cefs.mbn", Pattern(2048, 1))));
     EXPECT_EQ((std::vector<uint32_t>{0, 1024, 2048}), Offsets(*b.device));
     EXPECT_EQ((std::vector<size_t>{1024, 1024, 0}), BlockSizes(*b.device));
     EXPECT_EQ((std::vector<std::string>{"  50 % completed.", " 100 % completed."}), Texts(RecordedLines()));
 }
 
 TEST(StreamFile, ManyBlocksGiveEachWholePercentOnce) {
-    SessionBench b;
+    DownloadBench b;
     TempDir dir;
     EnterDownloadMode(b);
-    ASSERT_EQ(1, b.session->OpenMultiImage(5, nullptr, 0));
-    EXPECT_EQ(1, b.session->StreamFile(dir.Write("big.mbn", Pattern(300 * 1024 + 17, 2))));
+    ASSERT_EQ(1, b.streaming.OpenMultiImage(5, nullptr, 0));
+    EXPECT_EQ(1, b.streaming.StreamFile(dir.Write("big.mbn", Pattern(300 * 1024 + 17, 2))));
     const auto& lines = RecordedLines();
     ASSERT_EQ(100u, lines.size());
     EXPECT_EQ("   1 % completed.", lines.front().text);
@@ -136,11 +136,11 @@ TEST(StreamFile, ManyBlocksGiveEachWholePercentOnce) {
 }
 
 TEST(StreamFile, AnEmptyImageIsOneEmptyWriteAndCompletes) {
-    SessionBench b;
+    DownloadBench b;
     TempDir dir;
     EnterDownloadMode(b);
-    ASSERT_EQ(1, b.session->OpenMultiImage(3, nullptr, 0));
-    EXPECT_EQ(1, b.session->StreamFile(dir.Write("empty.mbn", {})));
+    ASSERT_EQ(1, b.streaming.OpenMultiImage(3, nullptr, 0));
+    EXPECT_EQ(1, b.streaming.StreamFile(dir.Write("empty.mbn", {})));
     EXPECT_EQ((std::vector<uint32_t>{0}), Offsets(*b.device));
     EXPECT_EQ((std::vector<size_t>{0}), BlockSizes(*b.device));
     EXPECT_EQ((std::vector<Line>{{" 100 % completed.", 0}}), RecordedLines());
@@ -149,21 +149,21 @@ TEST(StreamFile, AnEmptyImageIsOneEmptyWriteAndCompletes) {
 TEST(StreamWrite, MismatchedEchoIsSentOnceMoreThenFails) {
     const uint8_t data[4] = {1, 2, 3, 4};
     {
-        SessionBench b;
+        DownloadBench b;
         b.device->script = [](int, const std::vector<uint8_t>&, int index) {
             return index == 0 ? Answer::With({0x08, 0x00, 0x04, 0x00, 0x00}) : Answer::Usual();
         };
         EnterDownloadMode(b);
-        EXPECT_EQ(0, b.session->StreamWrite(data, 4, 2048));
+        EXPECT_EQ(0, b.streaming.StreamWrite(data, 4, 2048));
         EXPECT_EQ(2u, b.device->CallsOf(kStreamWrite).size());
     }
     {
-        SessionBench b;
+        DownloadBench b;
         b.device->script = [](int, const std::vector<uint8_t>&, int) {
             return Answer::With({0x08, 0x00, 0x04, 0x00, 0x00});
         };
         EnterDownloadMode(b);
-        EXPECT_EQ(-1, b.session->StreamWrite(data, 4, 2048));
+        EXPECT_EQ(-1, b.streaming.StreamWrite(data, 4, 2048));
         EXPECT_EQ(2u, b.device->CallsOf(kStreamWrite).size());
         EXPECT_EQ(0, b.device->Count(LinkCall::Drain));  // the stream write never drains
     }
@@ -172,18 +172,18 @@ TEST(StreamWrite, MismatchedEchoIsSentOnceMoreThenFails) {
 TEST(StreamWrite, LostReplyIsRetriedAndASecondLossPassesTheCodeOn) {
     const uint8_t data[1] = {0x7E};
     {
-        SessionBench b;
+        DownloadBench b;
         b.device->script = [](int, const std::vector<uint8_t>&, int index) {
             return index == 0 ? Answer::None() : Answer::Usual();
         };
         EnterDownloadMode(b);
-        EXPECT_EQ(0, b.session->StreamWrite(data, 1, 1024));
+        EXPECT_EQ(0, b.streaming.StreamWrite(data, 1, 1024));
     }
     {
-        SessionBench b;
+        DownloadBench b;
         b.device->script = [](int, const std::vector<uint8_t>&, int) { return Answer::None(); };
         EnterDownloadMode(b);
-        EXPECT_EQ(kPacketTimeout, b.session->StreamWrite(data, 1, 1024));
+        EXPECT_EQ(kPacketTimeout, b.streaming.StreamWrite(data, 1, 1024));
         ASSERT_EQ(2u, b.device->CallsOf(kStreamWrite).size());
         // The second send waits as long as any request, for a stalled device.
         EXPECT_EQ(500u, b.device->CallsOf(kStreamWrite)[0].wait);
@@ -192,13 +192,13 @@ TEST(StreamWrite, LostReplyIsRetriedAndASecondLossPassesTheCodeOn) {
 }
 
 TEST(StreamWrite, RightAddressWithAnotherCodeFailsWithoutASecondTry) {
-    SessionBench b;
+    DownloadBench b;
     b.device->script = [](int, const std::vector<uint8_t>& r, int) {
         return Answer::With({0x0E, r[1], r[2], r[3], r[4]});
     };
     EnterDownloadMode(b);
     const uint8_t data[2] = {5, 6};
-    EXPECT_EQ(-1, b.session->StreamWrite(data, 2, 4096));
+    EXPECT_EQ(-1, b.streaming.StreamWrite(data, 2, 4096));
     EXPECT_EQ(1u, b.device->CallsOf(kStreamWrite).size());
 }
 
@@ -207,13 +207,13 @@ TEST(StreamWrite, LateAnswerAfterARetryIsPassedOverAndTheImageCompletes) {
     // A late first answer in the middle, and at the last block (where the
     // second answer meets the close).
     for (int late : {2, 5}) {
-        SessionBench b;
+        DownloadBench b;
         TempDir dir;
         b.device->script = [late](int cmd, const std::vector<uint8_t>&, int index) {
             return cmd == kStreamWrite && index == late ? Answer::Behind() : Answer::Usual();
         };
         EnterDownloadMode(b);
-        EXPECT_EQ(1, b.session->DownloadImage(7, dir.Write("obl.mbn", data), "")) << late;
+        EXPECT_EQ(1, b.streaming.DownloadImage(7, dir.Write("obl.mbn", data), "")) << late;
         ASSERT_NE(nullptr, b.device->Image(7));
         EXPECT_TRUE(b.device->Image(7)->committed);
         EXPECT_EQ(data, b.device->Image(7)->bytes);
@@ -231,31 +231,31 @@ TEST(StreamWrite, LateAnswerAfterARetryIsPassedOverAndTheImageCompletes) {
 }
 
 TEST(StreamWrite, AnswersOnlyForAcknowledgedBlocksAreNotTakenForTheCurrentOne) {
-    SessionBench b;
+    DownloadBench b;
     // Every stream write is answered as the one at offset 0.
     b.device->script = [](int cmd, const std::vector<uint8_t>&, int) {
         return cmd == kStreamWrite ? Answer::With({0x08, 0x00, 0x00, 0x00, 0x00}) : Answer::Usual();
     };
     EnterDownloadMode(b);
     const uint8_t data[1] = {1};
-    ASSERT_EQ(1, b.session->OpenMultiImage(1, nullptr, 0));
-    ASSERT_EQ(0, b.session->StreamWrite(data, 1, 0));
-    EXPECT_EQ(kPacketTimeout, b.session->StreamWrite(data, 1, 1024));
+    ASSERT_EQ(1, b.streaming.OpenMultiImage(1, nullptr, 0));
+    ASSERT_EQ(0, b.streaming.StreamWrite(data, 1, 0));
+    EXPECT_EQ(kPacketTimeout, b.streaming.StreamWrite(data, 1, 1024));
     EXPECT_EQ(3u, b.device->CallsOf(kStreamWrite).size());
     EXPECT_EQ(2, b.device->Count(LinkCall::Receive));
     // A new image starts its offsets afresh: block 0 is not stale there.
-    ASSERT_EQ(1, b.session->OpenMultiImage(3, nullptr, 0));
-    EXPECT_EQ(0, b.session->StreamWrite(data, 1, 0));
+    ASSERT_EQ(1, b.streaming.OpenMultiImage(3, nullptr, 0));
+    EXPECT_EQ(0, b.streaming.StreamWrite(data, 1, 0));
 }
 
 TEST(DownloadImage, WrongCloseReplyIsDrainedAndEndsTheImageWithThePortClosed) {
-    SessionBench b;
+    DownloadBench b;
     TempDir dir;
     b.device->script = [](int cmd, const std::vector<uint8_t>&, int) {
         return cmd == kCloseImage ? Answer::With({0x0E}) : Answer::Usual();
     };
     EnterDownloadMode(b);
-    EXPECT_EQ(-1, b.session->DownloadImage(1, dir.Write("pbl.mbn", Pattern(100, 1)), ""));
+    EXPECT_EQ(-1, b.streaming.DownloadImage(1, dir.Write("pbl.mbn", Pattern(100, 1)), ""));
     const auto& calls = b.device->calls;
     ASSERT_GE(calls.size(), 3u);
     EXPECT_EQ(kCloseImage, calls[calls.size() - 3].cmd);
@@ -264,14 +264,14 @@ TEST(DownloadImage, WrongCloseReplyIsDrainedAndEndsTheImageWithThePortClosed) {
 }
 
 TEST(DownloadImage, FailedBlockStopsTheImageWithoutClosingIt) {
-    SessionBench b;
+    DownloadBench b;
     TempDir dir;
     b.device->script = [](int cmd, const std::vector<uint8_t>&, int index) {
         return cmd == kStreamWrite && index >= 2 ? Answer::None() : Answer::Usual();
     };
     EnterDownloadMode(b);
     EXPECT_EQ(kPacketTimeout,
-              b.session->DownloadImage(5, dir.Write("a.mbn", Pattern(5000, 1)), dir.Write("hd.mbn", Pattern(40, 2))));
+              b.streaming.DownloadImage(5, dir.Write("a.mbn", Pattern(5000, 1)), dir.Write("hd.mbn", Pattern(40, 2))));
     EXPECT_EQ(4u, b.device->CallsOf(kStreamWrite).size());  // block 3 sent twice
     EXPECT_TRUE(b.device->CallsOf(kCloseImage).empty());
     EXPECT_EQ(LinkCall::Close, b.device->calls.back().kind);
@@ -280,56 +280,56 @@ TEST(DownloadImage, FailedBlockStopsTheImageWithoutClosingIt) {
 
 TEST(DownloadImage, MissingOrOversizedHeaderSendsNoOpen) {
     for (size_t headerBytes : {size_t(0), size_t(513)}) {
-        SessionBench b;
+        DownloadBench b;
         TempDir dir;
         const std::string hd = headerBytes ? dir.Write("hd.mbn", Pattern(headerBytes, 1)) : dir.Path("missing.mbn");
         EnterDownloadMode(b);
-        EXPECT_EQ(-1, b.session->DownloadImage(4, dir.Write("o.mbn", Pattern(10, 1)), hd));
+        EXPECT_EQ(-1, b.streaming.DownloadImage(4, dir.Write("o.mbn", Pattern(10, 1)), hd));
         EXPECT_TRUE(b.device->CallsOf(kOpenImage).empty());
         EXPECT_EQ(LinkCall::Close, b.device->calls.back().kind);
     }
-    SessionBench b;  // exactly 512 bytes still fits
+    DownloadBench b;  // exactly 512 bytes still fits
     TempDir dir;
     EnterDownloadMode(b);
-    EXPECT_EQ(1, b.session->DownloadImage(4, dir.Write("o.mbn", Pattern(10, 1)), dir.Write("hd", Pattern(512, 3))));
+    EXPECT_EQ(1, b.streaming.DownloadImage(4, dir.Write("o.mbn", Pattern(10, 1)), dir.Write("hd", Pattern(512, 3))));
     EXPECT_EQ(514u, b.device->CallsOf(kOpenImage).at(0).request.size());
 }
 
 TEST(DownloadImage, MissingBodyFailsAfterTheOpen) {
-    SessionBench b;
+    DownloadBench b;
     TempDir dir;
     EnterDownloadMode(b);
-    EXPECT_EQ(-1, b.session->DownloadImage(7, dir.Path("nothing.mbn"), ""));
+    EXPECT_EQ(-1, b.streaming.DownloadImage(7, dir.Path("nothing.mbn"), ""));
     EXPECT_EQ(1u, b.device->CallsOf(kOpenImage).size());
     EXPECT_TRUE(b.device->CallsOf(kStreamWrite).empty());
     EXPECT_EQ(LinkCall::Close, b.device->calls.back().kind);
 }
 
 TEST(DownloadPartitionFile, SendsTheWholeTableUpTo1024Bytes) {
-    SessionBench b;
+    DownloadBench b;
     TempDir dir;
     const auto table = Pattern(1024, 9);
     EnterDownloadMode(b);
-    EXPECT_EQ(1, b.session->DownloadPartitionFile(dir.Write("partition.mbn", table)));
+    EXPECT_EQ(1, b.streaming.DownloadPartitionFile(dir.Write("partition.mbn", table)));
     EXPECT_EQ(table, b.device->partitionTable);
     EXPECT_EQ(1026u, b.device->CallsOf(kPartition)[0].request.size());
 }
 
 TEST(DownloadPartitionFile, RefusesATableThatDoesNotFitAndAMissingFile) {
-    SessionBench b;
+    DownloadBench b;
     TempDir dir;
     EnterDownloadMode(b);
-    EXPECT_EQ(-1, b.session->DownloadPartitionFile(dir.Write("partition.mbn", Pattern(1025, 9))));
-    EXPECT_EQ(-1, b.session->DownloadPartitionFile(dir.Path("none.mbn")));
+    EXPECT_EQ(-1, b.streaming.DownloadPartitionFile(dir.Write("partition.mbn", Pattern(1025, 9))));
+    EXPECT_EQ(-1, b.streaming.DownloadPartitionFile(dir.Path("none.mbn")));
     EXPECT_TRUE(b.device->CallsOf(kPartition).empty());
 }
 
 TEST(DownloadPartitionFile, RefusalClosesThePort) {
-    SessionBench b;
+    DownloadBench b;
     TempDir dir;
     b.device->script = [](int, const std::vector<uint8_t>&, int) { return Answer::With({0x0E}); };
     EnterDownloadMode(b);
-    EXPECT_EQ(-1, b.session->DownloadPartitionFile(dir.Write("p.mbn", Pattern(64, 9))));
+    EXPECT_EQ(-1, b.streaming.DownloadPartitionFile(dir.Write("p.mbn", Pattern(64, 9))));
     EXPECT_EQ(LinkCall::Close, b.device->calls.back().kind);
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "serial/SerCOMLibrary.h"
 #include "session/QualCmd.h"
 #include "simulator/SimulatorFixture.h"
 #include "simulator/StreamingFlash.h"
@@ -99,7 +100,7 @@ public:
     explicit DownloadRig(sim::DeviceOptions options, const Timeouts& times = DownloadTestTimes())
         : device_(std::move(options)) {
         if (!device_.Ok()) return;
-        session_ = std::make_unique<CQualCmd>(MakeSerialSessionLink(times), times);
+        session_ = std::make_unique<CQualCmd>(std::make_unique<CSerCOMLibrary>(times), times);
         session_->SetPortName(device_.Path().c_str());
         session_->SetCallback(RecordThreadLine);
     }

@@ -257,7 +257,7 @@ TEST(DownloadE2E, ExportsDriveAWholeDownload) {
 
 TEST(DownloadE2E, PortThatIsNotThereFailsTheOpen) {
     const Timeouts times = DownloadTestTimes();
-    CQualCmd session(MakeSerialSessionLink(times), times);
+    CQualCmd session(std::make_unique<CSerCOMLibrary>(times), times);
     session.SetCallback(RecordThreadLine);
     session.SetPortName("/nonexistent/ttyMSM9");
     ThreadLines().clear();

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "nv/BrtFile.h"
+#include "serial/SerCOMLibrary.h"
 #include "nv/DuckFile.h"
 #include "session/NvSession.h"
 #include "simulator/EfsTree.h"
@@ -104,7 +105,7 @@ bool IsDownload(Flow flow) {
 FlowRig::FlowRig(Flow flow) : flow_(flow), device_(OptionsFor(flow)) {
     if (!device_.Ok()) return;
     const Timeouts times = MatrixTimes();
-    session_ = std::make_unique<CQualCmd>(MakeSerialSessionLink(times), times);
+    session_ = std::make_unique<CQualCmd>(std::make_unique<CSerCOMLibrary>(times), times);
     session_->SetPortName(device_.Path().c_str());
     session_->SetCallback(testsupport::RecordThreadLine);
 

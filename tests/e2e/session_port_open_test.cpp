@@ -29,7 +29,7 @@ using Clock = std::chrono::steady_clock;
 // the session tells why.
 void ExpectEveryFlowFailsAtTheOpen(const std::string& port, platform::PortOpenFailure reason) {
     const Timeouts times = Timeouts::WithScale(1.0);
-    CQualCmd session(MakeSerialSessionLink(times), times);
+    CQualCmd session(std::make_unique<CSerCOMLibrary>(times), times);
     session.SetCallback(RecordThreadLine);
     session.SetPortName(port.c_str());
     const struct {
@@ -92,7 +92,7 @@ TEST_F(PortOpen, PortHeldByAnotherProgramFailsAtOnceAndServesOnceFree) {
         EXPECT_EQ(5u, ReasonLines(device.Path(), "in use"));
     }
     const Timeouts times = DownloadTestTimes();
-    CQualCmd session(MakeSerialSessionLink(times), times);
+    CQualCmd session(std::make_unique<CSerCOMLibrary>(times), times);
     session.SetPortName(device.Path().c_str());
     test::ScratchDir dir;
     test::WriteText(dir.File("items.csv"), "Name;Item\n");

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "ScriptedExchange.h"
-#include "session/SessionLink.h"
+#include "serial/SessionLink.h"
 
 namespace fennix::test {
 

@@ -8,6 +8,7 @@
 #include "ScriptedLink.h"
 #include "TestFiles.h"
 #include "fennix/fennix.h"
+#include "log/log_test_fixture.h"
 #include "session/NvSession.h"
 #include "session/QualCmd.h"
 #include "session/SessionRegistry.h"
@@ -164,6 +165,29 @@ TEST_F(NvSessionItemLists, RecordsTheLastFailedItem) {
     EXPECT_EQ("", session->LastFailedItemText());
     EXPECT_EQ((std::vector<std::string>{"open COM5", "diag", "close"}), link->calls);
     EXPECT_TRUE(lines.empty());
+}
+
+class NvSessionItemListsLog : public testsupport::LogFileTest {};
+
+TEST_F(NvSessionItemListsLog, FrameFailuresAreLoggedUnderItsOwnNameAndNotReported) {
+    StartWith(5);
+    ScriptedExchange device;
+    auto owned = std::make_unique<ScriptedLink>(device);
+    ScriptedLink& link = *owned;
+    CQualCmd session(std::move(owned), Timeouts::WithScale(0.01), [](uint32_t) {});
+    session.SetPortName("COM5");
+    link.openResult = kPacketOpenFailed;
+    EXPECT_EQ(0, SendItemLists(session));
+    link.openResult = 1;
+    link.diagResult = kPacketModeUnknown;
+    EXPECT_EQ(0, SendItemLists(session));
+    EndLog();
+    std::vector<std::string> failures;
+    for (const auto& line : ReadLines())
+        if (line.tag == "<!ER>") failures.push_back(line.rest);
+    ASSERT_EQ(2u, failures.size());
+    EXPECT_NE(std::string::npos, failures[0].find("COM5\tSendItemLists\tOpen port failed"));
+    EXPECT_NE(std::string::npos, failures[1].find("COM5\tSendItemLists\tChange to DIAG mode failed"));
 }
 
 TEST(NvExportsWithoutSession, NullHandlesDoNothing) {

@@ -2,7 +2,7 @@
 // SetComPort on a port that is not there.
 #include <gtest/gtest.h>
 
-#include "download/FakeSessionLink.h"
+#include "session/SessionBench.h"
 #include "fennix/fennix.h"
 
 namespace fennix::test {

@@ -2,7 +2,7 @@
 // flow, and the exports' handling of a missing session.
 #include <gtest/gtest.h>
 
-#include "download/FakeSessionLink.h"
+#include "session/SessionBench.h"
 
 namespace fennix::test {
 namespace {
@@ -10,43 +10,42 @@ namespace {
 TEST(Session, NewSessionHasTheDefaultPathsAndTheCheckEnabled) {
     SessionBench b;
     const CQualCmd& s = *b.session;
-    EXPECT_EQ(".\\partition.mbn", s.PartitionPath());
-    EXPECT_EQ(".\\pbl.mbn", s.PblPath());
-    EXPECT_EQ(".\\qcsbl.mbn", s.QcsblPath());
-    EXPECT_EQ(".\\qcsblhd_cfgdata.mbn", s.QcsblhdPath());
-    EXPECT_EQ(".\\oemsbl.mbn", s.OemsblPath());
-    EXPECT_EQ(".\\oemsblhd.mbn", s.OemsblhdPath());
-    EXPECT_EQ(".\\amss.mbn", s.AmssPath());
-    EXPECT_EQ(".\\amsshd.mbn", s.AmsshdPath());
-    EXPECT_EQ("", s.OblPath());
-    EXPECT_EQ("", s.CefsPath());
-    EXPECT_EQ("", s.ProgrammerPath());
+    EXPECT_EQ(".\\partition.mbn", s.DownloadSetup().partition);
+    EXPECT_EQ(".\\pbl.mbn", s.DownloadSetup().pbl);
+    EXPECT_EQ(".\\qcsbl.mbn", s.DownloadSetup().qcsbl);
+    EXPECT_EQ(".\\qcsblhd_cfgdata.mbn", s.DownloadSetup().qcsblhd);
+    EXPECT_EQ(".\\oemsbl.mbn", s.DownloadSetup().oemsbl);
+    EXPECT_EQ(".\\oemsblhd.mbn", s.DownloadSetup().oemsblhd);
+    EXPECT_EQ(".\\amss.mbn", s.DownloadSetup().amss);
+    EXPECT_EQ(".\\amsshd.mbn", s.DownloadSetup().amsshd);
+    EXPECT_EQ("", s.DownloadSetup().obl);
+    EXPECT_EQ("", s.DownloadSetup().cefs);
+    EXPECT_EQ("", s.DownloadSetup().programmer);
     EXPECT_EQ("", s.CsvPath());
     EXPECT_EQ("", s.BrtPath());
-    EXPECT_FALSE(s.SkipCheck());
-    EXPECT_EQ(0, s.StartSegment());
+    EXPECT_FALSE(s.DownloadSetup().skipCheck);
 }
 
 TEST(Session, SetImagePathsReplacesAllTenIncludingTheDefaults) {
     SessionBench b;
     CQualCmd& s = *b.session;
     s.SetImagePaths("p", "o", "pb", "qh", "q", "oh", "oe", "ah", "a", "c");
-    EXPECT_EQ("p", s.PartitionPath());
-    EXPECT_EQ("o", s.OblPath());
-    EXPECT_EQ("c", s.CefsPath());
+    EXPECT_EQ("p", s.DownloadSetup().partition);
+    EXPECT_EQ("o", s.DownloadSetup().obl);
+    EXPECT_EQ("c", s.DownloadSetup().cefs);
     s.SetImagePaths("p2", nullptr, "", nullptr, nullptr, nullptr, nullptr, nullptr, "a2", nullptr);
-    EXPECT_EQ("p2", s.PartitionPath());
-    EXPECT_EQ("", s.OblPath());
-    EXPECT_EQ("", s.PblPath());
-    EXPECT_EQ("", s.AmsshdPath());
-    EXPECT_EQ("a2", s.AmssPath());
-    EXPECT_EQ("", s.CefsPath());
+    EXPECT_EQ("p2", s.DownloadSetup().partition);
+    EXPECT_EQ("", s.DownloadSetup().obl);
+    EXPECT_EQ("", s.DownloadSetup().pbl);
+    EXPECT_EQ("", s.DownloadSetup().amsshd);
+    EXPECT_EQ("a2", s.DownloadSetup().amss);
+    EXPECT_EQ("", s.DownloadSetup().cefs);
     s.SetCsvBrtPaths("items.csv", nullptr);
     EXPECT_EQ("items.csv", s.CsvPath());
     EXPECT_EQ("", s.BrtPath());
     s.SetSkipCheck();
     s.SetSkipCheck();
-    EXPECT_TRUE(s.SkipCheck());
+    EXPECT_TRUE(s.DownloadSetup().skipCheck);
 }
 
 TEST(FlowFrame, EmptyPortNameTouchesNothingAndIsNotASuccess) {

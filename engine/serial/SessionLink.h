@@ -1,11 +1,10 @@
 // What a session needs from the port below it: the packet exchange plus opening,
-// closing and the waits for (and switches into) DIAG and download mode. The
-// session reaches the device through nothing else, so a scripted device can
-// stand in for the serial layer in tests.
+// closing and the waits for (and switches into) DIAG and download mode.
+// CSerCOMLibrary implements it on a real port; the session reaches the device
+// through nothing else, so a scripted device can stand in for it in tests.
 #pragma once
 
 #include <cstdint>
-#include <memory>
 
 #include "platform/SerialPort.h"
 #include "serial/PacketExchange.h"
@@ -40,9 +39,5 @@ public:
         return kPacketTimeout;
     }
 };
-
-// The session's link over a real serial port (the packet layer of the serial
-// transport), with the given waits.
-std::unique_ptr<ISessionLink> MakeSerialSessionLink(const Timeouts& times);
 
 }  // namespace fennix

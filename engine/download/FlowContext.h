@@ -1,15 +1,15 @@
 // IFlowContext: what a flow's operations need from the session they run in
 // (the link to the device, the waits, the operator's report line, pauses and
-// cancellation, the port's closing and reopening). Separate from CQualCmd so
-// that download/ reaches the session through this small interface and never
-// through the session object that composes it.
+// cancellation, the port's closing and reopening). The session (CQualCmd)
+// implements it; download/ sees the session through nothing else, and its
+// tests put a small fake in its place.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+#include "serial/SessionLink.h"
 #include "serial/Timeouts.h"
-#include "session/SessionLink.h"
 
 namespace fennix {
 

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "download/FakeSessionLink.h"
+#include "session/SessionBench.h"
 
 namespace fennix::test {
 namespace {
