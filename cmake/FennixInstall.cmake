@@ -22,7 +22,15 @@ endforeach()
 if(TARGET fennix AND NOT WIN32)
   # Finds the library of its own prefix wherever that prefix was installed.
   file(RELATIVE_PATH FENNIX_BIN_TO_LIB /${CMAKE_INSTALL_BINDIR} /${CMAKE_INSTALL_LIBDIR})
-  set_target_properties(fennix PROPERTIES INSTALL_RPATH "$ORIGIN/${FENNIX_BIN_TO_LIB}")
+  # One RUNPATH for the build and the install tree, both relative to the
+  # program: a RUNPATH that CMake edits at install is linked with an empty
+  # element after it, which the loader reads as the folder the program was
+  # started in. The second element finds the build tree's library.
+  get_target_property(FENNIX_TOOL_DIR fennix BINARY_DIR)
+  get_target_property(FENNIX_LIBRARY_DIR Fennix BINARY_DIR)
+  file(RELATIVE_PATH FENNIX_TOOL_TO_ENGINE ${FENNIX_TOOL_DIR} ${FENNIX_LIBRARY_DIR})
+  set_target_properties(fennix PROPERTIES BUILD_WITH_INSTALL_RPATH ON
+    INSTALL_RPATH "$ORIGIN/${FENNIX_BIN_TO_LIB};$ORIGIN/${FENNIX_TOOL_TO_ENGINE}")
 endif()
 
 install(EXPORT FennixTargets NAMESPACE Fennix:: DESTINATION ${FENNIX_CMAKE_PACKAGE_DIR})
