@@ -30,8 +30,9 @@ struct RunContext {
 // `error` set when one cannot be read.
 bool DescribeFiles(std::vector<SentFile>& files, std::string* error);
 
-// The first of the described files that no longer has the size, modification
-// time or digest it had ("the amss file /x/amss.mbn"); empty when none.
+// The first of the described files whose size, modification time or digest
+// differs from what DescribeFiles found ("the amss file /x/amss.mbn"); empty
+// when none.
 std::string ChangedFile(const std::vector<SentFile>& files);
 
 // Appends one record per port, all in one locked write; false with `error`

@@ -3,19 +3,14 @@
 # their layers passes, an include of a layer above, of a sibling layer or of
 # the public header below the session stops it.
 cmake_minimum_required(VERSION 3.20)
+include(${CMAKE_CURRENT_LIST_DIR}/ExpectScriptResult.cmake)
 
 function(check name file include expected_result)
   file(REMOVE_RECURSE ${WORK}/${name})
   file(WRITE ${WORK}/${name}/serial/Port.h "#include \"platform/File.h\"\n#include \"log/Log.h\"\n")
   file(WRITE ${WORK}/${name}/session/Session.cpp "#include \"download/Sequence.h\"\n#include \"fennix/fennix.h\"\n")
   file(WRITE ${WORK}/${name}/${file} "#include <vector>\n#include \"${include}\"\n")
-  execute_process(COMMAND ${CMAKE_COMMAND} -DENGINE=${WORK}/${name} -P ${SOURCE}/cmake/CheckLayers.cmake
-    RESULT_VARIABLE result OUTPUT_QUIET ERROR_VARIABLE error)
-  if(expected_result EQUAL 0 AND NOT result EQUAL 0)
-    message(SEND_ERROR "${name}: refused: ${error}")
-  elseif(NOT expected_result EQUAL 0 AND result EQUAL 0)
-    message(SEND_ERROR "${name}: accepted")
-  endif()
+  expect_script_result(${name} ${expected_result} -DENGINE=${WORK}/${name} -P ${SOURCE}/cmake/CheckLayers.cmake)
 endfunction()
 
 check(Downward download/Sequence.h serial/Port.h 0)

@@ -2,6 +2,7 @@
 # The configuration's check of fennix.h against engine/exports.txt: a header
 # that declares a function the list lacks, or lacks one it lists, stops it.
 cmake_minimum_required(VERSION 3.20)
+include(${CMAKE_CURRENT_LIST_DIR}/ExpectScriptResult.cmake)
 set(header ${SOURCE}/engine/include/fennix/fennix.h)
 file(READ ${header} text)
 file(MAKE_DIRECTORY ${WORK})
@@ -13,13 +14,7 @@ fennix_exports(${SOURCE}/engine/exports.txt \${HEADER} ${WORK}/Fennix.def ${WORK
 
 function(check name header_text expected_result)
   file(WRITE ${WORK}/${name}.h "${header_text}")
-  execute_process(COMMAND ${CMAKE_COMMAND} -DHEADER=${WORK}/${name}.h -P ${WORK}/check.cmake
-    RESULT_VARIABLE result OUTPUT_QUIET ERROR_VARIABLE error)
-  if(expected_result EQUAL 0 AND NOT result EQUAL 0)
-    message(SEND_ERROR "${name}: refused: ${error}")
-  elseif(NOT expected_result EQUAL 0 AND result EQUAL 0)
-    message(SEND_ERROR "${name}: accepted")
-  endif()
+  expect_script_result(${name} ${expected_result} -DHEADER=${WORK}/${name}.h -P ${WORK}/check.cmake)
 endfunction()
 
 check(Header "${text}" 0)
