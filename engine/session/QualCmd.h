@@ -53,6 +53,10 @@ public:
                        const char* cefs);
     void SetSkipCheck() { download_.skipCheck = true; }
     void SetCallback(ProgressCallback callback) { callback_ = callback; }
+    void SetEventCallback(FennixEventCallback callback, void* context) {
+        eventCallback_ = callback;
+        eventContext_ = context;
+    }
     void SetCsvBrtPaths(const char* csvPath, const char* brtPath);
     // No export sets these two images; tools and tests may.
     void SetAmssBootPaths(const char* body, const char* header);
@@ -113,6 +117,8 @@ private:
     std::string csvPath_;
     std::string brtPath_;
     ProgressCallback callback_ = nullptr;
+    FennixEventCallback eventCallback_ = nullptr;
+    void* eventContext_ = nullptr;
     CNVArray numberedItems_;
     CNVArray namedItems_;
     std::string lastFailedItemText_;

@@ -57,6 +57,13 @@ FENNIX_API int32_t FENNIX_CALL SetCallBack(FennixHandle session, ProgressCallbac
     });
 }
 
+FENNIX_API int32_t FENNIX_CALL SetEventCallback(FennixHandle session, FennixEventCallback callback, void* context) {
+    return GuardedFlow(session, "SetEventCallback", -1, [&](CQualCmd& s) {
+        s.SetEventCallback(callback, context);
+        return 0;
+    });
+}
+
 FENNIX_API int32_t FENNIX_CALL StartDownload(FennixHandle session) {
     return GuardedFlow(session, "StartDownload", -1, [](CQualCmd& s) { return s.StartDownload(); });
 }

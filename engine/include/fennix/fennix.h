@@ -1,6 +1,6 @@
 /*
  * Fennix: flashing and NV backup/restore of Qualcomm MSM devices over serial
- * ports. The library's whole public interface: fifteen functions with the
+ * ports. The library's whole public interface: sixteen functions with the
  * standard Windows calling convention and plain (undecorated) export names, so
  * that C callers and Python ctypes can use Fennix.dll / libFennix.so directly.
  *
@@ -83,6 +83,86 @@ FENNIX_API int32_t FENNIX_CALL DuckToNVArray(FennixHandle session, const char* d
  * was stored; 0 when one was not, the port could not be opened, the device
  * did not enter DIAG mode, or the handle is not a live session. */
 FENNIX_API int32_t FENNIX_CALL NVArrayToMobile(FennixHandle session);
+
+/* ---- Events: what a flow is doing, typed ----
+ *
+ * Beside the operator's lines, a session can tell its caller, for every flow
+ * (StartDownload, StartBackupBrt, StartRestoreBrt, NVArrayToMobile), which
+ * stage it is in, how far within that stage it is, every operator line, and
+ * how it ended and why. A front-end takes stage, progress and result from
+ * these events and never from the text of the lines. */
+
+/* The stages of a flow, in the order a download passes them. */
+typedef enum FennixStage {
+    FENNIX_STAGE_NONE = 0,
+    FENNIX_STAGE_OPEN = 1,            /* opening the port, probing the device */
+    FENNIX_STAGE_MODE_SWITCH = 2,     /* into download or DIAG mode */
+    FENNIX_STAGE_PROGRAMMER = 3,      /* the programmer written into RAM; progress in bytes */
+    FENNIX_STAGE_HELLO = 4,           /* hello and security mode */
+    FENNIX_STAGE_PARTITION_TABLE = 5, /* the partition table */
+    FENNIX_STAGE_IMAGE_OPEN = 6,      /* image `image` opened (header sent) */
+    FENNIX_STAGE_IMAGE_WRITE = 7,     /* image `image` streamed; progress in bytes */
+    FENNIX_STAGE_IMAGE_CLOSE = 8,     /* image `image` closed */
+    FENNIX_STAGE_RESET = 9,           /* the reset request and the pause after it */
+    FENNIX_STAGE_POWER_ON_CHECK = 10, /* waiting for the device to come back */
+    FENNIX_STAGE_NV_ITEM = 11,        /* NV items and device files; progress in items */
+    FENNIX_STAGE_FILE = 12            /* reading or writing a file on this computer */
+} FennixStage;
+
+/* Why a flow failed. The set is small and closed; a cause is never more
+ * specific than the engine knows. */
+typedef enum FennixCause {
+    FENNIX_CAUSE_NONE = 0,                /* the flow succeeded */
+    FENNIX_CAUSE_PORT_MISSING = 1,        /* no such port */
+    FENNIX_CAUSE_PORT_BUSY = 2,           /* another program holds the port */
+    FENNIX_CAUSE_PORT_FORBIDDEN = 3,      /* no permission to open the port */
+    FENNIX_CAUSE_NO_ANSWER = 4,           /* the device did not answer the probe */
+    FENNIX_CAUSE_MODE_SWITCH_FAILED = 5,  /* it did not enter download or DIAG mode */
+    FENNIX_CAUSE_PROGRAMMER_REFUSED = 6,  /* the programmer stage failed */
+    FENNIX_CAUSE_IMAGE_OPEN_REFUSED = 7,  /* an image (or the partition table) was refused at its open */
+    FENNIX_CAUSE_IMAGE_WRITE_REFUSED = 8, /* ... while it was written */
+    FENNIX_CAUSE_IMAGE_CLOSE_REFUSED = 9, /* ... at its close */
+    FENNIX_CAUSE_NOT_BACK_AFTER_RESET = 10, /* the device did not come back after the reset */
+    FENNIX_CAUSE_STOPPED_ANSWERING = 11,  /* the device stopped answering */
+    FENNIX_CAUSE_FILE_MISSING = 12,       /* a file of this computer is missing or unreadable */
+    FENNIX_CAUSE_FILE_DAMAGED = 13,       /* a file of this computer is damaged */
+    FENNIX_CAUSE_CANCELLED = 14,          /* Close cancelled the flow */
+    FENNIX_CAUSE_DEVICE_REFUSED = 15      /* the device refused an NV item or a file of its own */
+} FennixCause;
+
+typedef enum FennixEventKind {
+    FENNIX_EVENT_STAGE = 1,    /* a stage was entered */
+    FENNIX_EVENT_PROGRESS = 2, /* progress within the current stage */
+    FENNIX_EVENT_LINE = 3,     /* an operator line, as the progress callback gets it */
+    FENNIX_EVENT_END = 4       /* the flow ended: `result` and `cause` */
+} FennixEventKind;
+
+/* One event. Valid only during the call. Fields may be added at the end in
+ * later versions: `size` is the size of the structure the library filled. */
+typedef struct FennixEvent {
+    uint32_t size;
+    int32_t kind;             /* FennixEventKind */
+    int32_t stage;            /* FennixStage the flow is in (every kind) */
+    int32_t image;            /* image stages: 0-based position in flash order; else -1 */
+    const char* imageName;    /* image stages: "OBL", "AMSS", ...; else null */
+    uint64_t done;            /* PROGRESS: bytes or items done within the stage */
+    uint64_t total;           /* PROGRESS: bytes or items the stage has (0: not known) */
+    const char* text;         /* LINE: the operator line; END: the cause's text for people */
+    int32_t status;           /* LINE: 0 progress or success, -1 failure */
+    int32_t result;           /* END: what the flow's export returns */
+    int32_t cause;            /* END: FennixCause */
+    const char* stageKey;     /* the stage's stable name ("image-write"); every kind */
+    const char* causeKey;     /* END: the cause's stable name ("port-missing"); else null */
+} FennixEvent;
+
+/* Event receiver: called on the thread that runs the flow, with the context
+ * given to SetEventCallback. C calling convention. */
+typedef void (*FennixEventCallback)(const FennixEvent* event, void* context);
+
+/* Sets (null: removes) the session's event receiver; the progress callback
+ * keeps getting its lines. Returns: 0; -1 when the handle is not a live
+ * session. */
+FENNIX_API int32_t FENNIX_CALL SetEventCallback(FennixHandle session, FennixEventCallback callback, void* context);
 
 /* Writes the Qualcomm serial ports as "COM3;COM7" (device paths on Linux) with
  * its terminating zero into a buffer of 256 bytes; names that would not fit
