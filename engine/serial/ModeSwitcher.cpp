@@ -13,7 +13,7 @@ int32_t CSerCOMLibrary::IsDIAGConnected() {
     for (int poll = 0; poll < kModeDetectionPolls; ++poll) {
         if (Cancelled()) return kPacketCancelled;
         switch (GetPhoneMode()) {
-            case kPhoneModeAt: return ChangeDS2DIAG() == 1 ? 1 : kPacketDsSwitchFailed;
+            case kPhoneModeAt: return ChangeDS2DIAG() ? 1 : kPacketDsSwitchFailed;
             case kPhoneModeDIAG: LogPortLine(kLogWarning, PortName(), kFunction, "DIAG detected."); return 1;
             case kPhoneModeDL:
                 LogPortLine(kLogError, PortName(), kFunction, "Mobile current mode is DL, can not change to DIAG.");
@@ -35,17 +35,16 @@ int32_t CSerCOMLibrary::IsDLConnected() {
         if (Cancelled()) return kPacketCancelled;
         switch (GetPhoneMode()) {
             case kPhoneModeAt:
-                if (ChangeDS2DL() != 1) return kPacketDsSwitchFailed;
+                if (!ChangeDS2DL()) return kPacketDsSwitchFailed;
                 LogPortLine(kLogWarning, PortName(), kFunction, "DS to DL change completed.");
                 return 1;
             case kPhoneModeDIAG: {
-                const int result = ChangeDIAG2DL();
-                if (result == 1) {
+                if (ChangeDIAG2DL()) {
                     LogPortLine(kLogWarning, PortName(), kFunction, "DIAG to DL change completed.");
                     return 1;
                 }
                 LogPortLine(kLogError, PortName(), kFunction, "DIAG to DL failed.");
-                return result;
+                return kPacketDiagSwitchFailed;
             }
             case kPhoneModeDL: LogPortLine(kLogError, PortName(), kFunction, "DL detected."); return 1;
             default:
@@ -63,17 +62,17 @@ namespace {
 // Watches the phone mode after a download switch: kDownloadModeChecks, one
 // switch-check pause apart. Download mode is success; AT or DIAG mode means
 // the device answered and did not switch.
-int AwaitDownloadMode(CSerialIO& channel, const char* function) {
+bool AwaitDownloadMode(CSerialIO& channel, const char* function) {
     for (int check = 0; check < kDownloadModeChecks; ++check) {
         uint32_t mode = channel.GetPhoneMode();
-        if (mode == kPhoneModeAt || mode == kPhoneModeDIAG) return 0;
+        if (mode == kPhoneModeAt || mode == kPhoneModeDIAG) return false;
         if (mode == kPhoneModeDL) {
             LogPortLine(kLogError, channel.PortName(), function, "Change to DL successfully.");
-            return 1;
+            return true;
         }
-        if (!channel.Pause(channel.Times().switchCheck)) return 0;
+        if (!channel.Pause(channel.Times().switchCheck)) return false;
     }
-    return 0;
+    return false;
 }
 
 }  // namespace
@@ -86,57 +85,56 @@ void CSerialIO::KeepPacketLayerOut(bool out) {
     if (out) ReleaseHeldData();
 }
 
-int CSerialIO::ChangeDS2DIAG() {
+bool CSerialIO::ChangeDS2DIAG() {
     LogPortLine(kLogDebug, PortName(), "CSerialIO::ChangeDS2DIAG", "Start change mode DS to DIAG");
-    if (InternalWrite(kAtSwitchToDiag, sizeof kAtSwitchToDiag, nullptr) != 0) return 0;
+    if (InternalWrite(kAtSwitchToDiag, sizeof kAtSwitchToDiag, nullptr) != ChannelResult::Ok) return false;
     // The restarted listener reopens the port and probes the device afresh.
     StopListener(Times().listenerStopWait);
     StartListener();
     for (int poll = 0; poll < kDiagAppearancePolls; ++poll) {
         uint32_t mode = GetPhoneMode();
-        if (mode == kPhoneModeDIAG) return 1;
-        if (mode == kPhoneModeAt || mode == kPhoneModeDL) return 0;
-        if (!Pause(Times().switchPoll)) return 0;
+        if (mode == kPhoneModeDIAG) return true;
+        if (mode == kPhoneModeAt || mode == kPhoneModeDL) return false;
+        if (!Pause(Times().switchPoll)) return false;
     }
-    return 0;
+    return false;
 }
 
-int CSerialIO::ChangeDS2DL() {
+bool CSerialIO::ChangeDS2DL() {
     static const char* const kFunction = "CSerialIO::ChangeDS2DL";
-    if (ChangeDS2DIAG() != 1) {
+    if (!ChangeDS2DIAG()) {
         LogPortLine(kLogError, PortName(), kFunction, "Change DS to DIAG fails.");
-        return 0;
+        return false;
     }
-    if (ChangeDIAG2DL() != 1) {
+    if (!ChangeDIAG2DL()) {
         LogPortLine(kLogError, PortName(), kFunction, "Change DIAG to DL fails.");
-        return 0;
+        return false;
     }
-    return 1;
+    return true;
 }
 
-int CSerialIO::ChangeDIAG2DL() {
-    int switched = 0;
+bool CSerialIO::ChangeDIAG2DL() {
     switch (GetPlatformID()) {
-        case kPlatformDefault: switched = InternalChange2DLDefault(); break;
-        case kPlatform6280: switched = InternalChange2DL6280(); break;
-        default:  // no usable build ID: no switch is tried
-            break;
+        case PlatformGroup::Default: return InternalChange2DLDefault();
+        case PlatformGroup::Group6280: return InternalChange2DL6280();
+        default: return false;  // no usable build ID: no switch is tried
     }
-    return switched == 1 ? 1 : kPacketDiagSwitchFailed;
 }
 
-int CSerialIO::InternalChange2DL6280() {
+bool CSerialIO::InternalChange2DL6280() {
     static const char* const kFunction = "InternalChange2DL6280";
     LogPortLine(kLogWarning, PortName(), kFunction, "Change DIAG to DL");
     KeepPacketLayerOut(true);
     QuietDevice();
     LogPortLine(kLogWarning, PortName(), kFunction, "Write DIAG command to change to DL mode.");
     // A cancelled flow leaves the device where it is.
-    if (Cancelled()) return 0;
+    if (Cancelled()) return false;
     // A failed switch leaves the packet layer blocked: the device's state is
     // unknown and no further request should reach it on this session (the
     // next open lets it in again).
-    if (InternalWrite(kDownloadSwitchRequest, sizeof kDownloadSwitchRequest, nullptr) != 0) return 0;
+    if (InternalWrite(kDownloadSwitchRequest, sizeof kDownloadSwitchRequest, nullptr) != ChannelResult::Ok) {
+        return false;
+    }
 
     // These devices keep their port through the switch: probe on the open
     // port. Detection starts before the packet layer comes back, and what the
@@ -150,7 +148,7 @@ int CSerialIO::InternalChange2DL6280() {
     return AwaitDownloadMode(*this, kFunction);
 }
 
-int CSerialIO::InternalChange2DLDefault() {
+bool CSerialIO::InternalChange2DLDefault() {
     static const char* const kFunction = "InternalChange2DLDefault";
     const Timeouts& times = Times();
     LogPortLine(kLogWarning, PortName(), kFunction, "Change DIAG to DL");
@@ -158,11 +156,11 @@ int CSerialIO::InternalChange2DLDefault() {
     Pause(times.switchSettlePause);
 
     QuietDevice();
-    const int mobileMode = GetMobileMode();
-    if (ChangeToOffline() != 1) {
+    const MobileMode mobileMode = GetMobileMode();
+    if (!ChangeToOffline()) {
         LogPortLine(kLogError, PortName(), kFunction, "Change to offline fails.");
         KeepPacketLayerOut(false);
-        return 0;
+        return false;
     }
 
     // The listener closes the port as it ends; the port is reopened here at
@@ -174,16 +172,18 @@ int CSerialIO::InternalChange2DLDefault() {
     }
     bool reopened = false;
     for (uint32_t attempt = 0; attempt < 4 && !reopened && !Cancelled(); ++attempt) {
-        reopened = InternalOpen() == 0;
+        reopened = InternalOpen() == ChannelResult::Ok;
         if (!reopened) Pause(times.reopenPause[attempt]);
     }
-    if (!reopened) return 0;
+    if (!reopened) return false;
 
     LogPortLine(kLogWarning, PortName(), kFunction, "Write DIAG command to change to DL mode.");
     // A cancelled flow leaves the device where it is.
-    if (!Pause(times.switchCheck)) return 0;
-    if (InternalWrite(kDownloadSwitchRequest, sizeof kDownloadSwitchRequest, nullptr) != 0) return 0;
-    if (mobileMode == kMobileModeReenumerates) {
+    if (!Pause(times.switchCheck)) return false;
+    if (InternalWrite(kDownloadSwitchRequest, sizeof kDownloadSwitchRequest, nullptr) != ChannelResult::Ok) {
+        return false;
+    }
+    if (mobileMode == MobileMode::Reenumerates) {
         // These devices leave the bus to come back in download mode: let go of
         // the port and give them time to do so.
         InternalClose();

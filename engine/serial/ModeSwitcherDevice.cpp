@@ -24,14 +24,14 @@ std::string ReplyText(const uint8_t* reply, size_t offset, size_t length) {
 
 }  // namespace
 
-int CSerialIO::GetPlatformID() {
+PlatformGroup CSerialIO::GetPlatformID() {
     static const char* const kFunction = "CSerialIO::GetPlatformID";
     KeepPacketLayerOut(true);
     InternalWrite(kBuildIdRequest, sizeof kBuildIdRequest, nullptr);
 
-    int group = kPlatformUnknown;
+    PlatformGroup group = PlatformGroup::Unknown;
     uint8_t reply[kRawReplySize] = {};
-    if (WaitandReadBuffer(reply, sizeof reply, nullptr) != 0) {
+    if (WaitandReadBuffer(reply, sizeof reply, nullptr) != ChannelResult::Ok) {
         LogPortLine(kLogError, PortName(), kFunction, "Read fails");
     } else {
         LogPortHexDump(kLogDebug, PortName(), kFunction, reply, sizeof reply);
@@ -49,18 +49,18 @@ int CSerialIO::GetPlatformID() {
     return group;
 }
 
-int CSerialIO::GetMobileMode() {
+MobileMode CSerialIO::GetMobileMode() {
     static const char* const kFunction = "CSerialIO::GetMobileMode";
     InternalWrite(kVersionRequest, sizeof kVersionRequest, nullptr);
     Pause(Times().versionRequestPause);
     uint8_t reply[kRawReplySize] = {};
-    if (WaitandReadBuffer(reply, sizeof reply, nullptr) != 0) {
+    if (WaitandReadBuffer(reply, sizeof reply, nullptr) != ChannelResult::Ok) {
         LogPortLine(kLogError, PortName(), kFunction, "Read fails");
-        return kMobileModeUnknown;
+        return MobileMode::Unknown;
     }
     if (reply[0] != kVersionRequest[0]) {
         LogPortLine(kLogError, PortName(), kFunction, "Can't get phone mode.");
-        return kMobileModeUnknown;
+        return MobileMode::Unknown;
     }
     std::string directory = ReplyText(reply, kVersionDirectoryOffset, kVersionDirectoryLength);
     std::transform(directory.begin(), directory.end(), directory.begin(),
@@ -107,14 +107,14 @@ void CSerialIO::QuietDevice() {
     }
 }
 
-int CSerialIO::ChangeToOffline() {
+bool CSerialIO::ChangeToOffline() {
     static const char* const kFunction = "CSerialIO::ChangeToOffline";
     const Timeouts& times = Times();
 
     // Writes one request; false (after the failure lines) when it did not all go.
     auto send = [&](const uint8_t* request, uint32_t size) {
         uint32_t written = 0;
-        if (InternalWrite(request, size, &written) == 0 && written >= size) return true;
+        if (InternalWrite(request, size, &written) == ChannelResult::Ok && written >= size) return true;
         LogPortLine(kLogError, PortName(), kFunction, "Write fails");
         LogPortHexDump(kLogError, PortName(), kFunction, request, size);
         return false;
@@ -122,7 +122,7 @@ int CSerialIO::ChangeToOffline() {
     // Reads the raw answer to the request just written into a cleared area.
     auto receive = [&](uint8_t* reply) {
         std::memset(reply, 0, kRawReplySize);
-        if (WaitandReadBuffer(reply, kRawReplySize, nullptr) == 0) return true;
+        if (WaitandReadBuffer(reply, kRawReplySize, nullptr) == ChannelResult::Ok) return true;
         LogPortLine(kLogError, PortName(), kFunction, "Read fails");
         return false;
     };
@@ -131,40 +131,40 @@ int CSerialIO::ChangeToOffline() {
     int budget = kOfflineStatusChecks;
     LogPortLine(kLogDebug, PortName(), kFunction, "Get phone status");
     uint8_t reply[kRawReplySize];
-    if (!send(kStatusRequest, sizeof kStatusRequest)) return 0;
-    if (!receive(reply)) return 0;
+    if (!send(kStatusRequest, sizeof kStatusRequest)) return false;
+    if (!receive(reply)) return false;
     if (reply[0] != kStatusRequest[0]) {
         // Such devices have no status to wait for and switch from online.
         LogPortLine(kLogError, PortName(), kFunction, "Can't get phone status, Maybe it is a Pelomir handset.");
-        return 1;
+        return true;
     }
 
     LogPortLine(kLogDebug, PortName(), kFunction, "Set mobile offline.");
-    if (!send(kOfflineRequest, sizeof kOfflineRequest)) return 0;
-    if (!receive(reply)) return 0;
+    if (!send(kOfflineRequest, sizeof kOfflineRequest)) return false;
+    if (!receive(reply)) return false;
     if (std::memcmp(reply, kOfflineRequest, sizeof kOfflineRequest) != 0) {
         LogPortLine(kLogError, PortName(), kFunction, "Command fails. Return buffer is wrong.");
         LogPortHexDump(kLogError, PortName(), kFunction, reply, sizeof kOfflineRequest);
-        return 0;
+        return false;
     }
 
     uint8_t status[kRawReplySize];
     do {
-        if (!Pause(times.switchPoll)) return 0;
+        if (!Pause(times.switchPoll)) return false;
         --budget;
         LogPortLine(kLogDebug, PortName(), kFunction, "Get current phone status.");
-        if (!send(kStatusRequest, sizeof kStatusRequest)) return 0;
-        if (!receive(status)) return 0;
+        if (!send(kStatusRequest, sizeof kStatusRequest)) return false;
+        if (!receive(status)) return false;
         if (status[0] != kStatusRequest[0]) {
             LogPortLine(kLogError, PortName(), kFunction, "Fails in get phone status");
-            return 0;
+            return false;
         }
         uint16_t rfMode = 0, state = 0;
         bool located = LocateStatusFields(status, sizeof status, &rfMode, &state);
         LogPortLine(kLogError, PortName(), kFunction, "Current RF mode is %d", static_cast<int>(rfMode));
-        if (located && IsOfflineStatus(rfMode, state)) return 1;
+        if (located && IsOfflineStatus(rfMode, state)) return true;
     } while (budget > 0);
-    return 0;
+    return false;
 }
 
 }  // namespace fennix

@@ -1,22 +1,11 @@
-// The serial transport's own result values, in one place. They travel in the
-// same int as system error numbers (channel operations) or as lengths
-// (packet-layer operations), so every value here is named once and nowhere
-// else: a number that comes up from the platform is passed on, never compared
-// with these names.
-//
-// The channel's numbers are the ones Windows gives the same facts, so that a
-// caller on either system sees the same values in results and log lines.
+// The packet layer's result values, in one place. They travel in the same
+// int as reply lengths, so every value here is named once and nowhere else.
+// The channel's own results are typed (ChannelResult.h).
 #pragma once
 
 #include <cstdint>
 
 namespace fennix {
-
-// Channel results besides 0 and system error numbers.
-constexpr int kSerialNothingDone = -1;    // writes blocked, no such port, or no answer in time
-constexpr int kSerialNoPort = 6;          // no port open
-constexpr int kSerialAlreadyOpen = 1247;  // a port is already open
-constexpr int kSerialTimedOut = 1460;     // a write did not finish in time
 
 // Packet-layer results: top bit set, so callers test for a negative value.
 constexpr int32_t kPacketNullParameter = static_cast<int32_t>(0xF0000301);

@@ -44,19 +44,26 @@ void CSerCOMLibrary::PrepareToOpen() {
 int32_t CSerCOMLibrary::OpenComport(const char* label, const char* portName) {
     if (!ArgumentsPresent(label, portName)) return kPacketNullParameter;
     PrepareToOpen();
-    const int result = OpenNow(portName, kOpenBaudRate);
-    return result == 0 || result == kSerialAlreadyOpen ? 1 : kPacketOpenFailed;
+    const ChannelResult result = OpenNow(portName, kOpenBaudRate);
+    return result == ChannelResult::Ok || result == ChannelResult::AlreadyOpen ? 1 : kPacketOpenFailed;
 }
 
 int32_t CSerCOMLibrary::ReopenComport(const char* label, const char* portName) {
     if (!ArgumentsPresent(label, portName)) return kPacketNullParameter;
     PrepareToOpen();
-    return Open(portName, kOpenBaudRate) < 0 ? kPacketOpenFailed : 1;
+    // The listener opens the port when the device is back; a listener that
+    // cannot start shows in the wait for the device's mode that follows.
+    Open(portName, kOpenBaudRate);
+    return 1;
 }
 
 int32_t CSerCOMLibrary::CloseCOMPort() {
     LogPortLine(kLogWarning, PortName(), "CSerCOMLibrary::CloseCOMPort", "Try to close COM %s", DevicePath());
-    return Close();
+    switch (Close()) {
+        case ChannelResult::Closed: return 1;
+        case ChannelResult::SystemError: return LastSystemError();
+        default: return 0;
+    }
 }
 
 int32_t CSerCOMLibrary::DIAGTxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
@@ -93,7 +100,9 @@ int32_t CSerCOMLibrary::TxRx(const uint8_t* request, uint32_t length, uint8_t* r
     if (waitMs <= Times().streamWriteWait) underWay.emplace();
     // A port failure is not reported here: no reply comes and the wait ends
     // in a timeout.
-    if (Write(txFrame_.data(), static_cast<uint32_t>(txFrame_.size()), nullptr) < 0) return kPacketWriteRefused;
+    if (Write(txFrame_.data(), static_cast<uint32_t>(txFrame_.size()), nullptr) == ChannelResult::NothingDone) {
+        return kPacketWriteRefused;
+    }
 
     return TakeReply(reply, capacity, waitMs);
 }
@@ -262,7 +271,7 @@ void CSerCOMLibrary::OnEvent(uint32_t code) {
 
     LogPortLine(kLogDebug, PortName(), kFunction, "Get received data");
     uint32_t got = 0;
-    const bool read = Read(receiveScratch_.data(), kReceiveScratchSize, &got) == 0;
+    const bool read = Read(receiveScratch_.data(), kReceiveScratchSize, &got) == ChannelResult::Ok;
     scratchUsed_ = got;
     if (!read || got == 0) {
         LogPortLine(kLogDebug, PortName(), kFunction, "Read data from read buffer failed.");

@@ -48,7 +48,8 @@ public:
     // port and starts the listener, which opens it once it is there. 1;
     // kPacketNullParameter.
     int32_t ReopenComport(const char* label, const char* portName) override;
-    // The channel's Close: 1, 0 or a system error number.
+    // The channel's Close: 1 when it closed the port, the system error
+    // number when that failed, else 0.
     int32_t CloseCOMPort() override;
     // The channel's Cancel.
     void Cancel() override { CSerialIO::Cancel(); }

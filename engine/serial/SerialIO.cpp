@@ -36,17 +36,23 @@ uint32_t CSerialIO::BufferCapacity() const { return readBuffer_.Capacity(); }
 
 uint32_t CSerialIO::UnreadBytes() const { return readBuffer_.Unread(); }
 
-int CSerialIO::Read(uint8_t* buffer, uint32_t capacity, uint32_t* bytesRead) {
+ChannelResult CSerialIO::Read(uint8_t* buffer, uint32_t capacity, uint32_t* bytesRead) {
     LogPortLine(kLogDebug, PortName(), "CSerialIO::Read", "Start read operation.");
-    SetLastError(0);
+    Record(ChannelResult::Ok);
     if (bytesRead != nullptr) *bytesRead = 0;
-    if (!IsPortOpen()) {
-        SetLastError(kSerialNoPort);
-        return kSerialNoPort;
-    }
+    if (!IsPortOpen()) return Record(ChannelResult::NoPort);
     const uint32_t n = readBuffer_.Take(buffer, capacity);
     if (bytesRead != nullptr) *bytesRead = n;
-    return 0;
+    return ChannelResult::Ok;
+}
+
+ChannelResult CSerialIO::Record(ChannelResult result, int systemError) {
+    last_.store(ChannelOutcome{result, systemError});
+    return result;
+}
+
+ChannelResult CSerialIO::RecordSystemError(const platform::PortResult& step) {
+    return Record(ChannelResult::SystemError, step.SystemError());
 }
 
 uint32_t CSerialIO::AppendBuffer(const uint8_t* bytes, uint32_t count) {
@@ -56,13 +62,13 @@ uint32_t CSerialIO::AppendBuffer(const uint8_t* bytes, uint32_t count) {
 
 void CSerialIO::DiscardUnreadBytes() { readBuffer_.DiscardUnread(); }
 
-int CSerialIO::WaitandReadBuffer(uint8_t* buffer, uint32_t capacity, uint32_t* bytesRead) {
+ChannelResult CSerialIO::WaitandReadBuffer(uint8_t* buffer, uint32_t capacity, uint32_t* bytesRead) {
     static const char* const kFunction = "CSerialIO::WaitandReadBuffer";
     if (bytesRead != nullptr) *bytesRead = 0;
     uint32_t stale = 0;
     if (!readBuffer_.WaitForAnswer(times_.rawReplyWait, cancelled_, &stale)) {
         LogPortLine(kLogError, PortName(), kFunction, "Read time out.");
-        return kSerialNothingDone;
+        return ChannelResult::NothingDone;
     }
     if (stale > 0) {
         LogPortLine(kLogDebug, PortName(), kFunction, "Dropped %u bytes received before the request.", stale);

@@ -85,7 +85,7 @@ TEST_F(PortOpen, PortHeldByAnotherProgramFailsAtOnceAndServesOnceFree) {
     ASSERT_TRUE(device.Ok());
     {
         platform::SerialPort holder;
-        ASSERT_EQ(0, holder.Open(device.Path()));
+        ASSERT_TRUE(holder.Open(device.Path()).IsOk());
         StartWith(1);
         ExpectEveryFlowFailsAtTheOpen(device.Path(), platform::PortOpenFailure::InUse);
         EXPECT_EQ(platform::PortOpenFailure::InUse, OpenFailureOf(device.Path()));

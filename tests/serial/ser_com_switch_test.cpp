@@ -74,27 +74,27 @@ protected:
 };
 
 TEST(ModeSwitchTables, PlatformGroupOneIsAnyOfItsNamesInsideTheId) {
-    EXPECT_EQ(1, PlatformGroupOf("K7M01"));
-    EXPECT_EQ(1, PlatformGroupOf("T7413"));
-    EXPECT_EQ(1, PlatformGroupOf("XPEXD4"));
-    EXPECT_EQ(1, PlatformGroupOf("LUNW2"));
-    EXPECT_EQ(0, PlatformGroupOf("Q6250"));
-    EXPECT_EQ(0, PlatformGroupOf("T741"));
-    EXPECT_EQ(0, PlatformGroupOf(""));
+    EXPECT_EQ(PlatformGroup::Group6280, PlatformGroupOf("K7M01"));
+    EXPECT_EQ(PlatformGroup::Group6280, PlatformGroupOf("T7413"));
+    EXPECT_EQ(PlatformGroup::Group6280, PlatformGroupOf("XPEXD4"));
+    EXPECT_EQ(PlatformGroup::Group6280, PlatformGroupOf("LUNW2"));
+    EXPECT_EQ(PlatformGroup::Default, PlatformGroupOf("Q6250"));
+    EXPECT_EQ(PlatformGroup::Default, PlatformGroupOf("T741"));
+    EXPECT_EQ(PlatformGroup::Default, PlatformGroupOf(""));
 }
 
 TEST(ModeSwitchTables, MobileModeRowsAreTriedInOrder) {
-    EXPECT_EQ(1, MobileModeOf("pelomir1"));
-    EXPECT_EQ(1, MobileModeOf("xpelq7ex"));
-    EXPECT_EQ(1, MobileModeOf("pelq7f"));
-    EXPECT_EQ(1, MobileModeOf("aapelz5b"));
-    EXPECT_EQ(2, MobileModeOf("xxgvdxxx"));
-    EXPECT_EQ(0, MobileModeOf("dvr4162a"));
+    EXPECT_EQ(MobileMode::Reenumerates, MobileModeOf("pelomir1"));
+    EXPECT_EQ(MobileMode::Reenumerates, MobileModeOf("xpelq7ex"));
+    EXPECT_EQ(MobileMode::Reenumerates, MobileModeOf("pelq7f"));
+    EXPECT_EQ(MobileMode::Reenumerates, MobileModeOf("aapelz5b"));
+    EXPECT_EQ(MobileMode::Gvd, MobileModeOf("xxgvdxxx"));
+    EXPECT_EQ(MobileMode::Dvr, MobileModeOf("dvr4162a"));
     // Both a row-1 name and "gvd": the earlier row decides.
-    EXPECT_EQ(1, MobileModeOf("gvdpelz5"));
-    EXPECT_EQ(2, MobileModeOf("gvdr4162"));
-    EXPECT_EQ(3, MobileModeOf("PELZ5"));  // the caller lower-cases first
-    EXPECT_EQ(3, MobileModeOf(""));
+    EXPECT_EQ(MobileMode::Reenumerates, MobileModeOf("gvdpelz5"));
+    EXPECT_EQ(MobileMode::Gvd, MobileModeOf("gvdr4162"));
+    EXPECT_EQ(MobileMode::Unknown, MobileModeOf("PELZ5"));  // the caller lower-cases first
+    EXPECT_EQ(MobileMode::Unknown, MobileModeOf(""));
 }
 
 TEST(ModeSwitchTables, StatusFieldsAreFoundByCountingBytesOtherThanTheEscape) {
@@ -126,22 +126,22 @@ TEST(ModeSwitchTables, StatusFieldsAreFoundByCountingBytesOtherThanTheEscape) {
 
 TEST_F(SerComSwitch, PlatformIdIsUpperCasedBeforeItIsMatched) {
     Answer(kBuildId, BuildIdReply("t7413"));
-    EXPECT_EQ(1, Lib().GetPlatformID());
+    EXPECT_EQ(PlatformGroup::Group6280, Lib().GetPlatformID());
     EXPECT_EQ(kBuildId, WireSinceMark());
     ExpectPacketLayerReleased();
 
     Answer(kBuildId, BuildIdReply("Q6250"));
-    EXPECT_EQ(0, Lib().GetPlatformID());
+    EXPECT_EQ(PlatformGroup::Default, Lib().GetPlatformID());
     ExpectPacketLayerReleased();
 }
 
 TEST_F(SerComSwitch, PlatformIdWithoutAUsableReplyIsGroupThree) {
     Answer(kBuildId, DiagFrame(PacketWithText(0x13, 40, 12, "K7M00")));
-    EXPECT_EQ(3, Lib().GetPlatformID());
+    EXPECT_EQ(PlatformGroup::Unknown, Lib().GetPlatformID());
     ExpectPacketLayerReleased();
 
     Answer(kBuildId, Bytes{});  // silence
-    EXPECT_EQ(3, Lib().GetPlatformID());
+    EXPECT_EQ(PlatformGroup::Unknown, Lib().GetPlatformID());
     ExpectPacketLayerReleased();
 }
 
@@ -152,7 +152,7 @@ TEST_F(SerComSwitch, BytesThatCameBeforeTheRequestAreNotItsAnswer) {
     Device().Send(BuildIdReply("K7M00"));
     ASSERT_TRUE(Eventually([&] { return Lib().UnreadBytes() > 0; }, 3000));
     // The device does not answer the request itself.
-    EXPECT_EQ(3, Lib().GetPlatformID());
+    EXPECT_EQ(PlatformGroup::Unknown, Lib().GetPlatformID());
 
     // Again, behind what is still unread from the first time.
     const uint32_t unread = Lib().UnreadBytes();
@@ -160,7 +160,7 @@ TEST_F(SerComSwitch, BytesThatCameBeforeTheRequestAreNotItsAnswer) {
     Device().Send(BuildIdReply("K7M00"));
     ASSERT_TRUE(Eventually([&] { return Lib().UnreadBytes() > unread; }, 3000));
     Answer(kBuildId, BuildIdReply("Q6250"));
-    EXPECT_EQ(0, Lib().GetPlatformID()) << "the answer behind the stale bytes decides";
+    EXPECT_EQ(PlatformGroup::Default, Lib().GetPlatformID()) << "the answer behind the stale bytes decides";
 }
 
 TEST_F(SerComSwitch, FramesLeftPostedDoNotKeepTheSwitchFromReading) {
@@ -174,7 +174,7 @@ TEST_F(SerComSwitch, FramesLeftPostedDoNotKeepTheSwitchFromReading) {
     ASSERT_TRUE(Eventually([&] { return Lib().PendingFrames() == 1; }, 3000));
 
     Answer(kBuildId, BuildIdReply("K7M00"));
-    EXPECT_EQ(1, Lib().GetPlatformID());
+    EXPECT_EQ(PlatformGroup::Group6280, Lib().GetPlatformID());
     EXPECT_EQ(0u, Lib().PendingFrames());
     ExpectPacketLayerReleased();
 
@@ -188,24 +188,24 @@ TEST_F(SerComSwitch, FramesLeftPostedDoNotKeepTheSwitchFromReading) {
 TEST_F(SerComSwitch, MobileModeComesFromTheLowerCasedVersionDirectory) {
     KeepPacketLayerOut();
     Answer(kVersion, VersionReply("PELZ5abc"));
-    EXPECT_EQ(1, Lib().GetMobileMode());
+    EXPECT_EQ(MobileMode::Reenumerates, Lib().GetMobileMode());
     EXPECT_EQ(kVersion, WireSinceMark());
     Answer(kVersion, VersionReply("xxGVDxxx"));
-    EXPECT_EQ(2, Lib().GetMobileMode());
+    EXPECT_EQ(MobileMode::Gvd, Lib().GetMobileMode());
     Answer(kVersion, VersionReply("DVR4162x"));
-    EXPECT_EQ(0, Lib().GetMobileMode());
+    EXPECT_EQ(MobileMode::Dvr, Lib().GetMobileMode());
     Answer(kVersion, VersionReply("abcdefgh"));
-    EXPECT_EQ(3, Lib().GetMobileMode());
+    EXPECT_EQ(MobileMode::Unknown, Lib().GetMobileMode());
     Answer(kVersion, DiagFrame(PacketWithText(0x13, 60, 39, "pelz5xxx")));
-    EXPECT_EQ(3, Lib().GetMobileMode());
+    EXPECT_EQ(MobileMode::Unknown, Lib().GetMobileMode());
     Answer(kVersion, Bytes{});
-    EXPECT_EQ(3, Lib().GetMobileMode());
+    EXPECT_EQ(MobileMode::Unknown, Lib().GetMobileMode());
 }
 
 TEST_F(SerComSwitch, DeviceWithoutStatusIsTakenToNeedNoOfflineStep) {
     KeepPacketLayerOut();
     Answer(kStatus, DiagFrame({0x13, 0x0C}));
-    EXPECT_EQ(1, Lib().ChangeToOffline());
+    EXPECT_TRUE(Lib().ChangeToOffline());
     EXPECT_EQ(kStatus, WireSinceMark()) << "no offline request may follow";
 }
 
@@ -216,10 +216,10 @@ TEST_F(SerComSwitch, OfflineEchoMustMatchInEveryByte) {
         Bytes echo = kOffline;
         echo[i] ^= 0x01;
         Answer(kOffline, echo);
-        EXPECT_EQ(0, Lib().ChangeToOffline()) << "byte " << i;
+        EXPECT_FALSE(Lib().ChangeToOffline()) << "byte " << i;
     }
     Answer(kOffline, kOffline);
-    EXPECT_EQ(1, Lib().ChangeToOffline());
+    EXPECT_TRUE(Lib().ChangeToOffline());
 }
 
 TEST_F(SerComSwitch, OfflineWaitsForTheStatusToSettle) {
@@ -236,7 +236,7 @@ TEST_F(SerComSwitch, OfflineWaitsForTheStatusToSettle) {
             device->Send(DiagFrame(n >= 4 ? StatusPacket(1, 2) : StatusPacket(0, 5)));
         }
     });
-    EXPECT_EQ(1, Lib().ChangeToOffline());
+    EXPECT_TRUE(Lib().ChangeToOffline());
     EXPECT_EQ(4, polls->load());
     Bytes wire = WireSinceMark();
     EXPECT_EQ(1u, CountOnWire(wire, kOffline));
@@ -247,7 +247,7 @@ TEST_F(SerComSwitch, OfflineGivesUpAfterTwentyStatusPolls) {
     KeepPacketLayerOut();
     Answer(kStatus, DiagFrame(StatusPacket(0, 5)));
     Answer(kOffline, kOffline);
-    EXPECT_EQ(0, Lib().ChangeToOffline());
+    EXPECT_FALSE(Lib().ChangeToOffline());
     Bytes wire = WireSinceMark();
     EXPECT_EQ(1u, CountOnWire(wire, kOffline));
     EXPECT_EQ(21u, CountOnWire(wire, kStatus)) << "one status before the offline request, twenty after";
@@ -256,7 +256,7 @@ TEST_F(SerComSwitch, OfflineGivesUpAfterTwentyStatusPolls) {
 TEST_F(SerComSwitch, OfflineFailsWhenAnAnswerIsMissingOrWrong) {
     KeepPacketLayerOut();
     Answer(kStatus, Bytes{});
-    EXPECT_EQ(0, Lib().ChangeToOffline());
+    EXPECT_FALSE(Lib().ChangeToOffline());
 
     // The status answers until the offline request, then turns into garbage.
     auto offline = std::make_shared<std::atomic<bool>>(false);
@@ -269,7 +269,7 @@ TEST_F(SerComSwitch, OfflineFailsWhenAnAnswerIsMissingOrWrong) {
             device->Send(*offline ? DiagFrame({0x13, 0x0C}) : DiagFrame(StatusPacket(0, 5)));
         }
     });
-    EXPECT_EQ(0, Lib().ChangeToOffline());
+    EXPECT_FALSE(Lib().ChangeToOffline());
     EXPECT_TRUE(offline->load());
 }
 
@@ -305,8 +305,8 @@ TEST_F(SerComSwitch, QuietingEndsEvenIfTheDeviceNeverFallsSilent) {
 
 TEST_F(SerComSwitch, DownloadSwitchWithoutAPlatformReportsItsFailureCode) {
     Answer(kBuildId, Bytes{});
-    EXPECT_EQ(kPacketDiagSwitchFailed, Lib().ChangeDIAG2DL());
-    EXPECT_LT(Lib().ChangeDIAG2DL(), 0) << "IsDLConnected tells failure by the sign";
+    EXPECT_FALSE(Lib().ChangeDIAG2DL());
+    EXPECT_EQ(kPacketDiagSwitchFailed, Lib().IsDLConnected());
     ExpectPacketLayerReleased();
     EXPECT_EQ(kPhoneModeDIAG, Lib().GetPhoneMode());
 }
@@ -342,7 +342,7 @@ TEST_F(SerComTakerOnThePort, ASwitchRightAfterAnExchangeDoesNotWaitForThePort) {
 
     Answer(kBuildId, BuildIdReply("T7413"));
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(1, Lib().GetPlatformID());
+    EXPECT_EQ(PlatformGroup::Group6280, Lib().GetPlatformID());
     EXPECT_LT(testsupport::ElapsedMs(start), static_cast<long>(kLongPortRead) / 2);
     EXPECT_EQ(0u, Lib().PendingFrames());
 }
