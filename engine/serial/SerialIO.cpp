@@ -10,7 +10,7 @@ namespace fennix {
 
 CSerialIO::CSerialIO() : CSerialIO(Timeouts::FromEnvironment()) {}
 
-CSerialIO::CSerialIO(const Timeouts& times) : times_(times) {
+CSerialIO::CSerialIO(const Timeouts& times, IChannelListener* listener) : times_(times), listener_(listener) {
     LogFuncLine(kLogDebug, "CSerialIO::CSerialIO", "Start constructor.");
 }
 
@@ -26,11 +26,9 @@ CSerialIO::~CSerialIO() {
     LogFuncLine(kLogDebug, "CSerialIO::~CSerialIO", "complete destructor.");
 }
 
-void CSerialIO::OnEvent(uint32_t) {}
-
 bool CSerialIO::IsPortOpen() const { return portOpen_.load(); }
 
-bool CSerialIO::IsListenerRunning() const { return listener_.joinable() && !listenerDone_.load(); }
+bool CSerialIO::IsListenerRunning() const { return listenerThread_.joinable() && !listenerDone_.load(); }
 
 uint32_t CSerialIO::BufferCapacity() const { return readBuffer_.Capacity(); }
 
@@ -85,7 +83,6 @@ void CSerialIO::Cancel() {
     { std::lock_guard<std::mutex> hold(pauseLock_); }
     pauseWake_.notify_all();
     readBuffer_.WakeWaiters();
-    WakeFlowWaits();
 }
 
 bool CSerialIO::Pause(uint32_t milliseconds) {

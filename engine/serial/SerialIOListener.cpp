@@ -16,14 +16,14 @@ ChannelResult CSerialIO::StartListener() {
         LogPortLine(kLogWarning, PortName(), kFunction, "Thread has already existed.");
     } else {
         // A listener that ended by itself (its wait failed) is collected here.
-        if (listener_.joinable()) listener_.join();
+        if (listenerThread_.joinable()) listenerThread_.join();
         stop_.store(0);
         readEvent_.Reset();
         listenerEnded_.Reset();
         port_.DiscardWake();
         listenerDone_.store(false);
         try {
-            listener_ = std::thread(&CSerialIO::ThreadProc, this);
+            listenerThread_ = std::thread(&CSerialIO::ThreadProc, this);
         } catch (const std::system_error& failure) {
             const int error = failure.code().value();
             listenerDone_.store(true);
@@ -38,7 +38,7 @@ ChannelResult CSerialIO::StartListener() {
 
 void CSerialIO::StopListener(uint32_t waitMs) {
     static const char* const kFunction = "CSerialIO::StopListener";
-    if (!listener_.joinable()) {
+    if (!listenerThread_.joinable()) {
         LogPortLine(kLogError, PortName(), kFunction, "Listen thread is null, so no stop operation.");
         Record(ChannelResult::Ok);
         return;
@@ -56,7 +56,7 @@ void CSerialIO::StopListener(uint32_t waitMs) {
     bool ended = listenerDone_.load() || listenerEnded_.Wait(waitMs);
     LogPortLine(kLogWarning, PortName(), kFunction, "Complete stop listen thread.");
     if (ended) {
-        listener_.join();
+        listenerThread_.join();
         stop_.store(0);
     } else {
         // Still running: it keeps its stop flag and is waited for again by the
@@ -87,7 +87,7 @@ bool CSerialIO::AppendUnlessDetecting(const uint8_t* bytes, uint32_t count) {
 
 void CSerialIO::Notify(uint32_t code, const char* line) {
     LogPortLine(kLogDebug, PortName(), "CSerialIO::ThreadProc", "%s", line);
-    OnEvent(code);
+    if (listener_ != nullptr) listener_->OnChannelEvent(code);
 }
 
 void CSerialIO::ThreadProc() {

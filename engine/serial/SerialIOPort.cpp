@@ -10,9 +10,7 @@ ChannelResult CSerialIO::Open(const char* portName, uint32_t baudRate) {
     LogPortLine(kLogDebug, PortName(), "CSerialIO::Open", "Start open operation.");
     Record(ChannelResult::Ok);
     if (NamePort(portName) != ChannelResult::Ok) return Record(ChannelResult::AlreadyOpen);
-    // A switch that failed on the previous open kept the packet layer out;
-    // this open starts a new conversation with the device.
-    KeepPacketLayerOut(false);
+    LetLayerAboveIn();
     currentBaudRate_.store(baudRate);
     return StartListener();
 }
@@ -23,7 +21,7 @@ ChannelResult CSerialIO::OpenNow(const char* portName, uint32_t baudRate) {
     Record(ChannelResult::Ok);
     if (NamePort(portName) != ChannelResult::Ok) return Record(ChannelResult::AlreadyOpen);
     lastOpenFailure_.store(platform::PortOpenFailure::None);
-    KeepPacketLayerOut(false);
+    LetLayerAboveIn();
     currentBaudRate_.store(baudRate);
     ChannelResult result = ChannelResult::NothingDone;
     if (IsPortRegistered()) {
@@ -65,6 +63,19 @@ ChannelResult CSerialIO::Close() {
     LogPortLine(kLogError, PortName(), kFunction, "internal close failed.");
     LogPortLine(kLogError, PortName(), kFunction, "Close COM port failed.");
     return LastResult();
+}
+
+void CSerialIO::LetLayerAboveIn() {
+    // A switch that failed on the previous open kept the packet layer out;
+    // this open starts a new conversation with the device.
+    SetWritesBlocked(false);
+    SetNotificationsSuppressed(false);
+}
+
+void CSerialIO::KeepBaudRate() {
+    for (uint32_t i = 0; i < 3; ++i) {
+        if (kBaudRates[i] == CurrentBaudRate()) baudRateIndex_.store(i);
+    }
 }
 
 ChannelResult CSerialIO::InternalOpen() {

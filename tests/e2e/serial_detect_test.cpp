@@ -20,7 +20,7 @@ class SerialDetect : public testsupport::SerialE2ETest {};
 TEST_F(SerialDetect, DiagDeviceIsTakenAsItIs) {
     Start(sim::DiagDevice());
     ASSERT_EQ(1, Lib().IsDIAGConnected());
-    EXPECT_EQ(kPhoneModeDIAG, Lib().GetPhoneMode());
+    EXPECT_EQ(kPhoneModeDIAG, Channel().GetPhoneMode());
     EXPECT_TRUE(testsupport::SerialE2ETest::SwitchCommands().empty()) << "nothing but the probe was sent";
 }
 
@@ -56,7 +56,7 @@ TEST_F(SerialDetect, SilentDeviceIsNeverDetected) {
     start = Clock::now();
     EXPECT_EQ(kPacketModeUnknown, Lib().IsDLConnected());
     EXPECT_GE(testsupport::MsBetween(start, Clock::now()), 120L * Times().dlDetectionPoll);
-    EXPECT_EQ(kPhoneModeUnknown, Lib().GetPhoneMode());
+    EXPECT_EQ(kPhoneModeUnknown, Channel().GetPhoneMode());
     EXPECT_GT(Device().Recording().CountRequests(DeviceMode::Diag), 0u) << "the probes did reach the device";
 
     const auto lines = FinishLog();
@@ -70,17 +70,17 @@ TEST_F(SerialDetect, SilentDeviceIsNeverDetected) {
 TEST_F(SerialDetect, CloseAfterTheListenerLostThePortReportsNothingClosed) {
     Start(sim::DiagDevice());
     ASSERT_TRUE(WaitForMode(kPhoneModeDIAG));
-    ASSERT_TRUE(Lib().IsPortOpen());
+    ASSERT_TRUE(Channel().IsPortOpen());
     Device().Unplug();
     // The listener sees the port fail, returns to detection and cannot open
     // it again: the port is closed by the listener.
     auto end = Clock::now() + std::chrono::seconds(5);
-    while (Lib().IsPortOpen() && Clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    ASSERT_FALSE(Lib().IsPortOpen());
-    EXPECT_EQ(kPhoneModeUnknown, Lib().GetPhoneMode());
+    while (Channel().IsPortOpen() && Clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    ASSERT_FALSE(Channel().IsPortOpen());
+    EXPECT_EQ(kPhoneModeUnknown, Channel().GetPhoneMode());
 
     EXPECT_EQ(0, Lib().CloseCOMPort());
-    EXPECT_FALSE(Lib().IsListenerRunning());
+    EXPECT_FALSE(Channel().IsListenerRunning());
 }
 
 // A session that ends with a frame nobody takes (the answer behind a stray
@@ -104,7 +104,7 @@ TEST_F(SerialDetect, CloseWithAFrameNobodyTakesIsPrompt) {
         const auto start = Clock::now();
         Lib().CloseCOMPort();
         EXPECT_LT(testsupport::MsBetween(start, Clock::now()), 1000) << "round " << round;
-        EXPECT_FALSE(Lib().IsListenerRunning());
+        EXPECT_FALSE(Channel().IsListenerRunning());
     }
 }
 

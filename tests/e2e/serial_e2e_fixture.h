@@ -13,6 +13,7 @@
 #include "serial/SerCOMLibrary.h"
 #include "serial/Timeouts.h"
 #include "../serial/ser_com_log_lines.h"
+#include "../serial/ser_com_peer.h"
 #include "simulator/SimulatorFixture.h"
 
 namespace fennix::testsupport {
@@ -59,7 +60,7 @@ protected:
 
     bool WaitForMode(uint32_t mode, int ms = 5000) {
         auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        while (lib_->GetPhoneMode() != mode) {
+        while (SerComTestPeer::Channel(*lib_).GetPhoneMode() != mode) {
             if (std::chrono::steady_clock::now() > end) return false;
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
@@ -87,6 +88,8 @@ protected:
 
     sim::CVirtualDevice& Device() { return device_->Device(); }
     CSerCOMLibrary& Lib() { return *lib_; }
+    CSerialIO& Channel() { return SerComTestPeer::Channel(*lib_); }
+    CFrameLink& Link() { return SerComTestPeer::Link(*lib_); }
     const Timeouts& Times() const { return times_; }
     std::string Path() const { return device_->Path(); }
 

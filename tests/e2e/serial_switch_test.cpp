@@ -21,7 +21,7 @@ class SerialSwitch : public testsupport::SerialE2ETest {};
 TEST_F(SerialSwitch, AtDeviceIsMovedIntoDiag) {
     Start(sim::AtDevice());
     ASSERT_EQ(1, Lib().IsDIAGConnected());
-    EXPECT_EQ(kPhoneModeDIAG, Lib().GetPhoneMode());
+    EXPECT_EQ(kPhoneModeDIAG, Channel().GetPhoneMode());
     EXPECT_EQ(DeviceMode::Diag, Device().Mode());
     auto at = Device().Recording().AtCommands();
     EXPECT_NE(at.end(), std::find(at.begin(), at.end(), "at$qcdmg"));
@@ -39,7 +39,7 @@ TEST_F(SerialSwitch, AtDeviceIsMovedIntoDownloadModeThroughDiag) {
     StartWith(3);
     Start(options);
     ASSERT_EQ(1, Lib().IsDLConnected());
-    EXPECT_EQ(kPhoneModeDL, Lib().GetPhoneMode());
+    EXPECT_EQ(kPhoneModeDL, Channel().GetPhoneMode());
     EXPECT_EQ(DeviceMode::Download, Device().Mode());
     EXPECT_EQ(1, Nop());
 
@@ -53,13 +53,13 @@ TEST_F(SerialSwitch, AtDeviceIsMovedIntoDownloadModeThroughDiag) {
 TEST_F(SerialSwitch, DefaultPlatformGoesOfflineAndReopensThePort) {
     Start(sim::DiagDevice("Q6250"));
     ASSERT_EQ(1, Lib().IsDLConnected());
-    EXPECT_EQ(kPhoneModeDL, Lib().GetPhoneMode());
+    EXPECT_EQ(kPhoneModeDL, Channel().GetPhoneMode());
     // Build ID, quieting, version, status, offline, status until offline, switch.
     EXPECT_EQ(std::vector<int>({0x7C, 0x1F, 0x60, 0x73, 0x00, 0x0C, 0x29, 0x0C, 0x3A}), SwitchCommands());
     EXPECT_GE(Device().BootCount(), 1u) << "the device re-enumerated";
-    EXPECT_TRUE(Lib().ReopenOnDetection());
-    EXPECT_FALSE(Lib().WritesBlocked());
-    EXPECT_FALSE(Lib().NotificationsSuppressed());
+    EXPECT_TRUE(Channel().ReopenOnDetection());
+    EXPECT_FALSE(Channel().WritesBlocked());
+    EXPECT_FALSE(Channel().NotificationsSuppressed());
     EXPECT_EQ(1, Nop());
 }
 
@@ -69,7 +69,7 @@ TEST_F(SerialSwitch, GroupOnePlatformSwitchesInPlaceWithoutGoingOffline) {
     EXPECT_EQ(std::vector<int>({0x7C, 0x1F, 0x60, 0x73, 0x3A}), SwitchCommands());
     EXPECT_EQ(0u, Device().BootCount()) << "the port stayed";
     // From now on detection probes on the open port.
-    EXPECT_FALSE(Lib().ReopenOnDetection());
+    EXPECT_FALSE(Channel().ReopenOnDetection());
     EXPECT_EQ(1, Nop());
 }
 
@@ -82,8 +82,8 @@ TEST_F(SerialSwitch, AcknowledgedSwitchInPlaceLeavesNothingBehind) {
         options.knobs["diag.ack-download-switch"] = 1;
         Start(options);
         ASSERT_EQ(1, Lib().IsDLConnected());
-        EXPECT_EQ(0u, Lib().PendingFrames());
-        EXPECT_EQ(0u, Lib().UnreadBytes());
+        EXPECT_EQ(0u, Link().PendingFrames());
+        EXPECT_EQ(0u, Channel().UnreadBytes());
         EXPECT_EQ(1, Nop());
     }
 }
@@ -96,9 +96,9 @@ TEST_F(SerialSwitch, UnsolicitedTrafficBeforeTheSwitchIsPutAside) {
         ASSERT_TRUE(WaitForMode(kPhoneModeDIAG));
         // A debug message arrives that nobody asked for and stays posted.
         auto end = Clock::now() + std::chrono::seconds(3);
-        while (Lib().PendingFrames() == 0 && Clock::now() < end)
+        while (Link().PendingFrames() == 0 && Clock::now() < end)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        ASSERT_EQ(1u, Lib().PendingFrames());
+        ASSERT_EQ(1u, Link().PendingFrames());
 
         EXPECT_EQ(1, Lib().IsDLConnected()) << platform;
         EXPECT_EQ(1, Nop()) << platform;
@@ -140,8 +140,8 @@ TEST_F(SerialSwitch, OfflineThatNeverSettlesFailsTheSwitchWithItsCode) {
     EXPECT_EQ(21, std::count(commands.begin(), commands.end(), 0x0C)) << "one status, then twenty polls";
     EXPECT_EQ(0, std::count(commands.begin(), commands.end(), 0x3A));
     // The device stays in DIAG and the packet layer may talk to it again.
-    EXPECT_EQ(kPhoneModeDIAG, Lib().GetPhoneMode());
-    EXPECT_FALSE(Lib().WritesBlocked());
+    EXPECT_EQ(kPhoneModeDIAG, Channel().GetPhoneMode());
+    EXPECT_FALSE(Channel().WritesBlocked());
     uint8_t status = 0x0C;
     uint8_t reply[128] = {};
     EXPECT_EQ(60, Lib().DIAGTxRx(&status, 1, reply, sizeof reply, Times().replyWait));
@@ -176,10 +176,10 @@ TEST_F(SerialSwitch, PortThatDoesNotComeBackIsTriedFourTimes) {
     EXPECT_GE(testsupport::MsBetween(start, Clock::now()), pauses + 4 * static_cast<long>(t.unregisteredPortPause));
     EXPECT_FALSE(Device().Present());
     // The session is left refusing requests: writes stay blocked.
-    EXPECT_TRUE(Lib().WritesBlocked());
+    EXPECT_TRUE(Channel().WritesBlocked());
     uint8_t nop = 0x06;
     uint8_t reply[16] = {};
-    EXPECT_EQ(kPacketWriteRefused, Lib().TxRx(&nop, 1, reply, sizeof reply, 100));
+    EXPECT_EQ(kPacketWriteRefused, Link().TxRx(&nop, 1, reply, sizeof reply, 100));
 }
 
 TEST_F(SerialSwitch, AtSwitchThatIsNotAnsweredFailsBothEntries) {

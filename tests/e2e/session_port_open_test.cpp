@@ -59,8 +59,8 @@ void ExpectEveryFlowFailsAtTheOpen(const std::string& port, platform::PortOpenFa
 platform::PortOpenFailure OpenFailureOf(const std::string& port) {
     CSerCOMLibrary lib(Timeouts::WithScale(1.0));
     EXPECT_EQ(kPacketOpenFailed, lib.OpenComport("Target download", port.c_str()));
-    EXPECT_FALSE(lib.IsListenerRunning());
-    return lib.LastOpenFailure();
+    EXPECT_FALSE(SerComTestPeer::Channel(lib).IsListenerRunning());
+    return SerComTestPeer::Channel(lib).LastOpenFailure();
 }
 
 class PortOpen : public LogFileTest {
@@ -116,7 +116,9 @@ TEST_F(PortOpen, PortWithoutPermissionFailsAtOnce) {
         if (geteuid() == 0 && (setgid(kNobody) != 0 || setuid(kNobody) != 0)) _exit(2);
         CSerCOMLibrary lib(Timeouts::WithScale(1.0));
         const bool refused = lib.OpenComport("Target download", terminal) == kPacketOpenFailed;
-        _exit(refused && lib.LastOpenFailure() == platform::PortOpenFailure::PermissionDenied ? 0 : 1);
+        _exit(refused && SerComTestPeer::Channel(lib).LastOpenFailure() == platform::PortOpenFailure::PermissionDenied
+                  ? 0
+                  : 1);
     }
     int status = 0;
     ASSERT_EQ(child, waitpid(child, &status, 0));

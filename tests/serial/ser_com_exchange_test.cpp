@@ -34,7 +34,7 @@ TEST_F(SerComExchange, DiagRequestGoesWithoutOpeningFlagAndTheReplyComesBackUnst
     EXPECT_EQ(replyPacket, Bytes(reply, reply + 4));
     for (size_t i = 4; i < sizeof reply; ++i) EXPECT_EQ(0, reply[i]) << "byte " << i;
     EXPECT_EQ(Bytes({0x0C, 0x14, 0x3A, 0x7E}), WireSinceMark());
-    EXPECT_EQ(0u, Lib().PendingFrames());
+    EXPECT_EQ(0u, Link().PendingFrames());
 }
 
 TEST_F(SerComExchange, DownloadRequestCarriesBothFlags) {
@@ -56,9 +56,9 @@ TEST_F(SerComExchange, EachModeEntryRefusesTheOtherModeWithoutTouchingThePort) {
     uint8_t reply[8] = {};
     EXPECT_EQ(kPacketWrongMode, Lib().DLTxRx(&nop, 1, reply, sizeof reply, 2000));
 
-    Lib().SetPhoneMode(kPhoneModeDL);
+    Channel().SetPhoneMode(kPhoneModeDL);
     EXPECT_EQ(kPacketWrongMode, Lib().DIAGTxRx(&nop, 1, reply, sizeof reply, 2000));
-    Lib().SetPhoneMode(kPhoneModeAt);
+    Channel().SetPhoneMode(kPhoneModeAt);
     EXPECT_EQ(kPacketWrongMode, Lib().DIAGTxRx(&nop, 1, reply, sizeof reply, 2000));
     EXPECT_EQ(kPacketWrongMode, Lib().DLTxRx(&nop, 1, reply, sizeof reply, 2000));
 
@@ -68,7 +68,7 @@ TEST_F(SerComExchange, EachModeEntryRefusesTheOtherModeWithoutTouchingThePort) {
 
 TEST_F(SerComExchange, BlockedWritesAreRefusedWithoutWaiting) {
     OpenIn(kPhoneModeDIAG);
-    Lib().SetWritesBlocked(true);
+    Channel().SetWritesBlocked(true);
     uint8_t request = 0x0C;
     uint8_t reply[8] = {};
     auto start = Clock::now();
@@ -77,7 +77,7 @@ TEST_F(SerComExchange, BlockedWritesAreRefusedWithoutWaiting) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_TRUE(WireSinceMark().empty());
 
-    Lib().SetWritesBlocked(false);
+    Channel().SetWritesBlocked(false);
     Answer({0x0C, 0x14, 0x3A, 0x7E}, DiagFrame({0x0C, 0x01}));
     EXPECT_EQ(2, Lib().DIAGTxRx(&request, 1, reply, sizeof reply, 2000));
 }
@@ -92,7 +92,7 @@ TEST_F(SerComExchange, LateReplyIsTakenByTheNextExchange) {
 
     // The answer to the first request arrives after it gave up.
     Device().Send(DiagFrame({0x4B, 0x0A, 0x0B}));
-    ASSERT_TRUE(Eventually([&] { return Lib().PendingFrames() == 1; }, 3000));
+    ASSERT_TRUE(Eventually([&] { return Link().PendingFrames() == 1; }, 3000));
 
     // The second request is never answered, yet its exchange returns at once
     // with the late reply.
@@ -101,7 +101,7 @@ TEST_F(SerComExchange, LateReplyIsTakenByTheNextExchange) {
     ASSERT_EQ(3, Lib().DIAGTxRx(&second, 1, reply, sizeof reply, 3000));
     EXPECT_LT(ElapsedMs(start), 2500);
     EXPECT_EQ(Bytes({0x4B, 0x0A, 0x0B}), Bytes(reply, reply + 3));
-    EXPECT_EQ(0u, Lib().PendingFrames());
+    EXPECT_EQ(0u, Link().PendingFrames());
 }
 
 TEST_F(SerComExchange, DrainReturnsZeroAtOnceWhenNothingIsPosted) {
@@ -120,7 +120,7 @@ TEST_F(SerComExchange, DrainTakesTheLateReplySoTheNextExchangeGetsItsOwn) {
     uint8_t reply[32] = {};
     EXPECT_EQ(kPacketTimeout, Lib().DIAGTxRx(&request, 1, reply, sizeof reply, 100));
     Device().Send(DiagFrame({0x4B, 0x01, 0x02, 0x03, 0x04}));
-    ASSERT_TRUE(Eventually([&] { return Lib().PendingFrames() == 1; }, 3000));
+    ASSERT_TRUE(Eventually([&] { return Link().PendingFrames() == 1; }, 3000));
 
     uint8_t scratch[4096];
     std::fill(std::begin(scratch), std::end(scratch), 0xAA);
@@ -129,7 +129,7 @@ TEST_F(SerComExchange, DrainTakesTheLateReplySoTheNextExchangeGetsItsOwn) {
     EXPECT_EQ(1u, count);
     EXPECT_EQ(Bytes({0x4B, 0x01, 0x02, 0x03, 0x04}), Bytes(scratch, scratch + 5));
     EXPECT_EQ(0, scratch[5]);
-    EXPECT_EQ(0u, Lib().PendingFrames());
+    EXPECT_EQ(0u, Link().PendingFrames());
 
     uint8_t next = 0x0C;
     Answer({0x0C, 0x14, 0x3A, 0x7E}, DiagFrame({0x0C, 0x77}));
@@ -145,7 +145,7 @@ TEST_F(SerComExchange, TwoFramesOfOneReadReachTwoTakersInOrder) {
     ASSERT_EQ(2, Lib().DIAGTxRx(&request, 1, reply, sizeof reply, 2000));
     EXPECT_EQ(0x01, reply[1]);
     // The second frame is handed over once the first was taken.
-    ASSERT_TRUE(Eventually([&] { return Lib().PendingFrames() == 1; }, 3000));
+    ASSERT_TRUE(Eventually([&] { return Link().PendingFrames() == 1; }, 3000));
     uint8_t silent = 0x4B;
     ASSERT_EQ(3, Lib().DIAGTxRx(&silent, 1, reply, sizeof reply, 2000));
     EXPECT_EQ(Bytes({0x0C, 0x02, 0x03}), Bytes(reply, reply + 3));
@@ -176,7 +176,7 @@ TEST_F(SerComExchange, ReplyLargerThanTheBufferIsReleasedAfterTheOverflow) {
     uint8_t request = 0x26;
     uint8_t reply[133] = {};
     EXPECT_EQ(kPacketTimeout, Lib().DIAGTxRx(&request, 1, reply, sizeof reply, 2000));
-    EXPECT_EQ(0u, Lib().PendingFrames());
+    EXPECT_EQ(0u, Link().PendingFrames());
 
     // The listener goes on: the next request gets its own reply, not the one
     // that did not fit.
@@ -192,13 +192,13 @@ TEST_F(SerComExchange, DrainReleasesAFrameThatDoesNotFit) {
     uint8_t reply[16] = {};
     EXPECT_EQ(kPacketTimeout, Lib().DIAGTxRx(&request, 1, reply, sizeof reply, 100));
     Device().Send(DiagFrame(Bytes(64, 0x11)));
-    ASSERT_TRUE(Eventually([&] { return Lib().PendingFrames() == 1; }, 3000));
+    ASSERT_TRUE(Eventually([&] { return Link().PendingFrames() == 1; }, 3000));
 
     uint8_t small[32];
     uint32_t count = 0;
     EXPECT_EQ(kPacketTimeout, Lib().ReadReturnPacket(small, sizeof small, &count, 1024));
     EXPECT_EQ(0u, count);
-    EXPECT_EQ(0u, Lib().PendingFrames());
+    EXPECT_EQ(0u, Link().PendingFrames());
 
     Answer({0x0C, 0x14, 0x3A, 0x7E}, DiagFrame({0x0C, 0x06}));
     uint8_t next = 0x0C;
@@ -210,14 +210,14 @@ TEST_F(SerComExchange, CloseReleasesAListenerHoldingFramesNobodyTook) {
     OpenIn(kPhoneModeDIAG);
     // Two frames in one read, neither taken: the listener waits on the first.
     Device().Send(Concat(DiagFrame({0x4B, 0x01}), DiagFrame({0x4B, 0x02})));
-    ASSERT_TRUE(Eventually([&] { return Lib().PendingFrames() == 1; }, 3000));
+    ASSERT_TRUE(Eventually([&] { return Link().PendingFrames() == 1; }, 3000));
 
     // The ending listener closes the port itself, so Close has nothing left
     // to close.
     EXPECT_EQ(0, Lib().CloseCOMPort());
-    EXPECT_FALSE(Lib().IsListenerRunning()) << "the second frame must not hold the listener";
-    EXPECT_FALSE(Lib().IsPortOpen());
-    EXPECT_EQ(0u, Lib().PendingFrames());
+    EXPECT_FALSE(Channel().IsListenerRunning()) << "the second frame must not hold the listener";
+    EXPECT_FALSE(Channel().IsPortOpen());
+    EXPECT_EQ(0u, Link().PendingFrames());
 
     // Opened again, the port starts clean: nothing stale answers a request.
     OpenIn(kPhoneModeDIAG);
@@ -233,16 +233,16 @@ TEST_F(SerComExchange, CloseReleasesAListenerHoldingFramesNobodyTook) {
 TEST_F(SerComExchange, OpenComportChecksItsArgumentsAndAcceptsAnOpenPort) {
     EXPECT_EQ(kPacketNullParameter, Lib().OpenComport(nullptr, Device().path().c_str()));
     EXPECT_EQ(kPacketNullParameter, Lib().OpenComport("Target download", nullptr));
-    EXPECT_FALSE(Lib().IsListenerRunning());
+    EXPECT_FALSE(Channel().IsListenerRunning());
 
     OpenIn(kPhoneModeDIAG);
     EXPECT_EQ(1, Lib().OpenComport("Target download", Device().path().c_str()));
-    EXPECT_EQ(kPhoneModeDIAG, Lib().GetPhoneMode());
+    EXPECT_EQ(kPhoneModeDIAG, Channel().GetPhoneMode());
 }
 
 TEST_F(SerComExchange, ClosingAPortThatWasNeverOpenedReportsNothingClosed) {
     EXPECT_EQ(0, Lib().CloseCOMPort());
-    EXPECT_EQ(kPhoneModeStopped, Lib().GetPhoneMode());
+    EXPECT_EQ(kPhoneModeStopped, Channel().GetPhoneMode());
 }
 
 TEST_F(SerComExchange, FailedExchangesLeaveTheirLinesInTheLog) {
@@ -280,7 +280,7 @@ TEST_F(SerComExchange, DrainAndCloseLinesNameThePort) {
     uint8_t reply[16] = {};
     EXPECT_EQ(kPacketTimeout, Lib().DIAGTxRx(&request, 1, reply, sizeof reply, 50));
     Device().Send(DiagFrame({0x4B, 0x01}));
-    ASSERT_TRUE(Eventually([&] { return Lib().PendingFrames() == 1; }, 3000));
+    ASSERT_TRUE(Eventually([&] { return Link().PendingFrames() == 1; }, 3000));
     uint8_t scratch[4096];
     EXPECT_EQ(2, Lib().ReadReturnPacket(scratch, sizeof scratch, nullptr, 1024));
     Lib().CloseCOMPort();

@@ -57,12 +57,12 @@ protected:
     // The switches keep the packet layer out while they talk to the device
     // raw; the parts that do not do so themselves run inside that.
     void KeepPacketLayerOut() {
-        Lib().SetWritesBlocked(true);
-        Lib().SetNotificationsSuppressed(true);
+        Channel().SetWritesBlocked(true);
+        Channel().SetNotificationsSuppressed(true);
     }
     void ExpectPacketLayerReleased() {
-        EXPECT_FALSE(Lib().WritesBlocked());
-        EXPECT_FALSE(Lib().NotificationsSuppressed());
+        EXPECT_FALSE(Channel().WritesBlocked());
+        EXPECT_FALSE(Channel().NotificationsSuppressed());
     }
     size_t CountOnWire(const Bytes& wire, const Bytes& request) {
         size_t n = 0;
@@ -126,41 +126,41 @@ TEST(ModeSwitchTables, StatusFieldsAreFoundByCountingBytesOtherThanTheEscape) {
 
 TEST_F(SerComSwitch, PlatformIdIsUpperCasedBeforeItIsMatched) {
     Answer(kBuildId, BuildIdReply("t7413"));
-    EXPECT_EQ(PlatformGroup::Group6280, Lib().GetPlatformID());
+    EXPECT_EQ(PlatformGroup::Group6280, Switcher().GetPlatformID());
     EXPECT_EQ(kBuildId, WireSinceMark());
     ExpectPacketLayerReleased();
 
     Answer(kBuildId, BuildIdReply("Q6250"));
-    EXPECT_EQ(PlatformGroup::Default, Lib().GetPlatformID());
+    EXPECT_EQ(PlatformGroup::Default, Switcher().GetPlatformID());
     ExpectPacketLayerReleased();
 }
 
 TEST_F(SerComSwitch, PlatformIdWithoutAUsableReplyIsGroupThree) {
     Answer(kBuildId, DiagFrame(PacketWithText(0x13, 40, 12, "K7M00")));
-    EXPECT_EQ(PlatformGroup::Unknown, Lib().GetPlatformID());
+    EXPECT_EQ(PlatformGroup::Unknown, Switcher().GetPlatformID());
     ExpectPacketLayerReleased();
 
     Answer(kBuildId, Bytes{});  // silence
-    EXPECT_EQ(PlatformGroup::Unknown, Lib().GetPlatformID());
+    EXPECT_EQ(PlatformGroup::Unknown, Switcher().GetPlatformID());
     ExpectPacketLayerReleased();
 }
 
 TEST_F(SerComSwitch, BytesThatCameBeforeTheRequestAreNotItsAnswer) {
     // Unsolicited traffic that looks like a build ID reply arrives while the
     // packet layer is kept out, and stays in the read buffer.
-    Lib().SetNotificationsSuppressed(true);
+    Channel().SetNotificationsSuppressed(true);
     Device().Send(BuildIdReply("K7M00"));
-    ASSERT_TRUE(Eventually([&] { return Lib().UnreadBytes() > 0; }, 3000));
+    ASSERT_TRUE(Eventually([&] { return Channel().UnreadBytes() > 0; }, 3000));
     // The device does not answer the request itself.
-    EXPECT_EQ(PlatformGroup::Unknown, Lib().GetPlatformID());
+    EXPECT_EQ(PlatformGroup::Unknown, Switcher().GetPlatformID());
 
     // Again, behind what is still unread from the first time.
-    const uint32_t unread = Lib().UnreadBytes();
-    Lib().SetNotificationsSuppressed(true);
+    const uint32_t unread = Channel().UnreadBytes();
+    Channel().SetNotificationsSuppressed(true);
     Device().Send(BuildIdReply("K7M00"));
-    ASSERT_TRUE(Eventually([&] { return Lib().UnreadBytes() > unread; }, 3000));
+    ASSERT_TRUE(Eventually([&] { return Channel().UnreadBytes() > unread; }, 3000));
     Answer(kBuildId, BuildIdReply("Q6250"));
-    EXPECT_EQ(PlatformGroup::Default, Lib().GetPlatformID()) << "the answer behind the stale bytes decides";
+    EXPECT_EQ(PlatformGroup::Default, Switcher().GetPlatformID()) << "the answer behind the stale bytes decides";
 }
 
 TEST_F(SerComSwitch, FramesLeftPostedDoNotKeepTheSwitchFromReading) {
@@ -171,11 +171,11 @@ TEST_F(SerComSwitch, FramesLeftPostedDoNotKeepTheSwitchFromReading) {
     EXPECT_EQ(kPacketTimeout, Lib().DIAGTxRx(&request, 1, reply, sizeof reply, 50));
     Device().Send(testsupport::Concat(DiagFrame({0x4B, 0x01}),
                                       testsupport::Concat(DiagFrame({0x60, 0x02}), DiagFrame({0x79, 0x03}))));
-    ASSERT_TRUE(Eventually([&] { return Lib().PendingFrames() == 1; }, 3000));
+    ASSERT_TRUE(Eventually([&] { return Link().PendingFrames() == 1; }, 3000));
 
     Answer(kBuildId, BuildIdReply("K7M00"));
-    EXPECT_EQ(PlatformGroup::Group6280, Lib().GetPlatformID());
-    EXPECT_EQ(0u, Lib().PendingFrames());
+    EXPECT_EQ(PlatformGroup::Group6280, Switcher().GetPlatformID());
+    EXPECT_EQ(0u, Link().PendingFrames());
     ExpectPacketLayerReleased();
 
     // The packet layer works as before afterwards.
@@ -188,24 +188,24 @@ TEST_F(SerComSwitch, FramesLeftPostedDoNotKeepTheSwitchFromReading) {
 TEST_F(SerComSwitch, MobileModeComesFromTheLowerCasedVersionDirectory) {
     KeepPacketLayerOut();
     Answer(kVersion, VersionReply("PELZ5abc"));
-    EXPECT_EQ(MobileMode::Reenumerates, Lib().GetMobileMode());
+    EXPECT_EQ(MobileMode::Reenumerates, Switcher().GetMobileMode());
     EXPECT_EQ(kVersion, WireSinceMark());
     Answer(kVersion, VersionReply("xxGVDxxx"));
-    EXPECT_EQ(MobileMode::Gvd, Lib().GetMobileMode());
+    EXPECT_EQ(MobileMode::Gvd, Switcher().GetMobileMode());
     Answer(kVersion, VersionReply("DVR4162x"));
-    EXPECT_EQ(MobileMode::Dvr, Lib().GetMobileMode());
+    EXPECT_EQ(MobileMode::Dvr, Switcher().GetMobileMode());
     Answer(kVersion, VersionReply("abcdefgh"));
-    EXPECT_EQ(MobileMode::Unknown, Lib().GetMobileMode());
+    EXPECT_EQ(MobileMode::Unknown, Switcher().GetMobileMode());
     Answer(kVersion, DiagFrame(PacketWithText(0x13, 60, 39, "pelz5xxx")));
-    EXPECT_EQ(MobileMode::Unknown, Lib().GetMobileMode());
+    EXPECT_EQ(MobileMode::Unknown, Switcher().GetMobileMode());
     Answer(kVersion, Bytes{});
-    EXPECT_EQ(MobileMode::Unknown, Lib().GetMobileMode());
+    EXPECT_EQ(MobileMode::Unknown, Switcher().GetMobileMode());
 }
 
 TEST_F(SerComSwitch, DeviceWithoutStatusIsTakenToNeedNoOfflineStep) {
     KeepPacketLayerOut();
     Answer(kStatus, DiagFrame({0x13, 0x0C}));
-    EXPECT_TRUE(Lib().ChangeToOffline());
+    EXPECT_TRUE(Switcher().ChangeToOffline());
     EXPECT_EQ(kStatus, WireSinceMark()) << "no offline request may follow";
 }
 
@@ -216,10 +216,10 @@ TEST_F(SerComSwitch, OfflineEchoMustMatchInEveryByte) {
         Bytes echo = kOffline;
         echo[i] ^= 0x01;
         Answer(kOffline, echo);
-        EXPECT_FALSE(Lib().ChangeToOffline()) << "byte " << i;
+        EXPECT_FALSE(Switcher().ChangeToOffline()) << "byte " << i;
     }
     Answer(kOffline, kOffline);
-    EXPECT_TRUE(Lib().ChangeToOffline());
+    EXPECT_TRUE(Switcher().ChangeToOffline());
 }
 
 TEST_F(SerComSwitch, OfflineWaitsForTheStatusToSettle) {
@@ -236,7 +236,7 @@ TEST_F(SerComSwitch, OfflineWaitsForTheStatusToSettle) {
             device->Send(DiagFrame(n >= 4 ? StatusPacket(1, 2) : StatusPacket(0, 5)));
         }
     });
-    EXPECT_TRUE(Lib().ChangeToOffline());
+    EXPECT_TRUE(Switcher().ChangeToOffline());
     EXPECT_EQ(4, polls->load());
     Bytes wire = WireSinceMark();
     EXPECT_EQ(1u, CountOnWire(wire, kOffline));
@@ -247,7 +247,7 @@ TEST_F(SerComSwitch, OfflineGivesUpAfterTwentyStatusPolls) {
     KeepPacketLayerOut();
     Answer(kStatus, DiagFrame(StatusPacket(0, 5)));
     Answer(kOffline, kOffline);
-    EXPECT_FALSE(Lib().ChangeToOffline());
+    EXPECT_FALSE(Switcher().ChangeToOffline());
     Bytes wire = WireSinceMark();
     EXPECT_EQ(1u, CountOnWire(wire, kOffline));
     EXPECT_EQ(21u, CountOnWire(wire, kStatus)) << "one status before the offline request, twenty after";
@@ -256,7 +256,7 @@ TEST_F(SerComSwitch, OfflineGivesUpAfterTwentyStatusPolls) {
 TEST_F(SerComSwitch, OfflineFailsWhenAnAnswerIsMissingOrWrong) {
     KeepPacketLayerOut();
     Answer(kStatus, Bytes{});
-    EXPECT_FALSE(Lib().ChangeToOffline());
+    EXPECT_FALSE(Switcher().ChangeToOffline());
 
     // The status answers until the offline request, then turns into garbage.
     auto offline = std::make_shared<std::atomic<bool>>(false);
@@ -269,7 +269,7 @@ TEST_F(SerComSwitch, OfflineFailsWhenAnAnswerIsMissingOrWrong) {
             device->Send(*offline ? DiagFrame({0x13, 0x0C}) : DiagFrame(StatusPacket(0, 5)));
         }
     });
-    EXPECT_FALSE(Lib().ChangeToOffline());
+    EXPECT_FALSE(Switcher().ChangeToOffline());
     EXPECT_TRUE(offline->load());
 }
 
@@ -282,9 +282,9 @@ TEST_F(SerComSwitch, QuietingSendsItsThreeRequestsAndDrainsTheBuffer) {
     Answer(messages, testsupport::Concat(DiagFrame({0x1F, 0x00}), Bytes(300, 0x55)));
     Answer(events, DiagFrame({0x60, 0x00}));
     Answer(logs, testsupport::Concat(DiagFrame({0x73, 0x00}), Bytes(150, 0x66)));
-    Lib().QuietDevice();
+    Switcher().QuietDevice();
     EXPECT_EQ(testsupport::Concat(testsupport::Concat(messages, events), logs), WireSinceMark());
-    EXPECT_EQ(0u, Lib().UnreadBytes());
+    EXPECT_EQ(0u, Channel().UnreadBytes());
 }
 
 TEST_F(SerComSwitch, QuietingEndsEvenIfTheDeviceNeverFallsSilent) {
@@ -296,7 +296,7 @@ TEST_F(SerComSwitch, QuietingEndsEvenIfTheDeviceNeverFallsSilent) {
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
     });
-    Lib().QuietDevice();
+    Switcher().QuietDevice();
     chatter = false;
     talker.join();
     SUCCEED() << "QuietDevice returned while the device kept talking";
@@ -305,10 +305,10 @@ TEST_F(SerComSwitch, QuietingEndsEvenIfTheDeviceNeverFallsSilent) {
 
 TEST_F(SerComSwitch, DownloadSwitchWithoutAPlatformReportsItsFailureCode) {
     Answer(kBuildId, Bytes{});
-    EXPECT_FALSE(Lib().ChangeDIAG2DL());
+    EXPECT_FALSE(Switcher().ChangeDIAG2DL());
     EXPECT_EQ(kPacketDiagSwitchFailed, Lib().IsDLConnected());
     ExpectPacketLayerReleased();
-    EXPECT_EQ(kPhoneModeDIAG, Lib().GetPhoneMode());
+    EXPECT_EQ(kPhoneModeDIAG, Channel().GetPhoneMode());
 }
 
 // A packet layer in DIAG mode whose time table a fixture changes first.
@@ -342,9 +342,9 @@ TEST_F(SerComTakerOnThePort, ASwitchRightAfterAnExchangeDoesNotWaitForThePort) {
 
     Answer(kBuildId, BuildIdReply("T7413"));
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(PlatformGroup::Group6280, Lib().GetPlatformID());
+    EXPECT_EQ(PlatformGroup::Group6280, Switcher().GetPlatformID());
     EXPECT_LT(testsupport::ElapsedMs(start), static_cast<long>(kLongPortRead) / 2);
-    EXPECT_EQ(0u, Lib().PendingFrames());
+    EXPECT_EQ(0u, Link().PendingFrames());
 }
 
 TEST_F(SerComTakerOnThePort, BytesBeforeTheTakeWaitForItAndExchangesFollowOneAnother) {
@@ -366,15 +366,15 @@ TEST_F(SerComTakerOnThePort, BytesBeforeTheTakeWaitForItAndExchangesFollowOneAno
     uint8_t reply[16] = {};
     EXPECT_EQ(kPacketTimeout, Lib().DIAGTxRx(&silent, 1, reply, sizeof reply, 30));
     Device().Send(DiagFrame({0x4B, 0x01}));
-    ASSERT_TRUE(Eventually([&] { return Lib().PendingFrames() == 1; }, 3000));
+    ASSERT_TRUE(Eventually([&] { return Link().PendingFrames() == 1; }, 3000));
     Device().Send(DiagFrame({0x4B, 0x02}));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(1u, Lib().PendingFrames());
+    EXPECT_EQ(1u, Link().PendingFrames());
     uint32_t count = 0;
     uint8_t drained[64] = {};
     EXPECT_EQ(2, Lib().ReadReturnPacket(drained, sizeof drained, &count, 1));
     EXPECT_EQ(Bytes({0x4B, 0x01}), Bytes(drained, drained + 2));
-    ASSERT_TRUE(Eventually([&] { return Lib().PendingFrames() == 1; }, 3000));
+    ASSERT_TRUE(Eventually([&] { return Link().PendingFrames() == 1; }, 3000));
     EXPECT_EQ(2, Lib().ReadReturnPacket(drained, sizeof drained, &count, 1));
     EXPECT_EQ(Bytes({0x4B, 0x02}), Bytes(drained, drained + 2));
 }
@@ -387,7 +387,7 @@ TEST_F(SerComTakerOnThePort, CloseEndsAListenerWaitingOnThePort) {
     const auto start = std::chrono::steady_clock::now();
     Lib().CloseCOMPort();
     EXPECT_LT(testsupport::ElapsedMs(start), static_cast<long>(kLongPortRead) / 2);
-    EXPECT_FALSE(Lib().IsListenerRunning());
+    EXPECT_FALSE(Channel().IsListenerRunning());
 }
 
 // Only exchanges that expect a quick answer count against polling.

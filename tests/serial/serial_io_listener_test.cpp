@@ -227,14 +227,14 @@ TEST_F(SerialIOListener, ListenerStopFreesAFrameHandOver) {
     // A derived layer whose notification waits for a frame to be taken, as
     // the packet layer's does; only the stop releases it.
     struct WaitingChannel : RecordingChannel {
-        ~WaitingChannel() override { StopListener(platform::kWaitForever); }
-        void OnEvent(uint32_t code) override {
-            RecordingChannel::OnEvent(code);
-            if (code == kNotifyRead) {
+        WaitingChannel() {
+            then_ = [this](uint32_t code) {
+                if (code != kNotifyRead) return;
                 waiting = true;
                 ReadEvent().Wait(platform::kWaitForever);
-            }
+            };
         }
+        ~WaitingChannel() { StopListener(platform::kWaitForever); }
         std::atomic<bool> waiting{false};
     } channel;
     device_.AnswerProbeWith(kDlAnswer);

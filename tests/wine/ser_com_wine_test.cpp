@@ -11,6 +11,7 @@
 #include <string>
 
 #include "serial/SerCOMLibrary.h"
+#include "../serial/ser_com_peer.h"
 
 namespace fennix {
 namespace {
@@ -38,20 +39,22 @@ TEST(SerComWine, DiagDeviceIsSwitchedToDownloadThroughAReopenedPort) {
     REQUIRE_PORT(port, "FENNIX_WINE_SWITCH_PORT");
     CSerCOMLibrary lib;
     ASSERT_EQ(1, lib.OpenComport("Target download", port.c_str()));
-    ASSERT_EQ(1, lib.IsDLConnected()) << "mode " << lib.GetPhoneMode() << ", last error " << lib.LastError();
-    EXPECT_EQ(kPhoneModeDL, lib.GetPhoneMode());
-    EXPECT_TRUE(lib.ReopenOnDetection());
+    ASSERT_EQ(1, lib.IsDLConnected()) << "mode " << SerComTestPeer::Channel(lib).GetPhoneMode() << ", last error "
+                                      << SerComTestPeer::Channel(lib).LastSystemError();
+    EXPECT_EQ(kPhoneModeDL, SerComTestPeer::Channel(lib).GetPhoneMode());
+    EXPECT_TRUE(SerComTestPeer::Channel(lib).ReopenOnDetection());
     ExpectNopAcknowledged(lib);
     lib.CloseCOMPort();
-    EXPECT_FALSE(lib.IsPortOpen());
+    EXPECT_FALSE(SerComTestPeer::Channel(lib).IsPortOpen());
 }
 
 TEST(SerComWine, GroupOneDeviceSwitchesOnTheOpenPort) {
     REQUIRE_PORT(port, "FENNIX_WINE_INPLACE_PORT");
     CSerCOMLibrary lib;
     ASSERT_EQ(1, lib.OpenComport("Target download", port.c_str()));
-    ASSERT_EQ(1, lib.IsDLConnected()) << "mode " << lib.GetPhoneMode() << ", last error " << lib.LastError();
-    EXPECT_FALSE(lib.ReopenOnDetection());
+    ASSERT_EQ(1, lib.IsDLConnected()) << "mode " << SerComTestPeer::Channel(lib).GetPhoneMode() << ", last error "
+                                      << SerComTestPeer::Channel(lib).LastSystemError();
+    EXPECT_FALSE(SerComTestPeer::Channel(lib).ReopenOnDetection());
     ExpectNopAcknowledged(lib);
 }
 
@@ -70,7 +73,8 @@ TEST(SerComWine, AtDeviceIsMovedIntoDiagAndAnswersAStatusRequest) {
     REQUIRE_PORT(port, "FENNIX_WINE_AT_PORT");
     CSerCOMLibrary lib;
     ASSERT_EQ(1, lib.OpenComport("Target download", port.c_str()));
-    ASSERT_EQ(1, lib.IsDIAGConnected()) << "mode " << lib.GetPhoneMode() << ", last error " << lib.LastError();
+    ASSERT_EQ(1, lib.IsDIAGConnected()) << "mode " << SerComTestPeer::Channel(lib).GetPhoneMode() << ", last error "
+                                        << SerComTestPeer::Channel(lib).LastSystemError();
     uint8_t status = 0x0C;
     uint8_t reply[128] = {};
     ASSERT_GT(lib.DIAGTxRx(&status, 1, reply, sizeof reply, lib.Times().replyWait), 33);

@@ -42,10 +42,10 @@ bool Eventually(Condition condition, int ms) {
     return true;
 }
 
-class Channel : public CSerialIO {
+// The notifications first, so that the channel can be given them.
+class ChannelEvents : public IChannelListener {
 public:
-    ~Channel() override { StopListener(platform::kWaitForever); }
-    void OnEvent(uint32_t code) override {
+    void OnChannelEvent(uint32_t code) override {
         std::lock_guard<std::mutex> hold(lock_);
         events_.push_back(code);
     }
@@ -59,6 +59,12 @@ private:
     std::vector<uint32_t> events_;
 };
 
+class Channel : public ChannelEvents, public CSerialIO {
+public:
+    Channel() : CSerialIO(Timeouts::FromEnvironment(), this) {}
+    ~Channel() { StopListener(platform::kWaitForever); }
+};
+
 constexpr int kDetectMs = 20000;
 
 TEST(SerialWine, DownloadDeviceIsDetectedAndAnswersThroughOverlappedIo) {
@@ -66,7 +72,7 @@ TEST(SerialWine, DownloadDeviceIsDetectedAndAnswersThroughOverlappedIo) {
     Channel channel;
     ASSERT_EQ(ChannelResult::Ok, channel.Open(port.c_str(), 115200));
     ASSERT_TRUE(Eventually([&] { return channel.GetPhoneMode() == kPhoneModeDL; }, kDetectMs))
-        << "mode " << channel.GetPhoneMode() << ", last error " << channel.LastResult();
+        << "mode " << channel.GetPhoneMode() << ", last error " << channel.LastSystemError();
     EXPECT_EQ((std::vector<uint32_t>{kNotifyStart, kNotifyDL}), channel.Events());
     // A NOP in download form, acknowledged by the device.
     const Bytes nop = {0x7E, 0x06, 0x4E, 0x95, 0x7E};
@@ -91,7 +97,7 @@ TEST(SerialWine, DiagDeviceIsDetectedAndAnswersARawRequest) {
     Channel channel;
     ASSERT_EQ(ChannelResult::Ok, channel.Open(port.c_str(), 115200));
     ASSERT_TRUE(Eventually([&] { return channel.GetPhoneMode() == kPhoneModeDIAG; }, kDetectMs))
-        << "mode " << channel.GetPhoneMode() << ", last error " << channel.LastResult();
+        << "mode " << channel.GetPhoneMode() << ", last error " << channel.LastSystemError();
     // The build ID request as the mode switches send it.
     channel.SetNotificationsSuppressed(true);
     const Bytes buildId = {0x7C, 0x93, 0x49, 0x7E};
@@ -111,7 +117,7 @@ TEST(SerialWine, AtDeviceIsDetected) {
     Channel channel;
     ASSERT_EQ(ChannelResult::Ok, channel.Open(port.c_str(), 115200));
     EXPECT_TRUE(Eventually([&] { return channel.GetPhoneMode() == kPhoneModeAt; }, kDetectMs))
-        << "mode " << channel.GetPhoneMode() << ", last error " << channel.LastResult();
+        << "mode " << channel.GetPhoneMode() << ", last error " << channel.LastSystemError();
 }
 
 TEST(SerialWine, PortsFromTenOnOpenThroughTheDevicePath) {
@@ -121,7 +127,7 @@ TEST(SerialWine, PortsFromTenOnOpenThroughTheDevicePath) {
     EXPECT_EQ("\\\\.\\" + port, channel.DevicePath());
     EXPECT_EQ(port, channel.PortName());
     EXPECT_TRUE(Eventually([&] { return channel.GetPhoneMode() == kPhoneModeDL; }, kDetectMs))
-        << "mode " << channel.GetPhoneMode() << ", last error " << channel.LastResult();
+        << "mode " << channel.GetPhoneMode() << ", last error " << channel.LastSystemError();
 }
 
 TEST(SerialWine, APortMissingFromTheTableIsNeverOpened) {
