@@ -24,7 +24,8 @@ void CFrameLink::PrepareToOpen() {
     frameReady_.Reset();
 }
 
-int32_t CFrameLink::TxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity, uint32_t waitMs) {
+PacketReply CFrameLink::TxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
+                             uint32_t waitMs) {
     static const char* const kFunction = "CSerCOMLibrary::TxRx";
     // The receiver follows the phone mode on its own: OnEvent sets it before
     // every chunk, on the thread that owns it.
@@ -40,59 +41,59 @@ int32_t CFrameLink::TxRx(const uint8_t* request, uint32_t length, uint8_t* reply
     // belongs to the exchange too), and only when a quick answer is expected:
     // an exchange that may wait seconds (an open, a close, a reset whose
     // device went away) keeps no processor busy meanwhile.
-    if (channel_.Cancelled()) return kPacketCancelled;
+    if (channel_.Cancelled()) return PacketReply::Failed(PacketResult::Cancelled);
     std::optional<CHandOverWait::ExchangeUnderWay> underWay;
     if (waitMs <= channel_.Times().streamWriteWait) underWay.emplace();
     // A port failure is not reported here: no reply comes and the wait ends
     // in a timeout.
     if (channel_.Write(txFrame_.data(), static_cast<uint32_t>(txFrame_.size()), nullptr) ==
         ChannelResult::NothingDone) {
-        return kPacketWriteRefused;
+        return PacketReply::Failed(PacketResult::WriteRefused);
     }
 
     return TakeReply(reply, capacity, waitMs);
 }
 
-int32_t CFrameLink::Receive(uint8_t* reply, uint32_t capacity, uint32_t waitMs) {
-    if (channel_.Cancelled()) return kPacketCancelled;
+PacketReply CFrameLink::Receive(uint8_t* reply, uint32_t capacity, uint32_t waitMs) {
+    if (channel_.Cancelled()) return PacketReply::Failed(PacketResult::Cancelled);
     std::optional<CHandOverWait::ExchangeUnderWay> underWay;
     if (waitMs <= channel_.Times().streamWriteWait) underWay.emplace();
     return TakeReply(reply, capacity, waitMs);
 }
 
-int32_t CFrameLink::TakeReply(uint8_t* reply, uint32_t capacity, uint32_t waitMs) {
+PacketReply CFrameLink::TakeReply(uint8_t* reply, uint32_t capacity, uint32_t waitMs) {
     static const char* const kFunction = "CSerCOMLibrary::TxRx";
     const bool signalled = replyWait_.Wait(frameReady_, waitMs);
     if (channel_.Cancelled()) {
         LogPortLine(kLogError, channel_.PortName(), kFunction, "Cancelled.");
-        return kPacketCancelled;
+        return PacketReply::Failed(PacketResult::Cancelled);
     }
     if (!signalled) {
         LogPortLine(kLogError, channel_.PortName(), kFunction, "Time out in OnRecv.");
-        return kPacketTimeout;
+        return PacketReply::Failed(PacketResult::Timeout);
     }
     const int32_t frameLength = frameLength_.load();
     if (frameLength <= 0) {
         // The frame was withdrawn while this exchange woke up.
         LogPortLine(kLogError, channel_.PortName(), kFunction, "Time out in OnRecv.");
-        return kPacketTimeout;
+        return PacketReply::Failed(PacketResult::Timeout);
     }
     if (capacity < static_cast<uint32_t>(frameLength)) {
         LogPortLine(kLogError, channel_.PortName(), kFunction, "Buffer overflow.");
         // Left posted, the frame would hold the listener for good.
         TakeFrame(nullptr, 0);
-        return kPacketTimeout;
+        return PacketReply::Failed(PacketResult::Timeout);
     }
     if (capacity > 0) std::memset(reply, 0, capacity);
     TakeFrame(reply, static_cast<uint32_t>(frameLength));
-    return frameLength;
+    return PacketReply::Of(static_cast<uint32_t>(frameLength));
 }
 
-int32_t CFrameLink::ReadReturnPacket(uint8_t* buffer, uint32_t capacity, uint32_t* count, uint32_t maxFrames) {
+PacketReply CFrameLink::ReadReturnPacket(uint8_t* buffer, uint32_t capacity, uint32_t* count, uint32_t maxFrames) {
     static const char* const kFunction = "CSerCOMLibrary::ReadReturnPacket";
     if (count != nullptr) *count = 0;
     std::this_thread::yield();
-    if (frameLength_.load() <= 0 || channel_.Cancelled()) return 0;
+    if (frameLength_.load() <= 0 || channel_.Cancelled()) return PacketReply::Of(0);
 
     const int32_t pending = std::max<int32_t>(pendingFrames_.load(), 0);
     const uint32_t frames = std::min(maxFrames, static_cast<uint32_t>(pending));
@@ -102,24 +103,24 @@ int32_t CFrameLink::ReadReturnPacket(uint8_t* buffer, uint32_t capacity, uint32_
     uint32_t used = 0;
     for (uint32_t i = 0; i < frames; ++i) {
         const bool signalled = frameReady_.Wait(channel_.Times().drainFrameWait);
-        if (channel_.Cancelled()) return kPacketCancelled;
+        if (channel_.Cancelled()) return PacketReply::Failed(PacketResult::Cancelled);
         if (!signalled) {
             LogPortLine(kLogError, channel_.PortName(), kFunction, "Time out in OnRecv.");
             pendingFrames_.store(0);
-            return kPacketTimeout;
+            return PacketReply::Failed(PacketResult::Timeout);
         }
         const uint32_t frameLength = static_cast<uint32_t>(std::max<int32_t>(frameLength_.load(), 0));
         if (capacity - used < frameLength) {
             LogPortLine(kLogError, channel_.PortName(), kFunction, "Buffer overflow.");
             TakeFrame(nullptr, 0);
-            return kPacketTimeout;
+            return PacketReply::Failed(PacketResult::Timeout);
         }
         TakeFrame(buffer + used, frameLength);
         used += frameLength;
         if (count != nullptr) ++*count;
         LogPortLine(kLogDebug, channel_.PortName(), kFunction, "Read One return message completed.");
     }
-    return static_cast<int32_t>(used);
+    return PacketReply::Of(used);
 }
 
 void CFrameLink::TakeFrame(uint8_t* destination, uint32_t length) {

@@ -20,6 +20,7 @@
 #include "platform/Event.h"
 #include "serial/HandOverWait.h"
 #include "serial/Hdlc.h"
+#include "serial/ResultCodes.h"
 #include "serial/SerialIO.h"
 
 namespace fennix {
@@ -43,18 +44,18 @@ public:
 
     // Frames the request for the current mode (DIAG: packet, CRC, flag;
     // download: opening flag too), writes it and waits at most `waitMs` for a
-    // reply frame. Reply length (> 0); kPacketWriteRefused while a mode switch
-    // blocks writes; kPacketTimeout when no frame came or it did not fit (the
-    // frame that did not fit is dropped so that the listener goes on);
-    // kPacketCancelled once the channel is cancelled.
-    int32_t TxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity, uint32_t waitMs);
+    // reply frame. The reply's length (> 0); WriteRefused while a mode switch
+    // blocks writes; Timeout when no frame came or it did not fit (the frame
+    // that did not fit is dropped so that the listener goes on); Cancelled
+    // once the channel is cancelled.
+    PacketReply TxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity, uint32_t waitMs);
     // The waiting half of TxRx alone.
-    int32_t Receive(uint8_t* reply, uint32_t capacity, uint32_t waitMs);
+    PacketReply Receive(uint8_t* reply, uint32_t capacity, uint32_t waitMs);
     // Takes the frames posted now (at most `maxFrames`) one behind the other
     // into `buffer`. Total bytes taken; 0 at once when none is posted;
-    // kPacketTimeout when a frame does not come or does not fit (that frame
-    // is dropped).
-    int32_t ReadReturnPacket(uint8_t* buffer, uint32_t capacity, uint32_t* count, uint32_t maxFrames);
+    // Timeout when a frame does not come or does not fit (that frame is
+    // dropped); Cancelled.
+    PacketReply ReadReturnPacket(uint8_t* buffer, uint32_t capacity, uint32_t* count, uint32_t maxFrames);
 
     // For a mode switch, with the channel's notifications suppressed: frames
     // posted for a taker are dropped until the listener has left
@@ -76,8 +77,8 @@ private:
     // The listener's wait for the frame-taken signal (see PostFrame).
     void WaitForTaker(bool lastOfChunk);
     // Waits at most `waitMs` for a posted frame and takes it into `reply`: its
-    // length, or kPacketTimeout (also for a frame that does not fit).
-    int32_t TakeReply(uint8_t* reply, uint32_t capacity, uint32_t waitMs);
+    // length, or Timeout (also for a frame that does not fit), or Cancelled.
+    PacketReply TakeReply(uint8_t* reply, uint32_t capacity, uint32_t waitMs);
     // Takes the posted frame into `destination` (null: drops it) and lets the
     // listener go on.
     void TakeFrame(uint8_t* destination, uint32_t length);

@@ -32,55 +32,52 @@ bool ArgumentsPresent(const char* label, const char* portName) {
 
 }  // namespace
 
-int32_t CSerCOMLibrary::OpenComport(const char* label, const char* portName) {
-    if (!ArgumentsPresent(label, portName)) return kPacketNullParameter;
+PacketResult CSerCOMLibrary::OpenComport(const char* label, const char* portName) {
+    if (!ArgumentsPresent(label, portName)) return PacketResult::NullParameter;
     link_.PrepareToOpen();
     const ChannelResult result = channel_.OpenNow(portName, kOpenBaudRate);
-    return result == ChannelResult::Ok || result == ChannelResult::AlreadyOpen ? 1 : kPacketOpenFailed;
+    return result == ChannelResult::Ok || result == ChannelResult::AlreadyOpen ? PacketResult::Ok
+                                                                               : PacketResult::OpenFailed;
 }
 
-int32_t CSerCOMLibrary::ReopenComport(const char* label, const char* portName) {
-    if (!ArgumentsPresent(label, portName)) return kPacketNullParameter;
+PacketResult CSerCOMLibrary::ReopenComport(const char* label, const char* portName) {
+    if (!ArgumentsPresent(label, portName)) return PacketResult::NullParameter;
     link_.PrepareToOpen();
     // The listener opens the port when the device is back; a listener that
     // cannot start shows in the wait for the device's mode that follows.
     channel_.Open(portName, kOpenBaudRate);
-    return 1;
+    return PacketResult::Ok;
 }
 
-int32_t CSerCOMLibrary::CloseCOMPort() {
+ChannelResult CSerCOMLibrary::CloseCOMPort() {
     LogPortLine(kLogWarning, channel_.PortName(), "CSerCOMLibrary::CloseCOMPort", "Try to close COM %s",
                 channel_.DevicePath());
-    switch (channel_.Close()) {
-        case ChannelResult::Closed: return 1;
-        case ChannelResult::SystemError: return channel_.LastSystemError();
-        default: return 0;
-    }
+    return channel_.Close();
 }
 
-int32_t CSerCOMLibrary::DIAGTxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
-                                 uint32_t waitMs) {
-    if (channel_.GetPhoneMode() != kPhoneModeDIAG) return kPacketWrongMode;
+PacketReply CSerCOMLibrary::DIAGTxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
+                                     uint32_t waitMs) {
+    if (channel_.GetPhoneMode() != kPhoneModeDIAG) return PacketReply::Failed(PacketResult::WrongMode);
     return link_.TxRx(request, length, reply, capacity, waitMs);
 }
 
-int32_t CSerCOMLibrary::DLTxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
-                               uint32_t waitMs) {
-    if (channel_.GetPhoneMode() != kPhoneModeDL) return kPacketWrongMode;
+PacketReply CSerCOMLibrary::DLTxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
+                                   uint32_t waitMs) {
+    if (channel_.GetPhoneMode() != kPhoneModeDL) return PacketReply::Failed(PacketResult::WrongMode);
     return link_.TxRx(request, length, reply, capacity, waitMs);
 }
 
-int32_t CSerCOMLibrary::DIAGReceive(uint8_t* reply, uint32_t capacity, uint32_t waitMs) {
-    if (channel_.GetPhoneMode() != kPhoneModeDIAG) return kPacketWrongMode;
+PacketReply CSerCOMLibrary::DIAGReceive(uint8_t* reply, uint32_t capacity, uint32_t waitMs) {
+    if (channel_.GetPhoneMode() != kPhoneModeDIAG) return PacketReply::Failed(PacketResult::WrongMode);
     return link_.Receive(reply, capacity, waitMs);
 }
 
-int32_t CSerCOMLibrary::DLReceive(uint8_t* reply, uint32_t capacity, uint32_t waitMs) {
-    if (channel_.GetPhoneMode() != kPhoneModeDL) return kPacketWrongMode;
+PacketReply CSerCOMLibrary::DLReceive(uint8_t* reply, uint32_t capacity, uint32_t waitMs) {
+    if (channel_.GetPhoneMode() != kPhoneModeDL) return PacketReply::Failed(PacketResult::WrongMode);
     return link_.Receive(reply, capacity, waitMs);
 }
 
-int32_t CSerCOMLibrary::ReadReturnPacket(uint8_t* buffer, uint32_t capacity, uint32_t* count, uint32_t maxFrames) {
+PacketReply CSerCOMLibrary::ReadReturnPacket(uint8_t* buffer, uint32_t capacity, uint32_t* count, uint32_t maxFrames) {
     return link_.ReadReturnPacket(buffer, capacity, count, maxFrames);
 }
 
@@ -91,18 +88,20 @@ void CSerCOMLibrary::Cancel() {
 
 // Waiting for the device's mode after the port was opened, and the switch
 // into the mode wanted.
-int32_t CSerCOMLibrary::IsDIAGConnected() {
+PacketResult CSerCOMLibrary::IsDIAGConnected() {
     static const char* const kFunction = "CSerCOMLibrary::IsDIAGConnected";
     LogPortLine(kLogDebug, channel_.PortName(), kFunction, "Start phone mode detection.");
     for (int poll = 0; poll < kModeDetectionPolls; ++poll) {
-        if (channel_.Cancelled()) return kPacketCancelled;
+        if (channel_.Cancelled()) return PacketResult::Cancelled;
         switch (channel_.GetPhoneMode()) {
-            case kPhoneModeAt: return switcher_.ChangeDS2DIAG() ? 1 : kPacketDsSwitchFailed;
-            case kPhoneModeDIAG: LogPortLine(kLogWarning, channel_.PortName(), kFunction, "DIAG detected."); return 1;
+            case kPhoneModeAt: return switcher_.ChangeDS2DIAG() ? PacketResult::Ok : PacketResult::DsSwitchFailed;
+            case kPhoneModeDIAG:
+                LogPortLine(kLogWarning, channel_.PortName(), kFunction, "DIAG detected.");
+                return PacketResult::Ok;
             case kPhoneModeDL:
                 LogPortLine(kLogError, channel_.PortName(), kFunction,
                             "Mobile current mode is DL, can not change to DIAG.");
-                return kPacketModeIsDL;
+                return PacketResult::ModeIsDL;
             default:
                 LogPortLine(kLogError, channel_.PortName(), kFunction,
                             "Can not determine phone mode, so wait a moment.");
@@ -111,28 +110,30 @@ int32_t CSerCOMLibrary::IsDIAGConnected() {
         }
     }
     LogPortLine(kLogError, channel_.PortName(), kFunction, "Phone mode detection failed.");
-    return kPacketModeUnknown;
+    return PacketResult::ModeUnknown;
 }
 
-int32_t CSerCOMLibrary::IsDLConnected() {
+PacketResult CSerCOMLibrary::IsDLConnected() {
     static const char* const kFunction = "CSerCOMLibrary::IsDLConnected";
     LogPortLine(kLogWarning, channel_.PortName(), kFunction, "Start phone mode detection.");
     for (int poll = 0; poll < kModeDetectionPolls; ++poll) {
-        if (channel_.Cancelled()) return kPacketCancelled;
+        if (channel_.Cancelled()) return PacketResult::Cancelled;
         switch (channel_.GetPhoneMode()) {
             case kPhoneModeAt:
-                if (!switcher_.ChangeDS2DL()) return kPacketDsSwitchFailed;
+                if (!switcher_.ChangeDS2DL()) return PacketResult::DsSwitchFailed;
                 LogPortLine(kLogWarning, channel_.PortName(), kFunction, "DS to DL change completed.");
-                return 1;
+                return PacketResult::Ok;
             case kPhoneModeDIAG: {
                 if (switcher_.ChangeDIAG2DL()) {
                     LogPortLine(kLogWarning, channel_.PortName(), kFunction, "DIAG to DL change completed.");
-                    return 1;
+                    return PacketResult::Ok;
                 }
                 LogPortLine(kLogError, channel_.PortName(), kFunction, "DIAG to DL failed.");
-                return kPacketDiagSwitchFailed;
+                return PacketResult::DiagSwitchFailed;
             }
-            case kPhoneModeDL: LogPortLine(kLogError, channel_.PortName(), kFunction, "DL detected."); return 1;
+            case kPhoneModeDL:
+                LogPortLine(kLogError, channel_.PortName(), kFunction, "DL detected.");
+                return PacketResult::Ok;
             default:
                 LogPortLine(kLogError, channel_.PortName(), kFunction,
                             "Can not determine phone mode, so wait a moment.");
@@ -141,7 +142,7 @@ int32_t CSerCOMLibrary::IsDLConnected() {
         }
     }
     LogPortLine(kLogError, channel_.PortName(), kFunction, "Phone mode detection failed.");
-    return kPacketModeUnknown;
+    return PacketResult::ModeUnknown;
 }
 
 }  // namespace fennix

@@ -31,43 +31,41 @@ public:
     CSerCOMLibrary& operator=(const CSerCOMLibrary&) = delete;
 
     // Opens the port (OpenNow) and starts the listener, which probes it. The
-    // label is only checked for presence. 1 (also when the port is open
-    // already); kPacketNullParameter; kPacketOpenFailed when the port is
-    // missing or cannot be opened now (OpenFailure tells why).
-    int32_t OpenComport(const char* label, const char* portName) override;
+    // label is only checked for presence. Ok (also when the port is open
+    // already); NullParameter; OpenFailed when the port is missing or cannot
+    // be opened now (OpenFailure tells why).
+    PacketResult OpenComport(const char* label, const char* portName) override;
     // For a device that may be off the bus for a while (rebooting): names the
-    // port and starts the listener, which opens it once it is there. 1;
-    // kPacketNullParameter.
-    int32_t ReopenComport(const char* label, const char* portName) override;
-    // The channel's Close: 1 when it closed the port, the system error
-    // number when that failed, else 0.
-    int32_t CloseCOMPort() override;
+    // port and starts the listener, which opens it once it is there. Ok;
+    // NullParameter.
+    PacketResult ReopenComport(const char* label, const char* portName) override;
+    // The channel's Close.
+    ChannelResult CloseCOMPort() override;
     // The channel's Cancel, and the frame link's waits are woken.
     void Cancel() override;
     platform::PortOpenFailure OpenFailure() const override { return channel_.LastOpenFailure(); }
 
-    // The frame link's TxRx in DIAG mode only, kPacketWrongMode otherwise.
-    int32_t DIAGTxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
-                     uint32_t waitMs) override;
-    // The frame link's TxRx in download mode only, kPacketWrongMode otherwise.
-    int32_t DLTxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
-                   uint32_t waitMs) override;
+    // The frame link's TxRx in DIAG mode only, WrongMode otherwise.
+    PacketReply DIAGTxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
+                         uint32_t waitMs) override;
+    // The frame link's TxRx in download mode only, WrongMode otherwise.
+    PacketReply DLTxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
+                       uint32_t waitMs) override;
     // The waiting half of DIAGTxRx alone, in DIAG mode only.
-    int32_t DIAGReceive(uint8_t* reply, uint32_t capacity, uint32_t waitMs) override;
+    PacketReply DIAGReceive(uint8_t* reply, uint32_t capacity, uint32_t waitMs) override;
     // The waiting half of DLTxRx alone: the next reply frame within `waitMs`,
     // with nothing sent (for a reply still due after a stale one was
-    // discarded). In download mode only, kPacketWrongMode otherwise.
-    int32_t DLReceive(uint8_t* reply, uint32_t capacity, uint32_t waitMs) override;
+    // discarded). In download mode only, WrongMode otherwise.
+    PacketReply DLReceive(uint8_t* reply, uint32_t capacity, uint32_t waitMs) override;
     // The frame link's drain of posted frames.
-    int32_t ReadReturnPacket(uint8_t* buffer, uint32_t capacity, uint32_t* count, uint32_t maxFrames) override;
+    PacketReply ReadReturnPacket(uint8_t* buffer, uint32_t capacity, uint32_t* count, uint32_t maxFrames) override;
 
     // Wait for the device's mode and move it into DIAG, respectively download
-    // mode. 1 on success; kPacketModeIsDL (DIAG wanted, device downloading);
-    // kPacketDsSwitchFailed; kPacketDiagSwitchFailed (IsDLConnected: the
-    // switch out of DIAG failed, or the platform could not be read);
-    // kPacketModeUnknown (no mode in time); kPacketCancelled.
-    int32_t IsDIAGConnected() override;
-    int32_t IsDLConnected() override;
+    // mode. Ok; ModeIsDL (DIAG wanted, device downloading); DsSwitchFailed;
+    // DiagSwitchFailed (IsDLConnected: the switch out of DIAG failed, or the
+    // platform could not be read); ModeUnknown (no mode in time); Cancelled.
+    PacketResult IsDIAGConnected() override;
+    PacketResult IsDLConnected() override;
 
 private:
     friend class SerComTestPeer;

@@ -55,7 +55,7 @@ protected:
         // be taken for a lost one and fail the switch early.
         times_.rawReplyWait = std::max<uint32_t>(times_.rawReplyWait, 1000);
         lib_ = std::make_unique<CSerCOMLibrary>(times_);
-        ASSERT_EQ(1, lib_->OpenComport("Target download", device_->Path().c_str()));
+        ASSERT_EQ(PacketResult::Ok, lib_->OpenComport("Target download", device_->Path().c_str()));
     }
 
     bool WaitForMode(uint32_t mode, int ms = 5000) {
@@ -81,7 +81,7 @@ protected:
     int32_t Nop() {
         uint8_t nop = 0x06;
         uint8_t reply[16] = {};
-        int32_t result = lib_->DLTxRx(&nop, 1, reply, sizeof reply, times_.replyWait);
+        int32_t result = lib_->DLTxRx(&nop, 1, reply, sizeof reply, times_.replyWait).LengthOrCode();
         if (result == 1 && reply[0] != 0x02) return -1;
         return result;
     }

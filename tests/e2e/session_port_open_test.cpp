@@ -58,7 +58,7 @@ void ExpectEveryFlowFailsAtTheOpen(const std::string& port, platform::PortOpenFa
 
 platform::PortOpenFailure OpenFailureOf(const std::string& port) {
     CSerCOMLibrary lib(Timeouts::WithScale(1.0));
-    EXPECT_EQ(kPacketOpenFailed, lib.OpenComport("Target download", port.c_str()));
+    EXPECT_EQ(PacketResult::OpenFailed, lib.OpenComport("Target download", port.c_str()));
     EXPECT_FALSE(SerComTestPeer::Channel(lib).IsListenerRunning());
     return SerComTestPeer::Channel(lib).LastOpenFailure();
 }
@@ -115,7 +115,7 @@ TEST_F(PortOpen, PortWithoutPermissionFailsAtOnce) {
         constexpr uid_t kNobody = 65534;
         if (geteuid() == 0 && (setgid(kNobody) != 0 || setuid(kNobody) != 0)) _exit(2);
         CSerCOMLibrary lib(Timeouts::WithScale(1.0));
-        const bool refused = lib.OpenComport("Target download", terminal) == kPacketOpenFailed;
+        const bool refused = lib.OpenComport("Target download", terminal) == PacketResult::OpenFailed;
         _exit(refused && SerComTestPeer::Channel(lib).LastOpenFailure() == platform::PortOpenFailure::PermissionDenied
                   ? 0
                   : 1);

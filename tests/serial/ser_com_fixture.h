@@ -61,7 +61,7 @@ protected:
     // Opens the port and waits for the listener to classify the device.
     void OpenIn(uint32_t mode) {
         device_->AnswerProbeWith(mode == kPhoneModeDL ? kDownloadProbeAnswer : kDiagProbeAnswer);
-        ASSERT_EQ(1, lib_->OpenComport("Target download", device_->path().c_str()));
+        ASSERT_EQ(PacketResult::Ok, lib_->OpenComport("Target download", device_->path().c_str()));
         ASSERT_TRUE(Eventually([&] { return SerComTestPeer::Channel(*lib_).GetPhoneMode() == mode; }, 5000))
             << "mode " << SerComTestPeer::Channel(*lib_).GetPhoneMode();
         // Whatever the device received so far was probing.

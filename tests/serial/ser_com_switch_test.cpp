@@ -168,7 +168,7 @@ TEST_F(SerComSwitch, FramesLeftPostedDoNotKeepTheSwitchFromReading) {
     // read: the listener waits for a taker that never comes.
     uint8_t request = 0x4B;
     uint8_t reply[16] = {};
-    EXPECT_EQ(kPacketTimeout, Lib().DIAGTxRx(&request, 1, reply, sizeof reply, 50));
+    EXPECT_EQ(kPacketTimeout, Lib().DIAGTxRx(&request, 1, reply, sizeof reply, 50).LengthOrCode());
     Device().Send(testsupport::Concat(DiagFrame({0x4B, 0x01}),
                                       testsupport::Concat(DiagFrame({0x60, 0x02}), DiagFrame({0x79, 0x03}))));
     ASSERT_TRUE(Eventually([&] { return Link().PendingFrames() == 1; }, 3000));
@@ -181,7 +181,7 @@ TEST_F(SerComSwitch, FramesLeftPostedDoNotKeepTheSwitchFromReading) {
     // The packet layer works as before afterwards.
     Answer({0x0C, 0x14, 0x3A, 0x7E}, DiagFrame({0x0C, 0x04}));
     uint8_t status = 0x0C;
-    ASSERT_EQ(2, Lib().DIAGTxRx(&status, 1, reply, sizeof reply, 2000));
+    ASSERT_EQ(2, Lib().DIAGTxRx(&status, 1, reply, sizeof reply, 2000).LengthOrCode());
     EXPECT_EQ(0x04, reply[1]);
 }
 
@@ -306,7 +306,7 @@ TEST_F(SerComSwitch, QuietingEndsEvenIfTheDeviceNeverFallsSilent) {
 TEST_F(SerComSwitch, DownloadSwitchWithoutAPlatformReportsItsFailureCode) {
     Answer(kBuildId, Bytes{});
     EXPECT_FALSE(Switcher().ChangeDIAG2DL());
-    EXPECT_EQ(kPacketDiagSwitchFailed, Lib().IsDLConnected());
+    EXPECT_EQ(PacketResult::DiagSwitchFailed, Lib().IsDLConnected());
     ExpectPacketLayerReleased();
     EXPECT_EQ(kPhoneModeDIAG, Channel().GetPhoneMode());
 }
@@ -338,7 +338,7 @@ TEST_F(SerComTakerOnThePort, ASwitchRightAfterAnExchangeDoesNotWaitForThePort) {
     Answer({0x0C, 0x14, 0x3A, 0x7E}, DiagFrame({0x0C, 0x04}));
     uint8_t status = 0x0C;
     uint8_t reply[16] = {};
-    ASSERT_EQ(2, Lib().DIAGTxRx(&status, 1, reply, sizeof reply, 2000));
+    ASSERT_EQ(2, Lib().DIAGTxRx(&status, 1, reply, sizeof reply, 2000).LengthOrCode());
 
     Answer(kBuildId, BuildIdReply("T7413"));
     const auto start = std::chrono::steady_clock::now();
@@ -355,7 +355,7 @@ TEST_F(SerComTakerOnThePort, BytesBeforeTheTakeWaitForItAndExchangesFollowOneAno
         Answer({0x0C, 0x14, 0x3A, 0x7E}, DiagFrame({0x0C, i}));
         uint8_t reply[16] = {};
         const auto start = std::chrono::steady_clock::now();
-        ASSERT_EQ(2, Lib().DIAGTxRx(&request, 1, reply, sizeof reply, 3000));
+        ASSERT_EQ(2, Lib().DIAGTxRx(&request, 1, reply, sizeof reply, 3000).LengthOrCode());
         EXPECT_EQ(i, reply[1]);
         EXPECT_LT(testsupport::ElapsedMs(start), static_cast<long>(kLongPortRead) / 2);
     }
@@ -364,7 +364,7 @@ TEST_F(SerComTakerOnThePort, BytesBeforeTheTakeWaitForItAndExchangesFollowOneAno
     // in a read of its own. Neither is lost, and they come in order.
     uint8_t silent = 0x4B;
     uint8_t reply[16] = {};
-    EXPECT_EQ(kPacketTimeout, Lib().DIAGTxRx(&silent, 1, reply, sizeof reply, 30));
+    EXPECT_EQ(kPacketTimeout, Lib().DIAGTxRx(&silent, 1, reply, sizeof reply, 30).LengthOrCode());
     Device().Send(DiagFrame({0x4B, 0x01}));
     ASSERT_TRUE(Eventually([&] { return Link().PendingFrames() == 1; }, 3000));
     Device().Send(DiagFrame({0x4B, 0x02}));
@@ -372,10 +372,10 @@ TEST_F(SerComTakerOnThePort, BytesBeforeTheTakeWaitForItAndExchangesFollowOneAno
     EXPECT_EQ(1u, Link().PendingFrames());
     uint32_t count = 0;
     uint8_t drained[64] = {};
-    EXPECT_EQ(2, Lib().ReadReturnPacket(drained, sizeof drained, &count, 1));
+    EXPECT_EQ(2, Lib().ReadReturnPacket(drained, sizeof drained, &count, 1).LengthOrCode());
     EXPECT_EQ(Bytes({0x4B, 0x01}), Bytes(drained, drained + 2));
     ASSERT_TRUE(Eventually([&] { return Link().PendingFrames() == 1; }, 3000));
-    EXPECT_EQ(2, Lib().ReadReturnPacket(drained, sizeof drained, &count, 1));
+    EXPECT_EQ(2, Lib().ReadReturnPacket(drained, sizeof drained, &count, 1).LengthOrCode());
     EXPECT_EQ(Bytes({0x4B, 0x02}), Bytes(drained, drained + 2));
 }
 
@@ -383,7 +383,7 @@ TEST_F(SerComTakerOnThePort, CloseEndsAListenerWaitingOnThePort) {
     Answer({0x0C, 0x14, 0x3A, 0x7E}, DiagFrame({0x0C, 0x04}));
     uint8_t status = 0x0C;
     uint8_t reply[16] = {};
-    ASSERT_EQ(2, Lib().DIAGTxRx(&status, 1, reply, sizeof reply, 2000));
+    ASSERT_EQ(2, Lib().DIAGTxRx(&status, 1, reply, sizeof reply, 2000).LengthOrCode());
     const auto start = std::chrono::steady_clock::now();
     Lib().CloseCOMPort();
     EXPECT_LT(testsupport::ElapsedMs(start), static_cast<long>(kLongPortRead) / 2);
@@ -401,7 +401,7 @@ protected:
         std::thread exchange([&] {
             uint8_t request = 0x4B;
             uint8_t reply[16] = {};
-            EXPECT_EQ(kPacketTimeout, Lib().DIAGTxRx(&request, 1, reply, sizeof reply, waitMs));
+            EXPECT_EQ(kPacketTimeout, Lib().DIAGTxRx(&request, 1, reply, sizeof reply, waitMs).LengthOrCode());
         });
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         seen = CHandOverWait::ExchangesUnderWay();

@@ -30,7 +30,8 @@ void ExpectNopAcknowledged(CSerCOMLibrary& lib) {
     uint8_t nop = 0x06;
     uint8_t reply[16];
     std::fill(std::begin(reply), std::end(reply), 0xAA);
-    ASSERT_EQ(1, lib.DLTxRx(&nop, 1, reply, sizeof reply, lib.Times().replyWait));
+    ASSERT_EQ(1,
+              lib.DLTxRx(&nop, 1, reply, sizeof reply, SerComTestPeer::Channel(lib).Times().replyWait).LengthOrCode());
     EXPECT_EQ(0x02, reply[0]);
     EXPECT_EQ(0, reply[1]);
 }
@@ -38,9 +39,10 @@ void ExpectNopAcknowledged(CSerCOMLibrary& lib) {
 TEST(SerComWine, DiagDeviceIsSwitchedToDownloadThroughAReopenedPort) {
     REQUIRE_PORT(port, "FENNIX_WINE_SWITCH_PORT");
     CSerCOMLibrary lib;
-    ASSERT_EQ(1, lib.OpenComport("Target download", port.c_str()));
-    ASSERT_EQ(1, lib.IsDLConnected()) << "mode " << SerComTestPeer::Channel(lib).GetPhoneMode() << ", last error "
-                                      << SerComTestPeer::Channel(lib).LastSystemError();
+    ASSERT_EQ(PacketResult::Ok, lib.OpenComport("Target download", port.c_str()));
+    ASSERT_EQ(PacketResult::Ok, lib.IsDLConnected())
+        << "mode " << SerComTestPeer::Channel(lib).GetPhoneMode() << ", last error "
+        << SerComTestPeer::Channel(lib).LastSystemError();
     EXPECT_EQ(kPhoneModeDL, SerComTestPeer::Channel(lib).GetPhoneMode());
     EXPECT_TRUE(SerComTestPeer::Channel(lib).ReopenOnDetection());
     ExpectNopAcknowledged(lib);
@@ -51,9 +53,10 @@ TEST(SerComWine, DiagDeviceIsSwitchedToDownloadThroughAReopenedPort) {
 TEST(SerComWine, GroupOneDeviceSwitchesOnTheOpenPort) {
     REQUIRE_PORT(port, "FENNIX_WINE_INPLACE_PORT");
     CSerCOMLibrary lib;
-    ASSERT_EQ(1, lib.OpenComport("Target download", port.c_str()));
-    ASSERT_EQ(1, lib.IsDLConnected()) << "mode " << SerComTestPeer::Channel(lib).GetPhoneMode() << ", last error "
-                                      << SerComTestPeer::Channel(lib).LastSystemError();
+    ASSERT_EQ(PacketResult::Ok, lib.OpenComport("Target download", port.c_str()));
+    ASSERT_EQ(PacketResult::Ok, lib.IsDLConnected())
+        << "mode " << SerComTestPeer::Channel(lib).GetPhoneMode() << ", last error "
+        << SerComTestPeer::Channel(lib).LastSystemError();
     EXPECT_FALSE(SerComTestPeer::Channel(lib).ReopenOnDetection());
     ExpectNopAcknowledged(lib);
 }
@@ -64,7 +67,7 @@ TEST(SerComWine, GroupOneDeviceSwitchesOnTheOpenPort) {
 TEST(SerComWine, MissingPortFailsTheOpenAtOnce) {
     REQUIRE_PORT(port, "FENNIX_WINE_AT_PORT");
     CSerCOMLibrary missing;
-    EXPECT_EQ(kPacketOpenFailed, missing.OpenComport("Target download", "COM29"));
+    EXPECT_EQ(PacketResult::OpenFailed, missing.OpenComport("Target download", "COM29"));
     EXPECT_EQ(platform::PortOpenFailure::NoSuchPort, missing.LastOpenFailure());
     EXPECT_FALSE(missing.IsListenerRunning());
 }
@@ -72,16 +75,19 @@ TEST(SerComWine, MissingPortFailsTheOpenAtOnce) {
 TEST(SerComWine, AtDeviceIsMovedIntoDiagAndAnswersAStatusRequest) {
     REQUIRE_PORT(port, "FENNIX_WINE_AT_PORT");
     CSerCOMLibrary lib;
-    ASSERT_EQ(1, lib.OpenComport("Target download", port.c_str()));
-    ASSERT_EQ(1, lib.IsDIAGConnected()) << "mode " << SerComTestPeer::Channel(lib).GetPhoneMode() << ", last error "
-                                        << SerComTestPeer::Channel(lib).LastSystemError();
+    ASSERT_EQ(PacketResult::Ok, lib.OpenComport("Target download", port.c_str()));
+    ASSERT_EQ(PacketResult::Ok, lib.IsDIAGConnected())
+        << "mode " << SerComTestPeer::Channel(lib).GetPhoneMode() << ", last error "
+        << SerComTestPeer::Channel(lib).LastSystemError();
     uint8_t status = 0x0C;
     uint8_t reply[128] = {};
-    ASSERT_GT(lib.DIAGTxRx(&status, 1, reply, sizeof reply, lib.Times().replyWait), 33);
+    ASSERT_GT(
+        lib.DIAGTxRx(&status, 1, reply, sizeof reply, SerComTestPeer::Channel(lib).Times().replyWait).LengthOrCode(),
+        33);
     EXPECT_EQ(0x0C, reply[0]);
     // Download mode was not asked for: the download entry refuses.
     uint8_t nop = 0x06;
-    EXPECT_EQ(kPacketWrongMode, lib.DLTxRx(&nop, 1, reply, sizeof reply, 100));
+    EXPECT_EQ(kPacketWrongMode, lib.DLTxRx(&nop, 1, reply, sizeof reply, 100).LengthOrCode());
 }
 
 }  // namespace
