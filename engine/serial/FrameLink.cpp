@@ -27,7 +27,7 @@ void CFrameLink::PrepareToOpen() {
 PacketReply CFrameLink::TxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
                              uint32_t waitMs) {
     static const char* const kFunction = "CSerCOMLibrary::TxRx";
-    // The receiver follows the phone mode on its own: OnEvent sets it before
+    // The receiver follows the phone mode on its own: OnChannelEvent sets it before
     // every chunk, on the thread that owns it.
     const uint8_t leading = channel_.GetPhoneMode() == kPhoneModeDL ? kHdlcFlag : 0;
 

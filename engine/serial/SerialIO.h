@@ -144,7 +144,7 @@ public:
     uint32_t GetPhoneMode() const { return phoneMode_.load(); }
     void SetPhoneMode(uint32_t mode) { phoneMode_.store(mode); }
 
-    // While set, Write refuses at once with kSerialNothingDone.
+    // While set, Write refuses at once with NothingDone.
     bool WritesBlocked() const { return writesBlocked_.load() != 0; }
     void SetWritesBlocked(bool blocked) { writesBlocked_.store(blocked ? 1 : 0); }
     // While set, the listener sends no read notification (it still appends).

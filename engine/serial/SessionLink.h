@@ -21,7 +21,7 @@ public:
     // the port is opened once it is back. Ok, or a failure.
     virtual PacketResult ReopenComport(const char* label, const char* portName) { return OpenComport(label, portName); }
     // From any thread: every exchange and wait under way or to come fails at
-    // once (see CSerialIO::Cancel).
+    // once (see CSerCOMLibrary::Cancel).
     virtual void Cancel() {}
     // Why the latest OpenComport failed (None when it did not).
     virtual platform::PortOpenFailure OpenFailure() const { return platform::PortOpenFailure::None; }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <set>
 #include <thread>
@@ -248,6 +249,18 @@ TEST_F(SerialIOListener, ListenerStopFreesAFrameHandOver) {
 }
 
 #if !defined(_WIN32)
+// A port another program holds: the result is the channel's own, and the
+// system's number for the refusal stays beside it.
+TEST_F(SerialIOListener, RefusedOpenKeepsTheSystemErrorBesideTheResult) {
+    platform::SerialPort holder;
+    ASSERT_TRUE(holder.Open(device_.path()).IsOk());
+    EXPECT_EQ(ChannelResult::SystemError, channel_.OpenNow(device_.path().c_str(), 115200));
+    EXPECT_EQ(ChannelResult::SystemError, channel_.LastResult());
+    EXPECT_EQ(EBUSY, channel_.LastSystemError());
+    EXPECT_EQ(platform::PortOpenFailure::InUse, channel_.LastOpenFailure());
+    EXPECT_FALSE(channel_.IsListenerRunning());
+}
+
 // A terminal whose far end reads nothing: a write that finds no room runs
 // into its time limit, and the channel reports that as its own number.
 TEST(SerialIOWrite, TimedOutWriteGivesTheChannelsNumber) {
