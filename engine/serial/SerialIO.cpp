@@ -74,10 +74,6 @@ ChannelResult CSerialIO::WaitandReadBuffer(uint8_t* buffer, uint32_t capacity, u
     return Read(buffer, capacity, bytesRead);
 }
 
-bool CSerialIO::ClassifyAnswer(const uint8_t* chunk, size_t count, uint32_t* mode, uint32_t* notification) {
-    return ClassifyProbeAnswer(chunk, count, mode, notification);
-}
-
 void CSerialIO::Cancel() {
     cancelled_.store(true);
     { std::lock_guard<std::mutex> hold(pauseLock_); }

@@ -70,10 +70,6 @@ public:
     ChannelResult OpenNow(const char* portName, uint32_t baudRate);
     // Why the latest OpenNow failed (None after one that succeeded).
     platform::PortOpenFailure LastOpenFailure() const { return lastOpenFailure_.load(); }
-    // The naming half of Open: port number, device path and log name, without
-    // starting the listener. AlreadyOpen (names unchanged) while a port is
-    // open or a listener runs, else Ok.
-    ChannelResult NamePort(const char* portName);
     // Stops the listener (at most the listener stop wait) and closes the port:
     // Closed when it closed the port itself, SystemError when that failed,
     // else the last result (Ok when the listener had already closed it).
@@ -121,9 +117,6 @@ public:
     // Upper-cases at most 15 characters and reads the decimal number after the
     // first "M" (0 when there is none): com12 and COM12 both give 12.
     static uint32_t ParsePortNumber(const char* text);
-    // The listener's classification of an answer to the probe: the phone mode
-    // and notification of the first row whose bytes start the chunk, or false.
-    static bool ClassifyAnswer(const uint8_t* chunk, size_t count, uint32_t* mode, uint32_t* notification);
 
     // The next open (InternalOpen) keeps the rate in use instead of taking
     // the next one of the table.
@@ -202,6 +195,10 @@ public:
 protected:
     // For channels made for tests.
     bool Destroying() const { return destroying_.load() != 0; }
+    // The naming half of Open: port number, device path and log name, without
+    // starting the listener. AlreadyOpen (names unchanged) while a port is
+    // open or a listener runs, else Ok.
+    ChannelResult NamePort(const char* portName);
     // Appends received bytes to the read buffer (takes the buffer lock itself),
     // growing it in 8192-byte steps or compacting it in place. Returns `count`.
     uint32_t AppendBuffer(const uint8_t* bytes, uint32_t count);

@@ -55,6 +55,7 @@ public:
     using CSerialIO::BaudRateIndex;
     using CSerialIO::BufferCapacity;
     using CSerialIO::Destroying;
+    using CSerialIO::NamePort;
 };
 
 }  // namespace fennix::testsupport
