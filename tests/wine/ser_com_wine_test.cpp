@@ -68,8 +68,8 @@ TEST(SerComWine, MissingPortFailsTheOpenAtOnce) {
     REQUIRE_PORT(port, "FENNIX_WINE_AT_PORT");
     CSerCOMLibrary missing;
     EXPECT_EQ(PacketResult::OpenFailed, missing.OpenComport("Target download", "COM29"));
-    EXPECT_EQ(platform::PortOpenFailure::NoSuchPort, missing.LastOpenFailure());
-    EXPECT_FALSE(missing.IsListenerRunning());
+    EXPECT_EQ(platform::PortOpenFailure::NoSuchPort, missing.OpenFailure());
+    EXPECT_FALSE(SerComTestPeer::Channel(missing).IsListenerRunning());
 }
 
 TEST(SerComWine, AtDeviceIsMovedIntoDiagAndAnswersAStatusRequest) {
