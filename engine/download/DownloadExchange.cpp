@@ -4,7 +4,7 @@ namespace fennix {
 
 int32_t CDownloadExchange::Exchange(const uint8_t* packet, uint32_t length, uint32_t replyCapacity, uint32_t waitMs) {
     reply_.assign(replyCapacity, 0);
-    return flow_.Link().DLTxRx(packet, length, reply_.data(), replyCapacity, waitMs);
+    return flow_.Link().DLTxRx(packet, length, reply_.data(), replyCapacity, waitMs).LengthOrCode();
 }
 
 int32_t CDownloadExchange::Expect(uint8_t expected) {

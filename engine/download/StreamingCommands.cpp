@@ -188,7 +188,7 @@ int32_t CStreamingCommands::ExchangeSkippingStale(const uint8_t* packet, uint32_
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0) return kPacketTimeout;
         reply_.assign(replyCapacity, 0);
-        r = flow_.Link().DLReceive(reply_.data(), replyCapacity, static_cast<uint32_t>(left));
+        r = flow_.Link().DLReceive(reply_.data(), replyCapacity, static_cast<uint32_t>(left)).LengthOrCode();
     }
     return r;
 }

@@ -47,8 +47,10 @@ uint16_t FsCode(const uint8_t* answer) { return GetLe16(answer + 2); }
 }  // namespace
 
 int32_t CNvCommands::Exchange(const std::vector<uint8_t>& request, uint8_t* answer, size_t capacity) {
-    return exchange_.DIAGTxRx(request.data(), static_cast<uint32_t>(request.size()), answer,
-                              static_cast<uint32_t>(capacity), waitMs_);
+    return exchange_
+        .DIAGTxRx(request.data(), static_cast<uint32_t>(request.size()), answer, static_cast<uint32_t>(capacity),
+                  waitMs_)
+        .LengthOrCode();
 }
 
 void CNvCommands::Drain() {
@@ -109,8 +111,10 @@ int32_t CNvCommands::MatchedExchange(const std::vector<uint8_t>& request, const 
             // request past its own wait.
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
             if (left.count() <= 0) break;
-            length = exchange_.DIAGReceive(answer_.data(), static_cast<uint32_t>(answer_.size()),
-                                           static_cast<uint32_t>(left.count()));
+            length = exchange_
+                         .DIAGReceive(answer_.data(), static_cast<uint32_t>(answer_.size()),
+                                      static_cast<uint32_t>(left.count()))
+                         .LengthOrCode();
         }
         Drain();
     }

@@ -11,10 +11,34 @@
 
 namespace fennix::platform {
 
-// What Write returns when its time limit passed before every byte left. It
-// is no system error number (those are positive on every system), so a
-// caller cannot take one for the other.
-constexpr int kPortWriteTimedOut = -1;
+// The outcome of one port step, with the system's error number beside it
+// (never in the same field as the outcome, so that neither can be taken for
+// the other).
+class PortResult {
+public:
+    enum class Status : uint8_t {
+        Ok,
+        TimedOut,  // Write: the time limit passed before every byte left
+        Failed,    // the system refused; SystemError() tells why
+    };
+
+    static PortResult Ok() { return PortResult(Status::Ok, 0); }
+    static PortResult TimedOut() { return PortResult(Status::TimedOut, 0); }
+    static PortResult Failed(int systemError) { return PortResult(Status::Failed, systemError); }
+    // The result of a system step that gives 0 or an error number.
+    static PortResult FromSystem(int systemError) { return systemError == 0 ? Ok() : Failed(systemError); }
+
+    Status GetStatus() const { return status_; }
+    bool IsOk() const { return status_ == Status::Ok; }
+    // The system's error number of a failed step, else 0.
+    int SystemError() const { return systemError_; }
+
+private:
+    PortResult(Status status, int systemError) : status_(status), systemError_(systemError) {}
+
+    Status status_;
+    int systemError_;
+};
 
 // Why a port could not be opened.
 enum class PortOpenFailure {
@@ -56,45 +80,44 @@ public:
     SerialPort& operator=(const SerialPort&) = delete;
 
     // Opens an existing device for reading and writing, exclusively, in
-    // overlapped (non-blocking) mode. 0 or a system error number.
-    int Open(const std::string& devicePath);
+    // overlapped (non-blocking) mode. Ok or Failed.
+    PortResult Open(const std::string& devicePath);
     bool IsOpen() const;
 
-    // Configuration steps, each 0 or a system error number.
-    int SetEventMask();  // CTS, DSR, RLSD and break
-    int SetQueueSizes(uint32_t inputBytes, uint32_t outputBytes);
+    // Configuration steps, each Ok or Failed.
+    PortResult SetEventMask();  // CTS, DSR, RLSD and break
+    PortResult SetQueueSizes(uint32_t inputBytes, uint32_t outputBytes);
     // Aborts pending transfers and empties both queues. Bytes a completed
     // Write handed over are not taken back (see Write).
-    int Purge();
-    int ReadSettings();  // fetches the current settings
+    PortResult Purge();
+    PortResult ReadSettings();  // fetches the current settings
     // Writes the fetched settings changed to: `baudRate`, 8 data bits, no
     // parity, one stop bit, binary, no flow control, DTR and RTS on, abort on
     // error, event character 0x7E.
-    int WriteSettings(uint32_t baudRate);
+    PortResult WriteSettings(uint32_t baudRate);
     // Read: return at once with what is waiting, as soon as a byte arrives, or
     // with nothing after `readTotalMs`. Write: 1 ms per byte plus 50 ms.
-    int WriteTimeouts(uint32_t readTotalMs);
+    PortResult WriteTimeouts(uint32_t readTotalMs);
 
     // Completion signals of the overlapped transfers, made after the device is
-    // opened and released after it is closed. 0 or a system error number.
-    int CreateWriteSignal();
-    int CreateReadSignal();
-    // Each 0 or a system error number; the object is gone either way.
-    int CloseDevice();
-    int ReleaseWriteSignal();
-    int ReleaseReadSignal();
+    // opened and released after it is closed. Ok or Failed.
+    PortResult CreateWriteSignal();
+    PortResult CreateReadSignal();
+    // Each Ok or Failed; the object is gone either way.
+    PortResult CloseDevice();
+    PortResult ReleaseWriteSignal();
+    PortResult ReleaseReadSignal();
 
     // Writes all bytes and returns once they have left this end (a following
-    // Purge cannot discard them): 0; kPortWriteTimedOut when the time limit
-    // passed first (`written` tells how many left); a system error number.
-    // `written` may be null.
-    int Write(const uint8_t* bytes, size_t count, size_t* written);
+    // Purge cannot discard them): Ok; TimedOut when the time limit passed
+    // first (`written` tells how many left); Failed. `written` may be null.
+    PortResult Write(const uint8_t* bytes, size_t count, size_t* written);
 
-    // One read of up to `capacity` bytes with the read timeouts above; 0 with
-    // *got bytes (0 after the timeout or a wake-up), or a system error number
-    // with `*failure` telling where it failed. A hung-up device is an error.
+    // One read of up to `capacity` bytes with the read timeouts above: Ok
+    // with *got bytes (0 after the timeout or a wake-up), or Failed with
+    // `*failure` telling where it failed. A hung-up device is an error.
     // Only one thread reads at a time. `failure` may be null.
-    int Read(uint8_t* buffer, size_t capacity, size_t* got, SerialReadFailure* failure);
+    PortResult Read(uint8_t* buffer, size_t capacity, size_t* got, SerialReadFailure* failure);
 
     // For the reading thread between two reads: sleeps until the port has
     // bytes to read (or has hung up or gone), a WakeReader, or `milliseconds`

@@ -20,14 +20,14 @@ public:
         if (failure_ != nullptr) *failure_ = SerialReadFailure::None;
     }
     // The read's result: `count` bytes.
-    int Got(size_t count) {
+    PortResult Got(size_t count) {
         if (got_ != nullptr) *got_ = count;
-        return 0;
+        return PortResult::Ok();
     }
     // The read's result: `error`, at `where`.
-    int Fail(SerialReadFailure where, int error) {
+    PortResult Fail(SerialReadFailure where, int error) {
         if (failure_ != nullptr) *failure_ = where;
-        return error;
+        return PortResult::Failed(error);
     }
 
 private:

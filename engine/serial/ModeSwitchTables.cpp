@@ -4,32 +4,32 @@
 
 namespace fennix {
 
-int PlatformGroupOf(const char* upperPlatformId) {
+PlatformGroup PlatformGroupOf(const char* upperPlatformId) {
     static const char* const kGroup1[] = {"K7M", "T7413", "PEXD4", "LUNW2"};
     for (const char* name : kGroup1) {
-        if (std::strstr(upperPlatformId, name) != nullptr) return kPlatform6280;
+        if (std::strstr(upperPlatformId, name) != nullptr) return PlatformGroup::Group6280;
     }
-    return kPlatformDefault;
+    return PlatformGroup::Default;
 }
 
-int MobileModeOf(const char* lowerVersionDirectory) {
+MobileMode MobileModeOf(const char* lowerVersionDirectory) {
     struct Row {
         const char* text;
-        int mode;
+        MobileMode mode;
     };
     // In this order: the first row found decides.
     static const Row kRows[] = {
-        {"pelomir", kMobileModeReenumerates},
-        {"pelq7e", kMobileModeReenumerates},
-        {"pelq7f", kMobileModeReenumerates},
-        {"pelz5", kMobileModeReenumerates},
-        {"gvd", kMobileModeGvd},
-        {"dvr4162", kMobileModeDvr},
+        {"pelomir", MobileMode::Reenumerates},
+        {"pelq7e", MobileMode::Reenumerates},
+        {"pelq7f", MobileMode::Reenumerates},
+        {"pelz5", MobileMode::Reenumerates},
+        {"gvd", MobileMode::Gvd},
+        {"dvr4162", MobileMode::Dvr},
     };
     for (const Row& row : kRows) {
         if (std::strstr(lowerVersionDirectory, row.text) != nullptr) return row.mode;
     }
-    return kMobileModeUnknown;
+    return MobileMode::Unknown;
 }
 
 bool LocateStatusFields(const uint8_t* raw, size_t length, uint16_t* rfMode, uint16_t* state) {

@@ -34,24 +34,18 @@ constexpr size_t kPlatformIdLength = 5;
 constexpr size_t kVersionDirectoryOffset = 39;
 constexpr size_t kVersionDirectoryLength = 8;
 
-// Platform groups (GetPlatformID).
-constexpr int kPlatformDefault = 0;
-constexpr int kPlatform6280 = 1;
-constexpr int kPlatformUnknown = 3;
+// Platform groups (GetPlatformID): which download switch a device takes.
+enum class PlatformGroup { Default, Group6280, Unknown };
 
-// Mobile modes (GetMobileMode); only kMobileModeReenumerates changes the
-// download switch.
-constexpr int kMobileModeDvr = 0;
-constexpr int kMobileModeReenumerates = 1;
-constexpr int kMobileModeGvd = 2;
-constexpr int kMobileModeUnknown = 3;
+// Mobile modes (GetMobileMode); only Reenumerates changes the download switch.
+enum class MobileMode { Dvr, Reenumerates, Gvd, Unknown };
 
-// 1 when the platform ID contains one of the group-1 names (K7M, T7413,
-// PEXD4, LUNW2), else 0. The text must already be upper-cased.
-int PlatformGroupOf(const char* upperPlatformId);
+// Group6280 when the platform ID contains one of its names (K7M, T7413,
+// PEXD4, LUNW2), else Default. The text must already be upper-cased.
+PlatformGroup PlatformGroupOf(const char* upperPlatformId);
 
 // The mobile mode named by a lower-cased version-directory text.
-int MobileModeOf(const char* lowerVersionDirectory);
+MobileMode MobileModeOf(const char* lowerVersionDirectory);
 
 // RF mode and state value of a raw status reply: walking the reply from its
 // start and counting every byte except 0x7D, the RF mode is the 16-bit

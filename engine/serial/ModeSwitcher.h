@@ -1,18 +1,17 @@
-// The mode switcher: the conversations that wait for the device's mode and
-// move the device into the mode a flow needs. They are operations of the
-// channel (CSerialIO) and the packet layer (CSerCOMLibrary), declared there;
-// this unit defines them in two files, split by conversation:
-//   ModeSwitcher.cpp        waiting for a mode, and the switches themselves
-//                           (AT to DIAG, DIAG to download mode)
+// CModeSwitcher: the conversations that move the device into the mode a flow
+// needs, talking to it raw over an IRawChannel while the packet layer is kept
+// out. Its two files are split by conversation:
+//   ModeSwitcher.cpp        the switches themselves (AT to DIAG, DIAG to
+//                           download mode)
 //   ModeSwitcherDevice.cpp  the questions a download switch asks the device
 //                           first (platform, firmware family, offline) and
 //                           silencing its unsolicited traffic
 // The requests and the rules that read the answers are in ModeSwitchTables.
-// This header holds how often each conversation looks before it gives up.
+// All of it runs on the session's flow thread.
 #pragma once
 
 #include "serial/ModeSwitchTables.h"
-#include "serial/SerCOMLibrary.h"
+#include "serial/RawChannel.h"
 
 namespace fennix {
 
@@ -28,5 +27,31 @@ constexpr int kOfflineStatusChecks = 20;
 // given up after this many checks in all.
 constexpr int kQuietChecks = 5;
 constexpr int kMaxQuietChecks = 200;
+
+class CModeSwitcher {
+public:
+    explicit CModeSwitcher(IRawChannel& channel) : raw_(channel) {}
+    CModeSwitcher(const CModeSwitcher&) = delete;
+    CModeSwitcher& operator=(const CModeSwitcher&) = delete;
+
+    bool ChangeDS2DIAG();  // the listener then finds DIAG
+    bool ChangeDS2DL();    // both steps succeeded
+    // Runs the download switch of the device's platform group: true when the
+    // device is then in download mode; false when the switch failed or the
+    // platform could not be read, so that no switch was tried.
+    bool ChangeDIAG2DL();
+
+private:
+    friend class ModeSwitcherTestPeer;
+
+    PlatformGroup GetPlatformID();    // Unknown without a usable reply
+    MobileMode GetMobileMode();       // Unknown without a usable reply
+    void QuietDevice();               // silences unsolicited DIAG traffic, drains
+    bool ChangeToOffline();           // the device is (taken to be) offline
+    bool InternalChange2DL6280();     // download mode appeared in time
+    bool InternalChange2DLDefault();  // download mode appeared in time
+
+    IRawChannel& raw_;
+};
 
 }  // namespace fennix

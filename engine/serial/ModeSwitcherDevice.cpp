@@ -1,8 +1,8 @@
 // The DIAG conversations that prepare the download switch: which platform the
 // device is, which firmware family it runs, silencing its unsolicited traffic
 // and taking it offline. They run on the flow thread with the packet layer
-// kept out and read the device's answers raw with WaitandReadBuffer, which
-// only counts bytes that arrived after the request just written.
+// kept out and read the device's answers raw with ReadReply, which only
+// counts bytes that arrived after the request just written.
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -24,43 +24,43 @@ std::string ReplyText(const uint8_t* reply, size_t offset, size_t length) {
 
 }  // namespace
 
-int CSerialIO::GetPlatformID() {
+PlatformGroup CModeSwitcher::GetPlatformID() {
     static const char* const kFunction = "CSerialIO::GetPlatformID";
-    KeepPacketLayerOut(true);
-    InternalWrite(kBuildIdRequest, sizeof kBuildIdRequest, nullptr);
+    raw_.KeepPacketLayerOut(true);
+    raw_.WriteRaw(kBuildIdRequest, sizeof kBuildIdRequest, nullptr);
 
-    int group = kPlatformUnknown;
+    PlatformGroup group = PlatformGroup::Unknown;
     uint8_t reply[kRawReplySize] = {};
-    if (WaitandReadBuffer(reply, sizeof reply, nullptr) != 0) {
-        LogPortLine(kLogError, PortName(), kFunction, "Read fails");
+    if (raw_.ReadReply(reply, sizeof reply) != ChannelResult::Ok) {
+        LogPortLine(kLogError, raw_.PortName(), kFunction, "Read fails");
     } else {
-        LogPortHexDump(kLogDebug, PortName(), kFunction, reply, sizeof reply);
+        LogPortHexDump(kLogDebug, raw_.PortName(), kFunction, reply, sizeof reply);
         if (reply[0] != kBuildIdRequest[0]) {
-            LogPortLine(kLogError, PortName(), kFunction, "Can't get platform ID.");
+            LogPortLine(kLogError, raw_.PortName(), kFunction, "Can't get platform ID.");
         } else {
             std::string id = ReplyText(reply, kPlatformIdOffset, kPlatformIdLength);
             std::transform(id.begin(), id.end(), id.begin(),
                            [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-            LogPortLine(kLogDebug, PortName(), kFunction, "Platform ID is %s.", id.c_str());
+            LogPortLine(kLogDebug, raw_.PortName(), kFunction, "Platform ID is %s.", id.c_str());
             group = PlatformGroupOf(id.c_str());
         }
     }
-    KeepPacketLayerOut(false);
+    raw_.KeepPacketLayerOut(false);
     return group;
 }
 
-int CSerialIO::GetMobileMode() {
+MobileMode CModeSwitcher::GetMobileMode() {
     static const char* const kFunction = "CSerialIO::GetMobileMode";
-    InternalWrite(kVersionRequest, sizeof kVersionRequest, nullptr);
-    Pause(Times().versionRequestPause);
+    raw_.WriteRaw(kVersionRequest, sizeof kVersionRequest, nullptr);
+    raw_.Pause(raw_.Times().versionRequestPause);
     uint8_t reply[kRawReplySize] = {};
-    if (WaitandReadBuffer(reply, sizeof reply, nullptr) != 0) {
-        LogPortLine(kLogError, PortName(), kFunction, "Read fails");
-        return kMobileModeUnknown;
+    if (raw_.ReadReply(reply, sizeof reply) != ChannelResult::Ok) {
+        LogPortLine(kLogError, raw_.PortName(), kFunction, "Read fails");
+        return MobileMode::Unknown;
     }
     if (reply[0] != kVersionRequest[0]) {
-        LogPortLine(kLogError, PortName(), kFunction, "Can't get phone mode.");
-        return kMobileModeUnknown;
+        LogPortLine(kLogError, raw_.PortName(), kFunction, "Can't get phone mode.");
+        return MobileMode::Unknown;
     }
     std::string directory = ReplyText(reply, kVersionDirectoryOffset, kVersionDirectoryLength);
     std::transform(directory.begin(), directory.end(), directory.begin(),
@@ -68,11 +68,11 @@ int CSerialIO::GetMobileMode() {
     return MobileModeOf(directory.c_str());
 }
 
-void CSerialIO::QuietDevice() {
-    const Timeouts& times = Times();
-    while (WritesInFlight() != 0 && Pause(times.switchPoll)) {
+void CModeSwitcher::QuietDevice() {
+    const Timeouts& times = raw_.Times();
+    while (raw_.WritesInFlight() != 0 && raw_.Pause(times.switchPoll)) {
     }
-    Pause(times.switchPoll);
+    raw_.Pause(times.switchPoll);
 
     struct Request {
         const uint8_t* bytes;
@@ -87,8 +87,8 @@ void CSerialIO::QuietDevice() {
     for (const Request& request : requests) {
         // The answers only confirm; a device that ignores a request is quiet
         // enough for what follows, or the drain below catches its chatter.
-        InternalWrite(request.bytes, request.size, nullptr);
-        WaitandReadBuffer(scratch, sizeof scratch, nullptr);
+        raw_.WriteRaw(request.bytes, request.size, nullptr);
+        raw_.ReadReply(scratch, sizeof scratch);
     }
 
     // Drain until the buffer has stayed empty for five checks in a row. A
@@ -96,75 +96,75 @@ void CSerialIO::QuietDevice() {
     // cannot take what is left) would keep this loop going for ever: it gives
     // up after a bounded number of checks and lets the switch go on.
     int quiet = 0;
-    for (int check = 0; check < kMaxQuietChecks && quiet < kQuietChecks && !Cancelled(); ++check) {
-        if (UnreadBytes() == 0) {
+    for (int check = 0; check < kMaxQuietChecks && quiet < kQuietChecks && !raw_.Cancelled(); ++check) {
+        if (raw_.UnreadBytes() == 0) {
             ++quiet;
         } else {
-            Read(scratch, sizeof scratch, nullptr);
+            raw_.ReadUnread(scratch, sizeof scratch);
             quiet = 0;
         }
-        Pause(times.quietDrainPoll);
+        raw_.Pause(times.quietDrainPoll);
     }
 }
 
-int CSerialIO::ChangeToOffline() {
+bool CModeSwitcher::ChangeToOffline() {
     static const char* const kFunction = "CSerialIO::ChangeToOffline";
-    const Timeouts& times = Times();
+    const Timeouts& times = raw_.Times();
 
     // Writes one request; false (after the failure lines) when it did not all go.
     auto send = [&](const uint8_t* request, uint32_t size) {
         uint32_t written = 0;
-        if (InternalWrite(request, size, &written) == 0 && written >= size) return true;
-        LogPortLine(kLogError, PortName(), kFunction, "Write fails");
-        LogPortHexDump(kLogError, PortName(), kFunction, request, size);
+        if (raw_.WriteRaw(request, size, &written) == ChannelResult::Ok && written >= size) return true;
+        LogPortLine(kLogError, raw_.PortName(), kFunction, "Write fails");
+        LogPortHexDump(kLogError, raw_.PortName(), kFunction, request, size);
         return false;
     };
     // Reads the raw answer to the request just written into a cleared area.
     auto receive = [&](uint8_t* reply) {
         std::memset(reply, 0, kRawReplySize);
-        if (WaitandReadBuffer(reply, kRawReplySize, nullptr) == 0) return true;
-        LogPortLine(kLogError, PortName(), kFunction, "Read fails");
+        if (raw_.ReadReply(reply, kRawReplySize) == ChannelResult::Ok) return true;
+        LogPortLine(kLogError, raw_.PortName(), kFunction, "Read fails");
         return false;
     };
 
-    LogPortLine(kLogDebug, PortName(), kFunction, "Change mobile to offline mode");
+    LogPortLine(kLogDebug, raw_.PortName(), kFunction, "Change mobile to offline mode");
     int budget = kOfflineStatusChecks;
-    LogPortLine(kLogDebug, PortName(), kFunction, "Get phone status");
+    LogPortLine(kLogDebug, raw_.PortName(), kFunction, "Get phone status");
     uint8_t reply[kRawReplySize];
-    if (!send(kStatusRequest, sizeof kStatusRequest)) return 0;
-    if (!receive(reply)) return 0;
+    if (!send(kStatusRequest, sizeof kStatusRequest)) return false;
+    if (!receive(reply)) return false;
     if (reply[0] != kStatusRequest[0]) {
         // Such devices have no status to wait for and switch from online.
-        LogPortLine(kLogError, PortName(), kFunction, "Can't get phone status, Maybe it is a Pelomir handset.");
-        return 1;
+        LogPortLine(kLogError, raw_.PortName(), kFunction, "Can't get phone status, Maybe it is a Pelomir handset.");
+        return true;
     }
 
-    LogPortLine(kLogDebug, PortName(), kFunction, "Set mobile offline.");
-    if (!send(kOfflineRequest, sizeof kOfflineRequest)) return 0;
-    if (!receive(reply)) return 0;
+    LogPortLine(kLogDebug, raw_.PortName(), kFunction, "Set mobile offline.");
+    if (!send(kOfflineRequest, sizeof kOfflineRequest)) return false;
+    if (!receive(reply)) return false;
     if (std::memcmp(reply, kOfflineRequest, sizeof kOfflineRequest) != 0) {
-        LogPortLine(kLogError, PortName(), kFunction, "Command fails. Return buffer is wrong.");
-        LogPortHexDump(kLogError, PortName(), kFunction, reply, sizeof kOfflineRequest);
-        return 0;
+        LogPortLine(kLogError, raw_.PortName(), kFunction, "Command fails. Return buffer is wrong.");
+        LogPortHexDump(kLogError, raw_.PortName(), kFunction, reply, sizeof kOfflineRequest);
+        return false;
     }
 
     uint8_t status[kRawReplySize];
     do {
-        if (!Pause(times.switchPoll)) return 0;
+        if (!raw_.Pause(times.switchPoll)) return false;
         --budget;
-        LogPortLine(kLogDebug, PortName(), kFunction, "Get current phone status.");
-        if (!send(kStatusRequest, sizeof kStatusRequest)) return 0;
-        if (!receive(status)) return 0;
+        LogPortLine(kLogDebug, raw_.PortName(), kFunction, "Get current phone status.");
+        if (!send(kStatusRequest, sizeof kStatusRequest)) return false;
+        if (!receive(status)) return false;
         if (status[0] != kStatusRequest[0]) {
-            LogPortLine(kLogError, PortName(), kFunction, "Fails in get phone status");
-            return 0;
+            LogPortLine(kLogError, raw_.PortName(), kFunction, "Fails in get phone status");
+            return false;
         }
         uint16_t rfMode = 0, state = 0;
         bool located = LocateStatusFields(status, sizeof status, &rfMode, &state);
-        LogPortLine(kLogError, PortName(), kFunction, "Current RF mode is %d", static_cast<int>(rfMode));
-        if (located && IsOfflineStatus(rfMode, state)) return 1;
+        LogPortLine(kLogError, raw_.PortName(), kFunction, "Current RF mode is %d", static_cast<int>(rfMode));
+        if (located && IsOfflineStatus(rfMode, state)) return true;
     } while (budget > 0);
-    return 0;
+    return false;
 }
 
 }  // namespace fennix

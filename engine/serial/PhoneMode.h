@@ -17,7 +17,7 @@ enum : uint32_t {
     kPhoneModeDL = 6,       // download mode
 };
 
-// Notification codes passed to OnEvent.
+// Notification codes the channel passes to its IChannelListener.
 enum : uint32_t {
     kNotifyStop = 0,
     kNotifyStart = 1,

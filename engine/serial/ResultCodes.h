@@ -1,37 +1,54 @@
-// The serial transport's own result values, in one place. They travel in the
-// same int as system error numbers (channel operations) or as lengths
-// (packet-layer operations), so every value here is named once and nowhere
-// else: a number that comes up from the platform is passed on, never compared
-// with these names.
-//
-// The channel's numbers are the ones Windows gives the same facts, so that a
-// caller on either system sees the same values in results and log lines.
+// The packet layer's results, in one place. The failures keep the numbers
+// the session's callers have always seen (top bit set, so that an int that
+// carries one reads negative); the kPacket* constants name the same numbers
+// for the flows above, whose own results still travel as such ints. The
+// channel's results are typed separately (ChannelResult.h).
 #pragma once
 
 #include <cstdint>
 
 namespace fennix {
 
-// Channel results besides 0 and system error numbers.
-constexpr int kSerialNothingDone = -1;    // writes blocked, no such port, or no answer in time
-constexpr int kSerialNoPort = 6;          // no port open
-constexpr int kSerialAlreadyOpen = 1247;  // a port is already open
-constexpr int kSerialTimedOut = 1460;     // a write did not finish in time
+enum class PacketResult : int32_t {
+    Ok = 1,
+    NullParameter = static_cast<int32_t>(0xF0000301),
+    OpenFailed = static_cast<int32_t>(0xF0000302),
+    ModeUnknown = static_cast<int32_t>(0xF0000303),
+    // The switch out of DIAG into download mode failed (or the device's
+    // platform could not be read, so no switch was tried).
+    DiagSwitchFailed = static_cast<int32_t>(0xF0000304),
+    ModeIsDL = static_cast<int32_t>(0xF0000305),
+    WrongMode = static_cast<int32_t>(0xF0000306),
+    WriteRefused = static_cast<int32_t>(0xF0000310),
+    Timeout = static_cast<int32_t>(0xF0000311),
+    DsSwitchFailed = static_cast<int32_t>(0xF0000312),
+    // The session was closed while the request was under way (Close from
+    // another thread): nothing more is exchanged.
+    Cancelled = static_cast<int32_t>(0xF0000313),
+};
 
-// Packet-layer results: top bit set, so callers test for a negative value.
-constexpr int32_t kPacketNullParameter = static_cast<int32_t>(0xF0000301);
-constexpr int32_t kPacketOpenFailed = static_cast<int32_t>(0xF0000302);
-constexpr int32_t kPacketModeUnknown = static_cast<int32_t>(0xF0000303);
-// The switch out of DIAG into download mode failed (or the device's platform
-// could not be read, so no switch was tried).
-constexpr int32_t kPacketDiagSwitchFailed = static_cast<int32_t>(0xF0000304);
-constexpr int32_t kPacketModeIsDL = static_cast<int32_t>(0xF0000305);
-constexpr int32_t kPacketWrongMode = static_cast<int32_t>(0xF0000306);
-constexpr int32_t kPacketWriteRefused = static_cast<int32_t>(0xF0000310);
-constexpr int32_t kPacketTimeout = static_cast<int32_t>(0xF0000311);
-constexpr int32_t kPacketDsSwitchFailed = static_cast<int32_t>(0xF0000312);
-// The session was closed while the request was under way (Close from another
-// thread): nothing more is exchanged.
-constexpr int32_t kPacketCancelled = static_cast<int32_t>(0xF0000313);
+// The outcome of one exchange: Ok with the reply's length, or a failure (and
+// no length).
+struct PacketReply {
+    PacketResult result = PacketResult::Timeout;
+    uint32_t length = 0;
+
+    static PacketReply Of(uint32_t length) { return PacketReply{PacketResult::Ok, length}; }
+    static PacketReply Failed(PacketResult failure) { return PacketReply{failure, 0}; }
+    bool IsOk() const { return result == PacketResult::Ok; }
+    // For the flows, whose results are a length or a failure's number.
+    int32_t LengthOrCode() const { return IsOk() ? static_cast<int32_t>(length) : static_cast<int32_t>(result); }
+};
+
+constexpr int32_t kPacketNullParameter = static_cast<int32_t>(PacketResult::NullParameter);
+constexpr int32_t kPacketOpenFailed = static_cast<int32_t>(PacketResult::OpenFailed);
+constexpr int32_t kPacketModeUnknown = static_cast<int32_t>(PacketResult::ModeUnknown);
+constexpr int32_t kPacketDiagSwitchFailed = static_cast<int32_t>(PacketResult::DiagSwitchFailed);
+constexpr int32_t kPacketModeIsDL = static_cast<int32_t>(PacketResult::ModeIsDL);
+constexpr int32_t kPacketWrongMode = static_cast<int32_t>(PacketResult::WrongMode);
+constexpr int32_t kPacketWriteRefused = static_cast<int32_t>(PacketResult::WriteRefused);
+constexpr int32_t kPacketTimeout = static_cast<int32_t>(PacketResult::Timeout);
+constexpr int32_t kPacketDsSwitchFailed = static_cast<int32_t>(PacketResult::DsSwitchFailed);
+constexpr int32_t kPacketCancelled = static_cast<int32_t>(PacketResult::Cancelled);
 
 }  // namespace fennix

@@ -11,14 +11,15 @@ namespace fennix {
 
 CSerCOMLibrary::CSerCOMLibrary() : CSerCOMLibrary(Timeouts::FromEnvironment()) {}
 
-CSerCOMLibrary::CSerCOMLibrary(const Timeouts& times) : CSerialIO(times), receiveScratch_(kReceiveScratchSize, 0) {}
+CSerCOMLibrary::CSerCOMLibrary(const Timeouts& times)
+    : channel_(times, &link_), link_(channel_), switchAccess_(channel_, link_), switcher_(switchAccess_) {}
 
 CSerCOMLibrary::~CSerCOMLibrary() {
-    // The listener calls OnEvent on this object: it has to end before the
-    // receiver, the events and the scratch go. Close waits only so long; a
-    // listener still running after it is waited for to the end here.
-    Close();
-    if (IsListenerRunning()) StopListener(platform::kWaitForever);
+    // The listener calls the frame link: it has to end before the link goes.
+    // Close waits only so long; a listener still running after it is waited
+    // for to the end here.
+    channel_.Close();
+    if (channel_.IsListenerRunning()) channel_.StopListener(platform::kWaitForever);
 }
 
 namespace {
@@ -31,276 +32,117 @@ bool ArgumentsPresent(const char* label, const char* portName) {
 
 }  // namespace
 
-void CSerCOMLibrary::PrepareToOpen() {
-    // A running listener owns the receiver (the port counts as open then and
-    // the open changes nothing), so only a stopped channel starts afresh.
-    if (IsListenerRunning()) return;
-    receiver_.Clear();
-    frameLength_.store(0);
-    pendingFrames_.store(0);
-    frameReady_.Reset();
+PacketResult CSerCOMLibrary::OpenComport(const char* label, const char* portName) {
+    if (!ArgumentsPresent(label, portName)) return PacketResult::NullParameter;
+    link_.PrepareToOpen();
+    const ChannelResult result = channel_.OpenNow(portName, kOpenBaudRate);
+    return result == ChannelResult::Ok || result == ChannelResult::AlreadyOpen ? PacketResult::Ok
+                                                                               : PacketResult::OpenFailed;
 }
 
-int32_t CSerCOMLibrary::OpenComport(const char* label, const char* portName) {
-    if (!ArgumentsPresent(label, portName)) return kPacketNullParameter;
-    PrepareToOpen();
-    const int result = OpenNow(portName, kOpenBaudRate);
-    return result == 0 || result == kSerialAlreadyOpen ? 1 : kPacketOpenFailed;
+PacketResult CSerCOMLibrary::ReopenComport(const char* label, const char* portName) {
+    if (!ArgumentsPresent(label, portName)) return PacketResult::NullParameter;
+    link_.PrepareToOpen();
+    // The listener opens the port when the device is back; a listener that
+    // cannot start shows in the wait for the device's mode that follows.
+    channel_.Open(portName, kOpenBaudRate);
+    return PacketResult::Ok;
 }
 
-int32_t CSerCOMLibrary::ReopenComport(const char* label, const char* portName) {
-    if (!ArgumentsPresent(label, portName)) return kPacketNullParameter;
-    PrepareToOpen();
-    return Open(portName, kOpenBaudRate) < 0 ? kPacketOpenFailed : 1;
+ChannelResult CSerCOMLibrary::CloseCOMPort() {
+    LogPortLine(kLogWarning, channel_.PortName(), "CSerCOMLibrary::CloseCOMPort", "Try to close COM %s",
+                channel_.DevicePath());
+    return channel_.Close();
 }
 
-int32_t CSerCOMLibrary::CloseCOMPort() {
-    LogPortLine(kLogWarning, PortName(), "CSerCOMLibrary::CloseCOMPort", "Try to close COM %s", DevicePath());
-    return Close();
+PacketReply CSerCOMLibrary::DIAGTxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
+                                     uint32_t waitMs) {
+    if (channel_.GetPhoneMode() != kPhoneModeDIAG) return PacketReply::Failed(PacketResult::WrongMode);
+    return link_.TxRx(request, length, reply, capacity, waitMs);
 }
 
-int32_t CSerCOMLibrary::DIAGTxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
-                                 uint32_t waitMs) {
-    if (GetPhoneMode() != kPhoneModeDIAG) return kPacketWrongMode;
-    return TxRx(request, length, reply, capacity, waitMs);
+PacketReply CSerCOMLibrary::DLTxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
+                                   uint32_t waitMs) {
+    if (channel_.GetPhoneMode() != kPhoneModeDL) return PacketReply::Failed(PacketResult::WrongMode);
+    return link_.TxRx(request, length, reply, capacity, waitMs);
 }
 
-int32_t CSerCOMLibrary::DLTxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
-                               uint32_t waitMs) {
-    if (GetPhoneMode() != kPhoneModeDL) return kPacketWrongMode;
-    return TxRx(request, length, reply, capacity, waitMs);
+PacketReply CSerCOMLibrary::DIAGReceive(uint8_t* reply, uint32_t capacity, uint32_t waitMs) {
+    if (channel_.GetPhoneMode() != kPhoneModeDIAG) return PacketReply::Failed(PacketResult::WrongMode);
+    return link_.Receive(reply, capacity, waitMs);
 }
 
-int32_t CSerCOMLibrary::TxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
-                             uint32_t waitMs) {
-    static const char* const kFunction = "CSerCOMLibrary::TxRx";
-    // The receiver follows the phone mode on its own: OnEvent sets it before
-    // every chunk, on the thread that owns it.
-    const uint8_t leading = GetPhoneMode() == kPhoneModeDL ? kHdlcFlag : 0;
-
-    LogPortLine(kLogDebug, PortName(), kFunction, "Unpacked buffer source before TXRX");
-    LogPortHexDump(kLogDebug, PortName(), kFunction, request, length);
-    PackFrameInto(request, length, leading, kHdlcFlag, txFrame_);
-    LogPortLine(kLogDebug, PortName(), kFunction, "Packed buffer source before TXRX");
-    LogPortHexDump(kLogDebug, PortName(), kFunction, txFrame_.data(), txFrame_.size());
-
-    // Counted from the write to the take (the listener's wait for the take
-    // belongs to the exchange too), and only when a quick answer is expected:
-    // an exchange that may wait seconds (an open, a close, a reset whose
-    // device went away) keeps no processor busy meanwhile.
-    if (Cancelled()) return kPacketCancelled;
-    std::optional<CHandOverWait::ExchangeUnderWay> underWay;
-    if (waitMs <= Times().streamWriteWait) underWay.emplace();
-    // A port failure is not reported here: no reply comes and the wait ends
-    // in a timeout.
-    if (Write(txFrame_.data(), static_cast<uint32_t>(txFrame_.size()), nullptr) < 0) return kPacketWriteRefused;
-
-    return TakeReply(reply, capacity, waitMs);
+PacketReply CSerCOMLibrary::DLReceive(uint8_t* reply, uint32_t capacity, uint32_t waitMs) {
+    if (channel_.GetPhoneMode() != kPhoneModeDL) return PacketReply::Failed(PacketResult::WrongMode);
+    return link_.Receive(reply, capacity, waitMs);
 }
 
-int32_t CSerCOMLibrary::DIAGReceive(uint8_t* reply, uint32_t capacity, uint32_t waitMs) {
-    if (GetPhoneMode() != kPhoneModeDIAG) return kPacketWrongMode;
-    return Receive(reply, capacity, waitMs);
+PacketReply CSerCOMLibrary::ReadReturnPacket(uint8_t* buffer, uint32_t capacity, uint32_t* count, uint32_t maxFrames) {
+    return link_.ReadReturnPacket(buffer, capacity, count, maxFrames);
 }
 
-int32_t CSerCOMLibrary::DLReceive(uint8_t* reply, uint32_t capacity, uint32_t waitMs) {
-    if (GetPhoneMode() != kPhoneModeDL) return kPacketWrongMode;
-    return Receive(reply, capacity, waitMs);
+void CSerCOMLibrary::Cancel() {
+    channel_.Cancel();
+    link_.WakeWaits();
 }
 
-int32_t CSerCOMLibrary::Receive(uint8_t* reply, uint32_t capacity, uint32_t waitMs) {
-    if (Cancelled()) return kPacketCancelled;
-    std::optional<CHandOverWait::ExchangeUnderWay> underWay;
-    if (waitMs <= Times().streamWriteWait) underWay.emplace();
-    return TakeReply(reply, capacity, waitMs);
-}
-
-int32_t CSerCOMLibrary::TakeReply(uint8_t* reply, uint32_t capacity, uint32_t waitMs) {
-    static const char* const kFunction = "CSerCOMLibrary::TxRx";
-    const bool signalled = replyWait_.Wait(frameReady_, waitMs);
-    if (Cancelled()) {
-        LogPortLine(kLogError, PortName(), kFunction, "Cancelled.");
-        return kPacketCancelled;
-    }
-    if (!signalled) {
-        LogPortLine(kLogError, PortName(), kFunction, "Time out in OnRecv.");
-        return kPacketTimeout;
-    }
-    const int32_t frameLength = frameLength_.load();
-    if (frameLength <= 0) {
-        // The frame was withdrawn while this exchange woke up.
-        LogPortLine(kLogError, PortName(), kFunction, "Time out in OnRecv.");
-        return kPacketTimeout;
-    }
-    if (capacity < static_cast<uint32_t>(frameLength)) {
-        LogPortLine(kLogError, PortName(), kFunction, "Buffer overflow.");
-        // Left posted, the frame would hold the listener for good.
-        TakeFrame(nullptr, 0);
-        return kPacketTimeout;
-    }
-    if (capacity > 0) std::memset(reply, 0, capacity);
-    TakeFrame(reply, static_cast<uint32_t>(frameLength));
-    return frameLength;
-}
-
-int32_t CSerCOMLibrary::ReadReturnPacket(uint8_t* buffer, uint32_t capacity, uint32_t* count, uint32_t maxFrames) {
-    static const char* const kFunction = "CSerCOMLibrary::ReadReturnPacket";
-    if (count != nullptr) *count = 0;
-    std::this_thread::yield();
-    if (frameLength_.load() <= 0 || Cancelled()) return 0;
-
-    const int32_t pending = std::max<int32_t>(pendingFrames_.load(), 0);
-    const uint32_t frames = std::min(maxFrames, static_cast<uint32_t>(pending));
-    LogPortLine(kLogDebug, PortName(), kFunction, "Start to read %d return message completed.",
-                static_cast<int>(frames));
-    if (capacity > 0) std::memset(buffer, 0, capacity);
-    uint32_t used = 0;
-    for (uint32_t i = 0; i < frames; ++i) {
-        const bool signalled = frameReady_.Wait(Times().drainFrameWait);
-        if (Cancelled()) return kPacketCancelled;
-        if (!signalled) {
-            LogPortLine(kLogError, PortName(), kFunction, "Time out in OnRecv.");
-            pendingFrames_.store(0);
-            return kPacketTimeout;
-        }
-        const uint32_t frameLength = static_cast<uint32_t>(std::max<int32_t>(frameLength_.load(), 0));
-        if (capacity - used < frameLength) {
-            LogPortLine(kLogError, PortName(), kFunction, "Buffer overflow.");
-            TakeFrame(nullptr, 0);
-            return kPacketTimeout;
-        }
-        TakeFrame(buffer + used, frameLength);
-        used += frameLength;
-        if (count != nullptr) ++*count;
-        LogPortLine(kLogDebug, PortName(), kFunction, "Read One return message completed.");
-    }
-    return static_cast<int32_t>(used);
-}
-
-void CSerCOMLibrary::TakeFrame(uint8_t* destination, uint32_t length) {
-    if (destination != nullptr && length > 0) std::memcpy(destination, receiver_.Data(), length);
-    frameTaken_.store(true);
-    ReadEvent().Set();
-    pendingFrames_.fetch_sub(1);
-}
-
-void CSerCOMLibrary::WaitForTaker(bool lastOfChunk) {
-    if (takeWait_.Poll(ReadEvent())) return;
-    if (lastOfChunk) {
-        // Nothing is left to parse, so the listener has nothing to do before
-        // the port has bytes again: it sleeps on the port, and the taker does
-        // not have to wake it (one thread switch less per exchange). Bytes that
-        // come before the take send it to the signal's own wait, so that none
-        // is read until the frame is taken; a stop wakes both waits.
-        for (;;) {
-            if (ReadEvent().TryWait() || StopRequested()) return;
-            if (WaitForPortInput(Times().portReadTimeout)) break;
+// Waiting for the device's mode after the port was opened, and the switch
+// into the mode wanted.
+PacketResult CSerCOMLibrary::IsDIAGConnected() {
+    static const char* const kFunction = "CSerCOMLibrary::IsDIAGConnected";
+    LogPortLine(kLogDebug, channel_.PortName(), kFunction, "Start phone mode detection.");
+    for (int poll = 0; poll < kModeDetectionPolls; ++poll) {
+        if (channel_.Cancelled()) return PacketResult::Cancelled;
+        switch (channel_.GetPhoneMode()) {
+            case kPhoneModeAt: return switcher_.ChangeDS2DIAG() ? PacketResult::Ok : PacketResult::DsSwitchFailed;
+            case kPhoneModeDIAG:
+                LogPortLine(kLogWarning, channel_.PortName(), kFunction, "DIAG detected.");
+                return PacketResult::Ok;
+            case kPhoneModeDL:
+                LogPortLine(kLogError, channel_.PortName(), kFunction,
+                            "Mobile current mode is DL, can not change to DIAG.");
+                return PacketResult::ModeIsDL;
+            default:
+                LogPortLine(kLogError, channel_.PortName(), kFunction,
+                            "Can not determine phone mode, so wait a moment.");
+                channel_.Pause(channel_.Times().diagDetectionPoll);
+                break;
         }
     }
-    // The stop's signal is the same event as the take's: when a stop follows
-    // the take of the frame before this one, both signals merge into one,
-    // which that frame's wait used up. The flag is set before the signal, so
-    // a wait that finds it clear sleeps until the signal comes.
-    if (!StopRequested()) ReadEvent().Wait(platform::kWaitForever);
+    LogPortLine(kLogError, channel_.PortName(), kFunction, "Phone mode detection failed.");
+    return PacketResult::ModeUnknown;
 }
 
-bool CSerCOMLibrary::PostFrame(bool lastOfChunk) {
-    frameTaken_.store(false);
-    pendingFrames_.fetch_add(1);
-    frameReady_.Set();
-    WaitForTaker(lastOfChunk);
-    if (frameTaken_.exchange(false)) return true;
-    // Released by StopListener: nobody took the frame. Withdraw it, so that a
-    // later exchange does not wake up to a frame that is gone.
-    frameReady_.Reset();
-    pendingFrames_.fetch_sub(1);
-    return false;
-}
-
-void CSerCOMLibrary::WakeFlowWaits() {
-    // The exchange waiting for a frame wakes up and finds the channel cancelled.
-    frameReady_.Set();
-}
-
-void CSerCOMLibrary::ReleaseHeldData() {
-    // Notifications are suppressed, so the listener does not come back for
-    // new bytes; the call under way is let through frame by frame.
-    // The listener may wait for its taker on the port (WaitForTaker): it is
-    // woken after every take, and once to begin with for a take that came
-    // before this call.
-    WakeListener();
-    while (receiving_.load()) {
-        if (frameReady_.Wait(1)) {
-            TakeFrame(nullptr, 0);
-            WakeListener();
-        }
-    }
-    // The listener is out: the receiver can be reset from here.
-    receiver_.Clear();
-    frameLength_.store(0);
-}
-
-void CSerCOMLibrary::OnEvent(uint32_t code) {
-    static const char* const kFunction = "CSerCOMLibrary::OnEvent";
-    // The scratch starts every call all zero; only what the last call read
-    // into it needs clearing (clearing all 8 KB per reply costs microseconds).
-    std::memset(receiveScratch_.data(), 0, scratchUsed_);
-    scratchUsed_ = 0;
-    const uint32_t mode = GetPhoneMode();
-    if (code != kNotifyRead) return;
-
-    // Set before the suppression is looked at, so that a switch that starts
-    // now either finds this call running or is seen by it.
-    receiving_.store(true);
-    struct ReceivingDone {
-        std::atomic<bool>& flag;
-        ~ReceivingDone() { flag.store(false); }
-    } done{receiving_};
-    // A switch began while this notification was under way: the bytes stay
-    // in the channel for its raw reads.
-    if (NotificationsSuppressed()) return;
-
-    LogPortLine(kLogDebug, PortName(), kFunction, "Get received data");
-    uint32_t got = 0;
-    const bool read = Read(receiveScratch_.data(), kReceiveScratchSize, &got) == 0;
-    scratchUsed_ = got;
-    if (!read || got == 0) {
-        LogPortLine(kLogDebug, PortName(), kFunction, "Read data from read buffer failed.");
-        return;
-    }
-    LogPortLine(kLogDebug, PortName(), kFunction, "The original received buffer is");
-    LogPortHexDump(kLogDebug, PortName(), kFunction, receiveScratch_.data(), got);
-
-    receiver_.SetMode(mode);
-    // Outside DIAG and download mode the bytes are read out and dropped.
-    if (mode == kPhoneModeDIAG || mode == kPhoneModeDL) {
-        for (uint32_t i = 0; i < got;) {
-            const int32_t result = receiver_.ReceiveByte(receiveScratch_[i]);
-            frameLength_.store(result);
-            if (result > 0) {
-                LogPortLine(kLogDebug, PortName(), kFunction, "The mem buffer is");
-                LogPortHexDump(kLogDebug, PortName(), kFunction, receiver_.Data(), static_cast<size_t>(result));
-                const bool taken = PostFrame(i + 1 == got);
-                frameLength_.store(0);
-                receiver_.Clear();
-                LogPortLine(kLogDebug, PortName(), kFunction,
-                            "Complete one return message and forward to upper layer.");
-                // After a stop the rest of the chunk is not handed to anybody:
-                // a second frame would wait for a taker that never comes.
-                if (!taken) return;
-            } else if (result < 0) {
-                LogPortLine(kLogError, PortName(), kFunction, "Packet check fails with error code %d", result);
-                frameLength_.store(0);
-                receiver_.Clear();
-                // Only the bad frame is lost: a good one behind it in the
-                // same read is still handed over.
-                i = static_cast<uint32_t>(ResyncPosition(receiveScratch_.data(), got, i, mode));
-                continue;
+PacketResult CSerCOMLibrary::IsDLConnected() {
+    static const char* const kFunction = "CSerCOMLibrary::IsDLConnected";
+    LogPortLine(kLogWarning, channel_.PortName(), kFunction, "Start phone mode detection.");
+    for (int poll = 0; poll < kModeDetectionPolls; ++poll) {
+        if (channel_.Cancelled()) return PacketResult::Cancelled;
+        switch (channel_.GetPhoneMode()) {
+            case kPhoneModeAt:
+                if (!switcher_.ChangeDS2DL()) return PacketResult::DsSwitchFailed;
+                LogPortLine(kLogWarning, channel_.PortName(), kFunction, "DS to DL change completed.");
+                return PacketResult::Ok;
+            case kPhoneModeDIAG: {
+                if (switcher_.ChangeDIAG2DL()) {
+                    LogPortLine(kLogWarning, channel_.PortName(), kFunction, "DIAG to DL change completed.");
+                    return PacketResult::Ok;
+                }
+                LogPortLine(kLogError, channel_.PortName(), kFunction, "DIAG to DL failed.");
+                return PacketResult::DiagSwitchFailed;
             }
-            ++i;
+            case kPhoneModeDL:
+                LogPortLine(kLogError, channel_.PortName(), kFunction, "DL detected.");
+                return PacketResult::Ok;
+            default:
+                LogPortLine(kLogError, channel_.PortName(), kFunction,
+                            "Can not determine phone mode, so wait a moment.");
+                channel_.Pause(channel_.Times().dlDetectionPoll);
+                break;
         }
     }
-    LogPortLine(kLogDebug, PortName(), kFunction, "Complete OnRecv.");
+    LogPortLine(kLogError, channel_.PortName(), kFunction, "Phone mode detection failed.");
+    return PacketResult::ModeUnknown;
 }
 
 }  // namespace fennix

@@ -1,133 +1,81 @@
-// CSerCOMLibrary: the packet layer of a session. It frames request packets,
-// writes them through its serial channel and hands the reply frame back to the
-// caller after a bounded wait. Frames are rebuilt on the channel's listener
-// thread (OnEvent) and handed to the waiting flow thread one at a time:
-//
-//   listener: frame complete -> pending + 1, frame-ready set, wait frame-taken
-//   flow:     wait frame-ready -> copy the frame -> frame-taken set, pending - 1
-//
-// The frame-taken signal is the channel's read event, which StopListener also
-// sets so that a listener waiting for a taker can end. A frame that arrives
-// after its exchange gave up stays posted and is returned by the next exchange
-// unless a drain (ReadReturnPacket) takes it first.
+// CSerCOMLibrary: the packet layer of a session, the ISessionLink on a real
+// port. It is made of three parts and only joins them:
+//   CSerialIO      the channel: port, listener thread, read buffer
+//   CFrameLink     HDLC framing and the hand-over of whole reply frames from
+//                  the listener to the waiting exchange (the channel's listener)
+//   CModeSwitcher  the raw conversations that move the device between modes,
+//                  over the channel (CChannelSwitchAccess)
+// The waits for a mode (IsDIAGConnected, IsDLConnected) are its own: they
+// watch the channel's phone mode and call the switcher.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
-#include <vector>
 
-#include "platform/Event.h"
-#include "serial/HandOverWait.h"
-#include "serial/Hdlc.h"
+#include "serial/FrameLink.h"
+#include "serial/ModeSwitcher.h"
+#include "serial/RawChannel.h"
 #include "serial/SerialIO.h"
 #include "serial/SessionLink.h"
 
 namespace fennix {
 
-class CSerCOMLibrary : public CSerialIO, public ISessionLink {
+class CSerCOMLibrary final : public ISessionLink {
 public:
-    static constexpr uint32_t kReceiveScratchSize = 8192;  // bytes taken out of the channel per OnEvent
     static constexpr uint32_t kOpenBaudRate = 115200;
-    // How long each side of the hand-over polls before it sleeps (see
-    // CHandOverWait): a fast link answers a stream write in well under a
-    // millisecond; on a 115200-baud line the polling is soon turned off.
-    static constexpr uint32_t kReplyPollMicroseconds = 200;  // an exchange waiting for its reply
-    static constexpr uint32_t kTakePollMicroseconds = 50;    // the listener waiting for the taker
 
     CSerCOMLibrary();
     explicit CSerCOMLibrary(const Timeouts& times);
-    // Stops the listener and closes the port before the members go.
+    // Stops the listener and closes the port before the parts go.
     ~CSerCOMLibrary() override;
+    CSerCOMLibrary(const CSerCOMLibrary&) = delete;
+    CSerCOMLibrary& operator=(const CSerCOMLibrary&) = delete;
 
     // Opens the port (OpenNow) and starts the listener, which probes it. The
-    // label is only checked for presence. 1 (also when the port is open
-    // already); kPacketNullParameter; kPacketOpenFailed when the port is
-    // missing or cannot be opened now (LastOpenFailure tells why).
-    int32_t OpenComport(const char* label, const char* portName) override;
+    // label is only checked for presence. Ok (also when the port is open
+    // already); NullParameter; OpenFailed when the port is missing or cannot
+    // be opened now (OpenFailure tells why).
+    PacketResult OpenComport(const char* label, const char* portName) override;
     // For a device that may be off the bus for a while (rebooting): names the
-    // port and starts the listener, which opens it once it is there. 1;
-    // kPacketNullParameter.
-    int32_t ReopenComport(const char* label, const char* portName) override;
-    // The channel's Close: 1, 0 or a system error number.
-    int32_t CloseCOMPort() override;
-    // The channel's Cancel.
-    void Cancel() override { CSerialIO::Cancel(); }
-    platform::PortOpenFailure OpenFailure() const override { return LastOpenFailure(); }
+    // port and starts the listener, which opens it once it is there. Ok;
+    // NullParameter.
+    PacketResult ReopenComport(const char* label, const char* portName) override;
+    // The channel's Close.
+    ChannelResult CloseCOMPort() override;
+    // The channel's Cancel, and the frame link's waits are woken.
+    void Cancel() override;
+    platform::PortOpenFailure OpenFailure() const override { return channel_.LastOpenFailure(); }
 
-    // Frames the request for the current mode (DIAG: packet, CRC, flag;
-    // download: opening flag too), writes it and waits at most `waitMs` for a
-    // reply frame. Reply length (> 0); kPacketWriteRefused while a mode switch
-    // blocks writes; kPacketTimeout when no frame came or it did not fit (the
-    // frame that did not fit is dropped so that the listener goes on);
-    // kPacketCancelled once the channel is cancelled.
-    int32_t TxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity, uint32_t waitMs);
-    // TxRx in DIAG mode only, kPacketWrongMode otherwise.
-    int32_t DIAGTxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
-                     uint32_t waitMs) override;
-    // TxRx in download mode only, kPacketWrongMode otherwise.
-    int32_t DLTxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
-                   uint32_t waitMs) override;
+    // The frame link's TxRx in DIAG mode only, WrongMode otherwise.
+    PacketReply DIAGTxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
+                         uint32_t waitMs) override;
+    // The frame link's TxRx in download mode only, WrongMode otherwise.
+    PacketReply DLTxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
+                       uint32_t waitMs) override;
     // The waiting half of DIAGTxRx alone, in DIAG mode only.
-    int32_t DIAGReceive(uint8_t* reply, uint32_t capacity, uint32_t waitMs) override;
+    PacketReply DIAGReceive(uint8_t* reply, uint32_t capacity, uint32_t waitMs) override;
     // The waiting half of DLTxRx alone: the next reply frame within `waitMs`,
     // with nothing sent (for a reply still due after a stale one was
-    // discarded). In download mode only, kPacketWrongMode otherwise.
-    int32_t DLReceive(uint8_t* reply, uint32_t capacity, uint32_t waitMs) override;
-    // Takes the frames posted now (at most `maxFrames`) one behind the other
-    // into `buffer`. Total bytes taken; 0 at once when none is posted;
-    // kPacketTimeout when a frame does not come or does not fit (that frame
-    // is dropped).
-    int32_t ReadReturnPacket(uint8_t* buffer, uint32_t capacity, uint32_t* count, uint32_t maxFrames) override;
+    // discarded). In download mode only, WrongMode otherwise.
+    PacketReply DLReceive(uint8_t* reply, uint32_t capacity, uint32_t waitMs) override;
+    // The frame link's drain of posted frames.
+    PacketReply ReadReturnPacket(uint8_t* buffer, uint32_t capacity, uint32_t* count, uint32_t maxFrames) override;
 
     // Wait for the device's mode and move it into DIAG, respectively download
-    // mode. 1 on success; kPacketModeIsDL (DIAG wanted, device downloading);
-    // kPacketDsSwitchFailed; kPacketDiagSwitchFailed (IsDLConnected: the
-    // switch out of DIAG failed); kPacketModeUnknown (no mode in time).
-    int32_t IsDIAGConnected() override;
-    int32_t IsDLConnected() override;
-
-    // Listener thread: rebuilds frames from the received bytes.
-    void OnEvent(uint32_t code) override;
-
-    // Frames posted and not yet taken.
-    uint32_t PendingFrames() const { return static_cast<uint32_t>(pendingFrames_.load()); }
-
-protected:
-    // A mode switch keeps this layer out: frames posted for a taker are
-    // dropped until the listener has left OnEvent, and a frame cut off by
-    // that is forgotten.
-    void ReleaseHeldData() override;
-    void WakeFlowWaits() override;
+    // mode. Ok; ModeIsDL (DIAG wanted, device downloading); DsSwitchFailed;
+    // DiagSwitchFailed (IsDLConnected: the switch out of DIAG failed, or the
+    // platform could not be read); ModeUnknown (no mode in time); Cancelled.
+    PacketResult IsDIAGConnected() override;
+    PacketResult IsDLConnected() override;
 
 private:
-    // Resets the frame hand-over before the channel opens (unless a listener runs).
-    void PrepareToOpen();
-    // Hands one complete frame to a taker; false when the listener was released
-    // by a stop instead and the frame was withdrawn. `lastOfChunk`: no
-    // received byte is left to parse behind the frame.
-    bool PostFrame(bool lastOfChunk);
-    // The listener's wait for the frame-taken signal (see PostFrame).
-    void WaitForTaker(bool lastOfChunk);
-    // DIAGReceive and DLReceive past their mode check.
-    int32_t Receive(uint8_t* reply, uint32_t capacity, uint32_t waitMs);
-    // Waits at most `waitMs` for a posted frame and takes it into `reply`: its
-    // length, or kPacketTimeout (also for a frame that does not fit).
-    int32_t TakeReply(uint8_t* reply, uint32_t capacity, uint32_t waitMs);
-    // Takes the posted frame into `destination` (null: drops it) and lets the
-    // listener go on.
-    void TakeFrame(uint8_t* destination, uint32_t length);
+    friend class SerComTestPeer;
 
-    CFrameReceiver receiver_;
-    platform::AutoResetEvent frameReady_;
-    CHandOverWait replyWait_{kReplyPollMicroseconds};  // flow thread, TxRx only
-    CHandOverWait takeWait_{kTakePollMicroseconds};    // listener thread
-    std::atomic<int32_t> frameLength_{0};
-    std::atomic<int32_t> pendingFrames_{0};
-    std::atomic<bool> frameTaken_{false};
-    std::atomic<bool> receiving_{false};  // the listener is inside OnEvent with bytes
-    std::vector<uint8_t> receiveScratch_;
-    uint32_t scratchUsed_ = 0;      // bytes the last OnEvent put into the scratch
-    std::vector<uint8_t> txFrame_;  // flow thread, TxRx only: the framed request
+    // Declared in this order: the channel notifies the link, the switcher
+    // reaches the channel through the access.
+    CSerialIO channel_;
+    CFrameLink link_;
+    CChannelSwitchAccess switchAccess_;
+    CModeSwitcher switcher_;
 };
 
 }  // namespace fennix

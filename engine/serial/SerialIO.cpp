@@ -10,7 +10,7 @@ namespace fennix {
 
 CSerialIO::CSerialIO() : CSerialIO(Timeouts::FromEnvironment()) {}
 
-CSerialIO::CSerialIO(const Timeouts& times) : times_(times) {
+CSerialIO::CSerialIO(const Timeouts& times, IChannelListener* listener) : times_(times), listener_(listener) {
     LogFuncLine(kLogDebug, "CSerialIO::CSerialIO", "Start constructor.");
 }
 
@@ -26,27 +26,31 @@ CSerialIO::~CSerialIO() {
     LogFuncLine(kLogDebug, "CSerialIO::~CSerialIO", "complete destructor.");
 }
 
-void CSerialIO::OnEvent(uint32_t) {}
-
 bool CSerialIO::IsPortOpen() const { return portOpen_.load(); }
 
-bool CSerialIO::IsListenerRunning() const { return listener_.joinable() && !listenerDone_.load(); }
+bool CSerialIO::IsListenerRunning() const { return listenerThread_.joinable() && !listenerDone_.load(); }
 
 uint32_t CSerialIO::BufferCapacity() const { return readBuffer_.Capacity(); }
 
 uint32_t CSerialIO::UnreadBytes() const { return readBuffer_.Unread(); }
 
-int CSerialIO::Read(uint8_t* buffer, uint32_t capacity, uint32_t* bytesRead) {
+ChannelResult CSerialIO::Read(uint8_t* buffer, uint32_t capacity, uint32_t* bytesRead) {
     LogPortLine(kLogDebug, PortName(), "CSerialIO::Read", "Start read operation.");
-    SetLastError(0);
+    Record(ChannelResult::Ok);
     if (bytesRead != nullptr) *bytesRead = 0;
-    if (!IsPortOpen()) {
-        SetLastError(kSerialNoPort);
-        return kSerialNoPort;
-    }
+    if (!IsPortOpen()) return Record(ChannelResult::NoPort);
     const uint32_t n = readBuffer_.Take(buffer, capacity);
     if (bytesRead != nullptr) *bytesRead = n;
-    return 0;
+    return ChannelResult::Ok;
+}
+
+ChannelResult CSerialIO::Record(ChannelResult result, int systemError) {
+    last_.store(ChannelOutcome{result, systemError});
+    return result;
+}
+
+ChannelResult CSerialIO::RecordSystemError(const platform::PortResult& step) {
+    return Record(ChannelResult::SystemError, step.SystemError());
 }
 
 uint32_t CSerialIO::AppendBuffer(const uint8_t* bytes, uint32_t count) {
@@ -56,13 +60,13 @@ uint32_t CSerialIO::AppendBuffer(const uint8_t* bytes, uint32_t count) {
 
 void CSerialIO::DiscardUnreadBytes() { readBuffer_.DiscardUnread(); }
 
-int CSerialIO::WaitandReadBuffer(uint8_t* buffer, uint32_t capacity, uint32_t* bytesRead) {
+ChannelResult CSerialIO::WaitandReadBuffer(uint8_t* buffer, uint32_t capacity, uint32_t* bytesRead) {
     static const char* const kFunction = "CSerialIO::WaitandReadBuffer";
     if (bytesRead != nullptr) *bytesRead = 0;
     uint32_t stale = 0;
     if (!readBuffer_.WaitForAnswer(times_.rawReplyWait, cancelled_, &stale)) {
         LogPortLine(kLogError, PortName(), kFunction, "Read time out.");
-        return kSerialNothingDone;
+        return ChannelResult::NothingDone;
     }
     if (stale > 0) {
         LogPortLine(kLogDebug, PortName(), kFunction, "Dropped %u bytes received before the request.", stale);
@@ -70,16 +74,11 @@ int CSerialIO::WaitandReadBuffer(uint8_t* buffer, uint32_t capacity, uint32_t* b
     return Read(buffer, capacity, bytesRead);
 }
 
-bool CSerialIO::ClassifyAnswer(const uint8_t* chunk, size_t count, uint32_t* mode, uint32_t* notification) {
-    return ClassifyProbeAnswer(chunk, count, mode, notification);
-}
-
 void CSerialIO::Cancel() {
     cancelled_.store(true);
     { std::lock_guard<std::mutex> hold(pauseLock_); }
     pauseWake_.notify_all();
     readBuffer_.WakeWaiters();
-    WakeFlowWaits();
 }
 
 bool CSerialIO::Pause(uint32_t milliseconds) {

@@ -9,41 +9,39 @@
 
 namespace fennix {
 
-int CSerialIO::StartListener() {
+ChannelResult CSerialIO::StartListener() {
     static const char* const kFunction = "CSerialIO::StartListener";
     LogPortLine(kLogWarning, PortName(), kFunction, "Start listener.");
     if (IsListenerRunning()) {
         LogPortLine(kLogWarning, PortName(), kFunction, "Thread has already existed.");
     } else {
         // A listener that ended by itself (its wait failed) is collected here.
-        if (listener_.joinable()) listener_.join();
+        if (listenerThread_.joinable()) listenerThread_.join();
         stop_.store(0);
         readEvent_.Reset();
         listenerEnded_.Reset();
         port_.DiscardWake();
         listenerDone_.store(false);
         try {
-            listener_ = std::thread(&CSerialIO::ThreadProc, this);
+            listenerThread_ = std::thread(&CSerialIO::ThreadProc, this);
         } catch (const std::system_error& failure) {
-            int error = failure.code().value();
+            const int error = failure.code().value();
             listenerDone_.store(true);
-            SetLastError(error);
             LogPortLine(kLogError, PortName(), kFunction, "Start listener failed.");
             LogSystemError(PortName(), kFunction, error);
-            return error;
+            return Record(ChannelResult::SystemError, error);
         }
     }
     LogPortLine(kLogWarning, PortName(), kFunction, "Start listener completed.");
-    SetLastError(0);
-    return 0;
+    return Record(ChannelResult::Ok);
 }
 
-int CSerialIO::StopListener(uint32_t waitMs) {
+void CSerialIO::StopListener(uint32_t waitMs) {
     static const char* const kFunction = "CSerialIO::StopListener";
-    if (!listener_.joinable()) {
+    if (!listenerThread_.joinable()) {
         LogPortLine(kLogError, PortName(), kFunction, "Listen thread is null, so no stop operation.");
-        SetLastError(0);
-        return 0;
+        Record(ChannelResult::Ok);
+        return;
     }
     {
         std::lock_guard<std::mutex> hold(pauseLock_);
@@ -58,28 +56,27 @@ int CSerialIO::StopListener(uint32_t waitMs) {
     bool ended = listenerDone_.load() || listenerEnded_.Wait(waitMs);
     LogPortLine(kLogWarning, PortName(), kFunction, "Complete stop listen thread.");
     if (ended) {
-        listener_.join();
+        listenerThread_.join();
         stop_.store(0);
     } else {
         // Still running: it keeps its stop flag and is waited for again by the
         // next stop (at the latest the destructor's), never abandoned.
         LogPortLine(kLogError, PortName(), kFunction, "Listen thread did not end in time.");
     }
-    SetLastError(0);
+    Record(ChannelResult::Ok);
     SetPhoneMode(kPhoneModeUnknown);
-    return 0;
 }
 
-int CSerialIO::SendProbe() {
+bool CSerialIO::SendProbe() {
     static const char* const kFunction = "CSerialIO::SendProbe";
     LogPortLine(kLogWarning, PortName(), kFunction, "Write detection packet to com port.");
     uint32_t written = 0;
-    if (InternalWrite(kProbe, sizeof kProbe, &written) == 0 && written == sizeof kProbe) {
+    if (InternalWrite(kProbe, sizeof kProbe, &written) == ChannelResult::Ok && written == sizeof kProbe) {
         LogPortLine(kLogWarning, PortName(), kFunction, "Write detection packet successfully.");
-        return 1;
+        return true;
     }
     LogPortLine(kLogError, PortName(), kFunction, "Write detection packet to com port failed.");
-    return 0;
+    return false;
 }
 
 bool CSerialIO::AppendUnlessDetecting(const uint8_t* bytes, uint32_t count) {
@@ -90,7 +87,7 @@ bool CSerialIO::AppendUnlessDetecting(const uint8_t* bytes, uint32_t count) {
 
 void CSerialIO::Notify(uint32_t code, const char* line) {
     LogPortLine(kLogDebug, PortName(), "CSerialIO::ThreadProc", "%s", line);
-    OnEvent(code);
+    if (listener_ != nullptr) listener_->OnChannelEvent(code);
 }
 
 void CSerialIO::ThreadProc() {
@@ -117,7 +114,7 @@ void CSerialIO::ThreadProc() {
                 InternalClose();
                 PauseUnlessStopped(times_.listenerReopenPause);
                 LogPortLine(kLogWarning, PortName(), kFunction, "Start InternalOpen().");
-                if (InternalOpen() != 0) {
+                if (InternalOpen() != ChannelResult::Ok) {
                     LogPortLine(kLogError, PortName(), kFunction, "InternalOpen() failed.");
                     PauseUnlessStopped(times_.listenerRetryPause);
                     continue;
@@ -130,21 +127,19 @@ void CSerialIO::ThreadProc() {
 
         size_t got = 0;
         platform::SerialReadFailure failure = platform::SerialReadFailure::None;
-        int error = port_.Read(chunk.data(), chunk.size(), &got, &failure);
-        if (error != 0) {
+        const platform::PortResult read = port_.Read(chunk.data(), chunk.size(), &got, &failure);
+        if (!read.IsOk()) {
+            const int error = read.SystemError();
+            RecordSystemError(read);
             if (failure == platform::SerialReadFailure::Wait) {
                 LogPortLine(kLogError, PortName(), kFunction, "Read operation time out.");
-                SetLastError(error);
                 LogSystemError(PortName(), kFunction, error);
                 stop_.store(1);
-            } else if (failure == platform::SerialReadFailure::Result) {
-                SetLastError(error);
-            } else {
+            } else if (failure != platform::SerialReadFailure::Result) {
                 if (GetPhoneMode() != kPhoneModeUnknown && !Destroying()) {
                     SetPhoneMode(kPhoneModeUnknown);
                     Notify(kNotifyStart, "Send START notification.");
                 }
-                SetLastError(error);
                 SetPhoneMode(kPhoneModeUnknown);
                 keepOpen = false;
                 portFailed = true;

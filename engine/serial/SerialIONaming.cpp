@@ -26,20 +26,20 @@ uint32_t CSerialIO::ParsePortNumber(const char* text) {
     return static_cast<uint32_t>(number);
 }
 
-int CSerialIO::IsPortRegistered() {
-    return platform::IsSerialPortPresent(devicePath_, portNumber_, &CSerialIO::ParsePortNumber) ? 1 : 0;
+bool CSerialIO::IsPortRegistered() {
+    return platform::IsSerialPortPresent(devicePath_, portNumber_, &CSerialIO::ParsePortNumber);
 }
 
-int CSerialIO::NamePort(const char* portName) {
+ChannelResult CSerialIO::NamePort(const char* portName) {
     // A running listener owns the names and opens the port itself: renaming
     // under it would race with it, so the channel counts as open.
-    if (IsPortOpen() || IsListenerRunning()) return kSerialAlreadyOpen;
+    if (IsPortOpen() || IsListenerRunning()) return ChannelResult::AlreadyOpen;
     std::string given = portName != nullptr ? portName : "";
     portNumber_ = ParsePortNumber(given.c_str());
     platform::SerialPortNames names = platform::NameSerialPort(given, portNumber_);
     devicePath_ = names.devicePath;
     portName_ = names.shortName;
-    return 0;
+    return ChannelResult::Ok;
 }
 
 }  // namespace fennix

@@ -6,86 +6,91 @@
 
 namespace fennix {
 
-int CSerialIO::Open(const char* portName, uint32_t baudRate) {
+ChannelResult CSerialIO::Open(const char* portName, uint32_t baudRate) {
     LogPortLine(kLogDebug, PortName(), "CSerialIO::Open", "Start open operation.");
-    SetLastError(0);
-    if (NamePort(portName) != 0) {
-        SetLastError(kSerialAlreadyOpen);
-        return kSerialAlreadyOpen;
-    }
-    // A switch that failed on the previous open kept the packet layer out;
-    // this open starts a new conversation with the device.
-    KeepPacketLayerOut(false);
+    Record(ChannelResult::Ok);
+    if (NamePort(portName) != ChannelResult::Ok) return Record(ChannelResult::AlreadyOpen);
+    LetLayerAboveIn();
     currentBaudRate_.store(baudRate);
-    StartListener();
-    return LastError();
+    return StartListener();
 }
 
-int CSerialIO::OpenNow(const char* portName, uint32_t baudRate) {
+ChannelResult CSerialIO::OpenNow(const char* portName, uint32_t baudRate) {
     static const char* const kFunction = "CSerialIO::Open";
     LogPortLine(kLogDebug, PortName(), kFunction, "Start open operation.");
-    SetLastError(0);
-    if (NamePort(portName) != 0) {
-        SetLastError(kSerialAlreadyOpen);
-        return kSerialAlreadyOpen;
-    }
+    Record(ChannelResult::Ok);
+    if (NamePort(portName) != ChannelResult::Ok) return Record(ChannelResult::AlreadyOpen);
     lastOpenFailure_.store(platform::PortOpenFailure::None);
-    KeepPacketLayerOut(false);
+    LetLayerAboveIn();
     currentBaudRate_.store(baudRate);
-    int error = kSerialNothingDone;
-    if (IsPortRegistered() != 0) {
-        error = OpenRegisteredPort();
+    ChannelResult result = ChannelResult::NothingDone;
+    if (IsPortRegistered()) {
+        result = OpenRegisteredPort();
     } else {
         LogPortLine(kLogDebug, PortName(), "CSerialIO::InternalOpen", "COM port is not found in the Registry.");
     }
-    if (error != 0) {
-        const platform::PortOpenFailure reason = error == kSerialNothingDone ? platform::PortOpenFailure::NoSuchPort
-                                                                             : platform::ClassifyPortOpenError(error);
+    if (result != ChannelResult::Ok) {
+        platform::PortOpenFailure reason = platform::PortOpenFailure::NoSuchPort;
+        if (result != ChannelResult::NothingDone) {
+            reason = result == ChannelResult::SystemError ? platform::ClassifyPortOpenError(LastSystemError())
+                                                          : platform::PortOpenFailure::Other;
+        }
         lastOpenFailure_.store(reason);
-        SetLastError(error);
         LogPortLine(kLogError, PortName(), kFunction, "Can not open %s: %s.", DevicePath(),
                     platform::PortOpenFailureText(reason));
-        return error;
+        return Record(result, LastSystemError());
     }
     portHandedToListener_.store(true);
-    if (StartListener() != 0) {
-        const int failure = LastError();
+    if (StartListener() != ChannelResult::Ok) {
+        const ChannelOutcome failure = LastOutcome();
         portHandedToListener_.store(false);
         InternalClose();
-        SetLastError(failure);
-        return failure;
+        return Record(failure.result, failure.systemError);
     }
-    return 0;
+    return ChannelResult::Ok;
 }
 
-int CSerialIO::Close() {
+ChannelResult CSerialIO::Close() {
     static const char* const kFunction = "CSerialIO::Close";
     LogPortLine(kLogWarning, PortName(), kFunction, "Try to close com port.");
-    SetLastError(0);
+    Record(ChannelResult::Ok);
     StopListener(times_.listenerStopWait);
-    if (!IsPortOpen()) return LastError();
-    if (InternalClose() == 0) {
+    if (!IsPortOpen()) return LastResult();
+    if (InternalClose() == ChannelResult::Ok) {
         LogPortLine(kLogWarning, PortName(), kFunction, "Close com port successfully.");
-        return 1;
+        return ChannelResult::Closed;
     }
     LogPortLine(kLogError, PortName(), kFunction, "internal close failed.");
     LogPortLine(kLogError, PortName(), kFunction, "Close COM port failed.");
-    return LastError();
+    return LastResult();
 }
 
-int CSerialIO::InternalOpen() {
+void CSerialIO::LetLayerAboveIn() {
+    // A switch that failed on the previous open kept the packet layer out;
+    // this open starts a new conversation with the device.
+    SetWritesBlocked(false);
+    SetNotificationsSuppressed(false);
+}
+
+void CSerialIO::KeepBaudRate() {
+    for (uint32_t i = 0; i < 3; ++i) {
+        if (kBaudRates[i] == CurrentBaudRate()) baudRateIndex_.store(i);
+    }
+}
+
+ChannelResult CSerialIO::InternalOpen() {
     static const char* const kFunction = "CSerialIO::InternalOpen";
-    SetLastError(0);
+    Record(ChannelResult::Ok);
     LogPortLine(kLogDebug, PortName(), kFunction, "Check COM port existence in the Registry.");
-    if (IsPortRegistered() == 0) {
+    if (!IsPortRegistered()) {
         LogPortLine(kLogDebug, PortName(), kFunction, "COM port is not found in the Registry.");
         PauseUnlessStopped(times_.unregisteredPortPause, true);
-        return kSerialNothingDone;
+        return ChannelResult::NothingDone;
     }
     return OpenRegisteredPort();
 }
 
-int CSerialIO::OpenRegisteredPort() {
+ChannelResult CSerialIO::OpenRegisteredPort() {
     static const char* const kFunction = "CSerialIO::InternalOpen";
     uint32_t index = baudRateIndex_.load() % 3;
     currentBaudRate_.store(kBaudRates[index]);
@@ -94,155 +99,151 @@ int CSerialIO::OpenRegisteredPort() {
     std::unique_lock<std::recursive_mutex> hold(portLock_);
     LogPortLine(kLogWarning, PortName(), kFunction, "Start InternalOpen.");
     if (port_.IsOpen()) {
-        SetLastError(kSerialAlreadyOpen);
+        Record(ChannelResult::AlreadyOpen);
         hold.unlock();
         LogPortLine(kLogError, PortName(), kFunction, "COM port has been opened.");
-        return kSerialAlreadyOpen;
+        return ChannelResult::AlreadyOpen;
     }
     LogPortLine(kLogWarning, PortName(), kFunction, "Start create file.");
-    int error = port_.Open(devicePath_);
-    if (error != 0) {
-        SetLastError(error);
+    platform::PortResult step = port_.Open(devicePath_);
+    if (!step.IsOk()) {
         LogPortLine(kLogError, PortName(), kFunction, "Fails in opening COM port.");
-        LogSystemError(PortName(), kFunction, error);
-        return error;
+        LogSystemError(PortName(), kFunction, step.SystemError());
+        return RecordSystemError(step);
     }
     portOpen_.store(true);
-    error = InternalResetCOM();
-    if (error != 0) {
+    const ChannelResult reset = InternalResetCOM();
+    if (reset != ChannelResult::Ok) {
         CloseAfterFailedOpen();
-        return error;
+        return reset;
     }
     LogPortLine(kLogWarning, PortName(), kFunction, "Create write event.");
-    error = port_.CreateWriteSignal();
-    if (error != 0) {
+    step = port_.CreateWriteSignal();
+    if (!step.IsOk()) {
         LogPortLine(kLogError, PortName(), kFunction, "::CreateEvent Write event failed.");
-        LogSystemError(PortName(), kFunction, error);
+        LogSystemError(PortName(), kFunction, step.SystemError());
         CloseAfterFailedOpen();
-        SetLastError(error);
-        return error;
+        return RecordSystemError(step);
     }
     LogPortLine(kLogWarning, PortName(), kFunction, "Create read event.");
-    error = port_.CreateReadSignal();
-    if (error != 0) {
+    step = port_.CreateReadSignal();
+    if (!step.IsOk()) {
         LogPortLine(kLogError, PortName(), kFunction, "Create read event failed.");
-        LogSystemError(PortName(), kFunction, error);
+        LogSystemError(PortName(), kFunction, step.SystemError());
         CloseAfterFailedOpen();
-        SetLastError(error);
-        return error;
+        return RecordSystemError(step);
     }
     hold.unlock();
     LogPortLine(kLogWarning, PortName(), kFunction, "Start InternalOpen Completed.");
-    return 0;
+    return ChannelResult::Ok;
 }
 
 // Undoes a half-finished InternalOpen; the caller holds the port lock.
 void CSerialIO::CloseAfterFailedOpen() {
     static const char* const kFunction = "CSerialIO::InternalOpen";
-    int error = port_.CloseDevice();
-    if (error != 0) LogSystemError(PortName(), kFunction, error);
+    const platform::PortResult closed = port_.CloseDevice();
+    if (!closed.IsOk()) LogSystemError(PortName(), kFunction, closed.SystemError());
     port_.ReleaseWriteSignal();
     port_.ReleaseReadSignal();
     portOpen_.store(false);
     LogPortLine(kLogError, PortName(), kFunction, "Close COM port successfully.");
 }
 
-int CSerialIO::InternalResetCOM() {
+ChannelResult CSerialIO::InternalResetCOM() {
     static const char* const kFunction = "CSerialIO::InternalResetCOM";
     std::lock_guard<std::recursive_mutex> hold(portLock_);
-    auto fail = [this](int error, const char* message) {
-        SetLastError(error);
+    auto fail = [this](const platform::PortResult& step, const char* message) {
         LogPortLine(kLogError, PortName(), kFunction, "%s", message);
-        LogSystemError(PortName(), kFunction, error);
-        return error;
+        LogSystemError(PortName(), kFunction, step.SystemError());
+        return RecordSystemError(step);
     };
-    int error = port_.SetEventMask();
-    if (error != 0) return fail(error, "Fails in setting COM wait mask.");
-    error = port_.SetQueueSizes(kDriverQueueSize, kDriverQueueSize);
-    if (error != 0) return fail(error, "Fails in setting COM Input and Output queue size.");
-    error = port_.Purge();
-    if (error != 0) return fail(error, "::PurgeComm failed.");
+    platform::PortResult step = port_.SetEventMask();
+    if (!step.IsOk()) return fail(step, "Fails in setting COM wait mask.");
+    step = port_.SetQueueSizes(kDriverQueueSize, kDriverQueueSize);
+    if (!step.IsOk()) return fail(step, "Fails in setting COM Input and Output queue size.");
+    step = port_.Purge();
+    if (!step.IsOk()) return fail(step, "::PurgeComm failed.");
     LogPortLine(kLogWarning, PortName(), kFunction, "GetCommState.");
-    error = port_.ReadSettings();
-    if (error != 0) return fail(error, "::GetCommState failed.");
+    step = port_.ReadSettings();
+    if (!step.IsOk()) return fail(step, "::GetCommState failed.");
     LogPortLine(kLogWarning, PortName(), kFunction, "SetCommState.");
-    error = port_.WriteSettings(currentBaudRate_.load());
-    if (error != 0) return fail(error, "::SetCommState failed.");
+    step = port_.WriteSettings(currentBaudRate_.load());
+    if (!step.IsOk()) return fail(step, "::SetCommState failed.");
     LogPortLine(kLogWarning, PortName(), kFunction, "GetCommTimeOut.");
-    error = port_.WriteTimeouts(times_.portReadTimeout);
-    if (error != 0) return fail(error, "::SetCommTimeouts failed.");
+    step = port_.WriteTimeouts(times_.portReadTimeout);
+    if (!step.IsOk()) return fail(step, "::SetCommTimeouts failed.");
     LogPortLine(kLogWarning, PortName(), kFunction, "PurgeComm.");
-    error = port_.Purge();
-    if (error != 0) return fail(error, "::PurgeComm failed.");
-    return 0;
+    step = port_.Purge();
+    if (!step.IsOk()) return fail(step, "::PurgeComm failed.");
+    return ChannelResult::Ok;
 }
 
-int CSerialIO::InternalClose() {
+ChannelResult CSerialIO::InternalClose() {
     static const char* const kFunction = "CSerialIO::InternalClose";
     std::unique_lock<std::recursive_mutex> hold(portLock_);
     LogPortLine(kLogWarning, PortName(), kFunction, "InternalClose start.");
-    SetLastError(0);
+    Record(ChannelResult::Ok);
     if (!port_.IsOpen()) {
         hold.unlock();
         LogPortLine(kLogError, PortName(), kFunction, "COM port handle is null.");
-        return 0;
+        return ChannelResult::Ok;
     }
     LogPortLine(kLogWarning, PortName(), kFunction, "Try to close COM port.");
-    int error = port_.CloseDevice();
+    platform::PortResult step = port_.CloseDevice();
     portOpen_.store(false);
-    if (error != 0) {
-        SetLastError(error);
+    if (!step.IsOk()) {
+        RecordSystemError(step);
         LogPortLine(kLogError, PortName(), kFunction, "Close COM port failed.");
-        LogSystemError(PortName(), kFunction, error);
+        LogSystemError(PortName(), kFunction, step.SystemError());
     }
     bool signalFailed = false;
-    error = port_.ReleaseWriteSignal();
-    if (error != 0) {
-        SetLastError(error);
+    step = port_.ReleaseWriteSignal();
+    if (!step.IsOk()) {
+        RecordSystemError(step);
         LogPortLine(kLogError, PortName(), kFunction, "Close write event failed.");
-        LogSystemError(PortName(), kFunction, error);
+        LogSystemError(PortName(), kFunction, step.SystemError());
         signalFailed = true;
     }
-    error = port_.ReleaseReadSignal();
-    if (error != 0) {
-        SetLastError(error);
-        LogSystemError(PortName(), kFunction, error);
+    step = port_.ReleaseReadSignal();
+    if (!step.IsOk()) {
+        RecordSystemError(step);
+        LogSystemError(PortName(), kFunction, step.SystemError());
         signalFailed = true;
     }
-    if (signalFailed) return LastError();
+    if (signalFailed) return LastResult();
     hold.unlock();
     LogPortLine(kLogWarning, PortName(), kFunction, "Close COM port successfully.");
-    return LastError();
+    return LastResult();
 }
 
-int CSerialIO::InternalWrite(const uint8_t* bytes, uint32_t count, uint32_t* written) {
+ChannelResult CSerialIO::InternalWrite(const uint8_t* bytes, uint32_t count, uint32_t* written) {
     static const char* const kFunction = "CSerialIO::InternalWrite";
-    SetLastError(0);
+    Record(ChannelResult::Ok);
     if (written != nullptr) *written = 0;
     std::lock_guard<std::recursive_mutex> hold(portLock_);
     if (!port_.IsOpen()) {
-        SetLastError(kSerialNoPort);
         LogPortLine(kLogError, PortName(), kFunction, "COM port handle is null");
-        return kSerialNoPort;
+        return Record(ChannelResult::NoPort);
     }
     LogPortLine(kLogDebug, PortName(), kFunction, "Write data");
     LogPortHexDump(kLogDebug, PortName(), kFunction, bytes, count);
     // Whatever arrives from now on may be the answer to these bytes.
     readBuffer_.MarkRequest();
     size_t done = 0;
-    int error = port_.Write(bytes, count, &done);
-    if (error != 0) {
+    const platform::PortResult step = port_.Write(bytes, count, &done);
+    if (!step.IsOk()) {
         LogPortLine(kLogError, PortName(), kFunction, "Write to com port failed after %u of %u bytes.",
                     static_cast<unsigned>(done), static_cast<unsigned>(count));
-        if (error != platform::kPortWriteTimedOut) LogSystemError(PortName(), kFunction, error);
+        if (step.GetStatus() == platform::PortResult::Status::Failed) {
+            LogSystemError(PortName(), kFunction, step.SystemError());
+        }
     }
-    if (error == platform::kPortWriteTimedOut) error = kSerialTimedOut;
     if (written != nullptr) *written = static_cast<uint32_t>(done);
-    SetLastError(error);
-    return error;
+    if (step.GetStatus() == platform::PortResult::Status::TimedOut) return Record(ChannelResult::TimedOut);
+    return step.IsOk() ? Record(ChannelResult::Ok) : RecordSystemError(step);
 }
 
-int CSerialIO::Write(const uint8_t* bytes, uint32_t count, uint32_t* written) {
+ChannelResult CSerialIO::Write(const uint8_t* bytes, uint32_t count, uint32_t* written) {
     LogPortLine(kLogDebug, PortName(), "CSerialIO::Write", "Start write operation.");
     if (written != nullptr) *written = 0;
     // Counted before the blocked flag is looked at: a switch that blocks
@@ -250,9 +251,9 @@ int CSerialIO::Write(const uint8_t* bytes, uint32_t count, uint32_t* written) {
     writesInFlight_.fetch_add(1);
     if (WritesBlocked()) {
         writesInFlight_.fetch_sub(1);
-        return kSerialNothingDone;
+        return ChannelResult::NothingDone;
     }
-    int result = InternalWrite(bytes, count, written);
+    const ChannelResult result = InternalWrite(bytes, count, written);
     writesInFlight_.fetch_sub(1);
     return result;
 }

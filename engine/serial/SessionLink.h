@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "platform/SerialPort.h"
+#include "serial/ChannelResult.h"
 #include "serial/PacketExchange.h"
 #include "serial/Timeouts.h"
 
@@ -14,29 +15,31 @@ namespace fennix {
 
 class ISessionLink : public IPacketExchange {
 public:
-    // 1, or a negative packet-layer result: at once when the port is missing
-    // or cannot be opened.
-    virtual int32_t OpenComport(const char* label, const char* portName) = 0;
+    // Ok, or a failure: at once when the port is missing or cannot be opened.
+    virtual PacketResult OpenComport(const char* label, const char* portName) = 0;
     // The open after a reset, when the device may be off the bus for a while:
-    // the port is opened once it is back. 1, or a negative packet-layer result.
-    virtual int32_t ReopenComport(const char* label, const char* portName) { return OpenComport(label, portName); }
+    // the port is opened once it is back. Ok, or a failure.
+    virtual PacketResult ReopenComport(const char* label, const char* portName) { return OpenComport(label, portName); }
     // From any thread: every exchange and wait under way or to come fails at
-    // once (see CSerialIO::Cancel).
+    // once (see CSerCOMLibrary::Cancel).
     virtual void Cancel() {}
     // Why the latest OpenComport failed (None when it did not).
     virtual platform::PortOpenFailure OpenFailure() const { return platform::PortOpenFailure::None; }
-    virtual int32_t CloseCOMPort() = 0;
-    // 1 when the device is (or was put) in that mode, else a negative result.
-    virtual int32_t IsDLConnected() = 0;
-    virtual int32_t IsDIAGConnected() = 0;
+    // Closed when it closed the port itself, SystemError when that failed
+    // (the system's number stays with the channel), else Ok.
+    virtual ChannelResult CloseCOMPort() = 0;
+    // Ok when the device is (or was put) in that mode, else a failure.
+    virtual PacketResult IsDLConnected() = 0;
+    virtual PacketResult IsDIAGConnected() = 0;
     // Waits at most `waitMs` for the next download-mode reply without sending
     // anything: after a stale reply was discarded, the one the request is
-    // owed. Reply length or a negative packet-layer result; a link that
-    // cannot wait for a further reply gives kPacketTimeout.
-    virtual int32_t DLReceive(uint8_t* /*reply*/, uint32_t /*capacity*/, uint32_t /*waitMs*/) { return kPacketTimeout; }
+    // owed. A link that cannot wait for a further reply gives Timeout.
+    virtual PacketReply DLReceive(uint8_t* /*reply*/, uint32_t /*capacity*/, uint32_t /*waitMs*/) {
+        return PacketReply::Failed(PacketResult::Timeout);
+    }
     // Likewise in DIAG mode.
-    int32_t DIAGReceive(uint8_t* /*reply*/, uint32_t /*capacity*/, uint32_t /*waitMs*/) override {
-        return kPacketTimeout;
+    PacketReply DIAGReceive(uint8_t* /*reply*/, uint32_t /*capacity*/, uint32_t /*waitMs*/) override {
+        return PacketReply::Failed(PacketResult::Timeout);
     }
 };
 

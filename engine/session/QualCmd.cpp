@@ -121,7 +121,7 @@ int32_t CQualCmd::RunFlow(Flow flow, const std::function<int32_t()>& body, Frame
         return -1;
     }
     say(texts.start, 0);
-    if (link_->OpenComport("Target download", portName_.c_str()) != 1) {
+    if (link_->OpenComport("Target download", portName_.c_str()) != PacketResult::Ok) {
         ClosePort();
         say("Open ComPort Failed!!", -1);
         stop(FrameEnd::OpenFailed);
@@ -137,12 +137,12 @@ int32_t CQualCmd::RunFlow(Flow flow, const std::function<int32_t()>& body, Frame
     } closeOnExit{*this};
 
     say("Open ComPort Success!!", 0);
-    const int32_t mode = texts.downloadMode ? link_->IsDLConnected() : link_->IsDIAGConnected();
-    if (mode < 0) {
+    const PacketResult mode = texts.downloadMode ? link_->IsDLConnected() : link_->IsDIAGConnected();
+    if (mode != PacketResult::Ok) {
         ClosePort();
         say(texts.modeFailed, -1);
         stop(FrameEnd::ModeFailed);
-        return mode;
+        return static_cast<int32_t>(mode);
     }
     say(texts.modeChanged, 0);
     stop(FrameEnd::Body);
@@ -155,7 +155,7 @@ int32_t CQualCmd::StartDownload() {
 
 int32_t CQualCmd::ReopenPort() {
     if (portName_.empty()) return -1;
-    if (link_->ReopenComport("Target download", portName_.c_str()) != 1) {
+    if (link_->ReopenComport("Target download", portName_.c_str()) != PacketResult::Ok) {
         ClosePort();
         return -1;
     }

@@ -97,39 +97,39 @@ std::vector<uint8_t> FakeDevice::Usual(int cmd, const std::vector<uint8_t>& r) {
     }
 }
 
-int32_t FakeSessionLink::OpenComport(const char* label, const char* portName) {
+PacketResult FakeSessionLink::OpenComport(const char* label, const char* portName) {
     device_->calls.push_back({LinkCall::Open, 0, std::vector<uint8_t>(portName, portName + std::strlen(portName))});
-    if (!label || !portName) return kPacketNullParameter;
+    if (!label || !portName) return PacketResult::NullParameter;
     if (device_->openResult == 1) device_->mode = 3;
-    return device_->openResult;
+    return testsupport::ResultOf(device_->openResult);
 }
 
-int32_t FakeSessionLink::CloseCOMPort() {
+ChannelResult FakeSessionLink::CloseCOMPort() {
     device_->calls.push_back({LinkCall::Close, 0, {}});
     device_->mode = 0;
-    return 0;
+    return ChannelResult::Ok;
 }
 
-int32_t FakeSessionLink::IsDLConnected() {
+PacketResult FakeSessionLink::IsDLConnected() {
     device_->calls.push_back({LinkCall::IsDL, 0, {}});
     if (device_->dlResult == 1) device_->mode = 6;
-    return device_->dlResult;
+    return testsupport::ResultOf(device_->dlResult);
 }
 
-int32_t FakeSessionLink::IsDIAGConnected() {
+PacketResult FakeSessionLink::IsDIAGConnected() {
     device_->calls.push_back({LinkCall::IsDIAG, 0, {}});
     if (device_->diagResult == 1) device_->mode = 5;
-    return device_->diagResult;
+    return testsupport::ResultOf(device_->diagResult);
 }
 
-int32_t FakeSessionLink::DIAGTxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
-                                  uint32_t waitMs) {
-    return Exchange(true, request, length, reply, capacity, waitMs);
+PacketReply FakeSessionLink::DIAGTxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
+                                      uint32_t waitMs) {
+    return testsupport::ReplyOf(Exchange(true, request, length, reply, capacity, waitMs));
 }
 
-int32_t FakeSessionLink::DLTxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
-                                uint32_t waitMs) {
-    return Exchange(false, request, length, reply, capacity, waitMs);
+PacketReply FakeSessionLink::DLTxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
+                                    uint32_t waitMs) {
+    return testsupport::ReplyOf(Exchange(false, request, length, reply, capacity, waitMs));
 }
 
 int32_t FakeSessionLink::Exchange(bool diag, const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
@@ -152,13 +152,13 @@ int32_t FakeSessionLink::Exchange(bool diag, const uint8_t* request, uint32_t le
     return Deliver(out, reply, capacity);
 }
 
-int32_t FakeSessionLink::DLReceive(uint8_t* reply, uint32_t capacity, uint32_t waitMs) {
+PacketReply FakeSessionLink::DLReceive(uint8_t* reply, uint32_t capacity, uint32_t waitMs) {
     device_->calls.push_back({LinkCall::Receive, 0, {}, capacity, waitMs});
     auto& late = device_->lateAnswers;
-    if (late.empty()) return kPacketTimeout;
+    if (late.empty()) return PacketReply::Failed(PacketResult::Timeout);
     std::vector<uint8_t> out = std::move(late.front());
     late.pop_front();
-    return Deliver(out, reply, capacity);
+    return testsupport::ReplyOf(Deliver(out, reply, capacity));
 }
 
 int32_t FakeSessionLink::Deliver(const std::vector<uint8_t>& out, uint8_t* reply, uint32_t capacity) {
@@ -168,7 +168,7 @@ int32_t FakeSessionLink::Deliver(const std::vector<uint8_t>& out, uint8_t* reply
     return static_cast<int32_t>(out.size());
 }
 
-int32_t FakeSessionLink::ReadReturnPacket(uint8_t* buffer, uint32_t capacity, uint32_t* count, uint32_t maxFrames) {
+PacketReply FakeSessionLink::ReadReturnPacket(uint8_t* buffer, uint32_t capacity, uint32_t* count, uint32_t maxFrames) {
     device_->calls.push_back({LinkCall::Drain, 0, {}, capacity, maxFrames});
     // The answers still due are read out and dropped.
     auto& late = device_->lateAnswers;
@@ -176,7 +176,7 @@ int32_t FakeSessionLink::ReadReturnPacket(uint8_t* buffer, uint32_t capacity, ui
     size_t bytes = 0;
     for (const auto& answer : late) bytes += answer.size();
     late.clear();
-    return static_cast<int32_t>(bytes);
+    return PacketReply::Of(static_cast<uint32_t>(bytes));
 }
 
 std::vector<Line>& RecordedLines() {
@@ -193,7 +193,7 @@ std::vector<std::string> Texts(const std::vector<Line>& lines) {
 }
 
 int32_t FakeFlowContext::ReopenPort() {
-    if (link_.ReopenComport("Target download", portName_.c_str()) == 1) return 1;
+    if (link_.ReopenComport("Target download", portName_.c_str()) == PacketResult::Ok) return 1;
     ClosePort();
     return -1;
 }
@@ -207,8 +207,8 @@ void FakeFlowContext::DrainReplies() {
 DownloadBench::DownloadBench() { RecordedLines().clear(); }
 
 void EnterDownloadMode(DownloadBench& b) {
-    ASSERT_EQ(1, b.flow.Link().OpenComport("Target download", "COM5"));
-    ASSERT_EQ(1, b.flow.Link().IsDLConnected());
+    ASSERT_EQ(PacketResult::Ok, b.flow.Link().OpenComport("Target download", "COM5"));
+    ASSERT_EQ(PacketResult::Ok, b.flow.Link().IsDLConnected());
     b.device->calls.clear();
 }
 

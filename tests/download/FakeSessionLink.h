@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "../link_replies.h"
 #include "download/DmssCommands.h"
 #include "download/DownloadSequence.h"
 #include "download/FlowContext.h"
@@ -98,16 +99,16 @@ struct FakeDevice {
 class FakeSessionLink : public ISessionLink {
 public:
     explicit FakeSessionLink(std::shared_ptr<FakeDevice> device) : device_(std::move(device)) {}
-    int32_t OpenComport(const char* label, const char* portName) override;
-    int32_t CloseCOMPort() override;
-    int32_t IsDLConnected() override;
-    int32_t IsDIAGConnected() override;
-    int32_t DIAGTxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
-                     uint32_t waitMs) override;
-    int32_t DLTxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
-                   uint32_t waitMs) override;
-    int32_t ReadReturnPacket(uint8_t* buffer, uint32_t capacity, uint32_t* count, uint32_t maxFrames) override;
-    int32_t DLReceive(uint8_t* reply, uint32_t capacity, uint32_t waitMs) override;
+    PacketResult OpenComport(const char* label, const char* portName) override;
+    ChannelResult CloseCOMPort() override;
+    PacketResult IsDLConnected() override;
+    PacketResult IsDIAGConnected() override;
+    PacketReply DIAGTxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
+                         uint32_t waitMs) override;
+    PacketReply DLTxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
+                       uint32_t waitMs) override;
+    PacketReply ReadReturnPacket(uint8_t* buffer, uint32_t capacity, uint32_t* count, uint32_t maxFrames) override;
+    PacketReply DLReceive(uint8_t* reply, uint32_t capacity, uint32_t waitMs) override;
 
 private:
     int32_t Exchange(bool diag, const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,

@@ -19,16 +19,16 @@ class SerialDetect : public testsupport::SerialE2ETest {};
 
 TEST_F(SerialDetect, DiagDeviceIsTakenAsItIs) {
     Start(sim::DiagDevice());
-    ASSERT_EQ(1, Lib().IsDIAGConnected());
-    EXPECT_EQ(kPhoneModeDIAG, Lib().GetPhoneMode());
+    ASSERT_EQ(PacketResult::Ok, Lib().IsDIAGConnected());
+    EXPECT_EQ(kPhoneModeDIAG, Channel().GetPhoneMode());
     EXPECT_TRUE(testsupport::SerialE2ETest::SwitchCommands().empty()) << "nothing but the probe was sent";
 }
 
 TEST_F(SerialDetect, DownloadDeviceSatisfiesDownloadAndRefusesDiag) {
     StartWith(1);
     Start(sim::DownloadDevice());
-    ASSERT_EQ(1, Lib().IsDLConnected());
-    EXPECT_EQ(kPacketModeIsDL, Lib().IsDIAGConnected());
+    ASSERT_EQ(PacketResult::Ok, Lib().IsDLConnected());
+    EXPECT_EQ(PacketResult::ModeIsDL, Lib().IsDIAGConnected());
     // Nothing but probes reached the device: every download packet is a NOP.
     const auto& recording = Device().Recording();
     EXPECT_EQ(recording.CountRequests(DeviceMode::Download), recording.CountRequests(DeviceMode::Download, 0x06));
@@ -50,13 +50,13 @@ TEST_F(SerialDetect, SilentDeviceIsNeverDetected) {
     Start(options, 0.01);
 
     auto start = Clock::now();
-    EXPECT_EQ(kPacketModeUnknown, Lib().IsDIAGConnected());
+    EXPECT_EQ(PacketResult::ModeUnknown, Lib().IsDIAGConnected());
     EXPECT_GE(testsupport::MsBetween(start, Clock::now()), 120L * Times().diagDetectionPoll);
 
     start = Clock::now();
-    EXPECT_EQ(kPacketModeUnknown, Lib().IsDLConnected());
+    EXPECT_EQ(PacketResult::ModeUnknown, Lib().IsDLConnected());
     EXPECT_GE(testsupport::MsBetween(start, Clock::now()), 120L * Times().dlDetectionPoll);
-    EXPECT_EQ(kPhoneModeUnknown, Lib().GetPhoneMode());
+    EXPECT_EQ(kPhoneModeUnknown, Channel().GetPhoneMode());
     EXPECT_GT(Device().Recording().CountRequests(DeviceMode::Diag), 0u) << "the probes did reach the device";
 
     const auto lines = FinishLog();
@@ -70,17 +70,17 @@ TEST_F(SerialDetect, SilentDeviceIsNeverDetected) {
 TEST_F(SerialDetect, CloseAfterTheListenerLostThePortReportsNothingClosed) {
     Start(sim::DiagDevice());
     ASSERT_TRUE(WaitForMode(kPhoneModeDIAG));
-    ASSERT_TRUE(Lib().IsPortOpen());
+    ASSERT_TRUE(Channel().IsPortOpen());
     Device().Unplug();
     // The listener sees the port fail, returns to detection and cannot open
     // it again: the port is closed by the listener.
     auto end = Clock::now() + std::chrono::seconds(5);
-    while (Lib().IsPortOpen() && Clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    ASSERT_FALSE(Lib().IsPortOpen());
-    EXPECT_EQ(kPhoneModeUnknown, Lib().GetPhoneMode());
+    while (Channel().IsPortOpen() && Clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    ASSERT_FALSE(Channel().IsPortOpen());
+    EXPECT_EQ(kPhoneModeUnknown, Channel().GetPhoneMode());
 
-    EXPECT_EQ(0, Lib().CloseCOMPort());
-    EXPECT_FALSE(Lib().IsListenerRunning());
+    EXPECT_EQ(ChannelResult::Ok, Lib().CloseCOMPort());
+    EXPECT_FALSE(Channel().IsListenerRunning());
 }
 
 // A session that ends with a frame nobody takes (the answer behind a stray
@@ -96,15 +96,15 @@ TEST_F(SerialDetect, CloseWithAFrameNobodyTakesIsPrompt) {
         stray.command = 0x0C;
         sim::SetFaultPoint(options, stray);
         Start(std::move(options));
-        ASSERT_EQ(1, Lib().IsDIAGConnected());
+        ASSERT_EQ(PacketResult::Ok, Lib().IsDIAGConnected());
         uint8_t status = 0x0C;
         uint8_t reply[512] = {};
-        ASSERT_GT(Lib().DIAGTxRx(&status, 1, reply, sizeof reply, Times().replyWait), 0);
+        ASSERT_GT(Lib().DIAGTxRx(&status, 1, reply, sizeof reply, Times().replyWait).LengthOrCode(), 0);
         EXPECT_NE(0x0C, reply[0]) << "the stray frame comes first";
         const auto start = Clock::now();
         Lib().CloseCOMPort();
         EXPECT_LT(testsupport::MsBetween(start, Clock::now()), 1000) << "round " << round;
-        EXPECT_FALSE(Lib().IsListenerRunning());
+        EXPECT_FALSE(Channel().IsListenerRunning());
     }
 }
 
@@ -114,7 +114,7 @@ TEST_F(SerialDetect, DeviceThatComesBackIsFoundAgain) {
     Device().Reboot(DeviceMode::Download);
     // The failing read sends the listener back to detection.
     ASSERT_TRUE(WaitForMode(kPhoneModeUnknown));
-    ASSERT_EQ(1, Lib().IsDLConnected());
+    ASSERT_EQ(PacketResult::Ok, Lib().IsDLConnected());
     EXPECT_EQ(1, Nop());
 }
 

@@ -13,6 +13,7 @@
 #include "serial/SerCOMLibrary.h"
 #include "serial/Timeouts.h"
 #include "../serial/ser_com_log_lines.h"
+#include "../serial/ser_com_peer.h"
 #include "simulator/SimulatorFixture.h"
 
 namespace fennix::testsupport {
@@ -54,12 +55,12 @@ protected:
         // be taken for a lost one and fail the switch early.
         times_.rawReplyWait = std::max<uint32_t>(times_.rawReplyWait, 1000);
         lib_ = std::make_unique<CSerCOMLibrary>(times_);
-        ASSERT_EQ(1, lib_->OpenComport("Target download", device_->Path().c_str()));
+        ASSERT_EQ(PacketResult::Ok, lib_->OpenComport("Target download", device_->Path().c_str()));
     }
 
     bool WaitForMode(uint32_t mode, int ms = 5000) {
         auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        while (lib_->GetPhoneMode() != mode) {
+        while (SerComTestPeer::Channel(*lib_).GetPhoneMode() != mode) {
             if (std::chrono::steady_clock::now() > end) return false;
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
@@ -80,13 +81,15 @@ protected:
     int32_t Nop() {
         uint8_t nop = 0x06;
         uint8_t reply[16] = {};
-        int32_t result = lib_->DLTxRx(&nop, 1, reply, sizeof reply, times_.replyWait);
+        int32_t result = lib_->DLTxRx(&nop, 1, reply, sizeof reply, times_.replyWait).LengthOrCode();
         if (result == 1 && reply[0] != 0x02) return -1;
         return result;
     }
 
     sim::CVirtualDevice& Device() { return device_->Device(); }
     CSerCOMLibrary& Lib() { return *lib_; }
+    CSerialIO& Channel() { return SerComTestPeer::Channel(*lib_); }
+    CFrameLink& Link() { return SerComTestPeer::Link(*lib_); }
     const Timeouts& Times() const { return times_; }
     std::string Path() const { return device_->Path(); }
 

@@ -20,8 +20,8 @@ class SerialSwitch : public testsupport::SerialE2ETest {};
 
 TEST_F(SerialSwitch, AtDeviceIsMovedIntoDiag) {
     Start(sim::AtDevice());
-    ASSERT_EQ(1, Lib().IsDIAGConnected());
-    EXPECT_EQ(kPhoneModeDIAG, Lib().GetPhoneMode());
+    ASSERT_EQ(PacketResult::Ok, Lib().IsDIAGConnected());
+    EXPECT_EQ(kPhoneModeDIAG, Channel().GetPhoneMode());
     EXPECT_EQ(DeviceMode::Diag, Device().Mode());
     auto at = Device().Recording().AtCommands();
     EXPECT_NE(at.end(), std::find(at.begin(), at.end(), "at$qcdmg"));
@@ -29,7 +29,7 @@ TEST_F(SerialSwitch, AtDeviceIsMovedIntoDiag) {
     // The packet layer takes over: a status request is answered.
     uint8_t status = 0x0C;
     uint8_t reply[128] = {};
-    EXPECT_EQ(60, Lib().DIAGTxRx(&status, 1, reply, sizeof reply, Times().replyWait));
+    EXPECT_EQ(60, Lib().DIAGTxRx(&status, 1, reply, sizeof reply, Times().replyWait).LengthOrCode());
     EXPECT_EQ(0x0C, reply[0]);
 }
 
@@ -38,8 +38,8 @@ TEST_F(SerialSwitch, AtDeviceIsMovedIntoDownloadModeThroughDiag) {
     options.platformId = "K7M00";
     StartWith(3);
     Start(options);
-    ASSERT_EQ(1, Lib().IsDLConnected());
-    EXPECT_EQ(kPhoneModeDL, Lib().GetPhoneMode());
+    ASSERT_EQ(PacketResult::Ok, Lib().IsDLConnected());
+    EXPECT_EQ(kPhoneModeDL, Channel().GetPhoneMode());
     EXPECT_EQ(DeviceMode::Download, Device().Mode());
     EXPECT_EQ(1, Nop());
 
@@ -52,24 +52,24 @@ TEST_F(SerialSwitch, AtDeviceIsMovedIntoDownloadModeThroughDiag) {
 
 TEST_F(SerialSwitch, DefaultPlatformGoesOfflineAndReopensThePort) {
     Start(sim::DiagDevice("Q6250"));
-    ASSERT_EQ(1, Lib().IsDLConnected());
-    EXPECT_EQ(kPhoneModeDL, Lib().GetPhoneMode());
+    ASSERT_EQ(PacketResult::Ok, Lib().IsDLConnected());
+    EXPECT_EQ(kPhoneModeDL, Channel().GetPhoneMode());
     // Build ID, quieting, version, status, offline, status until offline, switch.
     EXPECT_EQ(std::vector<int>({0x7C, 0x1F, 0x60, 0x73, 0x00, 0x0C, 0x29, 0x0C, 0x3A}), SwitchCommands());
     EXPECT_GE(Device().BootCount(), 1u) << "the device re-enumerated";
-    EXPECT_TRUE(Lib().ReopenOnDetection());
-    EXPECT_FALSE(Lib().WritesBlocked());
-    EXPECT_FALSE(Lib().NotificationsSuppressed());
+    EXPECT_TRUE(Channel().ReopenOnDetection());
+    EXPECT_FALSE(Channel().WritesBlocked());
+    EXPECT_FALSE(Channel().NotificationsSuppressed());
     EXPECT_EQ(1, Nop());
 }
 
 TEST_F(SerialSwitch, GroupOnePlatformSwitchesInPlaceWithoutGoingOffline) {
     Start(sim::DiagDevice("T7413"));
-    ASSERT_EQ(1, Lib().IsDLConnected());
+    ASSERT_EQ(PacketResult::Ok, Lib().IsDLConnected());
     EXPECT_EQ(std::vector<int>({0x7C, 0x1F, 0x60, 0x73, 0x3A}), SwitchCommands());
     EXPECT_EQ(0u, Device().BootCount()) << "the port stayed";
     // From now on detection probes on the open port.
-    EXPECT_FALSE(Lib().ReopenOnDetection());
+    EXPECT_FALSE(Channel().ReopenOnDetection());
     EXPECT_EQ(1, Nop());
 }
 
@@ -81,9 +81,9 @@ TEST_F(SerialSwitch, AcknowledgedSwitchInPlaceLeavesNothingBehind) {
         sim::DeviceOptions options = sim::DiagDevice("T7413");
         options.knobs["diag.ack-download-switch"] = 1;
         Start(options);
-        ASSERT_EQ(1, Lib().IsDLConnected());
-        EXPECT_EQ(0u, Lib().PendingFrames());
-        EXPECT_EQ(0u, Lib().UnreadBytes());
+        ASSERT_EQ(PacketResult::Ok, Lib().IsDLConnected());
+        EXPECT_EQ(0u, Link().PendingFrames());
+        EXPECT_EQ(0u, Channel().UnreadBytes());
         EXPECT_EQ(1, Nop());
     }
 }
@@ -96,11 +96,11 @@ TEST_F(SerialSwitch, UnsolicitedTrafficBeforeTheSwitchIsPutAside) {
         ASSERT_TRUE(WaitForMode(kPhoneModeDIAG));
         // A debug message arrives that nobody asked for and stays posted.
         auto end = Clock::now() + std::chrono::seconds(3);
-        while (Lib().PendingFrames() == 0 && Clock::now() < end)
+        while (Link().PendingFrames() == 0 && Clock::now() < end)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        ASSERT_EQ(1u, Lib().PendingFrames());
+        ASSERT_EQ(1u, Link().PendingFrames());
 
-        EXPECT_EQ(1, Lib().IsDLConnected()) << platform;
+        EXPECT_EQ(PacketResult::Ok, Lib().IsDLConnected()) << platform;
         EXPECT_EQ(1, Nop()) << platform;
         EXPECT_GE(Device().Recording().Count(EventKind::Unsolicited), 1u);
     }
@@ -114,7 +114,7 @@ TEST_F(SerialSwitch, ReenumeratingFirmwareGetsThePortReleasedAndAPause) {
     // A longer factor than elsewhere, so that the pause stands out clearly
     // from the device's own time away from the bus.
     Start(options, 0.2);
-    ASSERT_EQ(1, Lib().IsDLConnected());
+    ASSERT_EQ(PacketResult::Ok, Lib().IsDLConnected());
 
     // Measure from the download switch to the first probe in download mode.
     Clock::time_point switched{}, probed{};
@@ -135,16 +135,16 @@ TEST_F(SerialSwitch, OfflineThatNeverSettlesFailsTheSwitchWithItsCode) {
     options.faults.offlineNeverSettles = true;
     StartWith(1);
     Start(options);
-    EXPECT_EQ(kPacketDiagSwitchFailed, Lib().IsDLConnected());
+    EXPECT_EQ(PacketResult::DiagSwitchFailed, Lib().IsDLConnected());
     std::vector<int> commands = SwitchCommands();
     EXPECT_EQ(21, std::count(commands.begin(), commands.end(), 0x0C)) << "one status, then twenty polls";
     EXPECT_EQ(0, std::count(commands.begin(), commands.end(), 0x3A));
     // The device stays in DIAG and the packet layer may talk to it again.
-    EXPECT_EQ(kPhoneModeDIAG, Lib().GetPhoneMode());
-    EXPECT_FALSE(Lib().WritesBlocked());
+    EXPECT_EQ(kPhoneModeDIAG, Channel().GetPhoneMode());
+    EXPECT_FALSE(Channel().WritesBlocked());
     uint8_t status = 0x0C;
     uint8_t reply[128] = {};
-    EXPECT_EQ(60, Lib().DIAGTxRx(&status, 1, reply, sizeof reply, Times().replyWait));
+    EXPECT_EQ(60, Lib().DIAGTxRx(&status, 1, reply, sizeof reply, Times().replyWait).LengthOrCode());
 
     const auto lines = FinishLog();
     EXPECT_EQ(20u, CountPortLines(lines, "<!ER>", "CSerialIO::ChangeToOffline\tCurrent RF mode is 0"));
@@ -170,16 +170,16 @@ TEST_F(SerialSwitch, PortThatDoesNotComeBackIsTriedFourTimes) {
     ASSERT_TRUE(WaitForMode(kPhoneModeDIAG));
 
     auto start = Clock::now();
-    EXPECT_EQ(kPacketDiagSwitchFailed, Lib().IsDLConnected());
+    EXPECT_EQ(PacketResult::DiagSwitchFailed, Lib().IsDLConnected());
     const Timeouts& t = Times();
     const long pauses = static_cast<long>(t.reopenPause[0] + t.reopenPause[1] + t.reopenPause[2] + t.reopenPause[3]);
     EXPECT_GE(testsupport::MsBetween(start, Clock::now()), pauses + 4 * static_cast<long>(t.unregisteredPortPause));
     EXPECT_FALSE(Device().Present());
     // The session is left refusing requests: writes stay blocked.
-    EXPECT_TRUE(Lib().WritesBlocked());
+    EXPECT_TRUE(Channel().WritesBlocked());
     uint8_t nop = 0x06;
     uint8_t reply[16] = {};
-    EXPECT_EQ(kPacketWriteRefused, Lib().TxRx(&nop, 1, reply, sizeof reply, 100));
+    EXPECT_EQ(kPacketWriteRefused, Link().TxRx(&nop, 1, reply, sizeof reply, 100).LengthOrCode());
 }
 
 TEST_F(SerialSwitch, AtSwitchThatIsNotAnsweredFailsBothEntries) {
@@ -191,7 +191,7 @@ TEST_F(SerialSwitch, AtSwitchThatIsNotAnsweredFailsBothEntries) {
         sim::Faults faults;
         faults.silent = true;
         Device().SetFaults(faults);
-        EXPECT_EQ(kPacketDsSwitchFailed, download ? Lib().IsDLConnected() : Lib().IsDIAGConnected());
+        EXPECT_EQ(PacketResult::DsSwitchFailed, download ? Lib().IsDLConnected() : Lib().IsDIAGConnected());
         auto at = Device().Recording().AtCommands();
         EXPECT_EQ(1, std::count(at.begin(), at.end(), "at$qcdmg"));
     }
@@ -204,7 +204,7 @@ TEST_F(SerialSwitch, AtSwitchThatIsNotAnsweredFailsBothEntries) {
 TEST_F(SerialSwitch, DiagToDownloadAtRealTimings) {
     Start(sim::DiagDevice("Q6250"), 1.0);
     auto start = Clock::now();
-    ASSERT_EQ(1, Lib().IsDLConnected());
+    ASSERT_EQ(PacketResult::Ok, Lib().IsDLConnected());
     // Settle pause, quieting and two reopen settle pauses at least.
     EXPECT_GE(testsupport::MsBetween(start, Clock::now()), 2500);
     EXPECT_EQ(std::vector<int>({0x7C, 0x1F, 0x60, 0x73, 0x00, 0x0C, 0x29, 0x0C, 0x3A}), SwitchCommands());

@@ -58,9 +58,9 @@ void ExpectEveryFlowFailsAtTheOpen(const std::string& port, platform::PortOpenFa
 
 platform::PortOpenFailure OpenFailureOf(const std::string& port) {
     CSerCOMLibrary lib(Timeouts::WithScale(1.0));
-    EXPECT_EQ(kPacketOpenFailed, lib.OpenComport("Target download", port.c_str()));
-    EXPECT_FALSE(lib.IsListenerRunning());
-    return lib.LastOpenFailure();
+    EXPECT_EQ(PacketResult::OpenFailed, lib.OpenComport("Target download", port.c_str()));
+    EXPECT_FALSE(SerComTestPeer::Channel(lib).IsListenerRunning());
+    return SerComTestPeer::Channel(lib).LastOpenFailure();
 }
 
 class PortOpen : public LogFileTest {
@@ -85,7 +85,7 @@ TEST_F(PortOpen, PortHeldByAnotherProgramFailsAtOnceAndServesOnceFree) {
     ASSERT_TRUE(device.Ok());
     {
         platform::SerialPort holder;
-        ASSERT_EQ(0, holder.Open(device.Path()));
+        ASSERT_TRUE(holder.Open(device.Path()).IsOk());
         StartWith(1);
         ExpectEveryFlowFailsAtTheOpen(device.Path(), platform::PortOpenFailure::InUse);
         EXPECT_EQ(platform::PortOpenFailure::InUse, OpenFailureOf(device.Path()));
@@ -115,8 +115,10 @@ TEST_F(PortOpen, PortWithoutPermissionFailsAtOnce) {
         constexpr uid_t kNobody = 65534;
         if (geteuid() == 0 && (setgid(kNobody) != 0 || setuid(kNobody) != 0)) _exit(2);
         CSerCOMLibrary lib(Timeouts::WithScale(1.0));
-        const bool refused = lib.OpenComport("Target download", terminal) == kPacketOpenFailed;
-        _exit(refused && lib.LastOpenFailure() == platform::PortOpenFailure::PermissionDenied ? 0 : 1);
+        const bool refused = lib.OpenComport("Target download", terminal) == PacketResult::OpenFailed;
+        _exit(refused && SerComTestPeer::Channel(lib).LastOpenFailure() == platform::PortOpenFailure::PermissionDenied
+                  ? 0
+                  : 1);
     }
     int status = 0;
     ASSERT_EQ(child, waitpid(child, &status, 0));

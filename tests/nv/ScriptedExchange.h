@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "../link_replies.h"
 #include "serial/PacketExchange.h"
 
 namespace fennix::test {
@@ -40,40 +41,40 @@ public:
     int drains = 0;
     int receives = 0;
 
-    int32_t DIAGTxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
-                     uint32_t waitMs) override {
+    PacketReply DIAGTxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
+                         uint32_t waitMs) override {
         requests.emplace_back(request, request + length);
         waits.push_back(waitMs);
         DeviceReply r = Next(requests.back());
-        if (r.failure < 0) return r.failure;
-        if (r.answer.size() > capacity) return kPacketTimeout;
+        if (r.failure < 0) return testsupport::ReplyOf(r.failure);
+        if (r.answer.size() > capacity) return PacketReply::Failed(PacketResult::Timeout);
         std::memset(reply, 0, capacity);
         if (!r.answer.empty()) std::memcpy(reply, r.answer.data(), r.answer.size());
-        return static_cast<int32_t>(r.answer.size());
+        return PacketReply::Of(static_cast<uint32_t>(r.answer.size()));
     }
 
-    int32_t DIAGReceive(uint8_t* reply, uint32_t capacity, uint32_t) override {
+    PacketReply DIAGReceive(uint8_t* reply, uint32_t capacity, uint32_t) override {
         ++receives;
-        if (later.empty()) return kPacketTimeout;
+        if (later.empty()) return PacketReply::Failed(PacketResult::Timeout);
         Bytes frame = later.front();
         later.pop_front();
-        if (frame.size() > capacity) return kPacketTimeout;
+        if (frame.size() > capacity) return PacketReply::Failed(PacketResult::Timeout);
         std::memset(reply, 0, capacity);
         std::memcpy(reply, frame.data(), frame.size());
-        return static_cast<int32_t>(frame.size());
+        return PacketReply::Of(static_cast<uint32_t>(frame.size()));
     }
 
-    int32_t DLTxRx(const uint8_t*, uint32_t, uint8_t*, uint32_t, uint32_t) override {
+    PacketReply DLTxRx(const uint8_t*, uint32_t, uint8_t*, uint32_t, uint32_t) override {
         ADD_FAILURE() << "the NV requests go out in DIAG mode only";
-        return kPacketWrongMode;
+        return PacketReply::Failed(PacketResult::WrongMode);
     }
 
-    int32_t ReadReturnPacket(uint8_t*, uint32_t capacity, uint32_t* count, uint32_t maxFrames) override {
+    PacketReply ReadReturnPacket(uint8_t*, uint32_t capacity, uint32_t* count, uint32_t maxFrames) override {
         EXPECT_EQ(4096u, capacity);
         EXPECT_EQ(1024u, maxFrames);
         ++drains;
         *count = 0;
-        return 0;
+        return PacketReply::Of(0);
     }
 
 private:

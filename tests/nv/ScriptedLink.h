@@ -18,35 +18,35 @@ public:
     int32_t diagResult = 1;
     std::vector<std::string> calls;  // "open COM5", "close", "diag"
 
-    int32_t OpenComport(const char* label, const char* portName) override {
+    PacketResult OpenComport(const char* label, const char* portName) override {
         EXPECT_STREQ("Target download", label);
         calls.push_back(std::string("open ") + portName);
-        return openResult;
+        return testsupport::ResultOf(openResult);
     }
-    int32_t CloseCOMPort() override {
+    ChannelResult CloseCOMPort() override {
         calls.push_back("close");
-        return 0;
+        return ChannelResult::Ok;
     }
-    int32_t IsDLConnected() override {
+    PacketResult IsDLConnected() override {
         ADD_FAILURE() << "the NV flows never ask for download mode";
-        return kPacketModeUnknown;
+        return PacketResult::ModeUnknown;
     }
-    int32_t IsDIAGConnected() override {
+    PacketResult IsDIAGConnected() override {
         calls.push_back("diag");
-        return diagResult;
+        return testsupport::ResultOf(diagResult);
     }
-    int32_t DIAGTxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
-                     uint32_t waitMs) override {
+    PacketReply DIAGTxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
+                         uint32_t waitMs) override {
         return exchange_.DIAGTxRx(request, length, reply, capacity, waitMs);
     }
-    int32_t DIAGReceive(uint8_t* reply, uint32_t capacity, uint32_t waitMs) override {
+    PacketReply DIAGReceive(uint8_t* reply, uint32_t capacity, uint32_t waitMs) override {
         return exchange_.DIAGReceive(reply, capacity, waitMs);
     }
-    int32_t DLTxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
-                   uint32_t waitMs) override {
+    PacketReply DLTxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
+                       uint32_t waitMs) override {
         return exchange_.DLTxRx(request, length, reply, capacity, waitMs);
     }
-    int32_t ReadReturnPacket(uint8_t* buffer, uint32_t capacity, uint32_t* count, uint32_t maxFrames) override {
+    PacketReply ReadReturnPacket(uint8_t* buffer, uint32_t capacity, uint32_t* count, uint32_t maxFrames) override {
         return exchange_.ReadReturnPacket(buffer, capacity, count, maxFrames);
     }
 

@@ -59,15 +59,15 @@ struct Pty {
 
 // A port opened and set up as the channel does it.
 void OpenAndSetUp(SerialPort& port, const std::string& path, uint32_t readMs) {
-    ASSERT_EQ(0, port.Open(path));
-    EXPECT_EQ(0, port.SetEventMask());
-    EXPECT_EQ(0, port.SetQueueSizes(4096, 4096));
-    EXPECT_EQ(0, port.Purge());
-    EXPECT_EQ(0, port.ReadSettings());
-    EXPECT_EQ(0, port.WriteSettings(460800));
-    EXPECT_EQ(0, port.WriteTimeouts(readMs));
-    EXPECT_EQ(0, port.CreateWriteSignal());
-    EXPECT_EQ(0, port.CreateReadSignal());
+    ASSERT_TRUE(port.Open(path).IsOk());
+    EXPECT_TRUE(port.SetEventMask().IsOk());
+    EXPECT_TRUE(port.SetQueueSizes(4096, 4096).IsOk());
+    EXPECT_TRUE(port.Purge().IsOk());
+    EXPECT_TRUE(port.ReadSettings().IsOk());
+    EXPECT_TRUE(port.WriteSettings(460800).IsOk());
+    EXPECT_TRUE(port.WriteTimeouts(readMs).IsOk());
+    EXPECT_TRUE(port.CreateWriteSignal().IsOk());
+    EXPECT_TRUE(port.CreateReadSignal().IsOk());
 }
 
 TEST(SerialPortLinux, SetUpMakesTheTerminalRawAtTheRate) {
@@ -85,7 +85,7 @@ TEST(SerialPortLinux, SetUpMakesTheTerminalRawAtTheRate) {
     // Binary data passes unchanged both ways.
     const Bytes all = {0x00, 0x0A, 0x0D, 0x11, 0x13, 0x7E, 0x7D, 0x03, 0x1C, 0xFF};
     size_t written = 0;
-    ASSERT_EQ(0, port.Write(all.data(), all.size(), &written));
+    ASSERT_TRUE(port.Write(all.data(), all.size(), &written).IsOk());
     EXPECT_EQ(all.size(), written);
     EXPECT_EQ(all, pty.ReadFor(100));
     pty.Send(all);
@@ -93,7 +93,7 @@ TEST(SerialPortLinux, SetUpMakesTheTerminalRawAtTheRate) {
     size_t got = 0;
     Bytes back;
     while (back.size() < all.size()) {
-        ASSERT_EQ(0, port.Read(in, sizeof in, &got, nullptr));
+        ASSERT_TRUE(port.Read(in, sizeof in, &got, nullptr).IsOk());
         ASSERT_GT(got, 0u);
         back.insert(back.end(), in, in + got);
     }
@@ -106,8 +106,8 @@ TEST(SerialPortLinux, AWrittenRequestSurvivesAPurgeRightAfterIt) {
     SerialPort port;
     OpenAndSetUp(port, pty.path, 100);
     const Bytes command = {0x3A, 0xA1, 0x6E, 0x7E};
-    ASSERT_EQ(0, port.Write(command.data(), command.size(), nullptr));
-    ASSERT_EQ(0, port.Purge());
+    ASSERT_TRUE(port.Write(command.data(), command.size(), nullptr).IsOk());
+    ASSERT_TRUE(port.Purge().IsOk());
     EXPECT_EQ(command, pty.ReadFor(100));
 }
 
@@ -117,11 +117,11 @@ TEST(SerialPortLinux, PurgeDropsUnreadInput) {
     OpenAndSetUp(port, pty.path, 50);
     pty.Send({1, 2, 3});
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    ASSERT_EQ(0, port.Purge());
+    ASSERT_TRUE(port.Purge().IsOk());
     uint8_t in[8];
     size_t got = 9;
     SerialReadFailure failure = SerialReadFailure::Start;
-    EXPECT_EQ(0, port.Read(in, sizeof in, &got, &failure));
+    EXPECT_TRUE(port.Read(in, sizeof in, &got, &failure).IsOk());
     EXPECT_EQ(0u, got);
     EXPECT_EQ(SerialReadFailure::None, failure);
 }
@@ -134,7 +134,7 @@ void ExpectReadWaitsForALateByte(SerialPort& port, Pty& pty) {
     });
     uint8_t in[8];
     size_t got = 0;
-    EXPECT_EQ(0, port.Read(in, sizeof in, &got, nullptr));
+    EXPECT_TRUE(port.Read(in, sizeof in, &got, nullptr).IsOk());
     device.join();
     EXPECT_EQ(1u, got);
     EXPECT_EQ(0x42, in[0]);
@@ -147,15 +147,15 @@ TEST(SerialPortLinux, ReadReturnsWhatIsWaitingOrNothingAfterTheTimeout) {
     uint8_t in[8];
     size_t got = 9;
     auto start = Clock::now();
-    EXPECT_EQ(0, port.Read(in, sizeof in, &got, nullptr));
+    EXPECT_TRUE(port.Read(in, sizeof in, &got, nullptr).IsOk());
     EXPECT_EQ(0u, got);
     EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(75));
     // More waiting than fits: the read takes what fits, the rest stays.
     pty.Send({1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_EQ(0, port.Read(in, sizeof in, &got, nullptr));
+    EXPECT_TRUE(port.Read(in, sizeof in, &got, nullptr).IsOk());
     EXPECT_EQ(8u, got);
-    EXPECT_EQ(0, port.Read(in, sizeof in, &got, nullptr));
+    EXPECT_TRUE(port.Read(in, sizeof in, &got, nullptr).IsOk());
     EXPECT_EQ(2u, got);
     EXPECT_EQ(9, in[0]);
 }
@@ -171,7 +171,7 @@ TEST(SerialPortLinux, WakeEndsABlockedReadAndDiscardForgetsAnUnusedOne) {
     uint8_t in[8];
     size_t got = 9;
     auto start = Clock::now();
-    EXPECT_EQ(0, port.Read(in, sizeof in, &got, nullptr));
+    EXPECT_TRUE(port.Read(in, sizeof in, &got, nullptr).IsOk());
     waker.join();
     EXPECT_EQ(0u, got);
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(30));
@@ -196,7 +196,7 @@ TEST(SerialPortLinux, WaitForInputReadsNothingAndEndsOnBytesAWakeOrTheTime) {
     EXPECT_TRUE(port.WaitForInput(5000)) << "the bytes are still there";
     uint8_t in[8];
     size_t got = 0;
-    EXPECT_EQ(0, port.Read(in, sizeof in, &got, nullptr));
+    EXPECT_TRUE(port.Read(in, sizeof in, &got, nullptr).IsOk());
     EXPECT_EQ(3u, got);
     EXPECT_EQ(3, in[2]);
 
@@ -223,31 +223,31 @@ TEST(SerialPortLinux, AReadAfterAWaitStillReportsAHangUp) {
     uint8_t in[8];
     size_t got = 0;
     SerialReadFailure failure = SerialReadFailure::None;
-    EXPECT_NE(0, port.Read(in, sizeof in, &got, &failure));
+    EXPECT_FALSE(port.Read(in, sizeof in, &got, &failure).IsOk());
     EXPECT_EQ(SerialReadFailure::Start, failure);
 }
 
 TEST(SerialPortLinux, OpenIsExclusive) {
     Pty pty;
     SerialPort first, second;
-    ASSERT_EQ(0, first.Open(pty.path));
-    EXPECT_NE(0, second.Open(pty.path));
+    ASSERT_TRUE(first.Open(pty.path).IsOk());
+    EXPECT_FALSE(second.Open(pty.path).IsOk());
     EXPECT_FALSE(second.IsOpen());
-    EXPECT_EQ(0, first.CloseDevice());
-    EXPECT_EQ(0, second.Open(pty.path));
+    EXPECT_TRUE(first.CloseDevice().IsOk());
+    EXPECT_TRUE(second.Open(pty.path).IsOk());
 }
 
 TEST(SerialPortLinux, NonTerminalsAndMissingDevicesDoNotOpen) {
     SerialPort port;
-    EXPECT_NE(0, port.Open("/dev/null"));
-    EXPECT_NE(0, port.Open("/nonexistent/ttyUSB0"));
+    EXPECT_FALSE(port.Open("/dev/null").IsOk());
+    EXPECT_FALSE(port.Open("/nonexistent/ttyUSB0").IsOk());
     EXPECT_FALSE(port.IsOpen());
     uint8_t in[4];
     size_t got = 0;
     SerialReadFailure failure = SerialReadFailure::None;
-    EXPECT_NE(0, port.Read(in, sizeof in, &got, &failure));
+    EXPECT_FALSE(port.Read(in, sizeof in, &got, &failure).IsOk());
     EXPECT_EQ(SerialReadFailure::Start, failure);
-    EXPECT_NE(0, port.Write(in, 1, nullptr));
+    EXPECT_FALSE(port.Write(in, 1, nullptr).IsOk());
 }
 
 TEST(SerialPortLinux, AHungUpDeviceFailsTheRead) {
@@ -258,7 +258,7 @@ TEST(SerialPortLinux, AHungUpDeviceFailsTheRead) {
     uint8_t in[8];
     size_t got = 0;
     SerialReadFailure failure = SerialReadFailure::None;
-    EXPECT_NE(0, port.Read(in, sizeof in, &got, &failure));
+    EXPECT_FALSE(port.Read(in, sizeof in, &got, &failure).IsOk());
     EXPECT_EQ(SerialReadFailure::Start, failure);
 }
 
@@ -286,7 +286,7 @@ TEST(SerialPortLinux, WriteTimesOutWhenTheDeviceReadsNothing) {
     Bytes request(100, 0x55);
     size_t written = 0;
     auto start = Clock::now();
-    EXPECT_EQ(kPortWriteTimedOut, port.Write(request.data(), request.size(), &written));
+    EXPECT_EQ(PortResult::Status::TimedOut, port.Write(request.data(), request.size(), &written).GetStatus());
     EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(145));
     EXPECT_LT(written, request.size());
 }

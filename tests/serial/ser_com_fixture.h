@@ -14,6 +14,7 @@
 
 #include "serial/Hdlc.h"
 #include "serial/SerCOMLibrary.h"
+#include "ser_com_peer.h"
 #include "serial/Timeouts.h"
 #include "ser_com_log_lines.h"
 #include "serial_io_device.h"
@@ -60,8 +61,9 @@ protected:
     // Opens the port and waits for the listener to classify the device.
     void OpenIn(uint32_t mode) {
         device_->AnswerProbeWith(mode == kPhoneModeDL ? kDownloadProbeAnswer : kDiagProbeAnswer);
-        ASSERT_EQ(1, lib_->OpenComport("Target download", device_->path().c_str()));
-        ASSERT_TRUE(Eventually([&] { return lib_->GetPhoneMode() == mode; }, 5000)) << "mode " << lib_->GetPhoneMode();
+        ASSERT_EQ(PacketResult::Ok, lib_->OpenComport("Target download", device_->path().c_str()));
+        ASSERT_TRUE(Eventually([&] { return SerComTestPeer::Channel(*lib_).GetPhoneMode() == mode; }, 5000))
+            << "mode " << SerComTestPeer::Channel(*lib_).GetPhoneMode();
         // Whatever the device received so far was probing.
         mark_ = device_->Received().size();
     }
@@ -90,6 +92,9 @@ protected:
 
     PtyDevice& Device() { return *device_; }
     CSerCOMLibrary& Lib() { return *lib_; }
+    CSerialIO& Channel() { return SerComTestPeer::Channel(*lib_); }
+    CFrameLink& Link() { return SerComTestPeer::Link(*lib_); }
+    ModeSwitcherTestPeer Switcher() { return SerComTestPeer::Switcher(*lib_); }
 
 private:
     void AnswerPending(PtyDevice& device) {

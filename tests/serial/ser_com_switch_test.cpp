@@ -57,12 +57,12 @@ protected:
     // The switches keep the packet layer out while they talk to the device
     // raw; the parts that do not do so themselves run inside that.
     void KeepPacketLayerOut() {
-        Lib().SetWritesBlocked(true);
-        Lib().SetNotificationsSuppressed(true);
+        Channel().SetWritesBlocked(true);
+        Channel().SetNotificationsSuppressed(true);
     }
     void ExpectPacketLayerReleased() {
-        EXPECT_FALSE(Lib().WritesBlocked());
-        EXPECT_FALSE(Lib().NotificationsSuppressed());
+        EXPECT_FALSE(Channel().WritesBlocked());
+        EXPECT_FALSE(Channel().NotificationsSuppressed());
     }
     size_t CountOnWire(const Bytes& wire, const Bytes& request) {
         size_t n = 0;
@@ -74,27 +74,27 @@ protected:
 };
 
 TEST(ModeSwitchTables, PlatformGroupOneIsAnyOfItsNamesInsideTheId) {
-    EXPECT_EQ(1, PlatformGroupOf("K7M01"));
-    EXPECT_EQ(1, PlatformGroupOf("T7413"));
-    EXPECT_EQ(1, PlatformGroupOf("XPEXD4"));
-    EXPECT_EQ(1, PlatformGroupOf("LUNW2"));
-    EXPECT_EQ(0, PlatformGroupOf("Q6250"));
-    EXPECT_EQ(0, PlatformGroupOf("T741"));
-    EXPECT_EQ(0, PlatformGroupOf(""));
+    EXPECT_EQ(PlatformGroup::Group6280, PlatformGroupOf("K7M01"));
+    EXPECT_EQ(PlatformGroup::Group6280, PlatformGroupOf("T7413"));
+    EXPECT_EQ(PlatformGroup::Group6280, PlatformGroupOf("XPEXD4"));
+    EXPECT_EQ(PlatformGroup::Group6280, PlatformGroupOf("LUNW2"));
+    EXPECT_EQ(PlatformGroup::Default, PlatformGroupOf("Q6250"));
+    EXPECT_EQ(PlatformGroup::Default, PlatformGroupOf("T741"));
+    EXPECT_EQ(PlatformGroup::Default, PlatformGroupOf(""));
 }
 
 TEST(ModeSwitchTables, MobileModeRowsAreTriedInOrder) {
-    EXPECT_EQ(1, MobileModeOf("pelomir1"));
-    EXPECT_EQ(1, MobileModeOf("xpelq7ex"));
-    EXPECT_EQ(1, MobileModeOf("pelq7f"));
-    EXPECT_EQ(1, MobileModeOf("aapelz5b"));
-    EXPECT_EQ(2, MobileModeOf("xxgvdxxx"));
-    EXPECT_EQ(0, MobileModeOf("dvr4162a"));
+    EXPECT_EQ(MobileMode::Reenumerates, MobileModeOf("pelomir1"));
+    EXPECT_EQ(MobileMode::Reenumerates, MobileModeOf("xpelq7ex"));
+    EXPECT_EQ(MobileMode::Reenumerates, MobileModeOf("pelq7f"));
+    EXPECT_EQ(MobileMode::Reenumerates, MobileModeOf("aapelz5b"));
+    EXPECT_EQ(MobileMode::Gvd, MobileModeOf("xxgvdxxx"));
+    EXPECT_EQ(MobileMode::Dvr, MobileModeOf("dvr4162a"));
     // Both a row-1 name and "gvd": the earlier row decides.
-    EXPECT_EQ(1, MobileModeOf("gvdpelz5"));
-    EXPECT_EQ(2, MobileModeOf("gvdr4162"));
-    EXPECT_EQ(3, MobileModeOf("PELZ5"));  // the caller lower-cases first
-    EXPECT_EQ(3, MobileModeOf(""));
+    EXPECT_EQ(MobileMode::Reenumerates, MobileModeOf("gvdpelz5"));
+    EXPECT_EQ(MobileMode::Gvd, MobileModeOf("gvdr4162"));
+    EXPECT_EQ(MobileMode::Unknown, MobileModeOf("PELZ5"));  // the caller lower-cases first
+    EXPECT_EQ(MobileMode::Unknown, MobileModeOf(""));
 }
 
 TEST(ModeSwitchTables, StatusFieldsAreFoundByCountingBytesOtherThanTheEscape) {
@@ -126,41 +126,41 @@ TEST(ModeSwitchTables, StatusFieldsAreFoundByCountingBytesOtherThanTheEscape) {
 
 TEST_F(SerComSwitch, PlatformIdIsUpperCasedBeforeItIsMatched) {
     Answer(kBuildId, BuildIdReply("t7413"));
-    EXPECT_EQ(1, Lib().GetPlatformID());
+    EXPECT_EQ(PlatformGroup::Group6280, Switcher().GetPlatformID());
     EXPECT_EQ(kBuildId, WireSinceMark());
     ExpectPacketLayerReleased();
 
     Answer(kBuildId, BuildIdReply("Q6250"));
-    EXPECT_EQ(0, Lib().GetPlatformID());
+    EXPECT_EQ(PlatformGroup::Default, Switcher().GetPlatformID());
     ExpectPacketLayerReleased();
 }
 
 TEST_F(SerComSwitch, PlatformIdWithoutAUsableReplyIsGroupThree) {
     Answer(kBuildId, DiagFrame(PacketWithText(0x13, 40, 12, "K7M00")));
-    EXPECT_EQ(3, Lib().GetPlatformID());
+    EXPECT_EQ(PlatformGroup::Unknown, Switcher().GetPlatformID());
     ExpectPacketLayerReleased();
 
     Answer(kBuildId, Bytes{});  // silence
-    EXPECT_EQ(3, Lib().GetPlatformID());
+    EXPECT_EQ(PlatformGroup::Unknown, Switcher().GetPlatformID());
     ExpectPacketLayerReleased();
 }
 
 TEST_F(SerComSwitch, BytesThatCameBeforeTheRequestAreNotItsAnswer) {
     // Unsolicited traffic that looks like a build ID reply arrives while the
     // packet layer is kept out, and stays in the read buffer.
-    Lib().SetNotificationsSuppressed(true);
+    Channel().SetNotificationsSuppressed(true);
     Device().Send(BuildIdReply("K7M00"));
-    ASSERT_TRUE(Eventually([&] { return Lib().UnreadBytes() > 0; }, 3000));
+    ASSERT_TRUE(Eventually([&] { return Channel().UnreadBytes() > 0; }, 3000));
     // The device does not answer the request itself.
-    EXPECT_EQ(3, Lib().GetPlatformID());
+    EXPECT_EQ(PlatformGroup::Unknown, Switcher().GetPlatformID());
 
     // Again, behind what is still unread from the first time.
-    const uint32_t unread = Lib().UnreadBytes();
-    Lib().SetNotificationsSuppressed(true);
+    const uint32_t unread = Channel().UnreadBytes();
+    Channel().SetNotificationsSuppressed(true);
     Device().Send(BuildIdReply("K7M00"));
-    ASSERT_TRUE(Eventually([&] { return Lib().UnreadBytes() > unread; }, 3000));
+    ASSERT_TRUE(Eventually([&] { return Channel().UnreadBytes() > unread; }, 3000));
     Answer(kBuildId, BuildIdReply("Q6250"));
-    EXPECT_EQ(0, Lib().GetPlatformID()) << "the answer behind the stale bytes decides";
+    EXPECT_EQ(PlatformGroup::Default, Switcher().GetPlatformID()) << "the answer behind the stale bytes decides";
 }
 
 TEST_F(SerComSwitch, FramesLeftPostedDoNotKeepTheSwitchFromReading) {
@@ -168,44 +168,44 @@ TEST_F(SerComSwitch, FramesLeftPostedDoNotKeepTheSwitchFromReading) {
     // read: the listener waits for a taker that never comes.
     uint8_t request = 0x4B;
     uint8_t reply[16] = {};
-    EXPECT_EQ(kPacketTimeout, Lib().DIAGTxRx(&request, 1, reply, sizeof reply, 50));
+    EXPECT_EQ(kPacketTimeout, Lib().DIAGTxRx(&request, 1, reply, sizeof reply, 50).LengthOrCode());
     Device().Send(testsupport::Concat(DiagFrame({0x4B, 0x01}),
                                       testsupport::Concat(DiagFrame({0x60, 0x02}), DiagFrame({0x79, 0x03}))));
-    ASSERT_TRUE(Eventually([&] { return Lib().PendingFrames() == 1; }, 3000));
+    ASSERT_TRUE(Eventually([&] { return Link().PendingFrames() == 1; }, 3000));
 
     Answer(kBuildId, BuildIdReply("K7M00"));
-    EXPECT_EQ(1, Lib().GetPlatformID());
-    EXPECT_EQ(0u, Lib().PendingFrames());
+    EXPECT_EQ(PlatformGroup::Group6280, Switcher().GetPlatformID());
+    EXPECT_EQ(0u, Link().PendingFrames());
     ExpectPacketLayerReleased();
 
     // The packet layer works as before afterwards.
     Answer({0x0C, 0x14, 0x3A, 0x7E}, DiagFrame({0x0C, 0x04}));
     uint8_t status = 0x0C;
-    ASSERT_EQ(2, Lib().DIAGTxRx(&status, 1, reply, sizeof reply, 2000));
+    ASSERT_EQ(2, Lib().DIAGTxRx(&status, 1, reply, sizeof reply, 2000).LengthOrCode());
     EXPECT_EQ(0x04, reply[1]);
 }
 
 TEST_F(SerComSwitch, MobileModeComesFromTheLowerCasedVersionDirectory) {
     KeepPacketLayerOut();
     Answer(kVersion, VersionReply("PELZ5abc"));
-    EXPECT_EQ(1, Lib().GetMobileMode());
+    EXPECT_EQ(MobileMode::Reenumerates, Switcher().GetMobileMode());
     EXPECT_EQ(kVersion, WireSinceMark());
     Answer(kVersion, VersionReply("xxGVDxxx"));
-    EXPECT_EQ(2, Lib().GetMobileMode());
+    EXPECT_EQ(MobileMode::Gvd, Switcher().GetMobileMode());
     Answer(kVersion, VersionReply("DVR4162x"));
-    EXPECT_EQ(0, Lib().GetMobileMode());
+    EXPECT_EQ(MobileMode::Dvr, Switcher().GetMobileMode());
     Answer(kVersion, VersionReply("abcdefgh"));
-    EXPECT_EQ(3, Lib().GetMobileMode());
+    EXPECT_EQ(MobileMode::Unknown, Switcher().GetMobileMode());
     Answer(kVersion, DiagFrame(PacketWithText(0x13, 60, 39, "pelz5xxx")));
-    EXPECT_EQ(3, Lib().GetMobileMode());
+    EXPECT_EQ(MobileMode::Unknown, Switcher().GetMobileMode());
     Answer(kVersion, Bytes{});
-    EXPECT_EQ(3, Lib().GetMobileMode());
+    EXPECT_EQ(MobileMode::Unknown, Switcher().GetMobileMode());
 }
 
 TEST_F(SerComSwitch, DeviceWithoutStatusIsTakenToNeedNoOfflineStep) {
     KeepPacketLayerOut();
     Answer(kStatus, DiagFrame({0x13, 0x0C}));
-    EXPECT_EQ(1, Lib().ChangeToOffline());
+    EXPECT_TRUE(Switcher().ChangeToOffline());
     EXPECT_EQ(kStatus, WireSinceMark()) << "no offline request may follow";
 }
 
@@ -216,10 +216,10 @@ TEST_F(SerComSwitch, OfflineEchoMustMatchInEveryByte) {
         Bytes echo = kOffline;
         echo[i] ^= 0x01;
         Answer(kOffline, echo);
-        EXPECT_EQ(0, Lib().ChangeToOffline()) << "byte " << i;
+        EXPECT_FALSE(Switcher().ChangeToOffline()) << "byte " << i;
     }
     Answer(kOffline, kOffline);
-    EXPECT_EQ(1, Lib().ChangeToOffline());
+    EXPECT_TRUE(Switcher().ChangeToOffline());
 }
 
 TEST_F(SerComSwitch, OfflineWaitsForTheStatusToSettle) {
@@ -236,7 +236,7 @@ TEST_F(SerComSwitch, OfflineWaitsForTheStatusToSettle) {
             device->Send(DiagFrame(n >= 4 ? StatusPacket(1, 2) : StatusPacket(0, 5)));
         }
     });
-    EXPECT_EQ(1, Lib().ChangeToOffline());
+    EXPECT_TRUE(Switcher().ChangeToOffline());
     EXPECT_EQ(4, polls->load());
     Bytes wire = WireSinceMark();
     EXPECT_EQ(1u, CountOnWire(wire, kOffline));
@@ -247,7 +247,7 @@ TEST_F(SerComSwitch, OfflineGivesUpAfterTwentyStatusPolls) {
     KeepPacketLayerOut();
     Answer(kStatus, DiagFrame(StatusPacket(0, 5)));
     Answer(kOffline, kOffline);
-    EXPECT_EQ(0, Lib().ChangeToOffline());
+    EXPECT_FALSE(Switcher().ChangeToOffline());
     Bytes wire = WireSinceMark();
     EXPECT_EQ(1u, CountOnWire(wire, kOffline));
     EXPECT_EQ(21u, CountOnWire(wire, kStatus)) << "one status before the offline request, twenty after";
@@ -256,7 +256,7 @@ TEST_F(SerComSwitch, OfflineGivesUpAfterTwentyStatusPolls) {
 TEST_F(SerComSwitch, OfflineFailsWhenAnAnswerIsMissingOrWrong) {
     KeepPacketLayerOut();
     Answer(kStatus, Bytes{});
-    EXPECT_EQ(0, Lib().ChangeToOffline());
+    EXPECT_FALSE(Switcher().ChangeToOffline());
 
     // The status answers until the offline request, then turns into garbage.
     auto offline = std::make_shared<std::atomic<bool>>(false);
@@ -269,7 +269,7 @@ TEST_F(SerComSwitch, OfflineFailsWhenAnAnswerIsMissingOrWrong) {
             device->Send(*offline ? DiagFrame({0x13, 0x0C}) : DiagFrame(StatusPacket(0, 5)));
         }
     });
-    EXPECT_EQ(0, Lib().ChangeToOffline());
+    EXPECT_FALSE(Switcher().ChangeToOffline());
     EXPECT_TRUE(offline->load());
 }
 
@@ -282,9 +282,9 @@ TEST_F(SerComSwitch, QuietingSendsItsThreeRequestsAndDrainsTheBuffer) {
     Answer(messages, testsupport::Concat(DiagFrame({0x1F, 0x00}), Bytes(300, 0x55)));
     Answer(events, DiagFrame({0x60, 0x00}));
     Answer(logs, testsupport::Concat(DiagFrame({0x73, 0x00}), Bytes(150, 0x66)));
-    Lib().QuietDevice();
+    Switcher().QuietDevice();
     EXPECT_EQ(testsupport::Concat(testsupport::Concat(messages, events), logs), WireSinceMark());
-    EXPECT_EQ(0u, Lib().UnreadBytes());
+    EXPECT_EQ(0u, Channel().UnreadBytes());
 }
 
 TEST_F(SerComSwitch, QuietingEndsEvenIfTheDeviceNeverFallsSilent) {
@@ -296,7 +296,7 @@ TEST_F(SerComSwitch, QuietingEndsEvenIfTheDeviceNeverFallsSilent) {
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
     });
-    Lib().QuietDevice();
+    Switcher().QuietDevice();
     chatter = false;
     talker.join();
     SUCCEED() << "QuietDevice returned while the device kept talking";
@@ -305,10 +305,10 @@ TEST_F(SerComSwitch, QuietingEndsEvenIfTheDeviceNeverFallsSilent) {
 
 TEST_F(SerComSwitch, DownloadSwitchWithoutAPlatformReportsItsFailureCode) {
     Answer(kBuildId, Bytes{});
-    EXPECT_EQ(kPacketDiagSwitchFailed, Lib().ChangeDIAG2DL());
-    EXPECT_LT(Lib().ChangeDIAG2DL(), 0) << "IsDLConnected tells failure by the sign";
+    EXPECT_FALSE(Switcher().ChangeDIAG2DL());
+    EXPECT_EQ(PacketResult::DiagSwitchFailed, Lib().IsDLConnected());
     ExpectPacketLayerReleased();
-    EXPECT_EQ(kPhoneModeDIAG, Lib().GetPhoneMode());
+    EXPECT_EQ(kPhoneModeDIAG, Channel().GetPhoneMode());
 }
 
 // A packet layer in DIAG mode whose time table a fixture changes first.
@@ -338,13 +338,13 @@ TEST_F(SerComTakerOnThePort, ASwitchRightAfterAnExchangeDoesNotWaitForThePort) {
     Answer({0x0C, 0x14, 0x3A, 0x7E}, DiagFrame({0x0C, 0x04}));
     uint8_t status = 0x0C;
     uint8_t reply[16] = {};
-    ASSERT_EQ(2, Lib().DIAGTxRx(&status, 1, reply, sizeof reply, 2000));
+    ASSERT_EQ(2, Lib().DIAGTxRx(&status, 1, reply, sizeof reply, 2000).LengthOrCode());
 
     Answer(kBuildId, BuildIdReply("T7413"));
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(1, Lib().GetPlatformID());
+    EXPECT_EQ(PlatformGroup::Group6280, Switcher().GetPlatformID());
     EXPECT_LT(testsupport::ElapsedMs(start), static_cast<long>(kLongPortRead) / 2);
-    EXPECT_EQ(0u, Lib().PendingFrames());
+    EXPECT_EQ(0u, Link().PendingFrames());
 }
 
 TEST_F(SerComTakerOnThePort, BytesBeforeTheTakeWaitForItAndExchangesFollowOneAnother) {
@@ -355,7 +355,7 @@ TEST_F(SerComTakerOnThePort, BytesBeforeTheTakeWaitForItAndExchangesFollowOneAno
         Answer({0x0C, 0x14, 0x3A, 0x7E}, DiagFrame({0x0C, i}));
         uint8_t reply[16] = {};
         const auto start = std::chrono::steady_clock::now();
-        ASSERT_EQ(2, Lib().DIAGTxRx(&request, 1, reply, sizeof reply, 3000));
+        ASSERT_EQ(2, Lib().DIAGTxRx(&request, 1, reply, sizeof reply, 3000).LengthOrCode());
         EXPECT_EQ(i, reply[1]);
         EXPECT_LT(testsupport::ElapsedMs(start), static_cast<long>(kLongPortRead) / 2);
     }
@@ -364,18 +364,18 @@ TEST_F(SerComTakerOnThePort, BytesBeforeTheTakeWaitForItAndExchangesFollowOneAno
     // in a read of its own. Neither is lost, and they come in order.
     uint8_t silent = 0x4B;
     uint8_t reply[16] = {};
-    EXPECT_EQ(kPacketTimeout, Lib().DIAGTxRx(&silent, 1, reply, sizeof reply, 30));
+    EXPECT_EQ(kPacketTimeout, Lib().DIAGTxRx(&silent, 1, reply, sizeof reply, 30).LengthOrCode());
     Device().Send(DiagFrame({0x4B, 0x01}));
-    ASSERT_TRUE(Eventually([&] { return Lib().PendingFrames() == 1; }, 3000));
+    ASSERT_TRUE(Eventually([&] { return Link().PendingFrames() == 1; }, 3000));
     Device().Send(DiagFrame({0x4B, 0x02}));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(1u, Lib().PendingFrames());
+    EXPECT_EQ(1u, Link().PendingFrames());
     uint32_t count = 0;
     uint8_t drained[64] = {};
-    EXPECT_EQ(2, Lib().ReadReturnPacket(drained, sizeof drained, &count, 1));
+    EXPECT_EQ(2, Lib().ReadReturnPacket(drained, sizeof drained, &count, 1).LengthOrCode());
     EXPECT_EQ(Bytes({0x4B, 0x01}), Bytes(drained, drained + 2));
-    ASSERT_TRUE(Eventually([&] { return Lib().PendingFrames() == 1; }, 3000));
-    EXPECT_EQ(2, Lib().ReadReturnPacket(drained, sizeof drained, &count, 1));
+    ASSERT_TRUE(Eventually([&] { return Link().PendingFrames() == 1; }, 3000));
+    EXPECT_EQ(2, Lib().ReadReturnPacket(drained, sizeof drained, &count, 1).LengthOrCode());
     EXPECT_EQ(Bytes({0x4B, 0x02}), Bytes(drained, drained + 2));
 }
 
@@ -383,11 +383,11 @@ TEST_F(SerComTakerOnThePort, CloseEndsAListenerWaitingOnThePort) {
     Answer({0x0C, 0x14, 0x3A, 0x7E}, DiagFrame({0x0C, 0x04}));
     uint8_t status = 0x0C;
     uint8_t reply[16] = {};
-    ASSERT_EQ(2, Lib().DIAGTxRx(&status, 1, reply, sizeof reply, 2000));
+    ASSERT_EQ(2, Lib().DIAGTxRx(&status, 1, reply, sizeof reply, 2000).LengthOrCode());
     const auto start = std::chrono::steady_clock::now();
     Lib().CloseCOMPort();
     EXPECT_LT(testsupport::ElapsedMs(start), static_cast<long>(kLongPortRead) / 2);
-    EXPECT_FALSE(Lib().IsListenerRunning());
+    EXPECT_FALSE(Channel().IsListenerRunning());
 }
 
 // Only exchanges that expect a quick answer count against polling.
@@ -401,7 +401,7 @@ protected:
         std::thread exchange([&] {
             uint8_t request = 0x4B;
             uint8_t reply[16] = {};
-            EXPECT_EQ(kPacketTimeout, Lib().DIAGTxRx(&request, 1, reply, sizeof reply, waitMs));
+            EXPECT_EQ(kPacketTimeout, Lib().DIAGTxRx(&request, 1, reply, sizeof reply, waitMs).LengthOrCode());
         });
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         seen = CHandOverWait::ExchangesUnderWay();

@@ -56,11 +56,11 @@ TEST(SerialIOBuffer, ReadWithoutAnOpenPortGivesSix) {
     channel.AppendBuffer(some.data(), 10);
     uint8_t out[16];
     uint32_t got = 99;
-    EXPECT_EQ(kSerialNoPort, channel.Read(out, sizeof out, &got));
+    EXPECT_EQ(ChannelResult::NoPort, channel.Read(out, sizeof out, &got));
     EXPECT_EQ(0u, got);
-    EXPECT_EQ(kSerialNoPort, channel.LastError());
+    EXPECT_EQ(ChannelResult::NoPort, channel.LastResult());
     EXPECT_EQ(10u, channel.UnreadBytes());
-    EXPECT_EQ(kSerialNoPort, channel.Read(out, sizeof out, nullptr));
+    EXPECT_EQ(ChannelResult::NoPort, channel.Read(out, sizeof out, nullptr));
 }
 
 // The remaining tests read the buffer back, which needs an open port.
@@ -69,14 +69,14 @@ protected:
     void SetUp() override {
         if (!testsupport::PtyDevice::Available()) GTEST_SKIP() << "needs a pseudo-terminal";
         ASSERT_TRUE(device_.ok());
-        ASSERT_EQ(0, channel_.NamePort(device_.path().c_str()));
-        ASSERT_EQ(0, channel_.InternalOpen());
+        ASSERT_EQ(ChannelResult::Ok, channel_.NamePort(device_.path().c_str()));
+        ASSERT_EQ(ChannelResult::Ok, channel_.InternalOpen());
     }
 
     Bytes ReadAll(uint32_t capacity) {
         Bytes out(capacity);
         uint32_t got = 0;
-        EXPECT_EQ(0, channel_.Read(out.data(), capacity, &got));
+        EXPECT_EQ(ChannelResult::Ok, channel_.Read(out.data(), capacity, &got));
         out.resize(got);
         return out;
     }
@@ -126,12 +126,12 @@ TEST_F(SerialIOBufferOpen, ReplyArrivingBeforeTheWaitStillReachesTheCaller) {
     const Bytes request = {0x7C, 0x93, 0x49, 0x7E};
     const Bytes reply = {0x7C, 1, 2, 3, 0x7E};
     uint32_t written = 0;
-    ASSERT_EQ(0, channel_.InternalWrite(request.data(), 4, &written));
+    ASSERT_EQ(ChannelResult::Ok, channel_.InternalWrite(request.data(), 4, &written));
     EXPECT_EQ(4u, written);
     channel_.AppendBuffer(reply.data(), static_cast<uint32_t>(reply.size()));  // a fast device
     Bytes out(100);
     uint32_t got = 0;
-    EXPECT_EQ(0, channel_.WaitandReadBuffer(out.data(), 100, &got));
+    EXPECT_EQ(ChannelResult::Ok, channel_.WaitandReadBuffer(out.data(), 100, &got));
     out.resize(got);
     EXPECT_EQ(reply, out);
 }
@@ -140,18 +140,18 @@ TEST_F(SerialIOBufferOpen, BytesFromBeforeTheRequestAreNotTakenForItsReply) {
     const Bytes stale = {0x60, 0x00, 0x12, 0x6A, 0x7E};  // an earlier answer nobody read
     channel_.AppendBuffer(stale.data(), 5);
     const Bytes request = {0x00, 0x78, 0xF0, 0x7E};
-    ASSERT_EQ(0, channel_.InternalWrite(request.data(), 4, nullptr));
+    ASSERT_EQ(ChannelResult::Ok, channel_.InternalWrite(request.data(), 4, nullptr));
     Bytes out(100);
     uint32_t got = 7;
     // Only the stale bytes are there: no reply.
-    EXPECT_EQ(-1, channel_.WaitandReadBuffer(out.data(), 100, &got));
+    EXPECT_EQ(ChannelResult::NothingDone, channel_.WaitandReadBuffer(out.data(), 100, &got));
     EXPECT_EQ(0u, got);
     const Bytes reply = {0x00, 0x11, 0x7E};
     std::thread device([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         channel_.AppendBuffer(reply.data(), 3);
     });
-    EXPECT_EQ(0, channel_.WaitandReadBuffer(out.data(), 100, &got));
+    EXPECT_EQ(ChannelResult::Ok, channel_.WaitandReadBuffer(out.data(), 100, &got));
     device.join();
     out.resize(got);
     EXPECT_EQ(reply, out);
@@ -159,16 +159,16 @@ TEST_F(SerialIOBufferOpen, BytesFromBeforeTheRequestAreNotTakenForItsReply) {
 
 TEST_F(SerialIOBufferOpen, ASecondWaitAfterTheSameRequestWantsNewerBytes) {
     const Bytes request = {0x0C, 0x14, 0x3A, 0x7E};
-    ASSERT_EQ(0, channel_.InternalWrite(request.data(), 4, nullptr));
+    ASSERT_EQ(ChannelResult::Ok, channel_.InternalWrite(request.data(), 4, nullptr));
     const Bytes part1 = {0x0C, 1, 2}, part2 = {3, 4, 0x7E};
     channel_.AppendBuffer(part1.data(), 3);
     Bytes out(100);
     uint32_t got = 0;
-    ASSERT_EQ(0, channel_.WaitandReadBuffer(out.data(), 100, &got));
+    ASSERT_EQ(ChannelResult::Ok, channel_.WaitandReadBuffer(out.data(), 100, &got));
     EXPECT_EQ(3u, got);
-    EXPECT_EQ(-1, channel_.WaitandReadBuffer(out.data(), 100, &got));
+    EXPECT_EQ(ChannelResult::NothingDone, channel_.WaitandReadBuffer(out.data(), 100, &got));
     channel_.AppendBuffer(part2.data(), 3);
-    ASSERT_EQ(0, channel_.WaitandReadBuffer(out.data(), 100, &got));
+    ASSERT_EQ(ChannelResult::Ok, channel_.WaitandReadBuffer(out.data(), 100, &got));
     out.resize(got);
     EXPECT_EQ(part2, out);
 }
@@ -178,7 +178,7 @@ TEST(SerialIORawRead, NothingArrivingTimesOutWithMinusOne) {
     uint8_t out[8];
     uint32_t got = 5;
     auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(-1, channel.WaitandReadBuffer(out, sizeof out, &got));
+    EXPECT_EQ(ChannelResult::NothingDone, channel.WaitandReadBuffer(out, sizeof out, &got));
     auto waited = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(0u, got);
     // The wait is the scaled raw reply wait, not forever.

@@ -18,7 +18,7 @@ struct Classified {
 
 Classified Classify(const Bytes& chunk) {
     Classified c{false, 0, 0};
-    c.matched = CSerialIO::ClassifyAnswer(chunk.data(), chunk.size(), &c.mode, &c.notification);
+    c.matched = ClassifyProbeAnswer(chunk.data(), chunk.size(), &c.mode, &c.notification);
     return c;
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <set>
 #include <thread>
@@ -34,7 +35,7 @@ protected:
     // Opens the channel and waits for the listener to leave detection.
     void OpenAndDetect(const Bytes& answer, uint32_t mode) {
         device_.AnswerProbeWith(answer);
-        ASSERT_EQ(0, channel_.Open(device_.path().c_str(), 115200));
+        ASSERT_EQ(ChannelResult::Ok, channel_.Open(device_.path().c_str(), 115200));
         ASSERT_TRUE(Eventually([&] { return channel_.GetPhoneMode() == mode; }, 5000))
             << "mode " << channel_.GetPhoneMode();
     }
@@ -58,11 +59,11 @@ TEST_F(SerialIOListener, ProbeAnswersSetTheModeAndNotify) {
 TEST_F(SerialIOListener, AtAndDiagAnswersAreRecognised) {
     OpenAndDetect(kDsAnswer, kPhoneModeAt);
     EXPECT_TRUE(Eventually([&] { return channel_.Count(kNotifyDS) == 1; }, 1000));
-    ASSERT_EQ(0, channel_.Close());
+    ASSERT_EQ(ChannelResult::Ok, channel_.Close());
 
     // Back to detection on a restart; this device now speaks DIAG.
     device_.AnswerProbeWith(kDiagAnswer);
-    ASSERT_EQ(0, channel_.StartListener());
+    ASSERT_EQ(ChannelResult::Ok, channel_.StartListener());
     EXPECT_TRUE(Eventually([&] { return channel_.GetPhoneMode() == kPhoneModeDIAG; }, 5000));
     EXPECT_TRUE(Eventually([&] { return channel_.Count(kNotifyDIAG) == 1; }, 1000));
 }
@@ -70,10 +71,10 @@ TEST_F(SerialIOListener, AtAndDiagAnswersAreRecognised) {
 TEST_F(SerialIOListener, DetectionAtTheRealTimings) {
     RecordingChannel channel(Timeouts::WithScale(1.0));
     device_.AnswerProbeWith({0x13, 0x61, 0x74, 0x0D, 0x62, 0x09, 0x7E, 0x13, 0x06, 0x88, 0xD5, 0x7E});
-    ASSERT_EQ(0, channel.Open(device_.path().c_str(), 115200));
+    ASSERT_EQ(ChannelResult::Ok, channel.Open(device_.path().c_str(), 115200));
     EXPECT_TRUE(Eventually([&] { return channel.GetPhoneMode() == kPhoneModeDIAG; }, 10000));
     EXPECT_EQ(115200u, channel.CurrentBaudRate());
-    EXPECT_EQ(0, channel.Close());
+    EXPECT_EQ(ChannelResult::Ok, channel.Close());
     EXPECT_EQ((std::vector<uint32_t>{kNotifyStart, kNotifyDIAG, kNotifyStop}), channel.Events());
 }
 
@@ -85,7 +86,7 @@ TEST_F(SerialIOListener, BytesInAModeAreAppendedAndNotified) {
     EXPECT_TRUE(Eventually([&] { return channel_.Count(kNotifyRead) >= 1; }, 1000));
     Bytes out(64);
     uint32_t got = 0;
-    ASSERT_EQ(0, channel_.Read(out.data(), 64, &got));
+    ASSERT_EQ(ChannelResult::Ok, channel_.Read(out.data(), 64, &got));
     out.resize(got);
     EXPECT_EQ(data, out);
 }
@@ -103,7 +104,7 @@ TEST_F(SerialIOListener, SuppressedNotificationsStillAppend) {
 
 TEST_F(SerialIOListener, SilentDeviceCyclesTheBaudRatesOnEveryReopen) {
     device_.AnswerProbeWith({});
-    ASSERT_EQ(0, channel_.Open(device_.path().c_str(), 115200));
+    ASSERT_EQ(ChannelResult::Ok, channel_.Open(device_.path().c_str(), 115200));
     // Watch the rate the terminal is actually set to.
     std::vector<uint32_t> rates;
     auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -129,7 +130,7 @@ TEST_F(SerialIOListener, NearMissIsNotAtModeAndKeepsThePortOpen) {
     // The AT answer without its last byte: 11 bytes.
     Bytes nearMiss(kDsAnswer.begin(), kDsAnswer.end() - 1);
     device_.AnswerProbeWith(nearMiss);
-    ASSERT_EQ(0, channel_.Open(device_.path().c_str(), 115200));
+    ASSERT_EQ(ChannelResult::Ok, channel_.Open(device_.path().c_str(), 115200));
     ASSERT_TRUE(Eventually([&] { return device_.ProbesReceived() >= 4; }, 5000));
     EXPECT_EQ(kPhoneModeUnknown, channel_.GetPhoneMode());
     // Answers read in detection are never appended.
@@ -151,7 +152,7 @@ TEST_F(SerialIOListener, HangUpReturnsToDetection) {
     EXPECT_EQ(kPhoneModeUnknown, channel_.GetPhoneMode());
     // The path is gone, so reopening fails and the port stays closed.
     EXPECT_TRUE(Eventually([&] { return !channel_.IsPortOpen(); }, 2000));
-    EXPECT_EQ(0, channel_.IsPortRegistered());
+    EXPECT_FALSE(channel_.IsPortRegistered());
 }
 
 TEST_F(SerialIOListener, BlockedWritesNeverReachThePort) {
@@ -160,11 +161,11 @@ TEST_F(SerialIOListener, BlockedWritesNeverReachThePort) {
     channel_.SetWritesBlocked(true);
     const Bytes request = {0x7E, 0x06, 0x4E, 0x95, 0x7E};
     uint32_t written = 9;
-    EXPECT_EQ(-1, channel_.Write(request.data(), 5, &written));
+    EXPECT_EQ(ChannelResult::NothingDone, channel_.Write(request.data(), 5, &written));
     EXPECT_EQ(0u, written);
     EXPECT_EQ(0u, channel_.WritesInFlight());
     channel_.SetWritesBlocked(false);
-    EXPECT_EQ(0, channel_.Write(request.data(), 5, &written));
+    EXPECT_EQ(ChannelResult::Ok, channel_.Write(request.data(), 5, &written));
     EXPECT_EQ(5u, written);
     ASSERT_TRUE(device_.WaitForReceived([&](const Bytes& r) { return r.size() >= before + 5; }, 2000));
     Bytes received = device_.Received();
@@ -175,15 +176,15 @@ TEST_F(SerialIOListener, BlockedWritesNeverReachThePort) {
 TEST_F(SerialIOListener, WriteWithoutAPortGivesSix) {
     uint8_t byte = 0;
     uint32_t written = 3;
-    EXPECT_EQ(kSerialNoPort, channel_.Write(&byte, 1, &written));
+    EXPECT_EQ(ChannelResult::NoPort, channel_.Write(&byte, 1, &written));
     EXPECT_EQ(0u, written);
-    EXPECT_EQ(kSerialNoPort, channel_.LastError());
+    EXPECT_EQ(ChannelResult::NoPort, channel_.LastResult());
 }
 
 TEST_F(SerialIOListener, SecondOpenChangesNothing) {
     OpenAndDetect(kDlAnswer, kPhoneModeDL);
     const std::string path = channel_.DevicePath();
-    EXPECT_EQ(kSerialAlreadyOpen, channel_.Open("COM3", 115200));
+    EXPECT_EQ(ChannelResult::AlreadyOpen, channel_.Open("COM3", 115200));
     EXPECT_EQ(path, channel_.DevicePath());
     EXPECT_EQ(kPhoneModeDL, channel_.GetPhoneMode());
     EXPECT_TRUE(channel_.IsListenerRunning());
@@ -192,20 +193,20 @@ TEST_F(SerialIOListener, SecondOpenChangesNothing) {
 TEST_F(SerialIOListener, CloseAfterTheListenerClosedThePortGivesZero) {
     OpenAndDetect(kDlAnswer, kPhoneModeDL);
     // The listener closes the port as it ends, so Close finds it closed.
-    EXPECT_EQ(0, channel_.Close());
+    EXPECT_EQ(ChannelResult::Ok, channel_.Close());
     EXPECT_FALSE(channel_.IsPortOpen());
     EXPECT_FALSE(channel_.IsListenerRunning());
     EXPECT_EQ(kNotifyStop, channel_.Events().back());
     EXPECT_EQ(kPhoneModeUnknown, channel_.GetPhoneMode());
     // Nothing left to stop or close.
-    EXPECT_EQ(0, channel_.Close());
+    EXPECT_EQ(ChannelResult::Ok, channel_.Close());
 }
 
 TEST_F(SerialIOListener, CloseOfAPortOpenedWithoutListenerClosesItItself) {
-    ASSERT_EQ(0, channel_.NamePort(device_.path().c_str()));
-    ASSERT_EQ(0, channel_.InternalOpen());
-    EXPECT_EQ(kSerialAlreadyOpen, channel_.InternalOpen());
-    EXPECT_EQ(1, channel_.Close());
+    ASSERT_EQ(ChannelResult::Ok, channel_.NamePort(device_.path().c_str()));
+    ASSERT_EQ(ChannelResult::Ok, channel_.InternalOpen());
+    EXPECT_EQ(ChannelResult::AlreadyOpen, channel_.InternalOpen());
+    EXPECT_EQ(ChannelResult::Closed, channel_.Close());
     EXPECT_FALSE(channel_.IsPortOpen());
 }
 
@@ -215,10 +216,10 @@ TEST_F(SerialIOListener, StopWakesAListenerWaitingOnALongRead) {
     slow.portReadTimeout = 50000;
     RecordingChannel channel(slow);
     device_.AnswerProbeWith(kDlAnswer);
-    ASSERT_EQ(0, channel.Open(device_.path().c_str(), 115200));
+    ASSERT_EQ(ChannelResult::Ok, channel.Open(device_.path().c_str(), 115200));
     ASSERT_TRUE(Eventually([&] { return channel.GetPhoneMode() == kPhoneModeDL; }, 5000));
     auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(0, channel.Close());
+    EXPECT_EQ(ChannelResult::Ok, channel.Close());
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
     EXPECT_FALSE(channel.IsListenerRunning());
 }
@@ -227,27 +228,39 @@ TEST_F(SerialIOListener, ListenerStopFreesAFrameHandOver) {
     // A derived layer whose notification waits for a frame to be taken, as
     // the packet layer's does; only the stop releases it.
     struct WaitingChannel : RecordingChannel {
-        ~WaitingChannel() override { StopListener(platform::kWaitForever); }
-        void OnEvent(uint32_t code) override {
-            RecordingChannel::OnEvent(code);
-            if (code == kNotifyRead) {
+        WaitingChannel() {
+            then_ = [this](uint32_t code) {
+                if (code != kNotifyRead) return;
                 waiting = true;
                 ReadEvent().Wait(platform::kWaitForever);
-            }
+            };
         }
+        ~WaitingChannel() { StopListener(platform::kWaitForever); }
         std::atomic<bool> waiting{false};
     } channel;
     device_.AnswerProbeWith(kDlAnswer);
-    ASSERT_EQ(0, channel.Open(device_.path().c_str(), 115200));
+    ASSERT_EQ(ChannelResult::Ok, channel.Open(device_.path().c_str(), 115200));
     ASSERT_TRUE(Eventually([&] { return channel.GetPhoneMode() == kPhoneModeDL; }, 5000));
     device_.Send({0x7E, 0x02, 0x6A, 0xD3, 0x7E});
     ASSERT_TRUE(Eventually([&] { return channel.waiting.load(); }, 5000));
-    EXPECT_EQ(0, channel.Close());
+    EXPECT_EQ(ChannelResult::Ok, channel.Close());
     EXPECT_FALSE(channel.IsListenerRunning());
     EXPECT_EQ(kNotifyStop, channel.Events().back());
 }
 
 #if !defined(_WIN32)
+// A port another program holds: the result is the channel's own, and the
+// system's number for the refusal stays beside it.
+TEST_F(SerialIOListener, RefusedOpenKeepsTheSystemErrorBesideTheResult) {
+    platform::SerialPort holder;
+    ASSERT_TRUE(holder.Open(device_.path()).IsOk());
+    EXPECT_EQ(ChannelResult::SystemError, channel_.OpenNow(device_.path().c_str(), 115200));
+    EXPECT_EQ(ChannelResult::SystemError, channel_.LastResult());
+    EXPECT_EQ(EBUSY, channel_.LastSystemError());
+    EXPECT_EQ(platform::PortOpenFailure::InUse, channel_.LastOpenFailure());
+    EXPECT_FALSE(channel_.IsListenerRunning());
+}
+
 // A terminal whose far end reads nothing: a write that finds no room runs
 // into its time limit, and the channel reports that as its own number.
 TEST(SerialIOWrite, TimedOutWriteGivesTheChannelsNumber) {
@@ -256,8 +269,8 @@ TEST(SerialIOWrite, TimedOutWriteGivesTheChannelsNumber) {
     ASSERT_EQ(0, grantpt(master));
     ASSERT_EQ(0, unlockpt(master));
     RecordingChannel channel;
-    ASSERT_EQ(0, channel.NamePort(ptsname(master)));
-    ASSERT_EQ(0, channel.InternalOpen());
+    ASSERT_EQ(ChannelResult::Ok, channel.NamePort(ptsname(master)));
+    ASSERT_EQ(ChannelResult::Ok, channel.InternalOpen());
     const int filler = open(channel.DevicePath(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     ASSERT_GE(filler, 0);
     const Bytes block(1024, 0);
@@ -274,8 +287,8 @@ TEST(SerialIOWrite, TimedOutWriteGivesTheChannelsNumber) {
     close(filler);
     const Bytes request(100, 0x55);
     uint32_t written = 0;
-    EXPECT_EQ(kSerialTimedOut, channel.InternalWrite(request.data(), 100, &written));
-    EXPECT_EQ(kSerialTimedOut, channel.LastError());
+    EXPECT_EQ(ChannelResult::TimedOut, channel.InternalWrite(request.data(), 100, &written));
+    EXPECT_EQ(ChannelResult::TimedOut, channel.LastResult());
     EXPECT_LT(written, 100u);
     channel.InternalClose();
     close(master);

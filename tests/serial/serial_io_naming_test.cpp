@@ -71,14 +71,14 @@ TEST_F(SerialIONamingLog, OpenNamesThePortAndItsLogLines) {
 #endif
     {
         testsupport::RecordingChannel channel;
-        EXPECT_EQ(0, channel.Open(given, 115200));
+        EXPECT_EQ(ChannelResult::Ok, channel.Open(given, 115200));
         EXPECT_EQ(path, channel.DevicePath());
         EXPECT_EQ(name, channel.PortName());
         // The port does not exist: the listener keeps looking for it.
         EXPECT_TRUE(testsupport::Eventually([&] { return channel.Count(kNotifyStart) == 1; }, 5000));
         EXPECT_EQ(kPhoneModeUnknown, channel.GetPhoneMode());
         EXPECT_FALSE(channel.IsPortOpen());
-        EXPECT_EQ(0, channel.Close());
+        EXPECT_EQ(ChannelResult::Ok, channel.Close());
     }
     EndLog();
     bool sawNotFound = false;

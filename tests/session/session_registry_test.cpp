@@ -39,23 +39,25 @@ class RecordingLink : public ISessionLink {
 public:
     explicit RecordingLink(std::shared_ptr<LinkRecord> record) : record_(std::move(record)) {}
     ~RecordingLink() override { record_->destroyed = true; }
-    int32_t OpenComport(const char*, const char*) override { return 1; }
-    int32_t CloseCOMPort() override {
+    PacketResult OpenComport(const char*, const char*) override { return PacketResult::Ok; }
+    ChannelResult CloseCOMPort() override {
         ++record_->closes;
-        return 1;
+        return ChannelResult::Closed;
     }
-    int32_t IsDLConnected() override { return cancelled_ ? kPacketCancelled : 1; }
-    int32_t IsDIAGConnected() override { return cancelled_ ? kPacketCancelled : 1; }
+    PacketResult IsDLConnected() override { return cancelled_ ? PacketResult::Cancelled : PacketResult::Ok; }
+    PacketResult IsDIAGConnected() override { return cancelled_ ? PacketResult::Cancelled : PacketResult::Ok; }
     void Cancel() override { cancelled_ = true; }
-    int32_t DIAGTxRx(const uint8_t*, uint32_t, uint8_t*, uint32_t, uint32_t) override { return Answer(); }
-    int32_t DLTxRx(const uint8_t*, uint32_t, uint8_t*, uint32_t, uint32_t) override { return Answer(); }
-    int32_t ReadReturnPacket(uint8_t*, uint32_t, uint32_t* count, uint32_t) override {
+    PacketReply DIAGTxRx(const uint8_t*, uint32_t, uint8_t*, uint32_t, uint32_t) override { return Answer(); }
+    PacketReply DLTxRx(const uint8_t*, uint32_t, uint8_t*, uint32_t, uint32_t) override { return Answer(); }
+    PacketReply ReadReturnPacket(uint8_t*, uint32_t, uint32_t* count, uint32_t) override {
         if (count) *count = 0;
-        return 0;
+        return PacketReply::Of(0);
     }
 
 private:
-    int32_t Answer() const { return cancelled_ ? kPacketCancelled : kPacketTimeout; }
+    PacketReply Answer() const {
+        return PacketReply::Failed(cancelled_ ? PacketResult::Cancelled : PacketResult::Timeout);
+    }
     std::shared_ptr<LinkRecord> record_;
     std::atomic<bool> cancelled_{false};
 };

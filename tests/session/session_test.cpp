@@ -96,7 +96,7 @@ TEST(FlowFrame, NvFlowsUseTheirStartTextsAndDiagMode) {
         EXPECT_EQ(7, b.session->RunFlow(c.flow, [&] {
             // The body talks DIAG on the open port.
             uint8_t loop[2] = {0x7B, 1}, reply[2] = {};
-            bodyResult = b.session->Link().DIAGTxRx(loop, 2, reply, 2, 5000);
+            bodyResult = b.session->Link().DIAGTxRx(loop, 2, reply, 2, 5000).LengthOrCode();
             return 7;
         }));
         EXPECT_EQ(2, bodyResult);

@@ -66,7 +66,7 @@ TEST_F(ProbeTest, TheEngineClassifiesEachAnswerAsTheDevicesMode) {
     for (auto& c : cases) {
         Bytes answer = ProbeAnswer(c.options, c.length);
         uint32_t mode = 0, notification = 0;
-        EXPECT_TRUE(CSerialIO::ClassifyAnswer(answer.data(), answer.size(), &mode, &notification))
+        EXPECT_TRUE(ClassifyProbeAnswer(answer.data(), answer.size(), &mode, &notification))
             << ModeName(c.options.mode) << ": " << ToHex(answer);
         EXPECT_EQ(c.mode, mode) << ModeName(c.options.mode);
     }

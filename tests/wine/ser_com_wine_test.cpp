@@ -11,6 +11,7 @@
 #include <string>
 
 #include "serial/SerCOMLibrary.h"
+#include "../serial/ser_com_peer.h"
 
 namespace fennix {
 namespace {
@@ -29,7 +30,8 @@ void ExpectNopAcknowledged(CSerCOMLibrary& lib) {
     uint8_t nop = 0x06;
     uint8_t reply[16];
     std::fill(std::begin(reply), std::end(reply), 0xAA);
-    ASSERT_EQ(1, lib.DLTxRx(&nop, 1, reply, sizeof reply, lib.Times().replyWait));
+    ASSERT_EQ(1,
+              lib.DLTxRx(&nop, 1, reply, sizeof reply, SerComTestPeer::Channel(lib).Times().replyWait).LengthOrCode());
     EXPECT_EQ(0x02, reply[0]);
     EXPECT_EQ(0, reply[1]);
 }
@@ -37,21 +39,25 @@ void ExpectNopAcknowledged(CSerCOMLibrary& lib) {
 TEST(SerComWine, DiagDeviceIsSwitchedToDownloadThroughAReopenedPort) {
     REQUIRE_PORT(port, "FENNIX_WINE_SWITCH_PORT");
     CSerCOMLibrary lib;
-    ASSERT_EQ(1, lib.OpenComport("Target download", port.c_str()));
-    ASSERT_EQ(1, lib.IsDLConnected()) << "mode " << lib.GetPhoneMode() << ", last error " << lib.LastError();
-    EXPECT_EQ(kPhoneModeDL, lib.GetPhoneMode());
-    EXPECT_TRUE(lib.ReopenOnDetection());
+    ASSERT_EQ(PacketResult::Ok, lib.OpenComport("Target download", port.c_str()));
+    ASSERT_EQ(PacketResult::Ok, lib.IsDLConnected())
+        << "mode " << SerComTestPeer::Channel(lib).GetPhoneMode() << ", last error "
+        << SerComTestPeer::Channel(lib).LastSystemError();
+    EXPECT_EQ(kPhoneModeDL, SerComTestPeer::Channel(lib).GetPhoneMode());
+    EXPECT_TRUE(SerComTestPeer::Channel(lib).ReopenOnDetection());
     ExpectNopAcknowledged(lib);
     lib.CloseCOMPort();
-    EXPECT_FALSE(lib.IsPortOpen());
+    EXPECT_FALSE(SerComTestPeer::Channel(lib).IsPortOpen());
 }
 
 TEST(SerComWine, GroupOneDeviceSwitchesOnTheOpenPort) {
     REQUIRE_PORT(port, "FENNIX_WINE_INPLACE_PORT");
     CSerCOMLibrary lib;
-    ASSERT_EQ(1, lib.OpenComport("Target download", port.c_str()));
-    ASSERT_EQ(1, lib.IsDLConnected()) << "mode " << lib.GetPhoneMode() << ", last error " << lib.LastError();
-    EXPECT_FALSE(lib.ReopenOnDetection());
+    ASSERT_EQ(PacketResult::Ok, lib.OpenComport("Target download", port.c_str()));
+    ASSERT_EQ(PacketResult::Ok, lib.IsDLConnected())
+        << "mode " << SerComTestPeer::Channel(lib).GetPhoneMode() << ", last error "
+        << SerComTestPeer::Channel(lib).LastSystemError();
+    EXPECT_FALSE(SerComTestPeer::Channel(lib).ReopenOnDetection());
     ExpectNopAcknowledged(lib);
 }
 
@@ -61,23 +67,27 @@ TEST(SerComWine, GroupOneDeviceSwitchesOnTheOpenPort) {
 TEST(SerComWine, MissingPortFailsTheOpenAtOnce) {
     REQUIRE_PORT(port, "FENNIX_WINE_AT_PORT");
     CSerCOMLibrary missing;
-    EXPECT_EQ(kPacketOpenFailed, missing.OpenComport("Target download", "COM29"));
-    EXPECT_EQ(platform::PortOpenFailure::NoSuchPort, missing.LastOpenFailure());
-    EXPECT_FALSE(missing.IsListenerRunning());
+    EXPECT_EQ(PacketResult::OpenFailed, missing.OpenComport("Target download", "COM29"));
+    EXPECT_EQ(platform::PortOpenFailure::NoSuchPort, missing.OpenFailure());
+    EXPECT_FALSE(SerComTestPeer::Channel(missing).IsListenerRunning());
 }
 
 TEST(SerComWine, AtDeviceIsMovedIntoDiagAndAnswersAStatusRequest) {
     REQUIRE_PORT(port, "FENNIX_WINE_AT_PORT");
     CSerCOMLibrary lib;
-    ASSERT_EQ(1, lib.OpenComport("Target download", port.c_str()));
-    ASSERT_EQ(1, lib.IsDIAGConnected()) << "mode " << lib.GetPhoneMode() << ", last error " << lib.LastError();
+    ASSERT_EQ(PacketResult::Ok, lib.OpenComport("Target download", port.c_str()));
+    ASSERT_EQ(PacketResult::Ok, lib.IsDIAGConnected())
+        << "mode " << SerComTestPeer::Channel(lib).GetPhoneMode() << ", last error "
+        << SerComTestPeer::Channel(lib).LastSystemError();
     uint8_t status = 0x0C;
     uint8_t reply[128] = {};
-    ASSERT_GT(lib.DIAGTxRx(&status, 1, reply, sizeof reply, lib.Times().replyWait), 33);
+    ASSERT_GT(
+        lib.DIAGTxRx(&status, 1, reply, sizeof reply, SerComTestPeer::Channel(lib).Times().replyWait).LengthOrCode(),
+        33);
     EXPECT_EQ(0x0C, reply[0]);
     // Download mode was not asked for: the download entry refuses.
     uint8_t nop = 0x06;
-    EXPECT_EQ(kPacketWrongMode, lib.DLTxRx(&nop, 1, reply, sizeof reply, 100));
+    EXPECT_EQ(kPacketWrongMode, lib.DLTxRx(&nop, 1, reply, sizeof reply, 100).LengthOrCode());
 }
 
 }  // namespace

@@ -42,10 +42,10 @@ bool Eventually(Condition condition, int ms) {
     return true;
 }
 
-class Channel : public CSerialIO {
+// The notifications first, so that the channel can be given them.
+class ChannelEvents : public IChannelListener {
 public:
-    ~Channel() override { StopListener(platform::kWaitForever); }
-    void OnEvent(uint32_t code) override {
+    void OnChannelEvent(uint32_t code) override {
         std::lock_guard<std::mutex> hold(lock_);
         events_.push_back(code);
     }
@@ -59,48 +59,54 @@ private:
     std::vector<uint32_t> events_;
 };
 
+class Channel : public ChannelEvents, public CSerialIO {
+public:
+    Channel() : CSerialIO(Timeouts::FromEnvironment(), this) {}
+    ~Channel() { StopListener(platform::kWaitForever); }
+};
+
 constexpr int kDetectMs = 20000;
 
 TEST(SerialWine, DownloadDeviceIsDetectedAndAnswersThroughOverlappedIo) {
     REQUIRE_PORT(port, "FENNIX_WINE_DL_PORT");
     Channel channel;
-    ASSERT_EQ(0, channel.Open(port.c_str(), 115200));
+    ASSERT_EQ(ChannelResult::Ok, channel.Open(port.c_str(), 115200));
     ASSERT_TRUE(Eventually([&] { return channel.GetPhoneMode() == kPhoneModeDL; }, kDetectMs))
-        << "mode " << channel.GetPhoneMode() << ", last error " << channel.LastError();
+        << "mode " << channel.GetPhoneMode() << ", last error " << channel.LastSystemError();
     EXPECT_EQ((std::vector<uint32_t>{kNotifyStart, kNotifyDL}), channel.Events());
     // A NOP in download form, acknowledged by the device.
     const Bytes nop = {0x7E, 0x06, 0x4E, 0x95, 0x7E};
     uint32_t written = 0;
-    ASSERT_EQ(0, channel.Write(nop.data(), 5, &written));
+    ASSERT_EQ(ChannelResult::Ok, channel.Write(nop.data(), 5, &written));
     EXPECT_EQ(5u, written);
     ASSERT_TRUE(Eventually([&] { return channel.UnreadBytes() >= 5; }, 5000));
     Bytes reply(64);
     uint32_t got = 0;
-    ASSERT_EQ(0, channel.Read(reply.data(), 64, &got));
+    ASSERT_EQ(ChannelResult::Ok, channel.Read(reply.data(), 64, &got));
     reply.resize(got);
     EXPECT_EQ((Bytes{0x7E, 0x02, 0x6A, 0xD3, 0x7E}), reply);
-    EXPECT_EQ(0, channel.Close());
+    EXPECT_EQ(ChannelResult::Ok, channel.Close());
     EXPECT_EQ(kNotifyStop, channel.Events().back());
     // And again on the same channel.
-    ASSERT_EQ(0, channel.Open(port.c_str(), 115200));
+    ASSERT_EQ(ChannelResult::Ok, channel.Open(port.c_str(), 115200));
     EXPECT_TRUE(Eventually([&] { return channel.GetPhoneMode() == kPhoneModeDL; }, kDetectMs));
 }
 
 TEST(SerialWine, DiagDeviceIsDetectedAndAnswersARawRequest) {
     REQUIRE_PORT(port, "FENNIX_WINE_DIAG_PORT");
     Channel channel;
-    ASSERT_EQ(0, channel.Open(port.c_str(), 115200));
+    ASSERT_EQ(ChannelResult::Ok, channel.Open(port.c_str(), 115200));
     ASSERT_TRUE(Eventually([&] { return channel.GetPhoneMode() == kPhoneModeDIAG; }, kDetectMs))
-        << "mode " << channel.GetPhoneMode() << ", last error " << channel.LastError();
+        << "mode " << channel.GetPhoneMode() << ", last error " << channel.LastSystemError();
     // The build ID request as the mode switches send it.
     channel.SetNotificationsSuppressed(true);
     const Bytes buildId = {0x7C, 0x93, 0x49, 0x7E};
     uint32_t written = 0;
-    ASSERT_EQ(0, channel.InternalWrite(buildId.data(), 4, &written));
+    ASSERT_EQ(ChannelResult::Ok, channel.InternalWrite(buildId.data(), 4, &written));
     EXPECT_EQ(4u, written);
     Bytes reply(100);
     uint32_t got = 0;
-    ASSERT_EQ(0, channel.WaitandReadBuffer(reply.data(), 100, &got));
+    ASSERT_EQ(ChannelResult::Ok, channel.WaitandReadBuffer(reply.data(), 100, &got));
     ASSERT_GT(got, 17u);
     EXPECT_EQ(0x7C, reply[0]);
     EXPECT_EQ(0x7E, reply[got - 1]);
@@ -109,30 +115,30 @@ TEST(SerialWine, DiagDeviceIsDetectedAndAnswersARawRequest) {
 TEST(SerialWine, AtDeviceIsDetected) {
     REQUIRE_PORT(port, "FENNIX_WINE_AT_PORT");
     Channel channel;
-    ASSERT_EQ(0, channel.Open(port.c_str(), 115200));
+    ASSERT_EQ(ChannelResult::Ok, channel.Open(port.c_str(), 115200));
     EXPECT_TRUE(Eventually([&] { return channel.GetPhoneMode() == kPhoneModeAt; }, kDetectMs))
-        << "mode " << channel.GetPhoneMode() << ", last error " << channel.LastError();
+        << "mode " << channel.GetPhoneMode() << ", last error " << channel.LastSystemError();
 }
 
 TEST(SerialWine, PortsFromTenOnOpenThroughTheDevicePath) {
     REQUIRE_PORT(port, "FENNIX_WINE_HIGH_PORT");
     Channel channel;
-    ASSERT_EQ(0, channel.Open(port.c_str(), 115200));
+    ASSERT_EQ(ChannelResult::Ok, channel.Open(port.c_str(), 115200));
     EXPECT_EQ("\\\\.\\" + port, channel.DevicePath());
     EXPECT_EQ(port, channel.PortName());
     EXPECT_TRUE(Eventually([&] { return channel.GetPhoneMode() == kPhoneModeDL; }, kDetectMs))
-        << "mode " << channel.GetPhoneMode() << ", last error " << channel.LastError();
+        << "mode " << channel.GetPhoneMode() << ", last error " << channel.LastSystemError();
 }
 
 TEST(SerialWine, APortMissingFromTheTableIsNeverOpened) {
     REQUIRE_PORT(port, "FENNIX_WINE_UNLISTED_PORT");
     Channel channel;
-    ASSERT_EQ(0, channel.Open(port.c_str(), 115200));
-    EXPECT_EQ(0, channel.IsPortRegistered());
+    ASSERT_EQ(ChannelResult::Ok, channel.Open(port.c_str(), 115200));
+    EXPECT_FALSE(channel.IsPortRegistered());
     std::this_thread::sleep_for(std::chrono::milliseconds(channel.Times().unregisteredPortPause * 3));
     EXPECT_FALSE(channel.IsPortOpen());
     EXPECT_EQ(kPhoneModeUnknown, channel.GetPhoneMode());
-    EXPECT_EQ(0, channel.Close());
+    EXPECT_EQ(ChannelResult::Ok, channel.Close());
 }
 
 TEST(SerialWine, PortListHoldsTheQualcommPortsOnly) {

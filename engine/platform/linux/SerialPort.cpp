@@ -86,20 +86,20 @@ SerialPort::~SerialPort() {
     if (impl_->wakeWrite >= 0) close(impl_->wakeWrite);
 }
 
-int SerialPort::Open(const std::string& devicePath) {
-    if (IsOpen()) return EBUSY;
+PortResult SerialPort::Open(const std::string& devicePath) {
+    if (IsOpen()) return PortResult::FromSystem(EBUSY);
     int fd = open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return errno;
+    if (fd < 0) return PortResult::FromSystem(errno);
     if (!isatty(fd)) {
         close(fd);
-        return ENOTTY;
+        return PortResult::FromSystem(ENOTTY);
     }
     // No sharing: TIOCEXCL keeps other openers out (except privileged ones),
     // the lock keeps out every other channel, privileged or not.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         int error = errno == EWOULDBLOCK ? EBUSY : errno;
         close(fd);
-        return error;
+        return PortResult::FromSystem(error);
     }
     ioctl(fd, TIOCEXCL);
     struct stat info {};
@@ -107,48 +107,49 @@ int SerialPort::Open(const std::string& devicePath) {
                             major(info.st_rdev) >= kFirstPtySlaveMajor && major(info.st_rdev) <= kLastPtySlaveMajor;
     impl_->haveSettings = false;
     impl_->fd.store(fd);
-    return 0;
+    return PortResult::Ok();
 }
 
 bool SerialPort::IsOpen() const { return impl_->fd.load() >= 0; }
 
-int SerialPort::SetEventMask() {
+PortResult SerialPort::SetEventMask() {
     // Line-state events are not watched here; the step only has to find the
     // port usable.
-    return IsOpen() ? 0 : EBADF;
+    return PortResult::FromSystem(IsOpen() ? 0 : EBADF);
 }
 
-int SerialPort::SetQueueSizes(uint32_t, uint32_t) {
+PortResult SerialPort::SetQueueSizes(uint32_t, uint32_t) {
     // The terminal layer sizes its own queues.
-    return IsOpen() ? 0 : EBADF;
+    return PortResult::FromSystem(IsOpen() ? 0 : EBADF);
 }
 
-int SerialPort::Purge() {
+PortResult SerialPort::Purge() {
     int fd = impl_->fd.load();
-    if (fd < 0) return EBADF;
+    if (fd < 0) return PortResult::FromSystem(EBADF);
     // Output that a completed Write handed over has left already on a real
     // port; on a pseudo-terminal, flushing our output would instead discard
     // what the other end has not read yet. So only input is cleared.
-    int error = impl_->DrainOutput(SerialClock::now() + std::chrono::milliseconds(impl_->writeConstantMs));
-    if (error != 0 && error != kPortWriteTimedOut) return error;
-    if (tcflush(fd, TCIFLUSH) != 0) return errno;
-    return 0;
+    const PortResult drained =
+        impl_->DrainOutput(SerialClock::now() + std::chrono::milliseconds(impl_->writeConstantMs));
+    if (drained.GetStatus() == PortResult::Status::Failed) return drained;
+    if (tcflush(fd, TCIFLUSH) != 0) return PortResult::FromSystem(errno);
+    return PortResult::Ok();
 }
 
-int SerialPort::ReadSettings() {
+PortResult SerialPort::ReadSettings() {
     int fd = impl_->fd.load();
-    if (fd < 0) return EBADF;
-    if (tcgetattr(fd, &impl_->settings) != 0) return errno;
+    if (fd < 0) return PortResult::FromSystem(EBADF);
+    if (tcgetattr(fd, &impl_->settings) != 0) return PortResult::FromSystem(errno);
     impl_->haveSettings = true;
-    return 0;
+    return PortResult::Ok();
 }
 
-int SerialPort::WriteSettings(uint32_t baudRate) {
+PortResult SerialPort::WriteSettings(uint32_t baudRate) {
     int fd = impl_->fd.load();
-    if (fd < 0) return EBADF;
+    if (fd < 0) return PortResult::FromSystem(EBADF);
     if (!impl_->haveSettings) {
-        int error = ReadSettings();
-        if (error != 0) return error;
+        const PortResult read = ReadSettings();
+        if (!read.IsOk()) return read;
     }
     termios t = impl_->settings;
     t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
@@ -163,44 +164,44 @@ int SerialPort::WriteSettings(uint32_t baudRate) {
     t.c_cc[VMIN] = 0;
     t.c_cc[VTIME] = 0;
     speed_t speed;
-    if (!SpeedFor(baudRate, &speed)) return EINVAL;
+    if (!SpeedFor(baudRate, &speed)) return PortResult::FromSystem(EINVAL);
     cfsetispeed(&t, speed);
     cfsetospeed(&t, speed);
     if (tcsetattr(fd, TCSANOW, &t) != 0) {
         // A device that refuses the rate (some virtual ones do) keeps its own.
-        if (errno != EINVAL) return errno;
+        if (errno != EINVAL) return PortResult::FromSystem(errno);
         cfsetispeed(&t, cfgetispeed(&impl_->settings));
         cfsetospeed(&t, cfgetospeed(&impl_->settings));
-        if (tcsetattr(fd, TCSANOW, &t) != 0) return errno;
+        if (tcsetattr(fd, TCSANOW, &t) != 0) return PortResult::FromSystem(errno);
     }
     impl_->settings = t;
     // DTR and RTS on; pseudo-terminals have no modem lines and refuse this.
     int lines = TIOCM_DTR | TIOCM_RTS;
     ioctl(fd, TIOCMBIS, &lines);
-    return 0;
+    return PortResult::Ok();
 }
 
-int SerialPort::WriteTimeouts(uint32_t readTotalMs) {
-    if (!IsOpen()) return EBADF;
+PortResult SerialPort::WriteTimeouts(uint32_t readTotalMs) {
+    if (!IsOpen()) return PortResult::FromSystem(EBADF);
     impl_->readTotalMs.store(readTotalMs);
     impl_->writeMultiplierMs = 1;
     impl_->writeConstantMs = 50;
-    return 0;
+    return PortResult::Ok();
 }
 
-int SerialPort::CreateWriteSignal() { return 0; }
-int SerialPort::CreateReadSignal() { return 0; }
-int SerialPort::ReleaseWriteSignal() { return 0; }
-int SerialPort::ReleaseReadSignal() { return 0; }
+PortResult SerialPort::CreateWriteSignal() { return PortResult::Ok(); }
+PortResult SerialPort::CreateReadSignal() { return PortResult::Ok(); }
+PortResult SerialPort::ReleaseWriteSignal() { return PortResult::Ok(); }
+PortResult SerialPort::ReleaseReadSignal() { return PortResult::Ok(); }
 
-int SerialPort::CloseDevice() {
+PortResult SerialPort::CloseDevice() {
     int fd = impl_->fd.load();
-    if (fd < 0) return 0;
+    if (fd < 0) return PortResult::Ok();
     std::unique_lock<std::mutex> reader = TakeReadLockForClose(impl_->readLock, *this);
     impl_->fd.store(-1);
     ioctl(fd, TIOCNXCL);
     int result = close(fd) == 0 ? 0 : errno;
-    return result == EINTR ? 0 : result;
+    return PortResult::FromSystem(result == EINTR ? 0 : result);
 }
 
 }  // namespace fennix::platform

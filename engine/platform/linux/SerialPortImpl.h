@@ -49,15 +49,16 @@ struct SerialPort::Impl {
 
     // Waits until the device has taken every queued output byte, or until the
     // deadline. A device that cannot report its queue is drained blocking.
-    int DrainOutput(SerialClock::time_point deadline) {
+    PortResult DrainOutput(SerialClock::time_point deadline) {
         int descriptor = fd.load();
         for (;;) {
             int queued = 0;
             if (ioctl(descriptor, TIOCOUTQ, &queued) != 0) {
-                return tcdrain(descriptor) == 0 || errno == ENOTTY || errno == EINVAL ? 0 : errno;
+                return tcdrain(descriptor) == 0 || errno == ENOTTY || errno == EINVAL ? PortResult::Ok()
+                                                                                      : PortResult::Failed(errno);
             }
-            if (queued <= 0) return 0;
-            if (SerialClock::now() >= deadline) return kPortWriteTimedOut;
+            if (queued <= 0) return PortResult::Ok();
+            if (SerialClock::now() >= deadline) return PortResult::TimedOut();
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     }

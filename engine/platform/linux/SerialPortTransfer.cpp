@@ -13,10 +13,10 @@
 
 namespace fennix::platform {
 
-int SerialPort::Write(const uint8_t* bytes, size_t count, size_t* written) {
+PortResult SerialPort::Write(const uint8_t* bytes, size_t count, size_t* written) {
     if (written != nullptr) *written = 0;
     int fd = impl_->fd.load();
-    if (fd < 0) return EBADF;
+    if (fd < 0) return PortResult::FromSystem(EBADF);
     auto deadline =
         SerialClock::now() +
         std::chrono::milliseconds(impl_->writeConstantMs + impl_->writeMultiplierMs * static_cast<uint64_t>(count));
@@ -29,20 +29,20 @@ int SerialPort::Write(const uint8_t* bytes, size_t count, size_t* written) {
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return errno;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return PortResult::FromSystem(errno);
         int left = RemainingMs(deadline);
-        if (left == 0) return kPortWriteTimedOut;
+        if (left == 0) return PortResult::TimedOut();
         pollfd room{fd, POLLOUT, 0};
         int ready = poll(&room, 1, left);
-        if (ready < 0 && errno != EINTR) return errno;
+        if (ready < 0 && errno != EINTR) return PortResult::FromSystem(errno);
         if (ready > 0 && (room.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0 && (room.revents & POLLOUT) == 0) {
-            return EIO;
+            return PortResult::FromSystem(EIO);
         }
     }
-    return impl_->pseudoTerminal ? 0 : impl_->DrainOutput(deadline);
+    return impl_->pseudoTerminal ? PortResult::Ok() : impl_->DrainOutput(deadline);
 }
 
-int SerialPort::Read(uint8_t* buffer, size_t capacity, size_t* got, SerialReadFailure* failure) {
+PortResult SerialPort::Read(uint8_t* buffer, size_t capacity, size_t* got, SerialReadFailure* failure) {
     std::lock_guard<std::mutex> reading(impl_->readLock);
     ReadOutcome outcome(got, failure);
     int fd = impl_->fd.load();
@@ -65,7 +65,7 @@ int SerialPort::Read(uint8_t* buffer, size_t capacity, size_t* got, SerialReadFa
             if (errno == EINTR) continue;
             return outcome.Fail(SerialReadFailure::Wait, errno);
         }
-        if (ready == 0) return 0;  // read timeout: nothing arrived
+        if (ready == 0) return PortResult::Ok();  // read timeout: nothing arrived
         bool woken = (watch[1].revents & POLLIN) != 0;
         if (woken) impl_->DrainWakePipe();
         if ((watch[0].revents & POLLNVAL) != 0) return outcome.Fail(SerialReadFailure::Start, EBADF);
@@ -82,7 +82,7 @@ int SerialPort::Read(uint8_t* buffer, size_t capacity, size_t* got, SerialReadFa
             }
             if ((watch[0].revents & (POLLHUP | POLLERR)) != 0) return outcome.Fail(SerialReadFailure::Start, EIO);
         }
-        if (woken) return 0;
+        if (woken) return PortResult::Ok();
     }
 }
 

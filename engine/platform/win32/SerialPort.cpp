@@ -66,26 +66,27 @@ PortOpenFailure ClassifyPortOpenError(int systemError) {
     }
 }
 
-int SerialPort::Open(const std::string& devicePath) {
-    if (IsOpen()) return ERROR_ALREADY_EXISTS;
+PortResult SerialPort::Open(const std::string& devicePath) {
+    if (IsOpen()) return PortResult::FromSystem(ERROR_ALREADY_EXISTS);
     HANDLE h = CreateFileA(devicePath.c_str(), GENERIC_READ | GENERIC_WRITE | MAXIMUM_ALLOWED, 0, nullptr,
                            OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return LastError();
+    if (h == INVALID_HANDLE_VALUE) return PortResult::FromSystem(LastError());
     impl_->handle.store(h);
-    return 0;
+    return PortResult::Ok();
 }
 
 bool SerialPort::IsOpen() const { return impl_->handle.load() != INVALID_HANDLE_VALUE; }
 
-int SerialPort::SetEventMask() {
-    return SetCommMask(impl_->handle.load(), EV_CTS | EV_DSR | EV_RLSD | EV_BREAK) ? 0 : LastError();
+PortResult SerialPort::SetEventMask() {
+    return PortResult::FromSystem(
+        SetCommMask(impl_->handle.load(), EV_CTS | EV_DSR | EV_RLSD | EV_BREAK) ? 0 : LastError());
 }
 
-int SerialPort::SetQueueSizes(uint32_t inputBytes, uint32_t outputBytes) {
-    return SetupComm(impl_->handle.load(), inputBytes, outputBytes) ? 0 : LastError();
+PortResult SerialPort::SetQueueSizes(uint32_t inputBytes, uint32_t outputBytes) {
+    return PortResult::FromSystem(SetupComm(impl_->handle.load(), inputBytes, outputBytes) ? 0 : LastError());
 }
 
-int SerialPort::Purge() {
+PortResult SerialPort::Purge() {
     // Wine turns either output flag into tcflush(TCOFLUSH) on the Unix
     // terminal behind the port. On a pseudo-terminal that discards bytes a
     // completed Write handed over while the other end has not taken them
@@ -94,16 +95,16 @@ int SerialPort::Purge() {
     // no transfer of ours is left to abort on that side.
     DWORD flags = PURGE_RXABORT | PURGE_RXCLEAR;
     if (!RunningOnWine()) flags |= PURGE_TXABORT | PURGE_TXCLEAR;
-    return PurgeComm(impl_->handle.load(), flags) ? 0 : LastError();
+    return PortResult::FromSystem(PurgeComm(impl_->handle.load(), flags) ? 0 : LastError());
 }
 
-int SerialPort::ReadSettings() {
+PortResult SerialPort::ReadSettings() {
     impl_->settings = DCB{};
     impl_->settings.DCBlength = sizeof(DCB);
-    return GetCommState(impl_->handle.load(), &impl_->settings) ? 0 : LastError();
+    return PortResult::FromSystem(GetCommState(impl_->handle.load(), &impl_->settings) ? 0 : LastError());
 }
 
-int SerialPort::WriteSettings(uint32_t baudRate) {
+PortResult SerialPort::WriteSettings(uint32_t baudRate) {
     DCB& d = impl_->settings;
     d.DCBlength = sizeof(DCB);
     d.BaudRate = baudRate;
@@ -130,10 +131,10 @@ int SerialPort::WriteSettings(uint32_t baudRate) {
     d.ErrorChar = 0;
     d.EofChar = 0;
     d.EvtChar = 0x7E;
-    return SetCommState(impl_->handle.load(), &d) ? 0 : LastError();
+    return PortResult::FromSystem(SetCommState(impl_->handle.load(), &d) ? 0 : LastError());
 }
 
-int SerialPort::WriteTimeouts(uint32_t readTotalMs) {
+PortResult SerialPort::WriteTimeouts(uint32_t readTotalMs) {
     COMMTIMEOUTS t{};
     if (RunningOnWine()) {
         t.ReadIntervalTimeout = 1;
@@ -145,49 +146,49 @@ int SerialPort::WriteTimeouts(uint32_t readTotalMs) {
     t.ReadTotalTimeoutConstant = readTotalMs;
     t.WriteTotalTimeoutMultiplier = 1;
     t.WriteTotalTimeoutConstant = 50;
-    return SetCommTimeouts(impl_->handle.load(), &t) ? 0 : LastError();
+    return PortResult::FromSystem(SetCommTimeouts(impl_->handle.load(), &t) ? 0 : LastError());
 }
 
-int SerialPort::CreateWriteSignal() {
-    if (impl_->writeSignal != nullptr) return 0;
+PortResult SerialPort::CreateWriteSignal() {
+    if (impl_->writeSignal != nullptr) return PortResult::Ok();
     impl_->writeSignal = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    return impl_->writeSignal != nullptr ? 0 : LastError();
+    return PortResult::FromSystem(impl_->writeSignal != nullptr ? 0 : LastError());
 }
 
-int SerialPort::CreateReadSignal() {
-    if (impl_->readSignal != nullptr) return 0;
+PortResult SerialPort::CreateReadSignal() {
+    if (impl_->readSignal != nullptr) return PortResult::Ok();
     impl_->readSignal = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    return impl_->readSignal != nullptr ? 0 : LastError();
+    return PortResult::FromSystem(impl_->readSignal != nullptr ? 0 : LastError());
 }
 
-int SerialPort::CloseDevice() {
+PortResult SerialPort::CloseDevice() {
     HANDLE h = impl_->handle.load();
-    if (h == INVALID_HANDLE_VALUE) return 0;
+    if (h == INVALID_HANDLE_VALUE) return PortResult::Ok();
     // A read still running in another thread finishes (and stops using its
     // OVERLAPPED) before the handle goes.
     std::unique_lock<std::mutex> reader = TakeReadLockForClose(impl_->readLock, *this);
     impl_->handle.store(INVALID_HANDLE_VALUE);
-    return ::CloseHandle(h) ? 0 : LastError();
+    return PortResult::FromSystem(::CloseHandle(h) ? 0 : LastError());
 }
 
-int SerialPort::ReleaseWriteSignal() {
+PortResult SerialPort::ReleaseWriteSignal() {
     HANDLE h = impl_->writeSignal;
     impl_->writeSignal = nullptr;
-    if (h == nullptr) return 0;
-    return ::CloseHandle(h) ? 0 : LastError();
+    if (h == nullptr) return PortResult::Ok();
+    return PortResult::FromSystem(::CloseHandle(h) ? 0 : LastError());
 }
 
-int SerialPort::ReleaseReadSignal() {
+PortResult SerialPort::ReleaseReadSignal() {
     HANDLE h = impl_->readSignal;
     impl_->readSignal = nullptr;
-    if (h == nullptr) return 0;
-    return ::CloseHandle(h) ? 0 : LastError();
+    if (h == nullptr) return PortResult::Ok();
+    return PortResult::FromSystem(::CloseHandle(h) ? 0 : LastError());
 }
 
-int SerialPort::Write(const uint8_t* bytes, size_t count, size_t* written) {
+PortResult SerialPort::Write(const uint8_t* bytes, size_t count, size_t* written) {
     if (written != nullptr) *written = 0;
     HANDLE h = impl_->handle.load();
-    if (h == INVALID_HANDLE_VALUE) return ERROR_INVALID_HANDLE;
+    if (h == INVALID_HANDLE_VALUE) return PortResult::FromSystem(ERROR_INVALID_HANDLE);
     OVERLAPPED overlapped{};
     overlapped.hEvent = impl_->writeSignal;
     DWORD done = 0;
@@ -202,11 +203,11 @@ int SerialPort::Write(const uint8_t* bytes, size_t count, size_t* written) {
     }
     if (written != nullptr) *written = done;
     // The write total timeout ends a write early without an error.
-    if (error == 0 && done < count) error = kPortWriteTimedOut;
-    return error;
+    if (error == 0 && done < count) return PortResult::TimedOut();
+    return PortResult::FromSystem(error);
 }
 
-int SerialPort::Read(uint8_t* buffer, size_t capacity, size_t* got, SerialReadFailure* failure) {
+PortResult SerialPort::Read(uint8_t* buffer, size_t capacity, size_t* got, SerialReadFailure* failure) {
     std::lock_guard<std::mutex> reading(impl_->readLock);
     ReadOutcome outcome(got, failure);
     HANDLE h = impl_->handle.load();
