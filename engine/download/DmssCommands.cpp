@@ -59,7 +59,10 @@ int32_t CDmssCommands::Go(uint16_t segment) {
 
 int32_t CDmssCommands::DownloadHexFile(const std::string& programmerPath) {
     static const char* const kFunction = "CQualCmd::DownloadHexFile";
-    if (!hexFile_.Open(programmerPath)) {
+    int openError = 0;
+    if (!hexFile_.Open(programmerPath, platform::Share::ReadWrite, &openError)) {
+        // It opened but is too short to hold a record: there, but damaged.
+        fileFault_ = openError != 0 ? Cause::FileMissing : Cause::FileDamaged;
         flow_.Report("Open HEX File Failed!!", -1);
         return -1;
     }
@@ -81,6 +84,7 @@ int32_t CDmssCommands::DownloadHexFile(const std::string& programmerPath) {
     hexFile_.Close();
     const std::string fault = hexFile_.Fault().empty() ? hexFile_.DataNotDelivered() : hexFile_.Fault();
     if (!fault.empty()) {
+        fileFault_ = Cause::FileDamaged;
         LogPortLine(kLogError, flow_.PortName().c_str(), kFunction,
                     "%s is not a programmer that can be sent whole: %s.", programmerPath.c_str(), fault.c_str());
         return -1;
@@ -89,15 +93,27 @@ int32_t CDmssCommands::DownloadHexFile(const std::string& programmerPath) {
     // The data go to consecutive addresses from the start of the segment; the
     // record addresses of the file are not used.
     uint32_t address = static_cast<uint32_t>(startSegment_) << 16;
+    uint64_t total = 0;
+    for (const auto& block : blocks) total += block.size();
+    uint64_t written = 0;
+    uint64_t lastPercent = 0;
     for (const auto& block : blocks) {
         const int32_t r = Write32(address, block.data(), static_cast<uint16_t>(block.size()));
         if (r < 0) return r;
         address += static_cast<uint32_t>(block.size());
+        written += block.size();
+        // At most a hundred events, however many blocks the programmer has.
+        const uint64_t percent = total ? written * 100 / total : 100;
+        if (percent > lastPercent) {
+            flow_.Progress(written, total);
+            lastPercent = percent;
+        }
     }
     return 1;
 }
 
 int32_t CDmssCommands::RunProgrammerStage(const std::string& programmerPath) {
+    fileFault_ = Cause::None;
     // Always ten NOPs: the first answers may be lost while the device settles,
     // and only the last one decides.
     int32_t r = -1;

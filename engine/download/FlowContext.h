@@ -1,6 +1,7 @@
 // IFlowContext: what a flow's operations need from the session they run in
 // (the link to the device, the waits, the operator's report line, pauses and
-// cancellation, the port's closing and reopening). The session (CQualCmd)
+// cancellation, the port's closing and reopening, the stages and progress it
+// tells the caller). The session (CQualCmd)
 // implements it; download/ sees the session through nothing else, and its
 // tests put a small fake in its place.
 #pragma once
@@ -8,12 +9,13 @@
 #include <cstdint>
 #include <string>
 
+#include "flow/FlowEvents.h"
 #include "serial/SessionLink.h"
 #include "serial/Timeouts.h"
 
 namespace fennix {
 
-class IFlowContext {
+class IFlowContext : public IFlowEvents {
 public:
     virtual ~IFlowContext() = default;
 

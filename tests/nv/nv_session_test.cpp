@@ -10,6 +10,7 @@
 #include "fennix/fennix.h"
 #include "log/log_test_fixture.h"
 #include "session/NvSession.h"
+#include "session/ExportResults.h"
 #include "session/QualCmd.h"
 #include "session/SessionRegistry.h"
 
@@ -50,7 +51,7 @@ TEST_F(NvSessionBackup, SuccessReportsBeforeClosing) {
     test::WriteText(dir.File("items.csv"), "h\na;1\nb;2\n");
     device.script = {NvReply(38, 1, {9}, 0), NvReply(38, 2, {}, 5)};
     session->SetCsvBrtPaths(dir.File("items.csv").c_str(), dir.File("out.brt").c_str());
-    EXPECT_EQ(1, RunBackupBrt(*session));
+    EXPECT_EQ(1, FlowResultCode(RunBackupBrt(*session)));
     EXPECT_EQ((Lines{{"Start To BackupBrt Process...", 0},
                      {"Open ComPort Success!!", 0},
                      {"Change to DIAG Mode Success!!", 0},
@@ -66,7 +67,7 @@ TEST_F(NvSessionBackup, SuccessReportsBeforeClosing) {
 
 TEST_F(NvSessionBackup, FailureClosesThenReports) {
     session->SetCsvBrtPaths(dir.File("missing.csv").c_str(), dir.File("out.brt").c_str());
-    EXPECT_EQ(-1, RunBackupBrt(*session));
+    EXPECT_EQ(-1, FlowResultCode(RunBackupBrt(*session)));
     ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ((Line{"Open Csv file failed", -1}), lines[lines.size() - 2]);
     EXPECT_EQ((Line{"BackupBrt Failed!!", -1}), lines.back());
@@ -76,7 +77,7 @@ TEST_F(NvSessionBackup, FailureClosesThenReports) {
 TEST_F(NvSessionBackup, DiagFailureEndsWithItsResult) {
     link->diagResult = kPacketModeIsDL;
     session->SetCsvBrtPaths(dir.File("items.csv").c_str(), dir.File("out.brt").c_str());
-    EXPECT_EQ(kPacketModeIsDL, RunBackupBrt(*session));
+    EXPECT_EQ(kPacketModeIsDL, FlowResultCode(RunBackupBrt(*session)));
     EXPECT_EQ((Line{"Change to DIAG Mode Failed!!", -1}), lines.back());
     EXPECT_TRUE(device.requests.empty());
 }
@@ -90,7 +91,7 @@ TEST_F(NvSessionBackup, DeviceThatCannotBeReadFailsTheBackup) {
     for (const test::DeviceReply& reply : {badCommand, test::DeviceReply{kPacketWriteRefused, {}}}) {
         lines.clear();
         device.device = [reply](const Bytes&) { return reply; };
-        EXPECT_EQ(-1, RunBackupBrt(*session));
+        EXPECT_EQ(-1, FlowResultCode(RunBackupBrt(*session)));
         ASSERT_GE(lines.size(), 2u);
         EXPECT_EQ((Line{"Total NvCounts in CSV file =  2, 0 has backuped", 0}), lines[lines.size() - 2]);
         EXPECT_EQ((Line{"BackupBrt Failed!!", -1}), lines.back());
@@ -104,7 +105,7 @@ using NvSessionRestore = SessionFixture;
 TEST_F(NvSessionRestore, DamagedFileFailsTheRestoreAndSendsNothing) {
     test::WriteBytes(dir.File("bad.brt"), LeBuilder().I32(2).I32(1).Counted({1}).Bytes());
     session->SetCsvBrtPaths(nullptr, dir.File("bad.brt").c_str());
-    EXPECT_EQ(-1, RunRestoreBrt(*session));
+    EXPECT_EQ(-1, FlowResultCode(RunRestoreBrt(*session)));
     EXPECT_EQ((Line{"RestoreBrt Failed!!", -1}), lines.back());
     EXPECT_TRUE(device.requests.empty());
     EXPECT_EQ("close", link->calls.back());
@@ -114,7 +115,7 @@ TEST_F(NvSessionRestore, SuccessLines) {
     test::WriteBytes(dir.File("in.brt"), LeBuilder().I32(1).I32(65546).Counted({1, 2}).Bytes());
     device.script = {NvReply(39, 10, {}, 0)};
     session->SetCsvBrtPaths("", dir.File("in.brt").c_str());
-    EXPECT_EQ(1, RunRestoreBrt(*session));
+    EXPECT_EQ(1, FlowResultCode(RunRestoreBrt(*session)));
     EXPECT_EQ((Lines{{"Start To RestoreBrt Process...", 0},
                      {"Open ComPort Success!!", 0},
                      {"Change to DIAG Mode Success!!", 0},
@@ -134,18 +135,18 @@ TEST_F(NvSessionItemLists, NothingSentReadsAsFailure) {
     session->NumberedItems().Add(record);
 
     link->openResult = kPacketOpenFailed;
-    EXPECT_EQ(0, SendItemLists(*session));
+    EXPECT_EQ(0, ItemListsResultCode(SendItemLists(*session)));
     EXPECT_EQ((std::vector<std::string>{"open COM5", "close"}), link->calls);
 
     link->calls.clear();
     link->openResult = 1;
     link->diagResult = kPacketModeUnknown;
-    EXPECT_EQ(0, SendItemLists(*session));
+    EXPECT_EQ(0, ItemListsResultCode(SendItemLists(*session)));
     EXPECT_EQ((std::vector<std::string>{"open COM5", "diag", "close"}), link->calls);
 
     link->calls.clear();
     session->SetPortName("");
-    EXPECT_EQ(0, SendItemLists(*session));
+    EXPECT_EQ(0, ItemListsResultCode(SendItemLists(*session)));
     EXPECT_EQ((std::vector<std::string>{"close"}), link->calls);
     EXPECT_TRUE(device.requests.empty());
     EXPECT_TRUE(lines.empty()) << "the item-list download reports nothing";
@@ -160,7 +161,7 @@ TEST_F(NvSessionItemLists, RecordsTheLastFailedItem) {
     }
     session->LastFailedItemText() = "old";
     device.script = {NvReply(39, 7, {}, 3), test::Silent()};
-    EXPECT_EQ(0, SendItemLists(*session));
+    EXPECT_EQ(0, ItemListsResultCode(SendItemLists(*session)));
     EXPECT_EQ(8, session->LastFailedItemId());
     EXPECT_EQ("", session->LastFailedItemText());
     EXPECT_EQ((std::vector<std::string>{"open COM5", "diag", "close"}), link->calls);
@@ -177,10 +178,10 @@ TEST_F(NvSessionItemListsLog, FrameFailuresAreLoggedUnderItsOwnNameAndNotReporte
     CQualCmd session(std::move(owned), Timeouts::WithScale(0.01), [](uint32_t) {});
     session.SetPortName("COM5");
     link.openResult = kPacketOpenFailed;
-    EXPECT_EQ(0, SendItemLists(session));
+    EXPECT_EQ(0, ItemListsResultCode(SendItemLists(session)));
     link.openResult = 1;
     link.diagResult = kPacketModeUnknown;
-    EXPECT_EQ(0, SendItemLists(session));
+    EXPECT_EQ(0, ItemListsResultCode(SendItemLists(session)));
     EndLog();
     std::vector<std::string> failures;
     for (const auto& line : ReadLines())
