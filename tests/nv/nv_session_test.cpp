@@ -11,6 +11,7 @@
 #include "log/log_test_fixture.h"
 #include "session/NvSession.h"
 #include "session/ExportResults.h"
+#include "session/EventLog.h"
 #include "session/QualCmd.h"
 #include "session/SessionRegistry.h"
 
@@ -67,7 +68,9 @@ TEST_F(NvSessionBackup, SuccessReportsBeforeClosing) {
 
 TEST_F(NvSessionBackup, FailureClosesThenReports) {
     session->SetCsvBrtPaths(dir.File("missing.csv").c_str(), dir.File("out.brt").c_str());
-    EXPECT_EQ(-1, FlowResultCode(RunBackupBrt(*session)));
+    const FlowOutcome outcome = RunBackupBrt(*session);
+    EXPECT_EQ(-1, FlowResultCode(outcome));
+    EXPECT_EQ(Cause::FileMissing, outcome.cause);
     ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ((Line{"Open Csv file failed", -1}), lines[lines.size() - 2]);
     EXPECT_EQ((Line{"BackupBrt Failed!!", -1}), lines.back());
@@ -77,21 +80,32 @@ TEST_F(NvSessionBackup, FailureClosesThenReports) {
 TEST_F(NvSessionBackup, DiagFailureEndsWithItsResult) {
     link->diagResult = kPacketModeIsDL;
     session->SetCsvBrtPaths(dir.File("items.csv").c_str(), dir.File("out.brt").c_str());
-    EXPECT_EQ(kPacketModeIsDL, FlowResultCode(RunBackupBrt(*session)));
+    const FlowOutcome outcome = RunBackupBrt(*session);
+    EXPECT_EQ(kPacketModeIsDL, FlowResultCode(outcome));
+    EXPECT_EQ(Cause::ModeSwitchFailed, outcome.cause);
     EXPECT_EQ((Line{"Change to DIAG Mode Failed!!", -1}), lines.back());
     EXPECT_TRUE(device.requests.empty());
 }
 
-// A device that answers "bad command" to every read, and a channel that
-// refuses every write: nothing can be read, so the backup fails.
+// A device that answers "bad command" to every read (naming the item, or
+// always the first one), and a channel that refuses every write: nothing can
+// be read, so the backup fails, refused by the device or for want of an answer.
 TEST_F(NvSessionBackup, DeviceThatCannotBeReadFailsTheBackup) {
     test::WriteText(dir.File("items.csv"), "h\na;1\nb;2\n");
     session->SetCsvBrtPaths(dir.File("items.csv").c_str(), dir.File("out.brt").c_str());
-    const test::DeviceReply badCommand{0, Bytes{0x13, 38, 1, 0}};
-    for (const test::DeviceReply& reply : {badCommand, test::DeviceReply{kPacketWriteRefused, {}}}) {
+    const auto badCommand = [](const Bytes& r) { return test::DeviceReply{0, Bytes{0x13, r[0], r[1], r[2]}}; };
+    const auto badCommandOfFirst = [](const Bytes&) { return test::DeviceReply{0, Bytes{0x13, 38, 1, 0}}; };
+    const auto writeRefused = [](const Bytes&) { return test::DeviceReply{kPacketWriteRefused, {}}; };
+    const std::pair<std::function<test::DeviceReply(const Bytes&)>, Cause> devices[] = {
+        {badCommand, Cause::DeviceRefused},
+        {badCommandOfFirst, Cause::StoppedAnswering},
+        {writeRefused, Cause::StoppedAnswering}};
+    for (const auto& [answer, cause] : devices) {
         lines.clear();
-        device.device = [reply](const Bytes&) { return reply; };
-        EXPECT_EQ(-1, FlowResultCode(RunBackupBrt(*session)));
+        device.device = answer;
+        const FlowOutcome outcome = RunBackupBrt(*session);
+        EXPECT_EQ(-1, FlowResultCode(outcome));
+        EXPECT_EQ(cause, outcome.cause);
         ASSERT_GE(lines.size(), 2u);
         EXPECT_EQ((Line{"Total NvCounts in CSV file =  2, 0 has backuped", 0}), lines[lines.size() - 2]);
         EXPECT_EQ((Line{"BackupBrt Failed!!", -1}), lines.back());
@@ -105,7 +119,9 @@ using NvSessionRestore = SessionFixture;
 TEST_F(NvSessionRestore, DamagedFileFailsTheRestoreAndSendsNothing) {
     test::WriteBytes(dir.File("bad.brt"), LeBuilder().I32(2).I32(1).Counted({1}).Bytes());
     session->SetCsvBrtPaths(nullptr, dir.File("bad.brt").c_str());
-    EXPECT_EQ(-1, FlowResultCode(RunRestoreBrt(*session)));
+    const FlowOutcome outcome = RunRestoreBrt(*session);
+    EXPECT_EQ(-1, FlowResultCode(outcome));
+    EXPECT_EQ(Cause::FileDamaged, outcome.cause);
     EXPECT_EQ((Line{"RestoreBrt Failed!!", -1}), lines.back());
     EXPECT_TRUE(device.requests.empty());
     EXPECT_EQ("close", link->calls.back());
@@ -227,15 +243,29 @@ TEST_F(NvExports, DuckImportFillsTheSessionLists) {
     EXPECT_EQ("", s->BrtPath());
 }
 
-TEST_F(NvExports, FlowsRunOnTheSession) {
+TEST_F(NvExports, FlowsRunOnTheSessionAndTellTheirStagesAndEnd) {
+    test::EventLog events;
+    EXPECT_EQ(0, SetEventCallback(handle, test::EventLog::Receive, &events));
+    const auto expectEnd = [&](std::vector<std::string> stages, int32_t result, const char* causeKey) {
+        EXPECT_EQ(stages, events.Stages());
+        EXPECT_EQ(result, events.End().result);
+        EXPECT_EQ(causeKey, events.End().causeKey);
+        events.events.clear();
+    };
     test::WriteText(dir.File("items.csv"), "h\n");
     EXPECT_EQ(0, SetCsvBrtFile(handle, dir.File("items.csv").c_str(), dir.File("out.brt").c_str()));
     EXPECT_EQ(1, StartBackupBrt(handle));
+    expectEnd({"open", "mode-switch", "file", "nv-item", "file"}, 1, "none");
     EXPECT_EQ(1, StartRestoreBrt(handle));
+    expectEnd({"open", "mode-switch", "file", "nv-item"}, 1, "none");
     EXPECT_EQ((Line{"RestoreBrt Success!!", 0}), lines.back());
     EXPECT_EQ(1, NVArrayToMobile(handle)) << "empty lists: nothing to send, nothing failed";
+    expectEnd({"open", "mode-switch", "nv-item"}, 1, "none");
     link->openResult = kPacketOpenFailed;
     EXPECT_EQ(0, NVArrayToMobile(handle));
+    expectEnd({"open"}, 0, "port-missing");
+    EXPECT_EQ(-1, StartRestoreBrt(handle));
+    expectEnd({"open"}, -1, "port-missing");
 }
 
 }  // namespace

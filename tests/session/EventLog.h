@@ -2,9 +2,9 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "download/FakeSessionLink.h"
 #include "fennix/fennix.h"
 
 namespace fennix::test {
@@ -45,8 +45,9 @@ struct EventLog {
             out.push_back(e.image < 0 ? e.stageKey : e.stageKey + " " + e.imageName);
         return out;
     }
-    std::vector<Line> Lines() const {
-        std::vector<Line> out;
+    // The LINE events' texts and statuses.
+    std::vector<std::pair<std::string, int32_t>> Lines() const {
+        std::vector<std::pair<std::string, int32_t>> out;
         for (const auto& e : OfKind(FENNIX_EVENT_LINE)) out.push_back({e.text, e.status});
         return out;
     }
