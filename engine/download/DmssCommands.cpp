@@ -63,10 +63,10 @@ int32_t CDmssCommands::DownloadHexFile(const std::string& programmerPath) {
     if (!hexFile_.Open(programmerPath, platform::Share::ReadWrite, &openError)) {
         // It opened but is too short to hold a record: there, but damaged.
         fileFault_ = openError != 0 ? Cause::FileMissing : Cause::FileDamaged;
-        flow_.Report("Open HEX File Failed!!", -1);
+        flow_.Say(OperatorLine::HexFileOpenFailed);
         return -1;
     }
-    flow_.Report("Open HEX File Success!!", 0);
+    flow_.Say(OperatorLine::HexFileOpened);
     startSegment_ = static_cast<uint16_t>(hexFile_.StartSegmentHigh() * 256 + hexFile_.StartSegmentLow());
 
     // The whole programmer is read before its first byte goes out, so that a
@@ -121,27 +121,27 @@ int32_t CDmssCommands::RunProgrammerStage(const std::string& programmerPath) {
         r = TestCommunication();
         if (r < 0) {
             if (flow_.Cancelled()) break;
-            flow_.Report("Test Communication, Try again..", 0);
+            flow_.Say(OperatorLine::TestCommunicationRetry);
             flow_.Pause(flow_.Times().nopRetryPause);
         }
     }
     if (r < 0) {
         flow_.ClosePort();
-        flow_.Report("Test Communication Failed!!", -1);
+        flow_.Say(OperatorLine::TestCommunicationFailed);
         return r;
     }
-    flow_.Report("Test Communication Success!!", 0);
+    flow_.Say(OperatorLine::TestCommunicationSucceeded);
 
     RequestParameter();  // the programmer does not depend on the answer
-    flow_.Report("Request Parameter !!", 0);
+    flow_.Say(OperatorLine::RequestParameter);
 
     r = DownloadHexFile(programmerPath);
     if (r < 0) {
         flow_.ClosePort();
-        flow_.Report("Download HEX File Failed!!", -1);
+        flow_.Say(OperatorLine::HexFileFailed);
         return r;
     }
-    flow_.Report("Download HEX File Success!!", 0);
+    flow_.Say(OperatorLine::HexFileSucceeded);
 
     Go(startSegment_);  // a programmer that starts may not acknowledge; the hello tells
     return 1;

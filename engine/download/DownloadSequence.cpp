@@ -24,32 +24,31 @@ struct CDownloadSequence::ImageStep {
     const char* name;
     std::string DownloadSettings::*body;
     std::string DownloadSettings::*header;  // null: the step has no header
-    const char* failedLine;                 // null: the step reports no failure of its own
-    const char* successLine;
+    OperatorLine failedLine;                // None: the step reports no failure of its own
+    OperatorLine successLine;
 };
 
 // In the order the images go into flash.
 const CDownloadSequence::ImageStep CDownloadSequence::kImageSteps[] = {
-    {7, "OBL", &DownloadSettings::obl, nullptr, "Download OBL File Failed!!", "Download OBL File Success!!"},
-    {1, "PBL", &DownloadSettings::pbl, nullptr, "Download PBL File Failed!!", "Download PBL File Success!!"},
-    {2, "QCSBLHD", &DownloadSettings::qcsblhd, nullptr, "Download QCSBLHD File Failed!!",
-     "Download QCSBLHD File Success!!"},
-    {3, "QCSBL", &DownloadSettings::qcsbl, nullptr, "Download QCSBL File Failed!!", "Download QCSBL File Success!!"},
-    {4, "OEMSBL", &DownloadSettings::oemsbl, &DownloadSettings::oemsblhd, nullptr,
-     "Download OEMSBLHD and OEMSBL File Success!!"},
-    {5, "AMSS", &DownloadSettings::amss, &DownloadSettings::amsshd, "Download AMSSHD and AMSS File Failed!!",
-     "Download AMSSHD and AMSS File Success!!"},
-    {10, "AMSSBOOT", &DownloadSettings::amssboot, &DownloadSettings::amssboothd,
-     "Download AMSSBOOTHD and AMSSBOOT File Failed!!", "Download AMSSHDBOOTHD and AMSSBOOT File Success!!"},
-    {12, "WINMOBILE", &DownloadSettings::windowsMobile, nullptr, "Download Windows Mobile File Failed!!",
-     "Download Windows Mobile File Success!!"},
-    {9, "CEFS", &DownloadSettings::cefs, nullptr, "Download CEFS File Failed!!", "Download CEFS File Success!!"},
+    {7, "OBL", &DownloadSettings::obl, nullptr, OperatorLine::OblFailed, OperatorLine::OblSucceeded},
+    {1, "PBL", &DownloadSettings::pbl, nullptr, OperatorLine::PblFailed, OperatorLine::PblSucceeded},
+    {2, "QCSBLHD", &DownloadSettings::qcsblhd, nullptr, OperatorLine::QcsblhdFailed, OperatorLine::QcsblhdSucceeded},
+    {3, "QCSBL", &DownloadSettings::qcsbl, nullptr, OperatorLine::QcsblFailed, OperatorLine::QcsblSucceeded},
+    {4, "OEMSBL", &DownloadSettings::oemsbl, &DownloadSettings::oemsblhd, OperatorLine::None,
+     OperatorLine::OemsblSucceeded},
+    {5, "AMSS", &DownloadSettings::amss, &DownloadSettings::amsshd, OperatorLine::AmssFailed,
+     OperatorLine::AmssSucceeded},
+    {10, "AMSSBOOT", &DownloadSettings::amssboot, &DownloadSettings::amssboothd, OperatorLine::AmssBootFailed,
+     OperatorLine::AmssBootSucceeded},
+    {12, "WINMOBILE", &DownloadSettings::windowsMobile, nullptr, OperatorLine::WindowsMobileFailed,
+     OperatorLine::WindowsMobileSucceeded},
+    {9, "CEFS", &DownloadSettings::cefs, nullptr, OperatorLine::CefsFailed, OperatorLine::CefsSucceeded},
 };
 
-FlowOutcome CDownloadSequence::FailBeforeReset(FlowOutcome outcome, const char* line) {
+FlowOutcome CDownloadSequence::FailBeforeReset(FlowOutcome outcome, OperatorLine line) {
     streaming_.Reset();
     flow_.ClosePort();
-    if (line) flow_.Report(line, -1);
+    flow_.Say(line);
     return outcome;
 }
 
@@ -68,31 +67,31 @@ FlowOutcome CDownloadSequence::Run() {
     const auto programmerFailed = [&] {
         return FlowOutcome::OfStep(r, r == kPacketCancelled ? Cause::Cancelled : Cause::ProgrammerRefused);
     };
-    if (r < 0) return FailBeforeReset(programmerFailed(), "Hello Failed!!");
-    flow_.Report("Hello Success!!", 0);
+    if (r < 0) return FailBeforeReset(programmerFailed(), OperatorLine::HelloFailed);
+    flow_.Say(OperatorLine::HelloSucceeded);
 
     // Without a primary boot loader to write, the device boots trusted images only.
     r = streaming_.SendSecurity(settings_.pbl.empty() ? 1 : 0);
-    if (r < 0) return FailBeforeReset(programmerFailed(), "Send Security Failed!!");
-    flow_.Report("Send Security Success!!", 0);
+    if (r < 0) return FailBeforeReset(programmerFailed(), OperatorLine::SecurityFailed);
+    flow_.Say(OperatorLine::SecuritySucceeded);
 
-    if (settings_.partition.empty()) return FailBeforeReset(FlowOutcome::Success(), nullptr);
+    if (settings_.partition.empty()) return FailBeforeReset(FlowOutcome::Success(), OperatorLine::None);
     flow_.EnterStage(Stage::PartitionTable);
     r = streaming_.DownloadPartitionFile(settings_.partition);
     if (r < 0)
         return FailBeforeReset(FlowOutcome::OfStep(r, CauseOfStep(r, streaming_.FileFault(), streaming_.Refusal())),
-                               "Download Partition.mbn File Failed!!");
-    flow_.Report("Download Partition.mbn File Success!!", 0);
+                               OperatorLine::PartitionFailed);
+    flow_.Say(OperatorLine::PartitionSucceeded);
 
     const FlowOutcome images = DownloadImages();
-    if (!images.Succeeded()) return FailBeforeReset(images, nullptr);
+    if (!images.Succeeded()) return FailBeforeReset(images, OperatorLine::None);
 
     flow_.EnterStage(Stage::Reset);
     r = streaming_.Reset();
-    flow_.Report("Reset !! Please Wait....", 0);
+    flow_.Say(OperatorLine::ResetWait);
     if (r < 0) {
         flow_.ClosePort();
-        flow_.Report("Reset Failed....", -1);
+        flow_.Say(OperatorLine::ResetFailed);
         return {FlowResult::ResetFailed, CauseOfStep(r, Cause::None, Cause::DeviceRefused), 0};
     }
     return FinishAfterReset();
@@ -107,10 +106,10 @@ FlowOutcome CDownloadSequence::DownloadImages() {
         const auto place = static_cast<int32_t>(&step - kImageSteps);
         const int32_t r = streaming_.DownloadImage(step.type, body, header, place, step.name);
         if (r < 0) {
-            if (step.failedLine) flow_.Report(step.failedLine, -1);
+            flow_.Say(step.failedLine);
             return FlowOutcome::OfStep(r, CauseOfStep(r, streaming_.FileFault(), streaming_.Refusal()));
         }
-        flow_.Report(step.successLine, 0);
+        flow_.Say(step.successLine);
     }
     return FlowOutcome::Success();
 }
@@ -121,12 +120,12 @@ FlowOutcome CDownloadSequence::FinishAfterReset() {
         if (flow_.Cancelled()) {
             // Closed before the device had its time to come up: not a success.
             flow_.ClosePort();
-            flow_.Report("Download Process Failed!!", -1);
+            flow_.Say(OperatorLine::ProcessFailed);
             return FlowOutcome::OfStep(kPacketCancelled, Cause::Cancelled);
         }
         flow_.ClosePort();
-        flow_.Report("Skip Checking POWER_ON Status...!!", 0);
-        flow_.Report("Download Process Success!!", 0);
+        flow_.Say(OperatorLine::SkipCheck);
+        flow_.Say(OperatorLine::ProcessSucceeded);
         return FlowOutcome::Success();
     }
     // The device reboots into DIAG mode; its port may vanish for a while.
@@ -138,11 +137,11 @@ FlowOutcome CDownloadSequence::FinishAfterReset() {
     const int32_t r = CheckPowerOn();
     if (r < 0) {
         flow_.ClosePort();
-        flow_.Report("Download Process Failed!!", -1);
+        flow_.Say(OperatorLine::ProcessFailed);
         return FlowOutcome::OfStep(r, flow_.Cancelled() ? Cause::Cancelled : Cause::NotBackAfterReset);
     }
-    flow_.Report("", 0);
-    flow_.Report("Download Process Success!!", 0);
+    flow_.Say(OperatorLine::Blank);
+    flow_.Say(OperatorLine::ProcessSucceeded);
     flow_.ClosePort();
     return FlowOutcome::Success();
 }

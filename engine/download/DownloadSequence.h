@@ -10,6 +10,7 @@
 #include "download/FlowContext.h"
 #include "download/StreamingCommands.h"
 #include "flow/FlowEvents.h"
+#include "flow/OperatorLines.h"
 
 namespace fennix {
 
@@ -54,7 +55,7 @@ private:
     FlowOutcome FinishAfterReset();
     // The ending of every step that fails before the reset: the device is
     // reset, the port closed and `line` (when given) reported.
-    FlowOutcome FailBeforeReset(FlowOutcome outcome, const char* line);
+    FlowOutcome FailBeforeReset(FlowOutcome outcome, OperatorLine line);
 
     IFlowContext& flow_;
     CDmssCommands& dmss_;

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "flow/FlowEvents.h"
+#include "flow/OperatorLines.h"
 #include "serial/SessionLink.h"
 #include "serial/Timeouts.h"
 
@@ -25,6 +26,11 @@ public:
     virtual const std::string& PortName() const = 0;
     // One line to the operator; nothing happens without a callback.
     virtual void Report(const char* text, int32_t status) const = 0;
+    // One line of the download's table, with its status (None says nothing).
+    void Say(OperatorLine line) const {
+        const OperatorLineText& said = TextOf(line);
+        if (said.text) Report(said.text, said.status);
+    }
     // A fixed pause of a flow; none once the session is cancelled.
     virtual void Pause(uint32_t milliseconds) = 0;
     virtual bool Cancelled() const = 0;

@@ -256,7 +256,7 @@ int32_t CStreamingCommands::StreamFile(const std::string& path) {
         if (percent > lastPercent) {
             flow_.Progress(sent, total);
             char line[32];
-            std::snprintf(line, sizeof line, " %3.d %% completed.", static_cast<int>(percent));
+            FormatPercentLine(line, static_cast<int>(percent));
             flow_.Report(line, 0);
             lastPercent = percent;
         }

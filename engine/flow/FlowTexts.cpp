@@ -1,6 +1,9 @@
 #include "flow/FlowTexts.h"
 
 #include <cstddef>
+#include <cstdio>
+
+#include "flow/OperatorLines.h"
 
 namespace fennix {
 
@@ -53,6 +56,53 @@ constexpr CauseRow kCauses[] = {
     {Cause::DeviceRefused, "device-refused", "the device refused a request"},
 };
 
+struct LineRow {
+    OperatorLine line;
+    OperatorLineText text;
+};
+
+// Byte for byte as operators and their scripts have always read them.
+constexpr LineRow kLines[] = {
+    {OperatorLine::None, {nullptr, 0}},
+    {OperatorLine::TestCommunicationRetry, {"Test Communication, Try again..", 0}},
+    {OperatorLine::TestCommunicationFailed, {"Test Communication Failed!!", -1}},
+    {OperatorLine::TestCommunicationSucceeded, {"Test Communication Success!!", 0}},
+    {OperatorLine::RequestParameter, {"Request Parameter !!", 0}},
+    {OperatorLine::HexFileOpenFailed, {"Open HEX File Failed!!", -1}},
+    {OperatorLine::HexFileOpened, {"Open HEX File Success!!", 0}},
+    {OperatorLine::HexFileFailed, {"Download HEX File Failed!!", -1}},
+    {OperatorLine::HexFileSucceeded, {"Download HEX File Success!!", 0}},
+    {OperatorLine::HelloFailed, {"Hello Failed!!", -1}},
+    {OperatorLine::HelloSucceeded, {"Hello Success!!", 0}},
+    {OperatorLine::SecurityFailed, {"Send Security Failed!!", -1}},
+    {OperatorLine::SecuritySucceeded, {"Send Security Success!!", 0}},
+    {OperatorLine::PartitionFailed, {"Download Partition.mbn File Failed!!", -1}},
+    {OperatorLine::PartitionSucceeded, {"Download Partition.mbn File Success!!", 0}},
+    {OperatorLine::OblFailed, {"Download OBL File Failed!!", -1}},
+    {OperatorLine::OblSucceeded, {"Download OBL File Success!!", 0}},
+    {OperatorLine::PblFailed, {"Download PBL File Failed!!", -1}},
+    {OperatorLine::PblSucceeded, {"Download PBL File Success!!", 0}},
+    {OperatorLine::QcsblhdFailed, {"Download QCSBLHD File Failed!!", -1}},
+    {OperatorLine::QcsblhdSucceeded, {"Download QCSBLHD File Success!!", 0}},
+    {OperatorLine::QcsblFailed, {"Download QCSBL File Failed!!", -1}},
+    {OperatorLine::QcsblSucceeded, {"Download QCSBL File Success!!", 0}},
+    {OperatorLine::OemsblSucceeded, {"Download OEMSBLHD and OEMSBL File Success!!", 0}},
+    {OperatorLine::AmssFailed, {"Download AMSSHD and AMSS File Failed!!", -1}},
+    {OperatorLine::AmssSucceeded, {"Download AMSSHD and AMSS File Success!!", 0}},
+    {OperatorLine::AmssBootFailed, {"Download AMSSBOOTHD and AMSSBOOT File Failed!!", -1}},
+    {OperatorLine::AmssBootSucceeded, {"Download AMSSHDBOOTHD and AMSSBOOT File Success!!", 0}},
+    {OperatorLine::WindowsMobileFailed, {"Download Windows Mobile File Failed!!", -1}},
+    {OperatorLine::WindowsMobileSucceeded, {"Download Windows Mobile File Success!!", 0}},
+    {OperatorLine::CefsFailed, {"Download CEFS File Failed!!", -1}},
+    {OperatorLine::CefsSucceeded, {"Download CEFS File Success!!", 0}},
+    {OperatorLine::ResetWait, {"Reset !! Please Wait....", 0}},
+    {OperatorLine::ResetFailed, {"Reset Failed....", -1}},
+    {OperatorLine::ProcessFailed, {"Download Process Failed!!", -1}},
+    {OperatorLine::SkipCheck, {"Skip Checking POWER_ON Status...!!", 0}},
+    {OperatorLine::Blank, {"", 0}},
+    {OperatorLine::ProcessSucceeded, {"Download Process Success!!", 0}},
+};
+
 template <typename Row, size_t N, typename Key>
 const Row& RowOf(const Row (&rows)[N], Key key) {
     const auto index = static_cast<size_t>(key);
@@ -61,12 +111,16 @@ const Row& RowOf(const Row (&rows)[N], Key key) {
 
 static_assert(sizeof kStages / sizeof kStages[0] == static_cast<size_t>(Stage::File) + 1, "a row per stage");
 static_assert(sizeof kCauses / sizeof kCauses[0] == static_cast<size_t>(Cause::DeviceRefused) + 1, "a row per cause");
+static_assert(sizeof kLines / sizeof kLines[0] == static_cast<size_t>(OperatorLine::ProcessSucceeded) + 1,
+              "a row per line");
 
 constexpr bool RowsInOrder() {
     for (size_t i = 0; i < sizeof kStages / sizeof kStages[0]; ++i)
         if (static_cast<size_t>(kStages[i].stage) != i) return false;
     for (size_t i = 0; i < sizeof kCauses / sizeof kCauses[0]; ++i)
         if (static_cast<size_t>(kCauses[i].cause) != i) return false;
+    for (size_t i = 0; i < sizeof kLines / sizeof kLines[0]; ++i)
+        if (static_cast<size_t>(kLines[i].line) != i) return false;
     return true;
 }
 static_assert(RowsInOrder(), "each row at its value's index");
@@ -76,5 +130,9 @@ static_assert(RowsInOrder(), "each row at its value's index");
 const char* StageKey(Stage stage) { return RowOf(kStages, stage).key; }
 const char* CauseKey(Cause cause) { return RowOf(kCauses, cause).key; }
 const char* CauseText(Cause cause) { return RowOf(kCauses, cause).text; }
+const OperatorLineText& TextOf(OperatorLine line) { return RowOf(kLines, line).text; }
+void FormatPercentLine(char (&line)[32], int percent) {
+    std::snprintf(line, sizeof line, " %3.d %% completed.", percent);
+}
 
 }  // namespace fennix

@@ -63,8 +63,12 @@ TEST(Events, DownloadTellsItsStagesInOrderItsLinesAgainAndOneEnd) {
     std::map<std::string, std::vector<RecordedEvent>> progress;  // by stage and image
     for (const auto& e : b.log.events) {
         EXPECT_NE(-1, e.kind) << "size of the event";
-        if (e.imageName == "PBL") EXPECT_EQ(1, e.image);
-        if (e.imageName == "AMSS") EXPECT_EQ(5, e.image);
+        if (e.imageName == "PBL") {
+            EXPECT_EQ(1, e.image);
+        }
+        if (e.imageName == "AMSS") {
+            EXPECT_EQ(5, e.image);
+        }
         if (e.kind == FENNIX_EVENT_PROGRESS) progress[e.stageKey + " " + e.imageName].push_back(e);
     }
     for (const auto& [stage, total] : {std::pair<std::string, uint64_t>{"programmer (null)", 2500},
@@ -75,7 +79,9 @@ TEST(Events, DownloadTellsItsStagesInOrderItsLinesAgainAndOneEnd) {
         EXPECT_LE(steps.size(), 100u) << stage;
         for (size_t i = 0; i < steps.size(); ++i) {
             EXPECT_EQ(total, steps[i].total) << stage;
-            if (i) EXPECT_LT(steps[i - 1].done, steps[i].done) << stage;
+            if (i) {
+                EXPECT_LT(steps[i - 1].done, steps[i].done) << stage;
+            }
         }
         EXPECT_EQ(total, steps.back().done) << stage;
     }
