@@ -89,6 +89,7 @@ TEST_F(CliFlash, ThreePortsAtOnceOneRefusingItsAmssImage) {
     EXPECT_EQ(summary.at("failed"), 1);
     EXPECT_EQ(results.at(bad->Path()).at("result"), "failed");
     EXPECT_EQ(results.at(bad->Path()).at("text"), "Download AMSSHD and AMSS File Failed!!");
+    EXPECT_EQ(results.at(bad->Path()).at("cause"), "image-open-refused");
     for (const auto* good : {&good1, &good2}) {
         EXPECT_EQ(results.at((*good)->Path()).at("result"), "success");
         EXPECT_TRUE(sim::CompareWithSet(sim::SnapshotDownloadTarget((*good)->Device()), set).identical);
@@ -126,6 +127,7 @@ TEST_F(CliFlash, ThreePortsAtOnceOneRefusingItsAmssImage) {
         for (const auto& line : record.at("lines")) recorded.push_back({line.at("text"), line.at("status")});
         EXPECT_EQ(recorded, linesByPort[record.at("port")]);
         EXPECT_EQ(record.at("result"), record.at("port") == bad->Path() ? "failed" : "success");
+        EXPECT_EQ(record.at("cause"), record.at("port") == bad->Path() ? json("image-open-refused") : json());
         EXPECT_FALSE(record.at("library").at("sha256").get<std::string>().empty());
         ASSERT_EQ(record.at("files").size(), 9u);  // programmer, partition, 2 headers, 5 bodies
         for (const auto& file : record.at("files")) {
@@ -171,9 +173,11 @@ TEST_F(CliFlash, BusyPortNamesItsHolder) {
     const int held = open(device->Path().c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(held, 0);
     ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
-    const ToolResult r = RunTool(Flash({device->Path()}), dir_.string());
+    const std::string report = (dir_ / "report.jsonl").string();
+    const ToolResult r = RunTool(Flash({device->Path()}, {"--report", report}), dir_.string());
     close(held);
     EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(json::parse(ReadText(report)).at("cause"), "port-busy");
     EXPECT_NE(r.out.find(device->Path() + " is held by fennix_cli_test"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("(pid " + std::to_string(getpid()) + ")"), std::string::npos) << r.out;
 }
@@ -201,6 +205,7 @@ TEST_F(CliFlash, FileChangedDuringTheFlashFailsThePort) {
     const auto records = Lines(ReadText(report));
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(json::parse(records[0]).at("result"), "failed");
+    EXPECT_EQ(json::parse(records[0]).at("cause"), "file-damaged");
 }
 
 }  // namespace
