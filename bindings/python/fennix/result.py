@@ -2,7 +2,10 @@
 
 from __future__ import annotations
 
-from typing import NamedTuple, Optional, Tuple
+from typing import TYPE_CHECKING, NamedTuple, Optional, Tuple, Union
+
+if TYPE_CHECKING:
+    from .events import Cause
 
 
 class Line(NamedTuple):
@@ -18,10 +21,15 @@ class Line(NamedTuple):
 
 
 class Result(NamedTuple):
-    """The outcome of a flow: the export's result code and every line it reported."""
+    """The outcome of a flow: the export's result code, every line it
+    reported, and why it ended as the library's end event tells:
+    ``cause`` (:attr:`Cause.NONE` on success; None when the library told
+    none) and ``cause_text``, a short sentence for people."""
 
     code: int
     lines: Tuple[Line, ...]
+    cause: Optional[Union["Cause", int]] = None
+    cause_text: str = ""
 
     @property
     def failure(self) -> Optional[Line]:
