@@ -59,11 +59,14 @@ int32_t CDmssCommands::Go(uint16_t segment) {
 
 int32_t CDmssCommands::DownloadHexFile(const std::string& programmerPath) {
     static const char* const kFunction = "CQualCmd::DownloadHexFile";
-    if (!hexFile_.Open(programmerPath)) {
-        flow_.Report("Open HEX File Failed!!", -1);
+    int openError = 0;
+    if (!hexFile_.Open(programmerPath, platform::Share::ReadWrite, &openError)) {
+        // It opened but is too short to hold a record: there, but damaged.
+        fileFault_ = openError != 0 ? Cause::FileMissing : Cause::FileDamaged;
+        flow_.Say(OperatorLine::HexFileOpenFailed);
         return -1;
     }
-    flow_.Report("Open HEX File Success!!", 0);
+    flow_.Say(OperatorLine::HexFileOpened);
     startSegment_ = static_cast<uint16_t>(hexFile_.StartSegmentHigh() * 256 + hexFile_.StartSegmentLow());
 
     // The whole programmer is read before its first byte goes out, so that a
@@ -81,6 +84,7 @@ int32_t CDmssCommands::DownloadHexFile(const std::string& programmerPath) {
     hexFile_.Close();
     const std::string fault = hexFile_.Fault().empty() ? hexFile_.DataNotDelivered() : hexFile_.Fault();
     if (!fault.empty()) {
+        fileFault_ = Cause::FileDamaged;
         LogPortLine(kLogError, flow_.PortName().c_str(), kFunction,
                     "%s is not a programmer that can be sent whole: %s.", programmerPath.c_str(), fault.c_str());
         return -1;
@@ -89,15 +93,27 @@ int32_t CDmssCommands::DownloadHexFile(const std::string& programmerPath) {
     // The data go to consecutive addresses from the start of the segment; the
     // record addresses of the file are not used.
     uint32_t address = static_cast<uint32_t>(startSegment_) << 16;
+    uint64_t total = 0;
+    for (const auto& block : blocks) total += block.size();
+    uint64_t written = 0;
+    uint64_t lastPercent = 0;
     for (const auto& block : blocks) {
         const int32_t r = Write32(address, block.data(), static_cast<uint16_t>(block.size()));
         if (r < 0) return r;
         address += static_cast<uint32_t>(block.size());
+        written += block.size();
+        // At most a hundred events, however many blocks the programmer has.
+        const uint64_t percent = total ? written * 100 / total : 100;
+        if (percent > lastPercent) {
+            flow_.Progress(written, total);
+            lastPercent = percent;
+        }
     }
     return 1;
 }
 
 int32_t CDmssCommands::RunProgrammerStage(const std::string& programmerPath) {
+    fileFault_ = Cause::None;
     // Always ten NOPs: the first answers may be lost while the device settles,
     // and only the last one decides.
     int32_t r = -1;
@@ -105,27 +121,27 @@ int32_t CDmssCommands::RunProgrammerStage(const std::string& programmerPath) {
         r = TestCommunication();
         if (r < 0) {
             if (flow_.Cancelled()) break;
-            flow_.Report("Test Communication, Try again..", 0);
+            flow_.Say(OperatorLine::TestCommunicationRetry);
             flow_.Pause(flow_.Times().nopRetryPause);
         }
     }
     if (r < 0) {
         flow_.ClosePort();
-        flow_.Report("Test Communication Failed!!", -1);
+        flow_.Say(OperatorLine::TestCommunicationFailed);
         return r;
     }
-    flow_.Report("Test Communication Success!!", 0);
+    flow_.Say(OperatorLine::TestCommunicationSucceeded);
 
     RequestParameter();  // the programmer does not depend on the answer
-    flow_.Report("Request Parameter !!", 0);
+    flow_.Say(OperatorLine::RequestParameter);
 
     r = DownloadHexFile(programmerPath);
     if (r < 0) {
         flow_.ClosePort();
-        flow_.Report("Download HEX File Failed!!", -1);
+        flow_.Say(OperatorLine::HexFileFailed);
         return r;
     }
-    flow_.Report("Download HEX File Success!!", 0);
+    flow_.Say(OperatorLine::HexFileSucceeded);
 
     Go(startSegment_);  // a programmer that starts may not acknowledge; the hello tells
     return 1;

@@ -13,6 +13,7 @@ namespace fennix {
 
 class CDmssCommands : private CDownloadExchange {
 public:
+    using CDownloadExchange::FileFault;
     explicit CDmssCommands(IFlowContext& flow) : CDownloadExchange(flow) {}
 
     int32_t TestCommunication();

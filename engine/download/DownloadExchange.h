@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "download/FlowContext.h"
+#include "flow/FlowEvents.h"
 
 namespace fennix {
 
@@ -14,6 +15,10 @@ class CDownloadExchange {
 public:
     CDownloadExchange(const CDownloadExchange&) = delete;
     CDownloadExchange& operator=(const CDownloadExchange&) = delete;
+
+    // Why the latest step failed on a file of this computer (FileMissing or
+    // FileDamaged); None when it failed on the device, or did not fail.
+    Cause FileFault() const { return fileFault_; }
 
 protected:
     explicit CDownloadExchange(IFlowContext& flow) : flow_(flow) {}
@@ -30,6 +35,7 @@ protected:
     IFlowContext& flow_;
     std::vector<uint8_t> packet_;
     std::vector<uint8_t> reply_;
+    Cause fileFault_ = Cause::None;
 };
 
 }  // namespace fennix

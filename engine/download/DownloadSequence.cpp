@@ -1,119 +1,149 @@
 #include "download/DownloadSequence.h"
 
 #include "log/Log.h"
+#include "serial/ResultCodes.h"
 
 namespace fennix {
 
+namespace {
+
+// The cause of a step's negative result: a file of this computer, Close, a
+// device that did not answer at all (the request's wait ran out, or the
+// request could not be written), or else the device's refusal of the step.
+Cause CauseOfStep(int32_t result, Cause fileFault, Cause refusal) {
+    if (fileFault != Cause::None) return fileFault;
+    if (result == kPacketCancelled) return Cause::Cancelled;
+    if (result == kPacketTimeout || result == kPacketWriteRefused) return Cause::StoppedAnswering;
+    return refusal;
+}
+
+}  // namespace
+
 struct CDownloadSequence::ImageStep {
     uint8_t type;
+    const char* name;
     std::string DownloadSettings::*body;
     std::string DownloadSettings::*header;  // null: the step has no header
-    const char* failedLine;                 // null: the step reports no failure of its own
-    const char* successLine;
+    OperatorLine failedLine;                // None: the step reports no failure of its own
+    OperatorLine successLine;
 };
 
 // In the order the images go into flash.
 const CDownloadSequence::ImageStep CDownloadSequence::kImageSteps[] = {
-    {7, &DownloadSettings::obl, nullptr, "Download OBL File Failed!!", "Download OBL File Success!!"},
-    {1, &DownloadSettings::pbl, nullptr, "Download PBL File Failed!!", "Download PBL File Success!!"},
-    {2, &DownloadSettings::qcsblhd, nullptr, "Download QCSBLHD File Failed!!", "Download QCSBLHD File Success!!"},
-    {3, &DownloadSettings::qcsbl, nullptr, "Download QCSBL File Failed!!", "Download QCSBL File Success!!"},
-    {4, &DownloadSettings::oemsbl, &DownloadSettings::oemsblhd, nullptr, "Download OEMSBLHD and OEMSBL File Success!!"},
-    {5, &DownloadSettings::amss, &DownloadSettings::amsshd, "Download AMSSHD and AMSS File Failed!!",
-     "Download AMSSHD and AMSS File Success!!"},
-    {10, &DownloadSettings::amssboot, &DownloadSettings::amssboothd, "Download AMSSBOOTHD and AMSSBOOT File Failed!!",
-     "Download AMSSHDBOOTHD and AMSSBOOT File Success!!"},
-    {12, &DownloadSettings::windowsMobile, nullptr, "Download Windows Mobile File Failed!!",
-     "Download Windows Mobile File Success!!"},
-    {9, &DownloadSettings::cefs, nullptr, "Download CEFS File Failed!!", "Download CEFS File Success!!"},
+    {7, "OBL", &DownloadSettings::obl, nullptr, OperatorLine::OblFailed, OperatorLine::OblSucceeded},
+    {1, "PBL", &DownloadSettings::pbl, nullptr, OperatorLine::PblFailed, OperatorLine::PblSucceeded},
+    {2, "QCSBLHD", &DownloadSettings::qcsblhd, nullptr, OperatorLine::QcsblhdFailed, OperatorLine::QcsblhdSucceeded},
+    {3, "QCSBL", &DownloadSettings::qcsbl, nullptr, OperatorLine::QcsblFailed, OperatorLine::QcsblSucceeded},
+    {4, "OEMSBL", &DownloadSettings::oemsbl, &DownloadSettings::oemsblhd, OperatorLine::None,
+     OperatorLine::OemsblSucceeded},
+    {5, "AMSS", &DownloadSettings::amss, &DownloadSettings::amsshd, OperatorLine::AmssFailed,
+     OperatorLine::AmssSucceeded},
+    {10, "AMSSBOOT", &DownloadSettings::amssboot, &DownloadSettings::amssboothd, OperatorLine::AmssBootFailed,
+     OperatorLine::AmssBootSucceeded},
+    {12, "WINMOBILE", &DownloadSettings::windowsMobile, nullptr, OperatorLine::WindowsMobileFailed,
+     OperatorLine::WindowsMobileSucceeded},
+    {9, "CEFS", &DownloadSettings::cefs, nullptr, OperatorLine::CefsFailed, OperatorLine::CefsSucceeded},
 };
 
-int32_t CDownloadSequence::FailBeforeReset(int32_t result, const char* line) {
+FlowOutcome CDownloadSequence::FailBeforeReset(FlowOutcome outcome, OperatorLine line) {
     streaming_.Reset();
     flow_.ClosePort();
-    if (line) flow_.Report(line, -1);
-    return result;
+    flow_.Say(line);
+    return outcome;
 }
 
-int32_t CDownloadSequence::Run() {
+FlowOutcome CDownloadSequence::Run() {
+    flow_.EnterStage(Stage::Programmer);
     int32_t r = dmss_.RunProgrammerStage(settings_.programmer);
-    if (r < 0) return r;
+    // Whatever failed in this stage, the programmer did not get to run.
+    if (r < 0) return FlowOutcome::OfStep(r, CauseOfStep(r, dmss_.FileFault(), Cause::ProgrammerRefused));
 
     // The first hello after go may meet a programmer that is still starting;
-    // only the second one counts.
+    // only the second one counts. Unanswered, it means that the programmer
+    // did not start.
+    flow_.EnterStage(Stage::Hello);
     streaming_.Hello();
     r = streaming_.Hello();
-    if (r < 0) return FailBeforeReset(r, "Hello Failed!!");
-    flow_.Report("Hello Success!!", 0);
+    const auto programmerFailed = [&] {
+        return FlowOutcome::OfStep(r, r == kPacketCancelled ? Cause::Cancelled : Cause::ProgrammerRefused);
+    };
+    if (r < 0) return FailBeforeReset(programmerFailed(), OperatorLine::HelloFailed);
+    flow_.Say(OperatorLine::HelloSucceeded);
 
     // Without a primary boot loader to write, the device boots trusted images only.
     r = streaming_.SendSecurity(settings_.pbl.empty() ? 1 : 0);
-    if (r < 0) return FailBeforeReset(r, "Send Security Failed!!");
-    flow_.Report("Send Security Success!!", 0);
+    if (r < 0) return FailBeforeReset(programmerFailed(), OperatorLine::SecurityFailed);
+    flow_.Say(OperatorLine::SecuritySucceeded);
 
-    if (settings_.partition.empty()) return FailBeforeReset(r, nullptr);
+    if (settings_.partition.empty()) return FailBeforeReset(FlowOutcome::Success(), OperatorLine::None);
+    flow_.EnterStage(Stage::PartitionTable);
     r = streaming_.DownloadPartitionFile(settings_.partition);
-    if (r < 0) return FailBeforeReset(r, "Download Partition.mbn File Failed!!");
-    flow_.Report("Download Partition.mbn File Success!!", 0);
+    if (r < 0)
+        return FailBeforeReset(FlowOutcome::OfStep(r, CauseOfStep(r, streaming_.FileFault(), streaming_.Refusal())),
+                               OperatorLine::PartitionFailed);
+    flow_.Say(OperatorLine::PartitionSucceeded);
 
-    r = DownloadImages();
-    if (r < 0) return FailBeforeReset(r, nullptr);
+    const FlowOutcome images = DownloadImages();
+    if (!images.Succeeded()) return FailBeforeReset(images, OperatorLine::None);
 
+    flow_.EnterStage(Stage::Reset);
     r = streaming_.Reset();
-    flow_.Report("Reset !! Please Wait....", 0);
+    flow_.Say(OperatorLine::ResetWait);
     if (r < 0) {
         flow_.ClosePort();
-        flow_.Report("Reset Failed....", -1);
-        return -2;
+        flow_.Say(OperatorLine::ResetFailed);
+        return {FlowResult::ResetFailed, CauseOfStep(r, Cause::None, Cause::DeviceRefused), 0};
     }
     return FinishAfterReset();
 }
 
-int32_t CDownloadSequence::DownloadImages() {
+FlowOutcome CDownloadSequence::DownloadImages() {
     for (const ImageStep& step : kImageSteps) {
         const std::string& body = settings_.*step.body;
         const std::string empty;
         const std::string& header = step.header ? settings_.*step.header : empty;
         if (body.empty() || (step.header && header.empty())) continue;
-        const int32_t r = streaming_.DownloadImage(step.type, body, header);
+        const auto place = static_cast<int32_t>(&step - kImageSteps);
+        const int32_t r = streaming_.DownloadImage(step.type, body, header, place, step.name);
         if (r < 0) {
-            if (step.failedLine) flow_.Report(step.failedLine, -1);
-            return r;
+            flow_.Say(step.failedLine);
+            return FlowOutcome::OfStep(r, CauseOfStep(r, streaming_.FileFault(), streaming_.Refusal()));
         }
-        flow_.Report(step.successLine, 0);
+        flow_.Say(step.successLine);
     }
-    return 1;
+    return FlowOutcome::Success();
 }
 
-int32_t CDownloadSequence::FinishAfterReset() {
+FlowOutcome CDownloadSequence::FinishAfterReset() {
     if (settings_.skipCheck) {
         flow_.Pause(flow_.Times().skipCheckPause);
         if (flow_.Cancelled()) {
             // Closed before the device had its time to come up: not a success.
             flow_.ClosePort();
-            flow_.Report("Download Process Failed!!", -1);
-            return kPacketCancelled;
+            flow_.Say(OperatorLine::ProcessFailed);
+            return FlowOutcome::OfStep(kPacketCancelled, Cause::Cancelled);
         }
         flow_.ClosePort();
-        flow_.Report("Skip Checking POWER_ON Status...!!", 0);
-        flow_.Report("Download Process Success!!", 0);
-        return 1;
+        flow_.Say(OperatorLine::SkipCheck);
+        flow_.Say(OperatorLine::ProcessSucceeded);
+        return FlowOutcome::Success();
     }
     // The device reboots into DIAG mode; its port may vanish for a while.
     flow_.ClosePort();
     flow_.ReopenPort();
     flow_.Pause(flow_.Times().powerOnPause);
+    flow_.EnterStage(Stage::PowerOnCheck);
     flow_.Link().IsDIAGConnected();
     const int32_t r = CheckPowerOn();
     if (r < 0) {
         flow_.ClosePort();
-        flow_.Report("Download Process Failed!!", -1);
-        return r;
+        flow_.Say(OperatorLine::ProcessFailed);
+        return FlowOutcome::OfStep(r, flow_.Cancelled() ? Cause::Cancelled : Cause::NotBackAfterReset);
     }
-    flow_.Report("", 0);
-    flow_.Report("Download Process Success!!", 0);
+    flow_.Say(OperatorLine::Blank);
+    flow_.Say(OperatorLine::ProcessSucceeded);
     flow_.ClosePort();
-    return 1;
+    return FlowOutcome::Success();
 }
 
 int32_t CDownloadSequence::CheckPowerOn() {

@@ -9,6 +9,8 @@
 #include "download/DmssCommands.h"
 #include "download/FlowContext.h"
 #include "download/StreamingCommands.h"
+#include "flow/FlowEvents.h"
+#include "flow/OperatorLines.h"
 
 namespace fennix {
 
@@ -39,20 +41,21 @@ public:
                       const DownloadSettings& settings)
         : flow_(flow), dmss_(dmss), streaming_(streaming), settings_(settings) {}
 
-    // Everything after the port is open in download mode; the flow result.
-    int32_t Run();
-    // The images in flash order; 1 or the first failing result.
-    int32_t DownloadImages();
+    // Everything after the port is open in download mode: how the flow ended
+    // and why, each stage told to the flow as it is entered.
+    FlowOutcome Run();
+    // The images in flash order; success or the first failure.
+    FlowOutcome DownloadImages();
     // The DIAG loopback after the reboot: 1 when the device answers it.
     int32_t CheckPowerOn();
 
 private:
     struct ImageStep;
     static const ImageStep kImageSteps[];
-    int32_t FinishAfterReset();
+    FlowOutcome FinishAfterReset();
     // The ending of every step that fails before the reset: the device is
     // reset, the port closed and `line` (when given) reported.
-    int32_t FailBeforeReset(int32_t result, const char* line);
+    FlowOutcome FailBeforeReset(FlowOutcome outcome, OperatorLine line);
 
     IFlowContext& flow_;
     CDmssCommands& dmss_;

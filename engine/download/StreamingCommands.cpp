@@ -44,25 +44,25 @@ constexpr uint32_t kStreamWriteReplyCapacity = 5;
 
 bool CarriesHeader(uint8_t type) { return type == 4 || type == 5 || type == 10; }
 
-// Reads a small file whole; false when it cannot be opened or read, or when it
-// is longer than `limit` (the packet would not hold it).
-bool ReadSmallFile(const std::string& path, size_t limit, std::vector<uint8_t>& bytes, const char* port,
-                   const char* function) {
+// Reads a small file whole: None, or FileMissing when it cannot be opened and
+// FileDamaged when it is longer than `limit` (the packet would not hold it).
+Cause ReadSmallFile(const std::string& path, size_t limit, std::vector<uint8_t>& bytes, const char* port,
+                    const char* function) {
     platform::File file;
     if (file.Open(path, platform::OpenMode::Read, platform::Share::ReadWrite) != 0) {
         LogPortLine(kLogError, port, function, "Can not open %s.", path.c_str());
-        return false;
+        return Cause::FileMissing;
     }
     const int64_t size = file.Size();
     if (size < 0 || static_cast<uint64_t>(size) > limit) {
         LogPortLine(kLogError, port, function, "%s has %lld bytes, more than the %u that fit the packet.", path.c_str(),
                     static_cast<long long>(size), static_cast<unsigned>(limit));
-        return false;
+        return size < 0 ? Cause::FileMissing : Cause::FileDamaged;
     }
     // A read that fails leaves the bytes read before it, as a shorter file would.
     ReadToEnd(file, bytes, static_cast<size_t>(size));
     bytes.resize(std::min(bytes.size(), static_cast<size_t>(size)));
-    return true;
+    return Cause::None;
 }
 
 // Hands an image out in stream-write blocks from reads of 64 KB: one system
@@ -209,9 +209,11 @@ int32_t CStreamingCommands::Reset() {
 }
 
 int32_t CStreamingCommands::DownloadPartitionFile(const std::string& path) {
+    refusal_ = Cause::ImageOpenRefused;  // the table is the first image's open, as the device sees it
     std::vector<uint8_t> table;
-    if (!ReadSmallFile(path, kMaxPartitionBytes, table, flow_.PortName().c_str(), "CQualCmd::DownloadPartitionFile"))
-        return -1;
+    fileFault_ =
+        ReadSmallFile(path, kMaxPartitionBytes, table, flow_.PortName().c_str(), "CQualCmd::DownloadPartitionFile");
+    if (fileFault_ != Cause::None) return -1;
     const int32_t r = SendPartitionTable(table.data(), static_cast<uint16_t>(table.size()));
     if (r < 0) {
         flow_.ClosePort();
@@ -224,6 +226,7 @@ int32_t CStreamingCommands::StreamFile(const std::string& path) {
     platform::File file;
     if (file.Open(path, platform::OpenMode::Read, platform::Share::ReadWrite) != 0) {
         LogPortLine(kLogError, flow_.PortName().c_str(), "CQualCmd::StreamFile", "Can not open %s.", path.c_str());
+        fileFault_ = Cause::FileMissing;
         return -1;
     }
     const int64_t size = file.Size();
@@ -241,6 +244,7 @@ int32_t CStreamingCommands::StreamFile(const std::string& path) {
         if (n < 0) {
             LogPortLine(kLogError, flow_.PortName().c_str(), "CQualCmd::StreamFile", "Read of %s failed.",
                         path.c_str());
+            fileFault_ = Cause::FileMissing;
             return -1;
         }
         offset += previous;
@@ -250,8 +254,9 @@ int32_t CStreamingCommands::StreamFile(const std::string& path) {
         // An empty image is complete as soon as its one empty write went out.
         const uint64_t percent = total ? sent * 100 / total : 100;
         if (percent > lastPercent) {
+            flow_.Progress(sent, total);
             char line[32];
-            std::snprintf(line, sizeof line, " %3.d %% completed.", static_cast<int>(percent));
+            FormatPercentLine(line, static_cast<int>(percent));
             flow_.Report(line, 0);
             lastPercent = percent;
         }
@@ -260,18 +265,30 @@ int32_t CStreamingCommands::StreamFile(const std::string& path) {
     }
 }
 
-int32_t CStreamingCommands::DownloadImage(uint8_t type, const std::string& bodyPath, const std::string& headerPath) {
+int32_t CStreamingCommands::DownloadImage(uint8_t type, const std::string& bodyPath, const std::string& headerPath,
+                                          int32_t image, const char* imageName) {
+    fileFault_ = Cause::None;
+    const auto enter = [&](Stage stage, Cause refusal) {
+        refusal_ = refusal;
+        flow_.EnterStage(stage, image, imageName);
+    };
+    enter(Stage::ImageOpen, Cause::ImageOpenRefused);
     int32_t r = -1;
     if (CarriesHeader(type)) {
         std::vector<uint8_t> header;
-        if (ReadSmallFile(headerPath, kMaxHeaderBytes, header, flow_.PortName().c_str(), "CQualCmd::DownloadImage"))
-            r = OpenMultiImage(type, header.data(), static_cast<uint16_t>(header.size()));
+        fileFault_ =
+            ReadSmallFile(headerPath, kMaxHeaderBytes, header, flow_.PortName().c_str(), "CQualCmd::DownloadImage");
+        if (fileFault_ == Cause::None) r = OpenMultiImage(type, header.data(), static_cast<uint16_t>(header.size()));
     } else {
         r = OpenMultiImage(type, nullptr, 0);
     }
     if (r >= 0) {
+        enter(Stage::ImageWrite, Cause::ImageWriteRefused);
         r = StreamFile(bodyPath);
-        if (r >= 0) r = CloseImage();
+        if (r >= 0) {
+            enter(Stage::ImageClose, Cause::ImageCloseRefused);
+            r = CloseImage();
+        }
         if (r >= 0) return 1;
     }
     flow_.ClosePort();

@@ -14,6 +14,7 @@ namespace fennix {
 
 class CStreamingCommands : private CDownloadExchange {
 public:
+    using CDownloadExchange::FileFault;
     explicit CStreamingCommands(IFlowContext& flow);
 
     int32_t Hello();
@@ -25,7 +26,13 @@ public:
     int32_t Reset();
     int32_t DownloadPartitionFile(const std::string& path);
     int32_t StreamFile(const std::string& path);
-    int32_t DownloadImage(uint8_t type, const std::string& bodyPath, const std::string& headerPath);
+    // Open, stream and close of one image, each stage told to the flow with
+    // the image's place in the flash order and its name.
+    int32_t DownloadImage(uint8_t type, const std::string& bodyPath, const std::string& headerPath, int32_t image = -1,
+                          const char* imageName = nullptr);
+    // What a refusal of the latest partition table or image means: the cause
+    // of the step it failed in.
+    Cause Refusal() const { return refusal_; }
 
     // Largest partition table and image header the packets can carry.
     static constexpr size_t kMaxPartitionBytes = 1024;
@@ -42,6 +49,7 @@ private:
 
     // Offset of the last block of the open image the device acknowledged.
     std::optional<uint32_t> acknowledgedBlock_;
+    Cause refusal_ = Cause::ImageOpenRefused;
 };
 
 }  // namespace fennix

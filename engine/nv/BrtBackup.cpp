@@ -24,17 +24,22 @@ NvOutcome ReadListedItem(CNvCommands& nv, CNV_ItemHolder& record) {
 
 }  // namespace
 
-bool BackupBrt(CNvCommands& nv, const std::string& csvPath, const std::string& brtPath, const NvReporter& report) {
+FlowOutcome BackupBrt(CNvCommands& nv, const std::string& csvPath, const std::string& brtPath, const NvReporter& report,
+                      IFlowEvents& events) {
+    events.EnterStage(Stage::File);
     std::vector<uint8_t> csvBytes;
     if (!ReadFileBytes(csvPath, csvBytes, kCsvFileMax)) {
         ReportNvLine(report, -1, "Open Csv file failed");
-        return false;
+        return FlowOutcome::Failure(Cause::FileMissing);
     }
     const std::vector<CsvItem> listed = ParseCsvItemList(std::string(csvBytes.begin(), csvBytes.end()));
 
+    events.EnterStage(Stage::NvItem);
     std::vector<CNV_ItemHolder> stored;
     bool deviceLost = false;
+    uint64_t done = 0;
     for (const CsvItem& item : listed) {
+        events.Progress(done++, listed.size());
         CNV_ItemHolder record;
         record.name = item.name;
         record.itemNumber = item.itemNumber;
@@ -52,18 +57,20 @@ bool BackupBrt(CNvCommands& nv, const std::string& csvPath, const std::string& b
     }
     ReportNvLine(report, 0, "Total NvCounts in CSV file =  %d, %d has backuped", static_cast<int>(listed.size()),
                  static_cast<int>(stored.size()));
-    if (deviceLost) return false;
+    if (deviceLost) return FlowOutcome::Failure(Cause::StoppedAnswering);
+    events.Progress(listed.size(), listed.size());
     // Items listed and none read: an empty file would replace a good backup.
     if (!listed.empty() && stored.empty()) {
         LogFuncLine(kLogError, "BackupBrt", "No listed item could be read: %s is left as it was", brtPath.c_str());
-        return false;
+        return FlowOutcome::Failure(Cause::DeviceRefused);
     }
 
+    events.EnterStage(Stage::File);
     if (!ReplaceFileBytes(brtPath, EncodeBrt(stored))) {
         LogFuncLine(kLogError, "BackupBrt", "Cannot write the BRT file %s", brtPath.c_str());
-        return false;
+        return FlowOutcome::Failure(Cause::FileMissing);
     }
-    return true;
+    return FlowOutcome::Success();
 }
 
 }  // namespace fennix

@@ -24,11 +24,12 @@ NvOutcome RestoreRecord(CNvCommands& nv, const CNV_ItemHolder& record) {
 
 }  // namespace
 
-bool RestoreBrt(CNvCommands& nv, const std::string& brtPath, const NvReporter& report) {
+FlowOutcome RestoreBrt(CNvCommands& nv, const std::string& brtPath, const NvReporter& report, IFlowEvents& events) {
+    events.EnterStage(Stage::File);
     std::vector<uint8_t> bytes;
     if (!ReadFileBytes(brtPath, bytes, kBrtFileMax)) {
         ReportNvLine(report, -1, "Open Brt file failed");
-        return false;
+        return FlowOutcome::Failure(Cause::FileMissing);
     }
     // Every record is in memory before the first write, and a damaged file
     // sends nothing at all.
@@ -36,11 +37,14 @@ bool RestoreBrt(CNvCommands& nv, const std::string& brtPath, const NvReporter& r
     if (!contents.complete) {
         LogFuncLine(kLogError, "RestoreBrt", "BRT file %s is damaged: %d records promised, %d read whole",
                     brtPath.c_str(), static_cast<int>(contents.count), static_cast<int>(contents.records.size()));
-        return false;
+        return FlowOutcome::Failure(Cause::FileDamaged);
     }
+    events.EnterStage(Stage::NvItem);
     int restored = 0;
     bool deviceLost = false;
+    uint64_t done = 0;
     for (const CNV_ItemHolder& record : contents.records) {
+        events.Progress(done++, contents.records.size());
         const NvOutcome outcome = RestoreRecord(nv, record);
         if (outcome == NvOutcome::Lost) {
             LogFuncLine(kLogError, "RestoreBrt", "NV item %d: the device does not answer", record.itemNumber);
@@ -53,7 +57,9 @@ bool RestoreBrt(CNvCommands& nv, const std::string& brtPath, const NvReporter& r
     }
     ReportNvLine(report, 0, "Total NvCounts in BRT file =  %d, %d has restored", static_cast<int>(contents.count),
                  restored);
-    return !deviceLost;
+    if (deviceLost) return FlowOutcome::Failure(Cause::StoppedAnswering);
+    events.Progress(contents.records.size(), contents.records.size());
+    return FlowOutcome::Success();
 }
 
 }  // namespace fennix

@@ -113,24 +113,35 @@ std::vector<std::string> ParentDirectories(const std::string& path) {
     return directories;
 }
 
-int32_t SendItemListsToDevice(CNvCommands& nv, const CNVArray& numbered, const CNVArray& named, NvFailedItem& failed) {
-    for (const CNV_ItemHolder& record : numbered)
-        if (!SendNumberedItem(nv, record, failed)) return 0;
+FlowOutcome SendItemListsToDevice(CNvCommands& nv, const CNVArray& numbered, const CNVArray& named,
+                                  NvFailedItem& failed, IFlowEvents& events) {
+    // A file entry is two records of the list and one entry.
+    uint64_t total = static_cast<uint64_t>(numbered.Count());
+    for (int32_t i = 0; i < named.Count(); i += IsArrayName(named.At(i).name) ? 1 : 2) ++total;
+    uint64_t done = 0;
+    events.EnterStage(Stage::NvItem);
+    const FlowOutcome lost = FlowOutcome::Failure(Cause::StoppedAnswering);
+    for (const CNV_ItemHolder& record : numbered) {
+        events.Progress(done++, total);
+        if (!SendNumberedItem(nv, record, failed)) return lost;
+    }
 
     bool allStored = true;
     for (int32_t i = 0; i < named.Count();) {
+        events.Progress(done++, total);
         const CNV_ItemHolder& record = named.At(i);
         if (IsArrayName(record.name)) {
-            if (!SendArrayEntry(nv, record, failed)) return 0;
+            if (!SendArrayEntry(nv, record, failed)) return lost;
             i += 1;
         } else {
             const Next next = SendFileEntry(nv, record, failed);
-            if (next == Next::Stop) return 0;
+            if (next == Next::Stop) return lost;
             allStored &= next == Next::Go;
             i += 2;  // passes over the entry's second value, which is never sent
         }
     }
-    return allStored ? 1 : 0;
+    events.Progress(total, total);
+    return allStored ? FlowOutcome::Success() : FlowOutcome::Failure(Cause::DeviceRefused);
 }
 
 }  // namespace fennix

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "flow/FlowEvents.h"
 #include "nv/NvCommands.h"
 #include "nv/NvItem.h"
 
@@ -22,13 +23,16 @@ struct NvFailedItem {
 // "/cfg/radio/table" gives "cfg" and "cfg/radio".
 std::vector<std::string> ParentDirectories(const std::string& path);
 
-// Sends both lists to a device already in DIAG mode. Returns 0 at once when
-// an exchange failed (the records after it are not sent), 0 at the end when a
-// device file was opened but not written or closed (it may be left
-// truncated), 1 otherwise. Refusals by the device are recorded in `failed`
-// and do not stop the download; status 5 is answered by one more try. A file
-// that cannot be opened, even after its directories were made, changes
-// nothing on the device and leaves no trace in the result.
-int32_t SendItemListsToDevice(CNvCommands& nv, const CNVArray& numbered, const CNVArray& named, NvFailedItem& failed);
+// Sends both lists to a device already in DIAG mode, in the stage of the NV
+// items with the entries as its progress. Fails at once when an exchange
+// failed (the device stopped answering; the records after it are not sent),
+// and at the end when a device file was opened but not written or closed (the
+// device refused it; it may be left truncated); succeeds otherwise.
+// Refusals by the device are recorded in `failed` and do not stop the
+// download; status 5 is answered by one more try. A file that cannot be
+// opened, even after its directories were made, changes nothing on the
+// device and leaves no trace in the result.
+FlowOutcome SendItemListsToDevice(CNvCommands& nv, const CNVArray& numbered, const CNVArray& named,
+                                  NvFailedItem& failed, IFlowEvents& events = NoFlowEvents());
 
 }  // namespace fennix

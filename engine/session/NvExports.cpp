@@ -3,11 +3,15 @@
 // No exception leaves the library: one becomes a failed result and a log line.
 #include "nv/DuckFile.h"
 #include "session/ExportGuard.h"
+#include "session/ExportResults.h"
 #include "session/NvSession.h"
 
 using fennix::CQualCmd;
+using fennix::FlowOutcome;
 using fennix::Guarded;
 using fennix::GuardedFlow;
+
+int32_t fennix::ItemListsResultCode(const FlowOutcome& outcome) { return outcome.Succeeded() ? 1 : 0; }
 
 extern "C" {
 
@@ -19,11 +23,17 @@ FENNIX_API int32_t FENNIX_CALL SetCsvBrtFile(FennixHandle session, const char* c
 }
 
 FENNIX_API int32_t FENNIX_CALL StartBackupBrt(FennixHandle session) {
-    return GuardedFlow(session, "StartBackupBrt", -1, [](CQualCmd& s) { return fennix::RunBackupBrt(s); });
+    return GuardedFlow(session, "StartBackupBrt", -1, [](CQualCmd& s) {
+        const FlowOutcome outcome = fennix::RunBackupBrt(s);
+        return s.EndFlow(outcome, fennix::FlowResultCode(outcome));
+    });
 }
 
 FENNIX_API int32_t FENNIX_CALL StartRestoreBrt(FennixHandle session) {
-    return GuardedFlow(session, "StartRestoreBrt", -1, [](CQualCmd& s) { return fennix::RunRestoreBrt(s); });
+    return GuardedFlow(session, "StartRestoreBrt", -1, [](CQualCmd& s) {
+        const FlowOutcome outcome = fennix::RunRestoreBrt(s);
+        return s.EndFlow(outcome, fennix::FlowResultCode(outcome));
+    });
 }
 
 FENNIX_API int32_t FENNIX_CALL DuckToNVArray(FennixHandle session, const char* duckPath) {
@@ -42,7 +52,10 @@ FENNIX_API int32_t FENNIX_CALL DuckToNVArray(FennixHandle session, const char* d
 }
 
 FENNIX_API int32_t FENNIX_CALL NVArrayToMobile(FennixHandle session) {
-    return GuardedFlow(session, "NVArrayToMobile", 0, [](CQualCmd& s) { return fennix::SendItemLists(s); });
+    return GuardedFlow(session, "NVArrayToMobile", 0, [](CQualCmd& s) {
+        const FlowOutcome outcome = fennix::SendItemLists(s);
+        return s.EndFlow(outcome, fennix::ItemListsResultCode(outcome));
+    });
 }
 
 }  // extern "C"

@@ -17,51 +17,51 @@ NvReporter ReporterOf(const CQualCmd& session) {
 
 // The end of an NV flow: success is reported before the port closes, a
 // failure after it.
-int32_t FinishNvFlow(CQualCmd& session, bool succeeded, const char* success, const char* failure) {
-    if (succeeded) {
+FlowOutcome FinishNvFlow(CQualCmd& session, const FlowOutcome& outcome, const char* success, const char* failure) {
+    if (outcome.Succeeded()) {
         session.Report(success, 0);
         session.ClosePort();
-        return 1;
+        return outcome;
     }
     session.ClosePort();
     session.Report(failure, -1);
-    return -1;
+    return outcome;
 }
 
 }  // namespace
 
-int32_t RunBackupBrt(CQualCmd& session) {
+FlowOutcome RunBackupBrt(CQualCmd& session) {
     return session.RunFlow(CQualCmd::Flow::BackupBrt, [&session] {
         CNvCommands nv(session.Link(), session.Times().replyWait);
-        const bool ok = BackupBrt(nv, session.CsvPath(), session.BrtPath(), ReporterOf(session));
-        return FinishNvFlow(session, ok, "BackupBrt Success!!", "BackupBrt Failed!!");
+        const FlowOutcome outcome = BackupBrt(nv, session.CsvPath(), session.BrtPath(), ReporterOf(session), session);
+        return FinishNvFlow(session, outcome, "BackupBrt Success!!", "BackupBrt Failed!!");
     });
 }
 
-int32_t RunRestoreBrt(CQualCmd& session) {
+FlowOutcome RunRestoreBrt(CQualCmd& session) {
     return session.RunFlow(CQualCmd::Flow::RestoreBrt, [&session] {
         CNvCommands nv(session.Link(), session.Times().replyWait);
-        const bool ok = RestoreBrt(nv, session.BrtPath(), ReporterOf(session));
-        return FinishNvFlow(session, ok, "RestoreBrt Success!!", "RestoreBrt Failed!!");
+        const FlowOutcome outcome = RestoreBrt(nv, session.BrtPath(), ReporterOf(session), session);
+        return FinishNvFlow(session, outcome, "RestoreBrt Success!!", "RestoreBrt Failed!!");
     });
 }
 
-int32_t SendItemLists(CQualCmd& session) {
+FlowOutcome SendItemLists(CQualCmd& session) {
     constexpr const char* kFunction = "SendItemLists";
     CQualCmd::FrameEnd end = CQualCmd::FrameEnd::Body;
-    const int32_t result = session.RunFlow(
+    const FlowOutcome result = session.RunFlow(
         CQualCmd::Flow::SendItemLists,
         [&session] {
             CNvCommands nv(session.Link(), session.Times().replyWait);
             NvFailedItem failed{session.LastFailedItemText(), session.LastFailedItemId()};
-            const int32_t sent = SendItemListsToDevice(nv, session.NumberedItems(), session.NamedItems(), failed);
+            const FlowOutcome sent =
+                SendItemListsToDevice(nv, session.NumberedItems(), session.NamedItems(), failed, session);
             session.LastFailedItemText() = failed.text;
             session.LastFailedItemId() = failed.id;
             return sent;
         },
         &end);
-    // Nothing was sent when the frame ended before the body, so none of
-    // those ends may read as a success.
+    // A frame that ended before the body tells the operator nothing: the log says where.
     switch (end) {
         case CQualCmd::FrameEnd::Body: return result;
         case CQualCmd::FrameEnd::NoPort: session.ClosePort(); break;
@@ -72,7 +72,7 @@ int32_t SendItemLists(CQualCmd& session) {
             LogPortLine(kLogError, session.PortName().c_str(), kFunction, "Change to DIAG mode failed");
             break;
     }
-    return 0;
+    return result;
 }
 
 }  // namespace fennix

@@ -2,22 +2,22 @@
 // the download of an imported duck file. Each runs on the caller's thread.
 #pragma once
 
-#include <cstdint>
+#include "flow/FlowEvents.h"
 
 namespace fennix {
 
 class CQualCmd;
 
 // StartBackupBrt and StartRestoreBrt: the flow frame, the body and its closing
-// line. 1 on success, -1 when the port cannot be opened or the body fails,
-// otherwise the negative result of the switch into DIAG mode.
-int32_t RunBackupBrt(CQualCmd& session);
-int32_t RunRestoreBrt(CQualCmd& session);
+// line; the frame's failure (the port, the switch into DIAG mode) or the
+// body's outcome.
+FlowOutcome RunBackupBrt(CQualCmd& session);
+FlowOutcome RunRestoreBrt(CQualCmd& session);
 
 // NVArrayToMobile: opens the port, enters DIAG mode and writes the session's
-// item lists; reports nothing. 0 when nothing could be sent (no port name, the
-// port does not open, no DIAG mode) or a numbered item or ARRAY entry failed
-// at the exchange; 1 otherwise.
-int32_t SendItemLists(CQualCmd& session);
+// item lists; reports nothing. Fails when nothing could be sent (no port
+// name, the port does not open, no DIAG mode), when a numbered item or ARRAY
+// entry failed at the exchange, or when a device file was left unwritten.
+FlowOutcome SendItemLists(CQualCmd& session);
 
 }  // namespace fennix

@@ -19,6 +19,7 @@
 #include "download/FlowContext.h"
 #include "download/StreamingCommands.h"
 #include "fennix/fennix.h"
+#include "flow/FlowEvents.h"
 #include "nv/NvItem.h"
 #include "serial/SessionLink.h"
 #include "serial/Timeouts.h"
@@ -63,12 +64,19 @@ public:
     void SetWindowsMobilePath(const char* path);
 
     // ---- shared by every flow
+    // The operator's line, to the progress callback and as a LINE event.
     void Report(const char* text, int32_t status) const override;
+    // STAGE and PROGRESS events to the event receiver.
+    void EnterStage(Stage stage, int32_t image = -1, const char* imageName = nullptr) override;
+    void Progress(uint64_t done, uint64_t total) override;
+    // The END event of a flow whose export returns `result`; gives `result`.
+    // A flow that failed after Cancel ends with the cause Cancelled, whatever
+    // step noticed it.
+    int32_t EndFlow(const FlowOutcome& outcome, int32_t result);
     // Port check, start text, open, mode change with its texts, then `body`;
-    // the port is closed on every way out. Returns the flow result: the body's
-    // result, or -1 / the mode change's negative result when the frame failed
-    // (`end`, when given, tells which).
-    int32_t RunFlow(Flow flow, const std::function<int32_t()>& body, FrameEnd* end = nullptr);
+    // the port is closed on every way out. Returns the body's outcome, or the
+    // frame's failure and its cause (`end`, when given, tells where it ended).
+    FlowOutcome RunFlow(Flow flow, const std::function<FlowOutcome()>& body, FrameEnd* end = nullptr);
     void ClosePort() override;
     void DrainReplies() override;
     ISessionLink& Link() override { return *link_; }
@@ -83,7 +91,7 @@ public:
     const Timeouts& Times() const override { return times_; }
 
     // ---- the multi-image download
-    int32_t StartDownload();
+    FlowOutcome StartDownload();
     int32_t ReopenPort() override;
 
     // ---- read access for the flows
@@ -100,6 +108,10 @@ public:
     int32_t& LastFailedItemId() { return lastFailedItemId_; }
 
 private:
+    // An event of `kind` in the current stage, everything else empty.
+    FennixEvent EventOf(FennixEventKind kind) const;
+    void Emit(const FennixEvent& event) const;
+
     CDownloadSequence Sequence() { return CDownloadSequence(*this, dmss_, streaming_, download_); }
 
     std::unique_ptr<ISessionLink> link_;
@@ -119,6 +131,10 @@ private:
     ProgressCallback callback_ = nullptr;
     FennixEventCallback eventCallback_ = nullptr;
     void* eventContext_ = nullptr;
+    // The stage the running flow is in, as its events carry it.
+    Stage stage_ = Stage::None;
+    int32_t image_ = -1;
+    const char* imageName_ = nullptr;
     CNVArray numberedItems_;
     CNVArray namedItems_;
     std::string lastFailedItemText_;

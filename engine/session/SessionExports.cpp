@@ -7,9 +7,20 @@
 
 #include "serial/SerCOMLibrary.h"
 #include "session/ExportGuard.h"
+#include "session/ExportResults.h"
 
 using fennix::CQualCmd;
 using fennix::GuardedFlow;
+
+int32_t fennix::FlowResultCode(const FlowOutcome& outcome) {
+    switch (outcome.result) {
+        case FlowResult::Succeeded: return 1;
+        case FlowResult::ResetFailed: return -2;
+        case FlowResult::LinkFailed: return outcome.linkResult;
+        case FlowResult::Failed:
+        default: return -1;
+    }
+}
 
 extern "C" {
 
@@ -65,7 +76,10 @@ FENNIX_API int32_t FENNIX_CALL SetEventCallback(FennixHandle session, FennixEven
 }
 
 FENNIX_API int32_t FENNIX_CALL StartDownload(FennixHandle session) {
-    return GuardedFlow(session, "StartDownload", -1, [](CQualCmd& s) { return s.StartDownload(); });
+    return GuardedFlow(session, "StartDownload", -1, [](CQualCmd& s) {
+        const fennix::FlowOutcome outcome = s.StartDownload();
+        return s.EndFlow(outcome, fennix::FlowResultCode(outcome));
+    });
 }
 
 FENNIX_API int32_t FENNIX_CALL Close(FennixHandle session) {

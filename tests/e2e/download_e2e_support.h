@@ -12,6 +12,7 @@
 
 #include "serial/SerCOMLibrary.h"
 #include "session/QualCmd.h"
+#include "session/ExportResults.h"
 #include "simulator/SimulatorFixture.h"
 #include "simulator/StreamingFlash.h"
 #include "simulator/StreamingImageSet.h"
@@ -113,7 +114,7 @@ public:
     }
     int32_t Run() {
         ThreadLines().clear();
-        return session_->StartDownload();
+        return FlowResultCode(session_->StartDownload());
     }
 
 private:

@@ -261,7 +261,7 @@ TEST(DownloadE2E, PortThatIsNotThereFailsTheOpen) {
     session.SetCallback(RecordThreadLine);
     session.SetPortName("/nonexistent/ttyMSM9");
     ThreadLines().clear();
-    EXPECT_EQ(-1, session.StartDownload());
+    EXPECT_EQ(-1, FlowResultCode(session.StartDownload()));
     EXPECT_EQ("Open ComPort Failed!!", ThreadLines().back().text);
     EXPECT_EQ(-1, ThreadLines().back().status);
 }

@@ -8,6 +8,7 @@
 #include "nv/BrtFile.h"
 #include "serial/SerCOMLibrary.h"
 #include "nv/DuckFile.h"
+#include "session/ExportResults.h"
 #include "session/NvSession.h"
 #include "simulator/EfsTree.h"
 #include "simulator/NvMemory.h"
@@ -158,13 +159,13 @@ FlowRig::~FlowRig() = default;
 
 int32_t FlowRig::RunFlow() {
     switch (flow_) {
-        case Flow::Backup: return RunBackupBrt(*session_);
-        case Flow::Restore: return RunRestoreBrt(*session_);
+        case Flow::Backup: return FlowResultCode(RunBackupBrt(*session_));
+        case Flow::Restore: return FlowResultCode(RunRestoreBrt(*session_));
         case Flow::DuckImport:
             if (LoadDuckFile(dir_.File("set.duck"), session_->NumberedItems(), session_->NamedItems()) != 1)
                 return -100;
-            return SendItemLists(*session_);
-        default: return session_->StartDownload();
+            return ItemListsResultCode(SendItemLists(*session_));
+        default: return FlowResultCode(session_->StartDownload());
     }
 }
 

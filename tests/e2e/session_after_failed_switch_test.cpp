@@ -76,7 +76,7 @@ TEST_P(AfterFailedSwitch, BackupRestoreAndDownloadWorkOnTheSameSession) {
     test::WriteText(dir.File("items.csv"), "Name;Item\nplain;550\n");
     session.SetCsvBrtPaths(dir.File("items.csv").c_str(), dir.File("nv.brt").c_str());
     ThreadLines().clear();
-    EXPECT_EQ(1, RunBackupBrt(session));
+    EXPECT_EQ(1, FlowResultCode(RunBackupBrt(session)));
     const Bytes brtBytes = test::ReadBytes(dir.File("nv.brt"));
     const BrtContents brt = DecodeBrt(brtBytes.data(), brtBytes.size());
     ASSERT_EQ(1u, brt.records.size()) << "the backup reached the device";
@@ -85,7 +85,7 @@ TEST_P(AfterFailedSwitch, BackupRestoreAndDownloadWorkOnTheSameSession) {
     const Bytes restored(128, 0x33);
     test::WriteBytes(dir.File("nv.brt"), test::LeBuilder().I32(1).I32(551).Counted(restored).Bytes());
     ThreadLines().clear();
-    EXPECT_EQ(1, RunRestoreBrt(session));
+    EXPECT_EQ(1, FlowResultCode(RunRestoreBrt(session)));
     rig.Device().WithState(
         [&](sim::DeviceState& s) { EXPECT_EQ(restored, s.Extension<sim::CNvMemory>().DataOf(551)); });
 

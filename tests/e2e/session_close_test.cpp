@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "../nv/TestFiles.h"
+#include "../session/EventLog.h"
 #include "download_e2e_support.h"
 #include "fennix/fennix.h"
 
@@ -128,9 +129,13 @@ TEST_F(CloseWhileRunning, DownloadInTheStreamingStageFailsItsImage) {
         return false;
     });
     FennixHandle session = DownloadSession(device.Path(), images);
+    test::EventLog events;
+    SetEventCallback(session, test::EventLog::Receive, &events);
     CloseAfter(
         "Download OEMSBLHD and OEMSBL File Success!!", session, [&] { return StartDownload(session); },
         kPacketCancelled, "Download AMSSHD and AMSS File Failed!!");
+    EXPECT_EQ(kPacketCancelled, events.End().result);
+    EXPECT_EQ("cancelled", events.End().causeKey);
     EXPECT_FALSE(sim::CompareWithSet(sim::SnapshotDownloadTarget(device.Device()), images.Set()).identical);
 }
 

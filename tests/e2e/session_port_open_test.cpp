@@ -26,15 +26,15 @@ using Clock = std::chrono::steady_clock;
 
 // Every flow of a session on `port`, at the real timings: each reports its
 // start text and "Open ComPort Failed!!" and ends with its failure result;
-// the session tells why.
-void ExpectEveryFlowFailsAtTheOpen(const std::string& port, platform::PortOpenFailure reason) {
+// the session and the flow's cause tell why.
+void ExpectEveryFlowFailsAtTheOpen(const std::string& port, platform::PortOpenFailure reason, Cause cause) {
     const Timeouts times = Timeouts::WithScale(1.0);
     CQualCmd session(std::make_unique<CSerCOMLibrary>(times), times);
     session.SetCallback(RecordThreadLine);
     session.SetPortName(port.c_str());
     const struct {
         const char* start;
-        std::function<int32_t()> run;
+        std::function<FlowOutcome()> run;
     } flows[] = {
         {"Start To Download Process...", [&] { return session.StartDownload(); }},
         {"Start To BackupBrt Process...", [&] { return RunBackupBrt(session); }},
@@ -43,7 +43,9 @@ void ExpectEveryFlowFailsAtTheOpen(const std::string& port, platform::PortOpenFa
     for (const auto& flow : flows) {
         ThreadLines().clear();
         const auto start = Clock::now();
-        EXPECT_EQ(-1, flow.run()) << flow.start;
+        const FlowOutcome outcome = flow.run();
+        EXPECT_EQ(-1, FlowResultCode(outcome)) << flow.start;
+        EXPECT_EQ(cause, outcome.cause) << flow.start;
         EXPECT_LT(MsBetween(start, Clock::now()), 3000) << flow.start;
         EXPECT_EQ((std::vector<std::string>{flow.start, "Open ComPort Failed!!"}), TextsWithoutPercent(ThreadLines()));
         EXPECT_EQ(-1, ThreadLines().back().status);
@@ -51,7 +53,9 @@ void ExpectEveryFlowFailsAtTheOpen(const std::string& port, platform::PortOpenFa
     }
     ThreadLines().clear();
     const auto start = Clock::now();
-    EXPECT_EQ(0, SendItemLists(session));
+    const FlowOutcome items = SendItemLists(session);
+    EXPECT_EQ(0, ItemListsResultCode(items));
+    EXPECT_EQ(cause, items.cause);
     EXPECT_LT(MsBetween(start, Clock::now()), 3000);
     EXPECT_TRUE(ThreadLines().empty());
 }
@@ -75,7 +79,7 @@ protected:
 TEST_F(PortOpen, MissingPortFailsEveryFlowAtOnce) {
     const std::string port = "/nonexistent/ttyMSM9";
     StartWith(1);
-    ExpectEveryFlowFailsAtTheOpen(port, platform::PortOpenFailure::NoSuchPort);
+    ExpectEveryFlowFailsAtTheOpen(port, platform::PortOpenFailure::NoSuchPort, Cause::PortMissing);
     EXPECT_EQ(platform::PortOpenFailure::NoSuchPort, OpenFailureOf(port));
     EXPECT_EQ(5u, ReasonLines(port, "no such port"));
 }
@@ -87,7 +91,7 @@ TEST_F(PortOpen, PortHeldByAnotherProgramFailsAtOnceAndServesOnceFree) {
         platform::SerialPort holder;
         ASSERT_EQ(0, holder.Open(device.Path()));
         StartWith(1);
-        ExpectEveryFlowFailsAtTheOpen(device.Path(), platform::PortOpenFailure::InUse);
+        ExpectEveryFlowFailsAtTheOpen(device.Path(), platform::PortOpenFailure::InUse, Cause::PortBusy);
         EXPECT_EQ(platform::PortOpenFailure::InUse, OpenFailureOf(device.Path()));
         EXPECT_EQ(5u, ReasonLines(device.Path(), "in use"));
     }
@@ -97,7 +101,7 @@ TEST_F(PortOpen, PortHeldByAnotherProgramFailsAtOnceAndServesOnceFree) {
     test::ScratchDir dir;
     test::WriteText(dir.File("items.csv"), "Name;Item\n");
     session.SetCsvBrtPaths(dir.File("items.csv").c_str(), dir.File("nv.brt").c_str());
-    EXPECT_EQ(1, RunBackupBrt(session));
+    EXPECT_EQ(1, FlowResultCode(RunBackupBrt(session)));
 }
 
 // The terminal itself is named (a user without rights may not even look into

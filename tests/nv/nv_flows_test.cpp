@@ -95,7 +95,7 @@ TEST(BackupBrt, HeaderOnlyListGivesAFourByteFile) {
     TableDevice device;
     CNvCommands nv(device.exchange);
     Reports reports;
-    ASSERT_TRUE(BackupBrt(nv, dir.File("items.csv"), dir.File("out.brt"), reports.reporter()));
+    ASSERT_TRUE(BackupBrt(nv, dir.File("items.csv"), dir.File("out.brt"), reports.reporter()).Succeeded());
     EXPECT_EQ((Lines{{"Total NvCounts in CSV file =  0, 0 has backuped", 0}}), reports.lines);
     EXPECT_EQ((Bytes{0, 0, 0, 0}), test::ReadBytes(dir.File("out.brt")));
     EXPECT_TRUE(device.exchange.requests.empty());
@@ -119,7 +119,7 @@ TEST(BackupBrt, StoresWhatTheDeviceReturnsInListOrder) {
     device.items[31] = {Item::Refused, {}, 0, 3};
     CNvCommands nv(device.exchange);
     Reports reports;
-    ASSERT_TRUE(BackupBrt(nv, dir.File("items.csv"), dir.File("out.brt"), reports.reporter()));
+    ASSERT_TRUE(BackupBrt(nv, dir.File("items.csv"), dir.File("out.brt"), reports.reporter()).Succeeded());
     EXPECT_EQ((Lines{{"BackupBrt Counts =  1", 0},
                      {"BackupBrt Counts =  2", 0},
                      {"BackupBrt Counts =  3", 0},
@@ -155,14 +155,14 @@ TEST(NvFlows, ItemRefusedAsBadParametersIsLeftOutAndTheFlowGoesOn) {
     device.items[552] = {Item::Plain, SeededBytes(128, 2)};
     CNvCommands nv(device.exchange);
     Reports backup;
-    ASSERT_TRUE(BackupBrt(nv, dir.File("items.csv"), dir.File("out.brt"), backup.reporter()));
+    ASSERT_TRUE(BackupBrt(nv, dir.File("items.csv"), dir.File("out.brt"), backup.reporter()).Succeeded());
     EXPECT_EQ((Line{"Total NvCounts in CSV file =  3, 2 has backuped", 0}), backup.lines.back());
     EXPECT_EQ(3u, device.exchange.requests.size());
     EXPECT_EQ(BrtOf({{550, SeededBytes(128, 1)}, {552, SeededBytes(128, 2)}}), test::ReadBytes(dir.File("out.brt")));
 
     test::WriteBytes(dir.File("in.brt"), BrtOf({{550, {1}}, {551, {2}}, {551, SeededBytes(256, 3)}, {552, {4}}}));
     Reports restore;
-    EXPECT_TRUE(RestoreBrt(nv, dir.File("in.brt"), restore.reporter()));
+    EXPECT_TRUE(RestoreBrt(nv, dir.File("in.brt"), restore.reporter()).Succeeded());
     EXPECT_EQ((Line{"Total NvCounts in BRT file =  4, 2 has restored", 0}), restore.lines.back());
     EXPECT_EQ(3u + 5u, device.exchange.requests.size());
 
@@ -174,7 +174,7 @@ TEST(NvFlows, ItemRefusedAsBadParametersIsLeftOutAndTheFlowGoesOn) {
         numbered.Add(r);
     }
     NvFailedItem failed;
-    EXPECT_EQ(1, SendItemListsToDevice(nv, numbered, CNVArray(), failed));
+    EXPECT_TRUE(SendItemListsToDevice(nv, numbered, CNVArray(), failed).Succeeded());
     EXPECT_EQ(551, failed.id);
     EXPECT_EQ(3u + 5u + 3u, device.exchange.requests.size());
     EXPECT_EQ(0, device.exchange.drains);
@@ -186,7 +186,7 @@ TEST(BackupBrt, AsksForTheLow16BitsButStoresTheListedNumber) {
     TableDevice device;
     device.items[10] = {Item::Plain, SeededBytes(128, 4)};
     CNvCommands nv(device.exchange);
-    ASSERT_TRUE(BackupBrt(nv, dir.File("items.csv"), dir.File("out.brt"), nullptr));
+    ASSERT_TRUE(BackupBrt(nv, dir.File("items.csv"), dir.File("out.brt"), nullptr).Succeeded());
     ASSERT_EQ(2u, device.exchange.requests.size());
     EXPECT_EQ((Bytes{38, 10, 0}), device.exchange.requests[0]);
     const Bytes brt = test::ReadBytes(dir.File("out.brt"));
@@ -216,7 +216,7 @@ TEST(BackupBrt, DeviceThatStopsAnsweringFailsTheBackup) {
         };
         CNvCommands nv(device.exchange, 40);
         Reports reports;
-        EXPECT_FALSE(BackupBrt(nv, dir.File("items.csv"), dir.File("old.brt"), reports.reporter()));
+        EXPECT_FALSE(BackupBrt(nv, dir.File("items.csv"), dir.File("old.brt"), reports.reporter()).Succeeded());
         const int stored = badCommand ? 0 : 2;
         EXPECT_EQ((Line{"Total NvCounts in CSV file =  4, " + std::to_string(stored) + " has backuped", 0}),
                   reports.lines.back());
@@ -238,7 +238,7 @@ TEST(BackupBrt, NoListedItemReadFailsAndKeepsTheOldBrt) {
     TableDevice device;  // knows neither item: status 5
     CNvCommands nv(device.exchange);
     Reports reports;
-    EXPECT_FALSE(BackupBrt(nv, dir.File("items.csv"), dir.File("old.brt"), reports.reporter()));
+    EXPECT_FALSE(BackupBrt(nv, dir.File("items.csv"), dir.File("old.brt"), reports.reporter()).Succeeded());
     EXPECT_EQ((Lines{{"Total NvCounts in CSV file =  2, 0 has backuped", 0}}), reports.lines);
     EXPECT_EQ(previous, test::ReadBytes(dir.File("old.brt")));
 }
@@ -249,7 +249,7 @@ TEST(BackupBrt, MissingListFailsWithoutTouchingTheBrtFile) {
     TableDevice device;
     CNvCommands nv(device.exchange);
     Reports reports;
-    EXPECT_FALSE(BackupBrt(nv, dir.File("missing.csv"), dir.File("old.brt"), reports.reporter()));
+    EXPECT_FALSE(BackupBrt(nv, dir.File("missing.csv"), dir.File("old.brt"), reports.reporter()).Succeeded());
     EXPECT_EQ((Lines{{"Open Csv file failed", -1}}), reports.lines);
     EXPECT_EQ((Bytes{1, 0, 0, 0}), test::ReadBytes(dir.File("old.brt")));
     EXPECT_TRUE(device.exchange.requests.empty());
@@ -265,13 +265,13 @@ TEST(BackupBrt, UnwritableBrtFailsAfterTheTotalsAndLeavesNothingBeside) {
     device.items[1] = {Item::Plain, SeededBytes(128, 1)};
     CNvCommands nv(device.exchange);
     Reports reports;
-    EXPECT_FALSE(BackupBrt(nv, dir.File("items.csv"), dir.File("old.brt"), reports.reporter()));
+    EXPECT_FALSE(BackupBrt(nv, dir.File("items.csv"), dir.File("old.brt"), reports.reporter()).Succeeded());
     ASSERT_EQ(2u, reports.lines.size());
     EXPECT_EQ((Line{"Total NvCounts in CSV file =  1, 1 has backuped", 0}), reports.lines[1]);
     EXPECT_EQ((Bytes{0, 0, 0, 0}), test::ReadBytes(dir.File("old.brt/inside")));
     EXPECT_EQ((std::vector<std::string>{"items.csv", "old.brt"}), test::FileNamesIn(dir));
 
-    EXPECT_FALSE(BackupBrt(nv, dir.File("items.csv"), dir.File("no/such/dir/out.brt"), nullptr));
+    EXPECT_FALSE(BackupBrt(nv, dir.File("items.csv"), dir.File("no/such/dir/out.brt"), nullptr).Succeeded());
 }
 
 TEST(RestoreBrt, ItemWritesUpTo128BytesAndChunksBeyond) {
@@ -281,7 +281,7 @@ TEST(RestoreBrt, ItemWritesUpTo128BytesAndChunksBeyond) {
     TableDevice device;
     CNvCommands nv(device.exchange);
     Reports reports;
-    ASSERT_TRUE(RestoreBrt(nv, dir.File("in.brt"), reports.reporter()));
+    ASSERT_TRUE(RestoreBrt(nv, dir.File("in.brt"), reports.reporter()).Succeeded());
     ASSERT_EQ(6u, device.writes.size());
     EXPECT_EQ(131u, device.writes[0].size());
     EXPECT_EQ((Bytes{39, 10, 0}), Bytes(device.writes[0].begin(), device.writes[0].begin() + 3));
@@ -315,7 +315,7 @@ TEST(RestoreBrt, RefusedRecordsAreSkippedAndALostOneEndsTheRestore) {
                      NvReply(39, 3, {}, 2), NvReply(39, 4, {}, 0), test::Silent(),        NvReply(39, 5, {}, 0)};
     CNvCommands nv(device);
     Reports reports;
-    EXPECT_FALSE(RestoreBrt(nv, dir.File("in.brt"), reports.reporter()));
+    EXPECT_FALSE(RestoreBrt(nv, dir.File("in.brt"), reports.reporter()).Succeeded());
     EXPECT_EQ(7u, device.requests.size()) << "nothing is sent after the lost chunk";
     EXPECT_EQ(1, device.drains);
     EXPECT_EQ((Lines{{"RestoreBrt Counts =  1", 0}, {"Total NvCounts in BRT file =  5, 1 has restored", 0}}),
@@ -329,12 +329,12 @@ TEST(RestoreBrt, EmptyMissingAndDamagedFiles) {
     {
         test::WriteBytes(dir.File("empty.brt"), {0, 0, 0, 0});
         Reports reports;
-        ASSERT_TRUE(RestoreBrt(nv, dir.File("empty.brt"), reports.reporter()));
+        ASSERT_TRUE(RestoreBrt(nv, dir.File("empty.brt"), reports.reporter()).Succeeded());
         EXPECT_EQ((Lines{{"Total NvCounts in BRT file =  0, 0 has restored", 0}}), reports.lines);
     }
     {
         Reports reports;
-        EXPECT_FALSE(RestoreBrt(nv, dir.File("missing.brt"), reports.reporter()));
+        EXPECT_FALSE(RestoreBrt(nv, dir.File("missing.brt"), reports.reporter()).Succeeded());
         EXPECT_EQ((Lines{{"Open Brt file failed", -1}}), reports.lines);
     }
     const Bytes whole = BrtOf({{1, {1, 2, 3}}, {2, {4, 5, 6}}});
@@ -345,7 +345,7 @@ TEST(RestoreBrt, EmptyMissingAndDamagedFiles) {
     for (const Bytes& bad : damaged) {
         test::WriteBytes(dir.File("bad.brt"), bad);
         Reports reports;
-        EXPECT_FALSE(RestoreBrt(nv, dir.File("bad.brt"), reports.reporter())) << bad.size();
+        EXPECT_FALSE(RestoreBrt(nv, dir.File("bad.brt"), reports.reporter()).Succeeded()) << bad.size();
         EXPECT_TRUE(reports.lines.empty());
     }
     EXPECT_TRUE(device.exchange.requests.empty()) << "nothing of a damaged file is written";
@@ -359,8 +359,8 @@ TEST(BackupRestore, RoundTripWritesBackExactlyWhatWasRead) {
     device.items[20] = {Item::Indexed, {}, 1};
     device.items[21] = {Item::Indexed, {}, 3};
     CNvCommands nv(device.exchange);
-    ASSERT_TRUE(BackupBrt(nv, dir.File("items.csv"), dir.File("rt.brt"), nullptr));
-    ASSERT_TRUE(RestoreBrt(nv, dir.File("rt.brt"), nullptr));
+    ASSERT_TRUE(BackupBrt(nv, dir.File("items.csv"), dir.File("rt.brt"), nullptr).Succeeded());
+    ASSERT_TRUE(RestoreBrt(nv, dir.File("rt.brt"), nullptr).Succeeded());
     ASSERT_EQ(1u + 1 + 3, device.writes.size());
     EXPECT_EQ(SeededBytes(128, 9), Bytes(device.writes[0].begin() + 3, device.writes[0].end()));
     EXPECT_EQ(TableDevice::IndexData(20, 0), Bytes(device.writes[1].begin() + 3, device.writes[1].end()));
@@ -419,7 +419,7 @@ TEST(SendItemLists, StatusFiveIsWrittenTwiceOtherRefusalsOnce) {
     CNVArray named;
     NvFailedItem failed;
     failed.text = "previous";
-    EXPECT_EQ(1, SendItemListsToDevice(nv, numbered, named, failed));
+    EXPECT_TRUE(SendItemListsToDevice(nv, numbered, named, failed).Succeeded());
     EXPECT_EQ((Steps{"nv 5 len 131", "nv 5 len 131", "nv 3 len 131", "nv 1 len 131", "nv 1 len 131"}),
               Describe(device.requests));
     EXPECT_EQ(3, failed.id);
@@ -439,7 +439,7 @@ TEST(SendItemLists, FailedExchangeOrTwoForeignAnswersStopTheDownload) {
         CNVArray named;
         named.Add(Named("ARRAY#9", {}));
         NvFailedItem failed;
-        EXPECT_EQ(0, SendItemListsToDevice(nv, numbered, named, failed));
+        EXPECT_EQ(Cause::StoppedAnswering, SendItemListsToDevice(nv, numbered, named, failed).cause);
         EXPECT_EQ(foreign ? 3u : 2u, device.requests.size());
         EXPECT_EQ(2, failed.id);
         EXPECT_EQ(foreign ? 2 : 0, device.drains);
@@ -469,7 +469,9 @@ TEST(SendItemLists, FileLeftUnwrittenFailsTheResultAndLostFileRequestsStop) {
         named.Add(Named("", {}));
         named.Add(Named("ARRAY#8", {}));
         NvFailedItem failed;
-        EXPECT_EQ(0, SendItemListsToDevice(nv, numbered, named, failed)) << lostAt;
+        EXPECT_EQ(lostAt < 0 ? Cause::DeviceRefused : Cause::StoppedAnswering,
+                  SendItemListsToDevice(nv, numbered, named, failed).cause)
+            << lostAt;
         const Steps all{"nv 7 len 131", "nv 7 len 131", "fs 19", "fs 2 cfg/a", "fs 5", "nv 8 len 133"};
         const size_t sent = lostAt < 0 ? all.size() : static_cast<size_t>(lostAt) + 1;
         EXPECT_EQ(Steps(all.begin(), all.begin() + static_cast<long>(sent)), Describe(device.requests)) << lostAt;
@@ -506,7 +508,7 @@ TEST(SendItemLists, ArrayEntriesAndFileEntries) {
     named.Add(Named("", {9}));
     named.Add(Named("#ARRAY#551", {}));  // answered with status 5: written twice
     NvFailedItem failed;
-    EXPECT_EQ(1, SendItemListsToDevice(nv, numbered, named, failed));
+    EXPECT_TRUE(SendItemListsToDevice(nv, numbered, named, failed).Succeeded());
     Steps expected{"nv 550 len 133"};
     expected.push_back("fs 19");
     for (int i = 0; i < 5; ++i) expected.push_back("fs 2 /cfg/radio/table");
@@ -532,7 +534,7 @@ TEST(SendItemLists, ArrayEntryLostStopsAndOversizedValuesAreRefusedHere) {
     named.Add(Named("ARRAY#34", {}));
     named.Add(Named("ARRAY#4", {}));
     NvFailedItem failed;
-    EXPECT_EQ(0, SendItemListsToDevice(nv, numbered, named, failed));
+    EXPECT_EQ(Cause::StoppedAnswering, SendItemListsToDevice(nv, numbered, named, failed).cause);
     EXPECT_EQ((Steps{"nv 2 len 131", "nv 0 len 133", "nv 34 len 133"}), Describe(device.requests));
     EXPECT_EQ(34, failed.id);
 }
@@ -547,7 +549,7 @@ TEST(SendItemLists, OversizedFileEntriesAreSkipped) {
     named.Add(Named("big", Bytes(65536, 0)));
     named.Add(Named("", {}));
     NvFailedItem failed;
-    EXPECT_EQ(1, SendItemListsToDevice(nv, numbered, named, failed));
+    EXPECT_TRUE(SendItemListsToDevice(nv, numbered, named, failed).Succeeded());
     EXPECT_TRUE(device.requests.empty());
 }
 

@@ -10,6 +10,8 @@
 #include "fennix/fennix.h"
 #include "log/log_test_fixture.h"
 #include "session/NvSession.h"
+#include "session/ExportResults.h"
+#include "session/EventLog.h"
 #include "session/QualCmd.h"
 #include "session/SessionRegistry.h"
 
@@ -50,7 +52,7 @@ TEST_F(NvSessionBackup, SuccessReportsBeforeClosing) {
     test::WriteText(dir.File("items.csv"), "h\na;1\nb;2\n");
     device.script = {NvReply(38, 1, {9}, 0), NvReply(38, 2, {}, 5)};
     session->SetCsvBrtPaths(dir.File("items.csv").c_str(), dir.File("out.brt").c_str());
-    EXPECT_EQ(1, RunBackupBrt(*session));
+    EXPECT_EQ(1, FlowResultCode(RunBackupBrt(*session)));
     EXPECT_EQ((Lines{{"Start To BackupBrt Process...", 0},
                      {"Open ComPort Success!!", 0},
                      {"Change to DIAG Mode Success!!", 0},
@@ -66,7 +68,9 @@ TEST_F(NvSessionBackup, SuccessReportsBeforeClosing) {
 
 TEST_F(NvSessionBackup, FailureClosesThenReports) {
     session->SetCsvBrtPaths(dir.File("missing.csv").c_str(), dir.File("out.brt").c_str());
-    EXPECT_EQ(-1, RunBackupBrt(*session));
+    const FlowOutcome outcome = RunBackupBrt(*session);
+    EXPECT_EQ(-1, FlowResultCode(outcome));
+    EXPECT_EQ(Cause::FileMissing, outcome.cause);
     ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ((Line{"Open Csv file failed", -1}), lines[lines.size() - 2]);
     EXPECT_EQ((Line{"BackupBrt Failed!!", -1}), lines.back());
@@ -76,21 +80,32 @@ TEST_F(NvSessionBackup, FailureClosesThenReports) {
 TEST_F(NvSessionBackup, DiagFailureEndsWithItsResult) {
     link->diagResult = kPacketModeIsDL;
     session->SetCsvBrtPaths(dir.File("items.csv").c_str(), dir.File("out.brt").c_str());
-    EXPECT_EQ(kPacketModeIsDL, RunBackupBrt(*session));
+    const FlowOutcome outcome = RunBackupBrt(*session);
+    EXPECT_EQ(kPacketModeIsDL, FlowResultCode(outcome));
+    EXPECT_EQ(Cause::ModeSwitchFailed, outcome.cause);
     EXPECT_EQ((Line{"Change to DIAG Mode Failed!!", -1}), lines.back());
     EXPECT_TRUE(device.requests.empty());
 }
 
-// A device that answers "bad command" to every read, and a channel that
-// refuses every write: nothing can be read, so the backup fails.
+// A device that answers "bad command" to every read (naming the item, or
+// always the first one), and a channel that refuses every write: nothing can
+// be read, so the backup fails, refused by the device or for want of an answer.
 TEST_F(NvSessionBackup, DeviceThatCannotBeReadFailsTheBackup) {
     test::WriteText(dir.File("items.csv"), "h\na;1\nb;2\n");
     session->SetCsvBrtPaths(dir.File("items.csv").c_str(), dir.File("out.brt").c_str());
-    const test::DeviceReply badCommand{0, Bytes{0x13, 38, 1, 0}};
-    for (const test::DeviceReply& reply : {badCommand, test::DeviceReply{kPacketWriteRefused, {}}}) {
+    const auto badCommand = [](const Bytes& r) { return test::DeviceReply{0, Bytes{0x13, r[0], r[1], r[2]}}; };
+    const auto badCommandOfFirst = [](const Bytes&) { return test::DeviceReply{0, Bytes{0x13, 38, 1, 0}}; };
+    const auto writeRefused = [](const Bytes&) { return test::DeviceReply{kPacketWriteRefused, {}}; };
+    const std::pair<std::function<test::DeviceReply(const Bytes&)>, Cause> devices[] = {
+        {badCommand, Cause::DeviceRefused},
+        {badCommandOfFirst, Cause::StoppedAnswering},
+        {writeRefused, Cause::StoppedAnswering}};
+    for (const auto& [answer, cause] : devices) {
         lines.clear();
-        device.device = [reply](const Bytes&) { return reply; };
-        EXPECT_EQ(-1, RunBackupBrt(*session));
+        device.device = answer;
+        const FlowOutcome outcome = RunBackupBrt(*session);
+        EXPECT_EQ(-1, FlowResultCode(outcome));
+        EXPECT_EQ(cause, outcome.cause);
         ASSERT_GE(lines.size(), 2u);
         EXPECT_EQ((Line{"Total NvCounts in CSV file =  2, 0 has backuped", 0}), lines[lines.size() - 2]);
         EXPECT_EQ((Line{"BackupBrt Failed!!", -1}), lines.back());
@@ -104,7 +119,9 @@ using NvSessionRestore = SessionFixture;
 TEST_F(NvSessionRestore, DamagedFileFailsTheRestoreAndSendsNothing) {
     test::WriteBytes(dir.File("bad.brt"), LeBuilder().I32(2).I32(1).Counted({1}).Bytes());
     session->SetCsvBrtPaths(nullptr, dir.File("bad.brt").c_str());
-    EXPECT_EQ(-1, RunRestoreBrt(*session));
+    const FlowOutcome outcome = RunRestoreBrt(*session);
+    EXPECT_EQ(-1, FlowResultCode(outcome));
+    EXPECT_EQ(Cause::FileDamaged, outcome.cause);
     EXPECT_EQ((Line{"RestoreBrt Failed!!", -1}), lines.back());
     EXPECT_TRUE(device.requests.empty());
     EXPECT_EQ("close", link->calls.back());
@@ -114,7 +131,7 @@ TEST_F(NvSessionRestore, SuccessLines) {
     test::WriteBytes(dir.File("in.brt"), LeBuilder().I32(1).I32(65546).Counted({1, 2}).Bytes());
     device.script = {NvReply(39, 10, {}, 0)};
     session->SetCsvBrtPaths("", dir.File("in.brt").c_str());
-    EXPECT_EQ(1, RunRestoreBrt(*session));
+    EXPECT_EQ(1, FlowResultCode(RunRestoreBrt(*session)));
     EXPECT_EQ((Lines{{"Start To RestoreBrt Process...", 0},
                      {"Open ComPort Success!!", 0},
                      {"Change to DIAG Mode Success!!", 0},
@@ -134,18 +151,18 @@ TEST_F(NvSessionItemLists, NothingSentReadsAsFailure) {
     session->NumberedItems().Add(record);
 
     link->openResult = kPacketOpenFailed;
-    EXPECT_EQ(0, SendItemLists(*session));
+    EXPECT_EQ(0, ItemListsResultCode(SendItemLists(*session)));
     EXPECT_EQ((std::vector<std::string>{"open COM5", "close"}), link->calls);
 
     link->calls.clear();
     link->openResult = 1;
     link->diagResult = kPacketModeUnknown;
-    EXPECT_EQ(0, SendItemLists(*session));
+    EXPECT_EQ(0, ItemListsResultCode(SendItemLists(*session)));
     EXPECT_EQ((std::vector<std::string>{"open COM5", "diag", "close"}), link->calls);
 
     link->calls.clear();
     session->SetPortName("");
-    EXPECT_EQ(0, SendItemLists(*session));
+    EXPECT_EQ(0, ItemListsResultCode(SendItemLists(*session)));
     EXPECT_EQ((std::vector<std::string>{"close"}), link->calls);
     EXPECT_TRUE(device.requests.empty());
     EXPECT_TRUE(lines.empty()) << "the item-list download reports nothing";
@@ -160,7 +177,7 @@ TEST_F(NvSessionItemLists, RecordsTheLastFailedItem) {
     }
     session->LastFailedItemText() = "old";
     device.script = {NvReply(39, 7, {}, 3), test::Silent()};
-    EXPECT_EQ(0, SendItemLists(*session));
+    EXPECT_EQ(0, ItemListsResultCode(SendItemLists(*session)));
     EXPECT_EQ(8, session->LastFailedItemId());
     EXPECT_EQ("", session->LastFailedItemText());
     EXPECT_EQ((std::vector<std::string>{"open COM5", "diag", "close"}), link->calls);
@@ -177,10 +194,10 @@ TEST_F(NvSessionItemListsLog, FrameFailuresAreLoggedUnderItsOwnNameAndNotReporte
     CQualCmd session(std::move(owned), Timeouts::WithScale(0.01), [](uint32_t) {});
     session.SetPortName("COM5");
     link.openResult = kPacketOpenFailed;
-    EXPECT_EQ(0, SendItemLists(session));
+    EXPECT_EQ(0, ItemListsResultCode(SendItemLists(session)));
     link.openResult = 1;
     link.diagResult = kPacketModeUnknown;
-    EXPECT_EQ(0, SendItemLists(session));
+    EXPECT_EQ(0, ItemListsResultCode(SendItemLists(session)));
     EndLog();
     std::vector<std::string> failures;
     for (const auto& line : ReadLines())
@@ -226,15 +243,29 @@ TEST_F(NvExports, DuckImportFillsTheSessionLists) {
     EXPECT_EQ("", s->BrtPath());
 }
 
-TEST_F(NvExports, FlowsRunOnTheSession) {
+TEST_F(NvExports, FlowsRunOnTheSessionAndTellTheirStagesAndEnd) {
+    test::EventLog events;
+    EXPECT_EQ(0, SetEventCallback(handle, test::EventLog::Receive, &events));
+    const auto expectEnd = [&](std::vector<std::string> stages, int32_t result, const char* causeKey) {
+        EXPECT_EQ(stages, events.Stages());
+        EXPECT_EQ(result, events.End().result);
+        EXPECT_EQ(causeKey, events.End().causeKey);
+        events.events.clear();
+    };
     test::WriteText(dir.File("items.csv"), "h\n");
     EXPECT_EQ(0, SetCsvBrtFile(handle, dir.File("items.csv").c_str(), dir.File("out.brt").c_str()));
     EXPECT_EQ(1, StartBackupBrt(handle));
+    expectEnd({"open", "mode-switch", "file", "nv-item", "file"}, 1, "none");
     EXPECT_EQ(1, StartRestoreBrt(handle));
+    expectEnd({"open", "mode-switch", "file", "nv-item"}, 1, "none");
     EXPECT_EQ((Line{"RestoreBrt Success!!", 0}), lines.back());
     EXPECT_EQ(1, NVArrayToMobile(handle)) << "empty lists: nothing to send, nothing failed";
+    expectEnd({"open", "mode-switch", "nv-item"}, 1, "none");
     link->openResult = kPacketOpenFailed;
     EXPECT_EQ(0, NVArrayToMobile(handle));
+    expectEnd({"open"}, 0, "port-missing");
+    EXPECT_EQ(-1, StartRestoreBrt(handle));
+    expectEnd({"open"}, -1, "port-missing");
 }
 
 }  // namespace

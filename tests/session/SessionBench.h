@@ -5,6 +5,7 @@
 
 #include "download/FakeSessionLink.h"
 #include "session/QualCmd.h"
+#include "session/ExportResults.h"
 
 namespace fennix::test {
 

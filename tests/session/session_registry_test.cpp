@@ -99,6 +99,8 @@ void ExpectNoLiveSession(FennixHandle handle) {
     EXPECT_EQ(-1, SetMbnFile(handle, "", "", "", "", "", "", "", "", "", ""));
     EXPECT_EQ(-1, SetSkipCheck(handle));
     EXPECT_EQ(-1, SetCallBack(handle, RegistryLine));
+    EXPECT_EQ(-1, SetEventCallback(
+                      handle, [](const FennixEvent*, void*) { ++RegistryLineCount(); }, nullptr));
     EXPECT_EQ(-1, SetCsvBrtFile(handle, "a.csv", "b.brt"));
     EXPECT_EQ(-1, StartDownload(handle));
     EXPECT_EQ(-1, StartBackupBrt(handle));

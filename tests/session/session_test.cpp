@@ -52,20 +52,20 @@ TEST(FlowFrame, EmptyPortNameTouchesNothingAndIsNotASuccess) {
     SessionBench b;
     b.session->SetPortName(nullptr);
     bool bodyRan = false;
-    EXPECT_EQ(-1, b.session->RunFlow(CQualCmd::Flow::Download, [&] {
+    EXPECT_EQ(-1, FlowResultCode(b.session->RunFlow(CQualCmd::Flow::Download, [&] {
         bodyRan = true;
-        return 1;
-    }));
+        return FlowOutcome::Success();
+    })));
     EXPECT_FALSE(bodyRan);
     EXPECT_EQ((std::vector<Line>{{"Please Select ComPort..", 0}, {"Open ComPort Failed!!", -1}}), RecordedLines());
     EXPECT_TRUE(b.device->calls.empty());
-    EXPECT_EQ(-1, b.session->StartDownload());
+    EXPECT_EQ(-1, FlowResultCode(b.session->StartDownload()));
 }
 
 TEST(FlowFrame, PortThatCannotBeOpenedIsClosedAndReported) {
     SessionBench b;
     b.device->openResult = kPacketOpenFailed;
-    EXPECT_EQ(-1, b.session->StartDownload());
+    EXPECT_EQ(-1, FlowResultCode(b.session->StartDownload()));
     EXPECT_EQ((std::vector<Line>{{"Start To Download Process...", 0}, {"Open ComPort Failed!!", -1}}), RecordedLines());
     ASSERT_EQ(2u, b.device->calls.size());
     EXPECT_EQ("COM5", std::string(b.device->calls[0].request.begin(), b.device->calls[0].request.end()));
@@ -75,7 +75,7 @@ TEST(FlowFrame, PortThatCannotBeOpenedIsClosedAndReported) {
 TEST(FlowFrame, ModeChangeFailurePassesItsCodeThrough) {
     SessionBench b;
     b.device->dlResult = kPacketModeUnknown;
-    EXPECT_EQ(kPacketModeUnknown, b.session->StartDownload());
+    EXPECT_EQ(kPacketModeUnknown, FlowResultCode(b.session->StartDownload()));
     EXPECT_EQ(
         (std::vector<Line>{
             {"Start To Download Process...", 0}, {"Open ComPort Success!!", 0}, {"Change to DL Mode Failed!!", -1}}),
@@ -93,12 +93,14 @@ TEST(FlowFrame, NvFlowsUseTheirStartTextsAndDiagMode) {
                    Case{CQualCmd::Flow::RestoreBrt, "Start To RestoreBrt Process..."}}) {
         SessionBench b;
         int bodyResult = 0;
-        EXPECT_EQ(7, b.session->RunFlow(c.flow, [&] {
+        const FlowOutcome outcome = b.session->RunFlow(c.flow, [&] {
             // The body talks DIAG on the open port.
             uint8_t loop[2] = {0x7B, 1}, reply[2] = {};
             bodyResult = b.session->Link().DIAGTxRx(loop, 2, reply, 2, 5000);
-            return 7;
-        }));
+            return FlowOutcome::OfStep(kPacketTimeout, Cause::StoppedAnswering);
+        });
+        EXPECT_EQ(kPacketTimeout, FlowResultCode(outcome));
+        EXPECT_EQ(Cause::StoppedAnswering, outcome.cause);
         EXPECT_EQ(2, bodyResult);
         EXPECT_EQ(
             (std::vector<Line>{{c.start, 0}, {"Open ComPort Success!!", 0}, {"Change to DIAG Mode Success!!", 0}}),
@@ -109,13 +111,14 @@ TEST(FlowFrame, NvFlowsUseTheirStartTextsAndDiagMode) {
     }
     SessionBench b;
     b.device->diagResult = kPacketModeIsDL;
-    EXPECT_EQ(kPacketModeIsDL, b.session->RunFlow(CQualCmd::Flow::BackupBrt, [] { return 1; }));
+    EXPECT_EQ(kPacketModeIsDL,
+              FlowResultCode(b.session->RunFlow(CQualCmd::Flow::BackupBrt, [] { return FlowOutcome::Success(); })));
     EXPECT_EQ((Line{"Change to DIAG Mode Failed!!", -1}), RecordedLines().back());
 }
 
 TEST(FlowFrame, PortIsClosedWhenTheBodyThrows) {
     SessionBench b;
-    EXPECT_THROW(b.session->RunFlow(CQualCmd::Flow::RestoreBrt, []() -> int32_t { throw std::runtime_error("x"); }),
+    EXPECT_THROW(b.session->RunFlow(CQualCmd::Flow::RestoreBrt, []() -> FlowOutcome { throw std::runtime_error("x"); }),
                  std::runtime_error);
     EXPECT_EQ(LinkCall::Close, b.device->calls.back().kind);
 }
@@ -127,7 +130,7 @@ TEST(FlowFrame, WithoutCallbackTheFlowRunsSilently) {
     b.session->SetProgrammerPath(dir.WriteText("p.hex", HexText(0x0010, Pattern(100, 1))).c_str());
     b.session->SetImagePaths(dir.Write("part.mbn", Pattern(50, 2)).c_str(), nullptr, nullptr, nullptr, nullptr, nullptr,
                              nullptr, nullptr, nullptr, dir.Write("cefs.mbn", Pattern(3000, 3)).c_str());
-    EXPECT_EQ(1, b.session->StartDownload());
+    EXPECT_EQ(1, FlowResultCode(b.session->StartDownload()));
     EXPECT_TRUE(RecordedLines().empty());
     EXPECT_EQ(Pattern(3000, 3), b.device->Image(9)->bytes);
 }

@@ -51,7 +51,7 @@ TEST(StartDownload, FlashesEveryImageInOrderAndSkipsTheCheckWhenAsked) {
     set.Apply(*b.session);
     b.session->SetSkipCheck();
 
-    EXPECT_EQ(1, b.session->StartDownload());
+    EXPECT_EQ(1, FlowResultCode(b.session->StartDownload()));
     EXPECT_EQ(Concat(kUpToImages,
                      {"Download PBL File Success!!", "Download QCSBLHD File Success!!", "Download QCSBL File Success!!",
                       "Download OEMSBLHD and OEMSBL File Success!!", "Download AMSSHD and AMSS File Success!!",
@@ -87,7 +87,7 @@ TEST(StartDownload, PowerOnCheckRunsByDefaultAndPasses) {
     ImageSet set;
     set.Apply(*b.session);
 
-    EXPECT_EQ(1, b.session->StartDownload());
+    EXPECT_EQ(1, FlowResultCode(b.session->StartDownload()));
     const auto lines = RecordedLines();
     ASSERT_GE(lines.size(), 3u);
     EXPECT_EQ((Line{"Reset !! Please Wait....", 0}), lines[lines.size() - 3]);
@@ -118,7 +118,7 @@ TEST(StartDownload, PowerOnCheckFailsWhenTheDeviceDoesNotAnswerTheLoopback) {
         b.device->script = [answer](int cmd, const std::vector<uint8_t>&, int) {
             return cmd == kLoopback ? answer : Answer::Usual();
         };
-        EXPECT_EQ(-1, b.session->StartDownload());
+        EXPECT_EQ(-1, FlowResultCode(b.session->StartDownload()));
         EXPECT_EQ((Line{"Download Process Failed!!", -1}), RecordedLines().back());
         EXPECT_EQ((Line{"Reset !! Please Wait....", 0}), RecordedLines()[RecordedLines().size() - 2]);
         EXPECT_EQ(1, b.device->Count(LinkCall::Drain));
@@ -134,7 +134,7 @@ TEST(StartDownload, PartitionOnlySessionSendsSecurityModeOneAndNoImage) {
                              nullptr, nullptr, nullptr, nullptr);
     b.session->SetSkipCheck();
 
-    EXPECT_EQ(1, b.session->StartDownload());
+    EXPECT_EQ(1, FlowResultCode(b.session->StartDownload()));
     EXPECT_EQ(1, b.device->securityMode);
     EXPECT_EQ(set.partition, b.device->partitionTable);
     EXPECT_TRUE(b.device->images.empty());
@@ -151,7 +151,7 @@ TEST(StartDownload, EmptyPartitionPathEndsQuietlyAfterSecurityWithAReset) {
     b.session->SetImagePaths("", nullptr, set.P("pbl.mbn", set.pbl).c_str(), nullptr, nullptr, nullptr, nullptr,
                              nullptr, nullptr, nullptr);
 
-    EXPECT_EQ(1, b.session->StartDownload());
+    EXPECT_EQ(1, FlowResultCode(b.session->StartDownload()));
     EXPECT_EQ("Send Security Success!!", RecordedLines().back().text);
     EXPECT_EQ(1, b.device->resets);
     EXPECT_TRUE(b.device->CallsOf(kPartition).empty());
@@ -172,7 +172,7 @@ TEST(StartDownload, AmssFailureStopsBeforeCefsWithoutAResetLine) {
         return Answer::Usual();
     };
 
-    EXPECT_EQ(kPacketTimeout, b.session->StartDownload());
+    EXPECT_EQ(kPacketTimeout, FlowResultCode(b.session->StartDownload()));
     const auto lines = RecordedLines();
     EXPECT_EQ((Line{"Download AMSSHD and AMSS File Failed!!", -1}), lines.back());
     EXPECT_EQ((Line{"  25 % completed.", 0}), lines[lines.size() - 2]);  // 5 of 20 blocks
@@ -192,7 +192,7 @@ TEST(StartDownload, OemsblFailureHasNoLineOfItsOwn) {
     b.device->script = [](int cmd, const std::vector<uint8_t>& r, int) {
         return cmd == kOpenImage && r[1] == 4 ? Answer::With({0x0E, 0x00}) : Answer::Usual();
     };
-    EXPECT_EQ(-1, b.session->StartDownload());
+    EXPECT_EQ(-1, FlowResultCode(b.session->StartDownload()));
     EXPECT_EQ((Line{"Download QCSBL File Success!!", 0}), RecordedLines().back());
     EXPECT_EQ(nullptr, b.device->Image(5));
 }
@@ -204,7 +204,7 @@ TEST(StartDownload, FailedFinalResetGivesMinusTwo) {
     b.device->script = [](int cmd, const std::vector<uint8_t>&, int) {
         return cmd == kReset ? Answer::None() : Answer::Usual();
     };
-    EXPECT_EQ(-2, b.session->StartDownload());
+    EXPECT_EQ(-2, FlowResultCode(b.session->StartDownload()));
     const auto lines = RecordedLines();
     EXPECT_EQ((Line{"Reset !! Please Wait....", 0}), lines[lines.size() - 2]);
     EXPECT_EQ((Line{"Reset Failed....", -1}), lines.back());
@@ -220,7 +220,7 @@ TEST(StartDownload, PairsWithoutTheirHeaderAreSkippedSilently) {
                              set.P("oemsbl.mbn", set.oemsbl).c_str(), nullptr, set.P("amss.mbn", set.amss).c_str(),
                              nullptr);
     b.session->SetSkipCheck();
-    EXPECT_EQ(1, b.session->StartDownload());
+    EXPECT_EQ(1, FlowResultCode(b.session->StartDownload()));
     EXPECT_TRUE(b.device->images.empty());
     EXPECT_EQ(Concat(kUpToImages,
                      {"Reset !! Please Wait....", "Skip Checking POWER_ON Status...!!", "Download Process Success!!"}),
@@ -240,7 +240,7 @@ TEST(StartDownload, AllNineStepsRunInTableOrderWithTheirLines) {
     b.session->SetWindowsMobilePath(set.P("wm", Pattern(60, 3)).c_str());
     b.session->SetSkipCheck();
 
-    EXPECT_EQ(1, b.session->StartDownload());
+    EXPECT_EQ(1, FlowResultCode(b.session->StartDownload()));
     EXPECT_EQ((std::vector<int>{7, 1, 2, 3, 4, 5, 10, 12, 9}), b.device->ImageTypesOpened());
     EXPECT_EQ(Pattern(20, 2), b.device->Image(10)->header);
     EXPECT_EQ(Concat(kUpToImages,
@@ -266,7 +266,7 @@ TEST(StartDownload, EachStreamingStepFailureResetsClosesAndReportsItsLine) {
         b.device->script = [failure](int cmd, const std::vector<uint8_t>&, int) {
             return cmd == failure.cmd ? Answer::None() : Answer::Usual();
         };
-        EXPECT_EQ(kPacketTimeout, b.session->StartDownload()) << failure.line;
+        EXPECT_EQ(kPacketTimeout, FlowResultCode(b.session->StartDownload())) << failure.line;
         EXPECT_EQ((Line{failure.line, -1}), RecordedLines().back());
         EXPECT_EQ(LinkCall::Close, b.device->calls.back().kind);
         EXPECT_EQ(1u, b.device->CallsOf(kReset).size()) << failure.line;
@@ -282,7 +282,7 @@ TEST(StartDownload, OnlyTheSecondHelloCounts) {
     b.device->script = [](int cmd, const std::vector<uint8_t>&, int index) {
         return cmd == kHello && index == 0 ? Answer::None() : Answer::Usual();
     };
-    EXPECT_EQ(1, b.session->StartDownload());
+    EXPECT_EQ(1, FlowResultCode(b.session->StartDownload()));
     EXPECT_EQ(2u, b.device->CallsOf(kHello).size());
 }
 
@@ -291,7 +291,7 @@ TEST(StartDownload, ProgrammerFailureEndsBeforeAnyHello) {
     ImageSet set;
     set.Apply(*b.session);
     b.session->SetProgrammerPath("/no/such/NPRG.HEX");
-    EXPECT_EQ(-1, b.session->StartDownload());
+    EXPECT_EQ(-1, FlowResultCode(b.session->StartDownload()));
     EXPECT_TRUE(b.device->CallsOf(kHello).empty());
     EXPECT_EQ((Line{"Download HEX File Failed!!", -1}), RecordedLines().back());
     EXPECT_EQ(1, b.device->Count(LinkCall::Close));

@@ -155,6 +155,73 @@ typedef struct FennixEvent {
     const char* causeKey;     /* END: the cause's stable name ("port-missing"); else null */
 } FennixEvent;
 
+/* When the events come, all on the flow's thread:
+ *
+ * STAGE     each time the flow enters a stage. Every flow starts with OPEN
+ *           (the port check and open) and, once the port is open,
+ *           MODE_SWITCH. Then StartDownload: PROGRAMMER, HELLO,
+ *           PARTITION_TABLE, for each image IMAGE_OPEN, IMAGE_WRITE,
+ *           IMAGE_CLOSE, then RESET and, unless SetSkipCheck was called,
+ *           POWER_ON_CHECK (a download without a partition path resets the
+ *           device after HELLO and ends there). StartBackupBrt: FILE (the CSV
+ *           file), NV_ITEM, FILE (the BRT file). StartRestoreBrt: FILE (the
+ *           BRT file), NV_ITEM. NVArrayToMobile: NV_ITEM. A flow that fails
+ *           stops in the stage it failed in.
+ * PROGRESS  in PROGRAMMER and IMAGE_WRITE: bytes written of the stage's total,
+ *           at most once per whole percent (an image's come with its
+ *           " NN % completed." lines); in NV_ITEM: items (a device file
+ *           counts as one) done of the total, before each item and once
+ *           when all are done.
+ * LINE      every operator line, right after the progress callback had it
+ *           (also when none is set), in the same order. NVArrayToMobile has
+ *           no operator lines.
+ * END       once, as the last event, just before the flow's export returns.
+ *
+ * The fields: `stage`, `stageKey`, `image` and `imageName` tell the stage
+ * the flow is in, for every kind. `image` is the image's place in the flash
+ * order: OBL 0, PBL 1, QCSBLHD 2, QCSBL 3, OEMSBL 4 (with OEMSBLHD), AMSS 5
+ * (with AMSSHD), AMSSBOOT 6, WINMOBILE 7, CEFS 8; the partition table is a
+ * stage of its own. `done` and `total` are PROGRESS's, `status` LINE's;
+ * `text` is LINE's operator line and END's cause sentence for people ("the
+ * device did not come back after the reset"); `result`, `cause` and
+ * `causeKey` are END's. Fields another kind does not use are 0 or null.
+ * Stage keys: "open", "mode-switch", "programmer", "hello",
+ * "partition-table", "image-open", "image-write", "image-close", "reset",
+ * "power-on-check", "nv-item", "file". Cause keys: "none", "port-missing",
+ * "port-busy", "port-forbidden", "no-answer", "mode-switch-failed",
+ * "programmer-refused", "image-open-refused", "image-write-refused",
+ * "image-close-refused", "not-back-after-reset", "stopped-answering",
+ * "file-missing", "file-damaged", "cancelled", "device-refused".
+ *
+ * The causes, by flow. A device that answered a request with anything but
+ * its acknowledgement refused it; one that did not answer within the
+ * request's wait (or whose port took no more writes) stopped answering.
+ *   Every flow: PORT_MISSING (no port name, no such port, or one the system
+ *     cannot open for another reason), PORT_BUSY, PORT_FORBIDDEN; NO_ANSWER
+ *     (nothing answered the mode probe); MODE_SWITCH_FAILED (the device
+ *     answered but did not come into download mode, or into DIAG mode for
+ *     the NV flows); CANCELLED (Close: a flow that fails once Close was
+ *     called gives this cause whatever step noticed it).
+ *   StartDownload: FILE_MISSING and FILE_DAMAGED (the programmer, the
+ *     partition table, an image or its header: missing or unreadable; not a
+ *     programmer that can be sent whole, or larger than its packet);
+ *     PROGRAMMER_REFUSED (any failure of the programmer stage, and a hello or
+ *     security mode that the programmer did not answer or refused: it did
+ *     not start); IMAGE_OPEN_REFUSED (the partition table or an image's
+ *     open), IMAGE_WRITE_REFUSED, IMAGE_CLOSE_REFUSED; STOPPED_ANSWERING
+ *     (from the partition table to the reset); DEVICE_REFUSED (the reset
+ *     request refused, result -2); NOT_BACK_AFTER_RESET (the power-on check
+ *     failed).
+ *   StartBackupBrt: FILE_MISSING (the CSV file cannot be read, or the BRT
+ *     file cannot be written); STOPPED_ANSWERING; DEVICE_REFUSED (items were
+ *     listed and the device refused every one).
+ *   StartRestoreBrt: FILE_MISSING, FILE_DAMAGED (the BRT file);
+ *     STOPPED_ANSWERING. Records the device refuses do not fail it.
+ *   NVArrayToMobile: STOPPED_ANSWERING; DEVICE_REFUSED (a device file was
+ *     opened but not written or closed). Refused items do not fail it.
+ * A flow ended by an unexpected failure inside the library (the log tells)
+ * sends no END. */
+
 /* Event receiver: called on the thread that runs the flow, with the context
  * given to SetEventCallback. C calling convention. */
 typedef void (*FennixEventCallback)(const FennixEvent* event, void* context);
