@@ -75,6 +75,7 @@ TEST_F(CliFlash, ThreePortsAtOnceOneRefusingItsAmssImage) {
     // Standard output: JSON objects only, each with the schema.
     std::map<std::string, std::vector<std::pair<std::string, int>>> linesByPort;
     std::map<std::string, json> results;
+    std::map<std::string, std::vector<std::string>> stagesByPort;
     json summary;
     for (const auto& text : Lines(r.out)) {
         const json j = json::parse(text);  // throws (fails the test) on anything else
@@ -82,6 +83,7 @@ TEST_F(CliFlash, ThreePortsAtOnceOneRefusingItsAmssImage) {
         const std::string event = j.at("event");
         if (event == "line") linesByPort[j.at("port")].push_back({j.at("text"), j.at("status")});
         if (event == "result") results[j.at("port")] = j;
+        if (event == "progress") stagesByPort[j.at("port")].push_back(j.at("stage"));
         if (event == "summary") summary = j;
     }
     EXPECT_EQ(summary.at("exit"), 1);
@@ -92,6 +94,15 @@ TEST_F(CliFlash, ThreePortsAtOnceOneRefusingItsAmssImage) {
     EXPECT_EQ(results.at(bad->Path()).at("cause"), "image-open-refused");
     for (const auto* good : {&good1, &good2}) {
         EXPECT_EQ(results.at((*good)->Path()).at("result"), "success");
+        // Bytes and stages from the engine's events: the image bodies streamed, every stage told.
+        uint64_t bodies = 0;
+        for (const auto* path : {&set.qcsblhd, &set.qcsbl, &set.oemsbl, &set.amss, &set.cefs})
+            if (!path->empty()) bodies += fs::file_size(*path);
+        EXPECT_EQ(results.at((*good)->Path()).at("bytes"), bodies);
+        EXPECT_EQ(results.at((*good)->Path()).at("percent"), 100);
+        const auto& stages = stagesByPort[(*good)->Path()];
+        for (const char* stage : {"open", "programmer", "image-write", "reset"})
+            EXPECT_NE(std::find(stages.begin(), stages.end(), stage), stages.end()) << stage;
         EXPECT_TRUE(sim::CompareWithSet(sim::SnapshotDownloadTarget((*good)->Device()), set).identical);
         // The engine's milestones, in order.
         const std::vector<std::string> milestones{"Start To Download Process...",

@@ -51,7 +51,7 @@ def test_flash_writes_every_image_and_reports_each_line(images, start_device):
     bodies = sum(images[r].stat().st_size for r in ("qcsblhd", "qcsbl", "oemsbl", "amss", "cefs"))
     assert len(written) == 5 and all(done == total for done, total in written.values())
     assert sum(done for done, _ in written.values()) == bodies
-    assert events[-1].kind == Kind.END and events[-1].result == 1 and events[-1].cause_key is None
+    assert events[-1].kind == Kind.END and events[-1].result == 1 and events[-1].cause == fennix.Cause.NONE
     assert list(result.lines) == seen
     assert seen[0] == fennix.Line("Start To Download Process...", 0)
     assert seen[-1] == fennix.Line("Download Process Success!!", 0)

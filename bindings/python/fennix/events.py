@@ -84,7 +84,7 @@ class Event:
     status: int = 0                 #: LINE: 0 progress or success, -1 failure
     result: int = 0                 #: END: what the flow's export returns
     cause: Union[Cause, int] = Cause.NONE  #: END
-    cause_key: Optional[str] = None  #: END: "port-missing"; None on success
+    cause_key: Optional[str] = None  #: END: "port-missing" ("none" on success)
 
     @property
     def fraction(self) -> Optional[float]:
