@@ -8,12 +8,15 @@ namespace fennix {
 namespace {
 
 // The cause of a step's negative result: a file of this computer, Close, a
-// device that did not answer at all (the request's wait ran out, or the
-// request could not be written), or else the device's refusal of the step.
+// device that did not answer at all (the request's wait ran out, the request
+// could not be written, or the listener no longer sees the device in
+// download mode), or else the device's refusal of the step: it answered,
+// but not with the step's acknowledgement.
 Cause CauseOfStep(int32_t result, Cause fileFault, Cause refusal) {
     if (fileFault != Cause::None) return fileFault;
     if (result == kPacketCancelled) return Cause::Cancelled;
-    if (result == kPacketTimeout || result == kPacketWriteRefused) return Cause::StoppedAnswering;
+    if (result == kPacketTimeout || result == kPacketWriteRefused || result == kPacketWrongMode)
+        return Cause::StoppedAnswering;
     return refusal;
 }
 

@@ -74,12 +74,13 @@ bool DecodeDuck(const uint8_t* data, size_t size, CNVArray& numbered, CNVArray& 
     return false;
 }
 
-int32_t LoadDuckFile(const std::string& path, CNVArray& numbered, CNVArray& named) {
+FlowOutcome LoadDuckFile(const std::string& path, CNVArray& numbered, CNVArray& named) {
     numbered.RemoveAll();
     named.RemoveAll();
     std::vector<uint8_t> bytes;
-    if (!ReadFileBytes(path, bytes, kDuckFileMax)) return 0;
-    return DecodeDuck(bytes.data(), bytes.size(), numbered, named) ? 1 : 0;
+    if (!ReadFileBytes(path, bytes, kDuckFileMax)) return FlowOutcome::Failure(Cause::FileMissing);
+    if (!DecodeDuck(bytes.data(), bytes.size(), numbered, named)) return FlowOutcome::Failure(Cause::FileDamaged);
+    return FlowOutcome::Success();
 }
 
 }  // namespace fennix

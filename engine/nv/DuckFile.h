@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "flow/FlowEvents.h"
 #include "nv/NvItem.h"
 
 namespace fennix {
@@ -31,8 +32,9 @@ int32_t ArrayItemNumber(const std::string& name);
 // length; both lists are then left empty, so nothing of a damaged file is sent.
 bool DecodeDuck(const uint8_t* data, size_t size, CNVArray& numbered, CNVArray& named);
 
-// LoadDuckFile: 1 when the file was read to its end, 0 when it cannot be
-// opened or is damaged (the lists are then empty).
-int32_t LoadDuckFile(const std::string& path, CNVArray& numbered, CNVArray& named);
+// LoadDuckFile: succeeds when the file was read to its end; fails with
+// FileMissing when it cannot be read and FileDamaged when it is damaged (the
+// lists are then empty).
+FlowOutcome LoadDuckFile(const std::string& path, CNVArray& numbered, CNVArray& named);
 
 }  // namespace fennix

@@ -12,7 +12,8 @@ namespace fennix {
 // plain failure, -2 when the download's reset request failed, otherwise the
 // packet layer's negative result.
 int32_t FlowResultCode(const FlowOutcome& outcome);
-// NVArrayToMobile: 1 when everything was stored, else 0.
+// NVArrayToMobile: 1 when everything was stored, else 0; DuckToNVArray: 1
+// when the duck file was read whole, else 0.
 int32_t ItemListsResultCode(const FlowOutcome& outcome);
 
 }  // namespace fennix

@@ -41,7 +41,8 @@ FENNIX_API int32_t FENNIX_CALL DuckToNVArray(FennixHandle session, const char* d
     if (!flow.Entered()) return 0;
     CQualCmd& s = flow.Session();
     const int32_t result = Guarded("DuckToNVArray", 0, [&] {
-        return fennix::LoadDuckFile(duckPath ? duckPath : "", s.NumberedItems(), s.NamedItems());
+        return fennix::ItemListsResultCode(
+            fennix::LoadDuckFile(duckPath ? duckPath : "", s.NumberedItems(), s.NamedItems()));
     });
     if (result == 0) {
         // Whatever stopped the import, nothing of it may be sent.

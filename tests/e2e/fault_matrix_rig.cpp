@@ -162,7 +162,7 @@ int32_t FlowRig::RunFlow() {
         case Flow::Backup: return FlowResultCode(RunBackupBrt(*session_));
         case Flow::Restore: return FlowResultCode(RunRestoreBrt(*session_));
         case Flow::DuckImport:
-            if (LoadDuckFile(dir_.File("set.duck"), session_->NumberedItems(), session_->NamedItems()) != 1)
+            if (!LoadDuckFile(dir_.File("set.duck"), session_->NumberedItems(), session_->NamedItems()).Succeeded())
                 return -100;
             return ItemListsResultCode(SendItemLists(*session_));
         default: return FlowResultCode(session_->StartDownload());

@@ -227,15 +227,17 @@ TEST(DuckFile, LoadReplacesTheListsAndReportsUnreadableFiles) {
     test::WriteBytes(dir.File("a.duck"), LeBuilder().I32(1).Counted({1}).I32(2).Counted({2}).Bytes());
     test::WriteBytes(dir.File("b.duck"), LeBuilder().I32(3).Counted({3}).Bytes());
     test::WriteBytes(dir.File("empty.duck"), {});
-    ASSERT_EQ(1, LoadDuckFile(dir.File("a.duck"), numbered, named));
+    ASSERT_TRUE(LoadDuckFile(dir.File("a.duck"), numbered, named).Succeeded());
     EXPECT_EQ(2, numbered.Count());
-    ASSERT_EQ(1, LoadDuckFile(dir.File("b.duck"), numbered, named));
+    ASSERT_TRUE(LoadDuckFile(dir.File("b.duck"), numbered, named).Succeeded());
     ASSERT_EQ(1, numbered.Count());
     EXPECT_EQ(3, numbered.At(0).itemNumber);
-    EXPECT_EQ(0, LoadDuckFile(dir.File("missing.duck"), numbered, named));
+    EXPECT_EQ(Cause::FileMissing, LoadDuckFile(dir.File("missing.duck"), numbered, named).cause);
     EXPECT_EQ(0, numbered.Count());
-    EXPECT_EQ(1, LoadDuckFile(dir.File("empty.duck"), numbered, named));
+    EXPECT_TRUE(LoadDuckFile(dir.File("empty.duck"), numbered, named).Succeeded());
     EXPECT_EQ(0, numbered.Count() + named.Count());
+    test::WriteBytes(dir.File("cut.duck"), LeBuilder().I32(1).I32(5).Bytes());
+    EXPECT_EQ(Cause::FileDamaged, LoadDuckFile(dir.File("cut.duck"), numbered, named).cause);
 }
 
 TEST(ParentDirectories, TopDownWithoutLeadingSlash) {

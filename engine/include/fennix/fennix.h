@@ -195,7 +195,8 @@ typedef struct FennixEvent {
  *
  * The causes, by flow. A device that answered a request with anything but
  * its acknowledgement refused it; one that did not answer within the
- * request's wait (or whose port took no more writes) stopped answering.
+ * request's wait (or whose port took no more writes, or that left the mode
+ * the flow runs in) stopped answering.
  *   Every flow: PORT_MISSING (no port name, no such port, or one the system
  *     cannot open for another reason), PORT_BUSY, PORT_FORBIDDEN; NO_ANSWER
  *     (nothing answered the mode probe); MODE_SWITCH_FAILED (the device
