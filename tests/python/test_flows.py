@@ -47,7 +47,8 @@ def test_flash_writes_every_image_and_reports_each_line(images, start_device):
     firsts = sorted(set(entered), key=entered.index)
     assert firsts == [Stage.OPEN, Stage.MODE_SWITCH, Stage.PROGRAMMER, Stage.HELLO, Stage.PARTITION_TABLE,
                       Stage.IMAGE_OPEN, Stage.IMAGE_WRITE, Stage.IMAGE_CLOSE, Stage.RESET, Stage.POWER_ON_CHECK]
-    written = {e.image_name: (e.done, e.total) for e in events if e.kind == Kind.PROGRESS and e.stage == Stage.IMAGE_WRITE}
+    written = {e.image_name: (e.done, e.total) for e in events
+               if e.kind == Kind.PROGRESS and e.stage == Stage.IMAGE_WRITE}
     bodies = sum(images[r].stat().st_size for r in ("qcsblhd", "qcsbl", "oemsbl", "amss", "cefs"))
     assert len(written) == 5 and all(done == total for done, total in written.values())
     assert sum(done for done, _ in written.values()) == bodies
