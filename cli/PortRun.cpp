@@ -117,7 +117,7 @@ void PortRun::Run(const Flow& flow) {
             if (!closedByCanceller_) Close(session_);
             session_ = nullptr;
         }
-        // The engine tells only that the port would not open; say who holds it, where the system can tell.
+        // The engine tells only that the port would not open; say why, where the system can tell.
         std::string cause;
         {
             std::lock_guard<std::mutex> lock(mutex_);
