@@ -151,7 +151,8 @@ TEST_F(CliFlash, ThreePortsAtOnceOneRefusingItsAmssImage) {
 TEST_F(CliFlash, CtrlCEndsEveryFlowWithinTwoSeconds) {
     Images(8 * 1024 * 1024);
     auto a = Device("a"), b = Device("b");
-    ToolProcess tool(Flash({a->Path(), b->Path()}), dir_.string());
+    const std::string report = (dir_ / "report.jsonl").string();
+    ToolProcess tool(Flash({a->Path(), b->Path()}, {"--report", report}), dir_.string());
     ASSERT_TRUE(tool.WaitForOutput("% completed.", std::chrono::seconds(60))) << tool.Out();
     const auto sent = std::chrono::steady_clock::now();
     tool.Signal(SIGINT);
@@ -160,6 +161,9 @@ TEST_F(CliFlash, CtrlCEndsEveryFlowWithinTwoSeconds) {
     EXPECT_EQ(status, 130) << tool.Err();
     EXPECT_NE(tool.Out().find("Interrupted: " + a->Path() + ", " + b->Path()), std::string::npos) << tool.Out();
     EXPECT_NE(tool.Out().find("must be flashed again"), std::string::npos);
+    const auto records = Lines(ReadText(report));
+    ASSERT_EQ(records.size(), 2u);
+    for (const auto& record : records) EXPECT_EQ(json::parse(record).at("cause"), "cancelled");
 }
 
 TEST_F(CliFlash, BadImageSetExitsTwoBeforeAnyPortIsOpened) {
