@@ -1,5 +1,5 @@
 // What the port threads tell the display: every engine line, progress steps
-// and each port's result, in the order they happened.
+// and stages, and each port's result, in the order they happened.
 #pragma once
 
 #include <mutex>
@@ -20,6 +20,7 @@ struct Event {
     int status = 0;
     int percent = -1;       // overall percent of the port's flow (progress, result)
     bool fromTool = false;  // a line of this tool, not of the engine
+    std::string stage;      // the stage's stable name (progress)
 };
 
 class EventQueue {

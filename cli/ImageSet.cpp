@@ -38,19 +38,16 @@ std::string CheckFile(const std::string& option, const std::string& path, uint64
 
 const std::vector<ImageRole>& ImageRoles() {
     static const std::vector<ImageRole> roles = {
-        {"partition", "partition table", "partition.mbn", false, kPartitionLimit, nullptr, nullptr},
-        {"obl", "OTP boot loader (OBL)", "obl.mbn", true, kBodyLimit, "OBL", "Download OBL File Success!!"},
-        {"pbl", "primary boot loader (PBL)", "pbl.mbn", true, kBodyLimit, "PBL", "Download PBL File Success!!"},
-        {"qcsblhd", "QCSBL header and configuration data", "qcsblhd_cfgdata.mbn", false, kBodyLimit, "QCSBLHD",
-         "Download QCSBLHD File Success!!"},
-        {"qcsbl", "secondary boot loader (QCSBL)", "qcsbl.mbn", false, kBodyLimit, "QCSBL",
-         "Download QCSBL File Success!!"},
-        {"oemsblhd", "OEMSBL header", "oemsblhd.mbn", false, kHeaderLimit, nullptr, nullptr},
-        {"oemsbl", "OEM boot loader (OEMSBL)", "oemsbl.mbn", false, kBodyLimit, "OEMSBL",
-         "Download OEMSBLHD and OEMSBL File Success!!"},
-        {"amsshd", "AMSS header", "amsshd.mbn", false, kHeaderLimit, nullptr, nullptr},
-        {"amss", "AMSS modem image", "amss.mbn", false, kBodyLimit, "AMSS", "Download AMSSHD and AMSS File Success!!"},
-        {"cefs", "CEFS file-system image", "cefs.mbn", true, kBodyLimit, "CEFS", "Download CEFS File Success!!"},
+        {"partition", "partition table", "partition.mbn", false, kPartitionLimit, nullptr},
+        {"obl", "OTP boot loader (OBL)", "obl.mbn", true, kBodyLimit, "OBL"},
+        {"pbl", "primary boot loader (PBL)", "pbl.mbn", true, kBodyLimit, "PBL"},
+        {"qcsblhd", "QCSBL header and configuration data", "qcsblhd_cfgdata.mbn", false, kBodyLimit, "QCSBLHD"},
+        {"qcsbl", "secondary boot loader (QCSBL)", "qcsbl.mbn", false, kBodyLimit, "QCSBL"},
+        {"oemsblhd", "OEMSBL header", "oemsblhd.mbn", false, kHeaderLimit, nullptr},
+        {"oemsbl", "OEM boot loader (OEMSBL)", "oemsbl.mbn", false, kBodyLimit, "OEMSBL"},
+        {"amsshd", "AMSS header", "amsshd.mbn", false, kHeaderLimit, nullptr},
+        {"amss", "AMSS modem image", "amss.mbn", false, kBodyLimit, "AMSS"},
+        {"cefs", "CEFS file-system image", "cefs.mbn", true, kBodyLimit, "CEFS"},
     };
     return roles;
 }
@@ -78,7 +75,7 @@ std::vector<StreamedImage> ImageSet::Streamed() const {
         if (std::string(role.option) == "oemsbl" && Path("oemsblhd").empty()) continue;
         if (std::string(role.option) == "amss" && Path("amsshd").empty()) continue;
         std::error_code error;
-        images.push_back({role.streamName, fs::file_size(path, error), role.successLine});
+        images.push_back({role.streamName, fs::file_size(path, error)});
     }
     return images;
 }

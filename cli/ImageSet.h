@@ -15,13 +15,12 @@ namespace fennix::cli {
 
 // One file of the set, in the order SetMbnFile takes them (the programmer first).
 struct ImageRole {
-    const char* option;       // "amss": --amss FILE, --no-amss
-    const char* title;        // for the help text
-    const char* usualName;    // in the --images folder
-    bool optional;            // a set may lack it
-    uint64_t maxBytes;        // the most the engine takes (0: a streamed body)
-    const char* streamName;   // shown while it streams; null for files sent whole
-    const char* successLine;  // the engine's line when it is written
+    const char* option;      // "amss": --amss FILE, --no-amss
+    const char* title;       // for the help text
+    const char* usualName;   // in the --images folder
+    bool optional;           // a set may lack it
+    uint64_t maxBytes;       // the most the engine takes (0: a streamed body)
+    const char* streamName;  // shown while it streams; null for files sent whole
 };
 const std::vector<ImageRole>& ImageRoles();
 

@@ -89,7 +89,7 @@ int Import(const NvOptions& o) {
         int32_t imported = 0;
         run.Setup([&](FennixHandle session) { imported = DuckToNVArray(session, path.c_str()); });
         if (imported != 1) {
-            run.ToolLine("Cannot read the duck file " + path, -1);
+            run.ToolFailure("Cannot read the duck file " + path, "file-damaged");
             return 0;
         }
         run.ToolLine("Duck file read: " + path, 0);

@@ -41,20 +41,50 @@ void PortRun::OnProgress(const char* text, int32_t status) {
 
 void PortRun::ToolLine(const std::string& text, int status) { AddLine(text, status, true); }
 
+void PortRun::ToolFailure(const std::string& text, const std::string& cause) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (toolCause_.empty() && progress_.Cause().empty()) toolCause_ = cause;
+    }
+    AddLine(text, -1, true);
+}
+
 void PortRun::AddLine(const std::string& text, int status, bool fromTool) {
     const auto now = WallClock::now();
-    int percent = -1;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         lines_.push_back({now, text, status, fromTool});
-        progress_.OnLine(text, status, SteadyClock::now());
-        if (!text.empty() && PercentOfLine(text) < 0) lastLine_ = text;
+        // A streaming stage's lines repeat its progress, which the stage shows.
+        if (!text.empty() && !(status >= 0 && progress_.Streaming())) lastLine_ = text;
         if (status < 0 && failure_.empty()) failure_ = text;
-        const int overall = static_cast<int>(std::floor(progress_.Fraction() * 100));
-        if (overall != lastPercent_) percent = lastPercent_ = overall;
     }
-    events_.Push({now, port_, EventKind::Line, text, status, -1, fromTool});
-    if (percent >= 0) events_.Push({now, port_, EventKind::Progress, {}, 0, percent, false});
+    events_.Push({now, port_, EventKind::Line, text, status, -1, fromTool, {}});
+}
+
+void PortRun::OnEvent(const FennixEvent* event, void* context) {
+    // A library that fills a shorter structure lacks fields this tool reads.
+    if (!event || !context || event->size < sizeof(FennixEvent)) return;
+    auto* run = static_cast<PortRun*>(context);
+    bool entered;
+    {
+        std::lock_guard<std::mutex> lock(run->mutex_);
+        entered = run->progress_.OnEvent(*event, SteadyClock::now());
+    }
+    run->PushProgress(WallClock::now(), entered);
+}
+
+// A progress event when the whole percent changed or another stage began.
+void PortRun::PushProgress(WallClock::time_point now, bool stageEntered) {
+    int percent;
+    std::string stage;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        percent = static_cast<int>(std::floor(progress_.Fraction() * 100));
+        if (percent == lastPercent_ && !stageEntered) return;
+        lastPercent_ = percent;
+        stage = progress_.StageKey();
+    }
+    events_.Push({now, port_, EventKind::Progress, {}, 0, percent, false, std::move(stage)});
 }
 
 void PortRun::Run(const Flow& flow) {
@@ -67,8 +97,9 @@ void PortRun::Run(const Flow& flow) {
     }
     int32_t result = -1;
     bool interrupted = false;
-    if (const std::string obstacle = PortObstacle(port_); !obstacle.empty()) {
-        ToolLine(obstacle, -1);
+    std::string obstacleCause;
+    if (const std::string obstacle = PortObstacle(port_, &obstacleCause); !obstacle.empty()) {
+        ToolFailure(obstacle, obstacleCause);
     } else {
         {
             std::lock_guard<std::mutex> lock(sessionMutex_);
@@ -76,6 +107,7 @@ void PortRun::Run(const Flow& flow) {
             if (!interrupted) {
                 session_ = SetComPort(port_.c_str());
                 SetCallBack(session_, &PortRun::OnProgress);
+                SetEventCallback(session_, &PortRun::OnEvent, this);
             }
         }
         if (!interrupted) {
@@ -86,11 +118,12 @@ void PortRun::Run(const Flow& flow) {
             session_ = nullptr;
         }
         // The engine tells only that the port would not open; say why, where the system can tell.
-        bool openFailed = false;
+        std::string cause;
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            for (const auto& line : lines_) openFailed |= !line.fromTool && line.text == "Open ComPort Failed!!";
+            cause = progress_.Cause();
         }
+        const bool openFailed = cause == "port-missing" || cause == "port-busy" || cause == "port-forbidden";
         if (openFailed && !interrupted)
             if (const std::string users = PortUsers(port_); !users.empty()) ToolLine(users, -1);
     }
@@ -98,13 +131,14 @@ void PortRun::Run(const Flow& flow) {
     result_ = result;
     end_ = WallClock::now();
     steadyEnd_ = SteadyClock::now();
-    if (interrupted)
+    if (interrupted) {
         state_ = RunState::Interrupted;
-    else
+        if (toolCause_.empty() && progress_.Cause().empty()) toolCause_ = "cancelled";
+    } else
         state_ = result == 1 && failure_.empty() ? RunState::Succeeded : RunState::Failed;
     progress_.Finish(state_ == RunState::Succeeded);
     events_.Push({end_, port_, EventKind::Result, state_ == RunState::Failed ? failure_ : lastLine_, result,
-                  static_cast<int>(std::floor(progress_.Fraction() * 100)), false});
+                  static_cast<int>(std::floor(progress_.Fraction() * 100)), false, progress_.StageKey()});
 }
 
 bool PortRun::Setup(const std::function<void(FennixHandle)>& configure) {
@@ -166,6 +200,7 @@ RunSnapshot PortRun::Snapshot() const {
     if (state_ == RunState::Interrupted) s.stage = "interrupted: " + s.stage;
     s.lastLine = lastLine_;
     s.failure = failure_;
+    if (state_ != RunState::Succeeded) s.cause = progress_.Cause().empty() ? toolCause_ : progress_.Cause();
     s.result = result_;
     if (state_ != RunState::Waiting) s.elapsed = (over ? steadyEnd_ : now) - steadyStart_;
     s.start = start_;

@@ -1,5 +1,5 @@
-// One port's flow on a thread of its own: the session, the progress callback,
-// the lines it reported and its result. The main thread reads snapshots and
+// One port's flow on a thread of its own: the session, the progress and event
+// callbacks, the lines it reported, its stage and its result. The main thread reads snapshots and
 // may cancel the flow (Ctrl-C) by closing the session.
 #pragma once
 
@@ -35,6 +35,7 @@ struct RunSnapshot {
     std::string stage;     // what it is doing now
     std::string lastLine;  // the last non-empty line
     std::string failure;   // the first failure line
+    std::string cause;     // why it failed ("port-busy"); empty on success or when none is known
     int32_t result = 0;
     SteadyClock::duration elapsed{};
     WallClock::time_point start, end;
@@ -66,6 +67,9 @@ public:
 
     // A line of the tool itself, reported like the engine's.
     void ToolLine(const std::string& text, int status);
+    // A failure of the tool itself: its line, and the cause (one of the
+    // engine's cause names) unless the port already failed with one.
+    void ToolFailure(const std::string& text, const std::string& cause);
 
     const std::string& Port() const { return port_; }
     RunSnapshot Snapshot() const;
@@ -73,6 +77,8 @@ public:
 
 private:
     static void OnProgress(const char* text, int32_t status);
+    static void OnEvent(const FennixEvent* event, void* context);
+    void PushProgress(WallClock::time_point now, bool stageEntered);
     void Run(const Flow& flow);
     void AddLine(const std::string& text, int status, bool fromTool);
 
@@ -84,7 +90,7 @@ private:
     ProgressModel progress_;
     RunState state_ = RunState::Waiting;
     std::vector<LineRecord> lines_;
-    std::string lastLine_, failure_;
+    std::string lastLine_, failure_, toolCause_;
     int32_t result_ = 0;
     int lastPercent_ = -1;
     SteadyClock::time_point steadyStart_, steadyEnd_;

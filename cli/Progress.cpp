@@ -1,72 +1,89 @@
 #include "Progress.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstring>
 
 namespace fennix::cli {
 
-int PercentOfLine(const std::string& text) {
-    int percent = -1;
-    if (text.find("% completed.") == std::string::npos) return -1;
-    if (std::sscanf(text.c_str(), " %d %% completed.", &percent) != 1) return -1;
-    return std::clamp(percent, 0, 100);
-}
+namespace {
+std::string Text(const char* text) { return text ? text : ""; }
 
-ProgressModel::ProgressModel(std::vector<StreamedImage> images) : images_(std::move(images)) {}
+std::string ImageKey(const FennixEvent& event) {
+    return event.imageName ? event.imageName : "#" + std::to_string(event.image);
+}
+}  // namespace
+
+ProgressModel::ProgressModel(std::vector<StreamedImage> images) {
+    for (const auto& image : images) expectedBytes_ += image.bytes;
+}
 
 ProgressModel ProgressModel::Counting(int items) {
     ProgressModel model;
-    model.countTotal_ = items;
+    model.expectedItems_ = std::max(items, 0);
     return model;
 }
 
-void ProgressModel::OnLine(const std::string& text, int status, SteadyClock::time_point now) {
-    if (const int percent = PercentOfLine(text); percent >= 0) {
-        if (!streaming_) {
-            streaming_ = true;
-            streamStart_ = now;
-        }
-        imagePercent_ = percent;
-        return;
+bool ProgressModel::OnEvent(const FennixEvent& event, SteadyClock::time_point now) {
+    if (event.kind != FENNIX_EVENT_LINE) {
+        stage_ = event.stage;
+        stageKey_ = Text(event.stageKey);
     }
-    if (imagesDone_ < images_.size() && text == images_[imagesDone_].successLine) {
-        ++imagesDone_;
-        imagePercent_ = -1;
-        if (imagesDone_ == images_.size() && streaming_) {
-            streamEnded_ = true;
-            streamEnd_ = now;
-        }
+    switch (event.kind) {
+        case FENNIX_EVENT_STAGE:
+            if (event.stage == FENNIX_STAGE_IMAGE_WRITE) {
+                imageName_ = Text(event.imageName);
+                written_.emplace(ImageKey(event), std::make_pair(uint64_t{0}, uint64_t{0}));
+                if (!streaming_) {
+                    streaming_ = true;
+                    streamStart_ = now;
+                }
+            } else if (streaming_ && !streamEnded_ &&
+                       (event.stage == FENNIX_STAGE_RESET || event.stage == FENNIX_STAGE_POWER_ON_CHECK)) {
+                streamEnded_ = true;
+                streamEnd_ = now;
+            }
+            break;
+        case FENNIX_EVENT_PROGRESS:
+            if (event.stage == FENNIX_STAGE_IMAGE_WRITE) {
+                auto& [done, total] = written_[ImageKey(event)];
+                done = std::max(done, event.done);
+                total = event.total;
+            } else if (event.stage == FENNIX_STAGE_NV_ITEM) {
+                itemsDone_ = event.done;
+                itemsTotal_ = event.total;
+            }
+            break;
+        case FENNIX_EVENT_END:
+            cause_ = event.cause == FENNIX_CAUSE_NONE ? std::string() : Text(event.causeKey);
+            if (streaming_ && !streamEnded_) {
+                streamEnded_ = true;
+                streamEnd_ = now;
+            }
+            break;
+        default: break;
     }
-    if (streaming_ && !streamEnded_ && status < 0) {
-        streamEnded_ = true;
-        streamEnd_ = now;
-    }
-    int count = 0;
-    if (const char* at = std::strstr(text.c_str(), "Counts =")) {
-        if (std::sscanf(at, "Counts = %d", &count) == 1) count_ = count;
-    }
+    return event.kind == FENNIX_EVENT_STAGE;
 }
 
 void ProgressModel::Finish(bool succeeded) { finished_ = succeeded; }
 
 uint64_t ProgressModel::BytesTotal() const {
+    if (expectedBytes_) return expectedBytes_;
     uint64_t total = 0;
-    for (const auto& image : images_) total += image.bytes;
+    for (const auto& [name, image] : written_) total += image.second;
     return total;
 }
 
 uint64_t ProgressModel::BytesDone() const {
     uint64_t done = 0;
-    for (size_t i = 0; i < imagesDone_ && i < images_.size(); ++i) done += images_[i].bytes;
-    if (imagesDone_ < images_.size() && imagePercent_ > 0)
-        done += images_[imagesDone_].bytes * static_cast<uint64_t>(imagePercent_) / 100;
-    return done;
+    for (const auto& [name, image] : written_) done += image.first;
+    const uint64_t total = BytesTotal();
+    return total ? std::min(done, total) : done;
 }
 
 double ProgressModel::Fraction() const {
     if (finished_) return 1;
-    if (countTotal_ > 0) return std::min(1.0, static_cast<double>(count_) / countTotal_);
+    const uint64_t items = itemsTotal_ ? itemsTotal_ : static_cast<uint64_t>(expectedItems_);
+    if (items) return std::min(1.0, static_cast<double>(itemsDone_) / static_cast<double>(items));
     const uint64_t total = BytesTotal();
     return total ? static_cast<double>(BytesDone()) / static_cast<double>(total) : 0;
 }
@@ -82,8 +99,12 @@ double ProgressModel::BytesPerSecond(SteadyClock::time_point now) const {
 }
 
 std::string ProgressModel::Stage() const {
-    if (imagePercent_ < 0 || imagesDone_ >= images_.size()) return {};
-    return "writing " + images_[imagesDone_].name + " " + std::to_string(imagePercent_) + "%";
+    if (stage_ != FENNIX_STAGE_IMAGE_WRITE || imageName_.empty()) return {};
+    int percent = 0;
+    for (const auto& [name, image] : written_)
+        if (name == imageName_ && image.second)
+            percent = static_cast<int>(std::min<uint64_t>(100, image.first * 100 / image.second));
+    return "writing " + imageName_ + " " + std::to_string(percent) + "%";
 }
 
 }  // namespace fennix::cli

@@ -1,32 +1,34 @@
-// Turns a flow's report lines into overall progress: which image is being
-// written, how much of the whole set is through, and the stage to show.
+// Turns a flow's events into overall progress: how much of the whole flow is
+// through, the stage to show, and how the flow ended and why.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
+
+#include "fennix/fennix.h"
 
 namespace fennix::cli {
 
 using SteadyClock = std::chrono::steady_clock;
 
-// An image the download streams, in streaming order, with the line that
-// reports it written.
+// An image the download streams, in streaming order.
 struct StreamedImage {
     std::string name;
     uint64_t bytes = 0;
-    std::string successLine;
 };
 
 class ProgressModel {
 public:
-    // A download: the images it streams.
+    // A download: the images it streams, whose bytes are the whole of it.
     explicit ProgressModel(std::vector<StreamedImage> images);
-    // An NV flow: "... Counts =  n" lines out of `items` (0: unknown).
+    // An NV flow of `items` items (0: as many as the engine says).
     static ProgressModel Counting(int items);
 
-    void OnLine(const std::string& text, int status, SteadyClock::time_point now);
+    // True when the event entered another stage.
+    bool OnEvent(const FennixEvent& event, SteadyClock::time_point now);
     void Finish(bool succeeded);
 
     double Fraction() const;
@@ -35,21 +37,27 @@ public:
     double BytesPerSecond(SteadyClock::time_point now) const;
     SteadyClock::duration StreamingTime(SteadyClock::time_point now) const;
     std::string Stage() const;  // "writing AMSS 45%" while streaming, else empty
+    // The stage's stable name ("image-write"); empty before the first event.
+    const std::string& StageKey() const { return stageKey_; }
+    // In a stage whose operator lines only repeat its progress.
+    bool Streaming() const { return stage_ == FENNIX_STAGE_IMAGE_WRITE; }
+    // The end's cause ("image-open-refused"); empty before the end and on success.
+    const std::string& Cause() const { return cause_; }
 
 private:
     ProgressModel() = default;
-    std::vector<StreamedImage> images_;
-    size_t imagesDone_ = 0;
-    int imagePercent_ = -1;
-    int countTotal_ = 0;
-    int count_ = 0;
+    uint64_t expectedBytes_ = 0;
+    int expectedItems_ = 0;
+    int32_t stage_ = FENNIX_STAGE_NONE;
+    std::string stageKey_, imageName_;
+    // Bytes written of each image and its size, by the image's name.
+    std::map<std::string, std::pair<uint64_t, uint64_t>> written_;
+    uint64_t itemsDone_ = 0, itemsTotal_ = 0;
+    std::string cause_;
     bool finished_ = false;
     bool streaming_ = false;
     SteadyClock::time_point streamStart_, streamEnd_;
     bool streamEnded_ = false;
 };
-
-// " 45 % completed." lines of the engine; -1 for other lines.
-int PercentOfLine(const std::string& text);
 
 }  // namespace fennix::cli

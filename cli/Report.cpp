@@ -74,6 +74,7 @@ bool AppendReport(const RunContext& context, const std::vector<const PortRun*>& 
         if (abandoned && (s.state == RunState::Waiting || s.state == RunState::Running)) {
             s.state = RunState::Interrupted;
             s.end = WallClock::now();
+            if (s.cause.empty()) s.cause = "cancelled";
         }
         nlohmann::ordered_json lines = nlohmann::ordered_json::array();
         for (const auto& line : run->Lines()) {
@@ -81,18 +82,20 @@ bool AppendReport(const RunContext& context, const std::vector<const PortRun*>& 
             if (line.fromTool) j["source"] = "fennix";
             lines.push_back(std::move(j));
         }
-        nlohmann::ordered_json record{{"schema", 1},
-                                      {"command", context.command},
-                                      {"port", s.port},
-                                      {"stable_name", StableName(s.port)},
-                                      {"start", IsoTime(s.start)},
-                                      {"end", IsoTime(s.end)},
-                                      {"result", RunStateName(s.state)},
-                                      {"code", s.result},
-                                      {"files", files},
-                                      {"tool", {{"name", "fennix"}, {"version", ToolVersion()}}},
-                                      {"library", library},
-                                      {"lines", lines}};
+        nlohmann::ordered_json record{
+            {"schema", 1},
+            {"command", context.command},
+            {"port", s.port},
+            {"stable_name", StableName(s.port)},
+            {"start", IsoTime(s.start)},
+            {"end", IsoTime(s.end)},
+            {"result", RunStateName(s.state)},
+            {"code", s.result},
+            {"cause", s.cause.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(s.cause)},
+            {"files", files},
+            {"tool", {{"name", "fennix"}, {"version", ToolVersion()}}},
+            {"library", library},
+            {"lines", lines}};
         text += record.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + '\n';
     }
     // A debug knob for tests of runs appending at once: how long to hold the

@@ -101,9 +101,9 @@ int RunOnPorts(std::vector<PortJob> jobs, const PortRun::Flow& flow, OutputMode 
         if (gInterrupts.load() > 0) return result;
         const std::string changed = guard.ChangedAfter(SteadyClock::now());
         if (changed.empty()) return result;
-        run.ToolLine(changed + " changed during the " + context.command +
-                         "; what the device got may differ from the file the record describes",
-                     -1);
+        run.ToolFailure(changed + " changed during the " + context.command +
+                            "; what the device got may differ from the file the record describes",
+                        "file-damaged");
         return 0;
     };
 

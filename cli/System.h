@@ -49,8 +49,9 @@ std::string StableName(const std::string& port);
 // Why the engine cannot have the port, found before it tries: another
 // program holds the port's lock ("held by ModemManager (pid 812)"), or this
 // user may not open it (with the group that gives access). Empty when
-// nothing stands in the way.
-std::string PortObstacle(const std::string& port);
+// nothing stands in the way. `cause` gets the engine's name for it:
+// "port-busy" or "port-forbidden".
+std::string PortObstacle(const std::string& port, std::string* cause = nullptr);
 // The other programs that have the port open, for a port that would not
 // open ("minicom (pid 912)"); empty when none is known.
 std::string PortUsers(const std::string& port);

@@ -130,6 +130,7 @@ public:
                 case EventKind::Progress:
                     j["event"] = "progress";
                     j["percent"] = e.percent;
+                    j["stage"] = e.stage;
                     break;
                 case EventKind::Result:
                     j["event"] = "result";
@@ -141,6 +142,7 @@ public:
                             j["result"] = RunStateName(p.state);
                             j["seconds"] = Seconds(p.elapsed);
                             j["bytes"] = p.bytesDone;
+                            j["cause"] = p.cause.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(p.cause);
                         }
                     break;
             }

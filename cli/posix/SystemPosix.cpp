@@ -198,14 +198,17 @@ std::string StableName(const std::string& port) {
     return {};
 }
 
-std::string PortObstacle(const std::string& port) {
+std::string PortObstacle(const std::string& port, std::string* cause) {
     const std::string device = Canonical(DevicePath(port));
     if (device.empty()) return {};  // missing: the engine says so (and waits for a port that comes back)
-    if (const std::string holder = LockHolder(device); !holder.empty())
+    if (const std::string holder = LockHolder(device); !holder.empty()) {
+        if (cause) *cause = "port-busy";
         return DevicePath(port) + " is held by " + holder +
                "; stop it or pick another port (a modem manager leaves the port alone with the udev rule "
                "60-fennix.rules, see docs/install.md, Linux device access)";
+    }
     if (access(device.c_str(), R_OK | W_OK) != 0) {
+        if (cause) *cause = "port-forbidden";
         struct stat info {};
         std::string group;
         if (stat(device.c_str(), &info) == 0)

@@ -126,7 +126,7 @@ std::vector<SerialPortEntry> AllSerialPorts() {
 std::string StableName(const std::string&) { return {}; }
 
 // Windows tells only that the port is in use ("Open ComPort Failed!!"), not by whom.
-std::string PortObstacle(const std::string&) { return {}; }
+std::string PortObstacle(const std::string&, std::string*) { return {}; }
 std::string PortUsers(const std::string&) { return {}; }
 
 std::string ApplyLogSettings(int level, const std::string& directory) {

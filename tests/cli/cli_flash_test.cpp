@@ -75,6 +75,7 @@ TEST_F(CliFlash, ThreePortsAtOnceOneRefusingItsAmssImage) {
     // Standard output: JSON objects only, each with the schema.
     std::map<std::string, std::vector<std::pair<std::string, int>>> linesByPort;
     std::map<std::string, json> results;
+    std::map<std::string, std::vector<std::string>> stagesByPort;
     json summary;
     for (const auto& text : Lines(r.out)) {
         const json j = json::parse(text);  // throws (fails the test) on anything else
@@ -82,6 +83,7 @@ TEST_F(CliFlash, ThreePortsAtOnceOneRefusingItsAmssImage) {
         const std::string event = j.at("event");
         if (event == "line") linesByPort[j.at("port")].push_back({j.at("text"), j.at("status")});
         if (event == "result") results[j.at("port")] = j;
+        if (event == "progress") stagesByPort[j.at("port")].push_back(j.at("stage"));
         if (event == "summary") summary = j;
     }
     EXPECT_EQ(summary.at("exit"), 1);
@@ -89,8 +91,18 @@ TEST_F(CliFlash, ThreePortsAtOnceOneRefusingItsAmssImage) {
     EXPECT_EQ(summary.at("failed"), 1);
     EXPECT_EQ(results.at(bad->Path()).at("result"), "failed");
     EXPECT_EQ(results.at(bad->Path()).at("text"), "Download AMSSHD and AMSS File Failed!!");
+    EXPECT_EQ(results.at(bad->Path()).at("cause"), "image-open-refused");
     for (const auto* good : {&good1, &good2}) {
         EXPECT_EQ(results.at((*good)->Path()).at("result"), "success");
+        // Bytes and stages from the engine's events: the image bodies streamed, every stage told.
+        uint64_t bodies = 0;
+        for (const auto* path : {&set.qcsblhd, &set.qcsbl, &set.oemsbl, &set.amss, &set.cefs})
+            if (!path->empty()) bodies += fs::file_size(*path);
+        EXPECT_EQ(results.at((*good)->Path()).at("bytes"), bodies);
+        EXPECT_EQ(results.at((*good)->Path()).at("percent"), 100);
+        const auto& stages = stagesByPort[(*good)->Path()];
+        for (const char* stage : {"open", "programmer", "image-write", "reset"})
+            EXPECT_NE(std::find(stages.begin(), stages.end(), stage), stages.end()) << stage;
         EXPECT_TRUE(sim::CompareWithSet(sim::SnapshotDownloadTarget((*good)->Device()), set).identical);
         // The engine's milestones, in order.
         const std::vector<std::string> milestones{"Start To Download Process...",
@@ -126,6 +138,7 @@ TEST_F(CliFlash, ThreePortsAtOnceOneRefusingItsAmssImage) {
         for (const auto& line : record.at("lines")) recorded.push_back({line.at("text"), line.at("status")});
         EXPECT_EQ(recorded, linesByPort[record.at("port")]);
         EXPECT_EQ(record.at("result"), record.at("port") == bad->Path() ? "failed" : "success");
+        EXPECT_EQ(record.at("cause"), record.at("port") == bad->Path() ? json("image-open-refused") : json());
         EXPECT_FALSE(record.at("library").at("sha256").get<std::string>().empty());
         ASSERT_EQ(record.at("files").size(), 9u);  // programmer, partition, 2 headers, 5 bodies
         for (const auto& file : record.at("files")) {
@@ -138,7 +151,8 @@ TEST_F(CliFlash, ThreePortsAtOnceOneRefusingItsAmssImage) {
 TEST_F(CliFlash, CtrlCEndsEveryFlowWithinTwoSeconds) {
     Images(8 * 1024 * 1024);
     auto a = Device("a"), b = Device("b");
-    ToolProcess tool(Flash({a->Path(), b->Path()}), dir_.string());
+    const std::string report = (dir_ / "report.jsonl").string();
+    ToolProcess tool(Flash({a->Path(), b->Path()}, {"--report", report}), dir_.string());
     ASSERT_TRUE(tool.WaitForOutput("% completed.", std::chrono::seconds(60))) << tool.Out();
     const auto sent = std::chrono::steady_clock::now();
     tool.Signal(SIGINT);
@@ -147,6 +161,9 @@ TEST_F(CliFlash, CtrlCEndsEveryFlowWithinTwoSeconds) {
     EXPECT_EQ(status, 130) << tool.Err();
     EXPECT_NE(tool.Out().find("Interrupted: " + a->Path() + ", " + b->Path()), std::string::npos) << tool.Out();
     EXPECT_NE(tool.Out().find("must be flashed again"), std::string::npos);
+    const auto records = Lines(ReadText(report));
+    ASSERT_EQ(records.size(), 2u);
+    for (const auto& record : records) EXPECT_EQ(json::parse(record).at("cause"), "cancelled");
 }
 
 TEST_F(CliFlash, BadImageSetExitsTwoBeforeAnyPortIsOpened) {
@@ -171,9 +188,11 @@ TEST_F(CliFlash, BusyPortNamesItsHolder) {
     const int held = open(device->Path().c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(held, 0);
     ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
-    const ToolResult r = RunTool(Flash({device->Path()}), dir_.string());
+    const std::string report = (dir_ / "report.jsonl").string();
+    const ToolResult r = RunTool(Flash({device->Path()}, {"--report", report}), dir_.string());
     close(held);
     EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(json::parse(ReadText(report)).at("cause"), "port-busy");
     EXPECT_NE(r.out.find(device->Path() + " is held by fennix_cli_test"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("(pid " + std::to_string(getpid()) + ")"), std::string::npos) << r.out;
 }
@@ -201,6 +220,7 @@ TEST_F(CliFlash, FileChangedDuringTheFlashFailsThePort) {
     const auto records = Lines(ReadText(report));
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(json::parse(records[0]).at("result"), "failed");
+    EXPECT_EQ(json::parse(records[0]).at("cause"), "file-damaged");
 }
 
 }  // namespace

@@ -215,6 +215,7 @@ TEST_F(CliNv, SecondCtrlCRemovesItsPendingBrtAndRecordsTheRun) {
     const auto record = nlohmann::json::parse(lines[0]);
     EXPECT_EQ(record.at("port"), slow.Path());
     EXPECT_EQ(record.at("result"), "interrupted");
+    EXPECT_EQ(record.at("cause"), "cancelled");
 }
 
 }  // namespace

@@ -33,11 +33,26 @@ def os_threads_once_settled(expected: int) -> int:
 
 def test_flash_writes_every_image_and_reports_each_line(images, start_device):
     device = start_device("download")
-    seen = []
+    seen, events = [], []
     with fennix.Session(device.port) as session:
-        result = session.flash(images["programmer"], **{r: images[r] for r in ROLES}, on_line=seen.append)
+        result = session.flash(images["programmer"], **{r: images[r] for r in ROLES}, on_line=seen.append,
+                               on_event=events.append)
     assert session.closed
-    assert result.code == 1 and result.failure is None
+    assert result.code == 1 and result.failure is None and result.cause == fennix.Cause.NONE
+    # The events: every line once more, the stages in download order, each
+    # streamed image's bytes, and the end last.
+    Kind, Stage = fennix.EventKind, fennix.Stage
+    assert [(e.text, e.status) for e in events if e.kind == Kind.LINE] == [(l.text, l.status) for l in seen]
+    entered = [e.stage for e in events if e.kind == Kind.STAGE]
+    firsts = sorted(set(entered), key=entered.index)
+    assert firsts == [Stage.OPEN, Stage.MODE_SWITCH, Stage.PROGRAMMER, Stage.HELLO, Stage.PARTITION_TABLE,
+                      Stage.IMAGE_OPEN, Stage.IMAGE_WRITE, Stage.IMAGE_CLOSE, Stage.RESET, Stage.POWER_ON_CHECK]
+    written = {e.image_name: (e.done, e.total) for e in events
+               if e.kind == Kind.PROGRESS and e.stage == Stage.IMAGE_WRITE}
+    bodies = sum(images[r].stat().st_size for r in ("qcsblhd", "qcsbl", "oemsbl", "amss", "cefs"))
+    assert len(written) == 5 and all(done == total for done, total in written.values())
+    assert sum(done for done, _ in written.values()) == bodies
+    assert events[-1].kind == Kind.END and events[-1].result == 1 and events[-1].cause == fennix.Cause.NONE
     assert list(result.lines) == seen
     assert seen[0] == fennix.Line("Start To Download Process...", 0)
     assert seen[-1] == fennix.Line("Download Process Success!!", 0)
@@ -55,6 +70,7 @@ def test_refused_image_raises_with_its_line_and_stops_there(images, start_device
             lines.append(line)
     error = raised.value
     assert error.line == fennix.Line("Download AMSSHD and AMSS File Failed!!", -1)
+    assert error.cause == fennix.Cause.IMAGE_OPEN_REFUSED
     assert error.result < 0 and tuple(lines) == error.lines
     assert "Download OEMSBLHD and OEMSBL File Success!!" in [line.text for line in lines]
     assert not (device.flash / "image-9.bin").exists()  # CEFS comes after AMSS
@@ -64,7 +80,8 @@ def streaming(line):
     return line.text.endswith("% completed.")
 
 
-@pytest.mark.parametrize("how", ["raised by on_line", "SIGINT while waiting", "iterator left early"])
+@pytest.mark.parametrize("how", ["raised by on_line", "raised by on_event", "SIGINT while waiting",
+                                 "iterator left early"])
 def test_interrupted_flash_closes_the_session_and_leaves_no_thread(images, start_device, how):
     device = start_device("download")
     before_python, before_os = threading.active_count(), os_threads()
@@ -82,6 +99,11 @@ def test_interrupted_flash_closes_the_session_and_leaves_no_thread(images, start
                     raise KeyboardInterrupt
                 started.set()
 
+        def on_event(event):
+            if how == "raised by on_event" and event.kind == fennix.EventKind.PROGRESS \
+                    and event.stage == fennix.Stage.IMAGE_WRITE:
+                raise KeyboardInterrupt
+
         def interrupt():  # as Ctrl-C would, while the main thread waits for the flow
             if started.wait(20):
                 os.kill(os.getpid(), signal.SIGINT)
@@ -90,7 +112,7 @@ def test_interrupted_flash_closes_the_session_and_leaves_no_thread(images, start
         if how == "SIGINT while waiting":
             sender.start()
         with pytest.raises(KeyboardInterrupt):
-            session.flash(**arguments, on_line=on_line)
+            session.flash(**arguments, on_line=on_line, on_event=on_event)
         if sender.is_alive():
             sender.join()
     assert session.closed
@@ -144,11 +166,13 @@ def test_duck_import_writes_its_items_and_refuses_a_damaged_file(tmp_path, start
     (tmp_path / "items.duck").write_bytes(duck)
     (tmp_path / "damaged.duck").write_bytes(duck[:-1])
     with fennix.Session(device.port) as session:
-        assert session.import_duck(tmp_path / "items.duck").code == 1
+        result = session.import_duck(tmp_path / "items.duck")
+        assert result.code == 1 and result.cause == fennix.Cause.NONE
         assert "item 550 plain c0ffee" in store.read_text()
         with pytest.raises(fennix.NvError) as raised:
             session.import_duck(tmp_path / "damaged.duck")
     assert raised.value.result == 0 and raised.value.line is None
+    assert raised.value.cause == fennix.Cause.FILE_DAMAGED
 
 
 def test_list_ports_names_the_qualcomm_driver_ports(tmp_path, monkeypatch):

@@ -8,7 +8,7 @@ system's.
     import fennix
     with fennix.Session("/dev/ttyUSB0") as device:
         device.flash("NPRG6260.hex", partition="partition.mbn", amsshd="amsshd.mbn",
-                     amss="amss.mbn", on_line=print)
+                     amss="amss.mbn", on_line=print, on_event=print)
 
 :mod:`fennix.brt` reads and writes BRT files without the library.
 """
@@ -24,6 +24,7 @@ from .errors import (
     NvError,
     SessionClosedError,
 )
+from .events import Cause, Event, EventKind, OnEvent, Stage
 from .lines import LineIterator, iter_lines
 from .result import Line, Result
 from .session import OnLine, Session
@@ -32,16 +33,21 @@ __version__ = VERSION
 
 __all__ = [
     "BrtFormatError",
+    "Cause",
+    "Event",
+    "EventKind",
     "FennixError",
     "FlashError",
     "Line",
     "LineIterator",
     "LibraryNotFoundError",
     "NvError",
+    "OnEvent",
     "OnLine",
     "Result",
     "Session",
     "SessionClosedError",
+    "Stage",
     "backup",
     "brt",
     "end_log",

@@ -16,6 +16,31 @@ from .errors import LibraryNotFoundError
 #: exports, which are stdcall on Windows.
 ProgressCallback = ctypes.CFUNCTYPE(None, ctypes.c_char_p, ctypes.c_int32)
 
+
+
+class FennixEvent(ctypes.Structure):
+    """``FennixEvent`` of fennix.h; fields may grow at the end (``size``)."""
+
+    _fields_ = [
+        ("size", ctypes.c_uint32),
+        ("kind", ctypes.c_int32),
+        ("stage", ctypes.c_int32),
+        ("image", ctypes.c_int32),
+        ("imageName", ctypes.c_char_p),
+        ("done", ctypes.c_uint64),
+        ("total", ctypes.c_uint64),
+        ("text", ctypes.c_char_p),
+        ("status", ctypes.c_int32),
+        ("result", ctypes.c_int32),
+        ("cause", ctypes.c_int32),
+        ("stageKey", ctypes.c_char_p),
+        ("causeKey", ctypes.c_char_p),
+    ]
+
+
+#: The event callback, with the C calling convention like the progress callback.
+EventCallback = ctypes.CFUNCTYPE(None, ctypes.POINTER(FennixEvent), ctypes.c_void_p)
+
 _HANDLE = ctypes.c_void_p
 _TEXT = ctypes.c_char_p
 _INT = ctypes.c_int32
@@ -29,6 +54,7 @@ _PROTOTYPES = {
     "SetMbnFile": (_INT, [_HANDLE] + [_TEXT] * 10),
     "SetSkipCheck": (_INT, [_HANDLE]),
     "SetCallBack": (_INT, [_HANDLE, ProgressCallback]),
+    "SetEventCallback": (_INT, [_HANDLE, EventCallback, ctypes.c_void_p]),
     "StartDownload": (_INT, [_HANDLE]),
     "Close": (_INT, [_HANDLE]),
     "SetCsvBrtFile": (_INT, [_HANDLE, _TEXT, _TEXT]),

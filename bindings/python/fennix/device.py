@@ -7,6 +7,7 @@ from typing import List, Optional
 
 from ._library import PathArg, decode_text, library
 from .result import Result
+from .events import OnEvent
 from .session import OnLine, Session
 
 # GetComportList writes at most this many bytes, its terminating zero included.
@@ -29,32 +30,39 @@ def flash(
     cefs: Optional[PathArg] = None,
     skip_check: bool = False,
     on_line: Optional[OnLine] = None,
+    on_event: Optional[OnEvent] = None,
 ) -> Result:
     """Flashes one device: :meth:`Session.flash` on a session of its own."""
     with Session(port) as session:
         return session.flash(
             programmer, partition=partition, obl=obl, pbl=pbl, qcsblhd=qcsblhd, qcsbl=qcsbl,
             oemsblhd=oemsblhd, oemsbl=oemsbl, amsshd=amsshd, amss=amss, cefs=cefs,
-            skip_check=skip_check, on_line=on_line,
+            skip_check=skip_check, on_line=on_line, on_event=on_event,
         )
 
 
-def backup(port: PathArg, csv: PathArg, brt: PathArg, *, on_line: Optional[OnLine] = None) -> Result:
+def backup(
+    port: PathArg, csv: PathArg, brt: PathArg, *, on_line: Optional[OnLine] = None, on_event: Optional[OnEvent] = None
+) -> Result:
     """:meth:`Session.backup` on a session of its own."""
     with Session(port) as session:
-        return session.backup(csv, brt, on_line=on_line)
+        return session.backup(csv, brt, on_line=on_line, on_event=on_event)
 
 
-def restore(port: PathArg, brt: PathArg, *, on_line: Optional[OnLine] = None) -> Result:
+def restore(
+    port: PathArg, brt: PathArg, *, on_line: Optional[OnLine] = None, on_event: Optional[OnEvent] = None
+) -> Result:
     """:meth:`Session.restore` on a session of its own."""
     with Session(port) as session:
-        return session.restore(brt, on_line=on_line)
+        return session.restore(brt, on_line=on_line, on_event=on_event)
 
 
-def import_duck(port: PathArg, path: PathArg, *, on_line: Optional[OnLine] = None) -> Result:
+def import_duck(
+    port: PathArg, path: PathArg, *, on_line: Optional[OnLine] = None, on_event: Optional[OnEvent] = None
+) -> Result:
     """:meth:`Session.import_duck` on a session of its own."""
     with Session(port) as session:
-        return session.import_duck(path, on_line=on_line)
+        return session.import_duck(path, on_line=on_line, on_event=on_event)
 
 
 def list_ports() -> List[str]:

@@ -2,9 +2,10 @@
 
 from __future__ import annotations
 
-from typing import TYPE_CHECKING, Optional, Sequence, Tuple
+from typing import TYPE_CHECKING, Optional, Sequence, Tuple, Union
 
 if TYPE_CHECKING:
+    from .events import Cause
     from .result import Line
 
 
@@ -14,7 +15,8 @@ class FennixError(Exception):
     A failed flow carries what the library reported: ``result`` (the
     export's return value), ``line`` (the first failure line, or None when the
     library reported none, as the duck import never does) and ``lines`` (every
-    line of the flow, in order).
+    line of the flow, in order) and ``cause`` (a :class:`~fennix.Cause`, or
+    None when the library told none).
     """
 
     def __init__(
@@ -23,11 +25,13 @@ class FennixError(Exception):
         result: Optional[int] = None,
         line: Optional["Line"] = None,
         lines: Sequence["Line"] = (),
+        cause: Optional[Union["Cause", int]] = None,
     ) -> None:
         super().__init__(message)
         self.result = result
         self.line = line
         self.lines: Tuple["Line", ...] = tuple(lines)
+        self.cause = cause
 
 
 class FlashError(FennixError):

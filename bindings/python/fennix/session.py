@@ -2,13 +2,15 @@
 
 from __future__ import annotations
 
+import ctypes
 import os
 import queue
 import threading
 from typing import Callable, List, NamedTuple, Optional, Type
 
-from ._library import PathArg, ProgressCallback, decode_text, encode_text, library
+from ._library import EventCallback, FennixEvent, PathArg, ProgressCallback, decode_text, encode_text, library
 from .errors import FennixError, FlashError, NvError, SessionClosedError
+from .events import Cause, Event, EventKind, OnEvent, event_of
 from .result import Line, Result
 
 #: Receives each progress line on the thread that called the flow.
@@ -29,10 +31,12 @@ class Session:
 
     Use it as a context manager; leaving the block closes the session. Each
     flow blocks until the device is done and returns a :class:`Result`, or
-    raises :class:`FlashError` / :class:`NvError` with the failure line. The
-    export runs on a worker thread while the calling thread waits for its
-    lines, so ``on_line`` runs on the calling thread, and a KeyboardInterrupt
-    (or any exception raised by ``on_line``) stops the flow: the session is
+    raises :class:`FlashError` / :class:`NvError` with the failure line and
+    the cause. The export runs on a worker thread while the calling thread
+    waits for its lines and events, so ``on_line`` and ``on_event`` (typed
+    :class:`~fennix.events.Event` objects: stage, progress, every line, the
+    end with its cause) run on the calling thread, and a KeyboardInterrupt
+    (or any exception raised by either) stops the flow: the session is
     closed, which cancels the flow in the library, the worker is joined and
     the exception goes on. A closed session runs nothing more.
 
@@ -49,10 +53,12 @@ class Session:
             raise FennixError(f"libFennix could not create a session for {self.port}")
         self._handle: Optional[int] = handle
         self._closing = threading.Lock()
-        self._sink: Optional[Callable[[Line], None]] = None
-        # Kept here: the library calls it for as long as the session lives.
+        self._sink: Optional[Callable[[object], None]] = None
+        # Kept here: the library calls them for as long as the session lives.
         self._callback = ProgressCallback(self._on_progress)
         self._lib.SetCallBack(handle, self._callback)
+        self._event_callback = EventCallback(self._on_event)
+        self._lib.SetEventCallback(handle, self._event_callback, None)
         self._running = threading.Lock()
 
     def __enter__(self) -> "Session":
@@ -96,6 +102,7 @@ class Session:
         cefs: Optional[PathArg] = None,
         skip_check: bool = False,
         on_line: Optional[OnLine] = None,
+        on_event: Optional[OnEvent] = None,
     ) -> Result:
         """Flashes the image set (``StartDownload``).
 
@@ -115,38 +122,45 @@ class Session:
             if skip_check:
                 lib.SetSkipCheck(handle)
 
-        return self._run(setup, lib.StartDownload, FlashError, "flashing", on_line)
+        return self._run(setup, lib.StartDownload, FlashError, "flashing", on_line, on_event)
 
-    def backup(self, csv: PathArg, brt: PathArg, *, on_line: Optional[OnLine] = None) -> Result:
+    def backup(
+        self, csv: PathArg, brt: PathArg, *, on_line: Optional[OnLine] = None, on_event: Optional[OnEvent] = None
+    ) -> Result:
         """Reads the NV items that the CSV item list names into the BRT file
         (``StartBackupBrt``). Raises :class:`NvError` unless it succeeded."""
         def setup(handle: int) -> None:
             self._lib.SetCsvBrtFile(handle, encode_text(csv), encode_text(brt))
 
-        return self._run(setup, self._lib.StartBackupBrt, NvError, "NV backup", on_line)
+        return self._run(setup, self._lib.StartBackupBrt, NvError, "NV backup", on_line, on_event)
 
-    def restore(self, brt: PathArg, *, on_line: Optional[OnLine] = None) -> Result:
+    def restore(
+        self, brt: PathArg, *, on_line: Optional[OnLine] = None, on_event: Optional[OnEvent] = None
+    ) -> Result:
         """Writes every record of the BRT file into the device
         (``StartRestoreBrt``). Raises :class:`NvError` unless it succeeded;
         a damaged BRT file is refused whole and nothing is written."""
         def setup(handle: int) -> None:
             self._lib.SetCsvBrtFile(handle, None, encode_text(brt))
 
-        return self._run(setup, self._lib.StartRestoreBrt, NvError, "NV restore", on_line)
+        return self._run(setup, self._lib.StartRestoreBrt, NvError, "NV restore", on_line, on_event)
 
-    def import_duck(self, path: PathArg, *, on_line: Optional[OnLine] = None) -> Result:
+    def import_duck(
+        self, path: PathArg, *, on_line: Optional[OnLine] = None, on_event: Optional[OnEvent] = None
+    ) -> Result:
         """Writes the NV items and device files of a duck file into the device
         (``DuckToNVArray``, then ``NVArrayToMobile``). The library reports no
         lines for this flow. Raises :class:`NvError` when the file cannot be
-        read or is damaged, and when the port could not be opened, the device
-        did not enter DIAG mode or a write was lost."""
+        read or is damaged (cause :attr:`Cause.FILE_DAMAGED`, no port opened),
+        and when the port could not be opened, the device did not enter DIAG
+        mode or a write was lost."""
         name = os.fsdecode(path)
 
         def setup(handle: int) -> None:
             if self._lib.DuckToNVArray(handle, encode_text(path)) != 1:
-                raise NvError(f"duck file {name} cannot be read or is damaged", result=0)
+                raise NvError(f"duck file {name} cannot be read or is damaged", result=0, cause=Cause.FILE_DAMAGED)
 
-        return self._run(setup, self._lib.NVArrayToMobile, NvError, f"writing the items of {name}", on_line)
+        return self._run(setup, self._lib.NVArrayToMobile, NvError, f"writing the items of {name}", on_line, on_event)
 
     # ---------------------------------------------------------------- helpers
 
@@ -161,6 +175,17 @@ class Session:
         if sink is not None:
             sink(Line(decode_text(text), int(status)))
 
+    def _on_event(self, raw: "ctypes._Pointer[FennixEvent]", context: Optional[int]) -> None:
+        sink = self._sink  # runs on the worker thread; the event is valid only now
+        if sink is None or not raw:
+            return
+        # A library that fills a shorter structure lacks fields read here.
+        if raw.contents.size < ctypes.sizeof(FennixEvent):
+            return
+        event = event_of(raw.contents)
+        if event is not None:
+            sink(event)
+
     def _run(
         self,
         setup: Callable[[int], None],
@@ -168,6 +193,7 @@ class Session:
         error: Type[FennixError],
         what: str,
         on_line: Optional[OnLine],
+        on_event: Optional[OnEvent] = None,
     ) -> Result:
         """Runs ``setup`` (the setters) and then ``export`` on a worker thread,
         both while no other flow of this session runs."""
@@ -194,8 +220,9 @@ class Session:
             worker = threading.Thread(target=work, name=f"fennix {self.port}", daemon=True)
             worker.start()
             lines: List[Line] = []
+            ends: List[Event] = []
             try:
-                finished = self._wait(events, lines, on_line)
+                finished = self._wait(events, lines, ends, on_line, on_event)
             except BaseException:
                 self.close()  # cancels the flow in the library and waits for it
                 worker.join()
@@ -206,10 +233,18 @@ class Session:
             self._running.release()
         if finished.error is not None:
             raise finished.error
-        return _checked(Result(finished.code, tuple(lines)), error, f"{what} on {self.port}")
+        end = ends[-1] if ends else None
+        result = Result(finished.code, tuple(lines), end.cause if end else None, end.text if end else "")
+        return _checked(result, error, f"{what} on {self.port}")
 
     @staticmethod
-    def _wait(events: "queue.SimpleQueue[object]", lines: List[Line], on_line: Optional[OnLine]) -> _Finished:
+    def _wait(
+        events: "queue.SimpleQueue[object]",
+        lines: List[Line],
+        ends: List[Event],
+        on_line: Optional[OnLine],
+        on_event: Optional[OnEvent],
+    ) -> _Finished:
         while True:
             try:
                 event = events.get(timeout=_POLL_SECONDS)
@@ -217,6 +252,12 @@ class Session:
                 continue
             if isinstance(event, _Finished):
                 return event
+            if isinstance(event, Event):
+                if event.kind == EventKind.END:
+                    ends.append(event)
+                if on_event is not None:
+                    on_event(event)
+                continue
             assert isinstance(event, Line)
             lines.append(event)
             if on_line is not None:
@@ -229,5 +270,7 @@ def _checked(result: Result, error: Type[FennixError], what: str) -> Result:
     failure = result.failure
     if result.code == 1 and failure is None:
         return result
-    cause = failure.text if failure else "no failure line"
-    raise error(f"{what} failed: {cause} (result {result.code})", result.code, failure, result.lines)
+    why = failure.text if failure else result.cause_text or "no failure line"
+    raise error(
+        f"{what} failed: {why} (result {result.code})", result.code, failure, result.lines, cause=result.cause
+    )
