@@ -8,9 +8,9 @@
 // The image stage is the time, taken from each session's events, from the
 // first image stage the flow enters after the partition table (AMSS's
 // IMAGE_OPEN) to the end of AMSS's IMAGE_CLOSE (the next stage the flow
-// enters, its RESET, or its END): the open with its header, every stream write
-// and the close. The engine runs at its real timings by default (time scale 1): on a
-// loaded two-core machine a thread now and then sleeps past the 500 ms
+// enters, its RESET, or a successful END): the open with its header, every
+// stream write and the close. The engine runs at its real timings by default
+// (time scale 1): on a loaded two-core machine a thread now and then sleeps past the 500 ms
 // stream-write wait, and the block then goes out a second time; the device
 // answers both sends, and the engine passes over the second answer. Every
 // device must end the stage with exactly the image; the stream writes a
