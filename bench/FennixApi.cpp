@@ -27,8 +27,8 @@ bool FennixApi::Load(const std::string& libraryPath, std::string* error) {
     return Find(library, "StartLog", &startLog, error) && Find(library, "EndLog", &endLog, error) &&
            Find(library, "SetComPort", &setComPort, error) && Find(library, "SetHexFile", &setHexFile, error) &&
            Find(library, "SetMbnFile", &setMbnFile, error) && Find(library, "SetSkipCheck", &setSkipCheck, error) &&
-           Find(library, "SetCallBack", &setCallBack, error) && Find(library, "StartDownload", &startDownload, error) &&
-           Find(library, "Close", &close, error);
+           Find(library, "SetEventCallback", &setEventCallback, error) &&
+           Find(library, "StartDownload", &startDownload, error) && Find(library, "Close", &close, error);
 }
 
 std::string DefaultLibraryPath() { return FENNIX_LIBRARY_PATH; }

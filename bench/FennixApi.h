@@ -15,7 +15,7 @@ struct FennixApi {
     decltype(&::SetHexFile) setHexFile = nullptr;
     decltype(&::SetMbnFile) setMbnFile = nullptr;
     decltype(&::SetSkipCheck) setSkipCheck = nullptr;
-    decltype(&::SetCallBack) setCallBack = nullptr;
+    decltype(&::SetEventCallback) setEventCallback = nullptr;
     decltype(&::StartDownload) startDownload = nullptr;
     decltype(&::Close) close = nullptr;
 

@@ -5,16 +5,18 @@
 //
 //   fennix-bench [--mb N] [--runs R] [--time-scale F] [--work DIR] [--devices 1,8,32]
 //
-// The image stage is the time from "Download Partition.mbn File Success!!" to
-// the AMSS success line: the open with its header, every stream write and the
-// close. The engine runs at its real timings by default (time scale 1): on a
-// loaded two-core machine a thread now and then sleeps past the 500 ms
+// The image stage is the time, taken from each session's events, from the
+// first image stage the flow enters after the partition table (AMSS's
+// IMAGE_OPEN) to the end of AMSS's IMAGE_CLOSE (the next stage the flow
+// enters, its RESET, or a successful END): the open with its header, every
+// stream write and the close. The engine runs at its real timings by default
+// (time scale 1): on a loaded two-core machine a thread now and then sleeps past the 500 ms
 // stream-write wait, and the block then goes out a second time; the device
 // answers both sends, and the engine passes over the second answer. Every
 // device must end the stage with exactly the image; the stream writes a
 // device saw twice are counted in the table. The baseline's reply wait is 5 s.
 // All sessions of a run start that stage together (they wait for each other in
-// the progress callback), like the baseline's links do. MB = 10^6 bytes. CPU
+// the event callback), like the baseline's links do. MB = 10^6 bytes. CPU
 // time is the benchmark process's own (user + system) over the stage; the
 // virtual devices run in a child process. With FENNIX_LOG_LEVEL set, the engine
 // writes its diagnostic log into the current directory.
@@ -26,7 +28,6 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <sstream>
@@ -137,13 +138,38 @@ struct Figures {
     std::string problem;
 };
 
-StageWindow* gWindow = nullptr;
+// AMSS's place in the flash order (FennixEvent::image).
+constexpr int32_t kAmssImage = 5;
 
-void OnProgress(const char* text, int32_t status) {
-    if (std::strcmp(text, "Download Partition.mbn File Success!!") == 0)
-        gWindow->Ready();
-    else if (std::strcmp(text, "Download AMSSHD and AMSS File Success!!") == 0)
-        gWindow->Done();
+// One session's way through the image stage, told by its events.
+struct StageClock {
+    StageWindow* window;
+    bool started = false;
+    bool closingAmss = false;
+
+    void Finish() {
+        closingAmss = false;
+        window->Done();
+    }
+};
+
+bool IsImageStage(int32_t stage) {
+    return stage == FENNIX_STAGE_IMAGE_OPEN || stage == FENNIX_STAGE_IMAGE_WRITE || stage == FENNIX_STAGE_IMAGE_CLOSE;
+}
+
+void OnEvent(const FennixEvent* event, void* context) {
+    StageClock& clock = *static_cast<StageClock*>(context);
+    if (event->kind == FENNIX_EVENT_STAGE) {
+        if (clock.closingAmss) clock.Finish();
+        if (!clock.started && IsImageStage(event->stage)) {
+            clock.started = true;
+            clock.window->Ready();
+        }
+        clock.closingAmss = event->stage == FENNIX_STAGE_IMAGE_CLOSE && event->image == kAmssImage;
+    } else if (event->kind == FENNIX_EVENT_END && clock.closingAmss && event->cause == FENNIX_CAUSE_NONE) {
+        // A close that failed ends the flow too; that session abandons the window.
+        clock.Finish();
+    }
 }
 
 uint64_t BlocksOf(uint64_t bytes) { return bytes / 1024 + 1; }  // the last one may be empty
@@ -185,11 +211,11 @@ Figures EngineRun(CDeviceHost& host, const FennixApi& api, const sim::SampleImag
                   const std::string& workDir) {
     const auto paths = host.StartDevices(links);
     auto window = std::make_shared<StageWindow>(static_cast<int>(paths.size()));
-    gWindow = window.get();
     for (const std::string& path : paths) {
         gFinishing.emplace_back([&api, &set, window, path] {
+            StageClock clock{window.get()};
             FennixHandle s = api.setComPort(path.c_str());
-            api.setCallBack(s, OnProgress);
+            api.setEventCallback(s, OnEvent, &clock);
             api.setSkipCheck(s);
             api.setHexFile(s, set.programmer.c_str());
             api.setMbnFile(s, set.partition.c_str(), "", "", "", "", "", "", set.amsshd.c_str(), set.amss.c_str(), "");

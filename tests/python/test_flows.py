@@ -76,8 +76,8 @@ def test_refused_image_raises_with_its_line_and_stops_there(images, start_device
     assert not (device.flash / "image-9.bin").exists()  # CEFS comes after AMSS
 
 
-def streaming(line):
-    return line.text.endswith("% completed.")
+def streaming(event):
+    return event.kind == fennix.EventKind.PROGRESS and event.stage == fennix.Stage.IMAGE_WRITE
 
 
 @pytest.mark.parametrize("how", ["raised by on_line", "raised by on_event", "SIGINT while waiting",
@@ -87,21 +87,20 @@ def test_interrupted_flash_closes_the_session_and_leaves_no_thread(images, start
     before_python, before_os = threading.active_count(), os_threads()
     session = fennix.Session(device.port)
     arguments = dict(programmer=images["programmer"], **{r: images[r] for r in ROLES})
+    started = threading.Event()
+
+    def on_event(event):
+        if streaming(event):
+            if how == "raised by on_event":
+                raise KeyboardInterrupt
+            started.set()
+
     if how == "iterator left early":
-        with fennix.iter_lines(session.flash, **arguments) as lines:
-            next(line for line in lines if streaming(line))
+        with fennix.iter_lines(session.flash, on_event=on_event, **arguments) as lines:
+            next(line for line in lines if started.is_set())
     else:
-        started = threading.Event()
-
         def on_line(line):
-            if streaming(line):
-                if how == "raised by on_line":
-                    raise KeyboardInterrupt
-                started.set()
-
-        def on_event(event):
-            if how == "raised by on_event" and event.kind == fennix.EventKind.PROGRESS \
-                    and event.stage == fennix.Stage.IMAGE_WRITE:
+            if how == "raised by on_line" and started.is_set():
                 raise KeyboardInterrupt
 
         def interrupt():  # as Ctrl-C would, while the main thread waits for the flow
