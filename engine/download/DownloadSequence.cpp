@@ -25,7 +25,8 @@ Cause CauseOfStep(StepResult result, Cause fileFault, Cause refusal) {
 // How the flow ends on a failed step; a failed exchange keeps the packet
 // layer's result for the caller.
 FlowOutcome OutcomeOf(StepResult result, Cause why) {
-    if (result.status == StepStatus::LinkFailed) return FlowOutcome::LinkFailure(static_cast<int32_t>(result.link), why);
+    if (result.status == StepStatus::LinkFailed)
+        return FlowOutcome::LinkFailure(static_cast<int32_t>(result.link), why);
     return FlowOutcome::Failure(why);
 }
 

@@ -19,13 +19,9 @@ struct StepResult {
     static constexpr StepResult Failed() { return {StepStatus::Failed, PacketResult::Ok}; }
     static constexpr StepResult LinkFailed(PacketResult failure) { return {StepStatus::LinkFailed, failure}; }
     // A failed exchange as the step's result.
-    static StepResult Of(const PacketReply& reply) {
-        return reply.IsOk() ? Done() : LinkFailed(reply.result);
-    }
+    static StepResult Of(const PacketReply& reply) { return reply.IsOk() ? Done() : LinkFailed(reply.result); }
     constexpr bool IsDone() const { return status == StepStatus::Done; }
-    constexpr bool operator==(const StepResult& other) const {
-        return status == other.status && link == other.link;
-    }
+    constexpr bool operator==(const StepResult& other) const { return status == other.status && link == other.link; }
     constexpr bool operator!=(const StepResult& other) const { return !(*this == other); }
 };
 

@@ -28,8 +28,8 @@ public:
     StepResult StreamFile(const std::string& path);
     // Open, stream and close of one image, each stage told to the flow with
     // the image's place in the flash order and its name.
-    StepResult DownloadImage(uint8_t type, const std::string& bodyPath, const std::string& headerPath, int32_t image = -1,
-                          const char* imageName = nullptr);
+    StepResult DownloadImage(uint8_t type, const std::string& bodyPath, const std::string& headerPath,
+                             int32_t image = -1, const char* imageName = nullptr);
     // What a refusal of the latest partition table or image means: the cause
     // of the step it failed in.
     Cause Refusal() const { return refusal_; }

@@ -131,8 +131,7 @@ PacketReply CNvCommands::FsExchange(const std::vector<uint8_t>& request, size_t 
     return MatchedExchange(
         request,
         [this, head, fields](uint32_t length) {
-            return length >= std::max(fields, head.size()) &&
-                   std::equal(head.begin(), head.end(), answer_.begin());
+            return length >= std::max(fields, head.size()) && std::equal(head.begin(), head.end(), answer_.begin());
         },
         echoed);
 }

@@ -74,7 +74,8 @@ TEST(Streaming, OpenCarriesAHeaderOnlyForOemsblAmssAndAmssBoot) {
     const std::string body = dir.Write("body.mbn", Pattern(10, 5));
     EnterDownloadMode(b);
 
-    for (uint8_t type : {1, 2, 3, 4, 5, 7, 9, 10, 12}) EXPECT_EQ(StepResult::Done(), b.streaming.DownloadImage(type, body, hd));
+    for (uint8_t type : {1, 2, 3, 4, 5, 7, 9, 10, 12})
+        EXPECT_EQ(StepResult::Done(), b.streaming.DownloadImage(type, body, hd));
     const auto opens = b.device->CallsOf(kOpenImage);
     ASSERT_EQ(9u, opens.size());
     for (const auto& open : opens) {
@@ -291,7 +292,8 @@ TEST(DownloadImage, MissingOrOversizedHeaderSendsNoOpen) {
     DownloadBench b;  // exactly 512 bytes still fits
     TempDir dir;
     EnterDownloadMode(b);
-    EXPECT_EQ(StepResult::Done(), b.streaming.DownloadImage(4, dir.Write("o.mbn", Pattern(10, 1)), dir.Write("hd", Pattern(512, 3))));
+    EXPECT_EQ(StepResult::Done(),
+              b.streaming.DownloadImage(4, dir.Write("o.mbn", Pattern(10, 1)), dir.Write("hd", Pattern(512, 3))));
     EXPECT_EQ(514u, b.device->CallsOf(kOpenImage).at(0).request.size());
 }
 
