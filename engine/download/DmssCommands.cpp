@@ -23,18 +23,18 @@ constexpr int kNopAttempts = 10;
 
 }  // namespace
 
-int32_t CDmssCommands::TestCommunication() {
+StepResult CDmssCommands::TestCommunication() {
     const uint8_t nop = kCmdNop;
-    const int32_t r = Command(&nop, 1, kReplyAck, kAckReplyCapacity, flow_.Times().replyWait);
-    return r == 1 ? 1 : -1;
+    const StepResult r = Command(&nop, 1, kReplyAck, kAckReplyCapacity, flow_.Times().replyWait);
+    return r.IsDone() ? r : StepResult::Failed();
 }
 
-int32_t CDmssCommands::RequestParameter() {
+StepResult CDmssCommands::RequestParameter() {
     const uint8_t request = kCmdParameterRequest;
     return Command(&request, 1, kReplyParameters, kParameterReplyCapacity, flow_.Times().replyWait);
 }
 
-int32_t CDmssCommands::Write32(uint32_t address, const uint8_t* data, uint16_t length) {
+StepResult CDmssCommands::Write32(uint32_t address, const uint8_t* data, uint16_t length) {
     packet_.clear();
     packet_.push_back(kCmdWrite32);
     packet_.push_back(static_cast<uint8_t>(address >> 24));
@@ -46,25 +46,25 @@ int32_t CDmssCommands::Write32(uint32_t address, const uint8_t* data, uint16_t l
     packet_.insert(packet_.end(), data, data + length);
 
     const auto size = static_cast<uint32_t>(packet_.size());
-    int32_t r = Exchange(packet_.data(), size, kAckReplyCapacity, flow_.Times().replyWait);
+    PacketReply reply = Exchange(packet_.data(), size, kAckReplyCapacity, flow_.Times().replyWait);
     // A lost exchange (timeout, send error) is worth one more try; a refusal is not.
-    if (r < 0) r = Exchange(packet_.data(), size, kAckReplyCapacity, flow_.Times().replyWait);
-    return r < 0 ? r : Expect(kReplyAck);
+    if (!reply.IsOk()) reply = Exchange(packet_.data(), size, kAckReplyCapacity, flow_.Times().replyWait);
+    return reply.IsOk() ? Expect(kReplyAck) : StepResult::Of(reply);
 }
 
-int32_t CDmssCommands::Go(uint16_t segment) {
+StepResult CDmssCommands::Go(uint16_t segment) {
     const uint8_t packet[5] = {kCmdGo, static_cast<uint8_t>(segment >> 8), static_cast<uint8_t>(segment), 0, 0};
     return Command(packet, sizeof packet, kReplyAck, kAckReplyCapacity, flow_.Times().replyWait);
 }
 
-int32_t CDmssCommands::DownloadHexFile(const std::string& programmerPath) {
+StepResult CDmssCommands::DownloadHexFile(const std::string& programmerPath) {
     static const char* const kFunction = "CQualCmd::DownloadHexFile";
     int openError = 0;
     if (!hexFile_.Open(programmerPath, platform::Share::ReadWrite, &openError)) {
         // It opened but is too short to hold a record: there, but damaged.
         fileFault_ = openError != 0 ? Cause::FileMissing : Cause::FileDamaged;
         flow_.Say(OperatorLine::HexFileOpenFailed);
-        return -1;
+        return StepResult::Failed();
     }
     flow_.Say(OperatorLine::HexFileOpened);
     startSegment_ = static_cast<uint16_t>(hexFile_.StartSegmentHigh() * 256 + hexFile_.StartSegmentLow());
@@ -87,7 +87,7 @@ int32_t CDmssCommands::DownloadHexFile(const std::string& programmerPath) {
         fileFault_ = Cause::FileDamaged;
         LogPortLine(kLogError, flow_.PortName().c_str(), kFunction,
                     "%s is not a programmer that can be sent whole: %s.", programmerPath.c_str(), fault.c_str());
-        return -1;
+        return StepResult::Failed();
     }
 
     // The data go to consecutive addresses from the start of the segment; the
@@ -98,8 +98,8 @@ int32_t CDmssCommands::DownloadHexFile(const std::string& programmerPath) {
     uint64_t written = 0;
     uint64_t lastPercent = 0;
     for (const auto& block : blocks) {
-        const int32_t r = Write32(address, block.data(), static_cast<uint16_t>(block.size()));
-        if (r < 0) return r;
+        const StepResult r = Write32(address, block.data(), static_cast<uint16_t>(block.size()));
+        if (!r.IsDone()) return r;
         address += static_cast<uint32_t>(block.size());
         written += block.size();
         // At most a hundred events, however many blocks the programmer has.
@@ -109,23 +109,23 @@ int32_t CDmssCommands::DownloadHexFile(const std::string& programmerPath) {
             lastPercent = percent;
         }
     }
-    return 1;
+    return StepResult::Done();
 }
 
-int32_t CDmssCommands::RunProgrammerStage(const std::string& programmerPath) {
+StepResult CDmssCommands::RunProgrammerStage(const std::string& programmerPath) {
     fileFault_ = Cause::None;
     // Always ten NOPs: the first answers may be lost while the device settles,
     // and only the last one decides.
-    int32_t r = -1;
+    StepResult r = StepResult::Failed();
     for (int attempt = 0; attempt < kNopAttempts; ++attempt) {
         r = TestCommunication();
-        if (r < 0) {
+        if (!r.IsDone()) {
             if (flow_.Cancelled()) break;
             flow_.Say(OperatorLine::TestCommunicationRetry);
             flow_.Pause(flow_.Times().nopRetryPause);
         }
     }
-    if (r < 0) {
+    if (!r.IsDone()) {
         flow_.ClosePort();
         flow_.Say(OperatorLine::TestCommunicationFailed);
         return r;
@@ -136,7 +136,7 @@ int32_t CDmssCommands::RunProgrammerStage(const std::string& programmerPath) {
     flow_.Say(OperatorLine::RequestParameter);
 
     r = DownloadHexFile(programmerPath);
-    if (r < 0) {
+    if (!r.IsDone()) {
         flow_.ClosePort();
         flow_.Say(OperatorLine::HexFileFailed);
         return r;
@@ -144,7 +144,7 @@ int32_t CDmssCommands::RunProgrammerStage(const std::string& programmerPath) {
     flow_.Say(OperatorLine::HexFileSucceeded);
 
     Go(startSegment_);  // a programmer that starts may not acknowledge; the hello tells
-    return 1;
+    return StepResult::Done();
 }
 
 }  // namespace fennix

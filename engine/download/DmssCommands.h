@@ -16,14 +16,15 @@ public:
     using CDownloadExchange::FileFault;
     explicit CDmssCommands(IFlowContext& flow) : CDownloadExchange(flow) {}
 
-    int32_t TestCommunication();
-    int32_t RequestParameter();
-    int32_t Write32(uint32_t address, const uint8_t* data, uint16_t length);
-    int32_t Go(uint16_t segment);
-    int32_t DownloadHexFile(const std::string& programmerPath);
-    // Ten NOPs, parameter request, upload, go; 1 or the failing result (the
-    // port is closed then).
-    int32_t RunProgrammerStage(const std::string& programmerPath);
+    // Done or Failed: a lost NOP is as good as a refused one.
+    StepResult TestCommunication();
+    StepResult RequestParameter();
+    StepResult Write32(uint32_t address, const uint8_t* data, uint16_t length);
+    StepResult Go(uint16_t segment);
+    StepResult DownloadHexFile(const std::string& programmerPath);
+    // Ten NOPs, parameter request, upload, go; Done or the failing step's
+    // result (the port is closed then).
+    StepResult RunProgrammerStage(const std::string& programmerPath);
 
     // The segment the programmer starts at, from the latest HEX file opened.
     uint16_t StartSegment() const { return startSegment_; }

@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "download/FlowContext.h"
+#include "download/StepResult.h"
 #include "flow/FlowEvents.h"
+#include "serial/ResultCodes.h"
 
 namespace fennix {
 
@@ -25,12 +27,13 @@ protected:
     ~CDownloadExchange() = default;
 
     // Sends one packet whose reply must start with `expected`; drains and
-    // gives -1 on another reply, passes a failed exchange through.
-    int32_t Command(const uint8_t* packet, uint32_t length, uint8_t expected, uint32_t replyCapacity, uint32_t waitMs);
-    // One DLTxRx into the reply scratch (cleared first): its result.
-    int32_t Exchange(const uint8_t* packet, uint32_t length, uint32_t replyCapacity, uint32_t waitMs);
-    // 1 when the reply starts with `expected`, else drains and gives -1.
-    int32_t Expect(uint8_t expected);
+    // fails on another reply, passes a failed exchange through.
+    StepResult Command(const uint8_t* packet, uint32_t length, uint8_t expected, uint32_t replyCapacity,
+                       uint32_t waitMs);
+    // One DLTxRx into the reply scratch (cleared first).
+    PacketReply Exchange(const uint8_t* packet, uint32_t length, uint32_t replyCapacity, uint32_t waitMs);
+    // Done when the reply starts with `expected`, else drains and fails.
+    StepResult Expect(uint8_t expected);
 
     IFlowContext& flow_;
     std::vector<uint8_t> packet_;

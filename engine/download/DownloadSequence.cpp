@@ -7,17 +7,27 @@ namespace fennix {
 
 namespace {
 
-// The cause of a step's negative result: a file of this computer, Close, a
-// device that did not answer at all (the request's wait ran out, the request
-// could not be written, or the listener no longer sees the device in
-// download mode), or else the device's refusal of the step: it answered,
-// but not with the step's acknowledgement.
-Cause CauseOfStep(int32_t result, Cause fileFault, Cause refusal) {
+// The cause of a failed step: a file of this computer, Close, a device that
+// did not answer at all (the request's wait ran out, the request could not
+// be written, or the listener no longer sees the device in download mode), or
+// else the device's refusal of the step: it answered, but not with the
+// step's acknowledgement.
+Cause CauseOfStep(StepResult result, Cause fileFault, Cause refusal) {
     if (fileFault != Cause::None) return fileFault;
-    if (result == kPacketCancelled) return Cause::Cancelled;
-    if (result == kPacketTimeout || result == kPacketWriteRefused || result == kPacketWrongMode)
+    if (result.status != StepStatus::LinkFailed) return refusal;
+    if (result.link == PacketResult::Cancelled) return Cause::Cancelled;
+    if (result.link == PacketResult::Timeout || result.link == PacketResult::WriteRefused ||
+        result.link == PacketResult::WrongMode)
         return Cause::StoppedAnswering;
     return refusal;
+}
+
+// How the flow ends on a failed step; a failed exchange keeps the packet
+// layer's result for the caller.
+FlowOutcome OutcomeOf(StepResult result, Cause why) {
+    if (result.status == StepStatus::LinkFailed)
+        return FlowOutcome::LinkFailure(static_cast<int32_t>(result.link), why);
+    return FlowOutcome::Failure(why);
 }
 
 }  // namespace
@@ -57,9 +67,9 @@ FlowOutcome CDownloadSequence::FailBeforeReset(FlowOutcome outcome, OperatorLine
 
 FlowOutcome CDownloadSequence::Run() {
     flow_.EnterStage(Stage::Programmer);
-    int32_t r = dmss_.RunProgrammerStage(settings_.programmer);
+    StepResult r = dmss_.RunProgrammerStage(settings_.programmer);
     // Whatever failed in this stage, the programmer did not get to run.
-    if (r < 0) return FlowOutcome::OfStep(r, CauseOfStep(r, dmss_.FileFault(), Cause::ProgrammerRefused));
+    if (!r.IsDone()) return OutcomeOf(r, CauseOfStep(r, dmss_.FileFault(), Cause::ProgrammerRefused));
 
     // The first hello after go may meet a programmer that is still starting;
     // only the second one counts. Unanswered, it means that the programmer
@@ -68,21 +78,22 @@ FlowOutcome CDownloadSequence::Run() {
     streaming_.Hello();
     r = streaming_.Hello();
     const auto programmerFailed = [&] {
-        return FlowOutcome::OfStep(r, r == kPacketCancelled ? Cause::Cancelled : Cause::ProgrammerRefused);
+        const bool cancelled = r.status == StepStatus::LinkFailed && r.link == PacketResult::Cancelled;
+        return OutcomeOf(r, cancelled ? Cause::Cancelled : Cause::ProgrammerRefused);
     };
-    if (r < 0) return FailBeforeReset(programmerFailed(), OperatorLine::HelloFailed);
+    if (!r.IsDone()) return FailBeforeReset(programmerFailed(), OperatorLine::HelloFailed);
     flow_.Say(OperatorLine::HelloSucceeded);
 
     // Without a primary boot loader to write, the device boots trusted images only.
     r = streaming_.SendSecurity(settings_.pbl.empty() ? 1 : 0);
-    if (r < 0) return FailBeforeReset(programmerFailed(), OperatorLine::SecurityFailed);
+    if (!r.IsDone()) return FailBeforeReset(programmerFailed(), OperatorLine::SecurityFailed);
     flow_.Say(OperatorLine::SecuritySucceeded);
 
     if (settings_.partition.empty()) return FailBeforeReset(FlowOutcome::Success(), OperatorLine::None);
     flow_.EnterStage(Stage::PartitionTable);
     r = streaming_.DownloadPartitionFile(settings_.partition);
-    if (r < 0)
-        return FailBeforeReset(FlowOutcome::OfStep(r, CauseOfStep(r, streaming_.FileFault(), streaming_.Refusal())),
+    if (!r.IsDone())
+        return FailBeforeReset(OutcomeOf(r, CauseOfStep(r, streaming_.FileFault(), streaming_.Refusal())),
                                OperatorLine::PartitionFailed);
     flow_.Say(OperatorLine::PartitionSucceeded);
 
@@ -92,7 +103,7 @@ FlowOutcome CDownloadSequence::Run() {
     flow_.EnterStage(Stage::Reset);
     r = streaming_.Reset();
     flow_.Say(OperatorLine::ResetWait);
-    if (r < 0) {
+    if (!r.IsDone()) {
         flow_.ClosePort();
         flow_.Say(OperatorLine::ResetFailed);
         return {FlowResult::ResetFailed, CauseOfStep(r, Cause::None, Cause::DeviceRefused), 0};
@@ -107,10 +118,10 @@ FlowOutcome CDownloadSequence::DownloadImages() {
         const std::string& header = step.header ? settings_.*step.header : empty;
         if (body.empty() || (step.header && header.empty())) continue;
         const auto place = static_cast<int32_t>(&step - kImageSteps);
-        const int32_t r = streaming_.DownloadImage(step.type, body, header, place, step.name);
-        if (r < 0) {
+        const StepResult r = streaming_.DownloadImage(step.type, body, header, place, step.name);
+        if (!r.IsDone()) {
             flow_.Say(step.failedLine);
-            return FlowOutcome::OfStep(r, CauseOfStep(r, streaming_.FileFault(), streaming_.Refusal()));
+            return OutcomeOf(r, CauseOfStep(r, streaming_.FileFault(), streaming_.Refusal()));
         }
         flow_.Say(step.successLine);
     }
@@ -124,7 +135,7 @@ FlowOutcome CDownloadSequence::FinishAfterReset() {
             // Closed before the device had its time to come up: not a success.
             flow_.ClosePort();
             flow_.Say(OperatorLine::ProcessFailed);
-            return FlowOutcome::OfStep(kPacketCancelled, Cause::Cancelled);
+            return FlowOutcome::LinkFailure(static_cast<int32_t>(PacketResult::Cancelled), Cause::Cancelled);
         }
         flow_.ClosePort();
         flow_.Say(OperatorLine::SkipCheck);
@@ -137,11 +148,10 @@ FlowOutcome CDownloadSequence::FinishAfterReset() {
     flow_.Pause(flow_.Times().powerOnPause);
     flow_.EnterStage(Stage::PowerOnCheck);
     flow_.Link().IsDIAGConnected();
-    const int32_t r = CheckPowerOn();
-    if (r < 0) {
+    if (!CheckPowerOn()) {
         flow_.ClosePort();
         flow_.Say(OperatorLine::ProcessFailed);
-        return FlowOutcome::OfStep(r, flow_.Cancelled() ? Cause::Cancelled : Cause::NotBackAfterReset);
+        return FlowOutcome::Failure(flow_.Cancelled() ? Cause::Cancelled : Cause::NotBackAfterReset);
     }
     flow_.Say(OperatorLine::Blank);
     flow_.Say(OperatorLine::ProcessSucceeded);
@@ -149,15 +159,15 @@ FlowOutcome CDownloadSequence::FinishAfterReset() {
     return FlowOutcome::Success();
 }
 
-int32_t CDownloadSequence::CheckPowerOn() {
+bool CDownloadSequence::CheckPowerOn() {
     constexpr uint8_t kLoopback = 0x7B;
     uint8_t packet[11] = {kLoopback};
     for (uint8_t i = 0; i < 10; ++i) packet[1 + i] = i;
     uint8_t reply[11] = {};
     flow_.Link().DIAGTxRx(packet, sizeof packet, reply, sizeof reply, flow_.Times().replyWait);
-    if (reply[0] == kLoopback) return 1;
+    if (reply[0] == kLoopback) return true;
     flow_.DrainReplies();
-    return -1;
+    return false;
 }
 
 }  // namespace fennix

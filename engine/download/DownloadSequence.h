@@ -46,8 +46,8 @@ public:
     FlowOutcome Run();
     // The images in flash order; success or the first failure.
     FlowOutcome DownloadImages();
-    // The DIAG loopback after the reboot: 1 when the device answers it.
-    int32_t CheckPowerOn();
+    // The DIAG loopback after the reboot: whether the device answers it.
+    bool CheckPowerOn();
 
 private:
     struct ImageStep;

@@ -36,9 +36,9 @@ public:
     virtual bool Cancelled() const = 0;
     // Closes the port (harmless when it is closed already).
     virtual void ClosePort() = 0;
-    // Opens the port again after a reset, once the device is back on the bus:
-    // 1, or -1 (the port is closed then).
-    virtual int32_t ReopenPort() = 0;
+    // Opens the port again after a reset, once the device is back on the bus;
+    // false when it could not (the port is closed then).
+    virtual bool ReopenPort() = 0;
     // Reads and discards reply packets still pending after an unexpected reply.
     virtual void DrainReplies() = 0;
 };

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "files/FileBytes.h"
@@ -72,14 +73,14 @@ class BlockReader {
 public:
     explicit BlockReader(platform::File& file) : file_(file), buffer_(kReadAhead) {}
 
-    // Fills up to `capacity` bytes; fewer only at the end of the file. -1 on a
-    // read error.
-    int64_t Next(uint8_t* block, size_t capacity) {
+    // Fills up to `capacity` bytes and gives how many; fewer only at the end
+    // of the file. Nothing on a read error.
+    std::optional<size_t> Next(uint8_t* block, size_t capacity) {
         size_t got = 0;
         while (got < capacity) {
             if (position_ == filled_) {
                 const int64_t n = file_.Read(buffer_.data(), buffer_.size());
-                if (n < 0) return -1;
+                if (n < 0) return std::nullopt;
                 if (n == 0) break;
                 position_ = 0;
                 filled_ = static_cast<size_t>(n);
@@ -89,7 +90,7 @@ public:
             position_ += take;
             got += take;
         }
-        return static_cast<int64_t>(got);
+        return got;
     }
 
 private:
@@ -106,7 +107,7 @@ CStreamingCommands::CStreamingCommands(IFlowContext& flow) : CDownloadExchange(f
     packet_.reserve(kStreamBlockBytes + 8);
 }
 
-int32_t CStreamingCommands::Hello() {
+StepResult CStreamingCommands::Hello() {
     uint8_t packet[36];
     packet[0] = kCmdHello;
     std::memcpy(packet + 1, kHelloMagic, 32);
@@ -116,19 +117,19 @@ int32_t CStreamingCommands::Hello() {
     return Command(packet, sizeof packet, kReplyHello, kHelloReplyCapacity, flow_.Times().replyWait);
 }
 
-int32_t CStreamingCommands::SendSecurity(uint8_t mode) {
+StepResult CStreamingCommands::SendSecurity(uint8_t mode) {
     const uint8_t packet[2] = {kCmdSecurityMode, mode};
     return Command(packet, sizeof packet, kReplySecurityMode, 1, flow_.Times().replyWait);
 }
 
-int32_t CStreamingCommands::SendPartitionTable(const uint8_t* table, uint16_t length) {
+StepResult CStreamingCommands::SendPartitionTable(const uint8_t* table, uint16_t length) {
     packet_.assign({kCmdPartitionTable, 0x00});  // 0: do not override a table already in flash
     packet_.insert(packet_.end(), table, table + length);
     return Command(packet_.data(), static_cast<uint32_t>(packet_.size()), kReplyPartitionTable, 2,
                    flow_.Times().replyWait);
 }
 
-int32_t CStreamingCommands::OpenMultiImage(uint8_t type, const uint8_t* header, uint16_t length) {
+StepResult CStreamingCommands::OpenMultiImage(uint8_t type, const uint8_t* header, uint16_t length) {
     acknowledgedBlock_.reset();  // the new image's offsets start at 0
     packet_.assign({kCmdOpenMultiImage, type});
     if (header) packet_.insert(packet_.end(), header, header + length);
@@ -136,7 +137,7 @@ int32_t CStreamingCommands::OpenMultiImage(uint8_t type, const uint8_t* header, 
     return Command(packet_.data(), static_cast<uint32_t>(packet_.size()), kReplyOpenMultiImage, 2, wait);
 }
 
-int32_t CStreamingCommands::StreamWrite(const uint8_t* data, uint16_t length, uint32_t address) {
+StepResult CStreamingCommands::StreamWrite(const uint8_t* data, uint16_t length, uint32_t address) {
     packet_.resize(5u + length);
     packet_[0] = kCmdStreamWrite;
     packet_[1] = static_cast<uint8_t>(address);
@@ -152,20 +153,21 @@ int32_t CStreamingCommands::StreamWrite(const uint8_t* data, uint16_t length, ui
     // behind a virtual one) that stalls for a second, as a busy host or a USB
     // hub can make it, then answers late, and its answer to either send (both
     // echo the address) completes the block instead of failing the image.
-    int32_t r = ExchangeSkippingStale(packet_.data(), size, kStreamWriteReplyCapacity, flow_.Times().streamWriteWait);
-    if (r < 0 || !echoesAddress()) {
-        r = ExchangeSkippingStale(packet_.data(), size, kStreamWriteReplyCapacity,
-                                  std::max(flow_.Times().streamWriteWait, flow_.Times().replyWait));
-        if (r < 0) return r;
-        if (!echoesAddress()) return -1;
+    PacketReply reply =
+        ExchangeSkippingStale(packet_.data(), size, kStreamWriteReplyCapacity, flow_.Times().streamWriteWait);
+    if (!reply.IsOk() || !echoesAddress()) {
+        reply = ExchangeSkippingStale(packet_.data(), size, kStreamWriteReplyCapacity,
+                                      std::max(flow_.Times().streamWriteWait, flow_.Times().replyWait));
+        if (!reply.IsOk()) return StepResult::Of(reply);
+        if (!echoesAddress()) return StepResult::Failed();
     }
-    if (reply_[0] != kReplyStreamWrite) return -1;
+    if (reply_[0] != kReplyStreamWrite) return StepResult::Failed();
     acknowledgedBlock_ = address;
-    return 0;
+    return StepResult::Done();
 }
 
-bool CStreamingCommands::IsStaleStreamReply(int32_t replyLength) const {
-    if (replyLength != static_cast<int32_t>(kStreamWriteReplyCapacity) || reply_[0] != kReplyStreamWrite ||
+bool CStreamingCommands::IsStaleStreamReply(const PacketReply& reply) const {
+    if (!reply.IsOk() || reply.length != kStreamWriteReplyCapacity || reply_[0] != kReplyStreamWrite ||
         !acknowledgedBlock_)
         return false;
     const uint32_t echoed =
@@ -174,60 +176,59 @@ bool CStreamingCommands::IsStaleStreamReply(int32_t replyLength) const {
     return echoed <= *acknowledgedBlock_;
 }
 
-int32_t CStreamingCommands::ExchangeSkippingStale(const uint8_t* packet, uint32_t length, uint32_t replyCapacity,
-                                                  uint32_t waitMs) {
+PacketReply CStreamingCommands::ExchangeSkippingStale(const uint8_t* packet, uint32_t length, uint32_t replyCapacity,
+                                                      uint32_t waitMs) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(waitMs);
-    int32_t r = Exchange(packet, length, replyCapacity, waitMs);
-    while (r > 0 && IsStaleStreamReply(r)) {
+    PacketReply reply = Exchange(packet, length, replyCapacity, waitMs);
+    while (IsStaleStreamReply(reply)) {
         // A block whose wait ran out was sent twice and both answers came: the
         // second belongs to nobody. The packet's own answer may still come.
         LogPortLine(kLogWarning, flow_.PortName().c_str(), "CStreamingCommands::ExchangeSkippingStale",
                     "Discarded a second reply to the stream write at %02X %02X %02X %02X.", reply_[1], reply_[2],
                     reply_[3], reply_[4]);
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) return kPacketTimeout;
+        if (left <= 0) return PacketReply::Failed(PacketResult::Timeout);
         reply_.assign(replyCapacity, 0);
-        r = flow_.Link().DLReceive(reply_.data(), replyCapacity, static_cast<uint32_t>(left)).LengthOrCode();
+        reply = flow_.Link().DLReceive(reply_.data(), replyCapacity, static_cast<uint32_t>(left));
     }
-    return r;
+    return reply;
 }
 
-int32_t CStreamingCommands::CloseImage() {
+StepResult CStreamingCommands::CloseImage() {
     const uint8_t packet = kCmdClose;
     // Room for a stream-write reply, so that a late one is seen and passed
     // over; the close's own reply is one byte.
-    const int32_t r = ExchangeSkippingStale(&packet, 1, kStreamWriteReplyCapacity, flow_.Times().closeImageWait);
-    if (r < 0) return r;
-    if (r > 1) return kPacketTimeout;  // longer than a close's reply, as the exchange treats an overflow
+    const PacketReply reply =
+        ExchangeSkippingStale(&packet, 1, kStreamWriteReplyCapacity, flow_.Times().closeImageWait);
+    if (!reply.IsOk()) return StepResult::Of(reply);
+    // Longer than a close's reply: a failed exchange, as the exchange treats an overflow.
+    if (reply.length > 1) return StepResult::LinkFailed(PacketResult::Timeout);
     return Expect(kReplyClose);
 }
 
-int32_t CStreamingCommands::Reset() {
+StepResult CStreamingCommands::Reset() {
     const uint8_t packet = kCmdReset;
     return Command(&packet, 1, kReplyReset, 1, flow_.Times().replyWait);
 }
 
-int32_t CStreamingCommands::DownloadPartitionFile(const std::string& path) {
+StepResult CStreamingCommands::DownloadPartitionFile(const std::string& path) {
     refusal_ = Cause::ImageOpenRefused;  // the table is the first image's open, as the device sees it
     std::vector<uint8_t> table;
     fileFault_ =
         ReadSmallFile(path, kMaxPartitionBytes, table, flow_.PortName().c_str(), "CQualCmd::DownloadPartitionFile");
-    if (fileFault_ != Cause::None) return -1;
-    const int32_t r = SendPartitionTable(table.data(), static_cast<uint16_t>(table.size()));
-    if (r < 0) {
-        flow_.ClosePort();
-        return r;
-    }
-    return 1;
+    if (fileFault_ != Cause::None) return StepResult::Failed();
+    const StepResult r = SendPartitionTable(table.data(), static_cast<uint16_t>(table.size()));
+    if (!r.IsDone()) flow_.ClosePort();
+    return r;
 }
 
-int32_t CStreamingCommands::StreamFile(const std::string& path) {
+StepResult CStreamingCommands::StreamFile(const std::string& path) {
     platform::File file;
     if (file.Open(path, platform::OpenMode::Read, platform::Share::ReadWrite) != 0) {
         LogPortLine(kLogError, flow_.PortName().c_str(), "CQualCmd::StreamFile", "Can not open %s.", path.c_str());
         fileFault_ = Cause::FileMissing;
-        return -1;
+        return StepResult::Failed();
     }
     const int64_t size = file.Size();
     const uint64_t total = size > 0 ? static_cast<uint64_t>(size) : 0;
@@ -240,16 +241,17 @@ int32_t CStreamingCommands::StreamFile(const std::string& path) {
     uint64_t lastPercent = 0;
     for (;;) {
         std::memset(block, 0, sizeof block);
-        const int64_t n = reader.Next(block, sizeof block);
-        if (n < 0) {
+        const std::optional<size_t> read = reader.Next(block, sizeof block);
+        if (!read) {
             LogPortLine(kLogError, flow_.PortName().c_str(), "CQualCmd::StreamFile", "Read of %s failed.",
                         path.c_str());
             fileFault_ = Cause::FileMissing;
-            return -1;
+            return StepResult::Failed();
         }
+        const size_t n = *read;
         offset += previous;
-        const int32_t r = StreamWrite(block, static_cast<uint16_t>(n), offset);
-        if (r < 0) return r;
+        const StepResult r = StreamWrite(block, static_cast<uint16_t>(n), offset);
+        if (!r.IsDone()) return r;
         sent += static_cast<uint64_t>(n);
         // An empty image is complete as soon as its one empty write went out.
         const uint64_t percent = total ? sent * 100 / total : 100;
@@ -260,20 +262,20 @@ int32_t CStreamingCommands::StreamFile(const std::string& path) {
             flow_.Report(line, 0);
             lastPercent = percent;
         }
-        if (n != static_cast<int64_t>(kStreamBlockBytes)) return 1;
+        if (n != kStreamBlockBytes) return StepResult::Done();
         previous = static_cast<uint32_t>(n);
     }
 }
 
-int32_t CStreamingCommands::DownloadImage(uint8_t type, const std::string& bodyPath, const std::string& headerPath,
-                                          int32_t image, const char* imageName) {
+StepResult CStreamingCommands::DownloadImage(uint8_t type, const std::string& bodyPath, const std::string& headerPath,
+                                             int32_t image, const char* imageName) {
     fileFault_ = Cause::None;
     const auto enter = [&](Stage stage, Cause refusal) {
         refusal_ = refusal;
         flow_.EnterStage(stage, image, imageName);
     };
     enter(Stage::ImageOpen, Cause::ImageOpenRefused);
-    int32_t r = -1;
+    StepResult r = StepResult::Failed();
     if (CarriesHeader(type)) {
         std::vector<uint8_t> header;
         fileFault_ =
@@ -282,14 +284,14 @@ int32_t CStreamingCommands::DownloadImage(uint8_t type, const std::string& bodyP
     } else {
         r = OpenMultiImage(type, nullptr, 0);
     }
-    if (r >= 0) {
+    if (r.IsDone()) {
         enter(Stage::ImageWrite, Cause::ImageWriteRefused);
         r = StreamFile(bodyPath);
-        if (r >= 0) {
+        if (r.IsDone()) {
             enter(Stage::ImageClose, Cause::ImageCloseRefused);
             r = CloseImage();
         }
-        if (r >= 0) return 1;
+        if (r.IsDone()) return r;
     }
     flow_.ClosePort();
     return r;

@@ -17,19 +17,19 @@ public:
     using CDownloadExchange::FileFault;
     explicit CStreamingCommands(IFlowContext& flow);
 
-    int32_t Hello();
-    int32_t SendSecurity(uint8_t mode);
-    int32_t SendPartitionTable(const uint8_t* table, uint16_t length);
-    int32_t OpenMultiImage(uint8_t type, const uint8_t* header, uint16_t length);
-    int32_t StreamWrite(const uint8_t* data, uint16_t length, uint32_t address);
-    int32_t CloseImage();
-    int32_t Reset();
-    int32_t DownloadPartitionFile(const std::string& path);
-    int32_t StreamFile(const std::string& path);
+    StepResult Hello();
+    StepResult SendSecurity(uint8_t mode);
+    StepResult SendPartitionTable(const uint8_t* table, uint16_t length);
+    StepResult OpenMultiImage(uint8_t type, const uint8_t* header, uint16_t length);
+    StepResult StreamWrite(const uint8_t* data, uint16_t length, uint32_t address);
+    StepResult CloseImage();
+    StepResult Reset();
+    StepResult DownloadPartitionFile(const std::string& path);
+    StepResult StreamFile(const std::string& path);
     // Open, stream and close of one image, each stage told to the flow with
     // the image's place in the flash order and its name.
-    int32_t DownloadImage(uint8_t type, const std::string& bodyPath, const std::string& headerPath, int32_t image = -1,
-                          const char* imageName = nullptr);
+    StepResult DownloadImage(uint8_t type, const std::string& bodyPath, const std::string& headerPath,
+                             int32_t image = -1, const char* imageName = nullptr);
     // What a refusal of the latest partition table or image means: the cause
     // of the step it failed in.
     Cause Refusal() const { return refusal_; }
@@ -42,10 +42,10 @@ public:
 private:
     // A stream-write reply in the reply scratch that echoes a block of the
     // open image acknowledged already.
-    bool IsStaleStreamReply(int32_t replyLength) const;
+    bool IsStaleStreamReply(const PacketReply& reply) const;
     // Exchange that passes over stale stream-write replies and waits on, within
     // the same `waitMs` from the send, for the reply the packet is owed.
-    int32_t ExchangeSkippingStale(const uint8_t* packet, uint32_t length, uint32_t replyCapacity, uint32_t waitMs);
+    PacketReply ExchangeSkippingStale(const uint8_t* packet, uint32_t length, uint32_t replyCapacity, uint32_t waitMs);
 
     // Offset of the last block of the open image the device acknowledged.
     std::optional<uint32_t> acknowledgedBlock_;

@@ -61,11 +61,10 @@ struct FlowOutcome {
 
     static FlowOutcome Success() { return {}; }
     static FlowOutcome Failure(Cause why) { return {FlowResult::Failed, why, 0}; }
-    // A step's negative result: -1 is the plain failure, any other one the
-    // packet layer's own, kept for the caller.
-    static FlowOutcome OfStep(int32_t stepResult, Cause why) {
-        if (stepResult == -1) return Failure(why);
-        return {FlowResult::LinkFailed, why, stepResult};
+    // A request or the mode change failed: `packetResult` is the packet
+    // layer's result, kept for the caller.
+    static FlowOutcome LinkFailure(int32_t packetResult, Cause why) {
+        return {FlowResult::LinkFailed, why, packetResult};
     }
     bool Succeeded() const { return result == FlowResult::Succeeded; }
 };

@@ -13,7 +13,7 @@ namespace {
 
 NvOutcome ReadListedItem(CNvCommands& nv, CNV_ItemHolder& record) {
     const NvReadResult read = nv.ReadNvItem(record.itemNumber);
-    if (read.exchange < 0) return NvOutcome::Lost;
+    if (read.result == NvRequestResult::Lost) return NvOutcome::Lost;
     if (read.status == kNvStatusDone) {
         record.SetValue(read.data.data(), read.data.size());
         return NvOutcome::Done;

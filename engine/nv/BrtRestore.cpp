@@ -14,12 +14,11 @@ NvOutcome RestoreRecord(CNvCommands& nv, const CNV_ItemHolder& record) {
     const auto& value = record.Value();
     if (value.size() <= kNvItemValueMax) {
         const NvAnswer answer = nv.SendNvItemWrite(record.itemNumber, value.data(), value.size());
-        if (answer.exchange < 0) return NvOutcome::Lost;
-        return answer.status == kNvStatusDone ? NvOutcome::Done : NvOutcome::Refused;
+        if (answer.result == NvRequestResult::Lost) return NvOutcome::Lost;
+        return answer.result == NvRequestResult::Answered && answer.status == kNvStatusDone ? NvOutcome::Done
+                                                                                            : NvOutcome::Refused;
     }
-    const int32_t chunks = nv.WriteNvChunks(record);
-    if (chunks < 0) return NvOutcome::Lost;
-    return chunks > 0 ? NvOutcome::Done : NvOutcome::Refused;
+    return nv.WriteNvChunks(record);
 }
 
 }  // namespace

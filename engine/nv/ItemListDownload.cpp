@@ -31,7 +31,7 @@ bool SendNumberedItem(CNvCommands& nv, const CNV_ItemHolder& record, NvFailedIte
         return true;
     }
     const NvWriteResult written = nv.WriteNvItem(record.itemNumber, value.data(), value.size());
-    if (written.result != 1) {
+    if (written.result != NvRequestResult::Answered) {
         RecordFailure(failed, record.itemNumber);
         return false;
     }
@@ -40,7 +40,7 @@ bool SendNumberedItem(CNvCommands& nv, const CNV_ItemHolder& record, NvFailedIte
         // The second try's answer is not judged, but a lost exchange still
         // means the device stopped answering.
         if (written.status == kNvStatusInactive &&
-            nv.WriteNvItem(record.itemNumber, value.data(), value.size()).result < 0)
+            nv.WriteNvItem(record.itemNumber, value.data(), value.size()).result == NvRequestResult::Lost)
             return false;
     }
     return true;
@@ -56,14 +56,14 @@ bool SendArrayEntry(CNvCommands& nv, const CNV_ItemHolder& record, NvFailedItem&
         return true;
     }
     const NvAnswer answer = nv.WriteNvArrayEntry(itemNumber, value.data(), value.size());
-    if (answer.exchange < 0) {
+    if (answer.result != NvRequestResult::Answered) {
         RecordFailure(failed, itemNumber);
         return false;
     }
     if (answer.status != kNvStatusDone) {
         RecordFailure(failed, itemNumber);
         if (answer.status == kNvStatusInactive &&
-            nv.WriteNvArrayEntry(itemNumber, value.data(), value.size()).exchange < 0)
+            nv.WriteNvArrayEntry(itemNumber, value.data(), value.size()).result == NvRequestResult::Lost)
             return false;
     }
     return true;
@@ -91,7 +91,7 @@ Next SendFileEntry(CNvCommands& nv, const CNV_ItemHolder& record, NvFailedItem& 
     if (first != FsFileResult::NotOpened) return AfterFileWrite(first, record, failed);
     // The usual reason is a missing directory: make them all and try once more.
     for (const std::string& directory : ParentDirectories(record.name)) {
-        if (nv.MakeFsDir(directory) < 0) return AfterFileWrite(FsFileResult::Lost, record, failed);
+        if (nv.MakeFsDir(directory) == NvOutcome::Lost) return AfterFileWrite(FsFileResult::Lost, record, failed);
     }
     return AfterFileWrite(nv.WriteFsFile(record.name, value.data(), value.size()), record, failed);
 }

@@ -46,11 +46,9 @@ uint16_t FsCode(const uint8_t* answer) { return GetLe16(answer + 2); }
 
 }  // namespace
 
-int32_t CNvCommands::Exchange(const std::vector<uint8_t>& request, uint8_t* answer, size_t capacity) {
-    return exchange_
-        .DIAGTxRx(request.data(), static_cast<uint32_t>(request.size()), answer, static_cast<uint32_t>(capacity),
-                  waitMs_)
-        .LengthOrCode();
+PacketReply CNvCommands::Exchange(const std::vector<uint8_t>& request, uint8_t* answer, size_t capacity) {
+    return exchange_.DIAGTxRx(request.data(), static_cast<uint32_t>(request.size()), answer,
+                              static_cast<uint32_t>(capacity), waitMs_);
 }
 
 void CNvCommands::Drain() {
@@ -60,8 +58,8 @@ void CNvCommands::Drain() {
 
 CNvCommands::AnswerCheck CNvCommands::NvCheck(const std::vector<uint8_t>& request, int index) const {
     const std::array<uint8_t, 3> head{request[0], request[1], request[2]};
-    return [this, head, index](int32_t length) {
-        if (length < static_cast<int32_t>(kNvAnswerSize)) return false;  // no status field
+    return [this, head, index](uint32_t length) {
+        if (length < kNvAnswerSize) return false;  // no status field
         if (!std::equal(head.begin(), head.end(), answer_.begin())) return false;
         // Only an index that was read carries its echo.
         return index < 0 || StatusByte() != kNvStatusDone || answer_[kNvDataAt] == index;
@@ -70,7 +68,7 @@ CNvCommands::AnswerCheck CNvCommands::NvCheck(const std::vector<uint8_t>& reques
 
 uint8_t CNvCommands::StatusByte() const { return refused_ ? answer_[0] : answer_[kNvStatusAt]; }
 
-bool CNvCommands::IsRefusalOf(const std::vector<uint8_t>& request, int32_t length, size_t echoed) const {
+bool CNvCommands::IsRefusalOf(const std::vector<uint8_t>& request, uint32_t length, size_t echoed) const {
     if (length < 1 || (answer_[0] != kDiagBadCommand && answer_[0] != kDiagBadParameters)) return false;
     const size_t echo = static_cast<size_t>(length) - 1;
     if (echo < echoed) return false;
@@ -81,61 +79,59 @@ bool CNvCommands::IsRefusalOf(const std::vector<uint8_t>& request, int32_t lengt
     return echoes(request) || echoes(PackFrame(request.data(), request.size(), 0, kHdlcFlag));
 }
 
-int32_t CNvCommands::MatchedExchange(const std::vector<uint8_t>& request, const AnswerCheck& belongs, size_t echoed) {
+PacketReply CNvCommands::MatchedExchange(const std::vector<uint8_t>& request, const AnswerCheck& belongs,
+                                         size_t echoed) {
     using Clock = std::chrono::steady_clock;
     std::vector<uint8_t> owed;
     owed.swap(leftover_);
     refused_ = false;
     for (int send = 0; send < 2; ++send) {
         const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(waitMs_);
-        int32_t length = Exchange(request, answer_.data(), answer_.size());
+        PacketReply reply = Exchange(request, answer_.data(), answer_.size());
         bool foreign = false;
         for (;;) {
             // No answer at all is a failed exchange; the wait running out
             // after a foreign frame sends the request again.
-            if (length < 0 && (length != kPacketTimeout || !foreign)) return length;
-            if (length < 0) break;
-            if (!owed.empty() && owed.size() == static_cast<size_t>(length) &&
-                std::equal(owed.begin(), owed.end(), answer_.begin())) {
+            if (!reply.IsOk() && (reply.result != PacketResult::Timeout || !foreign)) return reply;
+            if (!reply.IsOk()) break;
+            const uint32_t length = reply.length;
+            if (!owed.empty() && owed.size() == length && std::equal(owed.begin(), owed.end(), answer_.begin())) {
                 owed.clear();
             } else if (belongs(length) || IsRefusalOf(request, length, echoed)) {
                 refused_ = !belongs(length);
                 if (send > 0) leftover_.assign(answer_.begin(), answer_.begin() + length);
-                return length;
+                return reply;
             }
             LogFuncLine(kLogError, "CNvCommands::MatchedExchange",
-                        "Answer of %d bytes (code %u) does not belong to request %u %u %u", length, answer_[0],
-                        request[0], request[1], request[2]);
+                        "Answer of %d bytes (code %u) does not belong to request %u %u %u", static_cast<int>(length),
+                        answer_[0], request[0], request[1], request[2]);
             foreign = true;
             // A device that keeps sending other frames must not hold the
             // request past its own wait.
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
             if (left.count() <= 0) break;
-            length = exchange_
-                         .DIAGReceive(answer_.data(), static_cast<uint32_t>(answer_.size()),
-                                      static_cast<uint32_t>(left.count()))
-                         .LengthOrCode();
+            reply = exchange_.DIAGReceive(answer_.data(), static_cast<uint32_t>(answer_.size()),
+                                          static_cast<uint32_t>(left.count()));
         }
         Drain();
     }
     std::fill(answer_.begin(), answer_.end(), 0);
-    return kPacketTimeout;
+    return PacketReply::Failed(PacketResult::Timeout);
 }
 
-int32_t CNvCommands::NvExchange(const std::vector<uint8_t>& request, int index) {
+PacketReply CNvCommands::NvExchange(const std::vector<uint8_t>& request, int index) {
     // A refusal must name the item (and the index of an indexed read).
     return MatchedExchange(request, NvCheck(request, index), index < 0 ? 3 : 4);
 }
 
-int32_t CNvCommands::FsExchange(const std::vector<uint8_t>& request, size_t fields) {
+PacketReply CNvCommands::FsExchange(const std::vector<uint8_t>& request, size_t fields) {
     // The head and, for a write, the handle and offset the answer echoes.
     const size_t echoed = FsCode(request.data()) == kFsWrite ? 12 : 4;
     const std::vector<uint8_t> head(request.begin(), request.begin() + echoed);
     return MatchedExchange(
         request,
-        [this, head, fields](int32_t length) {
-            return length >= static_cast<int32_t>(std::max(fields, head.size())) &&
-                   std::equal(head.begin(), head.end(), answer_.begin());
+        [this, head, fields](uint32_t length) {
+            return length >= std::max(fields, head.size()) && std::equal(head.begin(), head.end(), answer_.begin());
         },
         echoed);
 }
@@ -144,8 +140,10 @@ NvReadResult CNvCommands::ReadNvItem(int32_t itemNumber) {
     std::vector<uint8_t> request{kNvReadCode};
     AppendLe16(request, static_cast<uint16_t>(itemNumber));
     NvReadResult result;
-    result.exchange = NvExchange(request);
-    if (result.exchange < 0) return result;
+    if (!NvExchange(request).IsOk()) {
+        result.result = NvRequestResult::Lost;
+        return result;
+    }
     result.status = StatusByte();
     if (refused_) return result;
     std::copy(&answer_[kNvDataAt], &answer_[kNvDataAt] + kNvItemValueMax, result.data.begin());
@@ -161,7 +159,7 @@ NvOutcome CNvCommands::ReadIndexedNvItem(CNV_ItemHolder& record) {
         AppendLe16(request, static_cast<uint16_t>(record.itemNumber));
         request.push_back(static_cast<uint8_t>(read));
         // An item cut short by a lost exchange would be stored incomplete.
-        if (NvExchange(request, static_cast<int>(read)) < 0) return NvOutcome::Lost;
+        if (!NvExchange(request, static_cast<int>(read)).IsOk()) return NvOutcome::Lost;
         if (StatusByte() != kNvStatusDone) break;
         collected.insert(collected.end(), &answer_[kNvDataAt + 1], &answer_[kNvStatusAt]);
         collected.push_back(0);
@@ -177,35 +175,34 @@ NvOutcome CNvCommands::ReadIndexedNvItem(CNV_ItemHolder& record) {
     return NvOutcome::Done;
 }
 
-int32_t CNvCommands::ItemWriteExchange(int32_t itemNumber, const uint8_t* value, size_t length) {
-    if (length > kNvItemValueMax) return -1;  // would not fit: nothing is sent
+NvRequestResult CNvCommands::ItemWriteExchange(int32_t itemNumber, const uint8_t* value, size_t length) {
+    if (length > kNvItemValueMax) return NvRequestResult::NotSent;
     std::vector<uint8_t> request(3 + kNvItemValueMax, 0);
     request[0] = kNvWriteCode;
     PutLe16(&request[1], static_cast<uint16_t>(itemNumber));
     if (length > 0) std::memcpy(&request[3], value, length);
-    return NvExchange(request);
+    return NvExchange(request).IsOk() ? NvRequestResult::Answered : NvRequestResult::Lost;
 }
 
 NvWriteResult CNvCommands::WriteNvItem(int32_t itemNumber, const uint8_t* value, size_t length) {
     NvWriteResult result;
     result.result = ItemWriteExchange(itemNumber, value, length);
-    if (result.result < 0) return result;
-    result.result = 1;
+    if (result.result != NvRequestResult::Answered) return result;
     result.status = refused_ ? StatusByte() : GetLe16(&answer_[kNvStatusAt]);
     return result;
 }
 
 NvAnswer CNvCommands::SendNvItemWrite(int32_t itemNumber, const uint8_t* value, size_t length) {
     NvAnswer result;
-    result.exchange = ItemWriteExchange(itemNumber, value, length);
-    if (result.exchange >= 0) result.status = StatusByte();
+    result.result = ItemWriteExchange(itemNumber, value, length);
+    if (result.result == NvRequestResult::Answered) result.status = StatusByte();
     return result;
 }
 
 NvAnswer CNvCommands::WriteNvArrayEntry(int32_t itemNumber, const uint8_t* value, size_t length) {
     NvAnswer result;
     if (length > kNvArrayEntryValueMax) {
-        result.exchange = -1;
+        result.result = NvRequestResult::NotSent;
         return result;
     }
     // The value starts at byte 3, over the upper half of the 32-bit number.
@@ -213,16 +210,18 @@ NvAnswer CNvCommands::WriteNvArrayEntry(int32_t itemNumber, const uint8_t* value
     request[0] = kNvWriteCode;
     PutLe32(&request[1], static_cast<uint32_t>(itemNumber));
     if (length > 0) std::memcpy(&request[3], value, length);
-    result.exchange = NvExchange(request);
-    if (result.exchange >= 0) result.status = StatusByte();
+    if (!NvExchange(request).IsOk()) {
+        result.result = NvRequestResult::Lost;
+        return result;
+    }
+    result.status = StatusByte();
     return result;
 }
 
-int32_t CNvCommands::WriteNvChunks(const CNV_ItemHolder& record) {
+NvOutcome CNvCommands::WriteNvChunks(const CNV_ItemHolder& record) {
     const int32_t length = record.ValueLength();
-    if (length <= 0 || static_cast<size_t>(length) > kNvChunkValueMax) return 0;
+    if (length <= 0 || static_cast<size_t>(length) > kNvChunkValueMax) return NvOutcome::Refused;
     const uint8_t* value = record.Value().data();
-    int32_t sent = 0;
     uint8_t lastStatus = kNvStatusDone;
     for (size_t k = 0;; ++k) {
         const size_t start = k * kNvChunkSize;
@@ -233,13 +232,11 @@ int32_t CNvCommands::WriteNvChunks(const CNV_ItemHolder& record) {
         PutLe16(&request[1], static_cast<uint16_t>(record.itemNumber));
         request[3] = static_cast<uint8_t>(k);
         std::memcpy(&request[4], value + start, take);
-        const int32_t exchanged = NvExchange(request);
-        if (exchanged < 0) return exchanged;
-        ++sent;
+        if (!NvExchange(request).IsOk()) return NvOutcome::Lost;
         lastStatus = StatusByte();
         if (kNvChunkSize * (k + 1) >= static_cast<size_t>(length)) break;
     }
-    return lastStatus != kNvStatusDone ? 0 : sent;
+    return lastStatus == kNvStatusDone ? NvOutcome::Done : NvOutcome::Refused;
 }
 
 FsFileResult CNvCommands::WriteFsFile(const std::string& path, const uint8_t* value, size_t length) {
@@ -248,7 +245,7 @@ FsFileResult CNvCommands::WriteFsFile(const std::string& path, const uint8_t* va
 
     std::vector<uint8_t> probe = FsRequest(kFsProbe);
     probe.push_back(0);
-    if (FsExchange(probe, 8) < 0) return FsFileResult::Lost;
+    if (!FsExchange(probe, 8).IsOk()) return FsFileResult::Lost;
     if (refused_ || GetLe32(answer + 4) != 0) return FsFileResult::NotOpened;
 
     std::vector<uint8_t> open = FsRequest(kFsOpen);
@@ -257,7 +254,7 @@ FsFileResult CNvCommands::WriteFsFile(const std::string& path, const uint8_t* va
     AppendPath(open, path);
     uint32_t handle = kFsBadValue;
     for (int attempt = 0; attempt < 5 && handle == kFsBadValue; ++attempt) {
-        if (FsExchange(open, 8) < 0) return FsFileResult::Lost;
+        if (!FsExchange(open, 8).IsOk()) return FsFileResult::Lost;
         // A refused request is refused again: no point in the other tries.
         if (refused_) return FsFileResult::NotOpened;
         handle = GetLe32(answer + 4);
@@ -271,7 +268,7 @@ FsFileResult CNvCommands::WriteFsFile(const std::string& path, const uint8_t* va
         AppendLe32(write, handle);
         AppendLe32(write, static_cast<uint32_t>(offset));
         if (take > 0) write.insert(write.end(), value + offset, value + offset + take);
-        if (FsExchange(write, 20) < 0) return FsFileResult::Lost;
+        if (!FsExchange(write, 20).IsOk()) return FsFileResult::Lost;
         if (refused_ || GetLe32(answer + 16) != 0 || GetLe32(answer + 12) == kFsBadValue)
             return FsFileResult::NotWritten;
         offset += take;
@@ -279,19 +276,18 @@ FsFileResult CNvCommands::WriteFsFile(const std::string& path, const uint8_t* va
 
     std::vector<uint8_t> close = FsRequest(kFsClose);
     AppendLe32(close, handle);
-    if (FsExchange(close, 8) < 0) return FsFileResult::Lost;
+    if (!FsExchange(close, 8).IsOk()) return FsFileResult::Lost;
     return !refused_ && GetLe32(answer + 4) == 0 ? FsFileResult::Stored : FsFileResult::NotWritten;
 }
 
-int32_t CNvCommands::MakeFsDir(const std::string& path) {
-    if (path.size() > kFsPathMax) return 0;
+NvOutcome CNvCommands::MakeFsDir(const std::string& path) {
+    if (path.size() > kFsPathMax) return NvOutcome::Refused;
     std::vector<uint8_t> request = FsRequest(kFsMkdir);
     AppendLe16(request, kFsDirMode);
     AppendPath(request, path);
     // The error number is not looked at: an existing directory counts as made.
-    const int32_t exchanged = FsExchange(request, 4);
-    if (exchanged < 0) return exchanged;
-    return refused_ ? 0 : 1;
+    if (!FsExchange(request, 4).IsOk()) return NvOutcome::Lost;
+    return refused_ ? NvOutcome::Refused : NvOutcome::Done;
 }
 
 }  // namespace fennix

@@ -14,6 +14,7 @@
 #include "nv/NvItem.h"
 #include "serial/Hdlc.h"
 #include "serial/PacketExchange.h"
+#include "serial/ResultCodes.h"
 #include "serial/Timeouts.h"
 
 namespace fennix {
@@ -44,23 +45,26 @@ constexpr size_t kFsWriteBlock = 512;
 // exchange failed and the device is taken to have stopped talking.
 enum class NvOutcome { Done, Refused, Lost };
 
+// How one NV request went: the device answered it (the status tells how it
+// dealt with it), it was not sent (its value does not fit the request), or
+// its exchange failed and the device is taken to have stopped talking.
+enum class NvRequestResult { Answered, NotSent, Lost };
+
 // Result of a request whose caller looks at the status low byte only.
 struct NvAnswer {
-    int32_t exchange = 0;  // answer length, or a negative packet-layer result
-    uint8_t status = 0;    // answer byte 131
+    NvRequestResult result = NvRequestResult::Answered;
+    uint8_t status = 0;  // Answered: answer byte 131, or the refusal's code
 };
 
 struct NvReadResult {
-    int32_t exchange = 0;
+    NvRequestResult result = NvRequestResult::Answered;
     uint8_t status = 0;
     std::array<uint8_t, kNvItemValueMax> data{};  // the answer's data field
 };
 
 struct NvWriteResult {
-    // Negative exchange result; 1 for an NV write answer; -1 for a value too
-    // long to send.
-    int32_t result = 0;
-    uint16_t status = 0;  // the whole NV status when result is 1
+    NvRequestResult result = NvRequestResult::Answered;
+    uint16_t status = 0;  // Answered: the whole NV status, or the refusal's code
 };
 
 // How storing a device file ended. A file that was opened and then not
@@ -87,7 +91,7 @@ public:
     // answer) is discarded and the wait for the request's own answer goes on
     // until the request's wait has run out; then what is still posted is
     // drained and the request sent once more. No answer of its own to the
-    // second send counts as a failed exchange (kPacketTimeout).
+    // second send counts as a failed exchange (Lost).
 
     // Plain read of the item's low 16 bits.
     NvReadResult ReadNvItem(int32_t itemNumber);
@@ -104,43 +108,44 @@ public:
     NvAnswer SendNvItemWrite(int32_t itemNumber, const uint8_t* value, size_t length);
 
     // The ARRAY entry write: the 32-bit item number at bytes 1-4, the value
-    // from byte 3 on. A value over 130 bytes is refused with exchange -1.
+    // from byte 3 on. A value over 130 bytes is NotSent.
     NvAnswer WriteNvArrayEntry(int32_t itemNumber, const uint8_t* value, size_t length);
 
-    // Sends a value as 128-byte chunk writes. Returns the number of chunks
-    // sent; 0 when the last answer's status is not 0, the value is empty or
-    // longer than 256 chunks; the negative exchange result, at once, when an
-    // exchange fails (the chunks after it are not sent).
-    int32_t WriteNvChunks(const CNV_ItemHolder& record);
+    // Sends a value as 128-byte chunk writes. Done when every chunk was
+    // answered and the last answer's status is 0; Refused when that status is
+    // not 0, or the value is empty or longer than 256 chunks (nothing is sent
+    // then); Lost, at once, when an exchange fails (the chunks after it are
+    // not sent).
+    NvOutcome WriteNvChunks(const CNV_ItemHolder& record);
 
     // Stores a file on the device: probe, open (5 tries), writes of 512 bytes,
     // close. A path or value beyond the limits is NotOpened without sending.
     FsFileResult WriteFsFile(const std::string& path, const uint8_t* value, size_t length);
 
-    // 1 for a make-directory answer (an existing directory counts as made),
-    // 0 for a path beyond the limit (nothing is sent) or a refusal, or the
-    // negative exchange result.
-    int32_t MakeFsDir(const std::string& path);
+    // Done for a make-directory answer (an existing directory counts as
+    // made), Refused for a path beyond the limit (nothing is sent) or a
+    // refusal, Lost when the exchange failed.
+    NvOutcome MakeFsDir(const std::string& path);
 
 private:
     // Judges the frame in `answer_` (its length given) for one request.
-    using AnswerCheck = std::function<bool(int32_t length)>;
+    using AnswerCheck = std::function<bool(uint32_t length)>;
 
-    int32_t Exchange(const std::vector<uint8_t>& request, uint8_t* answer, size_t capacity);
+    PacketReply Exchange(const std::vector<uint8_t>& request, uint8_t* answer, size_t capacity);
     // Sends the request and leaves the answer that belongs to it in
-    // `answer_`: its length, or a negative exchange result. `refused_` tells
-    // whether that answer is a DIAG refusal; `echoed` is how many request
-    // bytes a refusal must echo at least.
-    int32_t MatchedExchange(const std::vector<uint8_t>& request, const AnswerCheck& belongs, size_t echoed);
-    bool IsRefusalOf(const std::vector<uint8_t>& request, int32_t length, size_t echoed) const;
+    // `answer_` (the reply's length), or gives the failed exchange.
+    // `refused_` tells whether that answer is a DIAG refusal; `echoed` is how
+    // many request bytes a refusal must echo at least.
+    PacketReply MatchedExchange(const std::vector<uint8_t>& request, const AnswerCheck& belongs, size_t echoed);
+    bool IsRefusalOf(const std::vector<uint8_t>& request, uint32_t length, size_t echoed) const;
     // An NV request's answer check; `index` >= 0 for an indexed read.
     AnswerCheck NvCheck(const std::vector<uint8_t>& request, int index) const;
-    int32_t NvExchange(const std::vector<uint8_t>& request, int index = -1);
+    PacketReply NvExchange(const std::vector<uint8_t>& request, int index = -1);
     // A file-system request whose answer carries at least `fields` bytes.
-    int32_t FsExchange(const std::vector<uint8_t>& request, size_t fields);
+    PacketReply FsExchange(const std::vector<uint8_t>& request, size_t fields);
     // The status low byte, or the refusal's code.
     uint8_t StatusByte() const;
-    int32_t ItemWriteExchange(int32_t itemNumber, const uint8_t* value, size_t length);
+    NvRequestResult ItemWriteExchange(int32_t itemNumber, const uint8_t* value, size_t length);
     // Reads and discards answers still pending after an unexpected one.
     void Drain();
 

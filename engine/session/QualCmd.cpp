@@ -242,7 +242,7 @@ FlowOutcome CQualCmd::RunFlow(Flow flow, const std::function<FlowOutcome()>& bod
         ClosePort();
         say(texts.modeFailed, -1);
         stop(FrameEnd::ModeFailed);
-        return FlowOutcome::OfStep(static_cast<int32_t>(mode), CauseOfModeFailure(mode));
+        return FlowOutcome::LinkFailure(static_cast<int32_t>(mode), CauseOfModeFailure(mode));
     }
     say(texts.modeChanged, 0);
     stop(FrameEnd::Body);
@@ -253,14 +253,14 @@ FlowOutcome CQualCmd::StartDownload() {
     return RunFlow(Flow::Download, [this] { return Sequence().Run(); });
 }
 
-int32_t CQualCmd::ReopenPort() {
-    if (portName_.empty()) return -1;
+bool CQualCmd::ReopenPort() {
+    if (portName_.empty()) return false;
     if (link_->ReopenComport("Target download", portName_.c_str()) != PacketResult::Ok) {
         ClosePort();
-        return -1;
+        return false;
     }
     portOpen_ = true;
-    return 1;
+    return true;
 }
 
 }  // namespace fennix

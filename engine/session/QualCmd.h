@@ -92,7 +92,7 @@ public:
 
     // ---- the multi-image download
     FlowOutcome StartDownload();
-    int32_t ReopenPort() override;
+    bool ReopenPort() override;
 
     // ---- read access for the flows
     const std::string& PortName() const override { return portName_; }

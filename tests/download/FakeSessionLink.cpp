@@ -192,10 +192,10 @@ std::vector<std::string> Texts(const std::vector<Line>& lines) {
     return out;
 }
 
-int32_t FakeFlowContext::ReopenPort() {
-    if (link_.ReopenComport("Target download", portName_.c_str()) == PacketResult::Ok) return 1;
+bool FakeFlowContext::ReopenPort() {
+    if (link_.ReopenComport("Target download", portName_.c_str()) == PacketResult::Ok) return true;
     ClosePort();
-    return -1;
+    return false;
 }
 
 void FakeFlowContext::DrainReplies() {

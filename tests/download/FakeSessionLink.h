@@ -9,6 +9,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <ostream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,7 +21,20 @@
 #include "download/StreamingCommands.h"
 #include "serial/SessionLink.h"
 
+namespace fennix {
+
+inline void PrintTo(const StepResult& result, std::ostream* out) {
+    static const char* const kNames[] = {"Done", "Failed", "LinkFailed"};
+    *out << kNames[static_cast<int>(result.status)];
+    if (result.status == StepStatus::LinkFailed) *out << " 0x" << std::hex << static_cast<uint32_t>(result.link);
+}
+
+}  // namespace fennix
+
 namespace fennix::test {
+
+// A step whose request went unanswered.
+constexpr StepResult kTimedOut = StepResult::LinkFailed(PacketResult::Timeout);
 
 // Commands told apart as the device sees them; 0x07 is the DMSS parameter
 // request when alone and the streaming stream write otherwise.
@@ -139,7 +153,7 @@ public:
     void Pause(uint32_t milliseconds) override { device_->pauses.push_back(milliseconds); }
     bool Cancelled() const override { return false; }
     void ClosePort() override { link_.CloseCOMPort(); }
-    int32_t ReopenPort() override;
+    bool ReopenPort() override;
     void DrainReplies() override;
 
 private:

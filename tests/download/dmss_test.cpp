@@ -24,7 +24,7 @@ TEST(ProgrammerStage, SendsTenNopsEvenWhenEveryOneIsAnswered) {
     b.settings.programmer = dir.WriteText("prg.hex", HexText(0x0010, Pattern(100, 1)));
     EnterDownloadMode(b);
 
-    EXPECT_EQ(1, b.dmss.RunProgrammerStage(b.settings.programmer));
+    EXPECT_EQ(StepResult::Done(), b.dmss.RunProgrammerStage(b.settings.programmer));
     const auto nops = b.device->CallsOf(kNop);
     ASSERT_EQ(10u, nops.size());
     for (const auto& c : nops) {
@@ -48,7 +48,7 @@ TEST(ProgrammerStage, SixLostNopsGiveSixRetryLinesWithPausesAndTheStageGoesOn) {
     };
     EnterDownloadMode(b);
 
-    EXPECT_EQ(1, b.dmss.RunProgrammerStage(b.settings.programmer));
+    EXPECT_EQ(StepResult::Done(), b.dmss.RunProgrammerStage(b.settings.programmer));
     EXPECT_EQ(10u, b.device->CallsOf(kNop).size());
     EXPECT_EQ(6, CountLines("Test Communication, Try again.."));
     EXPECT_EQ(std::vector<uint32_t>(6, 1000), b.device->pauses);
@@ -65,7 +65,7 @@ TEST(ProgrammerStage, OnlyTheTenthNopCounts) {
     };
     EnterDownloadMode(b);
 
-    EXPECT_EQ(-1, b.dmss.RunProgrammerStage(b.settings.programmer));
+    EXPECT_EQ(StepResult::Failed(), b.dmss.RunProgrammerStage(b.settings.programmer));
     EXPECT_EQ(1, CountLines("Test Communication, Try again.."));
     EXPECT_EQ((Line{"Test Communication Failed!!", -1}), RecordedLines().back());
     EXPECT_TRUE(b.device->CallsOf(kParams).empty());
@@ -78,7 +78,7 @@ TEST(ProgrammerStage, RefusedNopCountsAsFailureAndIsDrained) {
         return cmd == kNop ? Answer::With({0x03, 0x00, 0x01}) : Answer::Usual();
     };
     EnterDownloadMode(b);
-    EXPECT_EQ(-1, b.dmss.TestCommunication());
+    EXPECT_EQ(StepResult::Failed(), b.dmss.TestCommunication());
     EXPECT_EQ(LinkCall::Drain, b.device->calls.back().kind);
     EXPECT_EQ(4096u, b.device->calls.back().capacity);
     EXPECT_EQ(1024u, b.device->calls.back().wait);  // the fake keeps the frame limit here
@@ -92,7 +92,7 @@ TEST(ProgrammerUpload, TwoThousandBytesGoOutAs1017And983ThenGoWithTheSegment) {
     EnterDownloadMode(b);
     EXPECT_EQ(0, b.dmss.StartSegment());
 
-    EXPECT_EQ(1, b.dmss.RunProgrammerStage(b.settings.programmer));
+    EXPECT_EQ(StepResult::Done(), b.dmss.RunProgrammerStage(b.settings.programmer));
     const auto writes = b.device->CallsOf(kWrite32);
     ASSERT_EQ(2u, writes.size());
     // 0F, address big-endian, length big-endian, data.
@@ -120,7 +120,7 @@ TEST(ProgrammerUpload, DataEndingOnABlockBoundaryEndsWithAnEmptyWrite) {
     b.settings.programmer = dir.WriteText("p.hex", HexText(0x0020, Pattern(1017, 3)));
     EnterDownloadMode(b);
 
-    EXPECT_EQ(1, b.dmss.DownloadHexFile(b.settings.programmer));
+    EXPECT_EQ(StepResult::Done(), b.dmss.DownloadHexFile(b.settings.programmer));
     const auto writes = b.device->CallsOf(kWrite32);
     ASSERT_EQ(2u, writes.size());
     EXPECT_EQ(1024u, writes[0].request.size());
@@ -132,7 +132,7 @@ TEST(ProgrammerUpload, MissingFileReportsBothFailureLines) {
     b.settings.programmer = "/nonexistent/NPRG.HEX";
     EnterDownloadMode(b);
 
-    EXPECT_EQ(-1, b.dmss.RunProgrammerStage(b.settings.programmer));
+    EXPECT_EQ(StepResult::Failed(), b.dmss.RunProgrammerStage(b.settings.programmer));
     EXPECT_EQ((Line{"Open HEX File Failed!!", -1}), RecordedLines().at(RecordedLines().size() - 2));
     EXPECT_EQ((Line{"Download HEX File Failed!!", -1}), RecordedLines().back());
     EXPECT_TRUE(b.device->CallsOf(kWrite32).empty());
@@ -149,7 +149,7 @@ TEST(ProgrammerUpload, LineFeedFileUploadsWhole) {
     b.settings.programmer = dir.WriteText("p.hex", text);
     EnterDownloadMode(b);
 
-    EXPECT_EQ(1, b.dmss.RunProgrammerStage(b.settings.programmer));
+    EXPECT_EQ(StepResult::Done(), b.dmss.RunProgrammerStage(b.settings.programmer));
     std::vector<uint8_t> uploaded;
     for (const auto& [address, bytes] : b.device->ram) uploaded.insert(uploaded.end(), bytes.begin(), bytes.end());
     EXPECT_EQ(data, uploaded);
@@ -170,7 +170,7 @@ TEST(ProgrammerUpload, FileThatCannotBeSentWholeWritesNothing) {
         b.settings.programmer = dir.WriteText("p.hex", text);
         EnterDownloadMode(b);
 
-        EXPECT_EQ(-1, b.dmss.RunProgrammerStage(b.settings.programmer));
+        EXPECT_EQ(StepResult::Failed(), b.dmss.RunProgrammerStage(b.settings.programmer));
         EXPECT_EQ((Line{"Open HEX File Success!!", 0}), RecordedLines().at(RecordedLines().size() - 2));
         EXPECT_EQ((Line{"Download HEX File Failed!!", -1}), RecordedLines().back());
         EXPECT_TRUE(b.device->CallsOf(kWrite32).empty());
@@ -186,7 +186,7 @@ TEST(ProgrammerStage, UnansweredParameterRequestDoesNotStopTheStage) {
         return cmd == kParams ? Answer::None() : Answer::Usual();
     };
     EnterDownloadMode(b);
-    EXPECT_EQ(1, b.dmss.RunProgrammerStage(b.settings.programmer));
+    EXPECT_EQ(StepResult::Done(), b.dmss.RunProgrammerStage(b.settings.programmer));
     EXPECT_EQ(1u, b.device->CallsOf(kGo).size());
 }
 
@@ -198,7 +198,7 @@ TEST(Write32, RetriesALostExchangeOnceButNotARefusal) {
             return index == 0 ? Answer::None() : Answer::Usual();
         };
         EnterDownloadMode(b);
-        EXPECT_EQ(1, b.dmss.Write32(0x12345678, data, 3));
+        EXPECT_EQ(StepResult::Done(), b.dmss.Write32(0x12345678, data, 3));
         const auto writes = b.device->CallsOf(kWrite32);
         ASSERT_EQ(2u, writes.size());
         EXPECT_EQ(writes[0].request, writes[1].request);
@@ -208,14 +208,14 @@ TEST(Write32, RetriesALostExchangeOnceButNotARefusal) {
         DownloadBench b;
         b.device->script = [](int, const std::vector<uint8_t>&, int) { return Answer::None(); };
         EnterDownloadMode(b);
-        EXPECT_EQ(kPacketTimeout, b.dmss.Write32(0, data, 3));
+        EXPECT_EQ(kTimedOut, b.dmss.Write32(0, data, 3));
         EXPECT_EQ(2u, b.device->CallsOf(kWrite32).size());
     }
     {
         DownloadBench b;
         b.device->script = [](int, const std::vector<uint8_t>&, int) { return Answer::With({0x03}); };
         EnterDownloadMode(b);
-        EXPECT_EQ(-1, b.dmss.Write32(0, data, 3));
+        EXPECT_EQ(StepResult::Failed(), b.dmss.Write32(0, data, 3));
         EXPECT_EQ(1u, b.device->CallsOf(kWrite32).size());
         EXPECT_EQ(1, b.device->Count(LinkCall::Drain));
     }
@@ -229,7 +229,7 @@ TEST(ProgrammerUpload, FailedWriteEndsTheUploadAtThatBlock) {
         return cmd == kWrite32 && index == 1 ? Answer::With({0x03}) : Answer::Usual();
     };
     EnterDownloadMode(b);
-    EXPECT_EQ(-1, b.dmss.RunProgrammerStage(b.settings.programmer));
+    EXPECT_EQ(StepResult::Failed(), b.dmss.RunProgrammerStage(b.settings.programmer));
     EXPECT_EQ(2u, b.device->CallsOf(kWrite32).size());
     EXPECT_EQ((Line{"Download HEX File Failed!!", -1}), RecordedLines().back());
     EXPECT_TRUE(b.device->CallsOf(kGo).empty());
@@ -239,9 +239,9 @@ TEST(Dmss, RequestParameterAndGoPassLostExchangesThrough) {
     DownloadBench b;
     b.device->script = [](int, const std::vector<uint8_t>&, int) { return Answer::None(); };
     EnterDownloadMode(b);
-    EXPECT_EQ(kPacketTimeout, b.dmss.RequestParameter());
-    EXPECT_EQ(kPacketTimeout, b.dmss.Go(0x10));
-    EXPECT_EQ(-1, b.dmss.TestCommunication());
+    EXPECT_EQ(kTimedOut, b.dmss.RequestParameter());
+    EXPECT_EQ(kTimedOut, b.dmss.Go(0x10));
+    EXPECT_EQ(StepResult::Failed(), b.dmss.TestCommunication());
     EXPECT_EQ(8u, b.device->CallsOf(kParams)[0].capacity);
 }
 

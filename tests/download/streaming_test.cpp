@@ -29,7 +29,7 @@ std::vector<size_t> BlockSizes(const FakeDevice& d) {
 TEST(Streaming, HelloIsThirtySixBytesWithMagicAndVersions) {
     DownloadBench b;
     EnterDownloadMode(b);
-    EXPECT_EQ(1, b.streaming.Hello());
+    EXPECT_EQ(StepResult::Done(), b.streaming.Hello());
     const auto hello = b.device->CallsOf(kHello).at(0);
     ASSERT_EQ(36u, hello.request.size());
     EXPECT_EQ(0x01, hello.request[0]);
@@ -44,10 +44,10 @@ TEST(Streaming, CommandsCheckTheirReplyCodeAndDrainAnotherOne) {
     b.device->script = [](int cmd, const std::vector<uint8_t>&, int) { return Answer::With({0x0E, 0x01}); };
     EnterDownloadMode(b);
     const uint8_t table[4] = {1, 2, 3, 4};
-    EXPECT_EQ(-1, b.streaming.Hello());
-    EXPECT_EQ(kPacketTimeout, b.streaming.SendSecurity(1));  // 2 bytes do not fit its 1-byte reply
-    EXPECT_EQ(-1, b.streaming.SendPartitionTable(table, 4));
-    EXPECT_EQ(-1, b.streaming.OpenMultiImage(5, nullptr, 0));
+    EXPECT_EQ(StepResult::Failed(), b.streaming.Hello());
+    EXPECT_EQ(kTimedOut, b.streaming.SendSecurity(1));  // 2 bytes do not fit its 1-byte reply
+    EXPECT_EQ(StepResult::Failed(), b.streaming.SendPartitionTable(table, 4));
+    EXPECT_EQ(StepResult::Failed(), b.streaming.OpenMultiImage(5, nullptr, 0));
     EXPECT_EQ(3, b.device->Count(LinkCall::Drain));
 }
 
@@ -55,10 +55,10 @@ TEST(Streaming, RepliesAreMatchedByTheirOwnCodes) {
     DownloadBench b;
     EnterDownloadMode(b);
     const uint8_t table[3] = {9, 8, 7};
-    EXPECT_EQ(1, b.streaming.SendSecurity(0));
-    EXPECT_EQ(1, b.streaming.SendPartitionTable(table, 3));
-    EXPECT_EQ(1, b.streaming.CloseImage());
-    EXPECT_EQ(1, b.streaming.Reset());
+    EXPECT_EQ(StepResult::Done(), b.streaming.SendSecurity(0));
+    EXPECT_EQ(StepResult::Done(), b.streaming.SendPartitionTable(table, 3));
+    EXPECT_EQ(StepResult::Done(), b.streaming.CloseImage());
+    EXPECT_EQ(StepResult::Done(), b.streaming.Reset());
     EXPECT_THAT(b.device->CallsOf(kSecurity)[0].request, ElementsAre(0x17, 0x00));
     EXPECT_THAT(b.device->CallsOf(kPartition)[0].request, ElementsAre(0x19, 0x00, 9, 8, 7));
     EXPECT_EQ(15000u, b.device->CallsOf(kCloseImage)[0].wait);
@@ -74,7 +74,8 @@ TEST(Streaming, OpenCarriesAHeaderOnlyForOemsblAmssAndAmssBoot) {
     const std::string body = dir.Write("body.mbn", Pattern(10, 5));
     EnterDownloadMode(b);
 
-    for (uint8_t type : {1, 2, 3, 4, 5, 7, 9, 10, 12}) EXPECT_EQ(1, b.streaming.DownloadImage(type, body, hd));
+    for (uint8_t type : {1, 2, 3, 4, 5, 7, 9, 10, 12})
+        EXPECT_EQ(StepResult::Done(), b.streaming.DownloadImage(type, body, hd));
     const auto opens = b.device->CallsOf(kOpenImage);
     ASSERT_EQ(9u, opens.size());
     for (const auto& open : opens) {
@@ -94,9 +95,9 @@ TEST(StreamFile, TwoAndAHalfKilobytesGoOutAtConsecutiveOffsetsWithThreePercentLi
     TempDir dir;
     const auto data = Pattern(2560, 11);
     EnterDownloadMode(b);
-    ASSERT_EQ(1, b.streaming.OpenMultiImage(5, nullptr, 0));
+    ASSERT_EQ(StepResult::Done(), b.streaming.OpenMultiImage(5, nullptr, 0));
 
-    EXPECT_EQ(1, b.streaming.StreamFile(dir.Write("amss.mbn", data)));
+    EXPECT_EQ(StepResult::Done(), b.streaming.StreamFile(dir.Write("amss.mbn", data)));
     EXPECT_EQ((std::vector<uint32_t>{0, 1024, 2048}), Offsets(*b.device));
     EXPECT_EQ((std::vector<size_t>{1024, 1024, 512}), BlockSizes(*b.device));
     // Offset 2048 goes out least significant byte first.
@@ -115,8 +116,8 @@ TEST(StreamFile, WholeBlocksEndWithAnEmptyWriteAfterTheHundredPercentLine) {
     DownloadBench b;
     TempDir dir;
     EnterDownloadMode(b);
-    ASSERT_EQ(1, b.streaming.OpenMultiImage(9, nullptr, 0));
-    EXPECT_EQ(1, b.streaming.StreamFile(dir.Write("cefs.mbn", Pattern(2048, 1))));
+    ASSERT_EQ(StepResult::Done(), b.streaming.OpenMultiImage(9, nullptr, 0));
+    EXPECT_EQ(StepResult::Done(), b.streaming.StreamFile(dir.Write("cefs.mbn", Pattern(2048, 1))));
     EXPECT_EQ((std::vector<uint32_t>{0, 1024, 2048}), Offsets(*b.device));
     EXPECT_EQ((std::vector<size_t>{1024, 1024, 0}), BlockSizes(*b.device));
     EXPECT_EQ((std::vector<std::string>{"  50 % completed.", " 100 % completed."}), Texts(RecordedLines()));
@@ -126,8 +127,8 @@ TEST(StreamFile, ManyBlocksGiveEachWholePercentOnce) {
     DownloadBench b;
     TempDir dir;
     EnterDownloadMode(b);
-    ASSERT_EQ(1, b.streaming.OpenMultiImage(5, nullptr, 0));
-    EXPECT_EQ(1, b.streaming.StreamFile(dir.Write("big.mbn", Pattern(300 * 1024 + 17, 2))));
+    ASSERT_EQ(StepResult::Done(), b.streaming.OpenMultiImage(5, nullptr, 0));
+    EXPECT_EQ(StepResult::Done(), b.streaming.StreamFile(dir.Write("big.mbn", Pattern(300 * 1024 + 17, 2))));
     const auto& lines = RecordedLines();
     ASSERT_EQ(100u, lines.size());
     EXPECT_EQ("   1 % completed.", lines.front().text);
@@ -139,8 +140,8 @@ TEST(StreamFile, AnEmptyImageIsOneEmptyWriteAndCompletes) {
     DownloadBench b;
     TempDir dir;
     EnterDownloadMode(b);
-    ASSERT_EQ(1, b.streaming.OpenMultiImage(3, nullptr, 0));
-    EXPECT_EQ(1, b.streaming.StreamFile(dir.Write("empty.mbn", {})));
+    ASSERT_EQ(StepResult::Done(), b.streaming.OpenMultiImage(3, nullptr, 0));
+    EXPECT_EQ(StepResult::Done(), b.streaming.StreamFile(dir.Write("empty.mbn", {})));
     EXPECT_EQ((std::vector<uint32_t>{0}), Offsets(*b.device));
     EXPECT_EQ((std::vector<size_t>{0}), BlockSizes(*b.device));
     EXPECT_EQ((std::vector<Line>{{" 100 % completed.", 0}}), RecordedLines());
@@ -154,7 +155,7 @@ TEST(StreamWrite, MismatchedEchoIsSentOnceMoreThenFails) {
             return index == 0 ? Answer::With({0x08, 0x00, 0x04, 0x00, 0x00}) : Answer::Usual();
         };
         EnterDownloadMode(b);
-        EXPECT_EQ(0, b.streaming.StreamWrite(data, 4, 2048));
+        EXPECT_EQ(StepResult::Done(), b.streaming.StreamWrite(data, 4, 2048));
         EXPECT_EQ(2u, b.device->CallsOf(kStreamWrite).size());
     }
     {
@@ -163,7 +164,7 @@ TEST(StreamWrite, MismatchedEchoIsSentOnceMoreThenFails) {
             return Answer::With({0x08, 0x00, 0x04, 0x00, 0x00});
         };
         EnterDownloadMode(b);
-        EXPECT_EQ(-1, b.streaming.StreamWrite(data, 4, 2048));
+        EXPECT_EQ(StepResult::Failed(), b.streaming.StreamWrite(data, 4, 2048));
         EXPECT_EQ(2u, b.device->CallsOf(kStreamWrite).size());
         EXPECT_EQ(0, b.device->Count(LinkCall::Drain));  // the stream write never drains
     }
@@ -177,13 +178,13 @@ TEST(StreamWrite, LostReplyIsRetriedAndASecondLossPassesTheCodeOn) {
             return index == 0 ? Answer::None() : Answer::Usual();
         };
         EnterDownloadMode(b);
-        EXPECT_EQ(0, b.streaming.StreamWrite(data, 1, 1024));
+        EXPECT_EQ(StepResult::Done(), b.streaming.StreamWrite(data, 1, 1024));
     }
     {
         DownloadBench b;
         b.device->script = [](int, const std::vector<uint8_t>&, int) { return Answer::None(); };
         EnterDownloadMode(b);
-        EXPECT_EQ(kPacketTimeout, b.streaming.StreamWrite(data, 1, 1024));
+        EXPECT_EQ(kTimedOut, b.streaming.StreamWrite(data, 1, 1024));
         ASSERT_EQ(2u, b.device->CallsOf(kStreamWrite).size());
         // The second send waits as long as any request, for a stalled device.
         EXPECT_EQ(500u, b.device->CallsOf(kStreamWrite)[0].wait);
@@ -198,7 +199,7 @@ TEST(StreamWrite, RightAddressWithAnotherCodeFailsWithoutASecondTry) {
     };
     EnterDownloadMode(b);
     const uint8_t data[2] = {5, 6};
-    EXPECT_EQ(-1, b.streaming.StreamWrite(data, 2, 4096));
+    EXPECT_EQ(StepResult::Failed(), b.streaming.StreamWrite(data, 2, 4096));
     EXPECT_EQ(1u, b.device->CallsOf(kStreamWrite).size());
 }
 
@@ -213,7 +214,7 @@ TEST(StreamWrite, LateAnswerAfterARetryIsPassedOverAndTheImageCompletes) {
             return cmd == kStreamWrite && index == late ? Answer::Behind() : Answer::Usual();
         };
         EnterDownloadMode(b);
-        EXPECT_EQ(1, b.streaming.DownloadImage(7, dir.Write("obl.mbn", data), "")) << late;
+        EXPECT_EQ(StepResult::Done(), b.streaming.DownloadImage(7, dir.Write("obl.mbn", data), "")) << late;
         ASSERT_NE(nullptr, b.device->Image(7));
         EXPECT_TRUE(b.device->Image(7)->committed);
         EXPECT_EQ(data, b.device->Image(7)->bytes);
@@ -238,14 +239,14 @@ TEST(StreamWrite, AnswersOnlyForAcknowledgedBlocksAreNotTakenForTheCurrentOne) {
     };
     EnterDownloadMode(b);
     const uint8_t data[1] = {1};
-    ASSERT_EQ(1, b.streaming.OpenMultiImage(1, nullptr, 0));
-    ASSERT_EQ(0, b.streaming.StreamWrite(data, 1, 0));
-    EXPECT_EQ(kPacketTimeout, b.streaming.StreamWrite(data, 1, 1024));
+    ASSERT_EQ(StepResult::Done(), b.streaming.OpenMultiImage(1, nullptr, 0));
+    ASSERT_EQ(StepResult::Done(), b.streaming.StreamWrite(data, 1, 0));
+    EXPECT_EQ(kTimedOut, b.streaming.StreamWrite(data, 1, 1024));
     EXPECT_EQ(3u, b.device->CallsOf(kStreamWrite).size());
     EXPECT_EQ(2, b.device->Count(LinkCall::Receive));
     // A new image starts its offsets afresh: block 0 is not stale there.
-    ASSERT_EQ(1, b.streaming.OpenMultiImage(3, nullptr, 0));
-    EXPECT_EQ(0, b.streaming.StreamWrite(data, 1, 0));
+    ASSERT_EQ(StepResult::Done(), b.streaming.OpenMultiImage(3, nullptr, 0));
+    EXPECT_EQ(StepResult::Done(), b.streaming.StreamWrite(data, 1, 0));
 }
 
 TEST(DownloadImage, WrongCloseReplyIsDrainedAndEndsTheImageWithThePortClosed) {
@@ -255,7 +256,7 @@ TEST(DownloadImage, WrongCloseReplyIsDrainedAndEndsTheImageWithThePortClosed) {
         return cmd == kCloseImage ? Answer::With({0x0E}) : Answer::Usual();
     };
     EnterDownloadMode(b);
-    EXPECT_EQ(-1, b.streaming.DownloadImage(1, dir.Write("pbl.mbn", Pattern(100, 1)), ""));
+    EXPECT_EQ(StepResult::Failed(), b.streaming.DownloadImage(1, dir.Write("pbl.mbn", Pattern(100, 1)), ""));
     const auto& calls = b.device->calls;
     ASSERT_GE(calls.size(), 3u);
     EXPECT_EQ(kCloseImage, calls[calls.size() - 3].cmd);
@@ -270,7 +271,7 @@ TEST(DownloadImage, FailedBlockStopsTheImageWithoutClosingIt) {
         return cmd == kStreamWrite && index >= 2 ? Answer::None() : Answer::Usual();
     };
     EnterDownloadMode(b);
-    EXPECT_EQ(kPacketTimeout,
+    EXPECT_EQ(kTimedOut,
               b.streaming.DownloadImage(5, dir.Write("a.mbn", Pattern(5000, 1)), dir.Write("hd.mbn", Pattern(40, 2))));
     EXPECT_EQ(4u, b.device->CallsOf(kStreamWrite).size());  // block 3 sent twice
     EXPECT_TRUE(b.device->CallsOf(kCloseImage).empty());
@@ -284,14 +285,15 @@ TEST(DownloadImage, MissingOrOversizedHeaderSendsNoOpen) {
         TempDir dir;
         const std::string hd = headerBytes ? dir.Write("hd.mbn", Pattern(headerBytes, 1)) : dir.Path("missing.mbn");
         EnterDownloadMode(b);
-        EXPECT_EQ(-1, b.streaming.DownloadImage(4, dir.Write("o.mbn", Pattern(10, 1)), hd));
+        EXPECT_EQ(StepResult::Failed(), b.streaming.DownloadImage(4, dir.Write("o.mbn", Pattern(10, 1)), hd));
         EXPECT_TRUE(b.device->CallsOf(kOpenImage).empty());
         EXPECT_EQ(LinkCall::Close, b.device->calls.back().kind);
     }
     DownloadBench b;  // exactly 512 bytes still fits
     TempDir dir;
     EnterDownloadMode(b);
-    EXPECT_EQ(1, b.streaming.DownloadImage(4, dir.Write("o.mbn", Pattern(10, 1)), dir.Write("hd", Pattern(512, 3))));
+    EXPECT_EQ(StepResult::Done(),
+              b.streaming.DownloadImage(4, dir.Write("o.mbn", Pattern(10, 1)), dir.Write("hd", Pattern(512, 3))));
     EXPECT_EQ(514u, b.device->CallsOf(kOpenImage).at(0).request.size());
 }
 
@@ -299,7 +301,7 @@ TEST(DownloadImage, MissingBodyFailsAfterTheOpen) {
     DownloadBench b;
     TempDir dir;
     EnterDownloadMode(b);
-    EXPECT_EQ(-1, b.streaming.DownloadImage(7, dir.Path("nothing.mbn"), ""));
+    EXPECT_EQ(StepResult::Failed(), b.streaming.DownloadImage(7, dir.Path("nothing.mbn"), ""));
     EXPECT_EQ(1u, b.device->CallsOf(kOpenImage).size());
     EXPECT_TRUE(b.device->CallsOf(kStreamWrite).empty());
     EXPECT_EQ(LinkCall::Close, b.device->calls.back().kind);
@@ -310,7 +312,7 @@ TEST(DownloadPartitionFile, SendsTheWholeTableUpTo1024Bytes) {
     TempDir dir;
     const auto table = Pattern(1024, 9);
     EnterDownloadMode(b);
-    EXPECT_EQ(1, b.streaming.DownloadPartitionFile(dir.Write("partition.mbn", table)));
+    EXPECT_EQ(StepResult::Done(), b.streaming.DownloadPartitionFile(dir.Write("partition.mbn", table)));
     EXPECT_EQ(table, b.device->partitionTable);
     EXPECT_EQ(1026u, b.device->CallsOf(kPartition)[0].request.size());
 }
@@ -319,8 +321,8 @@ TEST(DownloadPartitionFile, RefusesATableThatDoesNotFitAndAMissingFile) {
     DownloadBench b;
     TempDir dir;
     EnterDownloadMode(b);
-    EXPECT_EQ(-1, b.streaming.DownloadPartitionFile(dir.Write("partition.mbn", Pattern(1025, 9))));
-    EXPECT_EQ(-1, b.streaming.DownloadPartitionFile(dir.Path("none.mbn")));
+    EXPECT_EQ(StepResult::Failed(), b.streaming.DownloadPartitionFile(dir.Write("partition.mbn", Pattern(1025, 9))));
+    EXPECT_EQ(StepResult::Failed(), b.streaming.DownloadPartitionFile(dir.Path("none.mbn")));
     EXPECT_TRUE(b.device->CallsOf(kPartition).empty());
 }
 
@@ -329,7 +331,7 @@ TEST(DownloadPartitionFile, RefusalClosesThePort) {
     TempDir dir;
     b.device->script = [](int, const std::vector<uint8_t>&, int) { return Answer::With({0x0E}); };
     EnterDownloadMode(b);
-    EXPECT_EQ(-1, b.streaming.DownloadPartitionFile(dir.Write("p.mbn", Pattern(64, 9))));
+    EXPECT_EQ(StepResult::Failed(), b.streaming.DownloadPartitionFile(dir.Write("p.mbn", Pattern(64, 9))));
     EXPECT_EQ(LinkCall::Close, b.device->calls.back().kind);
 }
 

@@ -27,7 +27,7 @@ TEST(NvRead, PlainReadSendsLow16BitsAndReturnsDataField) {
     const NvReadResult read = nv.ReadNvItem(65546);
     EXPECT_EQ((Bytes{38, 10, 0}), device.requests.at(0));
     EXPECT_EQ(5000u, device.waits.at(0));
-    EXPECT_EQ(133, read.exchange);
+    EXPECT_EQ(NvRequestResult::Answered, read.result);
     EXPECT_EQ(0, read.status) << "only the low byte of the status counts";
     EXPECT_EQ(data, Bytes(read.data.begin(), read.data.end()));
 }
@@ -50,19 +50,19 @@ TEST(NvAnswers, ForeignFrameIsDrainedAndTheRequestSentOnceMore) {
         device.script = {wrong, NvReply(38, 10, data, 0)};
         CNvCommands nv(device);
         const NvReadResult read = nv.ReadNvItem(65546);
-        EXPECT_EQ(133, read.exchange) << wrong.answer.size();
+        EXPECT_EQ(NvRequestResult::Answered, read.result) << wrong.answer.size();
         EXPECT_EQ(data, Bytes(read.data.begin(), read.data.end()));
         EXPECT_EQ(1, device.drains);
         ASSERT_EQ(2u, device.requests.size());
         EXPECT_EQ(device.requests[0], device.requests[1]);
 
         device.script = {wrong, wrong, NvReply(38, 10, data, 0)};
-        EXPECT_EQ(kPacketTimeout, nv.ReadNvItem(10).exchange) << "a second foreign frame fails the exchange";
+        EXPECT_EQ(NvRequestResult::Lost, nv.ReadNvItem(10).result) << "a second foreign frame fails the exchange";
         EXPECT_EQ(4u, device.requests.size());
     }
     ScriptedExchange silent;
     CNvCommands nv(silent);
-    EXPECT_EQ(kPacketTimeout, nv.ReadNvItem(1).exchange);
+    EXPECT_EQ(NvRequestResult::Lost, nv.ReadNvItem(1).result);
     EXPECT_EQ(1u, silent.requests.size()) << "no answer at all is not sent again";
 }
 
@@ -76,7 +76,7 @@ TEST(NvAnswers, OwnAnswerBehindAStrayFrameIsTakenWithoutResending) {
     device.later = {NvAnswerBytes(38, 12, data, 0)};
     CNvCommands nv(device);
     const NvReadResult read = nv.ReadNvItem(12);
-    EXPECT_EQ(133, read.exchange);
+    EXPECT_EQ(NvRequestResult::Answered, read.result);
     EXPECT_EQ(data, Bytes(read.data.begin(), read.data.end()));
     EXPECT_EQ(1u, device.requests.size());
     EXPECT_EQ(0, device.drains);
@@ -146,7 +146,7 @@ TEST(NvAnswers, DiagRefusalIsTheRequestsAnswer) {
         device.script = {{0, answer}};
         CNvCommands nv(device);
         const NvReadResult read = nv.ReadNvItem(refusal.item);
-        EXPECT_GE(read.exchange, 0) << echo.size();
+        EXPECT_EQ(NvRequestResult::Answered, read.result) << echo.size();
         EXPECT_EQ(code, read.status);
         EXPECT_EQ(Bytes(128, 0), Bytes(read.data.begin(), read.data.end()));
         EXPECT_EQ(1u, device.requests.size());
@@ -160,13 +160,13 @@ TEST(NvAnswers, DiagRefusalIsTheRequestsAnswer) {
     };
     CNvCommands nv(writes);
     const NvWriteResult written = nv.WriteNvItem(7, nullptr, 0);
-    EXPECT_EQ(1, written.result);
+    EXPECT_EQ(NvRequestResult::Answered, written.result);
     EXPECT_EQ(0x14, written.status);
     EXPECT_EQ(0x14, nv.WriteNvArrayEntry(70000, nullptr, 0).status);
     CNV_ItemHolder record;
     record.itemNumber = 9;
     record.SetValue(Bytes(200, 1));
-    EXPECT_EQ(0, nv.WriteNvChunks(record));
+    EXPECT_EQ(NvOutcome::Refused, nv.WriteNvChunks(record));
     CNV_ItemHolder indexed;
     indexed.itemNumber = 9;
     EXPECT_EQ(NvOutcome::Refused, nv.ReadIndexedNvItem(indexed));
@@ -195,7 +195,7 @@ TEST(NvAnswers, FileSystemRefusalsEndTheFileWithoutResending) {
         const Bytes value(10, 3);
         EXPECT_EQ(expected, nv.WriteFsFile("f", value.data(), value.size())) << refusedAt;
         EXPECT_EQ(refusedAt + 1, fs.requests.size());
-        EXPECT_EQ(0, nv.MakeFsDir("d"));
+        EXPECT_EQ(NvOutcome::Refused, nv.MakeFsDir("d"));
         EXPECT_EQ(0, fs.drains);
     }
 }
@@ -207,7 +207,7 @@ TEST(NvAnswers, StrayFramesDoNotHoldTheRequestPastItsWait) {
     device.script = {NvReply(39, 3, {}, 0)};
     for (int i = 0; i < 1000; ++i) device.later.push_back(NvAnswerBytes(39, 3, {}, 0));
     CNvCommands nv(device, 0);
-    EXPECT_EQ(kPacketTimeout, nv.ReadNvItem(12).exchange);
+    EXPECT_EQ(NvRequestResult::Lost, nv.ReadNvItem(12).result);
     EXPECT_EQ(2u, device.requests.size());
     EXPECT_EQ(1000u, device.later.size());
 }
@@ -220,15 +220,16 @@ TEST(NvAnswers, WritesCheckTheirEchoToo) {
                      NvReply(39, 9, {}, 0), NvReply(39, 9, {}, 0)};      // two chunks of item 9
     CNvCommands nv(device);
     const NvWriteResult written = nv.WriteNvItem(5, nullptr, 0);
-    EXPECT_EQ(1, written.result);
+    EXPECT_EQ(NvRequestResult::Answered, written.result);
     EXPECT_EQ(0x0102, written.status);
-    EXPECT_EQ(133, nv.WriteNvArrayEntry(70000, nullptr, 0).exchange);
-    EXPECT_EQ(kPacketTimeout, nv.SendNvItemWrite(6, nullptr, 0).exchange);
+    EXPECT_EQ(NvRequestResult::Answered, nv.WriteNvArrayEntry(70000, nullptr, 0).result);
+    EXPECT_EQ(NvRequestResult::Lost, nv.SendNvItemWrite(6, nullptr, 0).result);
     EXPECT_EQ(4, device.drains);
     CNV_ItemHolder record;
     record.itemNumber = 9;
     record.SetValue(Bytes(200, 1));
-    EXPECT_EQ(2, nv.WriteNvChunks(record));
+    EXPECT_EQ(NvOutcome::Done, nv.WriteNvChunks(record));
+    EXPECT_EQ(8u, device.requests.size());
 }
 
 // A device holding an indexed item with the given number of readable indexes;
@@ -346,7 +347,7 @@ TEST(NvWrite, ItemWriteLayoutAndFullStatus) {
     ASSERT_EQ(131u, request.size());
     EXPECT_EQ((Bytes{39, 0x26, 0x02, 1, 2, 3}), Slice(request, 0, 6));
     EXPECT_EQ(Bytes(125, 0), Slice(request, 6, 125));
-    EXPECT_EQ(1, written.result);
+    EXPECT_EQ(NvRequestResult::Answered, written.result);
     EXPECT_EQ(0x0105, written.status);
     EXPECT_EQ(0, device.drains);
 }
@@ -355,16 +356,16 @@ TEST(NvWrite, ItemWriteJudgesTheAnswer) {
     ScriptedExchange device;
     device.script = {test::Silent(), NvReply(39, 1, {}, 0x0200), NvReply(39, 1, {}, 0x0003)};
     CNvCommands nv(device);
-    EXPECT_EQ(kPacketTimeout, nv.WriteNvItem(1, nullptr, 0).result);
+    EXPECT_EQ(NvRequestResult::Lost, nv.WriteNvItem(1, nullptr, 0).result);
     EXPECT_EQ(0, device.drains);
     NvAnswer a = nv.SendNvItemWrite(1, nullptr, 0);
-    EXPECT_EQ(133, a.exchange);
+    EXPECT_EQ(NvRequestResult::Answered, a.result);
     EXPECT_EQ(0, a.status) << "only the low byte of the status counts";
     EXPECT_EQ(3, nv.SendNvItemWrite(1, nullptr, 0).status);
     EXPECT_EQ(Bytes(128, 0), Slice(device.requests[0], 3, 128));
 
     const Bytes tooLong(129, 1);
-    EXPECT_EQ(-1, nv.WriteNvItem(1, tooLong.data(), tooLong.size()).result);
+    EXPECT_EQ(NvRequestResult::NotSent, nv.WriteNvItem(1, tooLong.data(), tooLong.size()).result);
     EXPECT_EQ(3u, device.requests.size()) << "a value over 128 bytes is never sent";
 }
 
@@ -383,11 +384,11 @@ TEST(NvWrite, ArrayEntryCarriesThe32BitNumberUnderTheValue) {
 
     const Bytes full = SeededBytes(130, 9);
     const NvAnswer answer = nv.WriteNvArrayEntry(550, full.data(), full.size());
-    EXPECT_EQ(133, answer.exchange);
+    EXPECT_EQ(NvRequestResult::Answered, answer.result);
     EXPECT_EQ(full, Slice(device.requests[2], 3, 130));
 
     const Bytes tooLong(131, 1);
-    EXPECT_LT(nv.WriteNvArrayEntry(550, tooLong.data(), tooLong.size()).exchange, 0);
+    EXPECT_EQ(NvRequestResult::NotSent, nv.WriteNvArrayEntry(550, tooLong.data(), tooLong.size()).result);
     EXPECT_EQ(3u, device.requests.size());
 }
 
@@ -396,7 +397,7 @@ TEST(NvWrite, ArrayEntryReportsTheStatusByte) {
     device.script.push_back(NvReply(39, 550, {}, 5));
     CNvCommands nv(device);
     const NvAnswer answer = nv.WriteNvArrayEntry(550, nullptr, 0);
-    EXPECT_EQ(133, answer.exchange);
+    EXPECT_EQ(NvRequestResult::Answered, answer.result);
     EXPECT_EQ(5, answer.status);
 }
 
@@ -416,7 +417,7 @@ TEST(NvChunks, ThreeChunksCarryTheirSlices) {
     device.device = EchoingWrites;
     CNvCommands nv(device);
     const Bytes value = SeededBytes(384, 5);
-    EXPECT_EQ(3, nv.WriteNvChunks(Record(65546, value)));
+    EXPECT_EQ(NvOutcome::Done, nv.WriteNvChunks(Record(65546, value)));
     ASSERT_EQ(3u, device.requests.size());
     for (uint8_t k = 0; k < 3; ++k) {
         const Bytes& request = device.requests[k];
@@ -432,7 +433,7 @@ TEST(NvChunks, ShortLastChunkIsPaddedWithZeros) {
     device.device = EchoingWrites;
     CNvCommands nv(device);
     const Bytes value = SeededBytes(200, 1);
-    EXPECT_EQ(2, nv.WriteNvChunks(Record(1, value)));
+    EXPECT_EQ(NvOutcome::Done, nv.WriteNvChunks(Record(1, value)));
     ASSERT_EQ(2u, device.requests.size());
     EXPECT_EQ(Slice(value, 128, 72), Slice(device.requests[1], 4, 72));
     EXPECT_EQ(Bytes(56, 0), Slice(device.requests[1], 76, 56));
@@ -444,7 +445,7 @@ TEST(NvChunks, ResultFollowsTheLastAnswer) {
         ScriptedExchange device;
         device.script = {NvReply(39, 1, {}, 0), NvReply(39, 1, {}, 0), NvReply(39, 1, {}, 7)};
         CNvCommands nv(device);
-        EXPECT_EQ(0, nv.WriteNvChunks(Record(1, value))) << "a refused last chunk fails the record";
+        EXPECT_EQ(NvOutcome::Refused, nv.WriteNvChunks(Record(1, value))) << "a refused last chunk fails the record";
     }
     for (size_t lostAt : {1, 2}) {
         // A lost chunk ends the record at once; no earlier answer stands in for it.
@@ -452,7 +453,7 @@ TEST(NvChunks, ResultFollowsTheLastAnswer) {
         device.script = {NvReply(39, 1, {}, 0), NvReply(39, 1, {}, 0)};
         device.script.insert(device.script.begin() + static_cast<long>(lostAt), test::Silent());
         CNvCommands nv(device);
-        EXPECT_EQ(kPacketTimeout, nv.WriteNvChunks(Record(1, value))) << lostAt;
+        EXPECT_EQ(NvOutcome::Lost, nv.WriteNvChunks(Record(1, value))) << lostAt;
         EXPECT_EQ(lostAt + 1, device.requests.size());
     }
 }
@@ -461,11 +462,13 @@ TEST(NvChunks, EmptyAndOversizedValuesSendNothing) {
     ScriptedExchange device;
     device.device = EchoingWrites;
     CNvCommands nv(device);
-    EXPECT_EQ(0, nv.WriteNvChunks(Record(1, {})));
-    EXPECT_EQ(0, nv.WriteNvChunks(CNV_ItemHolder{}));
-    EXPECT_EQ(0, nv.WriteNvChunks(Record(1, Bytes(256 * 128 + 1, 1)))) << "chunk index 256 does not fit a byte";
+    EXPECT_EQ(NvOutcome::Refused, nv.WriteNvChunks(Record(1, {})));
+    EXPECT_EQ(NvOutcome::Refused, nv.WriteNvChunks(CNV_ItemHolder{}));
+    EXPECT_EQ(NvOutcome::Refused, nv.WriteNvChunks(Record(1, Bytes(256 * 128 + 1, 1))))
+        << "chunk index 256 does not fit a byte";
     EXPECT_TRUE(device.requests.empty());
-    EXPECT_EQ(256, nv.WriteNvChunks(Record(1, Bytes(256 * 128, 1))));
+    EXPECT_EQ(NvOutcome::Done, nv.WriteNvChunks(Record(1, Bytes(256 * 128, 1))));
+    EXPECT_EQ(256u, device.requests.size());
 }
 
 // A file system that accepts everything, answering each request kind.
@@ -584,7 +587,7 @@ TEST(FsFile, LimitsAreRefusedBeforeSending) {
     EXPECT_EQ(FsFileResult::NotOpened, nv.WriteFsFile(std::string(260, 'p'), nullptr, 0));
     const Bytes huge(65536, 1);
     EXPECT_EQ(FsFileResult::NotOpened, nv.WriteFsFile("f", huge.data(), huge.size()));
-    EXPECT_EQ(0, nv.MakeFsDir(std::string(260, 'd')));
+    EXPECT_EQ(NvOutcome::Refused, nv.MakeFsDir(std::string(260, 'd')));
     EXPECT_TRUE(device.requests.empty());
 
     EXPECT_EQ(FsFileResult::Stored, nv.WriteFsFile(std::string(259, 'p'), huge.data(), 65535));
@@ -596,14 +599,14 @@ TEST(FsDir, MakeDirectoryLayoutAndAnswers) {
     ScriptedExchange device;
     device.script = {FsReply(9, {17}), FsReply(5, {0}), FsReply(9, {0}), FsReply(5, {0}), FsReply(5, {0})};
     CNvCommands nv(device);
-    EXPECT_EQ(1, nv.MakeFsDir("cfg/radio")) << "an existing directory counts as made";
+    EXPECT_EQ(NvOutcome::Done, nv.MakeFsDir("cfg/radio")) << "an existing directory counts as made";
     Bytes expected{0x4B, 0x13, 0x09, 0x00, 0xFF, 0x01};
     for (char c : std::string("cfg/radio")) expected.push_back(static_cast<uint8_t>(c));
     expected.push_back(0);
     EXPECT_EQ(expected, device.requests[0]);
-    EXPECT_EQ(1, nv.MakeFsDir("x")) << "a foreign answer sends the request once more";
+    EXPECT_EQ(NvOutcome::Done, nv.MakeFsDir("x")) << "a foreign answer sends the request once more";
     EXPECT_EQ(1, device.drains);
-    EXPECT_EQ(kPacketTimeout, nv.MakeFsDir("x")) << "two foreign answers";
+    EXPECT_EQ(NvOutcome::Lost, nv.MakeFsDir("x")) << "two foreign answers";
     EXPECT_EQ(3, device.drains);
     EXPECT_EQ(5u, device.requests.size());
 }

@@ -97,7 +97,7 @@ TEST(FlowFrame, NvFlowsUseTheirStartTextsAndDiagMode) {
             // The body talks DIAG on the open port.
             uint8_t loop[2] = {0x7B, 1}, reply[2] = {};
             bodyResult = b.session->Link().DIAGTxRx(loop, 2, reply, 2, 5000).LengthOrCode();
-            return FlowOutcome::OfStep(kPacketTimeout, Cause::StoppedAnswering);
+            return FlowOutcome::LinkFailure(kPacketTimeout, Cause::StoppedAnswering);
         });
         EXPECT_EQ(kPacketTimeout, FlowResultCode(outcome));
         EXPECT_EQ(Cause::StoppedAnswering, outcome.cause);
