@@ -17,8 +17,10 @@ enum class ChannelResult : uint8_t {
 };
 
 // A channel result together with the system's error number behind a
-// SystemError (0 otherwise).
-struct ChannelOutcome {
+// SystemError (0 otherwise). Aligned as one 64-bit word, so that the
+// channel's std::atomic of it is lock-free with every compiler (clang would
+// otherwise call libatomic).
+struct alignas(8) ChannelOutcome {
     ChannelResult result = ChannelResult::Ok;
     int systemError = 0;
 };

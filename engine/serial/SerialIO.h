@@ -231,6 +231,7 @@ private:
     std::string portName_;
     std::atomic<uint32_t> currentBaudRate_{0};
     std::atomic<ChannelOutcome> last_{ChannelOutcome{}};
+    static_assert(std::atomic<ChannelOutcome>::is_always_lock_free, "the last result is read from any thread");
     platform::SerialPort port_;
     std::atomic<bool> portOpen_{false};
     platform::AutoResetEvent readEvent_;
