@@ -1,8 +1,9 @@
 // The packet layer's results, in one place. The failures keep the numbers
 // the session's callers have always seen (top bit set, so that an int that
-// carries one reads negative); the kPacket* constants name the same numbers
-// for the flows above, whose own results still travel as such ints. The
-// channel's results are typed separately (ChannelResult.h).
+// carries one reads negative): the exports return them as they are. The
+// kPacket* constants name those exported numbers for the code and tests that
+// compare with them. The channel's results are typed separately
+// (ChannelResult.h).
 #pragma once
 
 #include <cstdint>
@@ -36,7 +37,8 @@ struct PacketReply {
     static PacketReply Of(uint32_t length) { return PacketReply{PacketResult::Ok, length}; }
     static PacketReply Failed(PacketResult failure) { return PacketReply{failure, 0}; }
     bool IsOk() const { return result == PacketResult::Ok; }
-    // For the flows, whose results are a length or a failure's number.
+    // The reply as one number, the way the exports' callers and the tests
+    // that stand in for them count: the length, or the failure's number.
     int32_t LengthOrCode() const { return IsOk() ? static_cast<int32_t>(length) : static_cast<int32_t>(result); }
 };
 
