@@ -105,7 +105,10 @@ int Diff(const BrtOptions& o) {
     }
     std::printf("%d difference%s between %s (A) and %s (B)\n", differences, differences == 1 ? "" : "s", o.file.c_str(),
                 o.other.c_str());
-    return differences || !a.damage.empty() || !b.damage.empty() ? kExitFailed : kExitOk;
+    // A damaged file is a bad input, not a difference: a script that tells
+    // "changed" from "cannot compare" by the status sees 2.
+    if (!a.damage.empty() || !b.damage.empty()) return kExitUsage;
+    return differences ? kExitFailed : kExitOk;
 }
 
 }  // namespace
@@ -119,8 +122,9 @@ void AddBrtCommands(CLI::App& app, int& exitCode) {
     show->add_flag("--json", o->json, "One JSON object per record");
     show->footer("Exit status 1 when the file is damaged (after the records read, with where it ends).");
     show->callback([o, &exitCode] { exitCode = Show(*o); });
-    CLI::App* diff = brt->add_subcommand(
-        "diff", "Items only in A, only in B, and changed (with the changed bytes); exit 1 when they differ");
+    CLI::App* diff = brt->add_subcommand("diff",
+                                         "Items only in A, only in B, and changed (with the changed bytes); exit 1 "
+                                         "when they differ, 2 when one is damaged");
     diff->add_option("a", o->file, "BRT file A")->required()->type_name("A");
     diff->add_option("b", o->other, "BRT file B")->required()->type_name("B");
     diff->callback([o, &exitCode] { exitCode = Diff(*o); });

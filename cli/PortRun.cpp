@@ -1,6 +1,7 @@
 #include "PortRun.h"
 
 #include <cmath>
+#include <cstdio>
 
 #include "System.h"
 
@@ -20,6 +21,12 @@ const char* RunStateName(RunState state) {
         case RunState::Interrupted: return "interrupted";
     }
     return "?";
+}
+
+std::string CodeHex(int32_t code) {
+    char text[11];
+    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(static_cast<uint32_t>(code)));
+    return text;
 }
 
 PortRun::PortRun(std::string port, ProgressModel model, EventQueue& events)

@@ -18,6 +18,9 @@ namespace fennix::cli {
 
 enum class RunState { Waiting, Running, Succeeded, Failed, Interrupted };
 const char* RunStateName(RunState state);
+// A flow's result code as the library's documentation writes it: the 32 bits
+// in hexadecimal ("0xF0000313"; 1 is "0x00000001").
+std::string CodeHex(int32_t code);
 
 struct LineRecord {
     WallClock::time_point time;

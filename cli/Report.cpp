@@ -91,6 +91,7 @@ bool AppendReport(const RunContext& context, const std::vector<const PortRun*>& 
             {"end", IsoTime(s.end)},
             {"result", RunStateName(s.state)},
             {"code", s.result},
+            {"code_hex", CodeHex(s.result)},
             {"cause", s.cause.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(s.cause)},
             {"files", files},
             {"tool", {{"name", "fennix"}, {"version", ToolVersion()}}},

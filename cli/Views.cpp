@@ -136,6 +136,7 @@ public:
                     j["event"] = "result";
                     j["text"] = e.text;
                     j["status"] = e.status;
+                    j["code_hex"] = CodeHex(e.status);
                     j["percent"] = e.percent;
                     for (const auto& p : ports)
                         if (p.port == e.port) {

@@ -1,7 +1,10 @@
 // fennix: flashes, backs up, restores and imports NV items on many ports at
 // once through the Fennix library, with live progress, JSON events and a
 // production record.
+#include <algorithm>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "Commands.h"
 #include "Report.h"
@@ -23,6 +26,48 @@ void AddRunOptions(CLI::App* command, RunOptions& options) {
         ->check(CLI::Range(-1, 5));
     command->add_option("--log-dir", options.logDir, "Folder of the library's daily log file")->type_name("DIR");
 }
+
+namespace {
+
+size_t EditDistance(const std::string& a, const std::string& b) {
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            const size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+// The first word that is not an option must name a command; CLI11 would only
+// say that a command is required. Empty when it does, else the message.
+std::string UnknownCommand(CLI::App& app, int argc, char** argv) {
+    std::string word;
+    for (int i = 1; i < argc && word.empty(); ++i)
+        if (argv[i][0] != '-') word = argv[i];
+    if (word.empty()) return {};
+    std::string nearest;
+    size_t best = word.size();
+    for (const CLI::App* command : app.get_subcommands([](CLI::App*) { return true; })) {
+        if (command->get_name() == word) return {};
+        const size_t distance = EditDistance(word, command->get_name());
+        if (distance < best) {
+            best = distance;
+            nearest = command->get_name();
+        }
+    }
+    std::string message = "fennix: '" + word + "' is not a command";
+    // A suggestion only for a near miss: a typo, not a path given without its command.
+    if (!nearest.empty() && best <= 2) message += "; did you mean '" + nearest + "'?";
+    return message + "\nRun 'fennix --help' for the commands.";
+}
+
+}  // namespace
 
 OutputMode PrepareRun(const RunOptions& options) {
     const std::string note = ApplyLogSettings(options.logLevel, options.logDir);
@@ -50,6 +95,10 @@ int Main(int argc, char** argv) {
     AddFlashCommand(app, exitCode);
     AddNvCommands(app, exitCode);
     AddBrtCommands(app, exitCode);
+    if (const std::string unknown = UnknownCommand(app, argc, argv); !unknown.empty()) {
+        std::fprintf(stderr, "%s\n", unknown.c_str());
+        return kExitUsage;
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::Success& e) {

@@ -94,6 +94,7 @@ TEST_F(CliFlash, ThreePortsAtOnceOneRefusingItsAmssImage) {
     EXPECT_EQ(results.at(bad->Path()).at("cause"), "image-open-refused");
     for (const auto* good : {&good1, &good2}) {
         EXPECT_EQ(results.at((*good)->Path()).at("result"), "success");
+        EXPECT_EQ(results.at((*good)->Path()).at("code_hex"), "0x00000001");
         // Bytes and stages from the engine's events: the image bodies streamed, every stage told.
         uint64_t bodies = 0;
         for (const auto* path : {&set.qcsblhd, &set.qcsbl, &set.oemsbl, &set.amss, &set.cefs})
@@ -139,6 +140,7 @@ TEST_F(CliFlash, ThreePortsAtOnceOneRefusingItsAmssImage) {
         EXPECT_EQ(recorded, linesByPort[record.at("port")]);
         EXPECT_EQ(record.at("result"), record.at("port") == bad->Path() ? "failed" : "success");
         EXPECT_EQ(record.at("cause"), record.at("port") == bad->Path() ? json("image-open-refused") : json());
+        if (record.at("port") != bad->Path()) EXPECT_EQ(record.at("code_hex"), "0x00000001");
         EXPECT_FALSE(record.at("library").at("sha256").get<std::string>().empty());
         ASSERT_EQ(record.at("files").size(), 9u);  // programmer, partition, 2 headers, 5 bodies
         for (const auto& file : record.at("files")) {
@@ -221,6 +223,16 @@ TEST_F(CliFlash, FileChangedDuringTheFlashFailsThePort) {
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(json::parse(records[0]).at("result"), "failed");
     EXPECT_EQ(json::parse(records[0]).at("cause"), "file-damaged");
+}
+
+TEST_F(CliFlash, MistypedCommandIsNamedWithTheNearestOne) {
+    ToolResult r = RunTool({"flsh", "/dev/ttyUSB0"}, dir_.string());
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("'flsh' is not a command; did you mean 'flash'?"), std::string::npos) << r.err;
+    // A port given without its command is no near miss of any.
+    r = RunTool({"/dev/ttyUSB0"}, dir_.string());
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("'/dev/ttyUSB0' is not a command\n"), std::string::npos) << r.err;
 }
 
 }  // namespace

@@ -92,6 +92,12 @@ TEST_F(CliNv, BackupShowDiffRestoreAndImportRoundTrip) {
     EXPECT_NE(r.out.find("changed: item 550 (128 -> 128 bytes)\n    at 2: 36 -> ee"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("1 difference "), std::string::npos) << r.out;
     EXPECT_EQ(Tool({"brt", "diff", File("a.brt"), File("a.brt")}).status, 0);
+    // A damaged file cannot be compared whole: 2, not "they differ".
+    {
+        const std::string whole = ReadText(File("a.brt"));
+        std::ofstream(File("cut.brt"), std::ios::binary) << whole.substr(0, whole.size() - 3);
+    }
+    EXPECT_EQ(Tool({"brt", "diff", File("a.brt"), File("cut.brt")}).status, 2);
 
     // Restoring the first backup brings the device back.
     ASSERT_EQ(Tool({"restore", File("a.brt"), port, "--json"}).status, 0);
