@@ -26,6 +26,11 @@ void AddRunOptions(CLI::App* command, RunOptions& options);
 // Applies the log settings and picks the output; prints where they live when
 // they cannot be applied here.
 OutputMode PrepareRun(const RunOptions& options);
+// A usage error found before any port was opened: `text` (its lines after
+// the first indented) on standard error and, with --json, one
+// {"event":"error"} object on standard output, so that a script reading only
+// the JSON learns why nothing ran. Returns kExitUsage.
+int UsageError(bool json, const std::string& text);
 
 void AddPortsCommand(CLI::App& app, int& exitCode);
 void AddFlashCommand(CLI::App& app, int& exitCode);

@@ -40,16 +40,14 @@ int RunFlash(FlashOptions& o) {
     ImageSet set;
     const std::vector<std::string> problems = ResolveImageSet(o.images, &set);
     if (!problems.empty()) {
-        std::fprintf(stderr, "fennix flash: the image set is not usable; no port was opened:\n");
-        for (const auto& p : problems) std::fprintf(stderr, "  %s\n", p.c_str());
-        return kExitUsage;
+        std::string text = "fennix flash: the image set is not usable; no port was opened:";
+        for (const auto& p : problems) text += "\n  " + p;
+        return UsageError(o.run.json, text);
     }
     RunContext context{"flash", set.Files(), o.run.report, {}};
     std::string error;
-    if (!DescribeFiles(context.files, &error)) {
-        std::fprintf(stderr, "fennix flash: %s; no port was opened\n", error.c_str());
-        return kExitUsage;
-    }
+    if (!DescribeFiles(context.files, &error))
+        return UsageError(o.run.json, "fennix flash: " + error + "; no port was opened");
     const OutputMode mode = PrepareRun(o.run);
     PrintSet(set, context.files, mode == OutputMode::Json ? stderr : stdout);
 
@@ -94,7 +92,7 @@ void AddFlashCommand(CLI::App& app, int& exitCode) {
         flash->add_option("--" + name, o->files[name], std::string("The ") + role.title)
             ->type_name("FILE")
             ->group("Image files (each replaces its file from --images)");
-        if (name != "partition")
+        if (CanLeaveOut(role))
             flash->add_flag("--no-" + name, o->leftOut[name], std::string("Send no ") + role.title)
                 ->group("Image files (each replaces its file from --images)");
     }

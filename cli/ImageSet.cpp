@@ -52,6 +52,8 @@ const std::vector<ImageRole>& ImageRoles() {
     return roles;
 }
 
+bool CanLeaveOut(const ImageRole& role) { return std::string(role.option) != "partition"; }
+
 std::string ProgrammerName(const std::string& model) {
     if (model == "6250") return "NPRG6250SEC.HEX";
     if (model == "6260") return "NPRG6260.HEX";
@@ -122,8 +124,10 @@ std::vector<std::string> ResolveImageSet(const ImageChoice& choice, ImageSet* se
         const bool explicitlyNamed = choice.files.count(role.option) != 0;
         if (role.optional && !explicitlyNamed && (path.empty() || !fs::exists(path))) continue;
         if (path.empty()) {
-            problems.push_back(std::string("no ") + role.option + " image: give --images DIR, --" + role.option +
-                               " FILE or --no-" + role.option);
+            const std::string option = role.option;
+            problems.push_back(
+                "no " + option + " image: give --images DIR" +
+                (CanLeaveOut(role) ? ", --" + option + " FILE or --no-" + option : " or --" + option + " FILE"));
             continue;
         }
         if (std::string p = CheckFile(role.option, path, role.maxBytes); !p.empty())

@@ -23,6 +23,9 @@ struct ImageRole {
     const char* streamName;  // shown while it streams; null for files sent whole
 };
 const std::vector<ImageRole>& ImageRoles();
+// Whether a flash may go without the role's file (--no-<role>): every one but
+// the partition table, without which the device takes no image.
+bool CanLeaveOut(const ImageRole& role);
 
 struct ImageChoice {
     std::string directory;

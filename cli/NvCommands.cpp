@@ -18,10 +18,10 @@ struct NvOptions {
     std::string items, out, file, port;
 };
 
-bool Readable(const std::string& path, uint64_t limit, const char* what) {
+bool Readable(const NvOptions& o, const std::string& path, uint64_t limit, const char* what) {
     const std::string problem = InputFileProblem(path, limit);
     if (problem.empty()) return true;
-    std::fprintf(stderr, "fennix: the %s: %s; no port was opened\n", what, problem.c_str());
+    UsageError(o.run.json, std::string("fennix: the ") + what + ": " + problem + "; no port was opened");
     return false;
 }
 
@@ -40,10 +40,8 @@ int Run(const NvOptions& o, const char* command, std::vector<SentFile> files, Pr
         const PortRun::Flow& flow, std::vector<std::string> replaced = {}) {
     RunContext context{command, std::move(files), o.run.report, std::move(replaced)};
     std::string error;
-    if (!DescribeFiles(context.files, &error)) {
-        std::fprintf(stderr, "fennix %s: %s; no port was opened\n", command, error.c_str());
-        return kExitUsage;
-    }
+    if (!DescribeFiles(context.files, &error))
+        return UsageError(o.run.json, std::string("fennix ") + command + ": " + error + "; no port was opened");
     const OutputMode mode = PrepareRun(o.run);
     std::vector<PortJob> jobs;
     jobs.push_back({o.port, std::move(progress)});
@@ -51,7 +49,7 @@ int Run(const NvOptions& o, const char* command, std::vector<SentFile> files, Pr
 }
 
 int Backup(const NvOptions& o) {
-    if (!Readable(o.items, kCsvFileLimit, "item list")) return kExitUsage;
+    if (!Readable(o, o.items, kCsvFileLimit, "item list")) return kExitUsage;
     const std::string csv = o.items, brt = o.out;
     // The record names the list read; the backup itself is in the file written.
     return Run(o, "backup", {{"items", csv, 0, {}}}, ProgressModel::Counting(ListedItems(csv)),
@@ -65,15 +63,11 @@ int Backup(const NvOptions& o) {
 int Restore(const NvOptions& o) {
     BrtFile brt;
     std::string error;
-    if (!ReadBrt(o.file, &brt, &error)) {
-        std::fprintf(stderr, "fennix restore: %s; no port was opened\n", error.c_str());
-        return kExitUsage;
-    }
-    if (!brt.damage.empty()) {
-        std::fprintf(stderr, "fennix restore: %s is damaged: %s; no port was opened\n", o.file.c_str(),
-                     brt.damage.c_str());
-        return kExitUsage;
-    }
+    if (!ReadBrt(o.file, &brt, &error))
+        return UsageError(o.run.json, "fennix restore: " + error + "; no port was opened");
+    if (!brt.damage.empty())
+        return UsageError(o.run.json,
+                          "fennix restore: " + o.file + " is damaged: " + brt.damage + "; no port was opened");
     const std::string path = o.file;
     return Run(o, "restore", {{"brt", path, 0, {}}}, ProgressModel::Counting(brt.count), [path](PortRun& run) {
         run.Setup([&](FennixHandle session) { SetCsvBrtFile(session, "", path.c_str()); });
@@ -82,7 +76,7 @@ int Restore(const NvOptions& o) {
 }
 
 int Import(const NvOptions& o) {
-    if (!Readable(o.file, kDuckFileLimit, "duck file")) return kExitUsage;
+    if (!Readable(o, o.file, kDuckFileLimit, "duck file")) return kExitUsage;
     const std::string path = o.file;
     return Run(o, "nv-import", {{"duck", path, 0, {}}}, ProgressModel::Counting(0), [path](PortRun& run) -> int32_t {
         // Neither export reports lines of its own: the tool says what happened.

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "Commands.h"
 #include "Report.h"
 #include "System.h"
@@ -25,6 +27,20 @@ void AddRunOptions(CLI::App* command, RunOptions& options) {
                      "The library's log level: -1 off, 0 banners, 1 errors, 3 warnings, 5 everything")
         ->check(CLI::Range(-1, 5));
     command->add_option("--log-dir", options.logDir, "Folder of the library's daily log file")->type_name("DIR");
+}
+
+int UsageError(bool json, const std::string& text) {
+    std::fprintf(stderr, "%s\n", text.c_str());
+    if (json) {
+        const nlohmann::ordered_json error{{"schema", 1},
+                                           {"time", IsoTime(WallClock::now())},
+                                           {"event", "error"},
+                                           {"text", text},
+                                           {"exit", kExitUsage}};
+        std::printf("%s\n", error.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
+        std::fflush(stdout);
+    }
+    return kExitUsage;
 }
 
 namespace {
@@ -95,15 +111,16 @@ int Main(int argc, char** argv) {
     AddFlashCommand(app, exitCode);
     AddNvCommands(app, exitCode);
     AddBrtCommands(app, exitCode);
-    if (const std::string unknown = UnknownCommand(app, argc, argv); !unknown.empty()) {
-        std::fprintf(stderr, "%s\n", unknown.c_str());
-        return kExitUsage;
-    }
+    // Before the options are parsed the only sign of --json is the word itself.
+    bool json = false;
+    for (int i = 1; i < argc; ++i) json = json || std::string(argv[i]) == "--json";
+    if (const std::string unknown = UnknownCommand(app, argc, argv); !unknown.empty()) return UsageError(json, unknown);
     try {
         app.parse(argc, argv);
     } catch (const CLI::Success& e) {
         return app.exit(e);  // --help, --version
     } catch (const CLI::ParseError& e) {
+        if (json) return UsageError(true, std::string("fennix: ") + e.what());
         app.exit(e);
         return kExitUsage;
     }

@@ -179,6 +179,19 @@ TEST_F(CliFlash, BadImageSetExitsTwoBeforeAnyPortIsOpened) {
     EXPECT_NE(r.err.find("amss.mbn does not exist"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("has 2000 bytes; the most it may have is 1024"), std::string::npos) << r.err;
     EXPECT_EQ(device->Device().Recording().Count(sim::EventKind::HostOpened), 0u);
+    // With --json the reason reaches standard output too, as one error event.
+    const ToolResult j = RunTool(Flash({device->Path()}, {"--json"}), dir_.string());
+    EXPECT_EQ(j.status, 2);
+    const auto lines = Lines(j.out);
+    ASSERT_EQ(lines.size(), 1u) << j.out;
+    const json error = json::parse(lines[0]);
+    EXPECT_EQ(error.at("event"), "error");
+    EXPECT_EQ(error.at("exit"), 2);
+    EXPECT_NE(error.at("text").get<std::string>().find("amss.mbn does not exist"), std::string::npos) << j.out;
+    // The partition table cannot be left out, so no --no-partition is offered.
+    const ToolResult p = RunTool({"flash", "--skip-check", device->Path()}, dir_.string());
+    EXPECT_NE(p.err.find("no partition image: give --images DIR or --partition FILE\n"), std::string::npos) << p.err;
+    EXPECT_NE(p.err.find("no amss image: give --images DIR, --amss FILE or --no-amss\n"), std::string::npos) << p.err;
     // Without the AMSS image the same set is good.
     EXPECT_EQ(RunTool(Flash({device->Path()}, {"--no-amss", "--no-amsshd"}), dir_.string()).status, 0);
 }
