@@ -39,7 +39,9 @@ ChannelResult CSerialIO::StartListener() {
 void CSerialIO::StopListener(uint32_t waitMs) {
     static const char* const kFunction = "CSerialIO::StopListener";
     if (!listenerThread_.joinable()) {
-        LogPortLine(kLogError, PortName(), kFunction, "Listen thread is null, so no stop operation.");
+        // Every close stops the listener, also one that has ended already: a
+        // normal way out, so not a line of the error log.
+        LogPortLine(kLogDebug, PortName(), kFunction, "Listen thread is null, so no stop operation.");
         Record(ChannelResult::Ok);
         return;
     }

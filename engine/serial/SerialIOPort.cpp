@@ -185,7 +185,9 @@ ChannelResult CSerialIO::InternalClose() {
     Record(ChannelResult::Ok);
     if (!port_.IsOpen()) {
         hold.unlock();
-        LogPortLine(kLogError, PortName(), kFunction, "COM port handle is null.");
+        // Closing a port that is closed already is part of every flow's way
+        // out, not a fault: no line in the error log.
+        LogPortLine(kLogDebug, PortName(), kFunction, "COM port handle is null.");
         return ChannelResult::Ok;
     }
     LogPortLine(kLogWarning, PortName(), kFunction, "Try to close COM port.");

@@ -245,6 +245,17 @@ TEST_F(SerComExchange, ClosingAPortThatWasNeverOpenedReportsNothingClosed) {
     EXPECT_EQ(kPhoneModeStopped, Channel().GetPhoneMode());
 }
 
+TEST_F(SerComExchange, ClosingTwiceWritesNoErrorLine) {
+    StartWith(1);
+    OpenIn(kPhoneModeDIAG);
+    Lib().CloseCOMPort();
+    // The second close finds no listener and no port: the way out of every
+    // flow, which the error log must not call a fault.
+    Lib().CloseCOMPort();
+    EndLog();
+    for (const auto& line : testsupport::ParseLogLines(ReadRaw())) EXPECT_EQ("<NML>", line.tag) << line.rest;
+}
+
 TEST_F(SerComExchange, FailedExchangesLeaveTheirLinesInTheLog) {
     StartWith(1);
     OpenIn(kPhoneModeDIAG);
