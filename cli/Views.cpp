@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "LiveLine.h"
 #include "System.h"
 
 namespace fennix::cli {
@@ -23,11 +24,6 @@ std::string Elapsed(SteadyClock::duration d) {
     char text[16];
     std::snprintf(text, sizeof text, "%d:%02d", total / 60, total % 60);
     return text;
-}
-
-std::string Bar(double fraction, int width) {
-    const int filled = static_cast<int>(std::lround(std::clamp(fraction, 0.0, 1.0) * width));
-    return std::string(static_cast<size_t>(filled), '#') + std::string(static_cast<size_t>(width - filled), '.');
 }
 
 size_t PortWidth(const std::vector<RunSnapshot>& ports) {
@@ -72,18 +68,16 @@ private:
     }
     void Draw(const std::vector<RunSnapshot>& ports) {
         const int width = TerminalWidth();
-        const int w = static_cast<int>(PortWidth(ports));
+        int portWidth = 4;
+        for (const auto& p : ports) portWidth = std::max(portWidth, static_cast<int>(PortBaseName(p.port).size()));
         std::string frame;
         if (drawn_) frame += "\033[" + std::to_string(drawn_) + "A";
         for (const auto& p : ports) {
-            char head[160];
             const double rate = p.state == RunState::Running ? p.bytesPerSecond : 0;
-            std::snprintf(head, sizeof head, "%-*s [%s] %3d%%  %5s  %9s  ", w, p.port.c_str(),
-                          Bar(p.fraction, 20).c_str(), static_cast<int>(std::floor(p.fraction * 100)),
-                          Elapsed(p.elapsed).c_str(), rate > 0 ? (ByteText(rate) + "/s").c_str() : "");
-            std::string text = p.state == RunState::Failed ? p.failure : p.stage;
-            std::string line = std::string(head) + text;
-            if (static_cast<int>(line.size()) >= width) line.resize(static_cast<size_t>(width - 1));
+            const std::string line = LayOutLiveLine(
+                {p.port, p.fraction, Elapsed(p.elapsed), rate > 0 ? ByteText(rate) + "/s" : std::string(),
+                 p.state == RunState::Failed ? p.failure : p.stage},
+                portWidth, width);
             const bool red = p.state == RunState::Failed || p.state == RunState::Interrupted;
             frame += "\033[2K";
             frame += red ? kRed + line + kReset : line;
