@@ -7,6 +7,7 @@
 #include "Brt.h"
 #include "Commands.h"
 #include "InputFile.h"
+#include "ItemList.h"
 #include "RunSet.h"
 
 namespace fennix::cli {
@@ -25,24 +26,15 @@ bool Readable(const NvOptions& o, const std::string& path, uint64_t limit, const
     return false;
 }
 
-// Lines after the header that name an item: the most a backup can store.
-int ListedItems(const std::string& csv) {
-    std::ifstream in(csv);
-    std::string line;
-    std::getline(in, line);
-    int items = 0;
-    while (std::getline(in, line))
-        if (line.find_first_not_of("; \r") != std::string::npos) ++items;
-    return items;
-}
-
+// `notes`: lines for the person before the run (on standard error with --json).
 int Run(const NvOptions& o, const char* command, std::vector<SentFile> files, ProgressModel progress,
-        const PortRun::Flow& flow, std::vector<std::string> replaced = {}) {
+        const PortRun::Flow& flow, std::vector<std::string> replaced = {}, const std::vector<std::string>& notes = {}) {
     RunContext context{command, std::move(files), o.run.report, std::move(replaced)};
     std::string error;
     if (!DescribeFiles(context.files, &error))
         return UsageError(o.run.json, std::string("fennix ") + command + ": " + error + "; no port was opened");
     const OutputMode mode = PrepareRun(o.run);
+    for (const auto& note : notes) std::fprintf(mode == OutputMode::Json ? stderr : stdout, "%s\n", note.c_str());
     std::vector<PortJob> jobs;
     jobs.push_back({o.port, std::move(progress)});
     return RunOnPorts(std::move(jobs), flow, mode, context);
@@ -51,13 +43,19 @@ int Run(const NvOptions& o, const char* command, std::vector<SentFile> files, Pr
 int Backup(const NvOptions& o) {
     if (!Readable(o, o.items, kCsvFileLimit, "item list")) return kExitUsage;
     const std::string csv = o.items, brt = o.out;
+    std::ifstream in(csv, std::ios::binary);
+    const std::vector<ListedItem> items =
+        ReadItemList(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+    std::vector<std::string> notes;
+    for (const auto& line : DescribeItemList(items)) notes.push_back(csv + ": " + line);
     // The record names the list read; the backup itself is in the file written.
-    return Run(o, "backup", {{"items", csv, 0, {}}}, ProgressModel::Counting(ListedItems(csv)),
-               [csv, brt](PortRun& run) {
-                   run.Setup([&](FennixHandle session) { SetCsvBrtFile(session, csv.c_str(), brt.c_str()); });
-                   return run.RunFlow(StartBackupBrt);
-               },
-               {brt});
+    return Run(
+        o, "backup", {{"items", csv, 0, {}}}, ProgressModel::Counting(static_cast<int>(items.size())),
+        [csv, brt](PortRun& run) {
+            run.Setup([&](FennixHandle session) { SetCsvBrtFile(session, csv.c_str(), brt.c_str()); });
+            return run.RunFlow(StartBackupBrt);
+        },
+        {brt}, notes);
 }
 
 int Restore(const NvOptions& o) {

@@ -73,6 +73,7 @@ TEST_F(CliNv, BackupShowDiffRestoreAndImportRoundTrip) {
     // Not a terminal: the engine's lines with time and port, then the table.
     EXPECT_NE(r.out.find(" " + port + " Start To BackupBrt Process..."), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Total NvCounts in CSV file =  4, 3 has backuped"), std::string::npos);
+    EXPECT_NE(r.out.find("items.csv: 4 items to read: 65546 550 21 30\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("1 succeeded, 0 failed, 0 interrupted"), std::string::npos);
 
     r = Tool({"brt", "show", "--json", File("a.brt")});
