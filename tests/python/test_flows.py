@@ -151,10 +151,18 @@ def test_backup_and_restore_round_trip_through_the_device(tmp_path, start_device
 
         (tmp_path / "damaged.brt").write_bytes(brt.encode(changed)[:-1])
         before = store.read_text()
-        with pytest.raises(fennix.NvError) as raised:
-            session.restore(tmp_path / "damaged.brt")
-        assert raised.value.line == fennix.Line("RestoreBrt Failed!!", -1)
-        assert store.read_text() == before
+        seen = []
+        with pytest.raises(fennix.BrtFormatError, match="ends inside the value of record 3"):
+            session.restore(tmp_path / "damaged.brt", on_line=seen.append)
+        assert seen == [] and store.read_text() == before  # refused before the port was opened
+
+
+def test_flash_refuses_a_missing_programmer_before_the_port_is_opened(images, start_device, tmp_path):
+    device = start_device("diag")
+    seen = []
+    with pytest.raises(fennix.FlashError, match="not a readable file") as raised:
+        fennix.flash(device.port, tmp_path / "NPRG6260.HEX", **{r: images[r] for r in ROLES}, on_line=seen.append)
+    assert raised.value.cause == fennix.Cause.FILE_MISSING and seen == []
 
 
 def test_duck_import_writes_its_items_and_refuses_a_damaged_file(tmp_path, start_device):

@@ -9,6 +9,7 @@ import threading
 from typing import Callable, List, NamedTuple, Optional, Type
 
 from ._library import EventCallback, FennixEvent, PathArg, ProgressCallback, decode_text, encode_text, library
+from . import brt as brt_file
 from .errors import FennixError, FlashError, NvError, SessionClosedError
 from .events import Cause, Event, EventKind, OnEvent, event_of
 from .result import Line, Result
@@ -19,6 +20,18 @@ OnLine = Callable[[Line], None]
 # How often the waiting thread wakes up; Ctrl-C is seen at once on POSIX, and
 # within this time elsewhere.
 _POLL_SECONDS = 0.2
+
+
+def _check_files(error: Type[FennixError], what: str, paths: List[Optional[PathArg]]) -> None:
+    """Raises ``error`` (cause :attr:`Cause.FILE_MISSING`) for the first named
+    file that is not a readable regular file, before anything reaches the
+    device: the library would open the port and switch the device first."""
+    for path in paths:
+        if path is None or os.fsdecode(path) == "":
+            continue
+        name = os.fsdecode(path)
+        if not os.path.isfile(name) or not os.access(name, os.R_OK):
+            raise error(f"{what}: {name} is not a readable file; the port was not opened", cause=Cause.FILE_MISSING)
 
 
 class _Finished(NamedTuple):
@@ -115,6 +128,7 @@ class Session:
         """
         lib = self._lib
         paths = (partition, obl, pbl, qcsblhd, qcsbl, oemsblhd, oemsbl, amsshd, amss, cefs)
+        _check_files(FlashError, "flashing", [programmer, *paths])
 
         def setup(handle: int) -> None:
             lib.SetHexFile(handle, encode_text(programmer))
@@ -139,7 +153,11 @@ class Session:
     ) -> Result:
         """Writes every record of the BRT file into the device
         (``StartRestoreBrt``). Raises :class:`NvError` unless it succeeded;
-        a damaged BRT file is refused whole and nothing is written."""
+        a damaged BRT file raises :class:`BrtFormatError` with the reason
+        before the port is opened, and nothing is written."""
+        _check_files(NvError, "NV restore", [brt])
+        brt_file.read(brt)  # BrtFormatError: where and why the file is damaged
+
         def setup(handle: int) -> None:
             self._lib.SetCsvBrtFile(handle, None, encode_text(brt))
 
