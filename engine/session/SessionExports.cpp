@@ -82,6 +82,11 @@ FENNIX_API int32_t FENNIX_CALL StartDownload(FennixHandle session) {
     });
 }
 
+// The identity flow is built on this branch; until then the export refuses.
+FENNIX_API int32_t FENNIX_CALL ReadDeviceInfo(FennixHandle session, FennixDeviceInfo* info) {
+    return GuardedFlow(session, "ReadDeviceInfo", -1, [&](CQualCmd&) { return info ? -1 : -1; });
+}
+
 FENNIX_API int32_t FENNIX_CALL Close(FennixHandle session) {
     fennix::CloseSession(session);
     return 0;
