@@ -78,6 +78,21 @@ TEST_F(DeviceInfoE2E, AtDeviceWithoutMeidStillAnswers) {
     EXPECT_EQ(-1, Read(device, tooSmall, offsetof(FennixDeviceInfo, meid)));
 }
 
+TEST_F(DeviceInfoE2E, DevicesByDefaultAreEachSomeoneElse) {
+    sim::DeviceOptions second = sim::DiagDevice();
+    second.identityPlace = 1;
+    sim::CScopedDevice first(sim::DiagDevice()), other(second);
+    FennixDeviceInfo a, b;
+    ASSERT_EQ(1, Read(first, a));
+    ASSERT_EQ(1, Read(other, b));
+    EXPECT_STRNE(a.esn, b.esn);
+    EXPECT_STRNE(a.imei, b.imei);
+    EXPECT_STRNE(a.meid, b.meid);
+    EXPECT_EQ(1, a.imeiValid);
+    EXPECT_EQ(1, b.imeiValid);
+    EXPECT_EQ(0, a.group);
+}
+
 TEST_F(DeviceInfoE2E, DownloadDeviceIsLeftWhereItIs) {
     sim::CScopedDevice device(sim::QuickOptions(sim::DeviceMode::Download));
     FennixDeviceInfo info;
