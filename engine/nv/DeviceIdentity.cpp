@@ -30,6 +30,11 @@ std::string FieldOf(const uint8_t* reply, size_t length, size_t offset, size_t w
 constexpr size_t kImeiBytes = 9;
 constexpr size_t kImeiDigits = 15;
 constexpr size_t kBuildIdTextOffset = 12;
+constexpr int kStrayFramesMax = 4;
+
+bool AnswersOrRefuses(uint8_t first, uint8_t command) {
+    return first == command || first == kDiagBadCommand || first == kDiagBadParameters;
+}
 
 }  // namespace
 
@@ -101,8 +106,11 @@ IdentityRead ReadDeviceIdentity(IPacketExchange& exchange, uint32_t waitMs, Devi
 
     std::array<uint8_t, 512> reply{};
     for (uint8_t command : {kDiagVersionCommand, kDiagBuildIdCommand}) {
-        const PacketReply answer =
-            exchange.DIAGTxRx(&command, 1, reply.data(), static_cast<uint32_t>(reply.size()), waitMs);
+        PacketReply answer = exchange.DIAGTxRx(&command, 1, reply.data(), static_cast<uint32_t>(reply.size()), waitMs);
+        // A frame that is neither the answer nor a refusal (a log record, a
+        // late copy of an NV answer) is passed over: the answer may follow.
+        for (int stray = 0; answer.IsOk() && stray < kStrayFramesMax && !AnswersOrRefuses(reply[0], command); ++stray)
+            answer = exchange.DIAGReceive(reply.data(), static_cast<uint32_t>(reply.size()), waitMs);
         if (!answer.IsOk()) return IdentityRead::Lost;
         const size_t length = answer.length;
         if (command == kDiagVersionCommand)

@@ -106,8 +106,9 @@ TEST(DeviceIdentity, RefusedItemIsEmptyAndSilenceIsLost) {
         if (request[0] == 0x26 && request[1] == 0) return {0, NvReadAnswer(request, {0x78, 0x56, 0x34, 0x12})};
         if (request[0] == 0x26) return {0, NvReadAnswer(request, kImei)};
         if (request[0] == 0x00) return versionAnswered ? DeviceReply{0, VersionReply()} : test::Silent();
-        return {0, Bytes{0x13, request[0]}};
+        return {0, Bytes{0x79, 0x00, 0x01}};  // a log record where the build ID's answer belongs
     };
+    device.later.push_back(BuildIdReply(true));
     DeviceIdentity id;
     ASSERT_EQ(IdentityRead::Read, ReadDeviceIdentity(device, 10, id));
     EXPECT_EQ("12345678", id.esn);
@@ -115,7 +116,7 @@ TEST(DeviceIdentity, RefusedItemIsEmptyAndSilenceIsLost) {
     EXPECT_TRUE(id.imeiValid);
     EXPECT_EQ("", id.meid);
     EXPECT_EQ("dvr4162", id.versionDir);
-    EXPECT_EQ("", id.buildId);
+    EXPECT_EQ("Q6250-BUILD", id.buildId);
 
     versionAnswered = false;
     DeviceIdentity lost;
