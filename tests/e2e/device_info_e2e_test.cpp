@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "fennix/fennix.h"
 #include "simulator/SimulatorFixture.h"
@@ -18,11 +19,20 @@ protected:
     void SetUp() override { setenv("FENNIX_TIME_SCALE", "0.05", 1); }
     void TearDown() override { unsetenv("FENNIX_TIME_SCALE"); }
 
+    std::vector<FennixEvent> events;
+
     // The result of ReadDeviceInfo on a new session over the device.
-    static int32_t Read(sim::CScopedDevice& device, FennixDeviceInfo& info, uint32_t size = sizeof(FennixDeviceInfo)) {
+    int32_t Read(sim::CScopedDevice& device, FennixDeviceInfo& info, uint32_t size = sizeof(FennixDeviceInfo)) {
         EXPECT_TRUE(device.Ok()) << device.Error();
         FennixHandle session = SetComPort(device.Path().c_str());
         EXPECT_NE(nullptr, session);
+        events.clear();
+        SetEventCallback(
+            session,
+            [](const FennixEvent* event, void* seen) {
+                static_cast<std::vector<FennixEvent>*>(seen)->push_back(*event);
+            },
+            &events);
         std::memset(&info, 0x55, sizeof info);
         info.size = size;
         const int32_t result = ReadDeviceInfo(session, &info);
@@ -59,6 +69,10 @@ TEST_F(DeviceInfoE2E, DiagDeviceGivesTheIdentityItsSettingsMake) {
     EXPECT_STREQ("gvd1234", info.versionDir);
     EXPECT_STREQ("K7M01-BUILD9", info.buildId);
     EXPECT_STREQ("MODEL-77", info.model);
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(FENNIX_EVENT_END, events.back().kind);
+    EXPECT_EQ(1, events.back().result);
+    EXPECT_EQ(FENNIX_STAGE_NV_ITEM, events.back().stage);
 }
 
 TEST_F(DeviceInfoE2E, AtDeviceWithoutMeidStillAnswers) {
