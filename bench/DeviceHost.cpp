@@ -68,6 +68,7 @@ void WriteLine(int fd, const std::string& line) {
                 options.vanishMs = 100;
                 options.recordBytesLimit = 8;
                 options.quietNoteMs = 300;
+                options.identityPlace = static_cast<uint32_t>(named);
                 options.name = "ttyMSM" + std::to_string(named++);
                 auto device = std::make_unique<sim::CVirtualDevice>(options);
                 if (device->Start() != 0) break;

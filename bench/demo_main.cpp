@@ -204,6 +204,10 @@ int Main(int argc, char** argv) {
         options.directory = (work / "ports").string();
         options.name = "ttyMSM" + std::to_string(i + 1);
         options.recordBytesLimit = 16;  // keep the recording small; the flash keeps every byte
+        // Each device is someone else; one IMEI fails its check digit, one device knows no MEID.
+        options.identityPlace = static_cast<uint32_t>(i);
+        if (i == 3) options.knobs["id.imei"] = 352099001761489;
+        if (i == 4) options.knobs["nv.refuse-item"] = 1943;
         slot->device = std::make_unique<sim::CVirtualDevice>(options);
         if (int e = slot->device->Start(); e != 0) {
             std::fprintf(stderr, "fennix-demo: cannot start virtual device %d: %s\n", i + 1, std::strerror(e));

@@ -1,6 +1,6 @@
 /*
  * Fennix: flashing and NV backup/restore of Qualcomm MSM devices over serial
- * ports. The library's whole public interface: sixteen functions with the
+ * ports. The library's whole public interface: seventeen functions with the
  * standard Windows calling convention and plain (undecorated) export names, so
  * that C callers and Python ctypes can use Fennix.dll / libFennix.so directly.
  *
@@ -231,6 +231,49 @@ typedef void (*FennixEventCallback)(const FennixEvent* event, void* context);
  * keeps getting its lines. Returns: 0; -1 when the handle is not a live
  * session. */
 FENNIX_API int32_t FENNIX_CALL SetEventCallback(FennixHandle session, FennixEventCallback callback, void* context);
+
+/* ---- Who the device is ---- */
+
+/* The mode a device was found in. */
+typedef enum FennixMode {
+    FENNIX_MODE_UNKNOWN = 0,
+    FENNIX_MODE_AT = 1,
+    FENNIX_MODE_DIAG = 2,
+    FENNIX_MODE_DOWNLOAD = 3
+} FennixMode;
+
+/* What identifies a device. Texts are NUL-terminated and empty when the device
+ * did not give them (it refused the item or the request). The caller sets
+ * `size` to sizeof(FennixDeviceInfo); fields may be added at the end in later
+ * versions, and the library fills only what fits in `size`. */
+typedef struct FennixDeviceInfo {
+    uint32_t size;
+    int32_t mode;          /* FennixMode the device was found in */
+    int32_t group;         /* platform group the engine derives (0 or 1); -1 when not known */
+    int32_t imeiValid;     /* 1 when the IMEI's last digit is the Luhn check digit of the other fourteen */
+    char esn[9];           /* NV item 0: 8 upper-case hex digits */
+    char imei[16];         /* NV item 550: 15 digits */
+    char meid[15];         /* NV item 1943: 14 upper-case hex digits */
+    char compileDate[12];  /* version reply: "Dec 01 2008" as the device gives it */
+    char compileTime[9];
+    char releaseDate[12];
+    char releaseTime[9];
+    char versionDir[9];
+    char buildId[64];      /* build ID reply: the build ID text (its first five characters are the platform ID) */
+    char model[64];        /* build ID reply: the model text that follows, where there is one */
+} FennixDeviceInfo;
+
+/* Reads the device's identity: opens the port, switches an AT-mode device to
+ * DIAG as the NV flows do, reads the ESN, IMEI and MEID items and the version
+ * and build ID replies, and closes the port. A device found in download mode
+ * is left there: `mode` says so and the texts stay empty. The session's
+ * progress and event callbacks see it as a flow (stages open, mode switch, NV
+ * item; END with the cause). Returns: 1 when the device answered (absent
+ * items are empty, not an error); -1 when the port could not be opened, the
+ * device did not answer or did not enter DIAG mode, `info` is null or its
+ * `size` is smaller than the fields up to `meid`, or the handle is not a live
+ * session. */
+FENNIX_API int32_t FENNIX_CALL ReadDeviceInfo(FennixHandle session, FennixDeviceInfo* info);
 
 /* Writes the Qualcomm serial ports as "COM3;COM7" (device paths on Linux) with
  * its terminating zero into a buffer of 256 bytes; names that would not fit
