@@ -28,6 +28,7 @@ void AddRunOptions(CLI::App* command, RunOptions& options);
 OutputMode PrepareRun(const RunOptions& options);
 
 void AddPortsCommand(CLI::App& app, int& exitCode);
+void AddInfoCommand(CLI::App& app, int& exitCode);
 void AddFlashCommand(CLI::App& app, int& exitCode);
 void AddNvCommands(CLI::App& app, int& exitCode);
 void AddBrtCommands(CLI::App& app, int& exitCode);
