@@ -63,6 +63,13 @@ struct DeviceOptions {
     std::string buildIdTail = "SIMULATED";
     uint32_t msmHardwareVersion = 0x000010E1;
     uint32_t mobileModelId = 0x00000F20;
+    // The model text that follows the build text.
+    std::string model = "MSM SIMULATOR";
+    // Version reply bytes 1..11, 12..19, 20..30 and 31..38.
+    std::string compileDate = "Jan 07 2008";
+    std::string compileTime = "10:24:00";
+    std::string releaseDate = "Jan 07 2008";
+    std::string releaseTime = "10:24:00";
     // Version reply bytes 39..46 ("pelz5..." and "gvd..." change how the host
     // switches to download mode).
     std::string versionDirectory = "dvr4162";
@@ -71,6 +78,9 @@ struct DeviceOptions {
 
     // Status reply: RF mode at packet bytes 8..9, state value at 32..33.
     uint32_t esn = 0x1234ABCD;
+    // The device's place among those msm-sim serves (from 0): the default
+    // identity items differ by it (DeviceIdentity.h).
+    uint32_t identityPlace = 0;
     uint16_t rfMode = 0;
     uint16_t onlineState = 5;
     uint16_t offlineState = 6;

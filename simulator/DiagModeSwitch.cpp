@@ -35,8 +35,7 @@ bool BuildId(CDeviceContext& ctx, const Packet&) {
     std::string build = BuildIdText(o);
     reply.insert(reply.end(), build.begin(), build.end());
     reply.push_back(0);
-    static const std::string kModel = "MSM SIMULATOR";
-    reply.insert(reply.end(), kModel.begin(), kModel.end());
+    reply.insert(reply.end(), o.model.begin(), o.model.end());
     reply.push_back(0);
     ctx.Reply(reply);
     return true;
@@ -46,12 +45,13 @@ bool BuildId(CDeviceContext& ctx, const Packet&) {
 // 39..46), then station class mark, CAI revision, model, firmware revision,
 // slot cycle index and hardware version.
 bool Version(CDeviceContext& ctx, const Packet&) {
+    const DeviceOptions& o = ctx.State().options;
     std::vector<uint8_t> reply{0x00};
-    AppendText(reply, "Jan 07 2008", 11);
-    AppendText(reply, "10:24:00", 8);
-    AppendText(reply, "Jan 07 2008", 11);
-    AppendText(reply, "10:24:00", 8);
-    AppendText(reply, ctx.State().options.versionDirectory, 8);
+    AppendText(reply, o.compileDate, 11);
+    AppendText(reply, o.compileTime, 8);
+    AppendText(reply, o.releaseDate, 11);
+    AppendText(reply, o.releaseTime, 8);
+    AppendText(reply, o.versionDirectory, 8);
     for (uint8_t b : {0x01, 0x06, 0x56, 0x10, 0x00, 0x02, 0x01, 0x00}) reply.push_back(b);
     ctx.Reply(reply);
     return true;

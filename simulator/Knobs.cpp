@@ -42,6 +42,11 @@ const std::vector<KnobSpec>& DeviceKnobs() {
         {"fault.command", KnobType::Code, -1, 255, -1, "count only requests with this command code (-1 any)"},
         {"fault.nth", KnobType::Number, 1, kMany, 1, "the counted request that gets the injected fault, from 1"},
         {"fault.late-ms", KnobType::Milliseconds, 0, kLongestMs, 3000, "delay of the injected late answer"},
+        {"id.esn", KnobType::Number, -1, 0xFFFFFFFFLL, -1,
+         "ESN of NV item 0 (-1: the status reply's ESN plus the device's place)"},
+        {"id.imei", KnobType::Number, -1, 999999999999999LL, -1,
+         "IMEI of NV item 550 as its 15 digits, check digit included (-1: one per device)"},
+        {"id.meid", KnobType::Number, -1, 0xFFFFFFFFFFFFFFLL, -1, "MEID of NV item 1943 (-1: one per device)"},
         {"nv.reject-reads", KnobType::Flag, 0, 1, 0, "refuse every NV read as a bad command"},
         {"nv.refuse-item", KnobType::Number, -1, 65535, -1, "refuse the NV reads and writes of this item (-1 none)"},
     };

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "simulator/DeviceContext.h"
+#include "simulator/DeviceIdentity.h"
 #include "simulator/EfsTree.h"
 #include "simulator/NvMemory.h"
 #include "simulator/NvStore.h"
@@ -60,7 +61,18 @@ bool AnswerNv(CDeviceContext& ctx, const Packet& packet) {
         return true;
     }
     BindStoreFile(ctx);
-    auto answer = ctx.State().Extension<CNvMemory>().Answer(packet);
+    CNvMemory& memory = ctx.State().Extension<CNvMemory>();
+    // The identity items answer from the device's identity until the memory
+    // holds an item of their number.
+    if (const uint16_t item = static_cast<uint16_t>(packet[1] | (packet[2] << 8));
+        packet[0] == 38 && memory.items.count(item) == 0) {
+        if (const auto value = IdentityItemValue(ctx.State().options, item)) {
+            memory.reads++;
+            ctx.Reply(SimNvAnswer(38, item, value->data(), value->size(), 0));
+            return true;
+        }
+    }
+    auto answer = memory.Answer(packet);
     if (answer)
         ctx.Reply(*answer);
     else

@@ -28,6 +28,9 @@ const char kUsage[] =
     "  --name NAME                   stable path name; repeat once per device (default ttyMSM<n>)\n"
     "  --platform TEXT               platform ID of the build-ID reply (default Q6250)\n"
     "  --version-dir TEXT            version directory of the version reply (default dvr4162)\n"
+    "  --build-tail TEXT --model TEXT   build ID text after the platform ID, model text (build ID reply)\n"
+    "  --compile-date TEXT --compile-time TEXT --release-date TEXT --release-time TEXT   version reply texts\n"
+    "  --knob id.esn=N id.imei=DIGITS id.meid=N   identity items 0, 550, 1943 (unset: distinct per device)\n"
     "  --reject bad-command|bad-parameter   how unknown DIAG requests are refused\n"
     "  --rf-mode N --online-state N --offline-state N --offline-after N   status behaviour\n"
     "  --vanish-ms N                 how long the port stays away (default 300)\n"
@@ -110,6 +113,15 @@ int ParseArguments(int argc, char** argv, Settings* s) {
         } else if (arg == "--version-dir") {
             if (!value(&text)) return fail("--version-dir needs a text");
             o.versionDirectory = text;
+        } else if (std::string* identityText = arg == "--build-tail"     ? &o.buildIdTail
+                                               : arg == "--model"        ? &o.model
+                                               : arg == "--compile-date" ? &o.compileDate
+                                               : arg == "--compile-time" ? &o.compileTime
+                                               : arg == "--release-date" ? &o.releaseDate
+                                               : arg == "--release-time" ? &o.releaseTime
+                                                                         : nullptr) {
+            if (!value(&text)) return fail(arg + " needs a text");
+            *identityText = text;
         } else if (arg == "--reject") {
             if (!value(&text)) return fail("--reject needs bad-command or bad-parameter");
             if (std::string(text) == "bad-command")
@@ -210,6 +222,7 @@ int main(int argc, char** argv) {
     for (long long i = 0; i < settings.count; ++i) {
         DeviceOptions options = settings.options;
         if (!settings.names.empty()) options.name = settings.names[static_cast<size_t>(i)];
+        options.identityPlace = static_cast<uint32_t>(i);
         auto device = std::make_unique<CVirtualDevice>(options);
         if (int error = device->Start()) {
             std::fprintf(stderr, "msm-sim: device %lld cannot start: %s\n", i + 1, std::strerror(error));

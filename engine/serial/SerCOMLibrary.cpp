@@ -91,9 +91,11 @@ void CSerCOMLibrary::Cancel() {
 PacketResult CSerCOMLibrary::IsDIAGConnected() {
     static const char* const kFunction = "CSerCOMLibrary::IsDIAGConnected";
     LogPortLine(kLogDebug, channel_.PortName(), kFunction, "Start phone mode detection.");
+    foundMode_ = kPhoneModeUnknown;
     for (int poll = 0; poll < kModeDetectionPolls; ++poll) {
         if (channel_.Cancelled()) return PacketResult::Cancelled;
-        switch (channel_.GetPhoneMode()) {
+        foundMode_ = channel_.GetPhoneMode();
+        switch (foundMode_) {
             case kPhoneModeAt: return switcher_.ChangeDS2DIAG() ? PacketResult::Ok : PacketResult::DsSwitchFailed;
             case kPhoneModeDIAG:
                 LogPortLine(kLogWarning, channel_.PortName(), kFunction, "DIAG detected.");
@@ -116,9 +118,11 @@ PacketResult CSerCOMLibrary::IsDIAGConnected() {
 PacketResult CSerCOMLibrary::IsDLConnected() {
     static const char* const kFunction = "CSerCOMLibrary::IsDLConnected";
     LogPortLine(kLogWarning, channel_.PortName(), kFunction, "Start phone mode detection.");
+    foundMode_ = kPhoneModeUnknown;
     for (int poll = 0; poll < kModeDetectionPolls; ++poll) {
         if (channel_.Cancelled()) return PacketResult::Cancelled;
-        switch (channel_.GetPhoneMode()) {
+        foundMode_ = channel_.GetPhoneMode();
+        switch (foundMode_) {
             case kPhoneModeAt:
                 if (!switcher_.ChangeDS2DL()) return PacketResult::DsSwitchFailed;
                 LogPortLine(kLogWarning, channel_.PortName(), kFunction, "DS to DL change completed.");

@@ -66,6 +66,7 @@ public:
     // platform could not be read); ModeUnknown (no mode in time); Cancelled.
     PacketResult IsDIAGConnected() override;
     PacketResult IsDLConnected() override;
+    uint32_t FoundPhoneMode() const override { return foundMode_; }
 
 private:
     friend class SerComTestPeer;
@@ -76,6 +77,7 @@ private:
     CFrameLink link_;
     CChannelSwitchAccess switchAccess_;
     CModeSwitcher switcher_;
+    uint32_t foundMode_ = kPhoneModeUnknown;
 };
 
 }  // namespace fennix

@@ -9,6 +9,7 @@
 #include "platform/SerialPort.h"
 #include "serial/ChannelResult.h"
 #include "serial/PacketExchange.h"
+#include "serial/PhoneMode.h"
 #include "serial/Timeouts.h"
 
 namespace fennix {
@@ -31,6 +32,9 @@ public:
     // Ok when the device is (or was put) in that mode, else a failure.
     virtual PacketResult IsDLConnected() = 0;
     virtual PacketResult IsDIAGConnected() = 0;
+    // The phone mode the latest wait for a mode found the device in, before
+    // any switch (kPhoneModeUnknown when it found none).
+    virtual uint32_t FoundPhoneMode() const { return kPhoneModeUnknown; }
     // Waits at most `waitMs` for the next download-mode reply without sending
     // anything: after a stale reply was discarded, the one the request is
     // owed. A link that cannot wait for a further reply gives Timeout.

@@ -15,5 +15,7 @@ int32_t FlowResultCode(const FlowOutcome& outcome);
 // NVArrayToMobile: 1 when everything was stored, else 0; DuckToNVArray: 1
 // when the duck file was read whole, else 0.
 int32_t ItemListsResultCode(const FlowOutcome& outcome);
+// ReadDeviceInfo: 1 when the device answered, else -1.
+int32_t DeviceInfoResultCode(const FlowOutcome& outcome);
 
 }  // namespace fennix

@@ -75,7 +75,8 @@ FlowTexts TextsOf(CQualCmd::Flow flow) {
         case CQualCmd::Flow::RestoreBrt:
             return {"Start To RestoreBrt Process...", false, "Change to DIAG Mode Failed!!",
                     "Change to DIAG Mode Success!!"};
-        case CQualCmd::Flow::SendItemLists: return {nullptr, false, nullptr, nullptr};
+        case CQualCmd::Flow::SendItemLists:
+        case CQualCmd::Flow::DeviceInfo: return {nullptr, false, nullptr, nullptr};
         case CQualCmd::Flow::Download:
         default:
             return {"Start To Download Process...", true, "Change to DL Mode Failed!!", "Change to DL Mode Success!!"};

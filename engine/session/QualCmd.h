@@ -32,8 +32,9 @@ using PauseFunction = std::function<void(uint32_t milliseconds)>;
 class CQualCmd : public IFlowContext {
 public:
     // The flows that open the port through the frame.
-    // SendItemLists tells the operator nothing: its frame reports no line.
-    enum class Flow { Download, BackupBrt, RestoreBrt, SendItemLists };
+    // SendItemLists and DeviceInfo tell the operator nothing: their frame
+    // reports no line.
+    enum class Flow { Download, BackupBrt, RestoreBrt, SendItemLists, DeviceInfo };
     // Where a flow's frame ended: in the body, or before it at one of its steps.
     enum class FrameEnd { Body, NoPort, OpenFailed, ModeFailed };
 

@@ -3,14 +3,20 @@
 // library: a failure becomes a negative result (or a null handle). A handle
 // that is not a live session touches nothing. Close may come from another
 // thread while a flow runs: it stops the flow first.
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
 #include <memory>
 
 #include "serial/SerCOMLibrary.h"
 #include "session/ExportGuard.h"
 #include "session/ExportResults.h"
+#include "session/NvSession.h"
 
 using fennix::CQualCmd;
 using fennix::GuardedFlow;
+
+int32_t fennix::DeviceInfoResultCode(const FlowOutcome& outcome) { return outcome.Succeeded() ? 1 : -1; }
 
 int32_t fennix::FlowResultCode(const FlowOutcome& outcome) {
     switch (outcome.result) {
@@ -82,9 +88,18 @@ FENNIX_API int32_t FENNIX_CALL StartDownload(FennixHandle session) {
     });
 }
 
-// The identity flow is built on this branch; until then the export refuses.
 FENNIX_API int32_t FENNIX_CALL ReadDeviceInfo(FennixHandle session, FennixDeviceInfo* info) {
-    return GuardedFlow(session, "ReadDeviceInfo", -1, [&](CQualCmd&) { return info ? -1 : -1; });
+    return GuardedFlow(session, "ReadDeviceInfo", -1, [&](CQualCmd& s) {
+        // The caller's structure may be older (smaller) than ours: only what it
+        // holds is written, and it must hold at least the three items.
+        if (info == nullptr || info->size < offsetof(FennixDeviceInfo, meid) + sizeof info->meid) return -1;
+        FennixDeviceInfo read{};
+        const fennix::FlowOutcome outcome = fennix::ReadDeviceInfo(s, read);
+        const uint32_t size = info->size;
+        std::memcpy(info, &read, std::min<size_t>(size, sizeof read));
+        info->size = size;
+        return s.EndFlow(outcome, fennix::DeviceInfoResultCode(outcome));
+    });
 }
 
 FENNIX_API int32_t FENNIX_CALL Close(FennixHandle session) {
