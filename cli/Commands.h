@@ -33,6 +33,7 @@ OutputMode PrepareRun(const RunOptions& options);
 int UsageError(bool json, const std::string& text);
 
 void AddPortsCommand(CLI::App& app, int& exitCode);
+void AddInfoCommand(CLI::App& app, int& exitCode);
 void AddFlashCommand(CLI::App& app, int& exitCode);
 void AddNvCommands(CLI::App& app, int& exitCode);
 void AddBrtCommands(CLI::App& app, int& exitCode);

@@ -208,6 +208,7 @@ RunSnapshot PortRun::Snapshot() const {
     s.lastLine = lastLine_;
     s.failure = failure_;
     if (state_ != RunState::Succeeded) s.cause = progress_.Cause().empty() ? toolCause_ : progress_.Cause();
+    if (state_ != RunState::Succeeded) s.causeText = progress_.CauseText();
     s.result = result_;
     if (state_ != RunState::Waiting) s.elapsed = (over ? steadyEnd_ : now) - steadyStart_;
     s.start = start_;

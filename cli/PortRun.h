@@ -35,10 +35,11 @@ struct RunSnapshot {
     double fraction = 0;
     uint64_t bytesDone = 0;
     double bytesPerSecond = 0;
-    std::string stage;     // what it is doing now
-    std::string lastLine;  // the last non-empty line
-    std::string failure;   // the first failure line
-    std::string cause;     // why it failed ("port-busy"); empty on success or when none is known
+    std::string stage;      // what it is doing now
+    std::string lastLine;   // the last non-empty line
+    std::string failure;    // the first failure line
+    std::string cause;      // why it failed ("port-busy"); empty on success or when none is known
+    std::string causeText;  // the engine's sentence for that cause; empty when the engine gave none
     int32_t result = 0;
     SteadyClock::duration elapsed{};
     WallClock::time_point start, end;

@@ -54,6 +54,7 @@ bool ProgressModel::OnEvent(const FennixEvent& event, SteadyClock::time_point no
             break;
         case FENNIX_EVENT_END:
             cause_ = event.cause == FENNIX_CAUSE_NONE ? std::string() : Text(event.causeKey);
+            causeText_ = event.cause == FENNIX_CAUSE_NONE ? std::string() : Text(event.text);
             if (streaming_ && !streamEnded_) {
                 streamEnded_ = true;
                 streamEnd_ = now;

@@ -43,6 +43,8 @@ public:
     bool Streaming() const { return stage_ == FENNIX_STAGE_IMAGE_WRITE; }
     // The end's cause ("image-open-refused"); empty before the end and on success.
     const std::string& Cause() const { return cause_; }
+    // The end's cause as a sentence for people; empty like Cause().
+    const std::string& CauseText() const { return causeText_; }
 
 private:
     ProgressModel() = default;
@@ -53,7 +55,7 @@ private:
     // Bytes written of each image and its size, by the image's name.
     std::map<std::string, std::pair<uint64_t, uint64_t>> written_;
     uint64_t itemsDone_ = 0, itemsTotal_ = 0;
-    std::string cause_;
+    std::string cause_, causeText_;
     bool finished_ = false;
     bool streaming_ = false;
     SteadyClock::time_point streamStart_, streamEnd_;

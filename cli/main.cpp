@@ -108,6 +108,7 @@ int Main(int argc, char** argv) {
         "interrupted (Ctrl-C).\nRun 'fennix COMMAND --help' for a command's options.");
     int exitCode = kExitOk;
     AddPortsCommand(app, exitCode);
+    AddInfoCommand(app, exitCode);
     AddFlashCommand(app, exitCode);
     AddNvCommands(app, exitCode);
     AddBrtCommands(app, exitCode);

@@ -208,3 +208,18 @@ def test_a_named_library_wins_over_a_copy_beside_the_package(tmp_path, monkeypat
     monkeypatch.setenv("FENNIX_LIBRARY", str(tmp_path / "missing.so"))
     with pytest.raises(fennix.LibraryNotFoundError, match="missing.so"):
         _library._load_first()
+
+
+def test_info_reads_the_identity_and_a_missing_port_raises(tmp_path, start_device):
+    device = start_device("at", knobs={"id.esn": 0x8A1B2C3D, "id.imei": 490154203237519, "nv.refuse-item": 1943})
+    info = fennix.info(device.port)
+    assert isinstance(info, fennix.DeviceInfo)
+    assert (info.port, info.esn, info.imei, info.imei_valid, info.meid) == (
+        device.port, "8A1B2C3D", "490154203237519", False, None)
+    assert info.mode == "at" and info.group in (0, 1)
+    assert info.build_id and info.compiled and " " in info.compiled
+    with pytest.raises(AttributeError):
+        info.esn = "0"
+    with pytest.raises(fennix.FennixError) as failure:
+        fennix.info(tmp_path / "no-such-port")
+    assert failure.value.result == -1 and failure.value.cause == fennix.Cause.PORT_MISSING

@@ -14,7 +14,7 @@ system's.
 """
 
 from . import brt
-from .device import backup, end_log, flash, import_duck, list_ports, restore, start_log
+from .device import backup, end_log, flash, import_duck, info, list_ports, restore, start_log
 from ._version import VERSION
 from .errors import (
     BrtFormatError,
@@ -24,6 +24,7 @@ from .errors import (
     NvError,
     SessionClosedError,
 )
+from .info import DeviceInfo
 from .events import Cause, Event, EventKind, OnEvent, Stage
 from .lines import LineIterator, iter_lines
 from .result import Line, Result
@@ -34,6 +35,7 @@ __version__ = VERSION
 __all__ = [
     "BrtFormatError",
     "Cause",
+    "DeviceInfo",
     "Event",
     "EventKind",
     "FennixError",
@@ -53,6 +55,7 @@ __all__ = [
     "end_log",
     "flash",
     "import_duck",
+    "info",
     "iter_lines",
     "list_ports",
     "restore",

@@ -38,6 +38,27 @@ class FennixEvent(ctypes.Structure):
     ]
 
 
+class FennixDeviceInfo(ctypes.Structure):
+    """``FennixDeviceInfo`` of fennix.h; the caller sets ``size``."""
+
+    _fields_ = [
+        ("size", ctypes.c_uint32),
+        ("mode", ctypes.c_int32),
+        ("group", ctypes.c_int32),
+        ("imeiValid", ctypes.c_int32),
+        ("esn", ctypes.c_char * 9),
+        ("imei", ctypes.c_char * 16),
+        ("meid", ctypes.c_char * 15),
+        ("compileDate", ctypes.c_char * 12),
+        ("compileTime", ctypes.c_char * 9),
+        ("releaseDate", ctypes.c_char * 12),
+        ("releaseTime", ctypes.c_char * 9),
+        ("versionDir", ctypes.c_char * 9),
+        ("buildId", ctypes.c_char * 64),
+        ("model", ctypes.c_char * 64),
+    ]
+
+
 #: The event callback, with the C calling convention like the progress callback.
 EventCallback = ctypes.CFUNCTYPE(None, ctypes.POINTER(FennixEvent), ctypes.c_void_p)
 
@@ -63,6 +84,7 @@ _PROTOTYPES = {
     "DuckToNVArray": (_INT, [_HANDLE, _TEXT]),
     "NVArrayToMobile": (_INT, [_HANDLE]),
     "GetComportList": (_INT, [ctypes.c_char_p]),
+    "ReadDeviceInfo": (_INT, [_HANDLE, ctypes.POINTER(FennixDeviceInfo)]),
 }
 
 _lock = threading.Lock()

@@ -8,6 +8,7 @@ from typing import List, Optional
 from ._library import PathArg, decode_text, library
 from .result import Result
 from .events import OnEvent
+from .info import DeviceInfo
 from .session import OnLine, Session
 
 # GetComportList writes at most this many bytes, its terminating zero included.
@@ -63,6 +64,12 @@ def import_duck(
     """:meth:`Session.import_duck` on a session of its own."""
     with Session(port) as session:
         return session.import_duck(path, on_line=on_line, on_event=on_event)
+
+
+def info(port: PathArg, *, on_line: Optional[OnLine] = None, on_event: Optional[OnEvent] = None) -> DeviceInfo:
+    """:meth:`Session.info` on a session of its own."""
+    with Session(port) as session:
+        return session.info(on_line=on_line, on_event=on_event)
 
 
 def list_ports() -> List[str]:

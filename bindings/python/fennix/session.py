@@ -8,10 +8,20 @@ import queue
 import threading
 from typing import Callable, List, NamedTuple, Optional, Type
 
-from ._library import EventCallback, FennixEvent, PathArg, ProgressCallback, decode_text, encode_text, library
 from . import brt as brt_file
+from ._library import (
+    EventCallback,
+    FennixDeviceInfo,
+    FennixEvent,
+    PathArg,
+    ProgressCallback,
+    decode_text,
+    encode_text,
+    library,
+)
 from .errors import FennixError, FlashError, NvError, SessionClosedError
 from .events import Cause, Event, EventKind, OnEvent, event_of
+from .info import DeviceInfo, device_info_of
 from .result import Line, Result
 
 #: Receives each progress line on the thread that called the flow.
@@ -180,6 +190,22 @@ class Session:
 
         return self._run(setup, self._lib.NVArrayToMobile, NvError, f"writing the items of {name}", on_line, on_event)
 
+    def info(self, *, on_line: Optional[OnLine] = None, on_event: Optional[OnEvent] = None) -> DeviceInfo:
+        """Reads who the device is (``ReadDeviceInfo``): a device in AT mode
+        is switched to DIAG, one in download mode is left there with only
+        ``mode`` set. Items the device does not give are None, not an error.
+        Raises :class:`FennixError` when the port could not be opened or the
+        device did not answer or did not enter DIAG mode."""
+        raw = FennixDeviceInfo(size=ctypes.sizeof(FennixDeviceInfo))
+
+        def read(handle: int) -> int:
+            return int(self._lib.ReadDeviceInfo(handle, ctypes.byref(raw)))
+
+        # A refused item may leave a failure line while the identity was read.
+        self._run(lambda handle: None, read, FennixError, "reading the identity", on_line, on_event,
+                  failure_lines_fail=False)
+        return device_info_of(self.port, raw)
+
     # ---------------------------------------------------------------- helpers
 
     def _open_handle(self) -> int:
@@ -212,6 +238,7 @@ class Session:
         what: str,
         on_line: Optional[OnLine],
         on_event: Optional[OnEvent] = None,
+        failure_lines_fail: bool = True,
     ) -> Result:
         """Runs ``setup`` (the setters) and then ``export`` on a worker thread,
         both while no other flow of this session runs."""
@@ -253,7 +280,7 @@ class Session:
             raise finished.error
         end = ends[-1] if ends else None
         result = Result(finished.code, tuple(lines), end.cause if end else None, end.text if end else "")
-        return _checked(result, error, f"{what} on {self.port}")
+        return _checked(result, error, f"{what} on {self.port}", failure_lines_fail)
 
     @staticmethod
     def _wait(
@@ -282,11 +309,11 @@ class Session:
                 on_line(event)
 
 
-def _checked(result: Result, error: Type[FennixError], what: str) -> Result:
+def _checked(result: Result, error: Type[FennixError], what: str, failure_lines_fail: bool = True) -> Result:
     """The result, or the error when the flow failed: a result other than 1 or
-    any failure line."""
+    (when ``failure_lines_fail``) any failure line."""
     failure = result.failure
-    if result.code == 1 and failure is None:
+    if result.code == 1 and (failure is None or not failure_lines_fail):
         return result
     why = failure.text if failure else result.cause_text or "no failure line"
     raise error(
