@@ -32,6 +32,14 @@ size_t PortWidth(const std::vector<RunSnapshot>& ports) {
     return width;
 }
 
+// The last column of a port's row: a failed port's cause in the engine's
+// words before its failure line, else the last line.
+std::string Outcome(const RunSnapshot& p) {
+    if (p.state != RunState::Failed) return p.lastLine;
+    if (p.causeText.empty()) return p.failure;
+    return p.failure.empty() ? p.causeText : p.causeText + " (" + p.failure + ")";
+}
+
 // The table at the end, for people (terminal and plain output).
 void PrintTable(const std::vector<RunSnapshot>& ports, const Summary& summary, bool colour) {
     const int w = static_cast<int>(PortWidth(ports));
@@ -41,8 +49,7 @@ void PrintTable(const std::vector<RunSnapshot>& ports, const Summary& summary, b
         const double rate = p.bytesPerSecond;
         std::printf("%-*s  %s%-11s%s  %6.1fs  %9s  %10s  %s\n", w, p.port.c_str(), mark, RunStateName(p.state),
                     colour ? kReset : "", Seconds(p.elapsed), ByteText(static_cast<double>(p.bytesDone)).c_str(),
-                    rate > 0 ? (ByteText(rate) + "/s").c_str() : "-",
-                    (p.state == RunState::Failed ? p.failure : p.lastLine).c_str());
+                    rate > 0 ? (ByteText(rate) + "/s").c_str() : "-", Outcome(p).c_str());
     }
     std::printf("\n%d succeeded, %d failed, %d interrupted in %.1f s\n", summary.succeeded, summary.failed,
                 summary.interrupted, summary.seconds);

@@ -118,6 +118,12 @@ TEST_F(CliNv, BackupShowDiffRestoreAndImportRoundTrip) {
     EXPECT_EQ(stored, value);
 }
 
+TEST_F(CliNv, FailedPortsRowGivesTheCauseInWords) {
+    const ToolResult r = Tool({"backup", "--items", File("items.csv"), "--out", File("x.brt"), File("no-such-port")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("the port does not exist (Open ComPort Failed!!)"), std::string::npos) << r.out;
+}
+
 TEST_F(CliNv, DamagedBrtFileIsShownWhereItEndsAndNotRestored) {
     ASSERT_EQ(Tool({"backup", "--items", File("items.csv"), "--out", File("a.brt"), device_->Path()}).status, 0);
     fs::resize_file(File("a.brt"), 4 + 136 + 100);  // inside the second record's value
