@@ -9,7 +9,7 @@ namespace {
 
 // The cause of a failed step: a file of this computer, Close, a device that
 // did not answer at all (the request's wait ran out, the request could not
-// be written, or the listener no longer sees the device in download mode), or
+// be written, or the listener sees the device out of download mode), or
 // else the device's refusal of the step: it answered, but not with the
 // step's acknowledgement.
 Cause CauseOfStep(StepResult result, Cause fileFault, Cause refusal) {
