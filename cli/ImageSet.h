@@ -37,6 +37,8 @@ struct ImageChoice {
 
 struct ImageSet {
     std::map<std::string, std::string> paths;  // by role option; "programmer" too; absent: not sent
+    std::vector<std::string> platformIds;      // the devices the set is for (its manifest); empty: any
+    std::string manifestVersion;               // the set's version text (its manifest); may be empty
     std::string Path(const std::string& role) const;
     std::vector<StreamedImage> Streamed() const;  // in streaming order, with sizes
     std::vector<SentFile> Files() const;          // every file sent

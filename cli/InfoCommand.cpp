@@ -1,11 +1,11 @@
 // fennix info: who the device on each port is, read on every port at once.
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <nlohmann/json.hpp>
 
 #include "Commands.h"
+#include "DeviceIdentity.h"
 #include "PortRun.h"
 
 namespace fennix::cli {
@@ -17,34 +17,6 @@ struct InfoOptions {
     std::vector<std::string> ports;
 };
 
-// A text field of the structure, read no further than its array even when the
-// library left it unterminated.
-template <size_t N>
-std::string Field(const char (&text)[N]) {
-    return std::string(text, strnlen(text, N));
-}
-
-std::string Upper(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
-}
-
-std::string Joined(const std::string& date, const std::string& time) {
-    std::string both = date + " " + time;
-    const size_t first = both.find_first_not_of(' ');
-    if (first == std::string::npos) return {};
-    return both.substr(first, both.find_last_not_of(' ') - first + 1);
-}
-
-const char* ModeName(int32_t mode) {
-    switch (mode) {
-        case FENNIX_MODE_AT: return "at";
-        case FENNIX_MODE_DIAG: return "diag";
-        case FENNIX_MODE_DOWNLOAD: return "download";
-        default: return nullptr;
-    }
-}
-
 struct PortInfo {
     FennixDeviceInfo device{};
     bool read = false;
@@ -53,25 +25,9 @@ struct PortInfo {
 
 // Every field in the order the JSON gives them; a null is a value not given.
 nlohmann::ordered_json Describe(const std::string& port, const PortInfo& p) {
-    const FennixDeviceInfo& d = p.device;
-    auto text = [](const std::string& value) {
-        return value.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(value);
-    };
-    const std::string imei = p.read ? Field(d.imei) : std::string();
-    const char* mode = p.read ? ModeName(d.mode) : nullptr;
     nlohmann::ordered_json j;
     j["port"] = port;
-    j["esn"] = text(p.read ? Upper(Field(d.esn)) : "");
-    j["meid"] = text(p.read ? Upper(Field(d.meid)) : "");
-    j["imei"] = text(imei);
-    j["imei_valid"] = imei.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(d.imeiValid == 1);
-    j["compiled"] = text(p.read ? Joined(Field(d.compileDate), Field(d.compileTime)) : "");
-    j["released"] = text(p.read ? Joined(Field(d.releaseDate), Field(d.releaseTime)) : "");
-    j["version_dir"] = text(p.read ? Field(d.versionDir) : "");
-    j["build_id"] = text(p.read ? Field(d.buildId) : "");
-    j["device_model"] = text(p.read ? Field(d.model) : "");
-    j["mode"] = mode ? nlohmann::ordered_json(mode) : nlohmann::ordered_json();
-    j["group"] = p.read && d.group >= 0 ? nlohmann::ordered_json(d.group) : nlohmann::ordered_json();
+    j.update(IdentityJson(p.read ? IdentityOf(p.device) : DeviceIdentity{}));
     if (!p.read) j["error"] = p.error;
     return j;
 }

@@ -192,6 +192,28 @@ bool PortRun::Cancel() {
     return true;
 }
 
+std::optional<DeviceIdentity> PortRun::ReadIdentity() {
+    FennixDeviceInfo info{};
+    info.size = sizeof info;
+    if (RunFlow([&](FennixHandle session) { return ReadDeviceInfo(session, &info); }) != 1) return std::nullopt;
+    return IdentityOf(info);
+}
+
+void PortRun::SetResultField(const std::string& key, nlohmann::ordered_json value) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    fields_[key] = std::move(value);
+}
+
+void PortRun::SetDeviceName(std::string name) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    deviceName_ = std::move(name);
+}
+
+void PortRun::SetResultNote(std::string note) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    resultNote_ = std::move(note);
+}
+
 RunSnapshot PortRun::Snapshot() const {
     std::lock_guard<std::mutex> lock(mutex_);
     RunSnapshot s;
@@ -210,6 +232,9 @@ RunSnapshot PortRun::Snapshot() const {
     if (state_ != RunState::Succeeded) s.cause = progress_.Cause().empty() ? toolCause_ : progress_.Cause();
     if (state_ != RunState::Succeeded) s.causeText = progress_.CauseText();
     s.result = result_;
+    s.deviceName = deviceName_;
+    s.resultNote = resultNote_;
+    s.fields = fields_;
     if (state_ != RunState::Waiting) s.elapsed = (over ? steadyEnd_ : now) - steadyStart_;
     s.start = start_;
     s.end = end_;

@@ -6,10 +6,13 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "DeviceIdentity.h"
 #include "Events.h"
 #include "Progress.h"
 #include "fennix/fennix.h"
@@ -41,6 +44,9 @@ struct RunSnapshot {
     std::string cause;      // why it failed ("port-busy"); empty on success or when none is known
     std::string causeText;  // the engine's sentence for that cause; empty when the engine gave none
     int32_t result = 0;
+    std::string deviceName;  // who the device is, for people (its IMEI); empty when not known
+    std::string resultNote;  // a word about the result for the table ("7 listed, 5 backed up")
+    nlohmann::ordered_json fields = nlohmann::ordered_json::object();  // added to the result event and record
     SteadyClock::duration elapsed{};
     WallClock::time_point start, end;
 };
@@ -75,6 +81,14 @@ public:
     // engine's cause names) unless the port already failed with one.
     void ToolFailure(const std::string& text, const std::string& cause);
 
+    // Reads who the device is (ReadDeviceInfo on the session); nothing when
+    // the device did not answer or the run was cancelled.
+    std::optional<DeviceIdentity> ReadIdentity();
+    // A field of the port's JSON result event and record ("device", "missing").
+    void SetResultField(const std::string& key, nlohmann::ordered_json value);
+    void SetDeviceName(std::string name);
+    void SetResultNote(std::string note);
+
     const std::string& Port() const { return port_; }
     RunSnapshot Snapshot() const;
     std::vector<LineRecord> Lines() const;
@@ -95,6 +109,8 @@ private:
     RunState state_ = RunState::Waiting;
     std::vector<LineRecord> lines_;
     std::string lastLine_, failure_, toolCause_;
+    std::string deviceName_, resultNote_;
+    nlohmann::ordered_json fields_ = nlohmann::ordered_json::object();
     int32_t result_ = 0;
     int lastPercent_ = -1;
     SteadyClock::time_point steadyStart_, steadyEnd_;

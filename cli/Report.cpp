@@ -92,11 +92,13 @@ bool AppendReport(const RunContext& context, const std::vector<const PortRun*>& 
             {"result", RunStateName(s.state)},
             {"code", s.result},
             {"code_hex", CodeHex(s.result)},
-            {"cause", s.cause.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(s.cause)},
-            {"files", files},
-            {"tool", {{"name", "fennix"}, {"version", ToolVersion()}}},
-            {"library", library},
-            {"lines", lines}};
+            {"cause", s.cause.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(s.cause)}};
+        // The command's own fields ("device", "missing") after the cause, where a reader looks for why.
+        record.update(s.fields);
+        record["files"] = files;
+        record["tool"] = {{"name", "fennix"}, {"version", ToolVersion()}};
+        record["library"] = library;
+        record["lines"] = lines;
         text += record.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + '\n';
     }
     // A debug knob for tests of runs appending at once: how long to hold the

@@ -35,20 +35,32 @@ size_t PortWidth(const std::vector<RunSnapshot>& ports) {
 // The last column of a port's row: a failed port's cause in the engine's
 // words before its failure line, else the last line.
 std::string Outcome(const RunSnapshot& p) {
-    if (p.state != RunState::Failed) return p.lastLine;
-    if (p.causeText.empty()) return p.failure;
-    return p.failure.empty() ? p.causeText : p.causeText + " (" + p.failure + ")";
+    std::string text;
+    if (p.state != RunState::Failed)
+        text = p.lastLine;
+    else if (p.causeText.empty())
+        text = p.failure;
+    else
+        text = p.failure.empty() ? p.causeText : p.causeText + " (" + p.failure + ")";
+    if (p.resultNote.empty()) return text;
+    return text.empty() ? p.resultNote : p.resultNote + "; " + text;
 }
 
 // The table at the end, for people (terminal and plain output).
 void PrintTable(const std::vector<RunSnapshot>& ports, const Summary& summary, bool colour) {
     const int w = static_cast<int>(PortWidth(ports));
-    std::printf("\n%-*s  %-11s  %7s  %9s  %10s  %s\n", w, "port", "result", "time", "bytes", "rate", "last line");
+    // The device column only when a device of the run said who it is.
+    int d = 0;
+    for (const auto& p : ports) d = std::max(d, static_cast<int>(p.deviceName.size()));
+    if (d) d = std::max(d, 6);
+    std::printf("\n%-*s  %-*s%s%-11s  %7s  %9s  %10s  %s\n", w, "port", d, d ? "device" : "", d ? "  " : "", "result",
+                "time", "bytes", "rate", "last line");
     for (const auto& p : ports) {
         const char* mark = !colour ? "" : p.state == RunState::Succeeded ? kGreen : kRed;
         const double rate = p.bytesPerSecond;
-        std::printf("%-*s  %s%-11s%s  %6.1fs  %9s  %10s  %s\n", w, p.port.c_str(), mark, RunStateName(p.state),
-                    colour ? kReset : "", Seconds(p.elapsed), ByteText(static_cast<double>(p.bytesDone)).c_str(),
+        std::printf("%-*s  %-*s%s%s%-11s%s  %6.1fs  %9s  %10s  %s\n", w, p.port.c_str(), d, p.deviceName.c_str(),
+                    d ? "  " : "", mark, RunStateName(p.state), colour ? kReset : "", Seconds(p.elapsed),
+                    ByteText(static_cast<double>(p.bytesDone)).c_str(),
                     rate > 0 ? (ByteText(rate) + "/s").c_str() : "-", Outcome(p).c_str());
     }
     std::printf("\n%d succeeded, %d failed, %d interrupted in %.1f s\n", summary.succeeded, summary.failed,
@@ -145,6 +157,7 @@ public:
                             j["seconds"] = Seconds(p.elapsed);
                             j["bytes"] = p.bytesDone;
                             j["cause"] = p.cause.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(p.cause);
+                            j.update(p.fields);
                         }
                     break;
             }
