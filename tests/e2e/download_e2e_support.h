@@ -24,6 +24,10 @@ namespace fennix::testsupport {
 // taken for a lost one.
 inline Timeouts DownloadTestTimes() {
     Timeouts t = Timeouts::WithScale(0.05);
+    // The mode switches' raw replies (the build ID a DIAG-to-download switch
+    // asks first) are waits as well.
+    t.rawReplyWait = 1000;
+    t.drainFrameWait = 1000;
     t.replyWait = 5000;
     t.streamWriteWait = 2000;
     t.closeImageWait = 5000;
