@@ -14,9 +14,10 @@ import tempfile
 
 from setuptools import build_meta as _setuptools
 
-build_editable = getattr(_setuptools, "build_editable", None)
-get_requires_for_build_editable = getattr(_setuptools, "get_requires_for_build_editable", None)
-prepare_metadata_for_build_editable = getattr(_setuptools, "prepare_metadata_for_build_editable", None)
+# Only the hooks this setuptools has: a hook that is present must be callable.
+for _name in ("build_editable", "get_requires_for_build_editable", "prepare_metadata_for_build_editable"):
+    if hasattr(_setuptools, _name):
+        globals()[_name] = getattr(_setuptools, _name)
 
 
 @contextlib.contextmanager
