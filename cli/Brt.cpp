@@ -4,12 +4,10 @@
 
 namespace fennix::cli {
 
-namespace {
 int32_t Le32(const std::vector<uint8_t>& b, uint64_t at) {
     return static_cast<int32_t>(static_cast<uint32_t>(b[at]) | static_cast<uint32_t>(b[at + 1]) << 8 |
                                 static_cast<uint32_t>(b[at + 2]) << 16 | static_cast<uint32_t>(b[at + 3]) << 24);
 }
-}  // namespace
 
 std::string Hex(const std::vector<uint8_t>& bytes, size_t from, size_t count) {
     static const char kHex[] = "0123456789abcdef";

@@ -26,6 +26,9 @@ struct BrtFile {
 // False with `error` set when the file cannot be read at all.
 bool ReadBrt(const std::string& path, BrtFile* file, std::string* error);
 
+// The signed 32-bit little-endian field at `at`; four bytes must be there.
+int32_t Le32(const std::vector<uint8_t>& bytes, uint64_t at);
+
 std::string Hex(const std::vector<uint8_t>& bytes, size_t from = 0, size_t count = SIZE_MAX);
 
 }  // namespace fennix::cli

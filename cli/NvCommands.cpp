@@ -6,6 +6,7 @@
 
 #include "Brt.h"
 #include "Commands.h"
+#include "Duck.h"
 #include "InputFile.h"
 #include "ItemList.h"
 #include "RunSet.h"
@@ -75,6 +76,12 @@ int Restore(const NvOptions& o) {
 
 int Import(const NvOptions& o) {
     if (!Readable(o, o.file, kDuckFileLimit, "duck file")) return kExitUsage;
+    std::string damage, error;
+    if (!CheckDuck(o.file, &damage, &error))
+        return UsageError(o.run.json, "fennix nv-import: " + error + "; no port was opened");
+    if (!damage.empty())
+        return UsageError(o.run.json,
+                          "fennix nv-import: " + o.file + " is damaged: " + damage + "; no port was opened");
     const std::string path = o.file;
     return Run(o, "nv-import", {{"duck", path, 0, {}}}, ProgressModel::Counting(0), [path](PortRun& run) -> int32_t {
         // Neither export reports lines of its own: the tool says what happened.

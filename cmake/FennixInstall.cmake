@@ -54,6 +54,8 @@ install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DEST
 # The README's links into docs/ resolve beside it.
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION ${FENNIX_INSTALL_DOCDIR}/docs FILES_MATCHING PATTERN "*.md")
 # The udev rule is an example: it takes effect only once copied to /etc/udev/rules.d.
+# The item list and the duck file are the examples docs/formats.md links to.
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/udev/60-fennix.rules ${PROJECT_SOURCE_DIR}/examples/list-and-backup.c
-              ${PROJECT_SOURCE_DIR}/examples/CMakeLists.txt
+              ${PROJECT_SOURCE_DIR}/examples/CMakeLists.txt ${PROJECT_SOURCE_DIR}/examples/nv-items.csv
+              ${PROJECT_SOURCE_DIR}/examples/example.duck
   DESTINATION ${FENNIX_INSTALL_DOCDIR}/examples)

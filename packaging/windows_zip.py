@@ -3,8 +3,9 @@
 
     windows_zip.py <install prefix> <zip>
 
-The zip holds the files below, side by side, and the README's reference pages
-in docs/. Its bytes depend on theirs only:
+The zip holds the files below, side by side, the example item list and duck
+file in examples/ (where docs/formats.md links), and the README's reference
+pages in docs/. Its bytes depend on theirs only:
 entries in a fixed order, every time stamp SOURCE_DATE_EPOCH (the commit's
 time; 1980-01-01 when unset), fixed permissions and compression."""
 import os
@@ -21,6 +22,8 @@ FILES = [  # (name in the zip, place in the install tree)
     ("fennix.exe", "bin/fennix.exe"),
     ("README.md", "share/doc/fennix/README.md"),
     ("LICENSE", "share/doc/fennix/LICENSE"),
+    ("examples/nv-items.csv", "share/doc/fennix/examples/nv-items.csv"),
+    ("examples/example.duck", "share/doc/fennix/examples/example.duck"),
 ]
 # Files a zip may go without (none: every listed file is required).
 OPTIONAL: set = set()

@@ -143,6 +143,33 @@ TEST_F(CliNv, DamagedBrtFileIsShownWhereItEndsAndNotRestored) {
     EXPECT_EQ(after, writes);
 }
 
+TEST_F(CliNv, ExampleFilesAreTakenAndADamagedDuckFileIsRefusedWithWhereAndWhy) {
+    const fs::path examples = FENNIX_EXAMPLES_DIR;
+    ToolResult r =
+        Tool({"backup", "--items", (examples / "nv-items.csv").string(), "--out", File("ex.brt"), device_->Path()});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("nv-items.csv: 7 items to read: 0 550 1943 10 20 441 178\n"), std::string::npos) << r.out;
+    r = Tool({"nv-import", (examples / "example.duck").string(), device_->Path()});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    uint32_t writes = 0;
+    Memory([&](sim::CNvMemory& nv) {
+        const std::vector<uint8_t> band = nv.DataOf(441);
+        ASSERT_GE(band.size(), 2u);
+        EXPECT_EQ(band[0] & band[1], 0xff);
+        writes = nv.writes;
+    });
+
+    fs::copy_file(examples / "example.duck", File("cut.duck"));
+    fs::resize_file(File("cut.duck"), 100);  // inside the device file's name
+    r = Tool({"nv-import", File("cut.duck"), device_->Path()});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("cut.duck is damaged: record 5 at byte 55: the name's length 42 at byte 59 runs past the "
+                         "end of the file (100 bytes); no port was opened"),
+              std::string::npos)
+        << r.err;
+    Memory([&](sim::CNvMemory& nv) { EXPECT_EQ(nv.writes, writes); });
+}
+
 // Neither a device nor a FIFO ends, and a file past its format's limit is no
 // file of that format: each is refused before a port is opened.
 TEST_F(CliNv, InputsThatAreNoRegularFileOrTooLargeAreRefused) {

@@ -16,7 +16,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from script_results import CheckRun  # noqa: E402
 
 ARCHITECTURES = {"win64": "x86_64-w64-mingw32", "win32": "i686-w64-mingw32"}
-EXPECTED = {"Fennix.dll", "Fennix.lib", "fennix.h", "Tarnwell.exe", "Quillon.exe", "fennix.exe", "README.md", "LICENSE"}
+EXPECTED = {"Fennix.dll", "Fennix.lib", "fennix.h", "Tarnwell.exe", "Quillon.exe", "fennix.exe", "README.md", "LICENSE",
+            "examples/nv-items.csv", "examples/example.duck"}
 # The command-line tool belongs in every zip.
 REQUIRE_TOOL = True
 BINARIES = ("Fennix.dll", "Tarnwell.exe", "Quillon.exe", "fennix.exe")

@@ -88,7 +88,8 @@ backup_with() { # backup_with <program> <brt>: a backup of both items, checked b
 cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1 || problem "cmake --install failed"
 must_exist "$prefix" lib/libFennix.so lib/libFennix.so.1 "lib/libFennix.so.$version" include/fennix/fennix.h \
     lib/cmake/Fennix/FennixConfig.cmake lib/cmake/Fennix/FennixConfigVersion.cmake lib/pkgconfig/fennix.pc \
-    share/doc/fennix/README.md share/doc/fennix/LICENSE share/doc/fennix/examples/60-fennix.rules
+    share/doc/fennix/README.md share/doc/fennix/LICENSE share/doc/fennix/examples/60-fennix.rules \
+    share/doc/fennix/examples/nv-items.csv share/doc/fennix/examples/example.duck
 doc_pages() { # the pages the README links to, as they lie below share/doc/fennix
     local page
     for page in "$src"/docs/*.md; do echo "share/doc/fennix/docs/${page##*/}"; done
@@ -127,7 +128,8 @@ if [ -n "$deb" ]; then
     [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || problem "package version $(dpkg-deb -f "$deb" Version)"
     must_exist "$root" usr/lib/libFennix.so.1 usr/include/fennix/fennix.h usr/lib/cmake/Fennix/FennixConfig.cmake \
         usr/lib/pkgconfig/fennix.pc usr/share/doc/fennix/README.md usr/share/doc/fennix/LICENSE \
-        usr/share/doc/fennix/examples/60-fennix.rules
+        usr/share/doc/fennix/examples/60-fennix.rules usr/share/doc/fennix/examples/nv-items.csv \
+        usr/share/doc/fennix/examples/example.duck
     # shellcheck disable=SC2046
     must_exist "$root" $(doc_pages | sed 's|^|usr/|')
     unsafe=$(unsafe_runpaths "$root")

@@ -176,10 +176,13 @@ def test_duck_import_writes_its_items_and_refuses_a_damaged_file(tmp_path, start
         result = session.import_duck(tmp_path / "items.duck")
         assert result.code == 1 and result.cause == fennix.Cause.NONE
         assert "item 550 plain c0ffee" in store.read_text()
-        with pytest.raises(fennix.NvError) as raised:
-            session.import_duck(tmp_path / "damaged.duck")
+        before, seen = store.read_text(), []
+        reason = r"duck record 1 \(item 550\) at byte 0: the value's length 3 at byte 4 runs past the end"
+        with pytest.raises(fennix.DuckFormatError, match=reason) as raised:
+            session.import_duck(tmp_path / "damaged.duck", on_event=seen.append)
     assert raised.value.result == 0 and raised.value.line is None
-    assert raised.value.cause == fennix.Cause.FILE_DAMAGED
+    assert raised.value.cause == fennix.Cause.FILE_DAMAGED and isinstance(raised.value, fennix.NvError)
+    assert seen == [] and store.read_text() == before  # refused before the port was opened
 
 
 def test_list_ports_names_the_qualcomm_driver_ports(tmp_path, monkeypatch):

@@ -10,14 +10,16 @@ system's.
         device.flash("NPRG6260.hex", partition="partition.mbn", amsshd="amsshd.mbn",
                      amss="amss.mbn", on_line=print, on_event=print)
 
-:mod:`fennix.brt` reads and writes BRT files without the library.
+:mod:`fennix.brt` reads and writes BRT files without the library, :mod:`fennix.duck`
+reads duck files.
 """
 
-from . import brt
+from . import brt, duck
 from .device import backup, end_log, flash, import_duck, info, list_ports, restore, start_log
 from ._version import VERSION
 from .errors import (
     BrtFormatError,
+    DuckFormatError,
     FennixError,
     FlashError,
     LibraryNotFoundError,
@@ -36,6 +38,7 @@ __all__ = [
     "BrtFormatError",
     "Cause",
     "DeviceInfo",
+    "DuckFormatError",
     "Event",
     "EventKind",
     "FennixError",
@@ -52,6 +55,7 @@ __all__ = [
     "Stage",
     "backup",
     "brt",
+    "duck",
     "end_log",
     "flash",
     "import_duck",

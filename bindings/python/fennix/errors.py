@@ -46,6 +46,17 @@ class BrtFormatError(FennixError, ValueError):
     """A BRT file that ends inside a record or holds a negative count or length."""
 
 
+class DuckFormatError(NvError, ValueError):
+    """A duck file that ends inside a record or holds a negative length; the
+    message says which record, where, and which field. ``result`` is 0 and
+    ``cause`` is FILE_DAMAGED, as when the library refuses the file."""
+
+    def __init__(self, message: str) -> None:
+        from .events import Cause
+
+        super().__init__(message, result=0, cause=Cause.FILE_DAMAGED)
+
+
 class LibraryNotFoundError(FennixError, OSError):
     """libFennix could not be found or loaded."""
 

@@ -9,6 +9,7 @@ import threading
 from typing import Callable, List, NamedTuple, Optional, Type
 
 from . import brt as brt_file
+from . import duck as duck_file
 from ._library import (
     EventCallback,
     FennixDeviceInfo,
@@ -179,10 +180,15 @@ class Session:
         """Writes the NV items and device files of a duck file into the device
         (``DuckToNVArray``, then ``NVArrayToMobile``). The library reports no
         lines for this flow. Raises :class:`NvError` when the file cannot be
-        read or is damaged (cause :attr:`Cause.FILE_DAMAGED`, no port opened),
+        read or is damaged (cause :attr:`Cause.FILE_DAMAGED`, no port opened;
+        a damaged file raises :class:`DuckFormatError` with where and why),
         and when the port could not be opened, the device did not enter DIAG
         mode or a write was lost."""
         name = os.fsdecode(path)
+        try:
+            duck_file.read(path)  # DuckFormatError: where and why the file is damaged
+        except OSError:
+            pass  # the library's refusal below says so
 
         def setup(handle: int) -> None:
             if self._lib.DuckToNVArray(handle, encode_text(path)) != 1:
