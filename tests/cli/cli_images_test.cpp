@@ -56,6 +56,8 @@ TEST_F(CliImages, UsualNamesAreFoundWhateverTheirCaseButNeverGuessedBetweenTwo) 
 
     fs::copy_file(images_ + "/AMSS.MBN", images_ + "/amss.mbn");
     fs::copy_file(images_ + "/nprg6280.hex", images_ + "/NPRG6280.hex");
+    fs::rename(images_ + "/Cefs.Mbn", images_ + "/b.qvcefs");
+    fs::copy_file(images_ + "/b.qvcefs", images_ + "/a.CEFS");
     const ToolResult two = Run({"images", "check", images_, "--model", "6280"});
     EXPECT_EQ(two.status, 2);
     EXPECT_NE(two.err.find("--amss: " + images_ + " holds AMSS.MBN and amss.mbn; keep only the one to send"),
@@ -63,6 +65,7 @@ TEST_F(CliImages, UsualNamesAreFoundWhateverTheirCaseButNeverGuessedBetweenTwo) 
         << two.err;
     EXPECT_NE(two.err.find("--programmer: " + images_ + " holds NPRG6280.hex and nprg6280.hex"), std::string::npos)
         << two.err;
+    EXPECT_NE(two.err.find("--cefs: " + images_ + " holds a.CEFS and b.qvcefs"), std::string::npos) << two.err;
 }
 
 TEST_F(CliImages, ManifestRoundTripAndFlashRefusesAChangedFileBeforeOpeningAPort) {
