@@ -139,6 +139,15 @@ std::vector<SentFile> ImageSet::Files() const {
     return files;
 }
 
+std::vector<std::string> FilesNamedIgnoringCase(const std::string& directory, const std::string& name) {
+    std::vector<std::string> paths;
+    std::error_code error;
+    for (fs::directory_iterator entry(directory, error), end; !error && entry != end; entry.increment(error))
+        if (LowerCase(entry->path().filename().string()) == LowerCase(name))
+            paths.push_back(fs::path(entry->path()).make_preferred().string());
+    return paths;
+}
+
 std::vector<std::string> ResolveImageSet(const ImageChoice& choice, ImageSet* set) {
     std::vector<std::string> problems;
     const fs::path directory = choice.directory;

@@ -54,6 +54,10 @@ struct ImageSet {
 // The programmer's usual file name for a model; empty for an unknown model.
 std::string ProgrammerName(const std::string& model);
 
+// The paths of the files in `directory` called `name` whatever the case of
+// their letters.
+std::vector<std::string> FilesNamedIgnoringCase(const std::string& directory, const std::string& name);
+
 // Resolves and checks the set; the problems found, each one line (empty: good).
 // A usual name is found whatever the case of its letters (sets come from
 // Windows benches); two names that differ only in case are a problem.

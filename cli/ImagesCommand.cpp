@@ -79,9 +79,12 @@ int RunCheck(const ImagesOptions& o) {
 
 int RunManifest(ImagesOptions& o) {
     namespace fs = std::filesystem;
-    const std::string path = (fs::path(o.images.directory) / kManifestName).make_preferred().string();
-    std::error_code ignored;
-    if (fs::exists(path, ignored) && !o.force)
+    // One there under another case is the one replaced: two would be a conflict for every later reader.
+    std::string path = (fs::path(o.images.directory) / kManifestName).make_preferred().string();
+    const std::vector<std::string> existing = FilesNamedIgnoringCase(o.images.directory, kManifestName);
+    const bool exists = !existing.empty();
+    if (exists) path = existing.front();
+    if (exists && !o.force)
         return UsageError(false, "fennix images manifest: " + path + " exists; give --force to replace it");
     for (const auto& id : o.platformIds)
         if (id.empty()) return UsageError(false, "fennix images manifest: --platform-id needs a text");
@@ -94,10 +97,10 @@ int RunManifest(ImagesOptions& o) {
         return UsageError(false, text);
     }
     std::vector<SentFile> files = set.Files();
-    std::string error;
-    if (!DescribeFiles(files, &error)) return UsageError(false, "fennix images manifest: " + error);
-    if (error = WriteManifest(path, ManifestOf(files, o.version, o.platformIds)); !error.empty()) {
-        std::fprintf(stderr, "fennix images manifest: %s\n", error.c_str());
+    std::string problem;
+    if (!DescribeFiles(files, &problem)) return UsageError(false, "fennix images manifest: " + problem);
+    if (problem = WriteManifest(path, ManifestOf(files, o.version, o.platformIds)); !problem.empty()) {
+        std::fprintf(stderr, "fennix images manifest: %s\n", problem.c_str());
         return kExitFailed;
     }
     std::printf("Wrote %s for %zu files:\n", path.c_str(), files.size());
