@@ -37,5 +37,6 @@ void AddInfoCommand(CLI::App& app, int& exitCode);
 void AddFlashCommand(CLI::App& app, int& exitCode);
 void AddNvCommands(CLI::App& app, int& exitCode);
 void AddBrtCommands(CLI::App& app, int& exitCode);
+void AddImagesCommands(CLI::App& app, int& exitCode);
 
 }  // namespace fennix::cli

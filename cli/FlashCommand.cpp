@@ -48,6 +48,11 @@ int RunFlash(FlashOptions& o) {
     std::string error;
     if (!DescribeFiles(context.files, &error))
         return UsageError(o.run.json, "fennix flash: " + error + "; no port was opened");
+    if (const auto mismatches = ManifestProblems(o.images, set, context.files); !mismatches.empty()) {
+        std::string text = "fennix flash: the image set differs from " + set.manifestPath + "; no port was opened:";
+        for (const auto& m : mismatches) text += "\n  " + m;
+        return UsageError(o.run.json, text);
+    }
     const OutputMode mode = PrepareRun(o.run);
     PrintSet(set, context.files, mode == OutputMode::Json ? stderr : stdout);
 
@@ -104,7 +109,8 @@ void AddFlashCommand(CLI::App& app, int& exitCode) {
         ->type_name("PORT");
     flash->footer(
         "Every named file is checked (present, readable, size within the engine's limits) before any port is "
-        "touched; a bad set exits with 2.\nOn a terminal each port has a line redrawn in place; otherwise the "
+        "touched; a bad set exits with 2, and so does a file that differs from DIR's fennix-images.json.\nOn a "
+        "terminal each port has a line redrawn in place; otherwise the "
         "engine's lines are printed as they come, with time and port.\nCtrl-C cancels every running flow; a "
         "device stopped while writing must be flashed again.");
     flash->callback([o, &exitCode] { exitCode = RunFlash(*o); });

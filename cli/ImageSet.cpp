@@ -1,5 +1,7 @@
 #include "ImageSet.h"
 
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 
@@ -16,16 +18,63 @@ constexpr uint64_t kBodyLimit = 0xFFFFFFFFull;
 constexpr uint64_t kPartitionLimit = 1024;
 constexpr uint64_t kHeaderLimit = 512;
 
-std::string FindCefs(const fs::path& directory) {
-    if (fs::exists(directory / "cefs.mbn")) return (directory / "cefs.mbn").string();
-    std::error_code error;
-    for (fs::directory_iterator entry(directory, error), end; !error && entry != end; entry.increment(error)) {
-        std::string extension = entry->path().extension().string();
-        for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        if (extension == ".cefs" || extension == ".qvcefs") return entry->path().string();
-    }
-    return {};
+std::string LowerCase(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
 }
+
+// The folder's names by their lower-case form, read once for the whole set.
+class FolderNames {
+public:
+    explicit FolderNames(const fs::path& directory) : directory_(directory) {
+        std::error_code error;
+        for (fs::directory_iterator entry(directory, error), end; !error && entry != end; entry.increment(error)) {
+            const std::string name = entry->path().filename().string();
+            byLowerCase_[LowerCase(name)].push_back(name);
+        }
+        for (auto& [lower, names] : byLowerCase_) std::sort(names.begin(), names.end());
+    }
+
+    // The file called `name` whatever its case; DIR/name when none is (its
+    // check then says it does not exist); empty with `conflict` set when two
+    // names match, since either could be the one meant.
+    std::string Find(const std::string& name, const std::string& option, std::string* conflict) const {
+        auto it = byLowerCase_.find(LowerCase(name));
+        if (it == byLowerCase_.end()) return (directory_ / name).string();
+        if (it->second.size() > 1) {
+            *conflict = Conflict(option, it->second);
+            return {};
+        }
+        return (directory_ / it->second.front()).string();
+    }
+
+    // The CEFS image: cefs.mbn, else the one *.cefs or *.qvcefs file.
+    std::string FindCefs(std::string* conflict) const {
+        if (std::string path = Find("cefs.mbn", "cefs", conflict); !path.empty() && fs::exists(path)) return path;
+        if (!conflict->empty()) return {};
+        std::vector<std::string> found;
+        for (const auto& [lower, names] : byLowerCase_) {
+            const std::string extension = fs::path(lower).extension().string();
+            if (extension == ".cefs" || extension == ".qvcefs") found.insert(found.end(), names.begin(), names.end());
+        }
+        if (found.size() > 1) {
+            *conflict = Conflict("cefs", found);
+            return {};
+        }
+        return found.empty() ? std::string() : (directory_ / found.front()).string();
+    }
+
+private:
+    std::string Conflict(const std::string& option, const std::vector<std::string>& names) const {
+        std::string text = "--" + option + ": " + directory_.string() + " holds ";
+        for (size_t i = 0; i < names.size(); ++i)
+            text += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + names[i];
+        return text + "; keep only the one to send";
+    }
+
+    fs::path directory_;
+    std::map<std::string, std::vector<std::string>> byLowerCase_;
+};
 
 std::string CheckFile(const std::string& option, const std::string& path, uint64_t limit) {
     if (std::string problem = InputFileProblem(path, limit); !problem.empty()) return "--" + option + ": " + problem;
@@ -90,24 +139,38 @@ std::vector<SentFile> ImageSet::Files() const {
     return files;
 }
 
+std::vector<std::string> FilesNamedIgnoringCase(const std::string& directory, const std::string& name) {
+    std::vector<std::string> paths;
+    std::error_code error;
+    for (fs::directory_iterator entry(directory, error), end; !error && entry != end; entry.increment(error))
+        if (LowerCase(entry->path().filename().string()) == LowerCase(name))
+            paths.push_back(fs::path(entry->path()).make_preferred().string());
+    return paths;
+}
+
 std::vector<std::string> ResolveImageSet(const ImageChoice& choice, ImageSet* set) {
     std::vector<std::string> problems;
     const fs::path directory = choice.directory;
     if (!choice.directory.empty() && !fs::is_directory(directory))
         problems.push_back("--images: " + choice.directory + " is not a folder");
+    const FolderNames names(choice.directory.empty() ? fs::path() : directory);
 
     std::string programmer = choice.programmer;
+    std::string conflict;
     if (programmer.empty() && !choice.model.empty() && !choice.directory.empty())
-        programmer = (directory / ProgrammerName(choice.model)).string();
-    if (programmer.empty() && !choice.directory.empty()) {
+        programmer = names.Find(ProgrammerName(choice.model), "programmer", &conflict);
+    if (programmer.empty() && conflict.empty() && choice.model.empty() && !choice.directory.empty()) {
         // Without --model, a folder that holds exactly one of the programmers names it.
         std::vector<std::string> found;
-        for (const char* model : {"6250", "6260", "6280", "7200"})
-            if (fs::exists(directory / ProgrammerName(model)))
-                found.push_back((directory / ProgrammerName(model)).string());
-        if (found.size() == 1) programmer = found.front();
+        for (const char* model : {"6250", "6260", "6280", "7200"}) {
+            const std::string path = names.Find(ProgrammerName(model), "programmer", &conflict);
+            if (!path.empty() && fs::exists(path)) found.push_back(path);
+        }
+        if (found.size() == 1 && conflict.empty()) programmer = found.front();
     }
-    if (programmer.empty())
+    if (!conflict.empty())
+        problems.push_back(conflict);
+    else if (programmer.empty())
         problems.push_back("no programmer: give --model 6250|6260|6280|7200 with --images, or --programmer FILE");
     else if (std::string p = CheckFile("programmer", programmer, kProgrammerFileLimit); !p.empty())
         problems.push_back(p);
@@ -117,10 +180,16 @@ std::vector<std::string> ResolveImageSet(const ImageChoice& choice, ImageSet* se
     for (const auto& role : ImageRoles()) {
         if (choice.leftOut.count(role.option)) continue;
         std::string path;
+        conflict.clear();
         if (auto it = choice.files.find(role.option); it != choice.files.end())
             path = it->second;
         else if (!choice.directory.empty())
-            path = std::string(role.option) == "cefs" ? FindCefs(directory) : (directory / role.usualName).string();
+            path = std::string(role.option) == "cefs" ? names.FindCefs(&conflict)
+                                                      : names.Find(role.usualName, role.option, &conflict);
+        if (!conflict.empty()) {
+            problems.push_back(conflict);
+            continue;
+        }
         const bool explicitlyNamed = choice.files.count(role.option) != 0;
         if (role.optional && !explicitlyNamed && (path.empty() || !fs::exists(path))) continue;
         if (path.empty()) {
@@ -135,7 +204,31 @@ std::vector<std::string> ResolveImageSet(const ImageChoice& choice, ImageSet* se
         else
             set->paths[role.option] = fs::path(path).make_preferred().string();
     }
+
+    if (choice.readManifest && !choice.directory.empty() && fs::is_directory(directory)) {
+        conflict.clear();
+        const std::string path = names.Find(kManifestName, "images", &conflict);
+        if (!conflict.empty()) {
+            problems.push_back(conflict);
+        } else if (fs::exists(path)) {
+            ImageManifest manifest;
+            if (std::string problem = ReadManifest(path, &manifest); !problem.empty()) {
+                problems.push_back(problem);
+            } else {
+                set->platformIds = manifest.platformIds;
+                set->manifestVersion = manifest.version;
+                set->manifestPath = fs::path(path).make_preferred().string();
+                set->manifest = std::move(manifest);
+            }
+        }
+    }
     return problems;
+}
+
+std::vector<std::string> ManifestProblems(const ImageChoice& choice, const ImageSet& set,
+                                          const std::vector<SentFile>& described) {
+    if (!set.manifest) return {};
+    return ManifestMismatches(*set.manifest, described, choice.leftOut);
 }
 
 }  // namespace fennix::cli

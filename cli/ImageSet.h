@@ -4,10 +4,12 @@
 #pragma once
 
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "ImageManifest.h"
 #include "Progress.h"
 #include "Report.h"
 
@@ -33,6 +35,7 @@ struct ImageChoice {
     std::string programmer;                    // overrides the model's file
     std::map<std::string, std::string> files;  // by role option
     std::set<std::string> leftOut;             // --no-<role>
+    bool readManifest = true;                  // the folder's fennix-images.json, when it has one
 };
 
 struct ImageSet {
@@ -42,12 +45,29 @@ struct ImageSet {
     std::string Path(const std::string& role) const;
     std::vector<StreamedImage> Streamed() const;  // in streaming order, with sizes
     std::vector<SentFile> Files() const;          // every file sent
+
+    // From the folder's fennix-images.json; empty without one.
+    std::optional<ImageManifest> manifest;
+    std::string manifestPath;
+    std::vector<std::string> platformIds;
+    std::string manifestVersion;
 };
 
 // The programmer's usual file name for a model; empty for an unknown model.
 std::string ProgrammerName(const std::string& model);
 
+// The paths of the files in `directory` called `name` whatever the case of
+// their letters.
+std::vector<std::string> FilesNamedIgnoringCase(const std::string& directory, const std::string& name);
+
 // Resolves and checks the set; the problems found, each one line (empty: good).
+// A usual name is found whatever the case of its letters (sets come from
+// Windows benches); two names that differ only in case are a problem.
 std::vector<std::string> ResolveImageSet(const ImageChoice& choice, ImageSet* set);
+
+// How the described files of the set differ from its manifest (empty without
+// one): see ManifestMismatches.
+std::vector<std::string> ManifestProblems(const ImageChoice& choice, const ImageSet& set,
+                                          const std::vector<SentFile>& described);
 
 }  // namespace fennix::cli

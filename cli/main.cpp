@@ -112,6 +112,7 @@ int Main(int argc, char** argv) {
     AddFlashCommand(app, exitCode);
     AddNvCommands(app, exitCode);
     AddBrtCommands(app, exitCode);
+    AddImagesCommands(app, exitCode);
     // Before the options are parsed the only sign of --json is the word itself.
     bool json = false;
     for (int i = 1; i < argc; ++i) json = json || std::string(argv[i]) == "--json";

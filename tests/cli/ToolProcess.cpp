@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -76,6 +77,14 @@ std::vector<std::string> Lines(const std::string& text) {
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
+}
+
+std::string Sha256Sum(const std::string& path) {
+    std::string digest(64, '\0');
+    std::FILE* pipe = popen(("sha256sum '" + path + "'").c_str(), "r");
+    if (!pipe || std::fread(digest.data(), 1, 64, pipe) != 64) digest.clear();
+    if (pipe) pclose(pipe);
+    return digest;
 }
 
 std::string ReadText(const std::string& path) {

@@ -37,5 +37,7 @@ ToolResult RunTool(const std::vector<std::string>& args, const std::string& dir)
 
 std::vector<std::string> Lines(const std::string& text);
 std::string ReadText(const std::string& path);
+// Lower-case hex digest by sha256sum (not the tool's own code); empty when it fails.
+std::string Sha256Sum(const std::string& path);
 
 }  // namespace fennix::clitest

@@ -56,14 +56,6 @@ protected:
     fs::path dir_;
 };
 
-std::string Sha256Sum(const std::string& path) {
-    std::string digest(64, '\0');
-    std::FILE* pipe = popen(("sha256sum '" + path + "'").c_str(), "r");
-    if (!pipe || std::fread(digest.data(), 1, 64, pipe) != 64) digest.clear();
-    if (pipe) pclose(pipe);
-    return digest;
-}
-
 TEST_F(CliFlash, ThreePortsAtOnceOneRefusingItsAmssImage) {
     const auto set = Images(256 * 1024);
     auto good1 = Device("good1"), bad = Device("bad", 5), good2 = Device("good2");
