@@ -40,8 +40,6 @@ struct ImageChoice {
 
 struct ImageSet {
     std::map<std::string, std::string> paths;  // by role option; "programmer" too; absent: not sent
-    std::vector<std::string> platformIds;      // the devices the set is for (its manifest); empty: any
-    std::string manifestVersion;               // the set's version text (its manifest); may be empty
     std::string Path(const std::string& role) const;
     std::vector<StreamedImage> Streamed() const;  // in streaming order, with sizes
     std::vector<SentFile> Files() const;          // every file sent
@@ -49,8 +47,8 @@ struct ImageSet {
     // From the folder's fennix-images.json; empty without one.
     std::optional<ImageManifest> manifest;
     std::string manifestPath;
-    std::vector<std::string> platformIds;
-    std::string manifestVersion;
+    std::vector<std::string> platformIds;  // the devices the set is for; empty: any
+    std::string manifestVersion;           // may be empty
 };
 
 // The programmer's usual file name for a model; empty for an unknown model.
