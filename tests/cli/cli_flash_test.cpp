@@ -132,7 +132,9 @@ TEST_F(CliFlash, ThreePortsAtOnceOneRefusingItsAmssImage) {
         EXPECT_EQ(recorded, linesByPort[record.at("port")]);
         EXPECT_EQ(record.at("result"), record.at("port") == bad->Path() ? "failed" : "success");
         EXPECT_EQ(record.at("cause"), record.at("port") == bad->Path() ? json("image-open-refused") : json());
-        if (record.at("port") != bad->Path()) EXPECT_EQ(record.at("code_hex"), "0x00000001");
+        if (record.at("port") != bad->Path()) {
+            EXPECT_EQ(record.at("code_hex"), "0x00000001");
+        }
         EXPECT_FALSE(record.at("library").at("sha256").get<std::string>().empty());
         ASSERT_EQ(record.at("files").size(), 9u);  // programmer, partition, 2 headers, 5 bodies
         for (const auto& file : record.at("files")) {
