@@ -2,12 +2,15 @@
 
 namespace fennix::cli {
 
+std::optional<DeviceIdentity> RecordIdentity(PortRun& run, const std::string& key, std::optional<DeviceIdentity> read) {
+    if (read && read->mode != "at" && read->mode != "diag") read.reset();
+    run.SetResultField(key, read ? IdentityJson(*read) : nlohmann::ordered_json());
+    if (read && !ShortName(*read).empty()) run.SetDeviceName(ShortName(*read));
+    return read;
+}
+
 std::optional<DeviceIdentity> ReadAndRecordIdentity(PortRun& run) {
-    std::optional<DeviceIdentity> device = run.ReadIdentity();
-    if (device && device->mode != "at" && device->mode != "diag") device.reset();
-    run.SetResultField("device", device ? IdentityJson(*device) : nlohmann::ordered_json());
-    if (device) run.SetDeviceName(ShortName(*device));
-    return device;
+    return RecordIdentity(run, "device", run.ReadIdentity());
 }
 
 }  // namespace fennix::cli

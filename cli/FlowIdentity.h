@@ -3,17 +3,23 @@
 #pragma once
 
 #include <optional>
+#include <string>
 
 #include "DeviceIdentity.h"
 #include "PortRun.h"
 
 namespace fennix::cli {
 
-// Reads the identity on the port's open session. Records "device": the
-// identity object where the device answered in AT or DIAG mode, null where it
-// is in download mode (it has no identity then) or could not be read. A failed
-// read does not fail the port: the flow's own export then reports the device.
-// Returns the identity when the device answered in AT or DIAG mode.
+// Records an identity read (`read`: nothing when the device could not be read)
+// as the result field `key`: the identity object where the device answered in
+// AT or DIAG mode, null where it is in download mode (it has no identity then)
+// or could not be read; names the port's device after it. Returns the identity
+// when the device answered in AT or DIAG mode.
+std::optional<DeviceIdentity> RecordIdentity(PortRun& run, const std::string& key, std::optional<DeviceIdentity> read);
+
+// Reads the identity on the port's open session and records it as "device".
+// A failed read does not fail the port: the flow's own export then reports the
+// device with its cause.
 std::optional<DeviceIdentity> ReadAndRecordIdentity(PortRun& run);
 
 }  // namespace fennix::cli
