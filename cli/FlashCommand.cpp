@@ -51,9 +51,10 @@ bool CheckModel(PortRun& run, const std::optional<DeviceIdentity>& device, const
                 const ImageSet& set, bool force, bool dryRun) {
     const std::string mismatch = device ? ModelMismatch(*device, model, set) : std::string();
     if (mismatch.empty()) {
-        const bool told = device && (device->group == 1 || !set.platformIds.empty());
+        const bool told = device && ((device->group == 1 && !model.empty()) ||
+                                     (!set.platformIds.empty() && !PlatformId(*device).empty()));
         run.ToolLine(told ? "Model check: the image set fits the device"
-                          : "Model check: the device cannot tell its model; not checked",
+                          : "Model check: not checked; the device does not tell which sets fit it",
                      0);
         run.SetResultField("model_check", told ? "fits" : "not-checked");
         return true;
@@ -83,8 +84,8 @@ bool DryRun(PortRun& run, const std::optional<DeviceIdentity>& read, const std::
     if (read->mode == "download")
         run.ToolLine("Dry run: the device is in download mode; who it is cannot be read before a flash", 0);
     else
-        run.ToolLine("Dry run: the device is in " + Capitals(read->mode) + " mode: " + ShortName(*read) + ", platform " +
-                         PlatformId(*read),
+        run.ToolLine("Dry run: the device is in " + Capitals(read->mode) + " mode: " + ShortName(*read) +
+                         ", platform " + PlatformId(*read),
                      0);
     uint64_t total = 0;
     for (const auto& f : files) {
@@ -127,7 +128,9 @@ int RunFlash(FlashOptions& o) {
     std::string error;
     if (!DescribeFiles(context.files, &error))
         return UsageError(o.run.json, "fennix flash: " + error + "; no port was opened");
-    const OutputMode mode = PrepareRun(o.run);
+    OutputMode mode = PrepareRun(o.run);
+    // What a dry run tells is its lines, which the terminal's live lines would hide.
+    if (o.dryRun && mode == OutputMode::Terminal) mode = OutputMode::Plain;
     PrintSet(set, context.files, mode == OutputMode::Json ? stderr : stdout);
 
     std::vector<PortJob> jobs;
@@ -139,6 +142,7 @@ int RunFlash(FlashOptions& o) {
         std::string cause;
         const std::optional<DeviceIdentity> read = run.ReadIdentity(&cause);
         const std::optional<DeviceIdentity> device = RecordIdentity(run, "device", read);
+        if (run.Cancelled()) return -1;
         if (dryRun) {
             if (!DryRun(run, read, cause, files)) return 0;
             CheckModel(run, device, model, set, force, true);

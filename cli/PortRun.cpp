@@ -197,6 +197,11 @@ bool PortRun::Cancel() {
     return true;
 }
 
+bool PortRun::Cancelled() {
+    std::lock_guard<std::mutex> lock(sessionMutex_);
+    return cancelled_;
+}
+
 std::optional<DeviceIdentity> PortRun::ReadIdentity(std::string* cause) {
     FennixDeviceInfo info{};
     info.size = sizeof info;

@@ -67,6 +67,8 @@ public:
     // From another thread: ends a running flow (its session's Close) or keeps
     // a waiting one from starting. True when there was a flow to stop.
     bool Cancel();
+    // Whether Cancel stopped this run (from the port's thread: its flow goes no further).
+    bool Cancelled();
 
     // Calls that configure the session (setters, the duck import): false,
     // without calling, once the run is cancelled.
