@@ -84,8 +84,8 @@ bool DryRun(PortRun& run, const std::optional<DeviceIdentity>& read, const std::
     if (read->mode == "download")
         run.ToolLine("Dry run: the device is in download mode; who it is cannot be read before a flash", 0);
     else
-        run.ToolLine("Dry run: the device is in " + Capitals(read->mode) + " mode: " + ShortName(*read) +
-                         ", platform " + PlatformId(*read),
+        run.ToolLine("Dry run: the device " + ShortName(*read) + (ShortName(*read).empty() ? "" : " ") + "(platform " +
+                         PlatformId(*read) + ") is in " + Capitals(read->mode) + " mode",
                      0);
     uint64_t total = 0;
     for (const auto& f : files) {
