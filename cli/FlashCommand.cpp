@@ -1,5 +1,4 @@
 // fennix flash: the multi-image download on every named port at once.
-#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <memory>
@@ -7,6 +6,7 @@
 #include "Commands.h"
 #include "FlowIdentity.h"
 #include "ImageSet.h"
+#include "ModelCheck.h"
 #include "RunSet.h"
 
 namespace fennix::cli {
@@ -29,46 +29,28 @@ std::string Capitals(std::string text) {
     return text;
 }
 
-// Why the set does not fit the device, or empty when it fits or the device
-// cannot tell: a device of the engine's platform group 1 is of the MSM6280
-// family, and a set's manifest may name the platforms it is for.
-std::string ModelMismatch(const DeviceIdentity& device, const std::string& model, const ImageSet& set) {
-    const std::string platform = PlatformId(device);
-    if (device.group == 1 && !model.empty() && model != "6280")
-        return "the device (platform " + platform + ") is of the MSM6280 family, not the MSM" + model +
-               " that --model names";
-    if (set.platformIds.empty() || platform.empty()) return {};
-    std::string listed;
-    for (const auto& id : set.platformIds) {
-        if (Capitals(id) == Capitals(platform)) return {};
-        listed += (listed.empty() ? "" : ", ") + id;
-    }
-    return "the image set is for the platforms " + listed + ", not the device's " + platform;
-}
-
 // The model check's verdict before anything is written: true when the flash may go on.
 bool CheckModel(PortRun& run, const std::optional<DeviceIdentity>& device, const std::string& model,
                 const ImageSet& set, bool force, bool dryRun) {
-    const std::string mismatch = device ? ModelMismatch(*device, model, set) : std::string();
-    if (mismatch.empty()) {
-        const bool told = device && ((device->group == 1 && !model.empty()) ||
-                                     (!set.platformIds.empty() && !PlatformId(*device).empty()));
-        run.ToolLine(told ? "Model check: the image set fits the device"
+    const ModelCheck check = CheckModelFit(device, model, set.platformIds);
+    if (check.verdict != ModelVerdict::Mismatch) {
+        const bool fits = check.verdict == ModelVerdict::Fits;
+        run.ToolLine(fits ? "Model check: the image set fits the device"
                           : "Model check: not checked; the device does not tell which sets fit it",
                      0);
-        run.SetResultField("model_check", told ? "fits" : "not-checked");
+        run.SetResultField("model_check", fits ? "fits" : "not-checked");
         return true;
     }
     if (force) {
-        run.ToolLine("Model check overridden by --force-model: " + mismatch, 0);
+        run.ToolLine("Model check overridden by --force-model: " + check.why, 0);
         run.SetResultField("model_check", "overridden");
         return true;
     }
     run.SetResultField("model_check", "model-mismatch");
     if (dryRun)
-        run.ToolLine("Model check: " + mismatch + "; a flash would fail here (--force-model writes anyway)", 0);
+        run.ToolLine("Model check: " + check.why + "; a flash would fail here (--force-model writes anyway)", 0);
     else
-        run.ToolFailure("Model check: " + mismatch + "; nothing was written (--force-model writes anyway)",
+        run.ToolFailure("Model check: " + check.why + "; nothing was written (--force-model writes anyway)",
                         "model-mismatch");
     return false;
 }
