@@ -192,9 +192,8 @@ void AddFlashCommand(CLI::App& app, int& exitCode) {
         "Every named file is checked (present, readable, size within the engine's limits) before any port is "
         "touched; a bad set exits with 2.\nEach port's device is read first (where it is in AT or DIAG mode): "
         "--model is checked against it before anything is written.\nOn a terminal each port has a line redrawn in "
-        "place; otherwise the "
-        "engine's lines are printed as they come, with time and port.\nCtrl-C cancels every running flow; a "
-        "device stopped while writing must be flashed again.");
+        "place; otherwise the engine's lines are printed as they come, with time and port.\nCtrl-C cancels every "
+        "running flow; a device stopped while writing must be flashed again.");
     flash->callback([o, &exitCode] { exitCode = RunFlash(*o); });
 }
 
