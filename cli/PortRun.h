@@ -80,7 +80,8 @@ public:
     // A line of the tool itself, reported like the engine's.
     void ToolLine(const std::string& text, int status);
     // A failure of the tool itself: its line, and the cause (one of the
-    // engine's cause names) unless the port already failed with one.
+    // engine's cause names, or the tool's own "model-mismatch") unless the
+    // port already failed with one.
     void ToolFailure(const std::string& text, const std::string& cause);
 
     // Reads who the device is (ReadDeviceInfo on the session); nothing when
