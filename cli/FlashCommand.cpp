@@ -1,9 +1,12 @@
 // fennix flash: the multi-image download on every named port at once.
+#include <cctype>
 #include <cstdio>
 #include <memory>
 
 #include "Commands.h"
+#include "FlowIdentity.h"
 #include "ImageSet.h"
+#include "ModelCheck.h"
 #include "RunSet.h"
 
 namespace fennix::cli {
@@ -16,8 +19,66 @@ struct FlashOptions {
     std::map<std::string, std::string> files;  // filled by the per-role options
     std::map<std::string, bool> leftOut;
     bool skipCheck = false;
+    bool forceModel = false;
+    bool dryRun = false;
     std::vector<std::string> ports;
 };
+
+std::string Capitals(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// The model check's verdict before anything is written: true when the flash may go on.
+bool CheckModel(PortRun& run, const std::optional<DeviceIdentity>& device, const std::string& model,
+                const ImageSet& set, bool force, bool dryRun) {
+    const ModelCheck check = CheckModelFit(device, model, set.platformIds);
+    if (check.verdict != ModelVerdict::Mismatch) {
+        const bool fits = check.verdict == ModelVerdict::Fits;
+        run.ToolLine(fits ? "Model check: the image set fits the device"
+                          : "Model check: not checked; the device does not tell which sets fit it",
+                     0);
+        run.SetResultField("model_check", fits ? "fits" : "not-checked");
+        return true;
+    }
+    if (force) {
+        run.ToolLine("Model check overridden by --force-model: " + check.why, 0);
+        run.SetResultField("model_check", "overridden");
+        return true;
+    }
+    run.SetResultField("model_check", "model-mismatch");
+    if (dryRun)
+        run.ToolLine("Model check: " + check.why + "; a flash would fail here (--force-model writes anyway)", 0);
+    else
+        run.ToolFailure("Model check: " + check.why + "; nothing was written (--force-model writes anyway)",
+                        "model-mismatch");
+    return false;
+}
+
+// What a flash would write, as lines of the port; true when the device was read.
+bool DryRun(PortRun& run, const std::optional<DeviceIdentity>& read, const std::string& cause,
+            const std::vector<SentFile>& files) {
+    if (!read) {
+        run.ToolFailure("Dry run: the device's identity and mode could not be read",
+                        cause.empty() ? "no-answer" : cause);
+        return false;
+    }
+    if (read->mode == "download")
+        run.ToolLine("Dry run: the device is in download mode; who it is cannot be read before a flash", 0);
+    else
+        run.ToolLine("Dry run: the device " + ShortName(*read) + (ShortName(*read).empty() ? "" : " ") + "(platform " +
+                         PlatformId(*read) + ") is in " + Capitals(read->mode) + " mode",
+                     0);
+    uint64_t total = 0;
+    for (const auto& f : files) {
+        run.ToolLine("Would write the " + f.role + " " + f.path + " (" + ByteText(static_cast<double>(f.size)) + ")",
+                     0);
+        total += f.size;
+    }
+    run.SetResultNote("dry run: " + std::to_string(files.size()) + " files, " + ByteText(static_cast<double>(total)) +
+                      " would be written");
+    return true;
+}
 
 void PrintSet(const ImageSet& set, const std::vector<SentFile>& files, std::FILE* out) {
     std::fprintf(out, "Image set:\n");
@@ -44,7 +105,8 @@ int RunFlash(FlashOptions& o) {
         for (const auto& p : problems) text += "\n  " + p;
         return UsageError(o.run.json, text);
     }
-    RunContext context{"flash", set.Files(), o.run.report, {}};
+    // A dry run writes nothing, so it leaves no record of a flash.
+    RunContext context{"flash", set.Files(), o.dryRun ? std::string() : o.run.report, {}};
     std::string error;
     if (!DescribeFiles(context.files, &error))
         return UsageError(o.run.json, "fennix flash: " + error + "; no port was opened");
@@ -53,13 +115,27 @@ int RunFlash(FlashOptions& o) {
         for (const auto& m : mismatches) text += "\n  " + m;
         return UsageError(o.run.json, text);
     }
-    const OutputMode mode = PrepareRun(o.run);
+    OutputMode mode = PrepareRun(o.run);
+    // What a dry run tells is its lines, which the terminal's live lines would hide.
+    if (o.dryRun && mode == OutputMode::Terminal) mode = OutputMode::Plain;
     PrintSet(set, context.files, mode == OutputMode::Json ? stderr : stdout);
 
     std::vector<PortJob> jobs;
     for (const auto& port : o.ports) jobs.push_back({port, ProgressModel(set.Streamed())});
-    const bool skipCheck = o.skipCheck;
-    auto flow = [set, skipCheck](PortRun& run) {
+    const bool skipCheck = o.skipCheck, force = o.forceModel, dryRun = o.dryRun;
+    const std::string model = o.images.model;
+    const std::vector<SentFile> files = context.files;
+    auto flow = [set, skipCheck, force, dryRun, model, files](PortRun& run) -> int32_t {
+        std::string cause;
+        const std::optional<DeviceIdentity> read = run.ReadIdentity(&cause);
+        const std::optional<DeviceIdentity> device = RecordIdentity(run, "device", read);
+        if (run.Cancelled()) return -1;
+        if (dryRun) {
+            if (!DryRun(run, read, cause, files)) return 0;
+            CheckModel(run, device, model, set, force, true);
+            return 1;
+        }
+        if (!CheckModel(run, device, model, set, force, false)) return 0;
         run.Setup([&](FennixHandle session) {
             if (skipCheck) SetSkipCheck(session);
             SetHexFile(session, set.Path("programmer").c_str());
@@ -68,7 +144,10 @@ int RunFlash(FlashOptions& o) {
                        set.Path("oemsbl").c_str(), set.Path("amsshd").c_str(), set.Path("amss").c_str(),
                        set.Path("cefs").c_str());
         });
-        return run.RunFlow(StartDownload);
+        const int32_t result = run.RunFlow(StartDownload);
+        // The device the power-on check saw come back, and what it runs now.
+        if (result == 1 && !skipCheck) RecordIdentity(run, "device_after", run.ReadIdentity());
+        return result;
     };
     return RunOnPorts(std::move(jobs), flow, mode, context);
 }
@@ -102,17 +181,25 @@ void AddFlashCommand(CLI::App& app, int& exitCode) {
                 ->group("Image files (each replaces its file from --images)");
     }
     flash->add_flag("--skip-check", o->skipCheck,
-                    "End each download after the reset without checking that the device comes up again");
+                    "End each download after the reset without checking that the device comes up again (and "
+                    "without reading who it is afterwards)");
+    flash->add_flag("--force-model", o->forceModel,
+                    "Write even where the device says the set is not for it (an MSM6280-family device and "
+                    "another --model, or a platform the set's manifest does not name)");
+    flash->add_flag("--dry-run", o->dryRun,
+                    "Check the files, open each port, read who the device is and its mode, and print what would "
+                    "be written where; write nothing and append no record");
     AddRunOptions(flash, o->run);
     flash->add_option("ports", o->ports, "Serial ports: /dev/ttyUSB0, /dev/serial/by-path/..., COM5")
         ->required()
         ->type_name("PORT");
     flash->footer(
         "Every named file is checked (present, readable, size within the engine's limits) before any port is "
-        "touched; a bad set exits with 2, and so does a file that differs from DIR's fennix-images.json.\nOn a "
-        "terminal each port has a line redrawn in place; otherwise the "
-        "engine's lines are printed as they come, with time and port.\nCtrl-C cancels every running flow; a "
-        "device stopped while writing must be flashed again.");
+        "touched; a bad set exits with 2, and so does a file that differs from DIR's fennix-images.json.\nEach "
+        "port's device is read first (where it is in AT or DIAG mode): --model and the manifest's platform IDs are "
+        "checked against it before anything is written.\nOn a terminal each port has a line redrawn in place; "
+        "otherwise the engine's lines are printed as they come, with time and port.\nCtrl-C cancels every running "
+        "flow; a device stopped while writing must be flashed again.");
     flash->callback([o, &exitCode] { exitCode = RunFlash(*o); });
 }
 

@@ -7,6 +7,7 @@
 #include "Brt.h"
 #include "Commands.h"
 #include "Duck.h"
+#include "FlowIdentity.h"
 #include "InputFile.h"
 #include "ItemList.h"
 #include "RunSet.h"
@@ -53,6 +54,7 @@ int Backup(const NvOptions& o) {
     return Run(
         o, "backup", {{"items", csv, 0, {}}}, ProgressModel::Counting(static_cast<int>(items.size())),
         [csv, brt](PortRun& run) {
+            ReadAndRecordIdentity(run);
             run.Setup([&](FennixHandle session) { SetCsvBrtFile(session, csv.c_str(), brt.c_str()); });
             return run.RunFlow(StartBackupBrt);
         },
@@ -69,6 +71,7 @@ int Restore(const NvOptions& o) {
                           "fennix restore: " + o.file + " is damaged: " + brt.damage + "; no port was opened");
     const std::string path = o.file;
     return Run(o, "restore", {{"brt", path, 0, {}}}, ProgressModel::Counting(brt.count), [path](PortRun& run) {
+        ReadAndRecordIdentity(run);
         run.Setup([&](FennixHandle session) { SetCsvBrtFile(session, "", path.c_str()); });
         return run.RunFlow(StartRestoreBrt);
     });
@@ -84,6 +87,7 @@ int Import(const NvOptions& o) {
                           "fennix nv-import: " + o.file + " is damaged: " + damage + "; no port was opened");
     const std::string path = o.file;
     return Run(o, "nv-import", {{"duck", path, 0, {}}}, ProgressModel::Counting(0), [path](PortRun& run) -> int32_t {
+        ReadAndRecordIdentity(run);
         // Neither export reports lines of its own: the tool says what happened.
         int32_t imported = 0;
         run.Setup([&](FennixHandle session) { imported = DuckToNVArray(session, path.c_str()); });

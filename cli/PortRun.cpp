@@ -63,7 +63,7 @@ void PortRun::AddLine(const std::string& text, int status, bool fromTool) {
         lines_.push_back({now, text, status, fromTool});
         // A streaming stage's lines repeat its progress, which the stage shows.
         if (!text.empty() && !(status >= 0 && progress_.Streaming())) lastLine_ = text;
-        if (status < 0 && failure_.empty()) failure_ = text;
+        if (status < 0 && failure_.empty() && !readingIdentity_) failure_ = text;
     }
     events_.Push({now, port_, EventKind::Line, text, status, -1, fromTool, {}});
 }
@@ -75,6 +75,11 @@ void PortRun::OnEvent(const FennixEvent* event, void* context) {
     bool entered;
     {
         std::lock_guard<std::mutex> lock(run->mutex_);
+        if (run->readingIdentity_) {
+            if (event->kind == FENNIX_EVENT_END && event->cause != FENNIX_CAUSE_NONE && event->causeKey)
+                run->identityCause_ = event->causeKey;
+            return;
+        }
         entered = run->progress_.OnEvent(*event, SteadyClock::now());
     }
     run->PushProgress(WallClock::now(), entered);
@@ -192,10 +197,30 @@ bool PortRun::Cancel() {
     return true;
 }
 
-std::optional<DeviceIdentity> PortRun::ReadIdentity() {
+bool PortRun::Cancelled() {
+    std::lock_guard<std::mutex> lock(sessionMutex_);
+    return cancelled_;
+}
+
+std::optional<DeviceIdentity> PortRun::ReadIdentity(std::string* cause) {
     FennixDeviceInfo info{};
     info.size = sizeof info;
-    if (RunFlow([&](FennixHandle session) { return ReadDeviceInfo(session, &info); }) != 1) return std::nullopt;
+    std::string lastLine;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        readingIdentity_ = true;
+        identityCause_.clear();
+        lastLine = lastLine_;
+    }
+    const int32_t result = RunFlow([&](FennixHandle session) { return ReadDeviceInfo(session, &info); });
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        readingIdentity_ = false;
+        if (cause) *cause = result == 1 ? std::string() : identityCause_;
+        // A read after the flow's end leaves the flow's last line to the table and the result.
+        if (!lastLine.empty()) lastLine_ = lastLine;
+    }
+    if (result != 1) return std::nullopt;
     return IdentityOf(info);
 }
 

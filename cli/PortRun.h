@@ -67,6 +67,8 @@ public:
     // From another thread: ends a running flow (its session's Close) or keeps
     // a waiting one from starting. True when there was a flow to stop.
     bool Cancel();
+    // Whether Cancel stopped this run (from the port's thread: its flow goes no further).
+    bool Cancelled();
 
     // Calls that configure the session (setters, the duck import): false,
     // without calling, once the run is cancelled.
@@ -78,12 +80,17 @@ public:
     // A line of the tool itself, reported like the engine's.
     void ToolLine(const std::string& text, int status);
     // A failure of the tool itself: its line, and the cause (one of the
-    // engine's cause names) unless the port already failed with one.
+    // engine's cause names, or the tool's own "model-mismatch") unless the
+    // port already failed with one.
     void ToolFailure(const std::string& text, const std::string& cause);
 
     // Reads who the device is (ReadDeviceInfo on the session); nothing when
-    // the device did not answer or the run was cancelled.
-    std::optional<DeviceIdentity> ReadIdentity();
+    // the device did not answer or the run was cancelled. The read's lines are
+    // the port's like any others, but its events do not move the port's
+    // progress and its failure lines do not fail the port: the flow around it
+    // decides what a device that could not be read means (`cause`: the read's
+    // cause then, as the engine names it; empty when it gave none).
+    std::optional<DeviceIdentity> ReadIdentity(std::string* cause = nullptr);
     // A field of the port's JSON result event and record ("device", "missing").
     void SetResultField(const std::string& key, nlohmann::ordered_json value);
     void SetDeviceName(std::string name);
@@ -125,6 +132,8 @@ private:
     bool cancelled_ = false;
     bool flowRunning_ = false;
     bool closedByCanceller_ = false;
+    bool readingIdentity_ = false;  // guarded by mutex_, like the read's cause
+    std::string identityCause_;
 };
 
 }  // namespace fennix::cli

@@ -88,15 +88,19 @@ private:
     void Draw(const std::vector<RunSnapshot>& ports) {
         const int width = TerminalWidth();
         int portWidth = 4;
-        for (const auto& p : ports) portWidth = std::max(portWidth, static_cast<int>(PortBaseName(p.port).size()));
+        int deviceWidth = 0;
+        for (const auto& p : ports) {
+            portWidth = std::max(portWidth, static_cast<int>(PortBaseName(p.port).size()));
+            deviceWidth = std::max(deviceWidth, static_cast<int>(p.deviceName.size()));
+        }
         std::string frame;
         if (drawn_) frame += "\033[" + std::to_string(drawn_) + "A";
         for (const auto& p : ports) {
             const double rate = p.state == RunState::Running ? p.bytesPerSecond : 0;
             const std::string line = LayOutLiveLine(
-                {p.port, p.fraction, Elapsed(p.elapsed), rate > 0 ? ByteText(rate) + "/s" : std::string(),
+                {p.port, p.deviceName, p.fraction, Elapsed(p.elapsed), rate > 0 ? ByteText(rate) + "/s" : std::string(),
                  p.state == RunState::Failed ? p.failure : p.stage},
-                portWidth, width);
+                portWidth, width, deviceWidth);
             const bool red = p.state == RunState::Failed || p.state == RunState::Interrupted;
             frame += "\033[2K";
             frame += red ? kRed + line + kReset : line;

@@ -37,8 +37,8 @@ protected:
         sizes.amss = amssBytes;
         return sim::WriteSampleImageSet((dir_ / "images").string(), sizes);
     }
-    std::unique_ptr<CScopedDevice> Device(const std::string& name, int64_t refuseOpen = 0) {
-        sim::DeviceOptions o = sim::DownloadDevice();
+    std::unique_ptr<CScopedDevice> Device(const std::string& name, int64_t refuseOpen = 0,
+                                          sim::DeviceOptions o = sim::DownloadDevice()) {
         o.directory = dir_.string();
         o.name = name;
         if (refuseOpen) o.knobs["dl.refuse-open"] = refuseOpen;
@@ -53,8 +53,28 @@ protected:
         args.insert(args.end(), ports.begin(), ports.end());
         return args;
     }
+    // An MSM6280-family device (platform group 1) in DIAG mode.
+    std::unique_ptr<CScopedDevice> Group1Device(const std::string& name, int64_t imei) {
+        sim::DeviceOptions o = sim::DiagDevice("K7M01");
+        o.knobs["id.imei"] = imei;
+        return Device(name, 0, o);
+    }
+    // The result event of each port.
+    static std::map<std::string, json> Results(const std::string& out) {
+        std::map<std::string, json> results;
+        for (const auto& text : Lines(out))
+            if (const json j = json::parse(text); j.at("event") == "result") results[j.at("port")] = j;
+        return results;
+    }
     fs::path dir_;
 };
+
+// Neither a programmer, an image nor the switch into download mode reached the device.
+bool Untouched(CScopedDevice& device) {
+    const sim::DownloadTarget target = sim::SnapshotDownloadTarget(device.Device());
+    return target.writes == 0 && target.programmer.empty() && target.images.empty() &&
+           device.Device().Recording().CountRequests(sim::DeviceMode::Diag, 0x3A) == 0;
+}
 
 TEST_F(CliFlash, ThreePortsAtOnceOneRefusingItsAmssImage) {
     const auto set = Images(256 * 1024);
@@ -230,6 +250,97 @@ TEST_F(CliFlash, FileChangedDuringTheFlashFailsThePort) {
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(json::parse(records[0]).at("result"), "failed");
     EXPECT_EQ(json::parse(records[0]).at("cause"), "file-damaged");
+}
+
+// Who the device is before the flash and after its power-on check, in the
+// result event and the record; a device in download mode has no identity
+// before. The identity read does not move the port's progress.
+TEST_F(CliFlash, DeviceIsRecordedBeforeTheFlashAndAfterThePowerOnCheck) {
+    Images(256 * 1024);
+    auto diag = Group1Device("diag", 352099001761481), dl = Device("dl");
+    const std::string report = (dir_ / "report.jsonl").string();
+    const ToolResult r = RunTool({"flash", "--images", (dir_ / "images").string(), "--model", "6280", "--json",
+                                  "--report", report, diag->Path(), dl->Path()},
+                                 dir_.string());
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    std::map<std::string, std::vector<std::pair<std::string, int>>> progress;
+    for (const auto& text : Lines(r.out))
+        if (const json j = json::parse(text); j.at("event") == "progress")
+            progress[j.at("port")].push_back({j.at("stage"), j.at("percent")});
+    for (const auto* port : {&diag, &dl}) {
+        const auto& steps = progress[(*port)->Path()];
+        const auto writing = std::find_if(steps.begin(), steps.end(), [](auto& s) { return s.first == "image-write"; });
+        ASSERT_NE(writing, steps.end());
+        EXPECT_LT(writing->second, 100) << "the bar was full before any image was written";
+        for (size_t i = 1; i < steps.size(); ++i) EXPECT_GE(steps[i].second, steps[i - 1].second) << steps[i].first;
+    }
+    const auto results = Results(r.out);
+    const json& before = results.at(diag->Path()).at("device");
+    EXPECT_EQ(before.at("imei"), "352099001761481");
+    EXPECT_EQ(before.at("mode"), "diag");
+    EXPECT_EQ(before.at("group"), 1);
+    EXPECT_EQ(before.at("build_id"), "K7M01SIMULATED");
+    EXPECT_EQ(results.at(diag->Path()).at("device_after").at("imei"), "352099001761481");
+    EXPECT_TRUE(results.at(dl->Path()).at("device").is_null());
+    EXPECT_EQ(results.at(dl->Path()).at("device_after").at("mode"), "diag");
+    EXPECT_TRUE(results.at(dl->Path()).at("device_after").at("imei").is_string());
+    EXPECT_EQ(results.at(dl->Path()).at("text"), "Download Process Success!!");
+    const auto records = Lines(ReadText(report));
+    ASSERT_EQ(records.size(), 2u);
+    for (const auto& text : records) {
+        const json record = json::parse(text);
+        EXPECT_EQ(record.at("device"), results.at(record.at("port")).at("device"));
+        EXPECT_EQ(record.at("device_after"), results.at(record.at("port")).at("device_after"));
+    }
+}
+
+// An MSM6280-family device and --model 6250: the port fails before anything
+// is written; --force-model writes.
+TEST_F(CliFlash, ModelThatDoesNotFitTheDeviceWritesNothingUnlessForced) {
+    const auto set = Images(64 * 1024);
+    fs::copy_file(set.programmer, dir_ / "images" / "NPRG6250SEC.HEX");
+    auto device = Group1Device("k7m", 352099001761481);
+    const std::string report = (dir_ / "report.jsonl").string();
+    std::vector<std::string> args{
+        "flash", "--images",    (dir_ / "images").string(), "--model", "6250", "--skip-check", "--json", "--report",
+        report,  device->Path()};
+    ToolResult r = RunTool(args, dir_.string());
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_EQ(Results(r.out).at(device->Path()).at("cause"), "model-mismatch");
+    EXPECT_EQ(json::parse(ReadText(report)).at("cause"), "model-mismatch");
+    EXPECT_TRUE(Untouched(*device));
+    args.push_back("--force-model");
+    r = RunTool(args, dir_.string());
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(Results(r.out).at(device->Path()).at("model_check"), "overridden");
+    EXPECT_TRUE(sim::CompareWithSet(sim::SnapshotDownloadTarget(device->Device()), set).identical);
+}
+
+TEST_F(CliFlash, DryRunReadsEveryDeviceAndWritesNothing) {
+    const auto set = Images(64 * 1024);
+    fs::copy_file(set.programmer, dir_ / "images" / "NPRG6250SEC.HEX");
+    auto diag = Group1Device("k7m", 352099001761481), dl = Device("dl");
+    const std::string report = (dir_ / "report.jsonl").string();
+    std::vector<std::string> args{"flash",      "--images", (dir_ / "images").string(),
+                                  "--model",    "6250",     "--dry-run",
+                                  "--json",     "--report", report,
+                                  diag->Path(), dl->Path()};
+    ToolResult r = RunTool(args, dir_.string());
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    const auto results = Results(r.out);
+    EXPECT_EQ(results.at(diag->Path()).at("device").at("imei"), "352099001761481");
+    EXPECT_EQ(results.at(diag->Path()).at("model_check"), "model-mismatch");
+    EXPECT_TRUE(results.at(dl->Path()).at("device").is_null());
+    EXPECT_EQ(results.at(dl->Path()).at("model_check"), "not-checked");
+    EXPECT_NE(r.out.find("Would write the amss " + set.amss + " (65.5 kB)"), std::string::npos) << r.out;
+    EXPECT_TRUE(Untouched(*diag));
+    EXPECT_TRUE(Untouched(*dl));
+    EXPECT_FALSE(fs::exists(report));
+    // A port that cannot be read fails the dry run.
+    args.back() = (dir_ / "absent").string();
+    r = RunTool(args, dir_.string());
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_EQ(Results(r.out).at(args.back()).at("cause"), "port-missing");
 }
 
 TEST_F(CliFlash, MistypedCommandIsNamedWithTheNearestOne) {

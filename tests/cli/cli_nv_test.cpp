@@ -100,9 +100,15 @@ TEST_F(CliNv, BackupShowDiffRestoreAndImportRoundTrip) {
     }
     EXPECT_EQ(Tool({"brt", "diff", File("a.brt"), File("cut.brt")}).status, 2);
 
-    // Restoring the first backup brings the device back.
-    ASSERT_EQ(Tool({"restore", File("a.brt"), port, "--json"}).status, 0);
+    // Restoring the first backup brings the device back; the result says which device it was.
+    r = Tool({"restore", File("a.brt"), port, "--json"});
+    ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(Store(), before);
+    nlohmann::json result;
+    for (const auto& line : Lines(r.out))
+        if (const auto j = nlohmann::json::parse(line); j.at("event") == "result") result = j;
+    EXPECT_EQ(result.at("device").at("esn"), "1234ABCD") << r.out;
+    EXPECT_EQ(result.at("device").at("mode"), "diag");
 
     // A duck file: item 550 with a new value.
     const std::vector<uint8_t> value = Pattern(128, 0x90);
