@@ -62,7 +62,7 @@ std::string FileTemplate::Resolve(const TemplateValues& values, std::string* unf
         else if (part.text == "date")
             value = values.date;
         else if (values.device)
-            value = part.text == "imei" ? values.device->imei
+            value = part.text == "imei"  ? values.device->imei
                     : part.text == "esn" ? values.device->esn
                                          : values.device->meid;
         if (value.empty()) {

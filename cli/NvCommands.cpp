@@ -95,9 +95,9 @@ std::string PortFile(PortRun& run, const PortFiles& files, const std::optional<D
     if (path.empty()) {
         std::string upper = unfilled;
         std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
-        run.ToolFailure("The device gave no " + upper + " for {" + unfilled + "} in " + files.name.Text() +
-                            "; nothing was done",
-                        "identity-missing");
+        run.ToolFailure(
+            "The device gave no " + upper + " for {" + unfilled + "} in " + files.name.Text() + "; nothing was done",
+            "identity-missing");
     }
     return path;
 }
@@ -219,9 +219,8 @@ int Restore(NvOptions& o) {
             BrtFile brt;
             std::string error;
             if (!CheckBrt(path, &brt, &error)) {
-                run.ToolFailure("Not restored: " + error, InputFileProblem(path, kBrtFileLimit).empty()
-                                                              ? "file-damaged"
-                                                              : "file-missing");
+                run.ToolFailure("Not restored: " + error,
+                                InputFileProblem(path, kBrtFileLimit).empty() ? "file-damaged" : "file-missing");
                 return 0;
             }
         }
@@ -294,7 +293,8 @@ void AddNvCommands(CLI::App& app, int& exitCode) {
     import->add_option("file", o->file, "Duck file")->required()->type_name("FILE.duck");
     import->add_option("ports", o->ports, kPortsHelp)->required()->type_name("PORT");
     AddRunOptions(import, o->run);
-    import->callback([o, &exitCode] { exitCode = Import(*o); });
-}
+    import->callback([o, &exitCode] { exitCode = Import(*o);
+});
+}  // namespace fennix::cli
 
 }  // namespace fennix::cli

@@ -167,8 +167,8 @@ TEST_F(CliNv, NvCommandsRunOnEveryPortWithFilesNamedPerDevice) {
 
     // Item 30 is inactive on both: with --strict both ports fail, their files kept.
     fs::remove(fileA);
-    r = Tool({"backup", "--strict", "--json", "--report", report, "--items", File("items.csv"), "--out", out,
-              a->Path(), b->Path()});
+    r = Tool({"backup", "--strict", "--json", "--report", report, "--items", File("items.csv"), "--out", out, a->Path(),
+              b->Path()});
     EXPECT_EQ(r.status, 1) << r.out;
     auto results = Results(r.out);
     ASSERT_EQ(results.size(), 2u) << r.out;
@@ -258,8 +258,8 @@ TEST_F(CliNv, DeviceNamedFilesThatCannotBeFilledOrClashFailThatPort) {
     auto a = ImeiDevice(dir_, "a", 490154203237518), twin = ImeiDevice(dir_, "twin", 490154203237518),
          noMeid = ImeiDevice(dir_, "no-meid", 352099001761481, 1943);
     ASSERT_TRUE(a->Ok() && twin->Ok() && noMeid->Ok());
-    ToolResult r = Tool({"backup", "--json", "--items", File("items.csv"), "--out", File("{imei}.brt"), a->Path(),
-                         twin->Path()});
+    ToolResult r =
+        Tool({"backup", "--json", "--items", File("items.csv"), "--out", File("{imei}.brt"), a->Path(), twin->Path()});
     EXPECT_EQ(r.status, 1) << r.out;
     auto results = Results(r.out);
     ASSERT_EQ(results.size(), 2u);
@@ -267,8 +267,8 @@ TEST_F(CliNv, DeviceNamedFilesThatCannotBeFilledOrClashFailThatPort) {
     for (const auto& j : results) causes.insert(j.at("cause").is_null() ? "" : j.at("cause").get<std::string>());
     EXPECT_EQ(causes, (std::multiset<std::string>{"", "output-clash"})) << r.out;
 
-    r = Tool({"backup", "--json", "--items", File("items.csv"), "--out", File("{meid}.brt"), a->Path(),
-              noMeid->Path()});
+    r = Tool(
+        {"backup", "--json", "--items", File("items.csv"), "--out", File("{meid}.brt"), a->Path(), noMeid->Path()});
     EXPECT_EQ(r.status, 1) << r.out;
     results = Results(r.out);
     ASSERT_EQ(results.size(), 2u);
