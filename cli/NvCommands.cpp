@@ -231,6 +231,8 @@ int Restore(NvOptions& o) {
 }
 
 int Import(const NvOptions& o) {
+    if (const std::string problem = PortListProblem("nv-import", o.ports); !problem.empty())
+        return UsageError(o.run.json, problem);
     if (!Readable(o, o.file, kDuckFileLimit, "duck file")) return kExitUsage;
     const std::string path = o.file;
     std::vector<PortJob> jobs;

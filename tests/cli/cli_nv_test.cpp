@@ -15,6 +15,7 @@
 #include "simulator/NvMemory.h"
 #include "simulator/NvStore.h"
 #include "simulator/SimulatorFixture.h"
+#include "simulator/StreamingImageSet.h"
 
 namespace fennix::clitest {
 namespace {
@@ -225,30 +226,30 @@ TEST_F(CliNv, PortsOrFilesThatClashAreUsageErrors) {
     fs::create_symlink(port, link);
     auto other = ImeiDevice(dir_, "other", 490154203237518);
     ASSERT_TRUE(other->Ok());
-    const std::string items = File("items.csv");
-    const std::vector<std::vector<std::string>> cases = {
-        {"backup", "--items", items, "--out", File("{port}.brt"), port, File("no-such-port")},
-        {"backup", "--items", items, "--out", File("{port}.brt"), port, port},
-        {"backup", "--items", items, "--out", File("{imei}.brt"), port, link},
-        {"restore", File("x.brt"), link, port},
-        {"nv-import", File("x.duck"), port, File("no-such-port")},
-        {"info", port, link},
-        {"flash", "--images", File("none"), port, port},
-        {"backup", "--items", items, "--out", File("{date}.brt"), port, other->Path()},
-        {"backup", "--items", items, "--out", File("{imie}.brt"), port},
+    sim::WriteSampleImageSet(File("images"));
+    const std::string items = File("items.csv"), missing = File("no-such-port");
+    const std::string same = port + " and " + link + " are the same device";
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"backup", "--items", items, "--out", File("{port}.brt"), port, missing}, missing + " does not exist"},
+        {{"backup", "--items", items, "--out", File("{port}.brt"), port, port}, port + " is named twice"},
+        {{"backup", "--items", items, "--out", File("{imei}.brt"), port, link}, same},
+        {{"restore", File("x.brt"), port, link}, same},
+        {{"nv-import", File("x.duck"), port, missing}, missing + " does not exist"},
+        {{"info", port, link}, same},
+        {{"flash", "--images", File("images"), "--model", "6280", port, link}, same},
+        {{"backup", "--items", items, "--out", File("{date}.brt"), port, other->Path()}, " would both write "},
+        {{"backup", "--items", items, "--out", File("{imie}.brt"), port}, "{imie}, which is no placeholder"},
     };
-    for (auto args : cases) {
+    for (auto [args, text] : cases) {
         if (args[0] != "info") {
             args.push_back("--report");
             args.push_back(report);
         }
         const ToolResult r = Tool(args);
-        EXPECT_EQ(r.status, 2) << args[0] << " " << args.back() << r.out << r.err;
-        EXPECT_NE(r.err.find("no port was opened"), std::string::npos) << r.err;
+        EXPECT_EQ(r.status, 2) << text << r.out << r.err;
+        EXPECT_NE(r.err.find(text), std::string::npos) << r.err;
     }
     EXPECT_FALSE(fs::exists(report));
-    const ToolResult r = Tool({"backup", "--items", items, "--out", File("{port}.brt"), port, link});
-    EXPECT_NE(r.err.find(port + " and " + link + " are the same device"), std::string::npos) << r.err;
 }
 
 // Placeholders filled only once the device was read: a device without the
