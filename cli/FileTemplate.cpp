@@ -43,6 +43,13 @@ bool FileTemplate::Parse(const std::string& text, FileTemplate* result, std::str
     return true;
 }
 
+FileTemplate FileTemplate::Literal(const std::string& path) {
+    FileTemplate t;
+    t.text_ = path;
+    t.parts_.push_back({false, path});
+    return t;
+}
+
 bool FileTemplate::NamesDevice() const {
     for (const auto& part : parts_)
         if (part.placeholder && part.text != "port" && part.text != "date") return true;

@@ -24,6 +24,8 @@ public:
     // brace that opens no known name is an error too, so that a mistyped
     // placeholder never becomes part of a file name.
     static bool Parse(const std::string& text, FileTemplate* result, std::string* error);
+    // A file name taken as it is, braces and all.
+    static FileTemplate Literal(const std::string& path);
 
     const std::string& Text() const { return text_; }
     // Holds {imei}, {esn} or {meid}: resolvable only after the device was read.

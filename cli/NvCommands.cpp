@@ -53,9 +53,13 @@ struct PortFiles {
     std::map<std::string, std::string> early;  // port → file, when the template names no device
 };
 
-bool ResolveEarly(const NvOptions& o, const char* command, const std::string& text, bool output, PortFiles* files) {
+// `literal`: a file named as it is (restore's FILE.brt), not a template.
+bool ResolveEarly(const NvOptions& o, const char* command, const std::string& text, bool literal, bool output,
+                  PortFiles* files) {
     std::string error;
-    if (!FileTemplate::Parse(text, &files->name, &error)) {
+    if (literal)
+        files->name = FileTemplate::Literal(text);
+    else if (!FileTemplate::Parse(text, &files->name, &error)) {
         UsageError(o.run.json, std::string("fennix ") + command + ": " + error + "; no port was opened");
         return false;
     }
@@ -124,7 +128,7 @@ int Backup(NvOptions& o) {
         return UsageError(o.run.json, problem);
     if (!Readable(o, o.items, kCsvFileLimit, "item list")) return kExitUsage;
     auto files = std::make_shared<PortFiles>();
-    if (!ResolveEarly(o, "backup", o.out, true, files.get())) return kExitUsage;
+    if (!ResolveEarly(o, "backup", o.out, false, true, files.get())) return kExitUsage;
     const std::string csv = o.items;
     std::ifstream in(csv, std::ios::binary);
     const std::vector<ListedItem> items =
@@ -186,7 +190,6 @@ int Restore(NvOptions& o) {
         if (o.restoreArgs.size() < 2)
             return UsageError(o.run.json, "fennix restore: give FILE.brt and a port, or --in TEMPLATE and ports");
         o.file = o.restoreArgs.front();
-        o.in = o.file;
         o.ports.assign(o.restoreArgs.begin() + 1, o.restoreArgs.end());
     } else {
         o.ports = o.restoreArgs;
@@ -194,7 +197,7 @@ int Restore(NvOptions& o) {
     if (const std::string problem = PortListProblem("restore", o.ports); !problem.empty())
         return UsageError(o.run.json, problem);
     auto files = std::make_shared<PortFiles>();
-    if (!ResolveEarly(o, "restore", o.in, false, files.get())) return kExitUsage;
+    if (!ResolveEarly(o, "restore", o.in.empty() ? o.file : o.in, o.in.empty(), false, files.get())) return kExitUsage;
     RunContext context{"restore", {}, o.run.report, {}};
     std::map<std::string, int32_t> counts;  // file → its records
     for (const auto& [port, path] : files->early) {
