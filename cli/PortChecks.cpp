@@ -7,6 +7,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "System.h"
 #endif
 
 namespace fennix::cli {
@@ -22,9 +24,13 @@ std::string DeviceKey(const std::string& port) {
     return name;
 }
 
+// The ports the drivers registered (SERIALCOMM), or a device name the system knows.
 bool Exists(const std::string& port) {
+    const std::string key = DeviceKey(port);
+    for (const auto& entry : AllSerialPorts())
+        if (DeviceKey(entry.name) == key) return true;
     char target[1024];
-    return QueryDosDeviceA(DeviceKey(port).c_str(), target, sizeof target) != 0;
+    return QueryDosDeviceA(key.c_str(), target, sizeof target) != 0;
 }
 #else
 // Links (/dev/serial/by-path/..., a link of one's own) lead to the device they name.
