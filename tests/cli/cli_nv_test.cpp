@@ -275,6 +275,12 @@ TEST_F(CliNv, DeviceNamedFilesThatCannotBeFilledOrClashFailThatPort) {
     ASSERT_EQ(results.size(), 2u);
     for (const auto& j : results)
         EXPECT_EQ(j.at("cause"), j.at("port") == a->Path() ? nlohmann::json() : nlohmann::json("identity-missing"));
+
+    // A file to restore that the device names but that is not there fails that port alone.
+    r = Tool({"restore", "--json", "--in", File("{imei}.brt"), a->Path(), noMeid->Path()});
+    EXPECT_EQ(r.status, 1) << r.out;
+    for (const auto& j : Results(r.out))
+        EXPECT_EQ(j.at("cause"), j.at("port") == a->Path() ? nlohmann::json() : nlohmann::json("file-missing"));
 }
 
 TEST_F(CliNv, DamagedBrtFileIsShownWhereItEndsAndNotRestored) {
