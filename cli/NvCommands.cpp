@@ -151,9 +151,8 @@ int Backup(NvOptions& o) {
             return 0;
         }
         run.SetResultField("out", brt);
-        nlohmann::ordered_json all = nlohmann::ordered_json::array();
-        for (const auto& item : items) all.push_back(static_cast<int32_t>(item.number));
-        run.SetResultField("missing", all);  // until the file written tells otherwise
+        int backedUp = 0;
+        run.SetResultField("missing", MissingItems(items, {}, &backedUp));  // until the file written tells otherwise
         run.Setup([&](FennixHandle session) { SetCsvBrtFile(session, csv.c_str(), brt.c_str()); });
         const int32_t result = run.RunFlow(StartBackupBrt);
         if (result != 1) return result;
@@ -164,7 +163,6 @@ int Backup(NvOptions& o) {
                             "file-damaged");
             return 0;
         }
-        int backedUp = 0;
         const std::vector<int32_t> missing = MissingItems(items, written, &backedUp);
         run.SetResultField("missing", missing);
         run.SetResultNote(std::to_string(items.size()) + " listed, " + std::to_string(backedUp) + " backed up");
