@@ -6,6 +6,7 @@
 
 #include "Commands.h"
 #include "DeviceIdentity.h"
+#include "PortChecks.h"
 #include "PortRun.h"
 
 namespace fennix::cli {
@@ -60,6 +61,8 @@ void PrintBlock(const nlohmann::ordered_json& j) {
 }
 
 int Info(const InfoOptions& o) {
+    if (const std::string problem = PortListProblem("info", o.ports); !problem.empty())
+        return UsageError(o.json, problem);
     EventQueue events;  // the lines are not shown: the error says why a port failed
     std::vector<std::unique_ptr<PortRun>> runs;
     std::vector<PortInfo> infos(o.ports.size());

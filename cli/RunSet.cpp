@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <thread>
 
+#include "Commands.h"
+#include "PortChecks.h"
 #include "System.h"
 
 namespace fennix::cli {
@@ -43,8 +45,8 @@ private:
 // second Ctrl-C that ends the process before the flows ended.
 class Recorder {
 public:
-    Recorder(const RunContext& context, std::vector<const PortRun*> runs)
-        : context_(context), runs_(std::move(runs)), watcher_([this] { Watch(); }) {}
+    Recorder(const RunContext& context, std::shared_ptr<const ClaimedFiles> claimed, std::vector<const PortRun*> runs)
+        : context_(context), claimed_(std::move(claimed)), runs_(std::move(runs)), watcher_([this] { Watch(); }) {}
     ~Recorder() {
         finished_ = true;
         watcher_.join();
@@ -52,7 +54,7 @@ public:
 
     bool Append(std::string* error) {
         std::lock_guard<std::mutex> lock(mutex_);
-        RemovePendingFiles(context_);
+        RemovePending();
         appended_ = true;
         return AppendReport(context_, runs_, error);
     }
@@ -63,7 +65,7 @@ private:
             if (gInterrupts.load() >= 2) {
                 std::lock_guard<std::mutex> lock(mutex_);
                 if (!appended_) {
-                    RemovePendingFiles(context_);
+                    RemovePending();
                     std::string error;
                     AppendReport(context_, runs_, &error, true);
                 }
@@ -74,7 +76,15 @@ private:
         }
     }
 
+    void RemovePending() {
+        if (!claimed_) return RemovePendingFiles(context_);
+        RunContext context = context_;
+        for (auto& path : claimed_->Paths()) context.replaced.push_back(std::move(path));
+        RemovePendingFiles(context);
+    }
+
     const RunContext& context_;
+    const std::shared_ptr<const ClaimedFiles> claimed_;
     const std::vector<const PortRun*> runs_;
     std::mutex mutex_;
     bool appended_ = false;
@@ -84,7 +94,12 @@ private:
 
 }  // namespace
 
-int RunOnPorts(std::vector<PortJob> jobs, const PortRun::Flow& flow, OutputMode mode, const RunContext& context) {
+int RunOnPorts(std::vector<PortJob> jobs, const PortRun::Flow& flow, OutputMode mode, const RunContext& context,
+               std::shared_ptr<const ClaimedFiles> claimed) {
+    std::vector<std::string> ports;
+    for (const auto& job : jobs) ports.push_back(job.port);
+    if (const std::string problem = PortListProblem(context.command, ports); !problem.empty())
+        return UsageError(mode == OutputMode::Json, problem);
     // The second press is the recorder's; only a third ends the process where it stands.
     InstallInterruptHandler(&gInterrupts, 2);
     std::unique_ptr<View> view = MakeView(mode);
@@ -93,7 +108,7 @@ int RunOnPorts(std::vector<PortJob> jobs, const PortRun::Flow& flow, OutputMode 
     for (auto& job : jobs) runs.push_back(std::make_unique<PortRun>(job.port, std::move(job.progress), events));
     std::vector<const PortRun*> all;
     for (auto& run : runs) all.push_back(run.get());
-    Recorder recorder(context, all);
+    Recorder recorder(context, std::move(claimed), all);
 
     FileGuard guard(context.files);
     const PortRun::Flow guarded = [&](PortRun& run) -> int32_t {

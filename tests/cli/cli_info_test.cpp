@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
 
 #include "ToolProcess.h"
@@ -24,9 +25,12 @@ const std::vector<std::string> kFields = {"port",       "esn",          "meid", 
                                           "imei_valid", "compiled",     "released", "version_dir",
                                           "build_id",   "device_model", "mode",     "group"};
 
+// Files that exist but are no serial ports: the engine cannot open them.
 TEST(CliInfo, APortThatCannotBeReadGivesItsErrorAndEveryValueNull) {
     const std::string dir = TestDir("cli-info-missing");
-    const std::string missing = dir + "/no-such-port";
+    const std::string missing = dir + "/not-a-port";
+    std::ofstream(missing) << "";
+    std::ofstream(missing + "2") << "";
     ToolResult r = RunTool({"info", "--json", missing, missing + "2"}, dir);
     EXPECT_EQ(r.status, 1) << r.out << r.err;
     const auto lines = Lines(r.out);

@@ -15,6 +15,7 @@
 #include "simulator/NvMemory.h"
 #include "simulator/NvStore.h"
 #include "simulator/SimulatorFixture.h"
+#include "simulator/StreamingImageSet.h"
 
 namespace fennix::clitest {
 namespace {
@@ -124,10 +125,168 @@ TEST_F(CliNv, BackupShowDiffRestoreAndImportRoundTrip) {
     EXPECT_EQ(stored, value);
 }
 
+// A port that exists but is no serial port: the engine cannot open it.
 TEST_F(CliNv, FailedPortsRowGivesTheCauseInWords) {
-    const ToolResult r = Tool({"backup", "--items", File("items.csv"), "--out", File("x.brt"), File("no-such-port")});
+    std::ofstream(File("not-a-port")) << "";
+    const ToolResult r = Tool({"backup", "--items", File("items.csv"), "--out", File("x.brt"), File("not-a-port")});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("the port does not exist (Open ComPort Failed!!)"), std::string::npos) << r.out;
+}
+
+// Devices with the fixture's items but their own IMEI (item 550) from the knob.
+std::unique_ptr<sim::CScopedDevice> ImeiDevice(const fs::path& dir, const char* name, int64_t imei,
+                                               int refusedItem = -1) {
+    sim::DeviceOptions o = sim::DiagDevice();
+    o.directory = dir.string();
+    o.name = name;
+    o.knobs["id.imei"] = imei;
+    o.knobs["nv.refuse-item"] = refusedItem;
+    auto device = std::make_unique<sim::CScopedDevice>(o);
+    (*device)->WithState([](sim::DeviceState& s) {
+        auto& nv = s.Extension<sim::CNvMemory>();
+        nv.items[10] = sim::SimNvItem::Plain(Pattern(128, 0x20));
+        nv.items[21] = sim::SimNvItem::Indexed({Pattern(127, 0x50), Pattern(127, 0x60), Pattern(127, 0x70)});
+        nv.items[30] = sim::SimNvItem::WithStatus(5);
+    });
+    return device;
+}
+
+std::vector<nlohmann::json> Results(const std::string& out) {
+    std::vector<nlohmann::json> results;
+    for (const auto& line : Lines(out))
+        if (const auto j = nlohmann::json::parse(line); j.at("event") == "result") results.push_back(j);
+    return results;
+}
+
+// Every port at once: files named per device, what was not backed up listed,
+// --strict failing the ports that missed an item, the files read back by
+// template and a duck file written into both.
+TEST_F(CliNv, NvCommandsRunOnEveryPortWithFilesNamedPerDevice) {
+    auto a = ImeiDevice(dir_, "a", 490154203237518), b = ImeiDevice(dir_, "b", 352099001761481);
+    ASSERT_TRUE(a->Ok() && b->Ok());
+    fs::create_directories(dir_ / "out");
+    const std::string out = File("out") + "/{imei}-{port}.brt", report = File("report.jsonl");
+    ToolResult r = Tool({"backup", "--items", File("items.csv"), "--out", out, a->Path(), b->Path()});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("4 listed, 3 backed up"), std::string::npos) << r.out;
+    const fs::path fileA = dir_ / "out" / "490154203237518-a.brt", fileB = dir_ / "out" / "352099001761481-b.brt";
+    ASSERT_TRUE(fs::exists(fileA) && fs::exists(fileB));
+
+    // Item 30 is inactive on both: with --strict both ports fail, their files kept.
+    fs::remove(fileA);
+    r = Tool({"backup", "--strict", "--json", "--report", report, "--items", File("items.csv"), "--out", out, a->Path(),
+              b->Path()});
+    EXPECT_EQ(r.status, 1) << r.out;
+    auto results = Results(r.out);
+    ASSERT_EQ(results.size(), 2u) << r.out;
+    for (const auto& j : results) {
+        EXPECT_EQ(j.at("result"), "failed");
+        EXPECT_EQ(j.at("cause"), "items-missing");
+        EXPECT_EQ(j.at("missing"), nlohmann::json::array({30}));
+    }
+    EXPECT_TRUE(fs::exists(fileA));
+    const auto records = Lines(ReadText(report));
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(nlohmann::json::parse(records[0]).at("missing"), nlohmann::json::array({30}));
+
+    // Without it, success: the cause is null and `missing` still lists the item.
+    std::ofstream(File("items.csv"), std::ios::app) << "band2;550\n";
+    r = Tool({"backup", "--json", "--items", File("items.csv"), "--out", out, a->Path(), b->Path()});
+    EXPECT_EQ(r.status, 0) << r.out;
+    for (const auto& j : Results(r.out)) {
+        EXPECT_TRUE(j.at("cause").is_null()) << j;
+        EXPECT_EQ(j.at("missing"), nlohmann::json::array({30}));
+        EXPECT_EQ(j.at("device").at("imei"), j.at("port") == a->Path() ? "490154203237518" : "352099001761481");
+    }
+
+    // Each device gets its own file back, found through its IMEI.
+    (*a)->WithState([](sim::DeviceState& s) { s.Extension<sim::CNvMemory>().items[10].data[0] = 0xEE; });
+    r = Tool({"restore", "--json", "--in", out, a->Path(), b->Path()});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    uint8_t first = 0;
+    (*a)->WithState([&](sim::DeviceState& s) { first = s.Extension<sim::CNvMemory>().DataOf(10)[0]; });
+    EXPECT_EQ(first, 0x20);
+    results = Results(r.out);
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_EQ(results[0].at("in").get<std::string>().find(File("out")), 0u);
+
+    const std::vector<uint8_t> value = Pattern(128, 0x90);
+    std::ofstream duck(File("set.duck"), std::ios::binary);
+    const int32_t head[2] = {10, 128};
+    duck.write(reinterpret_cast<const char*>(head), sizeof head);
+    duck.write(reinterpret_cast<const char*>(value.data()), 128);
+    duck.close();
+    ASSERT_EQ(Tool({"nv-import", File("set.duck"), a->Path(), b->Path()}).status, 0);
+    for (auto* device : {a.get(), b.get()}) {
+        std::vector<uint8_t> stored;
+        (*device)->WithState([&](sim::DeviceState& s) { stored = s.Extension<sim::CNvMemory>().DataOf(10); });
+        EXPECT_EQ(stored, value);
+    }
+}
+
+// A port missing or named twice (also through a link), two ports writing one
+// file, or a placeholder the tool does not know: exit 2 before any port is
+// opened, so that no record is written.
+TEST_F(CliNv, PortsOrFilesThatClashAreUsageErrors) {
+    const std::string port = device_->Path(), link = File("link-to-port"), report = File("report.jsonl");
+    fs::create_symlink(port, link);
+    auto other = ImeiDevice(dir_, "other", 490154203237518);
+    ASSERT_TRUE(other->Ok());
+    sim::WriteSampleImageSet(File("images"));
+    const std::string items = File("items.csv"), missing = File("no-such-port");
+    const std::string same = port + " and " + link + " are the same device";
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"backup", "--items", items, "--out", File("{port}.brt"), port, missing}, missing + " does not exist"},
+        {{"backup", "--items", items, "--out", File("{port}.brt"), port, port}, port + " is named twice"},
+        {{"backup", "--items", items, "--out", File("{imei}.brt"), port, link}, same},
+        {{"restore", File("x.brt"), port, link}, same},
+        {{"nv-import", File("x.duck"), port, missing}, missing + " does not exist"},
+        {{"info", port, link}, same},
+        {{"flash", "--images", File("images"), "--model", "6280", port, link}, same},
+        {{"backup", "--items", items, "--out", File("{date}.brt"), port, other->Path()}, " would both write "},
+        {{"backup", "--items", items, "--out", File("{imie}.brt"), port}, "{imie}, which is no placeholder"},
+    };
+    for (auto [args, text] : cases) {
+        if (args[0] != "info") {
+            args.push_back("--report");
+            args.push_back(report);
+        }
+        const ToolResult r = Tool(args);
+        EXPECT_EQ(r.status, 2) << text << r.out << r.err;
+        EXPECT_NE(r.err.find(text), std::string::npos) << r.err;
+    }
+    EXPECT_FALSE(fs::exists(report));
+}
+
+// Placeholders filled only once the device was read: a device without the
+// value fails alone, and a second device resolving to a taken file fails
+// rather than overwrite it.
+TEST_F(CliNv, DeviceNamedFilesThatCannotBeFilledOrClashFailThatPort) {
+    auto a = ImeiDevice(dir_, "a", 490154203237518), twin = ImeiDevice(dir_, "twin", 490154203237518),
+         noMeid = ImeiDevice(dir_, "no-meid", 352099001761481, 1943);
+    ASSERT_TRUE(a->Ok() && twin->Ok() && noMeid->Ok());
+    ToolResult r =
+        Tool({"backup", "--json", "--items", File("items.csv"), "--out", File("{imei}.brt"), a->Path(), twin->Path()});
+    EXPECT_EQ(r.status, 1) << r.out;
+    auto results = Results(r.out);
+    ASSERT_EQ(results.size(), 2u);
+    std::multiset<std::string> causes;
+    for (const auto& j : results) causes.insert(j.at("cause").is_null() ? "" : j.at("cause").get<std::string>());
+    EXPECT_EQ(causes, (std::multiset<std::string>{"", "output-clash"})) << r.out;
+
+    r = Tool(
+        {"backup", "--json", "--items", File("items.csv"), "--out", File("{meid}.brt"), a->Path(), noMeid->Path()});
+    EXPECT_EQ(r.status, 1) << r.out;
+    results = Results(r.out);
+    ASSERT_EQ(results.size(), 2u);
+    for (const auto& j : results)
+        EXPECT_EQ(j.at("cause"), j.at("port") == a->Path() ? nlohmann::json() : nlohmann::json("identity-missing"));
+
+    // A file to restore that the device names but that is not there fails that port alone.
+    r = Tool({"restore", "--json", "--in", File("{imei}.brt"), a->Path(), noMeid->Path()});
+    EXPECT_EQ(r.status, 1) << r.out;
+    for (const auto& j : Results(r.out))
+        EXPECT_EQ(j.at("cause"), j.at("port") == a->Path() ? nlohmann::json() : nlohmann::json("file-missing"));
 }
 
 TEST_F(CliNv, DamagedBrtFileIsShownWhereItEndsAndNotRestored) {
