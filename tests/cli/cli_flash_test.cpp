@@ -336,8 +336,10 @@ TEST_F(CliFlash, DryRunReadsEveryDeviceAndWritesNothing) {
     EXPECT_TRUE(Untouched(*diag));
     EXPECT_TRUE(Untouched(*dl));
     EXPECT_FALSE(fs::exists(report));
-    // A port that cannot be read fails the dry run.
-    args.back() = (dir_ / "absent").string();
+    // A port that cannot be read fails the dry run (a file that is no serial port: a
+    // port that does not exist is refused before any is opened).
+    args.back() = (dir_ / "not-a-port").string();
+    std::ofstream(args.back()) << "";
     r = RunTool(args, dir_.string());
     EXPECT_EQ(r.status, 1) << r.out;
     EXPECT_EQ(Results(r.out).at(args.back()).at("cause"), "port-missing");
