@@ -1,5 +1,7 @@
 #include "download/DownloadSequence.h"
 
+#include <algorithm>
+
 #include "log/Log.h"
 #include "serial/ResultCodes.h"
 
@@ -147,7 +149,7 @@ FlowOutcome CDownloadSequence::FinishAfterReset() {
     flow_.ReopenPort();
     flow_.Pause(flow_.Times().powerOnPause);
     flow_.EnterStage(Stage::PowerOnCheck);
-    flow_.Link().IsDIAGConnected();
+    AwaitReboot();
     if (!CheckPowerOn()) {
         flow_.ClosePort();
         flow_.Say(OperatorLine::ProcessFailed);
@@ -157,6 +159,18 @@ FlowOutcome CDownloadSequence::FinishAfterReset() {
     flow_.Say(OperatorLine::ProcessSucceeded);
     flow_.ClosePort();
     return FlowOutcome::Success();
+}
+
+// A device may answer in download mode for a moment after its reset: the port
+// reopened and the probe answered before the device left the bus. That is the
+// device before its reboot, not a device that failed to come back.
+void CDownloadSequence::AwaitReboot() {
+    const uint32_t poll = std::max<uint32_t>(flow_.Times().diagDetectionPoll, 1);
+    const uint32_t polls = flow_.Times().powerOnPause / poll;
+    for (uint32_t i = 0; flow_.Link().IsDIAGConnected() == PacketResult::ModeIsDL && i < polls; ++i) {
+        if (flow_.Cancelled()) return;
+        flow_.Pause(poll);
+    }
 }
 
 bool CDownloadSequence::CheckPowerOn() {

@@ -53,6 +53,9 @@ private:
     struct ImageStep;
     static const ImageStep kImageSteps[];
     FlowOutcome FinishAfterReset();
+    // Waits, up to another power-on pause, while the device still answers in
+    // download mode after the reset.
+    void AwaitReboot();
     // The ending of every step that fails before the reset: the device is
     // reset, the port closed and `line` (when given) reported.
     FlowOutcome FailBeforeReset(FlowOutcome outcome, OperatorLine line);

@@ -118,6 +118,10 @@ PacketResult FakeSessionLink::IsDLConnected() {
 
 PacketResult FakeSessionLink::IsDIAGConnected() {
     device_->calls.push_back({LinkCall::IsDIAG, 0, {}});
+    if (device_->diagStillDownloading > 0) {
+        --device_->diagStillDownloading;
+        return PacketResult::ModeIsDL;
+    }
     if (device_->diagResult == 1) device_->mode = 5;
     return testsupport::ResultOf(device_->diagResult);
 }

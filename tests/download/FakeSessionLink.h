@@ -84,6 +84,7 @@ struct FakeDevice {
     int32_t openResult = 1;
     int32_t dlResult = 1;
     int32_t diagResult = 1;
+    int diagStillDownloading = 0;  // IsDIAGConnected calls answered "mode is download" first
     // Replaces answers: called with the request and how many requests of the
     // same command came before it.
     std::function<Answer(int cmd, const std::vector<uint8_t>& request, int index)> script;

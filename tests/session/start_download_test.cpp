@@ -126,6 +126,26 @@ TEST(StartDownload, PowerOnCheckFailsWhenTheDeviceDoesNotAnswerTheLoopback) {
     }
 }
 
+// A device still answering in download mode right after its reset has not
+// rebooted yet: it is waited for (up to another power-on pause), not failed.
+TEST(StartDownload, PowerOnCheckWaitsForADeviceStillInDownloadModeAfterTheReset) {
+    for (int stillDownloading : {2, 100}) {
+        SessionBench b;
+        ImageSet set;
+        set.Apply(*b.session);
+        b.device->diagStillDownloading = stillDownloading;
+        const bool back = stillDownloading == 2;
+        EXPECT_EQ(back ? 1 : -1, FlowResultCode(b.session->StartDownload())) << stillDownloading;
+        const int polls = back ? 2 : 10000 / 700;
+        EXPECT_EQ(polls + 1, b.device->Count(LinkCall::IsDIAG));
+        std::vector<uint32_t> pauses(polls + 1, 700);
+        pauses[0] = 10000;
+        EXPECT_EQ(pauses, b.device->pauses);
+        EXPECT_EQ((Line{back ? "Download Process Success!!" : "Download Process Failed!!", back ? 0 : -1}),
+                  RecordedLines().back());
+    }
+}
+
 TEST(StartDownload, PartitionOnlySessionSendsSecurityModeOneAndNoImage) {
     SessionBench b;
     ImageSet set;

@@ -25,7 +25,7 @@ wine_wait_device dl || wine_fail "device did not start"
 "$winecom" COM8 "$ports/dl" || wine_fail "cannot make COM8"
 
 # Fennix.dll sits next to the program.
-(cd "$files" && FENNIX_TIME_SCALE=${FENNIX_TIME_SCALE:-0.2} FENNIX_WINE_DL_PORT=COM8 wine "$exe")
+(cd "$files" && FENNIX_TIME_SCALE=${FENNIX_TIME_SCALE:-0.2} FENNIX_WAIT_SCALE=${FENNIX_WAIT_SCALE:-1} FENNIX_WINE_DL_PORT=COM8 wine "$exe")
 rc=$?
 [ $rc = 0 ] || exit $rc
 

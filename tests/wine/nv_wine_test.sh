@@ -31,7 +31,7 @@ wine_start_device nv FENNIX_SIM_NV_STORE="$store" --mode diag
 wine_wait_device nv || wine_fail "device did not start"
 "$winecom" COM9 "$ports/nv" || wine_fail "cannot make COM9"
 
-(cd "$files" && FENNIX_TIME_SCALE=${FENNIX_TIME_SCALE:-0.2} FENNIX_WINE_NV_PORT=COM9 wine "$exe")
+(cd "$files" && FENNIX_TIME_SCALE=${FENNIX_TIME_SCALE:-0.2} FENNIX_WAIT_SCALE=${FENNIX_WAIT_SCALE:-1} FENNIX_WINE_NV_PORT=COM9 wine "$exe")
 rc=$?
 [ $rc = 0 ] || exit $rc
 

@@ -31,6 +31,8 @@ start_device at --mode at
 "$winecom" COM4 "$ports/inplace" || exit 1
 "$winecom" COM8 "$ports/at" || exit 1
 
-FENNIX_TIME_SCALE=${FENNIX_TIME_SCALE:-0.2} \
+# Pauses at a fifth, the waits for an answer whole: under Wine on a loaded
+# machine an answer can take longer than a fifth of its wait.
+FENNIX_TIME_SCALE=${FENNIX_TIME_SCALE:-0.2} FENNIX_WAIT_SCALE=${FENNIX_WAIT_SCALE:-1} \
 FENNIX_WINE_SWITCH_PORT=COM3 FENNIX_WINE_INPLACE_PORT=COM4 FENNIX_WINE_AT_PORT=COM8 \
     wine "$exe"
