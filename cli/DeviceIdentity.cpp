@@ -3,6 +3,8 @@
 #include <cctype>
 #include <cstring>
 
+#include "AsciiCase.h"
+
 namespace fennix::cli {
 
 namespace {
@@ -12,11 +14,6 @@ namespace {
 template <size_t N>
 std::string Field(const char (&text)[N]) {
     return std::string(text, strnlen(text, N));
-}
-
-std::string Upper(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
 }
 
 std::string Joined(const std::string& date, const std::string& time) {
@@ -45,8 +42,8 @@ DeviceIdentity IdentityOf(const FennixDeviceInfo& d) {
     DeviceIdentity id;
     id.mode = ModeName(d.mode);
     id.group = d.group;
-    id.esn = Upper(Field(d.esn));
-    id.meid = Upper(Field(d.meid));
+    id.esn = AsciiUpper(Field(d.esn));
+    id.meid = AsciiUpper(Field(d.meid));
     id.imei = Field(d.imei);
     id.imeiValid = d.imeiValid == 1;
     id.compiled = Joined(Field(d.compileDate), Field(d.compileTime));

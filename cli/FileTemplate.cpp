@@ -4,6 +4,7 @@
 #include <ctime>
 #include <filesystem>
 
+#include "AsciiCase.h"
 #include "LiveLine.h"
 
 namespace fennix::cli {
@@ -102,7 +103,7 @@ std::string FileKey(const std::string& path) {
     std::string key = (error ? absolute.lexically_normal() : canonical).string();
 #ifdef _WIN32
     // Windows file names are case-blind.
-    for (auto& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    key = AsciiLower(key);
 #endif
     return key;
 }

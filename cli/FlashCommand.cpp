@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "AsciiCase.h"
 #include "Commands.h"
 #include "FlowIdentity.h"
 #include "ImageSet.h"
@@ -23,11 +24,6 @@ struct FlashOptions {
     bool dryRun = false;
     std::vector<std::string> ports;
 };
-
-std::string Capitals(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
-}
 
 // The model check's verdict before anything is written: true when the flash may go on.
 bool CheckModel(PortRun& run, const std::optional<DeviceIdentity>& device, const std::string& model,
@@ -67,7 +63,7 @@ bool DryRun(PortRun& run, const std::optional<DeviceIdentity>& read, const std::
         run.ToolLine("Dry run: the device is in download mode; who it is cannot be read before a flash", 0);
     else
         run.ToolLine("Dry run: the device " + ShortName(*read) + (ShortName(*read).empty() ? "" : " ") + "(platform " +
-                         PlatformId(*read) + ") is in " + Capitals(read->mode) + " mode",
+                         PlatformId(*read) + ") is in " + AsciiUpper(read->mode) + " mode",
                      0);
     uint64_t total = 0;
     for (const auto& f : files) {

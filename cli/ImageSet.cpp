@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "AsciiCase.h"
 #include "InputFile.h"
 
 namespace fennix::cli {
@@ -18,11 +19,6 @@ constexpr uint64_t kBodyLimit = 0xFFFFFFFFull;
 constexpr uint64_t kPartitionLimit = 1024;
 constexpr uint64_t kHeaderLimit = 512;
 
-std::string LowerCase(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
 // The folder's names by their lower-case form, read once for the whole set.
 class FolderNames {
 public:
@@ -30,7 +26,7 @@ public:
         std::error_code error;
         for (fs::directory_iterator entry(directory, error), end; !error && entry != end; entry.increment(error)) {
             const std::string name = entry->path().filename().string();
-            byLowerCase_[LowerCase(name)].push_back(name);
+            byLowerCase_[AsciiLower(name)].push_back(name);
         }
         for (auto& [lower, names] : byLowerCase_) std::sort(names.begin(), names.end());
     }
@@ -39,7 +35,7 @@ public:
     // check then says it does not exist); empty with `conflict` set when two
     // names match, since either could be the one meant.
     std::string Find(const std::string& name, const std::string& option, std::string* conflict) const {
-        auto it = byLowerCase_.find(LowerCase(name));
+        auto it = byLowerCase_.find(AsciiLower(name));
         if (it == byLowerCase_.end()) return (directory_ / name).string();
         if (it->second.size() > 1) {
             *conflict = Conflict(option, it->second);
@@ -143,7 +139,7 @@ std::vector<std::string> FilesNamedIgnoringCase(const std::string& directory, co
     std::vector<std::string> paths;
     std::error_code error;
     for (fs::directory_iterator entry(directory, error), end; !error && entry != end; entry.increment(error))
-        if (LowerCase(entry->path().filename().string()) == LowerCase(name))
+        if (EqualIgnoringCase(entry->path().filename().string(), name))
             paths.push_back(fs::path(entry->path()).make_preferred().string());
     return paths;
 }

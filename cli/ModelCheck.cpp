@@ -2,17 +2,9 @@
 
 #include <cctype>
 
-namespace fennix::cli {
+#include "AsciiCase.h"
 
-namespace {
-bool SameText(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
-}  // namespace
+namespace fennix::cli {
 
 ModelCheck CheckModelFit(const std::optional<DeviceIdentity>& device, const std::string& model,
                          const std::vector<std::string>& platformIds) {
@@ -29,7 +21,7 @@ ModelCheck CheckModelFit(const std::optional<DeviceIdentity>& device, const std:
     if (platformIds.empty() || platform.empty()) return check;
     std::string listed;
     for (const auto& id : platformIds) {
-        if (SameText(id, platform)) return {ModelVerdict::Fits, {}};
+        if (EqualIgnoringCase(id, platform)) return {ModelVerdict::Fits, {}};
         listed += (listed.empty() ? "" : ", ") + id;
     }
     return {ModelVerdict::Mismatch, "the image set is for the platforms " + listed + ", not the device's " + platform};

@@ -7,6 +7,7 @@
 #include <memory>
 #include <set>
 
+#include "AsciiCase.h"
 #include "Brt.h"
 #include "Commands.h"
 #include "Duck.h"
@@ -98,11 +99,9 @@ std::string PortFile(PortRun& run, const PortFiles& files, const std::optional<D
     std::string unfilled;
     const std::string path = files.name.Resolve({run.Port(), files.date, &*device}, &unfilled);
     if (path.empty()) {
-        std::string upper = unfilled;
-        std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
-        run.ToolFailure(
-            "The device gave no " + upper + " for {" + unfilled + "} in " + files.name.Text() + "; nothing was done",
-            "identity-missing");
+        run.ToolFailure("The device gave no " + AsciiUpper(unfilled) + " for {" + unfilled + "} in " +
+                            files.name.Text() + "; nothing was done",
+                        "identity-missing");
     }
     return path;
 }

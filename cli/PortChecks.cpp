@@ -8,6 +8,7 @@
 #ifdef _WIN32
 #include <windows.h>
 
+#include "AsciiCase.h"
 #include "System.h"
 #endif
 
@@ -18,10 +19,7 @@ namespace {
 #ifdef _WIN32
 // COM names are case-blind, and "\\.\COM12" is COM12 itself.
 std::string DeviceKey(const std::string& port) {
-    std::string name = port.rfind("\\\\.\\", 0) == 0 ? port.substr(4) : port;
-    std::transform(name.begin(), name.end(), name.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return name;
+    return AsciiUpper(port.rfind("\\\\.\\", 0) == 0 ? port.substr(4) : port);
 }
 
 // The ports the drivers registered (SERIALCOMM), or a device name the system knows.
