@@ -5,7 +5,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -85,6 +89,18 @@ std::string Sha256Sum(const std::string& path) {
     if (!pipe || std::fread(digest.data(), 1, 64, pipe) != 64) digest.clear();
     if (pipe) pclose(pipe);
     return digest;
+}
+
+std::string FreshTestDir(const std::string& name) {
+    const char* tmp = std::getenv("TEST_TMPDIR");
+    const std::filesystem::path dir = std::filesystem::path(tmp ? tmp : "/tmp") / name;
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    return dir.string();
+}
+
+std::string FreshTestDirOfThisTest(const std::string& prefix) {
+    return FreshTestDir(prefix + ::testing::UnitTest::GetInstance()->current_test_info()->name());
 }
 
 std::string ReadText(const std::string& path) {

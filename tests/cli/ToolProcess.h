@@ -40,4 +40,9 @@ std::string ReadText(const std::string& path);
 // Lower-case hex digest by sha256sum (not the tool's own code); empty when it fails.
 std::string Sha256Sum(const std::string& path);
 
+// An empty folder of the test's own below TEST_TMPDIR (else /tmp), emptied first.
+std::string FreshTestDir(const std::string& name);
+// The same, named by `prefix` and the running test's name.
+std::string FreshTestDirOfThisTest(const std::string& prefix);
+
 }  // namespace fennix::clitest

@@ -25,13 +25,7 @@ using sim::CScopedDevice;
 
 class CliFlash : public ::testing::Test {
 protected:
-    void SetUp() override {
-        const char* tmp = std::getenv("TEST_TMPDIR");
-        dir_ = fs::path(tmp ? tmp : "/tmp") /
-               ("cli-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
+    void SetUp() override { dir_ = FreshTestDirOfThisTest("cli-"); }
     sim::SampleImageSet Images(size_t amssBytes) {
         sim::SampleImageSizes sizes;
         sizes.amss = amssBytes;

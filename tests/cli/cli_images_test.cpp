@@ -19,10 +19,7 @@ using nlohmann::json;
 class CliImages : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char* tmp = std::getenv("TEST_TMPDIR");
-        dir_ = fs::path(tmp ? tmp : "/tmp") /
-               ("cli-images-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(dir_);
+        dir_ = FreshTestDirOfThisTest("cli-images-");
         sim::SampleImageSizes sizes;
         sizes.amss = 64 * 1024;
         sim::WriteSampleImageSet(images_ = (dir_ / "images").string(), sizes);

@@ -11,15 +11,6 @@
 namespace fennix::clitest {
 namespace {
 
-namespace fs = std::filesystem;
-
-std::string TestDir(const char* name) {
-    const char* tmp = std::getenv("TEST_TMPDIR");
-    const fs::path dir = fs::path(tmp ? tmp : "/tmp") / name;
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    return dir.string();
-}
 
 const std::vector<std::string> kFields = {"port",       "esn",          "meid",     "imei",
                                           "imei_valid", "compiled",     "released", "version_dir",
@@ -27,7 +18,7 @@ const std::vector<std::string> kFields = {"port",       "esn",          "meid", 
 
 // Files that exist but are no serial ports: the engine cannot open them.
 TEST(CliInfo, APortThatCannotBeReadGivesItsErrorAndEveryValueNull) {
-    const std::string dir = TestDir("cli-info-missing");
+    const std::string dir = FreshTestDir("cli-info-missing");
     const std::string missing = dir + "/not-a-port";
     std::ofstream(missing) << "";
     std::ofstream(missing + "2") << "";
@@ -55,7 +46,7 @@ TEST(CliInfo, APortThatCannotBeReadGivesItsErrorAndEveryValueNull) {
 
 // Two devices at once: every value given, and what one device refuses is null.
 TEST(CliInfo, EachDeviceGetsItsOwnLineWithItsIdentity) {
-    const std::string dir = TestDir("cli-info-devices");
+    const std::string dir = FreshTestDir("cli-info-devices");
     sim::DeviceOptions a = sim::DiagDevice("Q6250");
     a.directory = dir;
     a.name = "a";

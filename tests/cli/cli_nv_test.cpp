@@ -31,10 +31,7 @@ std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
 class CliNv : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char* tmp = std::getenv("TEST_TMPDIR");
-        dir_ = fs::path(tmp ? tmp : "/tmp") / "cli-nv";
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
+        dir_ = FreshTestDir("cli-nv");
         sim::DeviceOptions o = sim::DiagDevice();
         o.directory = dir_.string();
         o.name = "nv";
