@@ -11,6 +11,9 @@
 #include "Commands.h"
 #include "Report.h"
 #include "System.h"
+#ifdef FENNIX_WITH_STATION
+#include "StationCommands.h"
+#endif
 
 namespace fennix::cli {
 
@@ -113,6 +116,10 @@ int Main(int argc, char** argv) {
     AddNvCommands(app, exitCode);
     AddBrtCommands(app, exitCode);
     AddImagesCommands(app, exitCode);
+#ifdef FENNIX_WITH_STATION
+    station::AddStationCommand(app, exitCode);
+    station::AddRecordsCommand(app, exitCode);
+#endif
     // Before the options are parsed the only sign of --json is the word itself.
     bool json = false;
     for (int i = 1; i < argc; ++i) json = json || std::string(argv[i]) == "--json";

@@ -1,0 +1,8 @@
+#include "StationCommands.h"
+
+namespace fennix::station {
+
+void AddStationCommand(CLI::App&, int&) {}
+void AddRecordsCommand(CLI::App&, int&) {}
+
+}  // namespace fennix::station
