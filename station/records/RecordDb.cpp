@@ -62,6 +62,8 @@ constexpr const char* kColumns =
     "version_before, version_after, build_id_before, build_id_after, bytes, files, backup_path, backup_sha256, "
     "nv_verified, missing_items, lines, tool_version, library_version";
 
+constexpr int kColumnCount = 27;
+
 std::string LastError(sqlite3* db) { return db ? sqlite3_errmsg(db) : "out of memory"; }
 
 class Statement {
@@ -341,7 +343,7 @@ std::optional<std::string> StoredTime(std::string_view text, bool until) {
     if (!t) return std::nullopt;
     std::tm utc{};
     gmtime_r(&t->seconds, &utc);
-    char out[40];
+    char out[64];
     std::snprintf(out, sizeof out, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
                   utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, t->millis);
     return std::string(out);
@@ -437,9 +439,10 @@ int64_t RecordDb::Begin(const RunRecord& run, std::string* error) {
     std::lock_guard lock(mutex_);
     Transaction t(db_, error);
     if (!t.Open()) return 0;
-    Statement s(db_, std::string("INSERT INTO runs (") + (kColumns + 4) +  // every column but the id
-                         ") VALUES (?, ?, ?, ?, ?, COALESCE(?, " + kNowSql +
-                         "), ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    // Every column but the id; an empty start is stamped here.
+    std::string values = "?, ?, ?, ?, ?, COALESCE(?, " + std::string(kNowSql) + ")";
+    for (int i = 0; i < kColumnCount - 7; ++i) values += ", ?";
+    Statement s(db_, std::string("INSERT INTO runs (") + (kColumns + 4) + ") VALUES (" + values + ")");
     if (!s.Ok()) {
         if (error) *error = s.Error();
         return 0;

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 #include "RecordDb.h"
@@ -280,7 +281,7 @@ RunRecord Ended(const std::string& socket, const std::string& imei, const std::s
     auto t = *StoredTime(start, false);
     // Whole seconds are enough for these runs.
     const int s = std::stoi(t.substr(17, 2)) + static_cast<int>(seconds);
-    char end[40];
+    char end[64];
     std::snprintf(end, sizeof end, "%s%02d:%02d.%03dZ", t.substr(0, 14).c_str(), std::stoi(t.substr(14, 2)) + s / 60,
                   s % 60, static_cast<int>((seconds - static_cast<int>(seconds)) * 1000 + 0.5));
     r.endedAt = end;
@@ -293,7 +294,9 @@ void Add(RecordDb& db, RunRecord run) {
     std::string error;
     run.id = db.Begin(run, &error);
     ASSERT_GT(run.id, 0) << error;
-    if (run.result != RunResult::Running) ASSERT_TRUE(db.Complete(run, &error)) << error;
+    if (run.result != RunResult::Running) {
+        ASSERT_TRUE(db.Complete(run, &error)) << error;
+    }
 }
 
 TEST(RecordDb, FiltersByDayTimeDeviceSocketAndResult) {
@@ -356,9 +359,13 @@ TEST(RecordDb, SumsUpYieldAndMedianPerSocketAndCause) {
         EXPECT_EQ(r.key, key);
         EXPECT_EQ((std::vector<int>{r.runs, r.passed, r.failed, r.interrupted, r.aborted}), counts);
         ASSERT_EQ(r.yieldPercent.has_value(), yield.has_value());
-        if (yield) EXPECT_NEAR(*r.yieldPercent, *yield, 1e-9);
+        if (yield) {
+            EXPECT_NEAR(*r.yieldPercent, *yield, 1e-9);
+        }
         ASSERT_EQ(r.medianSeconds.has_value(), median.has_value());
-        if (median) EXPECT_NEAR(*r.medianSeconds, *median, 1e-9);
+        if (median) {
+            EXPECT_NEAR(*r.medianSeconds, *median, 1e-9);
+        }
     };
     ASSERT_EQ(s.sockets.size(), 2u);
     expectRow(s.sockets[0], "A", {4, 2, 1, 1, 0}, 200.0 / 3, 15.25);
