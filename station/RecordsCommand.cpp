@@ -136,10 +136,11 @@ void PrintRuns(const std::vector<RunRecord>& runs) {
     }
     auto cell = [](const std::string& text) { return text.empty() ? std::string("-") : text; };
     std::vector<std::vector<std::string>> rows{
-        {"id", "started", "socket", "imei", "recipe", "result", "cause", "seconds"}};
+        {"id", "started (UTC)", "socket", "imei", "recipe", "result", "cause", "seconds"}};
     for (const auto& r : runs)
-        rows.push_back({std::to_string(r.id), cell(r.startedAt), cell(r.socket), cell(r.imei), cell(r.recipe),
-                        records::RunResultName(r.result), cell(r.cause), Seconds(records::DurationSeconds(r))});
+        rows.push_back({std::to_string(r.id), cell(r.startedAt.substr(0, 19)), cell(r.socket), cell(r.imei),
+                        cell(r.recipe), records::RunResultName(r.result), cell(r.cause),
+                        Seconds(records::DurationSeconds(r))});
     PrintTable(rows);
 }
 

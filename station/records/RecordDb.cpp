@@ -158,11 +158,8 @@ nlohmann::json ParsedArray(const std::string& text) {
 // Every column of a run but its id and result, in the order of kColumns.
 void BindFields(Statement& s, const RunRecord& r) {
     for (const std::string* text : {&r.station, &r.socket, &r.port, &r.operatorName, &r.recipe}) s.Text(*text);
-    if (r.startedAt.empty())
-        s.Null();
-    else
-        s.Text(r.startedAt);
-    s.Text(r.endedAt);
+    // One form for every stamp, so that they compare as texts in time order (and the index serves the filters).
+    for (const std::string* stamp : {&r.startedAt, &r.endedAt}) s.Text(StoredTime(*stamp, false).value_or(*stamp));
     s.Text(RunResultName(r.result));
     for (const std::string* text : {&r.cause, &r.stage, &r.esn, &r.imei, &r.meid, &r.versionBefore, &r.versionAfter,
                                     &r.buildIdBefore, &r.buildIdAfter})

@@ -306,6 +306,10 @@ TEST(RecordDb, FiltersByDayTimeDeviceSocketAndResult) {
     Add(*db, Ended("B", "111", "2026-12-10T00:00:00.000Z", 10, RunResult::Failed, "x"));
     Add(*db, Ended("A", "222", "2026-12-10T23:59:59.999Z", 10, RunResult::Success));
     Add(*db, Ended("A", "111", "2026-12-11T00:00:00.000Z", 10, RunResult::Interrupted, "unplugged"));
+    RunRecord zonedStart;  // 23:30 UTC the day before, stored so: compared as text it would fall on the 10th
+    zonedStart.startedAt = "2026-12-10T00:30:00+01:00";
+    Add(*db, zonedStart);
+    EXPECT_EQ(db->Runs({}).front().startedAt, "2026-12-09T23:30:00.000Z");
     auto ids = [&db](const RunFilter& f) {
         std::vector<int64_t> out;
         for (const auto& r : db->Runs(f)) out.push_back(r.id);
@@ -331,6 +335,9 @@ TEST(RecordDb, FiltersByDayTimeDeviceSocketAndResult) {
     latest.limit = 2;
     latest.newestFirst = true;
     EXPECT_EQ(ids(latest), (Ids{4, 3}));
+    RunFilter earlier;
+    earlier.until = "2026-12-09";
+    EXPECT_EQ(ids(earlier), (Ids{5, 1}));
 
     EXPECT_EQ(StoredTime("2026-12-10", true), "2026-12-10T23:59:59.999Z");
     EXPECT_EQ(StoredTime("2026-12-10T08:30:00.5-02:30", false), "2026-12-10T11:00:00.500Z");
