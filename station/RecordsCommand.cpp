@@ -197,7 +197,7 @@ int Run(RecordsOptions& o) {
     std::string error;
     const std::unique_ptr<records::RecordDb> db = records::RecordDb::Open(o.db, true, &error);
     if (!db) {
-        std::fprintf(stderr, "fennix records: %s\n", error.c_str());
+        UsageError(json, "fennix records: " + error);  // its text and JSON event; the status says it is no usage error
         return kExitFailed;
     }
 

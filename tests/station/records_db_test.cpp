@@ -157,6 +157,21 @@ TEST(RecordDb, KeepsEveryFieldOfARunFromBeginToComplete) {
     EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(s, 3)), "wal");
     sqlite3_finalize(s);
     sqlite3_close(raw);
+
+    // JSON columns another program spoiled read as far as they make sense, not as an exception.
+    ASSERT_EQ(sqlite3_open(path.c_str(), &raw), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(raw,
+                           "UPDATE runs SET files = '[{\"name\": 5, \"size\": \"x\", \"sha256\": \"ab\"}, 3]', "
+                           "lines = '{', missing_items = '[1, \"2\"]' WHERE id = 2",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(raw);
+    const auto spoiled = OpenDb(path, true)->Runs({}).back();
+    ASSERT_EQ(spoiled.files.size(), 1u);
+    EXPECT_EQ(spoiled.files[0].name, "");
+    EXPECT_EQ(spoiled.files[0].sha256, "ab");
+    EXPECT_TRUE(spoiled.lines.empty());
+    EXPECT_EQ(spoiled.missingItems, (std::vector<int32_t>{1}));
 }
 
 TEST(RecordDb, RefusesANewerSchemaAndAMissingFileWhenOnlyReading) {
