@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <thread>
 
 #include "FlowIdentity.h"
 #include "Recipe.h"
@@ -55,17 +56,47 @@ protected:
         EXPECT_TRUE(BuildRecipe(options, &recipe, &error)) << error;
         return recipe;
     }
-    // The recipe on the device at `port`, read first as an arrival.
-    static cli::RunSnapshot Run(const Recipe& recipe, const std::string& port) {
+    // The recipe on the device at `port`, read first as an arrival at `at`;
+    // `onEvent` sees the run's events on this thread while it runs.
+    static cli::RunSnapshot Run(const Recipe& recipe, const std::string& port,
+                                cli::WallClock::time_point at = cli::WallClock::now(),
+                                const std::function<void(const cli::Event&)>& onEvent = {}) {
         cli::EventQueue events;
         cli::PortRun run(port, recipe.progress(), events);
         run.Start([&](cli::PortRun& r) {
-            const Arrival arrival{port, port, cli::RecordIdentity(r, "device", r.ReadIdentity()),
-                                  cli::WallClock::now()};
+            const Arrival arrival{port, port, cli::RecordIdentity(r, "device", r.ReadIdentity()), at};
             return recipe.run(r, arrival);
         });
+        if (onEvent) {
+            for (bool running = true; running; std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
+                const auto state = run.Snapshot().state;
+                running = state == cli::RunState::Waiting || state == cli::RunState::Running;
+                for (const auto& event : events.Take()) onEvent(event);
+            }
+        }
         run.Join();
         return run.Snapshot();
+    }
+    template <typename F>
+    static void Memory(CScopedDevice& device, F change) {
+        device->WithState([&](sim::DeviceState& s) { change(s.Extension<sim::CNvMemory>()); });
+    }
+    // Items 10 and 4000 with values, item 30 listed but not active.
+    static void Preload(CScopedDevice& device) {
+        Memory(device, [](sim::CNvMemory& nv) {
+            nv.items[10] = sim::SimNvItem::Plain(std::vector<uint8_t>(128, 0x11));
+            nv.items[4000] = sim::SimNvItem::Plain(std::vector<uint8_t>(128, 0x22));
+            nv.items[30] = sim::SimNvItem::WithStatus(5);
+        });
+    }
+    RecipeOptions Upgrade(CScopedDevice& device) {
+        Preload(device);
+        std::ofstream(dir_ / "items.csv") << "Name;Item\ncal;10\nband;4000\ninactive;30\n";
+        RecipeOptions o = Flash();
+        o.name = "upgrade";
+        o.items = (dir_ / "items.csv").string();
+        o.backups = (dir_ / "backups").string();
+        return o;
     }
     fs::path dir_;
 };
@@ -97,6 +128,73 @@ TEST_F(Recipes, FlashWritesTheSetAndReadsTheDeviceAfter) {
     EXPECT_FALSE(BuildRecipe(broken, &none, &error));
     EXPECT_EQ(error.rfind("fennix station: the image set is not usable; no socket was served:\n", 0), 0u) << error;
     EXPECT_NE(error.find("amss.mbn does not exist"), std::string::npos) << error;
+}
+
+// The flash resets the items (as a new firmware may): the restore brings
+// them back, and reading them again proves it.
+TEST_F(Recipes, UpgradeKeepsTheNvItemsThroughTheFlash) {
+    auto device = Device("a", 352099001761481);
+    const Recipe recipe = Build(Upgrade(*device));
+    bool reset = false;
+    const cli::RunSnapshot r = Run(recipe, device->Path(), cli::WallClock::now(), [&](const cli::Event& event) {
+        if (reset || event.stage != "image-write") return;
+        reset = true;
+        Memory(*device, [](sim::CNvMemory& nv) { nv.items[10] = sim::SimNvItem::Plain({}); });
+    });
+    ASSERT_TRUE(reset);
+    ASSERT_EQ(r.state, cli::RunState::Succeeded) << r.failure;
+    EXPECT_EQ(r.fields.at("nv_verified"), true);
+    EXPECT_EQ(r.fields.at("missing"), nlohmann::ordered_json::array({30}));
+    EXPECT_EQ(r.fields.at("device_after").at("imei"), "352099001761481");
+    Memory(*device, [](sim::CNvMemory& nv) { EXPECT_EQ(nv.DataOf(10), std::vector<uint8_t>(128, 0x11)); });
+    // The backup stays, named after the device; the file of the second read is gone.
+    const std::string path = r.fields.at("backup_path");
+    EXPECT_EQ(fs::path(path).parent_path(), dir_ / "backups");
+    EXPECT_EQ(fs::path(path).filename().string().rfind("352099001761481-", 0), 0u) << path;
+    EXPECT_EQ(r.fields.at("backup_sha256").get<std::string>().size(), 64u);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "backups"), fs::directory_iterator()), 1);
+}
+
+// Nothing reaches the device when the backup cannot be made: not when the
+// backup folder went away, not when the device does not say who it is.
+TEST_F(Recipes, UpgradeWithoutABackupWritesNothing) {
+    auto device = Device("a", 352099001761481);
+    const Recipe recipe = Build(Upgrade(*device));
+    fs::remove_all(dir_ / "backups");
+    const cli::RunSnapshot r = Run(recipe, device->Path());
+    EXPECT_EQ(r.state, cli::RunState::Failed);
+    EXPECT_EQ((*device)->Recording().CountRequests(sim::DeviceMode::Diag, 0x3A), 0u);
+    EXPECT_EQ(sim::SnapshotDownloadTarget(device->Device()).writes, 0u);
+    Memory(*device, [](sim::CNvMemory& nv) { EXPECT_EQ(nv.writes, 0u); });
+    EXPECT_FALSE(r.fields.contains("device_after"));
+
+    sim::DeviceOptions o = sim::DownloadDevice();
+    o.directory = dir_.string();
+    o.name = "dl";
+    CScopedDevice inDownload(o);
+    ASSERT_TRUE(inDownload.Ok());
+    const cli::RunSnapshot unknown = Run(Build(Upgrade(*device)), inDownload.Path());
+    EXPECT_EQ(unknown.cause, "identity-missing");
+    EXPECT_EQ(sim::SnapshotDownloadTarget(inDownload.Device()).writes, 0u);
+}
+
+// Two devices that give one IMEI and arrive in the same second: two files.
+TEST_F(Recipes, BackupsOfOneSecondNeverShareAFile) {
+    auto a = Device("a", 352099001761481), b = Device("b", 352099001761481);
+    RecipeOptions o = Upgrade(*a);
+    Preload(*b);
+    o.name = "backup";
+    const Recipe recipe = Build(o);
+    const auto at = cli::WallClock::now();
+    cli::RunSnapshot first, second;
+    std::thread other([&] { second = Run(recipe, b->Path(), at); });
+    first = Run(recipe, a->Path(), at);
+    other.join();
+    ASSERT_EQ(first.state, cli::RunState::Succeeded) << first.failure;
+    ASSERT_EQ(second.state, cli::RunState::Succeeded) << second.failure;
+    EXPECT_NE(first.fields.at("backup_path"), second.fields.at("backup_path"));
+    EXPECT_TRUE(fs::exists(first.fields.at("backup_path").get<std::string>()));
+    EXPECT_TRUE(fs::exists(second.fields.at("backup_path").get<std::string>()));
 }
 
 }  // namespace

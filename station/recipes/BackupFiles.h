@@ -1,0 +1,51 @@
+// The BRT files of the station's recipes: a template filled per arrival
+// ({port} the tty, {date} and {time} of the arrival) and the files the
+// running recipes hold. Devices that arrive in the same second in different
+// sockets may fill a template alike; the later one then takes the first free
+// "name-2.brt", "name-3.brt", ..., so that no run writes another's file.
+#pragma once
+
+#include <string>
+
+#include "FileTemplate.h"
+#include "Recipe.h"
+
+namespace fennix::station {
+
+struct BackupFiles {
+    cli::FileTemplate name;
+    bool fresh = false;  // never the name of a file that exists (a backup is never replaced)
+    cli::ClaimedFiles claimed;
+};
+
+// The file of one run, held until the run ends.
+class BackupClaim {
+public:
+    // Path() is empty after failing the port when the device does not give
+    // what the template needs.
+    BackupClaim(BackupFiles& files, PortRun& run, const Arrival& arrival);
+    ~BackupClaim();
+    BackupClaim(const BackupClaim&) = delete;
+    BackupClaim& operator=(const BackupClaim&) = delete;
+    const std::string& Path() const { return path_; }
+
+private:
+    BackupFiles& files_;
+    std::string holder_, path_;
+};
+
+// The template's values of an arrival (the device's are added by the flows).
+cli::TemplateValues ArrivalValues(const Arrival& arrival);
+
+// The default backup file under `folder`.
+std::string DefaultBackupTemplate(const std::string& folder);
+
+// The checks of the NV recipes' options when the station starts: false with
+// the usage error in `error`.
+bool ItemListReadable(const RecipeOptions& options, std::string* error);
+bool BackupFolderReady(const std::string& folder, std::string* error);  // made when missing
+
+// The result fields of a backup written: "backup_path" and "backup_sha256".
+void RecordBackup(PortRun& run, const std::string& path);
+
+}  // namespace fennix::station
