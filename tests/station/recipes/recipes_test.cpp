@@ -136,12 +136,15 @@ TEST_F(Recipes, UpgradeKeepsTheNvItemsThroughTheFlash) {
     auto device = Device("a", 352099001761481);
     const Recipe recipe = Build(Upgrade(*device));
     bool reset = false;
+    int writing = -1;  // the bar when the flash's first bytes were written
     const cli::RunSnapshot r = Run(recipe, device->Path(), cli::WallClock::now(), [&](const cli::Event& event) {
         if (reset || event.stage != "image-write") return;
         reset = true;
+        writing = event.percent;
         Memory(*device, [](sim::CNvMemory& nv) { nv.items[10] = sim::SimNvItem::Plain({}); });
     });
     ASSERT_TRUE(reset);
+    EXPECT_LT(writing, 100) << "the bar was full before the flash wrote its images";
     ASSERT_EQ(r.state, cli::RunState::Succeeded) << r.failure;
     EXPECT_EQ(r.fields.at("nv_verified"), true);
     EXPECT_EQ(r.fields.at("missing"), nlohmann::ordered_json::array({30}));
