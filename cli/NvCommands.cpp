@@ -1,13 +1,9 @@
 // fennix backup, restore and nv-import: the NV flows on every named port at once.
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <memory>
-#include <set>
 
-#include "AsciiCase.h"
 #include "Brt.h"
 #include "Commands.h"
 #include "Duck.h"
