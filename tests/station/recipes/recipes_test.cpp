@@ -130,20 +130,30 @@ TEST_F(Recipes, FlashWritesTheSetAndReadsTheDeviceAfter) {
     EXPECT_NE(error.find("amss.mbn does not exist"), std::string::npos) << error;
 }
 
-// The flash resets the items (as a new firmware may): the restore brings
-// them back, and reading them again proves it.
+// The flash resets item 10 (as a new firmware may): the restore brings it
+// back, and reading the items again proves it. Where the device refuses the
+// write (which fails no restore) the second read tells, and the backup stays.
 TEST_F(Recipes, UpgradeKeepsTheNvItemsThroughTheFlash) {
-    auto device = Device("a", 352099001761481);
+    auto device = Device("a", 352099001761481), refusing = Device("b", 352099001761499);
     const Recipe recipe = Build(Upgrade(*device));
-    bool reset = false;
-    int writing = -1;  // the bar when the flash's first bytes were written
-    const cli::RunSnapshot r = Run(recipe, device->Path(), cli::WallClock::now(), [&](const cli::Event& event) {
-        if (reset || event.stage != "image-write") return;
-        reset = true;
-        writing = event.percent;
-        Memory(*device, [](sim::CNvMemory& nv) { nv.items[10] = sim::SimNvItem::Plain({}); });
-    });
-    ASSERT_TRUE(reset);
+    Preload(*refusing);
+    // The item reset when the flash writes its first bytes; the bar then.
+    const auto upgrade = [&](CScopedDevice& target, bool refuse, int* writing) {
+        return Run(recipe, target.Path(), cli::WallClock::now(), [&, refuse, writing](const cli::Event& event) {
+            if (*writing >= 0 || event.stage != "image-write") return;
+            *writing = event.percent;
+            Memory(target, [refuse](sim::CNvMemory& nv) {
+                nv.items[10] = sim::SimNvItem::Plain({});
+                if (refuse) nv.items[10].writeStatus = 5;
+            });
+        });
+    };
+    int writing = -1, refusedWriting = -1;
+    cli::RunSnapshot refused;
+    std::thread other([&] { refused = upgrade(*refusing, true, &refusedWriting); });
+    const cli::RunSnapshot r = upgrade(*device, false, &writing);
+    other.join();
+    ASSERT_GE(writing, 0);
     EXPECT_LT(writing, 100) << "the bar was full before the flash wrote its images";
     ASSERT_EQ(r.state, cli::RunState::Succeeded) << r.failure;
     EXPECT_EQ(r.fields.at("nv_verified"), true);
@@ -155,7 +165,17 @@ TEST_F(Recipes, UpgradeKeepsTheNvItemsThroughTheFlash) {
     EXPECT_EQ(fs::path(path).parent_path(), dir_ / "backups");
     EXPECT_EQ(fs::path(path).filename().string().rfind("352099001761481-", 0), 0u) << path;
     EXPECT_EQ(r.fields.at("backup_sha256").get<std::string>().size(), 64u);
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "backups"), fs::directory_iterator()), 1);
+
+    ASSERT_GE(refusedWriting, 0);
+    EXPECT_EQ(refused.state, cli::RunState::Failed);
+    EXPECT_EQ(refused.cause, "nv-mismatch");
+    EXPECT_EQ(refused.fields.at("nv_verified"), false);
+    const std::string kept = refused.fields.at("backup_path");
+    EXPECT_NE(refused.failure.find("read back otherwise than backed up: 10; the backup is kept in " + kept),
+              std::string::npos)
+        << refused.failure;
+    EXPECT_TRUE(fs::exists(kept));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "backups"), fs::directory_iterator()), 2);
 }
 
 // Nothing reaches the device when the backup cannot be made: not when the
