@@ -220,5 +220,40 @@ TEST_F(Recipes, BackupsOfOneSecondNeverShareAFile) {
     EXPECT_TRUE(fs::exists(second.fields.at("backup_path").get<std::string>()));
 }
 
+// The NV recipes per device: a backup named after the device, its restore
+// found by the same template, a duck file written in.
+TEST_F(Recipes, NvRecipesFillTheirFilesPerDevice) {
+    auto device = Device("a", 352099001761481);
+    RecipeOptions o = Upgrade(*device);
+    o.name = "backup";
+    o.out = (dir_ / "{imei}.brt").string();
+    ASSERT_EQ(Run(Build(o), device->Path()).state, cli::RunState::Succeeded);
+    Memory(*device, [](sim::CNvMemory& nv) { nv.items[4000] = sim::SimNvItem::Plain({}); });
+    o.name = "restore";
+    o.in = o.out;
+    const cli::RunSnapshot restored = Run(Build(o), device->Path());
+    ASSERT_EQ(restored.state, cli::RunState::Succeeded) << restored.failure;
+    EXPECT_EQ(restored.fields.at("in"), (dir_ / "352099001761481.brt").string());
+    Memory(*device, [](sim::CNvMemory& nv) { EXPECT_EQ(nv.DataOf(4000), std::vector<uint8_t>(128, 0x22)); });
+
+    std::ofstream duck(dir_ / "set.duck", std::ios::binary);
+    const int32_t head[2] = {4000, 128};
+    duck.write(reinterpret_cast<const char*>(head), sizeof head);
+    duck << std::string(128, '\x33');
+    duck.close();
+    o.name = "import";
+    o.duck = (dir_ / "set.duck").string();
+    ASSERT_EQ(Run(Build(o), device->Path()).state, cli::RunState::Succeeded);
+    Memory(*device, [](sim::CNvMemory& nv) { EXPECT_EQ(nv.DataOf(4000), std::vector<uint8_t>(128, 0x33)); });
+
+    // An upgrade always waits for the device to come back before writing the items.
+    o.name = "upgrade";
+    o.skipCheck = true;
+    Recipe none;
+    std::string error;
+    EXPECT_FALSE(BuildRecipe(o, &none, &error));
+    EXPECT_NE(error.find("--skip-check is for the flash recipe"), std::string::npos) << error;
+}
+
 }  // namespace
 }  // namespace fennix::station
