@@ -5,9 +5,9 @@
 #include <map>
 #include <memory>
 
-#include "BackupFiles.h"
 #include "FlashFlow.h"
 #include "NvFlows.h"
+#include "RecipeFiles.h"
 #include "Recipes.h"
 
 namespace fennix::station {
@@ -95,28 +95,21 @@ int32_t RunUpgrade(PortRun& run, Upgrade& upgrade, const Arrival& arrival) {
 
 bool BuildUpgradeRecipe(const RecipeOptions& options, Recipe* recipe, std::string* error) {
     if (options.skipCheck) {
-        *error =
-            "fennix station: the upgrade writes the NV items back after the device came up again, so it always "
-            "waits for it: --skip-check is for the flash recipe";
+        *error = std::string(kStationCommand) +
+                 ": the upgrade writes the NV items back after the device came up again, so it always "
+                 "waits for it: --skip-check is for the flash recipe";
         return false;
     }
     if (!ItemListReadable(options, error) || !BackupFolderReady(options.backups, error)) return false;
     auto upgrade = std::make_shared<Upgrade>();
     upgrade->flash.force = options.forceModel;
     if (!cli::PrepareFlash(cli::WithRoleOptions(options.images, options.files, options.leftOut), &upgrade->flash,
-                           "fennix station", "no socket was served", error))
+                           kStationCommand, kNothingServed, error) ||
+        !ParseTemplate(DefaultBackupTemplate(options.backups), true, &upgrade->backups.name, error))
         return false;
-    std::string problem;
-    if (!cli::FileTemplate::Parse(DefaultBackupTemplate(options.backups), &upgrade->backups.name, &problem, true)) {
-        *error = "fennix station: " + problem + "; no socket was served";
-        return false;
-    }
     upgrade->backups.fresh = true;
     std::vector<cli::SentFile> list{{"items", options.items, 0, {}}};
-    if (!cli::DescribeFiles(list, &problem)) {
-        *error = "fennix station: " + problem + "; no socket was served";
-        return false;
-    }
+    if (!DescribeRecipeFiles(list, error)) return false;
     upgrade->csv = options.items;
     upgrade->items = cli::ReadItemListFile(options.items);
     recipe->name = "upgrade";

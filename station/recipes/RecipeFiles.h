@@ -1,11 +1,13 @@
-// The BRT files of the station's recipes: a template filled per arrival
-// ({port} the tty, {date} and {time} of the arrival) and the files the
-// running recipes hold. Devices that arrive in the same second in different
-// sockets may fill a template alike; the later one then takes the first free
-// "name-2.brt", "name-3.brt", ..., so that no run writes another's file.
+// The files of the station's recipes: their checks when the station starts,
+// and the BRT files per arrival: a template filled per arrival ({port} the
+// tty, {date} and {time} of the arrival) and the files the running recipes hold. Devices that arrive in the same second
+// in different sockets may fill a template alike; the later one then takes the first free "name-2.brt", "name-3.brt",
+// ..., so that no run writes another's file.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "FileTemplate.h"
 #include "Recipe.h"
@@ -40,10 +42,18 @@ cli::TemplateValues ArrivalValues(const Arrival& arrival);
 // The default backup file under `folder`.
 std::string DefaultBackupTemplate(const std::string& folder);
 
-// The checks of the NV recipes' options when the station starts: false with
-// the usage error in `error`.
+// The checks of the recipes' options and files when the station starts:
+// false with the usage error in `error`.
+constexpr const char* kStationCommand = "fennix station";
+constexpr const char* kNothingServed = "no socket was served";
+// "fennix station: <problem>; no socket was served".
+std::string StartError(const std::string& problem);
+// The file `option` names ("--duck FILE"), `what` for people ("the duck file").
+bool InputReadable(const std::string& path, uint64_t limit, const char* option, const char* what, std::string* error);
 bool ItemListReadable(const RecipeOptions& options, std::string* error);
 bool BackupFolderReady(const std::string& folder, std::string* error);  // made when missing
+bool DescribeRecipeFiles(std::vector<cli::SentFile>& files, std::string* error);
+bool ParseTemplate(const std::string& text, bool withTime, cli::FileTemplate* name, std::string* error);
 
 // The result fields of a backup written: "backup_path" and "backup_sha256".
 void RecordBackup(PortRun& run, const std::string& path);
