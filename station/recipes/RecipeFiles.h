@@ -1,8 +1,9 @@
 // The files of the station's recipes: their checks when the station starts,
-// and the BRT files per arrival: a template filled per arrival ({port} the
-// tty, {date} and {time} of the arrival) and the files the running recipes hold. Devices that arrive in the same second
-// in different sockets may fill a template alike; the later one then takes the first free "name-2.brt", "name-3.brt",
-// ..., so that no run writes another's file.
+// and the BRT files per arrival, a template filled with the arrival's values
+// ({port} the tty, {date} and {time} of the arrival) and held by the running
+// recipes. Devices that arrive in the same second in different sockets may
+// fill a template alike; the later one then takes the first free
+// "name-2.brt", "name-3.brt", ..., so that no run writes another's file.
 #pragma once
 
 #include <cstdint>

@@ -115,8 +115,8 @@ bool BuildUpgradeRecipe(const RecipeOptions& options, Recipe* recipe, std::strin
     recipe->name = "upgrade";
     recipe->files = upgrade->flash.files;
     recipe->files.push_back(list.front());
-    // The bar follows the flash's bytes, which are most of the time; the NV
-    // phases show as their own stages.
+    // The bar follows the flash's bytes, which are most of the time, and the
+    // items within the NV phases, which show as stages of their own.
     recipe->progress = [upgrade] { return cli::ProgressModel(upgrade->flash.set.Streamed()); };
     recipe->run = [upgrade](PortRun& run, const Arrival& arrival) { return RunUpgrade(run, *upgrade, arrival); };
     return true;
