@@ -119,8 +119,12 @@ void PortWatcher::ArmWatches() {
 }
 
 void PortWatcher::Rescan() {
-    ArmWatches();
-    for (auto& [path, present] : paths_) present = Exists(path);
+    // Watches first, then the look: a change between the two is told by an
+    // event. Twice, as a link found present brings its target's folder in.
+    for (int pass = 0; pass < 2; ++pass) {
+        ArmWatches();
+        for (auto& [path, present] : paths_) present = Exists(path);
+    }
     changed_.notify_all();
 }
 

@@ -96,6 +96,7 @@ TEST_F(Station, ThreeSocketsTwoDevicesEachOneUnpluggedOneRefusingItsImage) {
     for (const char* s : {"s1", "s2", "s3"}) ASSERT_TRUE(WaitFor(*tool, "run-ended", s, 1)) << s << tool->Err();
     // The unplugged device is gone by itself; the other two leave when taken out.
     ASSERT_TRUE(WaitFor(*tool, "device-left", "s2", 1));
+    b.reset();
     b = Plug("s2", 350000000000022);
     a.reset();
     a = Plug("s1", 350000000000012);
