@@ -10,11 +10,11 @@ namespace fennix::station {
 
 namespace {
 
-const char kRed[] = "\033[31m";
-const char kGreen[] = "\033[32m";
-const char kReset[] = "\033[0m";
+const char kSocketRed[] = "\033[31m";
+const char kSocketGreen[] = "\033[32m";
+const char kSocketReset[] = "\033[0m";
 
-std::string Text(const nlohmann::ordered_json& fields, const char* key) {
+std::string FieldText(const nlohmann::ordered_json& fields, const char* key) {
     const auto it = fields.find(key);
     if (it == fields.end() || it->is_null()) return {};
     return it->is_string() ? it->get<std::string>() : it->dump();
@@ -23,9 +23,9 @@ std::string Text(const nlohmann::ordered_json& fields, const char* key) {
 // Who a device is, from the identity object of an event: as ShortName names it.
 std::string DeviceName(const nlohmann::ordered_json& device) {
     if (!device.is_object()) return {};
-    if (const std::string imei = Text(device, "imei"); !imei.empty()) return imei;
-    if (const std::string esn = Text(device, "esn"); !esn.empty()) return "ESN " + esn;
-    if (const std::string meid = Text(device, "meid"); !meid.empty()) return "MEID " + meid;
+    if (const std::string imei = FieldText(device, "imei"); !imei.empty()) return imei;
+    if (const std::string esn = FieldText(device, "esn"); !esn.empty()) return "ESN " + esn;
+    if (const std::string meid = FieldText(device, "meid"); !meid.empty()) return "MEID " + meid;
     return {};
 }
 
@@ -74,14 +74,15 @@ std::string EventText(const StationEvent& e) {
     switch (e.kind) {
         case StationEventKind::DeviceArrived: {
             const std::string name = DeviceName(f.value("device", nlohmann::ordered_json()));
-            return "device arrived on " + Text(f, "port") + (name.empty() ? "" : ": " + name);
+            return "device arrived on " + FieldText(f, "port") + (name.empty() ? "" : ": " + name);
         }
         case StationEventKind::DeviceLeft: return "device left";
-        case StationEventKind::RunStarted: return "run " + Text(f, "run_id") + " started: " + Text(f, "recipe");
+        case StationEventKind::RunStarted:
+            return "run " + FieldText(f, "run_id") + " started: " + FieldText(f, "recipe");
         case StationEventKind::RunEnded: {
-            std::string text = "run " + Text(f, "run_id") + " ended: " + ResultWord(Text(f, "result")) +
-                               Because(Text(f, "cause"), Text(f, "cause_text"));
-            if (const std::string stage = Text(f, "stage"); !stage.empty() && Text(f, "result") != "success")
+            std::string text = "run " + FieldText(f, "run_id") + " ended: " + ResultWord(FieldText(f, "result")) +
+                               Because(FieldText(f, "cause"), FieldText(f, "cause_text"));
+            if (const std::string stage = FieldText(f, "stage"); !stage.empty() && FieldText(f, "result") != "success")
                 text += " (at " + stage + ")";
             if (f.contains("seconds") && f["seconds"].is_number()) {
                 char seconds[32];
@@ -93,12 +94,12 @@ std::string EventText(const StationEvent& e) {
         case StationEventKind::Flow:
             if (e.flow.kind != cli::EventKind::Line) return {};
             return (e.flow.status < 0 ? "FAIL " : "") + e.flow.text;
-        case StationEventKind::Notice: return Text(f, "text");
+        case StationEventKind::Notice: return FieldText(f, "text");
     }
     return {};
 }
 
-void PrintJson(const nlohmann::ordered_json& j) {
+void PrintEventJson(const nlohmann::ordered_json& j) {
     std::printf("%s\n", j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
     std::fflush(stdout);
 }
@@ -135,7 +136,9 @@ private:
             const std::string line = SocketLine(s, socketWidth, deviceWidth, width);
             const bool red = s.state == SocketState::Failed || s.state == SocketState::Interrupted;
             frame += "\033[2K";
-            frame += red ? kRed + line + kReset : s.state == SocketState::Passed ? kGreen + line + kReset : line;
+            frame += red                              ? kSocketRed + line + kSocketReset
+                     : s.state == SocketState::Passed ? kSocketGreen + line + kSocketReset
+                                                      : line;
             frame += "\n";
         }
         frame += "\033[2K" + CountersText(counters) + "\n";
@@ -167,21 +170,21 @@ class JsonStationView : public StationView {
 public:
     void Update(const std::vector<StationEvent>& events, const std::vector<SocketSnapshot>& sockets,
                 const Counters&) override {
-        for (const auto& e : events) PrintJson(StationEventJson(e, sockets));
+        for (const auto& e : events) PrintEventJson(StationEventJson(e, sockets));
     }
     void Finish(const std::vector<SocketSnapshot>& sockets, const Counters& counters) override {
         nlohmann::ordered_json states = nlohmann::ordered_json::object();
         for (const auto& s : sockets) states[s.socket] = SocketStateName(s.state);
         const std::optional<double> yield = counters.YieldPercent();
-        PrintJson({{"schema", 1},
-                   {"time", cli::IsoTime(cli::WallClock::now())},
-                   {"event", "summary"},
-                   {"passed", counters.passed},
-                   {"failed", counters.failed},
-                   {"interrupted", counters.interrupted},
-                   {"aborted", counters.aborted},
-                   {"yield", yield ? nlohmann::ordered_json(*yield) : nlohmann::ordered_json()},
-                   {"sockets", states}});
+        PrintEventJson({{"schema", 1},
+                        {"time", cli::IsoTime(cli::WallClock::now())},
+                        {"event", "summary"},
+                        {"passed", counters.passed},
+                        {"failed", counters.failed},
+                        {"interrupted", counters.interrupted},
+                        {"aborted", counters.aborted},
+                        {"yield", yield ? nlohmann::ordered_json(*yield) : nlohmann::ordered_json()},
+                        {"sockets", states}});
     }
 };
 
