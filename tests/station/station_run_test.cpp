@@ -36,10 +36,11 @@ protected:
     }
     std::string Socket(const std::string& name) const { return (dir_ / "sockets" / name).string(); }
     std::string Db() const { return (dir_ / "runs.db").string(); }
-    // A DIAG device that re-enumerates when it switches to download mode.
+    // A DIAG device; of platform Q6250 it re-enumerates when it switches to download mode.
     std::unique_ptr<CScopedDevice> Plug(const std::string& socket, int64_t imei,
-                                        std::map<std::string, int64_t> knobs = {}, uint32_t vanishMs = 100) {
-        sim::DeviceOptions o = sim::DiagDevice("Q6250");
+                                        std::map<std::string, int64_t> knobs = {}, uint32_t vanishMs = 100,
+                                        const std::string& platform = "Q6250") {
+        sim::DeviceOptions o = sim::DiagDevice(platform);
         o.vanishMs = vanishMs;
         o.directory = (dir_ / "sockets").string();
         o.name = socket;
@@ -100,8 +101,9 @@ TEST_F(Station, ThreeSocketsTwoDevicesEachOneUnpluggedOneRefusingItsImage) {
     // s1: two good devices; s2: one unplugged in the middle of its stream
     // writes, then a good one; s3: one refusing its AMSS image, then a good one.
     // Each device restarts (leaves and comes back) after a flash.
-    // Away for a second when it restarts, as a real device is.
-    auto a = Plug("s1", 350000000000011, {}, 1000);
+    // Switches to download mode in place and restarts after its flash for
+    // longer than the flash waits for it, as real devices may.
+    auto a = Plug("s1", 350000000000011, {}, 6000, "K7M01");
     auto b =
         Plug("s2", 350000000000021, {{"fault.kind", 8}, {"fault.mode", 2}, {"fault.command", 7}, {"fault.nth", 3}});
     auto c = Plug("s3", 350000000000031, {{"dl.refuse-open", 5}});
