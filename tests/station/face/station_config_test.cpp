@@ -58,6 +58,12 @@ skip_check = true
 
     ASSERT_TRUE(LoadStationConfig(WriteConfig(dir, "sockets = \"auto\"\n"), &settings, &error)) << error;
     EXPECT_EQ(settings.sockets, std::vector<std::string>{"auto"});
+
+    // The example the package installs beside the service unit.
+    StationSettings example;
+    ASSERT_TRUE(LoadStationConfig(FENNIX_SOURCE_DIR "/packaging/systemd/station.toml", &example, &error)) << error;
+    EXPECT_EQ(example.recipe.name, "upgrade");
+    EXPECT_EQ(example.sockets.size(), 2u);
 }
 
 // Each fault is named by the file, its line and its key; the settings stay as they were.
