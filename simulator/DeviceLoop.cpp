@@ -26,6 +26,7 @@ void CVirtualDevice::Run() {
     std::vector<uint8_t> chunk(kReadChunk);
     while (!stopping_) {
         RunDueItems(Clock::now());
+        LeaveWhenIdle(Clock::now());
         stateChanged_.notify_all();
 
         if (UnsolicitedWanted() && Clock::now() >= nextUnsolicited_) SendUnsolicited(Clock::now());
@@ -85,7 +86,7 @@ void CVirtualDevice::Run() {
 }
 
 int CVirtualDevice::PollTimeoutMs(Clock::time_point now) const {
-    Clock::time_point next = std::min(output_.NextDue(), presence_.NextReturn());
+    Clock::time_point next = std::min({output_.NextDue(), presence_.NextReturn(), IdleLeaveDue()});
     if (UnsolicitedWanted()) next = std::min(next, nextUnsolicited_);
     if (next == Clock::time_point::max()) return -1;
     if (next <= now) return 0;
@@ -150,6 +151,7 @@ void CVirtualDevice::TakeHostEvents() {
             continue;
         }
         if (state_.hostOpens > 0) --state_.hostOpens;
+        if (state_.hostOpens == 0) quietSince_ = Clock::now();
         Record(EventKind::HostClosed);
         if (state_.hostOpens == 0 && deferred_.pending) {
             deferred_.pending = false;

@@ -95,6 +95,12 @@ struct DeviceOptions {
     // (the host does so for devices whose version directory gives mobile mode 1).
     bool switchAfterHostCloses = false;
 
+    // Taken out after its work: once the host has opened the port at least
+    // once, the device leaves the bus for good when the host has held the
+    // port closed this long since its last close or the port's last return,
+    // unless a vanish is queued (0: never).
+    uint32_t leaveAfterIdleMs = 0;
+
     // While the host has the port open in DIAG mode, send an unsolicited log
     // record, event report or debug message this often (0: never), until the
     // quieting requests switch each kind off.

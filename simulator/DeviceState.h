@@ -18,7 +18,10 @@ struct DeviceState {
     DeviceOptions options;  // live settings; changes apply to the next request
 
     DeviceMode mode = DeviceMode::Diag;
-    bool present = false;    // the port exists (false while vanished or stopped)
+    bool present = false;  // the port exists (false while vanished or stopped)
+    // The port vanished with no return to come (unplugged, taken out after its
+    // work, or a vanish under stayVanished): only Replug brings it back.
+    bool gone = false;
     uint32_t bootCount = 0;  // grows each time the device comes back from a vanish (not from a glitch)
     // Opens and closes of the port by the host, as inotify reports them. The
     // kernel merges identical events that follow each other unread, so the

@@ -44,9 +44,10 @@ void CVirtualDevice::QueueModeSwitch(DeviceMode mode, std::optional<VanishKind> 
 
 void CVirtualDevice::DoVanish(const VanishKind& kind) {
     output_.DropWrite();
-    presence_.Vanish(kind, kind.stayAway || state_.options.faults.stayVanished,
-                     std::chrono::milliseconds(state_.options.vanishMs));
+    const bool stayAway = kind.stayAway || state_.options.faults.stayVanished;
+    presence_.Vanish(kind, stayAway, std::chrono::milliseconds(state_.options.vanishMs));
     state_.present = false;
+    state_.gone = stayAway;
     state_.hostOpens = 0;
     deferred_.pending = false;
     at_.Reset();
@@ -61,11 +62,29 @@ void CVirtualDevice::DoReturn() {
         return;
     }
     state_.present = true;
+    state_.gone = false;
+    quietSince_ = Clock::now();
     if (!how.glitch) ++state_.bootCount;
     if (how.rebooted) state_.ForgetSession();
     assembler_.Reset();
     at_.Reset();
     Record(EventKind::Returned, {}, presence_.SlavePath());
+}
+
+CVirtualDevice::Clock::time_point CVirtualDevice::IdleLeaveDue() const {
+    const uint32_t idleMs = state_.options.leaveAfterIdleMs;
+    // A device the host never opened waits for its host; one in the middle
+    // of a switch or reset is not done with it.
+    if (idleMs == 0 || !state_.present || state_.hostOpens > 0 || state_.hostOpenTotal == 0 ||
+        presence_.VanishQueued() || deferred_.pending || !output_.Idle())
+        return Clock::time_point::max();
+    return quietSince_ + std::chrono::milliseconds(idleMs);
+}
+
+void CVirtualDevice::LeaveWhenIdle(Clock::time_point now) {
+    if (IdleLeaveDue() > now) return;
+    Record(EventKind::Note, {}, "taken out after its work");
+    DoVanish(VanishKind::StayAway());
 }
 
 }  // namespace fennix::sim

@@ -33,7 +33,9 @@ int CVirtualDevice::Start() {
         return error;
     }
     state_.present = true;
+    state_.gone = false;
     state_.hostOpens = 0;
+    quietSince_ = Clock::now();
     deferred_.pending = false;
     assembler_.SetDownloadFraming(state_.mode == DeviceMode::Download);
     stopping_ = false;

@@ -122,6 +122,11 @@ private:
     // The port leaving and coming back (DeviceSwitches.cpp).
     void DoVanish(const VanishKind& kind);
     void DoReturn();
+    // Taken out after its work (options.leaveAfterIdleMs): when that falls
+    // due (max: not while the host has the port open or a vanish is coming),
+    // and leaving for good once it has.
+    Clock::time_point IdleLeaveDue() const;
+    void LeaveWhenIdle(Clock::time_point now);
     // Ends the device thread's poll at once, to look at what changed.
     void Wake();
 
@@ -157,6 +162,9 @@ private:
         std::optional<VanishKind> vanish;
     } deferred_;
     Clock::time_point nextUnsolicited_;
+    // Since when the host has held the port closed (its last close, or the
+    // port's last appearance).
+    Clock::time_point quietSince_;
     // The last bytes from the host, and whether the quiet since has been
     // noted (options.quietNoteMs).
     Clock::time_point lastInput_;

@@ -1,6 +1,7 @@
 // msm-sim: serves N virtual MSM devices on pseudo-terminals, prints the stable
 // path of each (one per line) and keeps serving until stdin closes or the
-// process gets SIGINT or SIGTERM.
+// process gets SIGINT or SIGTERM. With --row each path is a socket that
+// devices are plugged into one after another.
 #include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
@@ -14,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "VirtualDevice.h"
+#include "DeviceRow.h"
 
 using namespace fennix::sim;
 
@@ -44,6 +45,13 @@ const char kUsage[] =
     "  --knob NAME=VALUE             a protocol fault or quirk (repeatable), e.g. one injected fault:\n"
     "                                fault.kind=K fault.mode=M fault.command=C fault.nth=N\n"
     "  --list-knobs                  list every knob: name, type, range, default, help\n"
+    "  --row N                       each path is a socket that N devices take in turn (default 1); device k\n"
+    "                                of socket s has identity place s + k * count\n"
+    "  --appear-after-ms N           the devices appear after N ms (default 0)\n"
+    "  --leave-idle-ms N             a device is taken out when the host has left its used port closed N ms\n"
+    "                                (default 1500 with --row, else never; 0 never)\n"
+    "  --gap-ms N                    between one device leaving its socket and the next appearing (default 500)\n"
+    "  --row-knob K:NAME=VALUE       a knob for the K-th device (from 1) of every socket (repeatable)\n"
     "  --no-stdin                    serve until a signal; ignore stdin (for background jobs)\n"
     "  --dump                        print what each device saw to stderr on exit\n";
 
@@ -66,8 +74,20 @@ bool ParseVanish(const std::string& text, VanishPolicy* policy) {
     return true;
 }
 
+struct RowKnob {
+    long long device = 1;  // from 1
+    std::string name;
+    long long value = 0;
+};
+
 struct Settings {
     long long count = 1;
+    long long row = 1;
+    bool rowGiven = false;
+    long long appearAfterMs = 0;
+    long long leaveIdleMs = -1;  // -1: the default
+    long long gapMs = 500;
+    std::vector<RowKnob> rowKnobs;
     DeviceOptions options;
     std::vector<std::string> names;
     bool dump = false;
@@ -173,6 +193,24 @@ int ParseArguments(int argc, char** argv, Settings* s) {
             if (!eq || eq == text || !ParseNumber(eq + 1, &n)) return fail("--knob needs NAME=NUMBER");
             if (KnobCheck check = o.knobs.Set(std::string(text, eq), n); !check.Ok())
                 return fail(check.Message() + " (msm-sim --list-knobs lists the knobs)");
+        } else if (arg == "--row") {
+            if (!number(1, 1000, &s->row)) return fail("--row needs a number from 1 to 1000");
+            s->rowGiven = true;
+        } else if (arg == "--appear-after-ms" || arg == "--leave-idle-ms" || arg == "--gap-ms") {
+            if (!number(0, 600000, &n)) return fail(arg + " needs a number of milliseconds");
+            (arg == "--appear-after-ms" ? s->appearAfterMs : arg == "--leave-idle-ms" ? s->leaveIdleMs : s->gapMs) = n;
+        } else if (arg == "--row-knob") {
+            const char* colon = value(&text) ? std::strchr(text, ':') : nullptr;
+            const char* eq = colon ? std::strchr(colon, '=') : nullptr;
+            RowKnob knob;
+            if (!eq || eq == colon + 1 || !ParseNumber(std::string(text, colon).c_str(), &knob.device) ||
+                knob.device < 1 || !ParseNumber(eq + 1, &knob.value))
+                return fail("--row-knob needs K:NAME=NUMBER, K from 1");
+            knob.name.assign(colon + 1, eq);
+            KnobValues check;
+            if (KnobCheck result = check.Set(knob.name, knob.value); !result.Ok())
+                return fail(result.Message() + " (msm-sim --list-knobs lists the knobs)");
+            s->rowKnobs.push_back(knob);
         } else if (arg == "--list-knobs") {
             std::fputs(KnobListText().c_str(), stdout);
             std::exit(0);
@@ -186,6 +224,8 @@ int ParseArguments(int argc, char** argv, Settings* s) {
     }
     if (!s->names.empty() && static_cast<long long>(s->names.size()) != s->count)
         return fail("give one --name per device");
+    for (const RowKnob& k : s->rowKnobs)
+        if (k.device > s->row) return fail("--row-knob " + std::to_string(k.device) + ": the row has fewer devices");
     return 0;
 }
 
@@ -217,22 +257,34 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);  // before any device thread starts
     int signalFd = signalfd(-1, &signals, SFD_CLOEXEC);
 
-    std::vector<std::unique_ptr<CVirtualDevice>> devices;
+    std::vector<std::unique_ptr<CDeviceRow>> sockets;
     int rc = 0;
     for (long long i = 0; i < settings.count; ++i) {
-        DeviceOptions options = settings.options;
-        if (!settings.names.empty()) options.name = settings.names[static_cast<size_t>(i)];
-        options.identityPlace = static_cast<uint32_t>(i);
-        auto device = std::make_unique<CVirtualDevice>(options);
-        if (int error = device->Start()) {
+        DeviceRowOptions row;
+        row.directory = settings.options.directory;
+        if (!settings.names.empty()) row.name = settings.names[static_cast<size_t>(i)];
+        row.appearAfterMs = static_cast<uint32_t>(settings.appearAfterMs);
+        row.gapMs = static_cast<uint32_t>(settings.gapMs);
+        row.leaveAfterIdleMs = static_cast<uint32_t>(settings.leaveIdleMs >= 0 ? settings.leaveIdleMs
+                                                     : settings.rowGiven       ? 1500
+                                                                               : 0);
+        for (long long k = 0; k < settings.row; ++k) {
+            DeviceOptions options = settings.options;
+            options.identityPlace = static_cast<uint32_t>(i + k * settings.count);
+            for (const RowKnob& knob : settings.rowKnobs)
+                if (knob.device == k + 1) options.knobs.Set(knob.name, knob.value);
+            row.devices.push_back(std::move(options));
+        }
+        auto socket = std::make_unique<CDeviceRow>(std::move(row));
+        if (int error = socket->Start()) {
             std::fprintf(stderr, "msm-sim: device %lld cannot start: %s\n", i + 1, std::strerror(error));
             rc = 1;
             break;
         }
-        devices.push_back(std::move(device));
+        sockets.push_back(std::move(socket));
     }
     if (rc == 0) {
-        for (const auto& d : devices) std::printf("%s\n", d->Path().c_str());
+        for (const auto& socket : sockets) std::printf("%s\n", socket->Path().c_str());
         std::fflush(stdout);
 
         pollfd fds[2] = {{settings.watchStdin ? STDIN_FILENO : -1, POLLIN, 0}, {signalFd, POLLIN, 0}};
@@ -250,11 +302,16 @@ int main(int argc, char** argv) {
             if (fds[0].revents & POLLNVAL) fds[0].fd = -1;  // no stdin at all: wait for a signal
         }
     }
-    for (size_t i = 0; i < devices.size(); ++i) {
-        devices[i]->Stop();
-        if (settings.dump) std::fprintf(stderr, "== device %zu\n%s", i + 1, devices[i]->Recording().Dump().c_str());
+    for (size_t i = 0; i < sockets.size(); ++i) {
+        sockets[i]->Stop();
+        if (int error = sockets[i]->Error())
+            std::fprintf(stderr, "msm-sim: a device of socket %zu cannot start: %s\n", i + 1, std::strerror(error));
+        // Numbered by identity place, from 1.
+        for (size_t k = 0; settings.dump && k < sockets[i]->Served(); ++k)
+            std::fprintf(stderr, "== device %zu\n%s", i + k * static_cast<size_t>(settings.count) + 1,
+                         sockets[i]->Device(k).Recording().Dump().c_str());
     }
-    devices.clear();
+    sockets.clear();
     if (!ownDirectory.empty()) rmdir(ownDirectory.c_str());
     if (signalFd >= 0) close(signalFd);
     return rc;

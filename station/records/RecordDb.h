@@ -10,6 +10,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "RunRecord.h"
@@ -25,6 +26,14 @@ struct RunFilter {
     int limit = 0;  // 0: every run
     bool newestFirst = false;
 };
+
+// The stored form ("2026-12-10T00:00:00.000Z") of a filter's bound: a day
+// ("2026-12-10") from its start, or through its end when `until`; an ISO 8601
+// time as given, turned to UTC. None when the text is neither.
+std::optional<std::string> StoredTime(std::string_view text, bool until);
+// How long an ended run took; none while it runs, for an aborted one (its end
+// is when a later start found it) and when a stamp does not read.
+std::optional<double> DurationSeconds(const RunRecord& run);
 
 struct SummaryRow {
     std::string key;  // the socket, or the cause ("" for runs without one)
