@@ -1,5 +1,8 @@
 #include "StationView.h"
 
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 
@@ -104,6 +107,12 @@ void PrintEventJson(const nlohmann::ordered_json& j) {
     std::fflush(stdout);
 }
 
+// Rows of the terminal on standard output; 0 when not known.
+int TerminalRows() {
+    winsize size{};
+    return ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_row : 0;
+}
+
 class TerminalStationView : public StationView {
 public:
     void Update(const std::vector<StationEvent>& events, const std::vector<SocketSnapshot>& sockets,
@@ -129,10 +138,13 @@ private:
             socketWidth = std::max(socketWidth, static_cast<int>(cli::PortBaseName(s.socket).size()));
             deviceWidth = std::max(deviceWidth, static_cast<int>(DeviceOf(s).size()));
         }
+        size_t notShown = 0;
+        const std::vector<size_t> shown = SocketsShown(sockets, TerminalRows(), &notShown);
         std::string frame;
         if (drawn_) frame += "\033[" + std::to_string(drawn_) + "A";
         if (!above.empty()) frame += "\033[J" + above;
-        for (const auto& s : sockets) {
+        for (const size_t index : shown) {
+            const SocketSnapshot& s = sockets[index];
             const std::string line = SocketLine(s, socketWidth, deviceWidth, width);
             const bool red = s.state == SocketState::Failed || s.state == SocketState::Interrupted;
             frame += "\033[2K";
@@ -141,10 +153,12 @@ private:
                                                       : line;
             frame += "\n";
         }
-        frame += "\033[2K" + CountersText(counters) + "\n";
+        std::string last = CountersText(counters);
+        if (notShown) last += "  (" + std::to_string(notShown) + " sockets not shown)";
+        frame += "\033[2K" + last + "\n";
         std::fputs(frame.c_str(), stdout);
         std::fflush(stdout);
-        drawn_ = static_cast<int>(sockets.size()) + 1;
+        drawn_ = static_cast<int>(shown.size()) + 1;
     }
     int drawn_ = 0;
 };
@@ -216,6 +230,18 @@ std::string SocketLine(const SocketSnapshot& s, int socketWidth, int deviceWidth
     }
     parts.text = SocketText(s);
     return cli::LayOutLiveLine(parts, socketWidth, width, deviceWidth);
+}
+
+std::vector<size_t> SocketsShown(const std::vector<SocketSnapshot>& sockets, int rows, size_t* notShown) {
+    std::vector<size_t> shown;
+    // One row for the counters, one for the cursor below the block.
+    const size_t room = rows > 0 ? static_cast<size_t>(std::max(rows - 2, 1)) : sockets.size();
+    for (const bool busy : {true, false})
+        for (size_t i = 0; i < sockets.size() && shown.size() < room; ++i)
+            if ((sockets[i].state != SocketState::Waiting) == busy) shown.push_back(i);
+    std::sort(shown.begin(), shown.end());
+    *notShown = sockets.size() - shown.size();
+    return shown;
 }
 
 std::string CountersText(const Counters& c) {
