@@ -83,7 +83,9 @@ std::string EventText(const StationEvent& e) {
         case StationEventKind::RunStarted:
             return "run " + FieldText(f, "run_id") + " started: " + FieldText(f, "recipe");
         case StationEventKind::RunEnded: {
-            std::string text = "run " + FieldText(f, "run_id") + " ended: " + ResultWord(FieldText(f, "result")) +
+            const std::string imei = FieldText(f, "imei");
+            std::string text = "run " + FieldText(f, "run_id") + " ended: " + (imei.empty() ? "" : imei + " ") +
+                               ResultWord(FieldText(f, "result")) +
                                Because(FieldText(f, "cause"), FieldText(f, "cause_text"));
             if (const std::string stage = FieldText(f, "stage"); !stage.empty() && FieldText(f, "result") != "success")
                 text += " (at " + stage + ")";
@@ -140,26 +142,33 @@ private:
         }
         size_t notShown = 0;
         const std::vector<size_t> shown = SocketsShown(sockets, TerminalRows(), &notShown);
-        std::string frame;
-        if (drawn_) frame += "\033[" + std::to_string(drawn_) + "A";
-        if (!above.empty()) frame += "\033[J" + above;
+        std::string block;
         for (const size_t index : shown) {
             const SocketSnapshot& s = sockets[index];
             const std::string line = SocketLine(s, socketWidth, deviceWidth, width);
             const bool red = s.state == SocketState::Failed || s.state == SocketState::Interrupted;
-            frame += "\033[2K";
-            frame += red                              ? kSocketRed + line + kSocketReset
+            block += "\033[2K";
+            block += red                              ? kSocketRed + line + kSocketReset
                      : s.state == SocketState::Passed ? kSocketGreen + line + kSocketReset
                                                       : line;
-            frame += "\n";
+            block += "\n";
         }
         std::string last = CountersText(counters);
         if (notShown) last += "  (" + std::to_string(notShown) + " sockets not shown)";
-        frame += "\033[2K" + last + "\n";
+        block += "\033[2K" + last + "\n";
+        // Idle sockets change nothing ten times a second: the terminal is left alone then.
+        if (above.empty() && block == drawnBlock_) return;
+        std::string frame;
+        if (drawn_) frame += "\033[" + std::to_string(drawn_) + "A";
+        // Clears the old block when lines go above it or it has fewer lines now.
+        if (!above.empty() || static_cast<int>(shown.size()) + 1 < drawn_) frame += "\033[J";
+        frame += above + block;
         std::fputs(frame.c_str(), stdout);
         std::fflush(stdout);
         drawn_ = static_cast<int>(shown.size()) + 1;
+        drawnBlock_ = std::move(block);
     }
+    std::string drawnBlock_;
     int drawn_ = 0;
 };
 
