@@ -79,12 +79,14 @@ bool PortWatcher::Present(const std::string& path) {
 bool PortWatcher::WaitFor(const std::string& path, bool present, Clock::time_point deadline,
                           const std::atomic<bool>& abandon) {
     std::unique_lock<std::mutex> lock(mutex_);
-    auto done = [&] { return paths_[path] == present || abandon.load(); };
+    const uint64_t removals = removals_[path];
+    auto gone = [&] { return !paths_[path] || removals_[path] != removals; };
+    auto done = [&] { return (present ? paths_[path] : gone()) || abandon.load(); };
     if (deadline == Clock::time_point::max())
         changed_.wait(lock, done);
     else
         changed_.wait_until(lock, deadline, done);
-    return paths_[path];
+    return present ? paths_[path] : !gone();
 }
 
 void PortWatcher::Wake() {
@@ -97,7 +99,10 @@ void PortWatcher::AddWatch(const std::string& folder) {
     // A folder that does not exist yet (/dev/serial/by-path before the first
     // USB serial device) is watched through the nearest parent that does.
     for (fs::path at = folder; !at.empty(); at = at.parent_path()) {
-        if (inotify_add_watch(inotify_, at.c_str(), kMask) >= 0) return;
+        if (const int watch = inotify_add_watch(inotify_, at.c_str(), kMask); watch >= 0) {
+            watches_[watch] = at.string();
+            return;
+        }
         if (errno != ENOENT && errno != ENOTDIR) return;
         if (at == at.root_path()) return;
     }
@@ -123,9 +128,27 @@ void PortWatcher::Rescan() {
     // event. Twice, as a link found present brings its target's folder in.
     for (int pass = 0; pass < 2; ++pass) {
         ArmWatches();
-        for (auto& [path, present] : paths_) present = Exists(path);
+        for (auto& [path, present] : paths_) {
+            const bool now = Exists(path);
+            if (present && !now) ++removals_[path];
+            present = now;
+        }
     }
     changed_.notify_all();
+}
+
+// A link removed and made again before the look after the events (a device
+// swapped at once, a quick restart) still went away.
+void PortWatcher::CountRemovals(const char* events, ssize_t size) {
+    for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= size;) {
+        const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+        at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        if (!(event->mask & (IN_DELETE | IN_MOVED_FROM)) || event->len == 0) continue;
+        const auto folder = watches_.find(event->wd);
+        if (folder == watches_.end()) continue;
+        const std::string path = (fs::path(folder->second) / event->name).string();
+        if (const auto it = paths_.find(path); it != paths_.end() && it->second) ++removals_[path];
+    }
 }
 
 void PortWatcher::Loop() {
@@ -149,9 +172,9 @@ void PortWatcher::Loop() {
             return;
         }
         if (fds[1].revents) return;
-        while (::read(inotify_, buffer.data(), buffer.size()) > 0) {
-        }
         std::lock_guard<std::mutex> lock(mutex_);
+        for (ssize_t size; (size = ::read(inotify_, buffer.data(), buffer.size())) > 0;)
+            CountRemovals(buffer.data(), size);
         Rescan();
     }
 }

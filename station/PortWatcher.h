@@ -4,6 +4,8 @@
 // the events; the socket loops wait on it.
 #pragma once
 
+#include <sys/types.h>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -40,7 +42,9 @@ public:
     void AddPath(const std::string& path);
     bool Present(const std::string& path);
     // Waits until the path's presence is `present`, the deadline passes or
-    // `abandon` is set (see Wake); the presence it then has.
+    // `abandon` is set (see Wake); the presence it then has. Waiting for
+    // `present` false, a link removed and made again in the meantime counts
+    // as gone (false), however quick the two.
     bool WaitFor(const std::string& path, bool present, Clock::time_point deadline, const std::atomic<bool>& abandon);
     // Wakes every waiter to look at its `abandon` flag.
     void Wake();
@@ -49,13 +53,16 @@ public:
 
 private:
     void Loop();
-    void Rescan();                             // under mutex_
-    void ArmWatches();                         // under mutex_
-    void AddWatch(const std::string& folder);  // the folder, else its nearest existing parent
+    void Rescan();                                         // under mutex_
+    void CountRemovals(const char* events, ssize_t size);  // under mutex_
+    void ArmWatches();                                     // under mutex_
+    void AddWatch(const std::string& folder);              // the folder, else its nearest existing parent
 
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::map<std::string, bool> paths_;  // path → present
+    std::map<std::string, bool> paths_;         // path → present
+    std::map<std::string, uint64_t> removals_;  // path → times its link was removed or went
+    std::map<int, std::string> watches_;        // watch descriptor → the folder it watches
     std::vector<std::pair<std::string, EntryHandler>> folders_;
     std::set<std::string> seenEntries_;
     int inotify_ = -1;

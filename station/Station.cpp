@@ -23,6 +23,19 @@ constexpr auto kProbeInterval = std::chrono::seconds(1);
 // How long a port gone at the end of a failed run may take to come back
 // before the run counts as ended by an unplug (a re-enumeration takes less).
 constexpr auto kReturnWait = std::chrono::seconds(3);
+// How long a device that left its socket at the end of its run may take to
+// restart and come back as the same device.
+constexpr auto kRestartWait = std::chrono::seconds(30);
+
+// After a restart a device may come back with a new firmware: a device is
+// known by its IMEI, else its ESN, else its MEID. Two devices of which
+// neither tells one are taken as the same.
+bool SameDevice(const cli::DeviceIdentity& a, const cli::DeviceIdentity& b) {
+    if (!a.imei.empty() && !b.imei.empty()) return a.imei == b.imei;
+    if (!a.esn.empty() && !b.esn.empty()) return a.esn == b.esn;
+    if (!a.meid.empty() && !b.meid.empty()) return a.meid == b.meid;
+    return true;
+}
 
 // Who the device in the port is, by a session of its own; nothing when it
 // does not answer. A device in download mode answers without an identity.
@@ -140,9 +153,10 @@ void Station::Serve(Socket& socket) {
             watcher_.WaitFor(socket.path, false, Clock::now() + kProbeInterval, stopping_);
         }
         if (!answered || stopping_) continue;
-        if (!Treat(socket, device)) return;
+        std::optional<cli::DeviceIdentity> inSocket;
+        if (!Treat(socket, device, &inSocket)) return;
         // A device left in its socket is not served twice: the next one comes after it left.
-        if (watcher_.WaitFor(socket.path, false, kForever, stopping_)) return;
+        if (!socket.unplugged && !WaitUntilLeft(socket, inSocket)) return;
         Push(StationEventKind::DeviceLeft, socket.path, {{"port", socket.state.port}});
         std::lock_guard<std::mutex> lock(socket.mutex);
         socket.state.port.clear();
@@ -152,7 +166,28 @@ void Station::Serve(Socket& socket) {
     }
 }
 
-bool Station::Treat(Socket& socket, const std::optional<cli::DeviceIdentity>& device) {
+bool Station::WaitUntilLeft(Socket& socket, std::optional<cli::DeviceIdentity> inSocket) {
+    for (;;) {
+        if (watcher_.WaitFor(socket.path, false, kForever, stopping_)) return false;
+        // The reset at the end of a flash takes the port away while the
+        // device restarts: the same device back within the time is still in.
+        const auto end = Clock::now() + kRestartWait;
+        if (!watcher_.WaitFor(socket.path, true, end, stopping_)) return !stopping_;
+        std::optional<cli::DeviceIdentity> back;
+        bool answered = false;
+        while (!stopping_ && !answered && watcher_.Present(socket.path) && Clock::now() < end)
+            if (!(answered = Probe(socket.path, &back)))
+                watcher_.WaitFor(socket.path, false, Clock::now() + kProbeInterval, stopping_);
+        if (stopping_) return false;
+        if (answered && back && inSocket && !SameDevice(*back, *inSocket)) return true;
+        if (answered && back) inSocket = back;
+    }
+}
+
+bool Station::Treat(Socket& socket, const std::optional<cli::DeviceIdentity>& device,
+                    std::optional<cli::DeviceIdentity>* inSocket) {
+    *inSocket = device;
+    socket.unplugged = false;
     Arrival arrival{socket.path, TtyOf(socket.path), device, cli::WallClock::now()};
     const nlohmann::ordered_json identity = device ? cli::IdentityJson(*device) : nlohmann::ordered_json();
     Push(StationEventKind::DeviceArrived, socket.path, {{"port", arrival.port}, {"device", identity}});
@@ -213,12 +248,20 @@ bool Station::Treat(Socket& socket, const std::optional<cli::DeviceIdentity>& de
         const std::atomic<bool> never{false};
         const bool back = watcher_.WaitFor(socket.path, true, Clock::now() + kReturnWait, never);
         record.result = back ? RunResult::Failed : RunResult::Interrupted;
+        socket.unplugged = !back;
     }
     record.endedAt = cli::IsoTime(snapshot.end);
     if (record.result != RunResult::Success) record.cause = snapshot.cause;
     record.stage = snapshot.stageKey;
     record.bytes = snapshot.bytesDone;
     TakeResultFields(snapshot.fields, record);
+    if (const auto after = snapshot.fields.find("device_after"); after != snapshot.fields.end() && after->is_object()) {
+        cli::DeviceIdentity flashed;
+        flashed.imei = Text(*after, "imei");
+        flashed.esn = Text(*after, "esn");
+        flashed.meid = Text(*after, "meid");
+        *inSocket = flashed;
+    }
     for (const auto& line : run.Lines()) record.lines.push_back({cli::IsoTime(line.time), line.text, line.status});
     const bool completed = db_.Complete(record, &error);
     {
@@ -236,16 +279,11 @@ bool Station::Treat(Socket& socket, const std::optional<cli::DeviceIdentity>& de
         counters_.interrupted += record.result == RunResult::Interrupted;
     }
     nlohmann::ordered_json ended{
-        {"run_id", record.id},
-        {"result", records::RunResultName(record.result)},
-        {"cause", OrNull(record.cause)},
-        {"cause_text", OrNull(snapshot.causeText)},
-        {"stage", record.stage},
-        {"seconds", std::chrono::duration<double>(snapshot.elapsed).count()},
-        {"port", record.port},
-        {"imei", record.imei},
-        {"bytes", record.bytes},
-        {"recorded", completed}};
+        {"run_id", record.id},           {"result", records::RunResultName(record.result)},
+        {"cause", OrNull(record.cause)}, {"cause_text", OrNull(snapshot.causeText)},
+        {"stage", record.stage},         {"seconds", std::chrono::duration<double>(snapshot.elapsed).count()},
+        {"port", record.port},           {"imei", record.imei},
+        {"bytes", record.bytes},         {"recorded", completed}};
     for (const auto& [key, value] : snapshot.fields.items()) ended[key] = value;
     Push(StationEventKind::RunEnded, socket.path, std::move(ended));
     if (!completed) {

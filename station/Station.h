@@ -39,7 +39,8 @@ private:
         std::string path;
         std::thread thread;
         std::atomic<bool> finished{false};
-        std::mutex mutex;  // guards the two below
+        bool unplugged = false;  // its last run ended by the device taken out (the socket's thread only)
+        std::mutex mutex;        // guards the two below
         SocketSnapshot state;
         cli::PortRun* run = nullptr;
     };
@@ -48,7 +49,11 @@ private:
     void Serve(Socket& socket);
     // One device, from its arrival to its record's completion; false when
     // the socket must stop (the records cannot be written).
-    bool Treat(Socket& socket, const std::optional<cli::DeviceIdentity>& device);
+    // `inSocket`: who is in the socket at its end (the flashed device's identity).
+    bool Treat(Socket& socket, const std::optional<cli::DeviceIdentity>& device,
+               std::optional<cli::DeviceIdentity>* inSocket);
+    // True once the device left (or another took its place); false on a stop.
+    bool WaitUntilLeft(Socket& socket, std::optional<cli::DeviceIdentity> inSocket);
     void RecordFailure(const std::string& error);
     void Push(StationEventKind kind, const std::string& socket, nlohmann::ordered_json fields);
     std::vector<StationEvent> TakeEvents();

@@ -8,7 +8,7 @@
 #include "Commands.h"
 #include "Station.h"
 #include "StationCommands.h"
-#include "EventLines.h"
+#include "StationView.h"
 #include "System.h"
 
 namespace fennix::station {
@@ -83,7 +83,9 @@ int RunStation(const CLI::App& command, const StationSettings& cli, const std::s
     }
     // The second signal cancels the runs; only a third ends the process where it stands.
     cli::InstallInterruptHandler(&gSignals, 2);
-    std::unique_ptr<StationView> view = MakeEventLines(json);
+    std::unique_ptr<StationView> view = MakeStationView(json                      ? cli::OutputMode::Json
+                                                        : cli::StdoutIsTerminal() ? cli::OutputMode::Terminal
+                                                                                  : cli::OutputMode::Plain);
     Station station(settings, recipe, *db, *view);
     if (db->AbortedAtOpen() > 0)
         station.Notice({}, std::to_string(db->AbortedAtOpen()) +

@@ -16,7 +16,9 @@ namespace fs = std::filesystem;
 TEST(PortWatcher, FollowsLinksInAFolderMadeLaterAndTheirTargets) {
     const fs::path dir = clitest::FreshTestDirOfThisTest("watcher-");
     const std::string link = (dir / "serial" / "by-path" / "socket-1").string();
-    const std::string tty = (dir / "tty1").string();
+    // The ttys in a folder of their own, as /dev is not the links' folder.
+    fs::create_directories(dir / "dev");
+    const std::string tty = (dir / "dev" / "tty1").string();
     PortWatcher watcher;
     watcher.WatchPath(link);
     ASSERT_EQ(watcher.Start(), "");
