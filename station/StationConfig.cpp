@@ -13,11 +13,10 @@ namespace {
 namespace fs = std::filesystem;
 
 // Reads one table's keys into the settings. Every message starts with the
-// file and the line of what it is about, as compilers write it, so that an
-// editor jumps there.
+// line of what it is about; the caller names the file.
 class ConfigReader {
 public:
-    ConfigReader(std::string file, fs::path folder) : file_(std::move(file)), folder_(std::move(folder)) {}
+    explicit ConfigReader(fs::path folder) : folder_(std::move(folder)) {}
 
     using Handler = std::function<bool(const toml::node&, const std::string& key)>;
 
@@ -89,7 +88,7 @@ public:
     }
 
     bool Fail(const toml::source_region& where, const std::string& text) {
-        error_ = file_ + ":" + std::to_string(where.begin.line) + ": " + text;
+        error_ = "line " + std::to_string(where.begin.line) + ": " + text;
         return false;
     }
     const std::string& Error() const { return error_; }
@@ -103,7 +102,6 @@ private:
         return (folder_ / path).lexically_normal().string();
     }
 
-    std::string file_;
     fs::path folder_;
     std::string error_;
 };
@@ -116,15 +114,15 @@ bool LoadStationConfig(const std::string& path, StationSettings* settings, std::
         document = toml::parse_file(path);
     } catch (const toml::parse_error& e) {
         if (!std::filesystem::is_regular_file(path)) {
-            *error = path + ": cannot read the config file";
+            *error = "cannot read the file";
         } else {
-            *error = path + ":" + std::to_string(e.source().begin.line) + ": " + std::string(e.description());
+            *error = "line " + std::to_string(e.source().begin.line) + ": " + std::string(e.description());
         }
         return false;
     }
     std::error_code ec;
     const fs::path absolute = fs::absolute(path, ec);
-    ConfigReader reader(path, (ec ? fs::path(path) : absolute).parent_path());
+    ConfigReader reader((ec ? fs::path(path) : absolute).parent_path());
 
     // Read into a copy: a file with a fault changes nothing.
     StationSettings loaded = *settings;

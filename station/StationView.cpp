@@ -1,5 +1,8 @@
 #include "StationView.h"
 
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 
@@ -80,7 +83,9 @@ std::string EventText(const StationEvent& e) {
         case StationEventKind::RunStarted:
             return "run " + FieldText(f, "run_id") + " started: " + FieldText(f, "recipe");
         case StationEventKind::RunEnded: {
-            std::string text = "run " + FieldText(f, "run_id") + " ended: " + ResultWord(FieldText(f, "result")) +
+            const std::string imei = FieldText(f, "imei");
+            std::string text = "run " + FieldText(f, "run_id") + " ended: " + (imei.empty() ? "" : imei + " ") +
+                               ResultWord(FieldText(f, "result")) +
                                Because(FieldText(f, "cause"), FieldText(f, "cause_text"));
             if (const std::string stage = FieldText(f, "stage"); !stage.empty() && FieldText(f, "result") != "success")
                 text += " (at " + stage + ")";
@@ -102,6 +107,12 @@ std::string EventText(const StationEvent& e) {
 void PrintEventJson(const nlohmann::ordered_json& j) {
     std::printf("%s\n", j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
     std::fflush(stdout);
+}
+
+// Rows of the terminal on standard output; 0 when not known.
+int TerminalRows() {
+    winsize size{};
+    return ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_row : 0;
 }
 
 class TerminalStationView : public StationView {
@@ -129,23 +140,35 @@ private:
             socketWidth = std::max(socketWidth, static_cast<int>(cli::PortBaseName(s.socket).size()));
             deviceWidth = std::max(deviceWidth, static_cast<int>(DeviceOf(s).size()));
         }
-        std::string frame;
-        if (drawn_) frame += "\033[" + std::to_string(drawn_) + "A";
-        if (!above.empty()) frame += "\033[J" + above;
-        for (const auto& s : sockets) {
+        size_t notShown = 0;
+        const std::vector<size_t> shown = SocketsShown(sockets, TerminalRows(), &notShown);
+        std::string block;
+        for (const size_t index : shown) {
+            const SocketSnapshot& s = sockets[index];
             const std::string line = SocketLine(s, socketWidth, deviceWidth, width);
             const bool red = s.state == SocketState::Failed || s.state == SocketState::Interrupted;
-            frame += "\033[2K";
-            frame += red                              ? kSocketRed + line + kSocketReset
+            block += "\033[2K";
+            block += red                              ? kSocketRed + line + kSocketReset
                      : s.state == SocketState::Passed ? kSocketGreen + line + kSocketReset
                                                       : line;
-            frame += "\n";
+            block += "\n";
         }
-        frame += "\033[2K" + CountersText(counters) + "\n";
+        std::string last = CountersText(counters);
+        if (notShown) last += "  (" + std::to_string(notShown) + " sockets not shown)";
+        block += "\033[2K" + last + "\n";
+        // Idle sockets change nothing ten times a second: the terminal is left alone then.
+        if (above.empty() && block == drawnBlock_) return;
+        std::string frame;
+        if (drawn_) frame += "\033[" + std::to_string(drawn_) + "A";
+        // Clears the old block when lines go above it or it has fewer lines now.
+        if (!above.empty() || static_cast<int>(shown.size()) + 1 < drawn_) frame += "\033[J";
+        frame += above + block;
         std::fputs(frame.c_str(), stdout);
         std::fflush(stdout);
-        drawn_ = static_cast<int>(sockets.size()) + 1;
+        drawn_ = static_cast<int>(shown.size()) + 1;
+        drawnBlock_ = std::move(block);
     }
+    std::string drawnBlock_;
     int drawn_ = 0;
 };
 
@@ -216,6 +239,18 @@ std::string SocketLine(const SocketSnapshot& s, int socketWidth, int deviceWidth
     }
     parts.text = SocketText(s);
     return cli::LayOutLiveLine(parts, socketWidth, width, deviceWidth);
+}
+
+std::vector<size_t> SocketsShown(const std::vector<SocketSnapshot>& sockets, int rows, size_t* notShown) {
+    std::vector<size_t> shown;
+    // One row for the counters, one for the cursor below the block.
+    const size_t room = rows > 0 ? static_cast<size_t>(std::max(rows - 2, 1)) : sockets.size();
+    for (const bool busy : {true, false})
+        for (size_t i = 0; i < sockets.size() && shown.size() < room; ++i)
+            if ((sockets[i].state != SocketState::Waiting) == busy) shown.push_back(i);
+    std::sort(shown.begin(), shown.end());
+    *notShown = sockets.size() - shown.size();
+    return shown;
 }
 
 std::string CountersText(const Counters& c) {

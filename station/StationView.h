@@ -25,6 +25,12 @@ nlohmann::ordered_json StationEventJson(const StationEvent& event, const std::ve
 // `deviceWidth` are the widest socket name and device name of the station.
 std::string SocketLine(const SocketSnapshot& socket, int socketWidth, int deviceWidth, int width);
 
+// The sockets (their indexes, in order) whose lines a terminal of `rows`
+// rows shows: a block taller than the terminal cannot be redrawn in place.
+// All of them when they fit (or `rows` is 0, not known); else the sockets
+// with a device first. `notShown` gets how many are left out.
+std::vector<size_t> SocketsShown(const std::vector<SocketSnapshot>& sockets, int rows, size_t* notShown);
+
 // "passed 12  failed 1  interrupted 0  aborted 0  yield 92.3%".
 std::string CountersText(const Counters& counters);
 

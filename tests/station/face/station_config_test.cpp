@@ -58,26 +58,32 @@ skip_check = true
 
     ASSERT_TRUE(LoadStationConfig(WriteConfig(dir, "sockets = \"auto\"\n"), &settings, &error)) << error;
     EXPECT_EQ(settings.sockets, std::vector<std::string>{"auto"});
+
+    // The example the package installs beside the service unit.
+    StationSettings example;
+    ASSERT_TRUE(LoadStationConfig(FENNIX_SOURCE_DIR "/packaging/systemd/station.toml", &example, &error)) << error;
+    EXPECT_EQ(example.recipe.name, "upgrade");
+    EXPECT_EQ(example.sockets.size(), 2u);
 }
 
-// Each fault is named by the file, its line and its key; the settings stay as they were.
+// Each fault is named by its line and key; the settings stay as they were.
 TEST(StationConfig, UnknownKeysWrongTypesAndBadSyntaxNameTheLineAndChangeNothing) {
     const std::string dir = clitest::FreshTestDirOfThisTest("config-");
     const struct {
         const char* text;
-        const char* where;  // ":line:"
+        const char* where;  // "line N:"
         const char* says;
     } cases[] = {
-        {"name = \"x\"\n[recipe]\nname = \"flash\"\nimagez = \"/a\"\n", ":4:", "unknown key \"recipe.imagez\""},
-        {"name = \"x\"\nsocket = [\"/dev/ttyUSB0\"]\n", ":2:", "unknown key \"socket\""},
-        {"name = \"x\"\n\ndrain_timeout = \"ten\"\n", ":3:", "\"drain_timeout\" must be"},
-        {"drain_timeout = -1\n", ":1:", "\"drain_timeout\" must be"},
-        {"sockets = [\"/dev/ttyUSB0\",\n  7]\n", ":2:", "\"sockets\" must be"},
-        {"sockets = \"/dev/ttyUSB0\"\n", ":1:", "\"sockets\" must be"},
-        {"name = \"x\"\nrecipe = \"flash\"\n", ":2:", "\"recipe\" must be a table"},
-        {"[recipe]\nskip_check = \"yes\"\n", ":2:", "\"recipe.skip_check\" must be true or false"},
-        {"[recipe]\nmodel = 6280\n", ":2:", "\"recipe.model\" must be a string"},
-        {"name = \"x\"\nname = \n", ":2:", ""},
+        {"name = \"x\"\n[recipe]\nname = \"flash\"\nimagez = \"/a\"\n", "line 4:", "unknown key \"recipe.imagez\""},
+        {"name = \"x\"\nsocket = [\"/dev/ttyUSB0\"]\n", "line 2:", "unknown key \"socket\""},
+        {"name = \"x\"\n\ndrain_timeout = \"ten\"\n", "line 3:", "\"drain_timeout\" must be"},
+        {"drain_timeout = -1\n", "line 1:", "\"drain_timeout\" must be"},
+        {"sockets = [\"/dev/ttyUSB0\",\n  7]\n", "line 2:", "\"sockets\" must be"},
+        {"sockets = \"/dev/ttyUSB0\"\n", "line 1:", "\"sockets\" must be"},
+        {"name = \"x\"\nrecipe = \"flash\"\n", "line 2:", "\"recipe\" must be a table"},
+        {"[recipe]\nskip_check = \"yes\"\n", "line 2:", "\"recipe.skip_check\" must be true or false"},
+        {"[recipe]\nmodel = 6280\n", "line 2:", "\"recipe.model\" must be a string"},
+        {"name = \"x\"\nname = \n", "line 2:", ""},
     };
     for (const auto& c : cases) {
         const std::string path = WriteConfig(dir, c.text);
@@ -85,14 +91,14 @@ TEST(StationConfig, UnknownKeysWrongTypesAndBadSyntaxNameTheLineAndChangeNothing
         settings.name = "before";
         std::string error;
         EXPECT_FALSE(LoadStationConfig(path, &settings, &error)) << c.text;
-        EXPECT_EQ(error.rfind(path + c.where, 0), 0u) << c.text << "\n" << error;
+        EXPECT_EQ(error.rfind(c.where, 0), 0u) << c.text << "\n" << error;
         EXPECT_NE(error.find(c.says), std::string::npos) << c.text << "\n" << error;
         EXPECT_EQ(settings.name, "before") << c.text;
     }
     StationSettings settings;
     std::string error;
     EXPECT_FALSE(LoadStationConfig(dir + "/none.toml", &settings, &error));
-    EXPECT_NE(error.find(dir + "/none.toml"), std::string::npos) << error;
+    EXPECT_EQ(error, "cannot read the file");
 }
 
 TEST(StationConfig, RelativePathsAreTakenFromTheFilesFolder) {

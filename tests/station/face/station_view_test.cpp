@@ -1,6 +1,8 @@
 // What the station's display says of its sockets and events.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "LiveLine.h"
 #include "StationView.h"
 
@@ -92,6 +94,23 @@ TEST(StationView, SocketLinesTellWaitingRunningAndTheLastResult) {
     s.last = LastRun{"success", "", "", "356938035643809", ""};
     line = SocketLine(s, width, 15, 160);
     EXPECT_NE(line.find("passed; remove the device"), std::string::npos) << line;
+}
+
+// A block taller than the terminal cannot be redrawn in place: the sockets with a device stay.
+TEST(StationView, ThirtyTwoSocketsOnTwentyFourRowsKeepTheBusyOnes) {
+    std::vector<SocketSnapshot> sockets(32);
+    for (const size_t busy : {5, 20, 31}) sockets[busy].state = SocketState::Running;
+    sockets[30].state = SocketState::Failed;
+    size_t notShown = 0;
+    const std::vector<size_t> shown = SocketsShown(sockets, 24, &notShown);
+    EXPECT_EQ(shown.size(), 22u);
+    EXPECT_EQ(notShown, 10u);
+    EXPECT_TRUE(std::is_sorted(shown.begin(), shown.end()));
+    for (const size_t busy : {5, 20, 30, 31})
+        EXPECT_NE(std::find(shown.begin(), shown.end(), busy), shown.end()) << busy;
+    EXPECT_EQ(SocketsShown(sockets, 0, &notShown).size(), 32u);
+    EXPECT_EQ(notShown, 0u);
+    EXPECT_EQ(SocketsShown(sockets, 40, &notShown).size(), 32u);
 }
 
 TEST(StationView, CountersGiveTheYieldOnceARunPassedOrFailed) {
