@@ -1,6 +1,7 @@
 #include <memory>
 
 #include "FlashFlow.h"
+#include "RecipeFiles.h"
 #include "Recipes.h"
 
 namespace fennix::station {
@@ -10,7 +11,7 @@ bool BuildFlashRecipe(const RecipeOptions& options, Recipe* recipe, std::string*
     plan->skipCheck = options.skipCheck;
     plan->force = options.forceModel;
     if (!cli::PrepareFlash(cli::WithRoleOptions(options.images, options.files, options.leftOut), plan.get(),
-                           "fennix station", "no socket was served", error))
+                           kStationCommand, kNothingServed, error))
         return false;
     recipe->name = "flash";
     recipe->files = plan->files;
