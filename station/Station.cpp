@@ -146,9 +146,12 @@ void Station::Serve(Socket& socket) {
         bool answered = false, told = false;
         while (!stopping_ && watcher_.Present(socket.path)) {
             if ((answered = Probe(socket.path, &device))) break;
-            if (!told)
+            if (!told) {
+                const std::string obstacle = cli::PortObstacle(socket.path);
                 Notice(socket.path, "The device in " + socket.path +
-                                        " does not answer; it is not served until it does (or another comes).");
+                                        " does not answer; it is not served until it does (or another comes)" +
+                                        (obstacle.empty() ? "." : ": " + obstacle + "."));
+            }
             told = true;
             watcher_.WaitFor(socket.path, false, Clock::now() + kProbeInterval, stopping_);
         }
