@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -57,11 +58,10 @@ protected:
             tool->Wait();
         }
     }
-    ToolProcess* Start(const std::vector<std::string>& sockets, const std::string& out) {
-        std::vector<std::string> args{"station",  "--json",  "--db",        Db(),
-                                      "--name",   "bench-1", "--operator",  "ana",
-                                      "--recipe", "flash",   "--images",    (dir_ / "images").string(),
-                                      "--model",  "6280",    "--skip-check"};
+    ToolProcess* Start(const std::vector<std::string>& sockets, const std::string& out,
+                       std::vector<std::string> args = {"--operator", "ana"}) {
+        args.insert(args.begin(), {"station", "--json", "--db", Db(), "--name", "bench-1", "--recipe", "flash",
+                                   "--images", (dir_ / "images").string(), "--model", "6280", "--skip-check"});
         for (const auto& s : sockets) args.insert(args.end(), {"--socket", Socket(s)});
         fs::create_directories(dir_ / out);
         tools_.push_back(std::make_unique<ToolProcess>(args, (dir_ / out).string()));
@@ -170,7 +170,10 @@ TEST_F(Station, KilledStationLeavesItsRunAbortedAndAStopLetsTheRunningOneFinish)
     ASSERT_EQ(Records().size(), 1u);
     EXPECT_EQ(Records()[0].result, RunResult::Running);
 
-    auto station = Start({"s1"}, "restarted");
+    // Restarted from a config file; the options given win over its values.
+    const std::string config = (dir_ / "station.toml").string();
+    std::ofstream(config) << "name = \"from-file\"\noperator = \"night shift\"\n";
+    auto station = Start({"s1"}, "restarted", {"--config", config});
     auto b = Plug("s1", 350000000000042);
     ASSERT_TRUE(WaitFor(*station, "run-started", "s1", 1)) << station->Err();
     // The first stop lets the run end and be recorded.
@@ -184,6 +187,8 @@ TEST_F(Station, KilledStationLeavesItsRunAbortedAndAStopLetsTheRunningOneFinish)
     EXPECT_EQ(byImei["350000000000041"].result, RunResult::Aborted);
     EXPECT_FALSE(byImei["350000000000041"].endedAt.empty());
     EXPECT_EQ(byImei["350000000000042"].result, RunResult::Success) << byImei["350000000000042"].cause;
+    EXPECT_EQ(byImei["350000000000042"].operatorName, "night shift");
+    EXPECT_EQ(byImei["350000000000042"].station, "bench-1");
 }
 
 }  // namespace
