@@ -159,7 +159,7 @@ TEST_F(Station, ThreeSocketsTwoDevicesEachOneUnpluggedOneRefusingItsImage) {
     EXPECT_FALSE(byImei["350000000000031"].lines.empty());
 }
 
-TEST_F(Station, KilledStationLeavesItsRunAbortedAndAStopLetsTheRunningOneFinish) {
+TEST_F(Station, KilledStationLeavesItsRunAbortedAFirstStopLetsTheRunFinishASecondCancelsIt) {
     // Killed in the middle of a run: its row stays running until the next start.
     auto killed = Start({"s1"}, "killed");
     auto a = Plug("s1", 350000000000041);
@@ -181,9 +181,23 @@ TEST_F(Station, KilledStationLeavesItsRunAbortedAndAStopLetsTheRunningOneFinish)
     EXPECT_EQ(station->Wait(), 0) << station->Err();
     EXPECT_EQ(Count(*station, "run-ended", Socket("s1")), 1u);
 
+    // The second signal cancels the running run: recorded interrupted, a clean stop all the same.
+    b.reset();
+    auto cancelled = Start({"s1"}, "cancelled");
+    auto c = Plug("s1", 350000000000043);
+    ASSERT_TRUE(WaitFor(*cancelled, "run-started", "s1", 1)) << cancelled->Err();
+    cancelled->Signal(SIGTERM);
+    // Two signals sent at once may reach the process as one.
+    ASSERT_TRUE(cancelled->WaitForOutput("Stopping", kLimit));
+    cancelled->Signal(SIGTERM);
+    EXPECT_EQ(cancelled->Wait(), 0) << cancelled->Err();
+
     std::map<std::string, records::RunRecord> byImei;
     for (const auto& r : Records()) byImei[r.imei] = r;
-    ASSERT_EQ(byImei.size(), 2u);
+    ASSERT_EQ(byImei.size(), 3u);
+    EXPECT_EQ(byImei["350000000000043"].result, RunResult::Interrupted);
+    EXPECT_EQ(byImei["350000000000043"].cause, "cancelled");
+    EXPECT_FALSE(byImei["350000000000043"].endedAt.empty());
     EXPECT_EQ(byImei["350000000000041"].result, RunResult::Aborted);
     EXPECT_FALSE(byImei["350000000000041"].endedAt.empty());
     EXPECT_EQ(byImei["350000000000042"].result, RunResult::Success) << byImei["350000000000042"].cause;
