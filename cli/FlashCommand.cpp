@@ -5,9 +5,8 @@
 
 #include "AsciiCase.h"
 #include "Commands.h"
+#include "FlashFlow.h"
 #include "FlowIdentity.h"
-#include "ImageSet.h"
-#include "ModelCheck.h"
 #include "RunSet.h"
 
 namespace fennix::cli {
@@ -24,32 +23,6 @@ struct FlashOptions {
     bool dryRun = false;
     std::vector<std::string> ports;
 };
-
-// The model check's verdict before anything is written: true when the flash may go on.
-bool CheckModel(PortRun& run, const std::optional<DeviceIdentity>& device, const std::string& model,
-                const ImageSet& set, bool force, bool dryRun) {
-    const ModelCheck check = CheckModelFit(device, model, set.platformIds);
-    if (check.verdict != ModelVerdict::Mismatch) {
-        const bool fits = check.verdict == ModelVerdict::Fits;
-        run.ToolLine(fits ? "Model check: the image set fits the device"
-                          : "Model check: not checked; the device does not tell which sets fit it",
-                     0);
-        run.SetResultField("model_check", fits ? "fits" : "not-checked");
-        return true;
-    }
-    if (force) {
-        run.ToolLine("Model check overridden by --force-model: " + check.why, 0);
-        run.SetResultField("model_check", "overridden");
-        return true;
-    }
-    run.SetResultField("model_check", "model-mismatch");
-    if (dryRun)
-        run.ToolLine("Model check: " + check.why + "; a flash would fail here (--force-model writes anyway)", 0);
-    else
-        run.ToolFailure("Model check: " + check.why + "; nothing was written (--force-model writes anyway)",
-                        "model-mismatch");
-    return false;
-}
 
 // What a flash would write, as lines of the port; true when the device was read.
 bool DryRun(PortRun& run, const std::optional<DeviceIdentity>& read, const std::string& cause,
@@ -88,62 +61,36 @@ void PrintSet(const ImageSet& set, const std::vector<SentFile>& files, std::FILE
 }
 
 int RunFlash(FlashOptions& o) {
-    o.images.files.clear();
-    for (const auto& [role, path] : o.files)
-        if (!path.empty()) o.images.files[role] = path;
-    for (const auto& [role, out] : o.leftOut)
-        if (out) o.images.leftOut.insert(role);
-
-    ImageSet set;
-    const std::vector<std::string> problems = ResolveImageSet(o.images, &set);
-    if (!problems.empty()) {
-        std::string text = "fennix flash: the image set is not usable; no port was opened:";
-        for (const auto& p : problems) text += "\n  " + p;
-        return UsageError(o.run.json, text);
-    }
-    // A dry run writes nothing, so it leaves no record of a flash.
-    RunContext context{"flash", set.Files(), o.dryRun ? std::string() : o.run.report, {}};
+    FlashPlan plan;
+    plan.skipCheck = o.skipCheck;
+    plan.force = o.forceModel;
     std::string error;
-    if (!DescribeFiles(context.files, &error))
-        return UsageError(o.run.json, "fennix flash: " + error + "; no port was opened");
-    if (const auto mismatches = ManifestProblems(o.images, set, context.files); !mismatches.empty()) {
-        std::string text = "fennix flash: the image set differs from " + set.manifestPath + "; no port was opened:";
-        for (const auto& m : mismatches) text += "\n  " + m;
-        return UsageError(o.run.json, text);
-    }
+    if (!PrepareFlash(WithRoleOptions(o.images, o.files, o.leftOut), &plan, "fennix flash", "no port was opened",
+                      &error))
+        return UsageError(o.run.json, error);
+    // A dry run writes nothing, so it leaves no record of a flash.
+    RunContext context{"flash", plan.files, o.dryRun ? std::string() : o.run.report, {}};
     OutputMode mode = PrepareRun(o.run);
     // What a dry run tells is its lines, which the terminal's live lines would hide.
     if (o.dryRun && mode == OutputMode::Terminal) mode = OutputMode::Plain;
-    PrintSet(set, context.files, mode == OutputMode::Json ? stderr : stdout);
+    PrintSet(plan.set, context.files, mode == OutputMode::Json ? stderr : stdout);
 
     std::vector<PortJob> jobs;
-    for (const auto& port : o.ports) jobs.push_back({port, ProgressModel(set.Streamed())});
-    const bool skipCheck = o.skipCheck, force = o.forceModel, dryRun = o.dryRun;
-    const std::string model = o.images.model;
-    const std::vector<SentFile> files = context.files;
-    auto flow = [set, skipCheck, force, dryRun, model, files](PortRun& run) -> int32_t {
+    for (const auto& port : o.ports) jobs.push_back({port, ProgressModel(plan.set.Streamed())});
+    const bool dryRun = o.dryRun;
+    auto shared = std::make_shared<const FlashPlan>(std::move(plan));
+    auto flow = [shared, dryRun](PortRun& run) -> int32_t {
+        const FlashPlan& plan = *shared;
         std::string cause;
         const std::optional<DeviceIdentity> read = run.ReadIdentity(&cause);
         const std::optional<DeviceIdentity> device = RecordIdentity(run, "device", read);
         if (run.Cancelled()) return -1;
         if (dryRun) {
-            if (!DryRun(run, read, cause, files)) return 0;
-            CheckModel(run, device, model, set, force, true);
+            if (!DryRun(run, read, cause, plan.files)) return 0;
+            CheckModel(run, device, plan.model, plan.set, plan.force, true);
             return 1;
         }
-        if (!CheckModel(run, device, model, set, force, false)) return 0;
-        run.Setup([&](FennixHandle session) {
-            if (skipCheck) SetSkipCheck(session);
-            SetHexFile(session, set.Path("programmer").c_str());
-            SetMbnFile(session, set.Path("partition").c_str(), set.Path("obl").c_str(), set.Path("pbl").c_str(),
-                       set.Path("qcsblhd").c_str(), set.Path("qcsbl").c_str(), set.Path("oemsblhd").c_str(),
-                       set.Path("oemsbl").c_str(), set.Path("amsshd").c_str(), set.Path("amss").c_str(),
-                       set.Path("cefs").c_str());
-        });
-        const int32_t result = run.RunFlow(StartDownload);
-        // The device the power-on check saw come back, and what it runs now.
-        if (result == 1 && !skipCheck) RecordIdentity(run, "device_after", run.ReadIdentity());
-        return result;
+        return FlashDevice(run, plan, device);
     };
     return RunOnPorts(std::move(jobs), flow, mode, context);
 }

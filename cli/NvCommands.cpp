@@ -1,20 +1,16 @@
 // fennix backup, restore and nv-import: the NV flows on every named port at once.
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <memory>
-#include <set>
 
-#include "AsciiCase.h"
 #include "Brt.h"
 #include "Commands.h"
 #include "Duck.h"
 #include "FileTemplate.h"
 #include "FlowIdentity.h"
 #include "InputFile.h"
-#include "ItemList.h"
+#include "NvFlows.h"
 #include "PortChecks.h"
 #include "RunSet.h"
 
@@ -70,7 +66,7 @@ bool ResolveEarly(const NvOptions& o, const char* command, const std::string& te
     std::map<std::string, std::string> writers;  // file key → port
     for (const auto& port : o.ports) {
         std::string unfilled;
-        const std::string path = files->name.Resolve({port, files->date, nullptr}, &unfilled);
+        const std::string path = files->name.Resolve({port, files->date, nullptr, {}}, &unfilled);
         files->early[port] = path;
         if (!output) continue;
         const auto [first, added] = writers.emplace(FileKey(path), port);
@@ -91,36 +87,7 @@ bool ResolveEarly(const NvOptions& o, const char* command, const std::string& te
 // its identity: the flow's own lines then tell why the port failed.
 std::string PortFile(PortRun& run, const PortFiles& files, const std::optional<DeviceIdentity>& device) {
     if (const auto early = files.early.find(run.Port()); early != files.early.end()) return early->second;
-    if (!device) {
-        run.ToolFailure("Who the device is could not be read, and " + files.name.Text() + " needs it; nothing was done",
-                        "identity-missing");
-        return {};
-    }
-    std::string unfilled;
-    const std::string path = files.name.Resolve({run.Port(), files.date, &*device}, &unfilled);
-    if (path.empty()) {
-        run.ToolFailure("The device gave no " + AsciiUpper(unfilled) + " for {" + unfilled + "} in " +
-                            files.name.Text() + "; nothing was done",
-                        "identity-missing");
-    }
-    return path;
-}
-
-// The listed items' numbers that `brt` does not hold, each once, in list order.
-std::vector<int32_t> MissingItems(const std::vector<ListedItem>& items, const BrtFile& brt, int* backedUp) {
-    std::set<int32_t> held, seen;
-    for (const auto& record : brt.records) held.insert(record.item);
-    std::vector<int32_t> missing;
-    *backedUp = 0;
-    for (const auto& item : items) {
-        const auto number = static_cast<int32_t>(item.number);
-        if (held.count(number)) {
-            ++*backedUp;
-            continue;
-        }
-        if (seen.insert(number).second) missing.push_back(number);
-    }
-    return missing;
+    return DeviceFile(run, files.name, {run.Port(), files.date, nullptr, {}}, device);
 }
 
 int Backup(NvOptions& o) {
@@ -130,9 +97,7 @@ int Backup(NvOptions& o) {
     auto files = std::make_shared<PortFiles>();
     if (!ResolveEarly(o, "backup", o.out, false, true, files.get())) return kExitUsage;
     const std::string csv = o.items;
-    std::ifstream in(csv, std::ios::binary);
-    const std::vector<ListedItem> items =
-        ReadItemList(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+    const std::vector<ListedItem> items = ReadItemListFile(csv);
     std::vector<std::string> notes;
     for (const auto& line : DescribeItemList(items)) notes.push_back(csv + ": " + line);
 
@@ -150,37 +115,9 @@ int Backup(NvOptions& o) {
             run.ToolFailure(brt + " is the file of " + holder + " in this run; nothing was written", "output-clash");
             return 0;
         }
-        run.SetResultField("out", brt);
-        int backedUp = 0;
-        run.SetResultField("missing", MissingItems(items, {}, &backedUp));  // until the file written tells otherwise
-        run.Setup([&](FennixHandle session) { SetCsvBrtFile(session, csv.c_str(), brt.c_str()); });
-        const int32_t result = run.RunFlow(StartBackupBrt);
-        if (result != 1) return result;
-        BrtFile written;
-        std::string error;
-        if (!ReadBrt(brt, &written, &error) || !written.damage.empty()) {
-            run.ToolFailure("The backup " + brt + " cannot be read back: " + (error.empty() ? written.damage : error),
-                            "file-damaged");
-            return 0;
-        }
-        const std::vector<int32_t> missing = MissingItems(items, written, &backedUp);
-        run.SetResultField("missing", missing);
-        run.SetResultNote(std::to_string(items.size()) + " listed, " + std::to_string(backedUp) + " backed up");
-        if (!strict || missing.empty()) return result;
-        std::string numbers;
-        for (const int32_t item : missing) numbers += (numbers.empty() ? "" : " ") + std::to_string(item);
-        run.ToolFailure("Items not backed up: " + numbers + " (--strict); " + brt + " is kept", "items-missing");
-        return 0;
+        return BackupItems(run, csv, items, brt, strict);
     };
     return Run(o, std::move(context), std::move(jobs), flow, notes, claimed);
-}
-
-// A BRT file to restore: false with `error` set when it cannot be read whole.
-bool CheckBrt(const std::string& path, BrtFile* brt, std::string* error) {
-    if (!ReadBrt(path, brt, error)) return false;
-    if (brt->damage.empty()) return true;
-    *error = path + " is damaged: " + brt->damage;
-    return false;
 }
 
 int Restore(NvOptions& o) {
@@ -215,18 +152,7 @@ int Restore(NvOptions& o) {
     auto flow = [files](PortRun& run) -> int32_t {
         const std::string path = PortFile(run, *files, ReadAndRecordIdentity(run));
         if (path.empty()) return 0;
-        run.SetResultField("in", path);
-        if (files->name.NamesDevice()) {
-            BrtFile brt;
-            std::string error;
-            if (!CheckBrt(path, &brt, &error)) {
-                run.ToolFailure("Not restored: " + error,
-                                InputFileProblem(path, kBrtFileLimit).empty() ? "file-damaged" : "file-missing");
-                return 0;
-            }
-        }
-        run.Setup([&](FennixHandle session) { SetCsvBrtFile(session, "", path.c_str()); });
-        return run.RunFlow(StartRestoreBrt);
+        return RestoreItems(run, path, files->name.NamesDevice());
     };
     return Run(o, std::move(context), std::move(jobs), flow);
 }
@@ -247,21 +173,7 @@ int Import(const NvOptions& o) {
     RunContext context{"nv-import", {{"duck", path, 0, {}}}, o.run.report, {}};
     return Run(o, std::move(context), std::move(jobs), [path](PortRun& run) -> int32_t {
         ReadAndRecordIdentity(run);
-        // Neither export reports lines of its own: the tool says what happened.
-        int32_t imported = 0;
-        run.Setup([&](FennixHandle session) { imported = DuckToNVArray(session, path.c_str()); });
-        if (imported != 1) {
-            run.ToolFailure("Cannot read the duck file " + path, "file-damaged");
-            return 0;
-        }
-        run.ToolLine("Duck file read: " + path, 0);
-        run.ToolLine("Writing the NV items and files into the device...", 0);
-        if (run.RunFlow(NVArrayToMobile) != 1) {
-            run.ToolLine("Writing the NV items failed: nothing was sent, or a write was lost", -1);
-            return 0;
-        }
-        run.ToolLine("NV items and files written", 0);
-        return 1;
+        return ImportDuck(run, path);
     });
 }
 

@@ -84,7 +84,10 @@ uint64_t ProgressModel::BytesDone() const {
 double ProgressModel::Fraction() const {
     if (finished_) return 1;
     const uint64_t items = itemsTotal_ ? itemsTotal_ : static_cast<uint64_t>(expectedItems_);
-    if (items) return std::min(1.0, static_cast<double>(itemsDone_) / static_cast<double>(items));
+    // A download with NV phases of its own (the items kept through a flash):
+    // the items fill the bar within those phases, the bytes everywhere else.
+    if (items && (!expectedBytes_ || stage_ == FENNIX_STAGE_NV_ITEM))
+        return std::min(1.0, static_cast<double>(itemsDone_) / static_cast<double>(items));
     const uint64_t total = BytesTotal();
     return total ? static_cast<double>(BytesDone()) / static_cast<double>(total) : 0;
 }

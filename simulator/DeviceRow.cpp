@@ -3,8 +3,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <set>
-#include <sys/stat.h>
 #include <unistd.h>
+
+#include "StablePath.h"
 
 namespace fennix::sim {
 namespace {
@@ -18,11 +19,6 @@ std::mutex& RowPathsMutex() {
 std::set<std::string>& RowPaths() {
     static std::set<std::string> paths;
     return paths;
-}
-
-bool NothingAt(const std::string& path) {
-    struct stat st {};
-    return lstat(path.c_str(), &st) != 0 && errno == ENOENT;
 }
 
 }  // namespace
@@ -65,7 +61,7 @@ int CDeviceRow::Start() {
         } else {
             for (int n = 0; n < 10000 && path.empty(); ++n) {
                 std::string candidate = dir + "/ttyMSM" + std::to_string(n);
-                if (!RowPaths().count(candidate) && NothingAt(candidate)) path = candidate;
+                if (!RowPaths().count(candidate) && CStablePath::Usable(candidate)) path = candidate;
             }
         }
         if (path.empty()) return EEXIST;

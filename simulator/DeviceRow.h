@@ -35,7 +35,8 @@ namespace fennix::sim {
 struct DeviceRowOptions {
     // The socket's stable path is <directory>/<name>. An empty directory gives
     // the row a private temporary one; an empty name takes the first
-    // "ttyMSM<n>" that no file and no other row of this process holds.
+    // "ttyMSM<n>" that is free (CStablePath::Usable) and no other row of this
+    // process holds.
     std::string directory;
     std::string name;
     // The link does not exist before the first device appears.

@@ -32,6 +32,8 @@ const std::vector<KnobSpec>& DeviceKnobs() {
         {"dl.late-block", KnobType::Number, -1, kMany, -1,
          "answer the stream write of block n (counted as above) late; a resend is answered right after it ..."},
         {"dl.late-ms", KnobType::Milliseconds, 0, kLongestMs, 1000, "... by this much"},
+        {"dl.write-delay-ms", KnobType::Milliseconds, 0, kLongestMs, 0,
+         "answer every stream write this much later (a slow flash; one block in flight)"},
         {"dl.reset-fails", KnobType::Flag, 0, 1, 0, "refuse the programmer's reset (the device keeps running)"},
         {"dl.stay-away", KnobType::Flag, 0, 1, 0, "after the programmer's reset the port vanishes for good"},
         {"fault.kind", KnobType::Number, 0, static_cast<int64_t>(InjectedFault::Refused), 0,

@@ -20,17 +20,15 @@ std::set<std::string>& ClaimedPaths() {
     return paths;
 }
 
-// A name can be taken when nothing is there, or a symbolic link left behind by
-// an earlier run whose pseudo-terminal is gone.
-bool Usable(const std::string& path) {
+}  // namespace
+
+bool CStablePath::Usable(const std::string& path) {
     struct stat st {};
     if (lstat(path.c_str(), &st) != 0) return errno == ENOENT;
     if (!S_ISLNK(st.st_mode)) return false;
     struct stat target {};
     return stat(path.c_str(), &target) != 0;  // dangling: left over
 }
-
-}  // namespace
 
 int CStablePath::Claim(const std::string& directory, const std::string& name) {
     Release();

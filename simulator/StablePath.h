@@ -29,6 +29,10 @@ public:
 
     const std::string& Path() const { return path_; }
 
+    // Whether a name can be taken: nothing is there, or a symbolic link left
+    // behind by an earlier run whose pseudo-terminal is gone.
+    static bool Usable(const std::string& path);
+
 private:
     std::string path_;
     std::string privateDirectory_;

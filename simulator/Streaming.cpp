@@ -132,14 +132,13 @@ bool OpenMultiImage(CDeviceContext& ctx, const Packet& p) {
     return true;
 }
 
-// Answers after dl.late-ms, through the device's reply delay for this one
+// Answers after the delay, through the device's reply delay for this one
 // answer; the answers queued behind it keep their order and come right after.
-void ReplyLate(CDeviceContext& ctx, const std::vector<uint8_t>& reply) {
+void ReplyAfter(CDeviceContext& ctx, const std::vector<uint8_t>& reply, int64_t delayMs) {
     Faults& faults = ctx.State().options.faults;
     const Faults usual = faults;
     faults = Faults{};
-    faults.replyDelayMs = static_cast<uint32_t>(ctx.Knob("dl.late-ms"));
-    ctx.Note("stream write answered late");
+    faults.replyDelayMs = static_cast<uint32_t>(delayMs);
     ctx.Reply(reply);
     faults = usual;
 }
@@ -175,10 +174,14 @@ bool StreamWrite(CDeviceContext& ctx, const Packet& p) {
     }
     const std::vector<uint8_t> reply = {0x08, uint8_t(echoed), uint8_t(echoed >> 8), uint8_t(echoed >> 16),
                                         uint8_t(echoed >> 24)};
-    if (static_cast<int64_t>(requestIndex) == ctx.Knob("dl.late-block"))
-        ReplyLate(ctx, reply);
-    else
+    if (static_cast<int64_t>(requestIndex) == ctx.Knob("dl.late-block")) {
+        ctx.Note("stream write answered late");
+        ReplyAfter(ctx, reply, ctx.Knob("dl.late-ms"));
+    } else if (const int64_t slow = ctx.Knob("dl.write-delay-ms"); slow > 0) {
+        ReplyAfter(ctx, reply, slow);
+    } else {
         ctx.Reply(reply);
+    }
     return true;
 }
 

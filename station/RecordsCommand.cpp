@@ -136,10 +136,11 @@ void PrintRuns(const std::vector<RunRecord>& runs) {
     }
     auto cell = [](const std::string& text) { return text.empty() ? std::string("-") : text; };
     std::vector<std::vector<std::string>> rows{
-        {"id", "started", "socket", "imei", "recipe", "result", "cause", "seconds"}};
+        {"id", "started (UTC)", "socket", "imei", "recipe", "result", "cause", "seconds"}};
     for (const auto& r : runs)
-        rows.push_back({std::to_string(r.id), cell(r.startedAt), cell(r.socket), cell(r.imei), cell(r.recipe),
-                        records::RunResultName(r.result), cell(r.cause), Seconds(records::DurationSeconds(r))});
+        rows.push_back({std::to_string(r.id), cell(r.startedAt.substr(0, 19)), cell(r.socket), cell(r.imei),
+                        cell(r.recipe), records::RunResultName(r.result), cell(r.cause),
+                        Seconds(records::DurationSeconds(r))});
     PrintTable(rows);
 }
 
@@ -196,7 +197,7 @@ int Run(RecordsOptions& o) {
     std::string error;
     const std::unique_ptr<records::RecordDb> db = records::RecordDb::Open(o.db, true, &error);
     if (!db) {
-        std::fprintf(stderr, "fennix records: %s\n", error.c_str());
+        UsageError(json, "fennix records: " + error);  // its text and JSON event; the status says it is no usage error
         return kExitFailed;
     }
 

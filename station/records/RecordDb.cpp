@@ -7,6 +7,7 @@
 #include <ctime>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <type_traits>
 
 namespace fennix::records {
 
@@ -155,14 +156,22 @@ nlohmann::json ParsedArray(const std::string& text) {
     return j.is_array() ? j : nlohmann::json::array();
 }
 
-// Every column of a run but its id and result, in the order of kColumns.
+// A member of the wrong type reads as not there (json's value() would throw).
+template <typename T>
+T Member(const nlohmann::json& object, const char* key, T otherwise) {
+    const auto it = object.find(key);
+    if (it == object.end()) return otherwise;
+    if constexpr (std::is_same_v<T, std::string>)
+        return it->is_string() ? it->get<std::string>() : otherwise;
+    else
+        return it->is_number_integer() ? it->get<T>() : otherwise;
+}
+
+// Every column of a run but its id, in the order of kColumns.
 void BindFields(Statement& s, const RunRecord& r) {
     for (const std::string* text : {&r.station, &r.socket, &r.port, &r.operatorName, &r.recipe}) s.Text(*text);
-    if (r.startedAt.empty())
-        s.Null();
-    else
-        s.Text(r.startedAt);
-    s.Text(r.endedAt);
+    // One form for every stamp, so that they compare as texts in time order (and the index serves the filters).
+    for (const std::string* stamp : {&r.startedAt, &r.endedAt}) s.Text(StoredTime(*stamp, false).value_or(*stamp));
     s.Text(RunResultName(r.result));
     for (const std::string* text : {&r.cause, &r.stage, &r.esn, &r.imei, &r.meid, &r.versionBefore, &r.versionAfter,
                                     &r.buildIdBefore, &r.buildIdAfter})
@@ -196,7 +205,9 @@ RunRecord ReadRun(const Statement& s) {
         *text = s.ColumnText(c++);
     r.bytes = static_cast<uint64_t>(s.ColumnInt(c++));
     for (const auto& f : ParsedArray(s.ColumnText(c++)))
-        r.files.push_back({f.value("name", ""), f.value("size", uint64_t{0}), f.value("sha256", "")});
+        if (f.is_object())
+            r.files.push_back(
+                {Member(f, "name", std::string()), Member(f, "size", uint64_t{0}), Member(f, "sha256", std::string())});
     r.backupPath = s.ColumnText(c++);
     r.backupSha256 = s.ColumnText(c++);
     if (!s.IsNull(c)) r.nvVerified = s.ColumnInt(c) != 0;
@@ -208,7 +219,9 @@ RunRecord ReadRun(const Statement& s) {
     }
     ++c;
     for (const auto& l : ParsedArray(s.ColumnText(c++)))
-        r.lines.push_back({l.value("time", ""), l.value("text", ""), l.value("status", 0)});
+        if (l.is_object())
+            r.lines.push_back(
+                {Member(l, "time", std::string()), Member(l, "text", std::string()), Member(l, "status", 0)});
     r.toolVersion = s.ColumnText(c++);
     r.libraryVersion = s.ColumnText(c++);
     return r;

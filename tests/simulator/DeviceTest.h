@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <memory>
 #include <string>
 
@@ -11,6 +13,20 @@
 #include "simulator/SimulatorFixture.h"
 
 namespace fennix::sim::test {
+
+// Whether anything (a link, dangling or not) is at the path.
+inline bool PathExists(const std::string& path) {
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0;
+}
+
+// The data of an NV item as a plain read (38) returns it; empty without an
+// answer.
+inline Bytes ReadNvItem(CHostPort& port, uint16_t item) {
+    const Bytes request{0x26, static_cast<uint8_t>(item), static_cast<uint8_t>(item >> 8)};
+    Bytes answer = port.Exchange(request, false, std::chrono::milliseconds(1500));
+    return answer.size() == 133 ? Bytes(answer.begin() + 3, answer.begin() + 131) : Bytes{};
+}
 
 class DeviceTest : public ::testing::Test {
 protected:

@@ -6,12 +6,14 @@
 #include "TestBytes.h"
 #include "simulator/HostPort.h"
 #include "simulator/SimulatorFixture.h"
+#include "simulator/StreamingFlash.h"
 
 namespace fennix::sim {
 namespace {
 
 using namespace std::chrono_literals;
 using test::Bytes;
+using test::Concat;
 using test::Hex;
 using test::ToHex;
 using Clock = std::chrono::steady_clock;
@@ -100,6 +102,25 @@ TEST_F(FaultTest, DelayedAnswersKeepTheirOrder) {
     ASSERT_FALSE(both.empty());
     EXPECT_EQ(0x7C, both[0]);
     EXPECT_EQ(2u, Dev().Recording().Count(EventKind::Answer));
+}
+
+TEST_F(FaultTest, SlowFlashAnswersEachStreamWriteAfterItsDelay) {
+    DeviceOptions o = DownloadDevice();
+    o.knobs["dl.write-delay-ms"] = 300;
+    Start(o);
+    Dev().WithState([](DeviceState& s) {
+        DownloadTarget& target = s.Extension<DownloadTarget>();
+        target.programmerRunning = true;
+        target.runningSinceBoot = s.bootCount;
+    });
+    ASSERT_EQ(Hex("1C 00"), port_.Exchange(Hex("1B 05"), true));
+    for (const char* write : {"07 00 00 00 00 AA BB", "07 02 00 00 00 CC DD"}) {
+        const Bytes request = Hex(write);
+        const auto sent = Clock::now();
+        Bytes echo = port_.Exchange(request, true);
+        EXPECT_GE(Clock::now() - sent, 300ms) << write;
+        EXPECT_EQ(Concat(Hex("08"), Bytes(request.begin() + 1, request.begin() + 5)), echo) << write;
+    }
 }
 
 TEST_F(FaultTest, FaultsCanHitOnlyOneCommandAndOnlyTheFirstAnswers) {

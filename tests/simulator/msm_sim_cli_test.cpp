@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "DeviceTest.h"
 #include "TestBytes.h"
 #include "simulator/HostPort.h"
 #include "simulator/Knobs.h"
@@ -82,10 +83,7 @@ private:
     bool waited_ = false;
 };
 
-bool Exists(const std::string& path) {
-    struct stat st {};
-    return lstat(path.c_str(), &st) == 0;
-}
+using test::PathExists;
 
 TEST(MsmSimProgram, ServesDevicesUntilStdinCloses) {
     CSimProcess sim({"-n", "3", "--mode", "download"});
@@ -101,8 +99,8 @@ TEST(MsmSimProgram, ServesDevicesUntilStdinCloses) {
     EXPECT_NE(paths[1], paths[2]);
     sim.CloseStdin();
     EXPECT_EQ(0, sim.Wait());
-    for (const auto& p : paths) EXPECT_FALSE(Exists(p)) << p;
-    EXPECT_FALSE(Exists(paths[0].substr(0, paths[0].rfind('/'))));
+    for (const auto& p : paths) EXPECT_FALSE(PathExists(p)) << p;
+    EXPECT_FALSE(PathExists(paths[0].substr(0, paths[0].rfind('/'))));
 }
 
 TEST(MsmSimProgram, OptionsReachTheDevicesAndSigtermEndsIt) {
@@ -122,7 +120,54 @@ TEST(MsmSimProgram, OptionsReachTheDevicesAndSigtermEndsIt) {
     port.Close();
     sim.Signal(SIGTERM);
     EXPECT_EQ(0, sim.Wait());
-    EXPECT_FALSE(Exists(dir + "/COM7"));
+    EXPECT_FALSE(PathExists(dir + "/COM7"));
+    rmdir(dir.c_str());
+}
+
+bool WaitForLink(const std::string& path, bool present) {
+    for (int i = 0; i < 500; ++i) {
+        if (PathExists(path) == present) return true;
+        usleep(10000);
+    }
+    return false;
+}
+
+// The device's identity place: the low byte of its MEID (item 1943).
+int IdentityPlace(const std::string& path) {
+    CHostPort port;
+    const std::vector<uint8_t> meid = port.Open(path) == 0 ? test::ReadNvItem(port, 1943) : std::vector<uint8_t>{};
+    return meid.empty() ? -1 : meid[0];
+}
+
+TEST(MsmSimProgram, RowsOfDevicesTakeEachSocketInTurn) {
+    std::string dir = std::string(::testing::TempDir()) + "msm-sim-row-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(dir.data()));
+    CSimProcess sim({"--dir", dir, "-n", "2", "--row", "2", "--appear-after-ms", "1000", "--leave-idle-ms", "200",
+                     "--gap-ms", "500", "--row-knob", "2:id.esn=12345", "--no-stdin"});
+    const std::string first = sim.ReadLine(), second = sim.ReadLine();
+    EXPECT_EQ(dir + "/ttyMSM0", first);
+    EXPECT_EQ(dir + "/ttyMSM1", second);
+    EXPECT_FALSE(PathExists(second));
+    ASSERT_TRUE(WaitForLink(second, true));
+    EXPECT_EQ(1, IdentityPlace(second));
+    // Taken out after the host closed it; the socket's next device is place
+    // 1 + 1 * 2, with its own knob.
+    ASSERT_TRUE(WaitForLink(second, false));
+    ASSERT_TRUE(WaitForLink(second, true));
+    EXPECT_EQ(3, IdentityPlace(second));
+    CHostPort port;
+    ASSERT_EQ(0, port.Open(second));
+    std::vector<uint8_t> esn = test::ReadNvItem(port, 0);
+    ASSERT_EQ(128u, esn.size());
+    EXPECT_EQ(12345u, esn[0] | esn[1] << 8 | esn[2] << 16 | uint32_t(esn[3]) << 24);
+    port.Close();
+    // A device whose port the host never opened stays.
+    EXPECT_TRUE(PathExists(first));
+    EXPECT_EQ(0, IdentityPlace(first));
+    sim.Signal(SIGTERM);
+    EXPECT_EQ(0, sim.Wait());
+    EXPECT_FALSE(PathExists(first));
+    EXPECT_FALSE(PathExists(second));
     rmdir(dir.c_str());
 }
 
@@ -130,7 +175,8 @@ TEST(MsmSimProgram, BadArgumentsAreRefusedWithStatus2) {
     for (std::vector<std::string> args :
          {std::vector<std::string>{"--mode", "bogus"}, std::vector<std::string>{"-n", "0"},
           std::vector<std::string>{"-n", "2", "--name", "A"}, std::vector<std::string>{"--knob", "novalue"},
-          std::vector<std::string>{"--frobnicate"}}) {
+          std::vector<std::string>{"--row", "2", "--row-knob", "3:id.esn=1"},
+          std::vector<std::string>{"--row-knob", "1:no.such=1"}, std::vector<std::string>{"--frobnicate"}}) {
         CSimProcess sim(args);
         EXPECT_EQ("", sim.ReadLine()) << args[0];
         EXPECT_EQ(2, sim.Wait()) << args[0];

@@ -157,6 +157,21 @@ TEST(RecordDb, KeepsEveryFieldOfARunFromBeginToComplete) {
     EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(s, 3)), "wal");
     sqlite3_finalize(s);
     sqlite3_close(raw);
+
+    // JSON columns another program spoiled read as far as they make sense, not as an exception.
+    ASSERT_EQ(sqlite3_open(path.c_str(), &raw), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(raw,
+                           "UPDATE runs SET files = '[{\"name\": 5, \"size\": \"x\", \"sha256\": \"ab\"}, 3]', "
+                           "lines = '{', missing_items = '[1, \"2\"]' WHERE id = 2",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(raw);
+    const auto spoiled = OpenDb(path, true)->Runs({}).back();
+    ASSERT_EQ(spoiled.files.size(), 1u);
+    EXPECT_EQ(spoiled.files[0].name, "");
+    EXPECT_EQ(spoiled.files[0].sha256, "ab");
+    EXPECT_TRUE(spoiled.lines.empty());
+    EXPECT_EQ(spoiled.missingItems, (std::vector<int32_t>{1}));
 }
 
 TEST(RecordDb, RefusesANewerSchemaAndAMissingFileWhenOnlyReading) {
@@ -194,6 +209,7 @@ TEST(RecordDb, TheNextOpenMarksRunsLeftRunningAborted) {
 
     auto reader = OpenDb(path, true);
     ASSERT_TRUE(reader);
+    ASSERT_EQ(reader->Runs({}).size(), 1u);
     EXPECT_EQ(reader->Runs({})[0].result, RunResult::Running);
     EXPECT_EQ(reader->AbortedAtOpen(), 0);
 
@@ -224,6 +240,7 @@ TEST(RecordDb, NothingCommittedIsLostWhenTheStationIsKilledMidRun) {
             run.id = db->Begin(run, &error);
             if (run.id <= 0 || !db->Complete(run, &error)) _exit(1);
         }
+        if (db->Begin(FullRun(9), &error) <= 0) _exit(1);  // one run certainly left running
         // Killed while it writes: the kill lands inside one of these Begins.
         std::thread([] {
             std::this_thread::sleep_for(std::chrono::milliseconds(30));
@@ -306,6 +323,10 @@ TEST(RecordDb, FiltersByDayTimeDeviceSocketAndResult) {
     Add(*db, Ended("B", "111", "2026-12-10T00:00:00.000Z", 10, RunResult::Failed, "x"));
     Add(*db, Ended("A", "222", "2026-12-10T23:59:59.999Z", 10, RunResult::Success));
     Add(*db, Ended("A", "111", "2026-12-11T00:00:00.000Z", 10, RunResult::Interrupted, "unplugged"));
+    RunRecord zonedStart;  // 23:30 UTC the day before, stored so: compared as text it would fall on the 10th
+    zonedStart.startedAt = "2026-12-10T00:30:00+01:00";
+    Add(*db, zonedStart);
+    EXPECT_EQ(db->Runs({}).front().startedAt, "2026-12-09T23:30:00.000Z");
     auto ids = [&db](const RunFilter& f) {
         std::vector<int64_t> out;
         for (const auto& r : db->Runs(f)) out.push_back(r.id);
@@ -331,6 +352,9 @@ TEST(RecordDb, FiltersByDayTimeDeviceSocketAndResult) {
     latest.limit = 2;
     latest.newestFirst = true;
     EXPECT_EQ(ids(latest), (Ids{4, 3}));
+    RunFilter earlier;
+    earlier.until = "2026-12-09";
+    EXPECT_EQ(ids(earlier), (Ids{5, 1}));
 
     EXPECT_EQ(StoredTime("2026-12-10", true), "2026-12-10T23:59:59.999Z");
     EXPECT_EQ(StoredTime("2026-12-10T08:30:00.5-02:30", false), "2026-12-10T11:00:00.500Z");

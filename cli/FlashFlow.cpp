@@ -1,0 +1,87 @@
+#include "FlashFlow.h"
+
+#include "FlowIdentity.h"
+#include "ModelCheck.h"
+
+namespace fennix::cli {
+
+ImageChoice WithRoleOptions(ImageChoice choice, const std::map<std::string, std::string>& files,
+                            const std::map<std::string, bool>& leftOut) {
+    choice.files.clear();
+    for (const auto& [role, path] : files)
+        if (!path.empty()) choice.files[role] = path;
+    for (const auto& [role, out] : leftOut)
+        if (out) choice.leftOut.insert(role);
+    return choice;
+}
+
+bool PrepareFlash(const ImageChoice& choice, FlashPlan* plan, const std::string& who, const std::string& consequence,
+                  std::string* error) {
+    const std::vector<std::string> problems = ResolveImageSet(choice, &plan->set);
+    if (!problems.empty()) {
+        *error = who + ": the image set is not usable; " + consequence + ":";
+        for (const auto& p : problems) *error += "\n  " + p;
+        return false;
+    }
+    plan->files = plan->set.Files();
+    std::string problem;
+    if (!DescribeFiles(plan->files, &problem)) {
+        *error = who + ": " + problem + "; " + consequence;
+        return false;
+    }
+    if (const auto mismatches = ManifestProblems(choice, plan->set, plan->files); !mismatches.empty()) {
+        *error = who + ": the image set differs from " + plan->set.manifestPath + "; " + consequence + ":";
+        for (const auto& m : mismatches) *error += "\n  " + m;
+        return false;
+    }
+    plan->model = choice.model;
+    return true;
+}
+
+bool CheckModel(PortRun& run, const std::optional<DeviceIdentity>& device, const std::string& model,
+                const ImageSet& set, bool force, bool dryRun) {
+    const ModelCheck check = CheckModelFit(device, model, set.platformIds);
+    if (check.verdict != ModelVerdict::Mismatch) {
+        const bool fits = check.verdict == ModelVerdict::Fits;
+        run.ToolLine(fits ? "Model check: the image set fits the device"
+                          : "Model check: not checked; the device does not tell which sets fit it",
+                     0);
+        run.SetResultField("model_check", fits ? "fits" : "not-checked");
+        return true;
+    }
+    if (force) {
+        run.ToolLine("Model check overridden by --force-model: " + check.why, 0);
+        run.SetResultField("model_check", "overridden");
+        return true;
+    }
+    run.SetResultField("model_check", "model-mismatch");
+    if (dryRun)
+        run.ToolLine("Model check: " + check.why + "; a flash would fail here (--force-model writes anyway)", 0);
+    else
+        run.ToolFailure("Model check: " + check.why + "; nothing was written (--force-model writes anyway)",
+                        "model-mismatch");
+    return false;
+}
+
+int32_t FlashDevice(PortRun& run, const FlashPlan& plan, const std::optional<DeviceIdentity>& device,
+                    std::optional<DeviceIdentity>* after) {
+    if (!CheckModel(run, device, plan.model, plan.set, plan.force, false)) return 0;
+    const ImageSet& set = plan.set;
+    run.Setup([&](FennixHandle session) {
+        if (plan.skipCheck) SetSkipCheck(session);
+        SetHexFile(session, set.Path("programmer").c_str());
+        SetMbnFile(session, set.Path("partition").c_str(), set.Path("obl").c_str(), set.Path("pbl").c_str(),
+                   set.Path("qcsblhd").c_str(), set.Path("qcsbl").c_str(), set.Path("oemsblhd").c_str(),
+                   set.Path("oemsbl").c_str(), set.Path("amsshd").c_str(), set.Path("amss").c_str(),
+                   set.Path("cefs").c_str());
+    });
+    const int32_t result = run.RunFlow(StartDownload);
+    // The device the power-on check saw come back, and what it runs now.
+    if (result == 1 && !plan.skipCheck) {
+        std::optional<DeviceIdentity> now = RecordIdentity(run, "device_after", run.ReadIdentity());
+        if (after) *after = std::move(now);
+    }
+    return result;
+}
+
+}  // namespace fennix::cli
