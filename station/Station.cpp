@@ -71,6 +71,12 @@ void TakeResultFields(const nlohmann::ordered_json& fields, RunRecord& record) {
     if (const auto after = fields.find("device_after"); after != fields.end() && after->is_object()) {
         record.versionAfter = Text(*after, "version_dir");
         record.buildIdAfter = Text(*after, "build_id");
+        // A device found in download mode tells who it is only after its flash.
+        if (record.esn.empty() && record.imei.empty() && record.meid.empty()) {
+            record.esn = Text(*after, "esn");
+            record.imei = Text(*after, "imei");
+            record.meid = Text(*after, "meid");
+        }
     }
     record.backupPath = Text(fields, "backup_path");
     record.backupSha256 = Text(fields, "backup_sha256");
@@ -174,7 +180,8 @@ bool Station::WaitUntilLeft(Socket& socket, std::optional<cli::DeviceIdentity> i
         if (watcher_.WaitFor(socket.path, false, kForever, stopping_)) return false;
         // The reset at the end of a flash takes the port away while the
         // device restarts: the same device back within the time is still in.
-        const auto end = Clock::now() + kRestartWait;
+        // A device its run saw come back has restarted already: gone now is taken out.
+        const auto end = Clock::now() + (socket.seenBack ? kReturnWait : kRestartWait);
         if (!watcher_.WaitFor(socket.path, true, end, stopping_)) return !stopping_;
         std::optional<cli::DeviceIdentity> back;
         bool answered = false;
@@ -182,6 +189,10 @@ bool Station::WaitUntilLeft(Socket& socket, std::optional<cli::DeviceIdentity> i
             if (!(answered = Probe(socket.path, &back)))
                 watcher_.WaitFor(socket.path, false, Clock::now() + kProbeInterval, stopping_);
         if (stopping_) return false;
+        // A device in download mode tells no identity: where the one in the
+        // socket told one, a device that answers so is another one (the one
+        // that was in came back restarted, not in download mode).
+        if (answered && !back && inSocket) return true;
         if (answered && back && inSocket && !SameDevice(*back, *inSocket)) return true;
         if (answered && back) inSocket = back;
     }
@@ -191,6 +202,7 @@ bool Station::Treat(Socket& socket, const std::optional<cli::DeviceIdentity>& de
                     std::optional<cli::DeviceIdentity>* inSocket) {
     *inSocket = device;
     socket.unplugged = false;
+    socket.seenBack = false;
     Arrival arrival{socket.path, TtyOf(socket.path), device, cli::WallClock::now()};
     const nlohmann::ordered_json identity = device ? cli::IdentityJson(*device) : nlohmann::ordered_json();
     Push(StationEventKind::DeviceArrived, socket.path, {{"port", arrival.port}, {"device", identity}});
@@ -264,6 +276,7 @@ bool Station::Treat(Socket& socket, const std::optional<cli::DeviceIdentity>& de
         flashed.esn = Text(*after, "esn");
         flashed.meid = Text(*after, "meid");
         *inSocket = flashed;
+        socket.seenBack = true;
     }
     for (const auto& line : run.Lines()) record.lines.push_back({cli::IsoTime(line.time), line.text, line.status});
     const bool completed = db_.Complete(record, &error);

@@ -40,6 +40,7 @@ private:
         std::thread thread;
         std::atomic<bool> finished{false};
         bool unplugged = false;  // its last run ended by the device taken out (the socket's thread only)
+        bool seenBack = false;   // its last run saw the device come back after its reset (the socket's thread only)
         std::mutex mutex;        // guards the two below
         SocketSnapshot state;
         cli::PortRun* run = nullptr;
