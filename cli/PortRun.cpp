@@ -252,6 +252,7 @@ RunSnapshot PortRun::Snapshot() const {
     if (state_ == RunState::Running) s.stage = progress_.Stage();
     if (s.stage.empty()) s.stage = lastLine_.empty() ? RunStateName(state_) : lastLine_;
     if (state_ == RunState::Interrupted) s.stage = "interrupted: " + s.stage;
+    s.stageKey = progress_.StageKey();
     s.lastLine = lastLine_;
     s.failure = failure_;
     if (state_ != RunState::Succeeded) s.cause = progress_.Cause().empty() ? toolCause_ : progress_.Cause();

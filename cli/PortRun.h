@@ -39,6 +39,7 @@ struct RunSnapshot {
     uint64_t bytesDone = 0;
     double bytesPerSecond = 0;
     std::string stage;      // what it is doing now
+    std::string stageKey;   // the stable name of the stage it is in, or ended in ("image-write")
     std::string lastLine;   // the last non-empty line
     std::string failure;    // the first failure line
     std::string cause;      // why it failed ("port-busy"); empty on success or when none is known

@@ -19,13 +19,6 @@ const char kReset[] = "\033[0m";
 
 double Seconds(SteadyClock::duration d) { return std::chrono::duration<double>(d).count(); }
 
-std::string Elapsed(SteadyClock::duration d) {
-    const int total = static_cast<int>(Seconds(d));
-    char text[16];
-    std::snprintf(text, sizeof text, "%d:%02d", total / 60, total % 60);
-    return text;
-}
-
 size_t PortWidth(const std::vector<RunSnapshot>& ports) {
     size_t width = 4;
     for (const auto& p : ports) width = std::max(width, p.port.size());
@@ -98,8 +91,8 @@ private:
         for (const auto& p : ports) {
             const double rate = p.state == RunState::Running ? p.bytesPerSecond : 0;
             const std::string line = LayOutLiveLine(
-                {p.port, p.deviceName, p.fraction, Elapsed(p.elapsed), rate > 0 ? ByteText(rate) + "/s" : std::string(),
-                 p.state == RunState::Failed ? p.failure : p.stage},
+                {p.port, p.deviceName, p.fraction, ElapsedText(p.elapsed),
+                 rate > 0 ? ByteText(rate) + "/s" : std::string(), p.state == RunState::Failed ? p.failure : p.stage},
                 portWidth, width, deviceWidth);
             const bool red = p.state == RunState::Failed || p.state == RunState::Interrupted;
             frame += "\033[2K";
@@ -136,36 +129,10 @@ class JsonView : public View {
 public:
     void Update(const std::vector<Event>& events, const std::vector<RunSnapshot>& ports) override {
         for (const auto& e : events) {
-            nlohmann::ordered_json j{{"schema", 1}, {"time", IsoTime(e.time)}, {"port", e.port}};
-            switch (e.kind) {
-                case EventKind::Line:
-                    j["event"] = "line";
-                    j["text"] = e.text;
-                    j["status"] = e.status;
-                    if (e.fromTool) j["source"] = "fennix";
-                    break;
-                case EventKind::Progress:
-                    j["event"] = "progress";
-                    j["percent"] = e.percent;
-                    j["stage"] = e.stage;
-                    break;
-                case EventKind::Result:
-                    j["event"] = "result";
-                    j["text"] = e.text;
-                    j["status"] = e.status;
-                    j["code_hex"] = CodeHex(e.status);
-                    j["percent"] = e.percent;
-                    for (const auto& p : ports)
-                        if (p.port == e.port) {
-                            j["result"] = RunStateName(p.state);
-                            j["seconds"] = Seconds(p.elapsed);
-                            j["bytes"] = p.bytesDone;
-                            j["cause"] = p.cause.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(p.cause);
-                            j.update(p.fields);
-                        }
-                    break;
-            }
-            Print(j);
+            const RunSnapshot* run = nullptr;
+            for (const auto& p : ports)
+                if (p.port == e.port) run = &p;
+            Print(EventJson(e, run));
         }
     }
     void Notice(const std::string& text) override {
@@ -202,6 +169,45 @@ std::string ByteText(double bytes) {
         std::snprintf(text, sizeof text, "%.1f kB", bytes / 1e3);
     else
         std::snprintf(text, sizeof text, "%.0f B", bytes);
+    return text;
+}
+
+nlohmann::ordered_json EventJson(const Event& e, const RunSnapshot* run) {
+    nlohmann::ordered_json j{{"schema", 1}, {"time", IsoTime(e.time)}, {"port", e.port}};
+    switch (e.kind) {
+        case EventKind::Line:
+            j["event"] = "line";
+            j["text"] = e.text;
+            j["status"] = e.status;
+            if (e.fromTool) j["source"] = "fennix";
+            break;
+        case EventKind::Progress:
+            j["event"] = "progress";
+            j["percent"] = e.percent;
+            j["stage"] = e.stage;
+            break;
+        case EventKind::Result:
+            j["event"] = "result";
+            j["text"] = e.text;
+            j["status"] = e.status;
+            j["code_hex"] = CodeHex(e.status);
+            j["percent"] = e.percent;
+            if (run) {
+                j["result"] = RunStateName(run->state);
+                j["seconds"] = Seconds(run->elapsed);
+                j["bytes"] = run->bytesDone;
+                j["cause"] = run->cause.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(run->cause);
+                j.update(run->fields);
+            }
+            break;
+    }
+    return j;
+}
+
+std::string ElapsedText(SteadyClock::duration d) {
+    const int total = static_cast<int>(Seconds(d));
+    char text[16];
+    std::snprintf(text, sizeof text, "%d:%02d", total / 60, total % 60);
     return text;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <vector>
 
 #include "Events.h"
@@ -31,7 +32,14 @@ public:
 
 std::unique_ptr<View> MakeView(OutputMode mode);
 
+// One flow event as the JSON view prints it (schema, time, port, event, ...);
+// a result takes its port's state, time, bytes, cause and fields from `run`
+// (none: the event's own fields only).
+nlohmann::ordered_json EventJson(const Event& event, const RunSnapshot* run);
+
 // "1.23 MB", "840 kB/s": for the views and the image set.
 std::string ByteText(double bytes);
+// "1:05": minutes and seconds of a live line.
+std::string ElapsedText(SteadyClock::duration d);
 
 }  // namespace fennix::cli

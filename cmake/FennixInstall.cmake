@@ -59,3 +59,10 @@ install(FILES ${PROJECT_SOURCE_DIR}/packaging/udev/60-fennix.rules ${PROJECT_SOU
               ${PROJECT_SOURCE_DIR}/examples/CMakeLists.txt ${PROJECT_SOURCE_DIR}/examples/nv-items.csv
               ${PROJECT_SOURCE_DIR}/examples/example.duck
   DESTINATION ${FENNIX_INSTALL_DOCDIR}/examples)
+# The station's service unit and its config file are examples too: a unit
+# takes effect only once copied to /etc/systemd/system (the station is Linux only).
+if(TARGET fennix AND NOT WIN32)
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/systemd/fennix-station.service
+                ${PROJECT_SOURCE_DIR}/packaging/systemd/station.toml
+    DESTINATION ${FENNIX_INSTALL_DOCDIR}/examples)
+endif()

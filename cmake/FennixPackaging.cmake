@@ -13,8 +13,9 @@ set(CPACK_PACKAGE_DESCRIPTION
   "libFennix flashes firmware into handsets and USB data modems built on Qualcomm\n\
 MSM chipsets over serial ports, several at once, and backs up and restores their\n\
 NV items. The package holds the library, its C header, the fennix command-line\n\
-tool, CMake and pkg-config files for programs that use the library, and an\n\
-example udev rule for access to the modem driver's serial ports.")
+tool, CMake and pkg-config files for programs that use the library, an\n\
+example udev rule for access to the modem driver's serial ports, and an\n\
+example systemd unit and config file that run the tool's station as a service.")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

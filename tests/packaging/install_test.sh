@@ -89,7 +89,8 @@ cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1 || problem
 must_exist "$prefix" lib/libFennix.so lib/libFennix.so.1 "lib/libFennix.so.$version" include/fennix/fennix.h \
     lib/cmake/Fennix/FennixConfig.cmake lib/cmake/Fennix/FennixConfigVersion.cmake lib/pkgconfig/fennix.pc \
     share/doc/fennix/README.md share/doc/fennix/LICENSE share/doc/fennix/examples/60-fennix.rules \
-    share/doc/fennix/examples/nv-items.csv share/doc/fennix/examples/example.duck
+    share/doc/fennix/examples/nv-items.csv share/doc/fennix/examples/example.duck \
+    share/doc/fennix/examples/fennix-station.service share/doc/fennix/examples/station.toml
 doc_pages() { # the pages the README links to, as they lie below share/doc/fennix
     local page
     for page in "$src"/docs/*.md; do echo "share/doc/fennix/docs/${page##*/}"; done
@@ -118,7 +119,7 @@ cc -o "$work/by-pkg-config" "$src/examples/list-and-backup.c" $(pkg-config --cfl
 [ -x "$work/by-pkg-config" ] && LD_LIBRARY_PATH=$prefix/lib backup_with "$work/by-pkg-config" "$work/by-pkg-config.brt"
 check ExampleBuildsWithPkgConfig
 
-# The Debian package: /usr, the udev rule only as an example, the tool runs.
+# The Debian package: /usr, the udev rule and the station's unit only as examples, the tool runs.
 deb=
 cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/deb" >"$work/cpack.log" 2>&1 || problem "cpack failed: $(tail -5 "$work/cpack.log")"
 deb=$(ls "$work"/deb/fennix_*.deb 2>/dev/null | head -1)
@@ -129,12 +130,14 @@ if [ -n "$deb" ]; then
     must_exist "$root" usr/lib/libFennix.so.1 usr/include/fennix/fennix.h usr/lib/cmake/Fennix/FennixConfig.cmake \
         usr/lib/pkgconfig/fennix.pc usr/share/doc/fennix/README.md usr/share/doc/fennix/LICENSE \
         usr/share/doc/fennix/examples/60-fennix.rules usr/share/doc/fennix/examples/nv-items.csv \
-        usr/share/doc/fennix/examples/example.duck
+        usr/share/doc/fennix/examples/example.duck usr/share/doc/fennix/examples/fennix-station.service \
+        usr/share/doc/fennix/examples/station.toml
     # shellcheck disable=SC2046
     must_exist "$root" $(doc_pages | sed 's|^|usr/|')
     unsafe=$(unsafe_runpaths "$root")
     [ -z "$unsafe" ] || problem "empty or relative RUNPATH elements: $unsafe"
     [ ! -e "$root/etc/udev" ] && [ ! -e "$root/lib/udev" ] && [ ! -e "$root/usr/lib/udev" ] || problem "installs an active udev rule"
+    [ -z "$(find "$root" -path '*/systemd/system*' -print -quit)" ] || problem "installs an active systemd unit"
     if [ -x "$root/usr/bin/fennix" ]; then
         out=$("$root/usr/bin/fennix" --version 2>&1) || problem "fennix --version failed: $out"
         [[ $out == *"fennix $version"*", library $version"* ]] || problem "fennix --version does not show the tool and library version $version: $out"
