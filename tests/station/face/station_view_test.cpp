@@ -113,6 +113,31 @@ TEST(StationView, ThirtyTwoSocketsOnTwentyFourRowsKeepTheBusyOnes) {
     EXPECT_EQ(SocketsShown(sockets, 40, &notShown).size(), 32u);
 }
 
+// An idle station on a terminal writes nothing; an ended run goes above the lines.
+TEST(StationView, TerminalRedrawsOnlyWhatChanged) {
+    const auto view = MakeStationView(cli::OutputMode::Terminal);
+    std::vector<SocketSnapshot> sockets(1);
+    sockets[0].socket = kSocket;
+    testing::internal::CaptureStdout();
+    view->Update({}, sockets, {});
+    const std::string first = testing::internal::GetCapturedStdout();
+    EXPECT_NE(first.find("waiting"), std::string::npos) << first;
+    testing::internal::CaptureStdout();
+    view->Update({}, sockets, {});
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+
+    StationEvent ended;
+    ended.kind = StationEventKind::RunEnded;
+    ended.socket = kSocket;
+    ended.fields = {{"run_id", 4}, {"result", "success"}, {"imei", "352099001761481"}};
+    testing::internal::CaptureStdout();
+    view->Update({ended}, sockets, {});
+    const std::string next = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(next.rfind("\033[2A\033[J", 0), 0u) << next;
+    EXPECT_NE(next.find("usb-0:1:1.0-port0 run 4 ended: 352099001761481 passed\n"), std::string::npos) << next;
+    EXPECT_LT(next.find("ended"), next.find("waiting")) << next;
+}
+
 TEST(StationView, CountersGiveTheYieldOnceARunPassedOrFailed) {
     EXPECT_EQ(CountersText({}), "passed 0  failed 0  interrupted 0  aborted 0  yield -");
     Counters c;
