@@ -28,12 +28,15 @@ PAGE_HELPERS = r"""
 window.__fx = {
   states: ['waiting', 'running', 'passed', 'failed', 'interrupted'],
   tile(name, others) {
-    const leaves = [...document.querySelectorAll('body *')].filter(
-        e => e.textContent.trim() === name || e.textContent.trim().endsWith('/' + name));
+    const base = name.split('/').pop();
+    const leaves = [...document.querySelectorAll('body *')].filter(e => {
+      const t = e.textContent.trim();
+      return t === name || t === base || t.endsWith('/' + base);
+    });
     for (const leaf of leaves) {
       for (let e = leaf; e && e !== document.body; e = e.parentElement) {
         const t = e.textContent;
-        if (others.some(o => t.includes(o))) break;
+        if (others.some(o => new RegExp('\\b' + o + '\\b').test(t))) break;
         if (this.states.some(s => t.toLowerCase().includes(s))) return e;
       }
     }
@@ -62,7 +65,7 @@ window.__fx = {
 
 
 def tile_js(name, names, what):
-    others = [n for n in names if n != name and name not in n]
+    others = [n.split("/")[-1] for n in names if n != name]
     return "(() => { const t = window.__fx.tile(%s, %s); return t ? %s : null; })()" % (
         json.dumps(name), json.dumps(others), what)
 
