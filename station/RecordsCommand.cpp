@@ -1,7 +1,6 @@
 // fennix records: the runs a station recorded, listed or summed up, read
 // from its database without changing it.
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -9,6 +8,7 @@
 
 #include "Commands.h"
 #include "RecordDb.h"
+#include "RecordJson.h"
 #include "StationCommands.h"
 
 namespace fennix::station {
@@ -18,6 +18,7 @@ namespace {
 using cli::kExitFailed;
 using cli::kExitOk;
 using cli::UsageError;
+using records::RunJson;
 using records::RunRecord;
 using Json = nlohmann::ordered_json;
 
@@ -28,43 +29,7 @@ struct RecordsOptions {
     bool json = false, csv = false, summary = false;
 };
 
-Json TextOrNull(const std::string& text) { return text.empty() ? Json() : Json(text); }
-
-// Every column under its own name; the JSON columns as JSON values.
-Json RunJson(const RunRecord& r) {
-    Json files = Json::array(), lines = Json::array();
-    for (const auto& f : r.files) files.push_back({{"name", f.name}, {"size", f.size}, {"sha256", f.sha256}});
-    for (const auto& l : r.lines) lines.push_back({{"time", l.time}, {"text", l.text}, {"status", l.status}});
-    return Json{{"id", r.id},
-                {"station", TextOrNull(r.station)},
-                {"socket", TextOrNull(r.socket)},
-                {"port", TextOrNull(r.port)},
-                {"operator", TextOrNull(r.operatorName)},
-                {"recipe", TextOrNull(r.recipe)},
-                {"started_at", TextOrNull(r.startedAt)},
-                {"ended_at", TextOrNull(r.endedAt)},
-                {"result", records::RunResultName(r.result)},
-                {"cause", TextOrNull(r.cause)},
-                {"stage", TextOrNull(r.stage)},
-                {"esn", TextOrNull(r.esn)},
-                {"imei", TextOrNull(r.imei)},
-                {"meid", TextOrNull(r.meid)},
-                {"version_before", TextOrNull(r.versionBefore)},
-                {"version_after", TextOrNull(r.versionAfter)},
-                {"build_id_before", TextOrNull(r.buildIdBefore)},
-                {"build_id_after", TextOrNull(r.buildIdAfter)},
-                {"bytes", r.bytes},
-                {"files", files},
-                {"backup_path", TextOrNull(r.backupPath)},
-                {"backup_sha256", TextOrNull(r.backupSha256)},
-                {"nv_verified", r.nvVerified ? Json(*r.nvVerified) : Json()},
-                {"missing_items", r.missingItems ? Json(*r.missingItems) : Json()},
-                {"lines", lines},
-                {"tool_version", TextOrNull(r.toolVersion)},
-                {"library_version", TextOrNull(r.libraryVersion)}};
-}
-
-std::string Dump(const Json& j) { return j.dump(-1, ' ', false, Json::error_handler_t::replace); }
+std::string Dump(const Json& j) { return records::DumpJson(j); }
 
 // RFC 4180: a field with a comma, a quote or a line break is quoted, its quotes doubled.
 std::string CsvField(const std::string& text) {
@@ -144,24 +109,6 @@ void PrintRuns(const std::vector<RunRecord>& runs) {
     PrintTable(rows);
 }
 
-Json NumberOrNull(std::optional<double> value) {
-    if (!value) return Json();
-    return Json(std::round(*value * 1000) / 1000);  // the stamps' millisecond; no binary tails in the output
-}
-
-Json SummaryJson(const char* keyName, const records::SummaryRow& row) {
-    Json j;
-    if (keyName) j[keyName] = TextOrNull(row.key);
-    j.update(Json{{"runs", row.runs},
-                  {"passed", row.passed},
-                  {"failed", row.failed},
-                  {"interrupted", row.interrupted},
-                  {"aborted", row.aborted},
-                  {"yield_percent", NumberOrNull(row.yieldPercent)},
-                  {"median_seconds", NumberOrNull(row.medianSeconds)}});
-    return j;
-}
-
 void PrintSummary(const records::Summary& s) {
     auto rows = [](const char* title, const std::vector<records::SummaryRow>& list, const records::SummaryRow* total) {
         std::vector<std::vector<std::string>> table{
@@ -204,12 +151,7 @@ int Run(RecordsOptions& o) {
     if (o.summary) {
         const records::Summary s = db->Summarize(o.filter);
         if (json) {
-            Json sockets = Json::array(), causes = Json::array();
-            for (const auto& r : s.sockets) sockets.push_back(SummaryJson("socket", r));
-            for (const auto& r : s.causes) causes.push_back(SummaryJson("cause", r));
-            std::printf(
-                "%s\n",
-                Dump(Json{{"sockets", sockets}, {"causes", causes}, {"total", SummaryJson(nullptr, s.total)}}).c_str());
+            std::printf("%s\n", Dump(records::SummaryJson(s)).c_str());
         } else {
             PrintSummary(s);
         }

@@ -10,6 +10,8 @@
 #include "StationCommands.h"
 #include "StationView.h"
 #include "System.h"
+#include "WebServer.h"
+#include "WebView.h"
 
 namespace fennix::station {
 
@@ -31,6 +33,9 @@ StationSettings Merge(StationSettings file, const StationSettings& cli, const CL
     if (given("--operator")) file.operatorName = cli.operatorName;
     if (given("--json")) file.json = cli.json;
     if (given("--drain-timeout")) file.drainTimeoutSeconds = cli.drainTimeoutSeconds;
+    if (given("--http")) file.http = cli.http;
+    if (given("--http-token")) file.httpToken = cli.httpToken;
+    if (given("--http-token-file")) file.httpTokenFile = cli.httpTokenFile;
     RecipeOptions& r = file.recipe;
     const RecipeOptions& c = cli.recipe;
     if (given("--recipe")) r.name = c.name;
@@ -73,6 +78,22 @@ int RunStation(const CLI::App& command, const StationSettings& cli, const std::s
     if (settings.drainTimeoutSeconds < 0)
         return cli::UsageError(json, "fennix station: --drain-timeout must not be negative");
 
+    web::WebOptions webOptions;
+    if (settings.http) {
+        std::string error;
+        if (!web::ParseHttpAddress(*settings.http, &webOptions.host, &webOptions.port, &error))
+            return cli::UsageError(json, "fennix station: --http: " + error);
+        webOptions.token = settings.httpToken;
+        if (webOptions.token.empty() && !settings.httpTokenFile.empty() &&
+            !web::ReadTokenFile(settings.httpTokenFile, &webOptions.token, &error))
+            return cli::UsageError(json, "fennix station: --http-token-file: " + error);
+        if (webOptions.token.empty() && !web::IsLoopback(webOptions.host))
+            return cli::UsageError(json, "fennix station: --http " + webOptions.host +
+                                             " is reachable from other machines: give it a token "
+                                             "(--http-token TOKEN or --http-token-file FILE), or serve the "
+                                             "loopback (127.0.0.1)");
+    }
+
     Recipe recipe;
     std::string error;
     if (!BuildRecipe(settings.recipe, &recipe, &error)) return cli::UsageError(json, "fennix station: " + error);
@@ -86,6 +107,15 @@ int RunStation(const CLI::App& command, const StationSettings& cli, const std::s
     std::unique_ptr<StationView> view = MakeStationView(json                      ? cli::OutputMode::Json
                                                         : cli::StdoutIsTerminal() ? cli::OutputMode::Terminal
                                                                                   : cli::OutputMode::Plain);
+    std::unique_ptr<web::WebServer> server;
+    if (settings.http) {
+        server = std::make_unique<web::WebServer>(webOptions, *db);
+        if (!server->Start(&error)) {
+            std::fprintf(stderr, "fennix station: --http: %s\n", error.c_str());
+            return cli::kExitFailed;
+        }
+        view = web::MakeWebStationView(std::move(view), *server);
+    }
     Station station(settings, recipe, *db, *view);
     if (db->AbortedAtOpen() > 0)
         station.Notice({}, std::to_string(db->AbortedAtOpen()) +
@@ -100,7 +130,7 @@ void AddStationCommand(CLI::App& app, int& exitCode) {
         "station", "Serve sockets unattended: run a recipe on each device that arrives, record every run (Linux)");
     struct State {
         StationSettings settings;
-        std::string config;
+        std::string config, http;
     };
     auto state = std::make_shared<State>();
     StationSettings& s = state->settings;
@@ -122,9 +152,24 @@ void AddStationCommand(CLI::App& app, int& exitCode) {
         ->add_option("--drain-timeout", s.drainTimeoutSeconds,
                      "After a first stop signal, how long running runs may go on before they are cancelled")
         ->type_name("SECONDS");
+    command
+        ->add_option("--http", state->http,
+                     "Serve the dashboard and the JSON interface on ADDRESS:PORT (alone: 127.0.0.1:8080); an "
+                     "address other than the loopback needs a token")
+        ->expected(0, 1)
+        ->type_name("ADDRESS:PORT");
+    command
+        ->add_option("--http-token", s.httpToken,
+                     "Every web request must carry TOKEN (Authorization: Bearer, or the cookie /?token=TOKEN sets)")
+        ->type_name("TOKEN");
+    command->add_option("--http-token-file", s.httpTokenFile, "The web token from the first line of FILE")
+        ->type_name("FILE");
     command->add_option("--config", state->config, "A TOML file of these settings; options given here win")
         ->type_name("FILE");
-    command->callback([command, state, &exitCode] { exitCode = RunStation(*command, state->settings, state->config); });
+    command->callback([command, state, &exitCode] {
+        if (command->count("--http") > 0) state->settings.http = state->http;
+        exitCode = RunStation(*command, state->settings, state->config);
+    });
 }
 
 }  // namespace fennix::station

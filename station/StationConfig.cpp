@@ -155,6 +155,14 @@ bool LoadStationConfig(const std::string& path, StationSettings* settings, std::
         {"auto_dirs", reader.Paths(&loaded.autoDirs, nullptr)},
         {"json", reader.Flag(&loaded.json)},
         {"drain_timeout", reader.Seconds(&loaded.drainTimeoutSeconds)},
+        {"http",
+         [&](const toml::node& node, const std::string& key) {
+             if (!node.is_string())
+                 return reader.Fail(node.source(), "\"" + key + "\" must be a string (\"127.0.0.1:8080\")");
+             loaded.http = node.as_string()->get();
+             return true;
+         }},
+        {"http_token_file", reader.Path(&loaded.httpTokenFile)},
         {"recipe",
          [&](const toml::node& node, const std::string& key) {
              if (!node.is_table()) return reader.Fail(node.source(), "\"" + key + "\" must be a table ([recipe])");

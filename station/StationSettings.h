@@ -3,6 +3,7 @@
 // then overrides its value.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,10 @@ struct StationSettings {
     std::string operatorName;          // default: $USER
     bool json = false;                 // one JSON object per event on standard output
     double drainTimeoutSeconds = 600;  // how long a first stop signal lets running runs go on
+    // The web dashboard's "ADDRESS:PORT"; none: no web server; empty: 127.0.0.1:8080.
+    std::optional<std::string> http;
+    std::string httpToken;      // what every web request must carry; a non-loopback address needs one
+    std::string httpTokenFile;  // the token's file (its first line), kept out of the process list
 };
 
 // Reads a TOML config file into `settings` (only the keys the file holds
