@@ -11,7 +11,6 @@ import json
 import os
 import signal
 import sys
-import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from dashboard import CHROMIUM, Bench, Browser, wait_for  # noqa: E402
@@ -20,6 +19,7 @@ GOOD_IMEI = "356938035643809"
 BAD_IMEI = "356938035643817"
 HOSTILE_VERSION = "<script>"  # the version reply holds eight characters
 HOSTILE_TAIL = "<script>alert(1)</script>"
+
 
 def tile_js(socket, what):
     """`what` of the socket's tile `t` in the page, or null while there is none."""
