@@ -155,6 +155,14 @@ void WebServer::Route() {
             res.set_content("read-only: GET only\n", "text/plain");
             return httplib::Server::HandlerResponse::Handled;
         }
+        // A GET's body is never read: left on the connection it would be taken for the next request.
+        const std::string length = req.get_header_value("Content-Length");
+        if ((!length.empty() && length != "0") || req.has_header("Transfer-Encoding")) {
+            res.status = 413;
+            res.set_header("Connection", "close");
+            res.set_content("a request to this server carries no body\n", "text/plain");
+            return httplib::Server::HandlerResponse::Handled;
+        }
         const std::string& token = options_.token;
         if (token.empty()) return httplib::Server::HandlerResponse::Unhandled;
         if (req.path == "/" && req.has_param("token")) {

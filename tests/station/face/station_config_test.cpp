@@ -23,6 +23,8 @@ operator = "night shift"
 db = "/var/lib/fennix/station.db"
 sockets = ["/dev/serial/by-path/pci-0000:00:14.0-usb-0:1:1.0-port0", "/dev/ttyUSB7"]
 drain_timeout = 90.5
+http = "0.0.0.0:8080"
+http_token_file = "/etc/fennix/web-token"
 [recipe]
 name = "upgrade"
 images = "/srv/firmware/dvr4200"
@@ -44,6 +46,8 @@ skip_check = true
     EXPECT_EQ(settings.sockets,
               (std::vector<std::string>{"/dev/serial/by-path/pci-0000:00:14.0-usb-0:1:1.0-port0", "/dev/ttyUSB7"}));
     EXPECT_DOUBLE_EQ(settings.drainTimeoutSeconds, 90.5);
+    EXPECT_EQ(settings.http, "0.0.0.0:8080");
+    EXPECT_EQ(settings.httpTokenFile, "/etc/fennix/web-token");
     EXPECT_EQ(settings.recipe.name, "upgrade");
     EXPECT_EQ(settings.recipe.images.directory, "/srv/firmware/dvr4200");
     EXPECT_EQ(settings.recipe.images.model, "6280");

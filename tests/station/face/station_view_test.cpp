@@ -5,6 +5,7 @@
 
 #include "LiveLine.h"
 #include "StationView.h"
+#include "WebView.h"
 
 namespace fennix::station {
 namespace {
@@ -145,6 +146,38 @@ TEST(StationView, CountersGiveTheYieldOnceARunPassedOrFailed) {
     c.failed = 1;
     c.interrupted = 4;
     EXPECT_EQ(CountersText(c), "passed 2  failed 1  interrupted 4  aborted 0  yield 66.7%");
+}
+
+// The web's sockets: a running one with its progress, a waiting one with no trace of the run before but its result.
+TEST(StationView, WebSocketsShowTheRunGoingOnAndOnlyTheLastResultOfAWaitingSocket) {
+    SocketSnapshot running, waiting;
+    running.socket = kSocket;
+    running.state = SocketState::Running;
+    running.device.emplace();
+    running.device->imei = "356938035643809";
+    running.device->versionDir = "<script>x</script>";
+    running.run.emplace();
+    running.run->fraction = 0.425;
+    running.run->bytesPerSecond = 118400;
+    running.run->stage = "writing the image";
+    waiting.socket = "/dev/ttyUSB1";
+    waiting.run = running.run;
+    waiting.last = LastRun{"failed", "image-write-refused", "the device refused an image", "352099001761481",
+                           "2026-12-10T08:00:00.000Z"};
+    const nlohmann::ordered_json j = web::SocketsJson({running, waiting});
+    ASSERT_EQ(j.size(), 2u);
+    EXPECT_EQ(Keys(j[0]), (std::vector<std::string>{"socket", "port", "state", "device", "stage", "percent", "rate",
+                                                    "elapsed", "cause", "cause_text", "last"}));
+    EXPECT_EQ(j[0]["state"], "running");
+    EXPECT_EQ(j[0]["percent"], 42.5);
+    EXPECT_EQ(j[0]["rate"], 118400);
+    EXPECT_EQ(j[0]["device"]["version_dir"], "<script>x</script>");
+    EXPECT_EQ(j[0]["last"], nullptr);
+    EXPECT_EQ(j[1]["state"], "waiting");
+    EXPECT_EQ(j[1]["percent"], nullptr);
+    EXPECT_EQ(j[1]["stage"], nullptr);
+    EXPECT_EQ(j[1]["last"]["cause"], "image-write-refused");
+    EXPECT_EQ(j[1]["last"]["ended_at"], "2026-12-10T08:00:00.000Z");
 }
 
 }  // namespace

@@ -170,18 +170,20 @@ TEST_F(WebServerTest, StreamsEachStationEventAsOneDataLine) {
 TEST_F(WebServerTest, AClientThatCannotKeepUpIsDroppedWithoutHoldingThePublisher) {
     httplib::Client& c = Serve({}, 4);
     std::string seen;
+    std::atomic<bool> connected{false};
     std::thread reader([&] {
         c.Get("/events", [&](const char* data, size_t size) {
             seen.append(data, size);
+            if (seen.find("connected") != std::string::npos) connected = true;
             return true;  // until the server ends the stream
         });
     });
     // The reader is connected once its hello came; then more events at once than its queue holds.
-    for (int i = 0; i < 500 && seen.find("connected") == std::string::npos; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (int i = 0; i < 500 && !connected; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     std::vector<Json> burst(10, Json{{"event", "progress"}});
     server_->Publish(burst, Json::array());
     reader.join();  // returns only when the server dropped the stream
+    ASSERT_TRUE(connected);
     EXPECT_EQ(seen.find("data: "), std::string::npos);
 }
 
