@@ -197,7 +197,8 @@ function onEvent(e) {
   const t = tiles.get(e.socket);
   if (e.event === "progress" && t) {
     setPercent(t, e.percent);
-    if (e.stage) set(t, "stage", e.stage);
+    // An event names its stage by its key; the words come with the socket.
+    if (e.stage) refreshSoon(false);
     return;
   }
   if (e.event === "line") return;
