@@ -69,6 +69,7 @@ int32_t FlashDevice(PortRun& run, const FlashPlan& plan, const std::optional<Dev
     const ImageSet& set = plan.set;
     run.Setup([&](FennixHandle session) {
         if (plan.skipCheck) SetSkipCheck(session);
+        if (plan.window != 1 || plan.blockAuto) SetStreaming(session, plan.window, plan.blockAuto ? 1 : 0);
         SetHexFile(session, set.Path("programmer").c_str());
         SetMbnFile(session, set.Path("partition").c_str(), set.Path("obl").c_str(), set.Path("pbl").c_str(),
                    set.Path("qcsblhd").c_str(), set.Path("qcsbl").c_str(), set.Path("oemsblhd").c_str(),
@@ -82,6 +83,24 @@ int32_t FlashDevice(PortRun& run, const FlashPlan& plan, const std::optional<Dev
         if (after) *after = std::move(now);
     }
     return result;
+}
+
+void AddStreamingOptions(CLI::App* command, int& window, bool& blockAuto) {
+    command
+        ->add_option_function<std::string>(
+            "--window",
+            [&window](const std::string& text) { window = text == "auto" ? FENNIX_STREAM_AUTO : std::stoi(text); },
+            "Stream writes outstanding at once: auto takes what the device announces in its hello reply, N at "
+            "most N (1, the default: each write waits for the answer to the one before)")
+        ->type_name("auto|N")
+        ->check(CLI::IsMember({"auto"}) | CLI::Range(1, 65535));
+    command
+        ->add_option_function<std::string>(
+            "--block", [&blockAuto](const std::string& text) { blockAuto = text == "auto"; },
+            "Stream-write block size: auto takes the largest the device announces (at most 32768 bytes); 1024 "
+            "is the default")
+        ->type_name("auto|1024")
+        ->check(CLI::IsMember({"auto", "1024"}));
 }
 
 }  // namespace fennix::cli

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <CLI/CLI.hpp>
+
 #include "DeviceIdentity.h"
 #include "ImageSet.h"
 #include "PortRun.h"
@@ -21,7 +23,13 @@ struct FlashPlan {
     std::string model;            // --model; empty when not given
     bool skipCheck = false;
     bool force = false;
+    // --window (0: auto) and --block auto: see SetStreaming.
+    int window = 1;
+    bool blockAuto = false;
 };
+
+// Adds --window auto|N and --block auto|1024 to a command that flashes.
+void AddStreamingOptions(CLI::App* command, int& window, bool& blockAuto);
 
 // `choice` with the per-role options in it: --amss FILE (empty: not given), --no-obl.
 ImageChoice WithRoleOptions(ImageChoice choice, const std::map<std::string, std::string>& files,

@@ -85,6 +85,7 @@ FlowOutcome CDownloadSequence::Run() {
     };
     if (!r.IsDone()) return FailBeforeReset(programmerFailed(), OperatorLine::HelloFailed);
     flow_.Say(OperatorLine::HelloSucceeded);
+    streaming_.UseStreaming(settings_.stream);
 
     // Without a primary boot loader to write, the device boots trusted images only.
     r = streaming_.SendSecurity(settings_.pbl.empty() ? 1 : 0);

@@ -8,6 +8,7 @@
 
 #include "download/DmssCommands.h"
 #include "download/FlowContext.h"
+#include "download/StreamSettings.h"
 #include "download/StreamingCommands.h"
 #include "flow/FlowEvents.h"
 #include "flow/OperatorLines.h"
@@ -33,6 +34,8 @@ struct DownloadSettings {
     std::string windowsMobile;
     // Clear in a new session: the power-on check runs.
     bool skipCheck = false;
+    // Stop-and-wait with 1,024-byte blocks unless asked otherwise.
+    StreamSettings stream;
 };
 
 class CDownloadSequence {

@@ -10,6 +10,8 @@
 #include <optional>
 #include <vector>
 
+#include "download/ImageStream.h"
+#include "download/StreamingCodes.h"
 #include "files/FileBytes.h"
 #include "log/Log.h"
 #include "platform/File.h"
@@ -18,20 +20,7 @@ namespace fennix {
 
 namespace {
 
-constexpr uint8_t kCmdHello = 0x01;
-constexpr uint8_t kReplyHello = 0x02;
-constexpr uint8_t kCmdStreamWrite = 0x07;
-constexpr uint8_t kReplyStreamWrite = 0x08;
-constexpr uint8_t kCmdReset = 0x0B;
-constexpr uint8_t kReplyReset = 0x0C;
-constexpr uint8_t kCmdClose = 0x15;
-constexpr uint8_t kReplyClose = 0x16;
-constexpr uint8_t kCmdSecurityMode = 0x17;
-constexpr uint8_t kReplySecurityMode = 0x18;
-constexpr uint8_t kCmdPartitionTable = 0x19;
-constexpr uint8_t kReplyPartitionTable = 0x1A;
-constexpr uint8_t kCmdOpenMultiImage = 0x1B;
-constexpr uint8_t kReplyOpenMultiImage = 0x1C;
+using namespace streaming;
 
 constexpr char kHelloMagic[] = "QCOM fast download protocol host";
 constexpr uint8_t kProtocolVersion = 3;
@@ -41,7 +30,7 @@ constexpr uint8_t kFeatureBits = 0x09;
 constexpr uint8_t kImageTypeCefs = 9;
 
 constexpr uint32_t kHelloReplyCapacity = 620;
-constexpr uint32_t kStreamWriteReplyCapacity = 5;
+constexpr uint32_t kStreamWriteReplyCapacity = kStreamWriteReplyBytes;
 
 bool CarriesHeader(uint8_t type) { return type == 4 || type == 5 || type == 10; }
 
@@ -66,45 +55,10 @@ Cause ReadSmallFile(const std::string& path, size_t limit, std::vector<uint8_t>&
     return Cause::None;
 }
 
-// Hands an image out in stream-write blocks from reads of 64 KB: one system
-// call per 64 blocks instead of one per block, on the path between a device's
-// reply and the next write.
-class BlockReader {
-public:
-    explicit BlockReader(platform::File& file) : file_(file), buffer_(kReadAhead) {}
-
-    // Fills up to `capacity` bytes and gives how many; fewer only at the end
-    // of the file. Nothing on a read error.
-    std::optional<size_t> Next(uint8_t* block, size_t capacity) {
-        size_t got = 0;
-        while (got < capacity) {
-            if (position_ == filled_) {
-                const int64_t n = file_.Read(buffer_.data(), buffer_.size());
-                if (n < 0) return std::nullopt;
-                if (n == 0) break;
-                position_ = 0;
-                filled_ = static_cast<size_t>(n);
-            }
-            const size_t take = std::min(capacity - got, filled_ - position_);
-            std::memcpy(block + got, buffer_.data() + position_, take);
-            position_ += take;
-            got += take;
-        }
-        return got;
-    }
-
-private:
-    static constexpr size_t kReadAhead = 64 * 1024;
-    platform::File& file_;
-    std::vector<uint8_t> buffer_;
-    size_t position_ = 0;
-    size_t filled_ = 0;
-};
-
 }  // namespace
 
 CStreamingCommands::CStreamingCommands(IFlowContext& flow) : CDownloadExchange(flow) {
-    packet_.reserve(kStreamBlockBytes + 8);
+    packet_.reserve(StreamSettings::kDefaultBlock + 8);
 }
 
 StepResult CStreamingCommands::Hello() {
@@ -114,7 +68,32 @@ StepResult CStreamingCommands::Hello() {
     packet[33] = kProtocolVersion;
     packet[34] = kCompatibleVersion;
     packet[35] = kFeatureBits;
-    return Command(packet, sizeof packet, kReplyHello, kHelloReplyCapacity, flow_.Times().replyWait);
+    announced_.reset();
+    plan_ = StreamPlan{};
+    const PacketReply reply = Exchange(packet, sizeof packet, kHelloReplyCapacity, flow_.Times().replyWait);
+    if (!reply.IsOk()) return StepResult::Of(reply);
+    announced_ = ParseHelloReply(reply_.data(), reply.length);
+    return Expect(kReplyHello);
+}
+
+void CStreamingCommands::UseStreaming(const StreamSettings& asked) {
+    plan_ = PlanStreaming(asked, announced_);
+    const bool askedMore = asked.window != 1 || asked.blockAuto;
+    if (plan_.window > 1 && !flow_.Link().SendsAhead()) plan_.window = 1;
+    if (!askedMore) return;
+    const char* port = flow_.PortName().c_str();
+    static const char* const kFunction = "CStreamingCommands::UseStreaming";
+    if (!announced_) {
+        LogPortLine(kLogWarning, port, kFunction,
+                    "The hello reply announces no window: stream writes go one at a time in blocks of %u bytes.",
+                    static_cast<unsigned>(plan_.blockBytes));
+        return;
+    }
+    LogPortLine(kLogWarning, port, kFunction,
+                "The device announces a window of %u and blocks of up to %u bytes; streaming %u at a time in "
+                "blocks of %u bytes.",
+                static_cast<unsigned>(announced_->window), static_cast<unsigned>(announced_->maxBlockBytes),
+                static_cast<unsigned>(plan_.window), static_cast<unsigned>(plan_.blockBytes));
 }
 
 StepResult CStreamingCommands::SendSecurity(uint8_t mode) {
@@ -231,38 +210,31 @@ StepResult CStreamingCommands::StreamFile(const std::string& path) {
         return StepResult::Failed();
     }
     const int64_t size = file.Size();
-    const uint64_t total = size > 0 ? static_cast<uint64_t>(size) : 0;
-
     BlockReader reader(file);
-    uint8_t block[kStreamBlockBytes];
+    ImageProgress progress(flow_, size > 0 ? static_cast<uint64_t>(size) : 0);
+    return plan_.window > 1 ? StreamWindowed(reader, progress, path) : StreamOneByOne(reader, progress, path);
+}
+
+StepResult CStreamingCommands::BlockUnreadable(const std::string& path) {
+    LogPortLine(kLogError, flow_.PortName().c_str(), "CQualCmd::StreamFile", "Read of %s failed.", path.c_str());
+    fileFault_ = Cause::FileMissing;
+    return StepResult::Failed();
+}
+
+StepResult CStreamingCommands::StreamOneByOne(BlockReader& reader, ImageProgress& progress, const std::string& path) {
+    std::vector<uint8_t> block(plan_.blockBytes);
     uint32_t offset = 0;
     uint32_t previous = 0;
-    uint64_t sent = 0;
-    uint64_t lastPercent = 0;
     for (;;) {
-        std::memset(block, 0, sizeof block);
-        const std::optional<size_t> read = reader.Next(block, sizeof block);
-        if (!read) {
-            LogPortLine(kLogError, flow_.PortName().c_str(), "CQualCmd::StreamFile", "Read of %s failed.",
-                        path.c_str());
-            fileFault_ = Cause::FileMissing;
-            return StepResult::Failed();
-        }
+        std::fill(block.begin(), block.end(), 0);
+        const std::optional<size_t> read = reader.Next(block.data(), block.size());
+        if (!read) return BlockUnreadable(path);
         const size_t n = *read;
         offset += previous;
-        const StepResult r = StreamWrite(block, static_cast<uint16_t>(n), offset);
+        const StepResult r = StreamWrite(block.data(), static_cast<uint16_t>(n), offset);
         if (!r.IsDone()) return r;
-        sent += static_cast<uint64_t>(n);
-        // An empty image is complete as soon as its one empty write went out.
-        const uint64_t percent = total ? sent * 100 / total : 100;
-        if (percent > lastPercent) {
-            flow_.Progress(sent, total);
-            char line[32];
-            FormatPercentLine(line, static_cast<int>(percent));
-            flow_.Report(line, 0);
-            lastPercent = percent;
-        }
-        if (n != kStreamBlockBytes) return StepResult::Done();
+        progress.Add(n);
+        if (n != block.size()) return StepResult::Done();
         previous = static_cast<uint32_t>(n);
     }
 }

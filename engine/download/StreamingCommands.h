@@ -9,15 +9,26 @@
 #include <string>
 
 #include "download/DownloadExchange.h"
+#include "download/HelloReply.h"
+#include "download/StreamSettings.h"
 
 namespace fennix {
+
+class BlockReader;
+class ImageProgress;
 
 class CStreamingCommands : private CDownloadExchange {
 public:
     using CDownloadExchange::FileFault;
     explicit CStreamingCommands(IFlowContext& flow);
 
+    // Also reads what the device announces in its reply, and streams one
+    // write at a time until UseStreaming says otherwise.
     StepResult Hello();
+    // How the images of this download are streamed: `asked` bounded by the
+    // latest hello reply (and by a link that cannot leave writes outstanding).
+    void UseStreaming(const StreamSettings& asked);
+    const StreamPlan& Plan() const { return plan_; }
     StepResult SendSecurity(uint8_t mode);
     StepResult SendPartitionTable(const uint8_t* table, uint16_t length);
     StepResult OpenMultiImage(uint8_t type, const uint8_t* header, uint16_t length);
@@ -37,9 +48,14 @@ public:
     // Largest partition table and image header the packets can carry.
     static constexpr size_t kMaxPartitionBytes = 1024;
     static constexpr size_t kMaxHeaderBytes = 512;
-    static constexpr size_t kStreamBlockBytes = 1024;
 
 private:
+    StepResult BlockUnreadable(const std::string& path);
+    // The image in blocks, each sent once the one before it was answered.
+    StepResult StreamOneByOne(BlockReader& reader, ImageProgress& progress, const std::string& path);
+    // The image with up to plan_.window writes outstanding (StreamWindow.cpp).
+    StepResult StreamWindowed(BlockReader& reader, ImageProgress& progress, const std::string& path);
+
     // A stream-write reply in the reply scratch that echoes a block of the
     // open image acknowledged already.
     bool IsStaleStreamReply(const PacketReply& reply) const;
@@ -50,6 +66,8 @@ private:
     // Offset of the last block of the open image the device acknowledged.
     std::optional<uint32_t> acknowledgedBlock_;
     Cause refusal_ = Cause::ImageOpenRefused;
+    std::optional<HelloAnnouncement> announced_;
+    StreamPlan plan_;
 };
 
 }  // namespace fennix

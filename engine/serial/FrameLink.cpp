@@ -26,6 +26,18 @@ void CFrameLink::PrepareToOpen() {
 
 PacketReply CFrameLink::TxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
                              uint32_t waitMs) {
+    // Counted from the write to the take (the listener's wait for the take
+    // belongs to the exchange too), and only when a quick answer is expected:
+    // an exchange that may wait seconds (an open, a close, a reset whose
+    // device went away) keeps no processor busy meanwhile.
+    std::optional<CHandOverWait::ExchangeUnderWay> underWay;
+    if (waitMs <= channel_.Times().streamWriteWait) underWay.emplace();
+    const PacketResult sent = Send(request, length);
+    if (sent != PacketResult::Ok) return PacketReply::Failed(sent);
+    return TakeReply(reply, capacity, waitMs);
+}
+
+PacketResult CFrameLink::Send(const uint8_t* request, uint32_t length) {
     static const char* const kFunction = "CSerCOMLibrary::TxRx";
     // The receiver follows the phone mode on its own: OnChannelEvent sets it before
     // every chunk, on the thread that owns it.
@@ -37,21 +49,14 @@ PacketReply CFrameLink::TxRx(const uint8_t* request, uint32_t length, uint8_t* r
     LogPortLine(kLogDebug, channel_.PortName(), kFunction, "Packed buffer source before TXRX");
     LogPortHexDump(kLogDebug, channel_.PortName(), kFunction, txFrame_.data(), txFrame_.size());
 
-    // Counted from the write to the take (the listener's wait for the take
-    // belongs to the exchange too), and only when a quick answer is expected:
-    // an exchange that may wait seconds (an open, a close, a reset whose
-    // device went away) keeps no processor busy meanwhile.
-    if (channel_.Cancelled()) return PacketReply::Failed(PacketResult::Cancelled);
-    std::optional<CHandOverWait::ExchangeUnderWay> underWay;
-    if (waitMs <= channel_.Times().streamWriteWait) underWay.emplace();
+    if (channel_.Cancelled()) return PacketResult::Cancelled;
     // A port failure is not reported here: no reply comes and the wait ends
     // in a timeout.
     if (channel_.Write(txFrame_.data(), static_cast<uint32_t>(txFrame_.size()), nullptr) ==
         ChannelResult::NothingDone) {
-        return PacketReply::Failed(PacketResult::WriteRefused);
+        return PacketResult::WriteRefused;
     }
-
-    return TakeReply(reply, capacity, waitMs);
+    return PacketResult::Ok;
 }
 
 PacketReply CFrameLink::Receive(uint8_t* reply, uint32_t capacity, uint32_t waitMs) {

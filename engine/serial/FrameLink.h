@@ -49,6 +49,9 @@ public:
     // that did not fit is dropped so that the listener goes on); Cancelled
     // once the channel is cancelled.
     PacketReply TxRx(const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity, uint32_t waitMs);
+    // The sending half of TxRx alone: Ok, WriteRefused or Cancelled. The
+    // reply is left to a later Receive.
+    PacketResult Send(const uint8_t* request, uint32_t length);
     // The waiting half of TxRx alone.
     PacketReply Receive(uint8_t* reply, uint32_t capacity, uint32_t waitMs);
     // Takes the frames posted now (at most `maxFrames`) one behind the other
@@ -94,7 +97,7 @@ private:
     std::atomic<bool> receiving_{false};  // the listener is inside OnChannelEvent with bytes
     std::vector<uint8_t> receiveScratch_;
     uint32_t scratchUsed_ = 0;      // bytes the last notification put into the scratch
-    std::vector<uint8_t> txFrame_;  // flow thread, TxRx only: the framed request
+    std::vector<uint8_t> txFrame_;  // flow thread, TxRx and Send: the framed request
 };
 
 }  // namespace fennix

@@ -77,6 +77,11 @@ PacketReply CSerCOMLibrary::DLReceive(uint8_t* reply, uint32_t capacity, uint32_
     return link_.Receive(reply, capacity, waitMs);
 }
 
+PacketResult CSerCOMLibrary::DLSend(const uint8_t* request, uint32_t length) {
+    if (channel_.GetPhoneMode() != kPhoneModeDL) return PacketResult::WrongMode;
+    return link_.Send(request, length);
+}
+
 PacketReply CSerCOMLibrary::ReadReturnPacket(uint8_t* buffer, uint32_t capacity, uint32_t* count, uint32_t maxFrames) {
     return link_.ReadReturnPacket(buffer, capacity, count, maxFrames);
 }

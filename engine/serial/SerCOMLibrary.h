@@ -57,6 +57,8 @@ public:
     // with nothing sent (for a reply still due after a stale one was
     // discarded). In download mode only, WrongMode otherwise.
     PacketReply DLReceive(uint8_t* reply, uint32_t capacity, uint32_t waitMs) override;
+    PacketResult DLSend(const uint8_t* request, uint32_t length) override;
+    bool SendsAhead() const override { return true; }
     // The frame link's drain of posted frames.
     PacketReply ReadReturnPacket(uint8_t* buffer, uint32_t capacity, uint32_t* count, uint32_t maxFrames) override;
 

@@ -41,6 +41,12 @@ public:
     virtual PacketReply DLReceive(uint8_t* /*reply*/, uint32_t /*capacity*/, uint32_t /*waitMs*/) {
         return PacketReply::Failed(PacketResult::Timeout);
     }
+    // Frames and writes one download-mode request and returns without waiting
+    // for its reply, which DLReceive takes later: Ok, or WriteRefused,
+    // WrongMode or Cancelled. Only a link whose SendsAhead() is true leaves
+    // requests outstanding; the others refuse.
+    virtual PacketResult DLSend(const uint8_t* /*request*/, uint32_t /*length*/) { return PacketResult::WriteRefused; }
+    virtual bool SendsAhead() const { return false; }
     // Likewise in DIAG mode.
     PacketReply DIAGReceive(uint8_t* /*reply*/, uint32_t /*capacity*/, uint32_t /*waitMs*/) override {
         return PacketReply::Failed(PacketResult::Timeout);

@@ -54,6 +54,7 @@ public:
                        const char* oemsblhd, const char* oemsbl, const char* amsshd, const char* amss,
                        const char* cefs);
     void SetSkipCheck() { download_.skipCheck = true; }
+    void SetStreaming(const StreamSettings& stream) { download_.stream = stream; }
     void SetCallback(ProgressCallback callback) { callback_ = callback; }
     void SetEventCallback(FennixEventCallback callback, void* context) {
         eventCallback_ = callback;

@@ -67,6 +67,14 @@ FENNIX_API int32_t FENNIX_CALL SetSkipCheck(FennixHandle session) {
     });
 }
 
+FENNIX_API int32_t FENNIX_CALL SetStreaming(FennixHandle session, int32_t window, int32_t blockAuto) {
+    return GuardedFlow(session, "SetStreaming", -1, [&](CQualCmd& s) {
+        if (window < 0 || window > 0xFFFF || (blockAuto != 0 && blockAuto != 1)) return -1;
+        s.SetStreaming(fennix::StreamSettings{static_cast<uint16_t>(window), blockAuto == 1});
+        return 0;
+    });
+}
+
 FENNIX_API int32_t FENNIX_CALL SetCallBack(FennixHandle session, ProgressCallback callback) {
     return GuardedFlow(session, "SetCallBack", -1, [&](CQualCmd& s) {
         s.SetCallback(callback);

@@ -52,6 +52,19 @@ FENNIX_API int32_t FENNIX_CALL SetMbnFile(FennixHandle session, const char* part
 FENNIX_API int32_t FENNIX_CALL SetSkipCheck(FennixHandle session);
 /* Returns: 0; -1 when the handle is not a live session. */
 FENNIX_API int32_t FENNIX_CALL SetCallBack(FennixHandle session, ProgressCallback callback);
+
+/* How StartDownload streams the images into flash. `window`: 1 (what a new
+ * session does) sends each stream write once the one before it was answered;
+ * FENNIX_STREAM_AUTO (0) keeps as many writes outstanding as the device
+ * announces in its hello reply; N > 1 at most N, and never more than the
+ * device announces. A device whose hello reply does not announce a window
+ * (or announces 0 or 1) is streamed one write at a time, whatever is asked.
+ * `blockAuto`: 1 sends blocks of the largest size the device announces (at
+ * most 32768 bytes); 0 (what a new session does) blocks of 1024 bytes.
+ * Returns: 0; -1 when the handle is not a live session, `window` is not 0 to
+ * 65535 or `blockAuto` not 0 or 1. */
+#define FENNIX_STREAM_AUTO 0
+FENNIX_API int32_t FENNIX_CALL SetStreaming(FennixHandle session, int32_t window, int32_t blockAuto);
 /* Returns: 1 when every image was written and the device came back (or the
  * check was skipped); otherwise a negative value: -1 (the device did not come
  * back after the reset among others), -2 when the reset request failed, or
