@@ -152,7 +152,7 @@ TEST_F(StreamingDeviceTest, HelloAnnouncesTheWindowAndBlockSizeOfItsKnobs) {
 
 TEST_F(StreamingDeviceTest, BlocksBeyondTheAnnouncedSizeAreRefused) {
     StartStreaming({{"dl.max-block", 32768}});
-    // The largest block with every byte escaped still fits a frame.
+    // The largest block is taken whole, every byte of it escaped on the wire.
     EXPECT_EQ(Echo(0), port_.Exchange(StreamWrite(0, 32768, 0x7E), true));
     Dev().SetKnob("dl.max-block", 16);
     EXPECT_EQ(Echo(0x8000), port_.Exchange(StreamWrite(0x8000, 16), true));
