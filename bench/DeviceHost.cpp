@@ -62,6 +62,11 @@ void WriteLine(int fd, const std::string& line) {
         if (verb == "start") {
             int count = 0;
             request >> count;
+            sim::KnobValues knobs;
+            std::string name;
+            int64_t value = 0;
+            while (request >> name >> value)
+                if (!knobs.Set(name, value).Ok()) count = 0;
             for (int i = 0; i < count; ++i) {
                 sim::DeviceOptions options;
                 options.mode = sim::DeviceMode::Download;
@@ -70,6 +75,7 @@ void WriteLine(int fd, const std::string& line) {
                 options.quietNoteMs = 300;
                 options.identityPlace = static_cast<uint32_t>(named);
                 options.name = "ttyMSM" + std::to_string(named++);
+                options.knobs = knobs;
                 auto device = std::make_unique<sim::CVirtualDevice>(options);
                 if (device->Start() != 0) break;
                 reply << device->Path() << ' ';
@@ -155,8 +161,10 @@ std::string CDeviceHost::Ask(const std::string& line) {
     return reply;
 }
 
-std::vector<std::string> CDeviceHost::StartDevices(int count) {
-    std::istringstream reply(Ask("start " + std::to_string(count)));
+std::vector<std::string> CDeviceHost::StartDevices(int count, const std::vector<Knob>& knobs) {
+    std::string request = "start " + std::to_string(count);
+    for (const Knob& knob : knobs) request += " " + knob.first + " " + std::to_string(knob.second);
+    std::istringstream reply(Ask(request));
     std::vector<std::string> paths;
     std::string path;
     while (reply >> path) paths.push_back(path);

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace fennix::bench {
@@ -24,8 +25,12 @@ public:
     bool Start(std::string* error);
     ~CDeviceHost();
 
-    // Starts `count` devices in download mode; their port paths.
-    std::vector<std::string> StartDevices(int count);
+    // A device knob (simulator/Knobs.h) and its value.
+    using Knob = std::pair<std::string, int64_t>;
+
+    // Starts `count` devices in download mode, each with the knobs (names
+    // without spaces); their port paths, none when a knob is refused.
+    std::vector<std::string> StartDevices(int count, const std::vector<Knob>& knobs = {});
     // Compares what each device holds with the files: the AMSS image (type 5,
     // the only image) with its header and, when their paths are given, the
     // partition table and the programmer's bytes as uploaded (a raw file).

@@ -28,6 +28,7 @@ bool FennixApi::Load(const std::string& libraryPath, std::string* error) {
            Find(library, "SetComPort", &setComPort, error) && Find(library, "SetHexFile", &setHexFile, error) &&
            Find(library, "SetMbnFile", &setMbnFile, error) && Find(library, "SetSkipCheck", &setSkipCheck, error) &&
            Find(library, "SetEventCallback", &setEventCallback, error) &&
+           Find(library, "SetStreaming", &setStreaming, error) &&
            Find(library, "StartDownload", &startDownload, error) && Find(library, "Close", &close, error);
 }
 

@@ -16,6 +16,7 @@ struct FennixApi {
     decltype(&::SetMbnFile) setMbnFile = nullptr;
     decltype(&::SetSkipCheck) setSkipCheck = nullptr;
     decltype(&::SetEventCallback) setEventCallback = nullptr;
+    decltype(&::SetStreaming) setStreaming = nullptr;
     decltype(&::StartDownload) startDownload = nullptr;
     decltype(&::Close) close = nullptr;
 

@@ -30,6 +30,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -38,6 +39,7 @@
 #include "DeviceHost.h"
 #include "FennixApi.h"
 #include "RawLink.h"
+#include "simulator/LinkModel.h"
 #include "simulator/StreamingImageSet.h"
 
 namespace fennix::bench {
@@ -51,7 +53,19 @@ struct Options {
     double timeScale = 1.0;
     std::string work = "build/bench";
     std::vector<int> deviceCounts = {1, 8, 32};
+    // With links, the table of link x window x devices takes the place of the
+    // engine against the raw baseline.
+    std::vector<int> links;  // link profile numbers (simulator/LinkModel.h)
+    std::vector<int> windows = {1, 8};
+    bool blockAuto = false;
+    int maxBlock = 4096;  // what the devices announce under blockAuto
 };
+
+// Under links, unless given: an image that stop-and-wait over full speed
+// (about 0.35 MB/s) still carries in seconds, few runs, no 32 devices.
+constexpr double kLinkMegabytes = 2;
+constexpr int kLinkRuns = 3;
+const std::vector<int> kLinkDeviceCounts = {1, 8};
 
 double CpuSeconds() {
     rusage u{};
@@ -172,20 +186,23 @@ void OnEvent(const FennixEvent* event, void* context) {
     }
 }
 
-uint64_t BlocksOf(uint64_t bytes) { return bytes / 1024 + 1; }  // the last one may be empty
+// The last block may be empty.
+uint64_t BlocksOf(uint64_t bytes, uint64_t blockBytes) { return bytes / blockBytes + 1; }
 
-Figures Summarise(StageWindow& window, const std::vector<DeviceReport>& reports, int links, uint64_t imageBytes) {
+Figures Summarise(StageWindow& window, const std::vector<DeviceReport>& reports, int links, uint64_t imageBytes,
+                  uint64_t blockBytes = 1024) {
     Figures f;
+    const uint64_t blocks = BlocksOf(imageBytes, blockBytes);
     if (static_cast<int>(reports.size()) != links) f.problem = "device report missing";
     for (const auto& r : reports) {
         if (!r.identical) f.problem = "a device does not hold exactly the files";
-        if (r.streamWrites > BlocksOf(imageBytes)) f.sentTwice += r.streamWrites - BlocksOf(imageBytes);
+        if (r.streamWrites > blocks) f.sentTwice += r.streamWrites - blocks;
     }
     if (!window.Complete()) f.problem = "the image stage did not complete";
     if (!f.problem.empty()) return f;
     const double mb = static_cast<double>(imageBytes) * links / 1e6;
     f.ok = true;
-    f.blocks = BlocksOf(imageBytes) * static_cast<uint64_t>(links);
+    f.blocks = blocks * static_cast<uint64_t>(links);
     f.mbPerSecond = mb / window.Seconds();
     f.cpuMsPerMb = window.CpuUsed() * 1000 / mb;
     return f;
@@ -207,15 +224,32 @@ std::string ProgrammerBytesFile(const sim::SampleImageSet& set) {
     return path;
 }
 
+// What the devices of a run announce and how the sessions stream. Unset, the
+// devices are today's and the sessions keep their default (stop-and-wait,
+// 1024-byte blocks).
+struct Streaming {
+    bool set = false;  // the sessions call SetStreaming
+    int32_t window = 1;
+    bool blockAuto = false;
+    uint64_t blockBytes = 1024;  // what each stream write carries (but the last)
+    std::vector<CDeviceHost::Knob> knobs;
+};
+
 Figures EngineRun(CDeviceHost& host, const FennixApi& api, const sim::SampleImageSet& set, int links,
-                  const std::string& workDir) {
-    const auto paths = host.StartDevices(links);
+                  const std::string& workDir, const Streaming& streaming = {}) {
+    const auto paths = host.StartDevices(links, streaming.knobs);
+    if (paths.empty()) {
+        Figures refused;
+        refused.problem = "the devices did not start (a knob refused?)";
+        return refused;
+    }
     auto window = std::make_shared<StageWindow>(static_cast<int>(paths.size()));
     for (const std::string& path : paths) {
-        gFinishing.emplace_back([&api, &set, window, path] {
+        gFinishing.emplace_back([&api, &set, window, path, streaming] {
             StageClock clock{window.get()};
             FennixHandle s = api.setComPort(path.c_str());
             api.setEventCallback(s, OnEvent, &clock);
+            if (streaming.set) api.setStreaming(s, streaming.window, streaming.blockAuto ? 1 : 0);
             api.setSkipCheck(s);
             api.setHexFile(s, set.programmer.c_str());
             api.setMbnFile(s, set.partition.c_str(), "", "", "", "", "", "", set.amsshd.c_str(), set.amss.c_str(), "");
@@ -240,7 +274,7 @@ Figures EngineRun(CDeviceHost& host, const FennixApi& api, const sim::SampleImag
     static const std::string programmer = ProgrammerBytesFile(set);
     const auto reports = host.Verify(set.amss, set.amsshd, set.partition, programmer);
     host.StopDevices();
-    return Summarise(*window, reports, links, std::filesystem::file_size(set.amss));
+    return Summarise(*window, reports, links, std::filesystem::file_size(set.amss), streaming.blockBytes);
 }
 
 // The frames the engine sends for the image stage, built once.
@@ -358,33 +392,180 @@ Summary SummariseRuns(const std::vector<Figures>& engineRuns, const std::vector<
     return s;
 }
 
+std::vector<std::string> SplitList(const std::string& text) {
+    std::vector<std::string> items;
+    std::stringstream list(text);
+    std::string item;
+    while (std::getline(list, item, ',')) items.push_back(item);
+    return items;
+}
+
+// A whole number from lo to hi, or nullopt.
+std::optional<int> Whole(const std::string& text, int lo, int hi) {
+    char* end = nullptr;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || value < lo || value > hi) return std::nullopt;
+    return static_cast<int>(value);
+}
+
+bool ParseWholeList(const std::string& text, int lo, int hi, std::vector<int>& out) {
+    out.clear();
+    for (const std::string& item : SplitList(text)) {
+        const std::optional<int> n = Whole(item, lo, hi);
+        if (!n) return false;
+        out.push_back(*n);
+    }
+    return !out.empty();
+}
+
+bool ParseLinks(const std::string& text, std::vector<int>& out) {
+    out.clear();
+    for (const std::string& name : SplitList(text)) {
+        const int profile = sim::LinkProfileNumber(name);
+        if (profile < 0) return false;
+        out.push_back(profile);
+    }
+    return !out.empty();
+}
+
+bool Usage() {
+    std::fprintf(stderr,
+                 "usage: fennix-bench [--mb N] [--runs R] [--time-scale F] [--work DIR] [--devices 1,8,32]\n"
+                 "                    [--link none,usb-fs,usb-hs [--window 1,8] [--block auto [--max-block N]]]\n");
+    return false;
+}
+
 bool Parse(int argc, char** argv, Options& o) {
+    bool mbGiven = false, runsGiven = false, devicesGiven = false, streamingGiven = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         const bool hasValue = i + 1 < argc;
-        if (a == "--mb" && hasValue)
+        bool ok = hasValue;
+        if (a == "--mb" && hasValue) {
             o.megabytes = std::atof(argv[++i]);
-        else if (a == "--runs" && hasValue)
+            mbGiven = true;
+        } else if (a == "--runs" && hasValue) {
             o.runs = std::atoi(argv[++i]);
-        else if (a == "--time-scale" && hasValue)
+            runsGiven = true;
+        } else if (a == "--time-scale" && hasValue) {
             o.timeScale = std::atof(argv[++i]);
-        else if (a == "--work" && hasValue)
+        } else if (a == "--work" && hasValue) {
             o.work = argv[++i];
-        else if (a == "--devices" && hasValue) {
-            o.deviceCounts.clear();
-            std::stringstream list(argv[++i]);
-            std::string item;
-            while (std::getline(list, item, ',')) o.deviceCounts.push_back(std::atoi(item.c_str()));
+        } else if (a == "--devices" && hasValue) {
+            ok = ParseWholeList(argv[++i], 1, 32, o.deviceCounts);
+            devicesGiven = true;
+        } else if (a == "--link" && hasValue) {
+            ok = ParseLinks(argv[++i], o.links);
+        } else if (a == "--window" && hasValue) {
+            ok = ParseWholeList(argv[++i], 1, 65535, o.windows);
+            streamingGiven = true;
+        } else if (a == "--block" && hasValue) {
+            ok = std::string(argv[++i]) == "auto";
+            o.blockAuto = streamingGiven = true;
+        } else if (a == "--max-block" && hasValue) {
+            const std::optional<int> n = Whole(argv[++i], 1, 32768);
+            ok = n.has_value();
+            o.maxBlock = n.value_or(0);
+            streamingGiven = true;
         } else {
-            std::fprintf(stderr,
-                         "usage: fennix-bench [--mb N] [--runs R] [--time-scale F] [--work DIR] "
-                         "[--devices 1,8,32]\n");
-            return false;
+            ok = false;
+        }
+        if (!ok) return Usage();
+    }
+    // The window and block settings are the link table's.
+    if (streamingGiven && o.links.empty()) return Usage();
+    if (!o.links.empty()) {
+        if (!mbGiven) o.megabytes = kLinkMegabytes;
+        if (!runsGiven) o.runs = kLinkRuns;
+        if (!devicesGiven) o.deviceCounts = kLinkDeviceCounts;
+    }
+    return o.megabytes > 0 && o.runs > 0 && o.timeScale > 0;
+}
+
+// The median of one cell's runs.
+struct CellSummary {
+    bool ok = true;
+    std::string problem;
+    double mbPerSecond = 0;  // all devices together
+    double cpuMsPerMb = 0;
+    uint64_t sentTwice = 0, blocks = 0;  // over all runs
+};
+
+CellSummary SummariseCell(const std::vector<Figures>& runs) {
+    CellSummary c;
+    std::vector<double> rate, cpu;
+    for (const Figures& f : runs) {
+        if (!f.ok) {
+            c.ok = false;
+            c.problem = f.problem;
+            return c;
+        }
+        rate.push_back(f.mbPerSecond);
+        cpu.push_back(f.cpuMsPerMb);
+        c.sentTwice += f.sentTwice;
+        c.blocks += f.blocks;
+    }
+    c.mbPerSecond = Median(rate);
+    c.cpuMsPerMb = Median(cpu);
+    return c;
+}
+
+// The table of link x window x devices: each cell's devices model the link
+// and announce the largest window asked, and the sessions ask for the
+// cell's window, so that 1 is stop-and-wait against the same device.
+bool LinkTable(CDeviceHost& host, const FennixApi& api, const sim::SampleImageSet& set, const Options& o) {
+    const int announced = *std::max_element(o.windows.begin(), o.windows.end());
+    const uint64_t blockBytes = o.blockAuto ? static_cast<uint64_t>(o.maxBlock) : 1024;
+    std::printf(
+        "Image stage: AMSS of %.1f MB with its header, %llu-byte stream writes; every device models its own\n"
+        "USB link and announces a window of %d%s. Engine: StartDownload through libFennix's exports\n"
+        "(time scale %g) with SetStreaming(window, %d). Medians of %d runs; MB = 10^6 bytes; the link's\n"
+        "rate is what its bus carries to the device, frames and all.\n\n",
+        static_cast<double>(std::filesystem::file_size(set.amss)) / 1e6, static_cast<unsigned long long>(blockBytes),
+        announced, o.blockAuto ? " and blocks of that size" : "", o.timeScale, o.blockAuto ? 1 : 0, o.runs);
+    std::printf(
+        "link    window  devices  MB/s per device  MB/s total  link MB/s  of link  x window 1  CPU ms/MB  "
+        "sent twice\n");
+    bool allOk = true;
+    for (int link : o.links) {
+        const char* name = sim::LinkProfileAt(link)->name;
+        const double linkMbPerSecond = sim::LinkBytesPerSecond(link) / 1e6;
+        for (int devices : o.deviceCounts) {
+            std::optional<double> stopAndWait;  // per device, when window 1 was measured first
+            for (int window : o.windows) {
+                Streaming streaming;
+                streaming.set = true;
+                streaming.window = window;
+                streaming.blockAuto = o.blockAuto;
+                streaming.blockBytes = blockBytes;
+                streaming.knobs = {{"link.profile", link}, {"dl.window", announced}};
+                if (o.blockAuto) streaming.knobs.emplace_back("dl.max-block", o.maxBlock);
+                std::vector<Figures> runs;
+                for (int r = 0; r < o.runs; ++r) runs.push_back(EngineRun(host, api, set, devices, o.work, streaming));
+                const CellSummary c = SummariseCell(runs);
+                if (!c.ok) {
+                    std::printf("%-6s  %6d  %7d  failed: %s\n", name, window, devices, c.problem.c_str());
+                    allOk = false;
+                    continue;
+                }
+                const double perDevice = c.mbPerSecond / devices;
+                if (window == 1) stopAndWait = perDevice;
+                char linkRate[16] = "      -", ofLink[16] = "     -", speedup[16] = "         -";
+                if (linkMbPerSecond > 0) {
+                    std::snprintf(linkRate, sizeof linkRate, "%7.2f", linkMbPerSecond);
+                    std::snprintf(ofLink, sizeof ofLink, "%5.0f%%", 100 * perDevice / linkMbPerSecond);
+                }
+                if (stopAndWait) std::snprintf(speedup, sizeof speedup, "%10.2f", perDevice / *stopAndWait);
+                std::printf("%-6s  %6d  %7d  %15.2f  %10.2f  %9s  %7s  %10s  %9.1f  %llu of %llu\n", name, window,
+                            devices, perDevice, c.mbPerSecond, linkRate, ofLink, speedup, c.cpuMsPerMb,
+                            static_cast<unsigned long long>(c.sentTwice), static_cast<unsigned long long>(c.blocks));
+                std::printf("        MB/s per device of the %d runs:", o.runs);
+                for (const Figures& f : runs) std::printf(" %.2f", f.mbPerSecond / devices);
+                std::printf("\n");
+            }
         }
     }
-    for (int n : o.deviceCounts)
-        if (n < 1 || n > 32) return false;
-    return o.megabytes > 0 && o.runs > 0 && o.timeScale > 0;
+    return allOk;
 }
 
 int Main(int argc, char** argv) {
@@ -416,6 +597,12 @@ int Main(int argc, char** argv) {
     sizes.amss = static_cast<size_t>(o.megabytes * 1e6);
     const sim::SampleImageSet set =
         sim::WriteSampleImageSet(std::filesystem::absolute(o.work).string() + "/images", sizes);
+    if (!o.links.empty()) {
+        const bool ok = LinkTable(host, api, set, o);
+        std::printf("\nWaiting for the last sessions to finish their flows...\n");
+        for (auto& t : gFinishing) t.join();
+        return ok ? 0 : 1;
+    }
     const StageFrames frames = BuildFrames(set);
 
     std::printf(
