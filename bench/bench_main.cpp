@@ -528,11 +528,12 @@ bool LinkTable(CDeviceHost& host, const FennixApi& api, const sim::SampleImageSe
     const uint64_t blockBytes = o.blockAuto ? static_cast<uint64_t>(o.maxBlock) : 1024;
     std::printf(
         "Image stage: AMSS of %.1f MB with its header, %llu-byte stream writes; every device models its own\n"
-        "USB link and announces a window of %d%s. Engine: StartDownload through libFennix's exports\n"
-        "(time scale %g) with SetStreaming(window, %d). Medians of %d runs; MB = 10^6 bytes; the link's\n"
-        "rate is what its bus carries to the device, frames and all.\n\n",
+        "USB link and announces a window of %d (and blocks of %llu bytes). Engine: StartDownload through\n"
+        "libFennix's exports (time scale %g) with SetStreaming(window, %d). Medians of %d runs; MB = 10^6\n"
+        "bytes; the link's rate is what its bus carries to the device, frames and all.\n\n",
         static_cast<double>(std::filesystem::file_size(set.amss)) / 1e6, static_cast<unsigned long long>(blockBytes),
-        announced, o.blockAuto ? " and blocks of that size" : "", o.timeScale, o.blockAuto ? 1 : 0, o.runs);
+        announced, static_cast<unsigned long long>(o.blockAuto ? blockBytes : 1024), o.timeScale, o.blockAuto ? 1 : 0,
+        o.runs);
     std::printf(
         "link    window  devices  MB/s per device  MB/s total  link MB/s  of link  x window 1  CPU ms/MB  "
         "sent twice\n");
