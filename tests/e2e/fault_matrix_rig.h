@@ -16,7 +16,18 @@
 
 namespace fennix::matrix {
 
-enum class Flow { DownloadFromAt, DownloadFromDiag, DownloadFromDownload, Backup, Restore, DuckImport };
+// DownloadWindowed: from download mode, the device announcing a window of
+// kWindow over a high-speed USB link, the session taking it.
+enum class Flow {
+    DownloadFromAt,
+    DownloadFromDiag,
+    DownloadFromDownload,
+    Backup,
+    Restore,
+    DuckImport,
+    DownloadWindowed
+};
+constexpr int kWindow = 8;
 const char* FlowName(Flow flow);
 bool IsDownload(Flow flow);
 
