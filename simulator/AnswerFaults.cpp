@@ -22,7 +22,7 @@ void SpoilCrc(std::vector<uint8_t>& frame) {
 
 }  // namespace
 
-void CVirtualDevice::Emit(std::vector<uint8_t> data, bool framed, int command) {
+void CVirtualDevice::Emit(std::vector<uint8_t> data, bool framed, int command, ReplyOrder order) {
     Faults& f = state_.options.faults;
     bool applies = f.AnyAnswerFault() && (f.onlyCommand < 0 || f.onlyCommand == command) && f.answersToSpoil != 0;
     if (applies && f.answersToSpoil > 0) --f.answersToSpoil;
@@ -51,12 +51,29 @@ void CVirtualDevice::Emit(std::vector<uint8_t> data, bool framed, int command) {
     }
     uint32_t delayMs = applies ? f.replyDelayMs : 0;
     if (injected == InjectedFault::LateAnswer) delayMs += FaultPointOf(state_).lateMs;
+    // The delays of the faults come on top of the link's: the answer is held
+    // at the host's end of the bus, which stays free for the answers behind it.
+    Clock::time_point atHost = answerReady_ ? link_.ToHost(*answerReady_, wire.size()) : Clock::now();
+    atHost += std::chrono::milliseconds(delayMs);
     OutputItem item;
     item.kind = OutputItem::Kind::Write;
     item.bytes = std::move(wire);
     item.mode = state_.mode;
-    item.due = std::max(output_.LastDue(), Clock::now() + std::chrono::milliseconds(delayMs));
-    output_.Push(std::move(item));
+    switch (order.kind) {
+        case ReplyOrder::Kind::InOrder:
+            item.due = std::max(output_.LastDue(), atHost);
+            output_.Push(std::move(item));
+            break;
+        case ReplyOrder::Kind::Held:
+            item.held = true;
+            item.due = std::max(output_.LastDue(), atHost + order.holdAtMost);
+            output_.Push(std::move(item));
+            break;
+        case ReplyOrder::Kind::AheadOfHeld:
+            item.due = std::max(output_.LastDueAheadOfHeld(), atHost);
+            output_.PushAheadOfHeld(std::move(item));
+            break;
+    }
 }
 
 }  // namespace fennix::sim

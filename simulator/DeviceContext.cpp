@@ -7,6 +7,10 @@ namespace fennix::sim {
 
 void CDeviceContext::Reply(const std::vector<uint8_t>& packet) { device_.Emit(packet, true, command_); }
 
+void CDeviceContext::Reply(const std::vector<uint8_t>& packet, ReplyOrder order) {
+    device_.Emit(packet, true, command_, order);
+}
+
 void CDeviceContext::Reject(const Packet& packet) {
     if (state_.mode == DeviceMode::Download) {
         Reply({0x03, 0x00, 0x06});

@@ -3,6 +3,7 @@
 // in order after they return.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <initializer_list>
 #include <string>
@@ -14,6 +15,18 @@
 namespace fennix::sim {
 
 class CVirtualDevice;
+
+// Where an answer goes in the device's output: in order behind the others, or
+// held for the next answer to overtake (an answer out of order), or as that
+// next answer.
+struct ReplyOrder {
+    enum class Kind { InOrder, Held, AheadOfHeld } kind = Kind::InOrder;
+    // Held: the answer goes out alone this long after it would have.
+    std::chrono::milliseconds holdAtMost{0};
+
+    static ReplyOrder Held(std::chrono::milliseconds most) { return {Kind::Held, most}; }
+    static ReplyOrder AheadOfHeld() { return {Kind::AheadOfHeld, {}}; }
+};
 
 class CDeviceContext {
 public:
@@ -27,6 +40,7 @@ public:
     // download: opening flag too). The answer faults apply.
     void Reply(const std::vector<uint8_t>& packet);
     void Reply(std::initializer_list<uint8_t> packet) { Reply(std::vector<uint8_t>(packet)); }
+    void Reply(const std::vector<uint8_t>& packet, ReplyOrder order);
     // Refuses the request as the mode does: DIAG 0x13 + the request (or 0x14 +
     // the raw frame, by the reject form option); download NAK 03 00 06.
     void Reject(const Packet& packet);

@@ -1,9 +1,11 @@
-// The device thread: it sleeps in poll() until the host writes or opens or
+// The device thread: it sleeps in ppoll() until the host writes or opens or
 // closes the port, an answer or the port's return falls due, or another
 // thread wakes it; then it feeds the input to the dispatch and runs the
 // output schedule.
 #include <algorithm>
 #include <cerrno>
+#include <ctime>
+#include <optional>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -41,18 +43,24 @@ void CVirtualDevice::Run() {
             fds[2].events = POLLIN;
             count = 3;
         }
-        int timeout = PollTimeoutMs(Clock::now());
+        const Clock::time_point now = Clock::now();
+        std::optional<Clock::duration> timeout = PollTimeout(now);
         const uint32_t quietMs = state_.options.quietNoteMs;
         const bool watchQuiet = quietMs > 0 && !quietNoted_ && count == 3;
         if (watchQuiet) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-                                  lastInput_ + std::chrono::milliseconds(quietMs) - Clock::now())
-                                  .count();
-            const int quietTimeout = static_cast<int>(std::max<int64_t>(left, 0));
-            timeout = timeout < 0 ? quietTimeout : std::min(timeout, quietTimeout);
+            const Clock::duration left =
+                std::max(lastInput_ + std::chrono::milliseconds(quietMs) - now, Clock::duration::zero());
+            timeout = timeout ? std::min(*timeout, left) : left;
+        }
+        timespec wait{};
+        if (timeout) {
+            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(*timeout).count();
+            wait.tv_sec = static_cast<time_t>(ns / 1000000000);
+            wait.tv_nsec = static_cast<long>(ns % 1000000000);
         }
         lock.unlock();
-        int ready = ::poll(fds, count, timeout);
+        // To the microsecond: the link's latencies are fractions of a millisecond.
+        int ready = ::ppoll(fds, count, timeout ? &wait : nullptr, nullptr);
         lock.lock();
         if (watchQuiet && !stopping_) NoteQuietPort(Clock::now());
         if (ready <= 0 || stopping_) continue;
@@ -85,13 +93,12 @@ void CVirtualDevice::Run() {
     stateChanged_.notify_all();
 }
 
-int CVirtualDevice::PollTimeoutMs(Clock::time_point now) const {
+std::optional<CVirtualDevice::Clock::duration> CVirtualDevice::PollTimeout(Clock::time_point now) const {
     Clock::time_point next = std::min({output_.NextDue(), presence_.NextReturn(), IdleLeaveDue()});
     if (UnsolicitedWanted()) next = std::min(next, nextUnsolicited_);
-    if (next == Clock::time_point::max()) return -1;
-    if (next <= now) return 0;
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count() + 1;
-    return static_cast<int>(std::min<int64_t>(ms, 60000));
+    if (next == Clock::time_point::max()) return std::nullopt;
+    if (next <= now) return Clock::duration::zero();
+    return std::min<Clock::duration>(next - now, std::chrono::seconds(60));
 }
 
 void CVirtualDevice::RunDueItems(Clock::time_point now) {

@@ -44,6 +44,7 @@ void CVirtualDevice::QueueModeSwitch(DeviceMode mode, std::optional<VanishKind> 
 
 void CVirtualDevice::DoVanish(const VanishKind& kind) {
     output_.DropWrite();
+    link_.Reset();
     const bool stayAway = kind.stayAway || state_.options.faults.stayVanished;
     presence_.Vanish(kind, stayAway, std::chrono::milliseconds(state_.options.vanishMs));
     state_.present = false;

@@ -13,7 +13,9 @@ namespace fennix::sim {
 
 class CFrameAssembler {
 public:
-    static constexpr size_t kMaxFrame = 65536;
+    // Room for the largest stream write (32 KB of data) with every byte
+    // escaped, its header, CRC and flags.
+    static constexpr size_t kMaxFrame = 131072;
 
     enum class Result {
         None,       // byte absorbed

@@ -14,6 +14,7 @@ namespace {
 
 constexpr int64_t kMany = std::numeric_limits<int32_t>::max();
 constexpr int64_t kLongestMs = 600000;  // as msm-sim's other times
+constexpr int64_t kLongestUs = 10000000;
 
 }  // namespace
 
@@ -34,8 +35,30 @@ const std::vector<KnobSpec>& DeviceKnobs() {
         {"dl.late-ms", KnobType::Milliseconds, 0, kLongestMs, 1000, "... by this much"},
         {"dl.write-delay-ms", KnobType::Milliseconds, 0, kLongestMs, 0,
          "answer every stream write this much later (a slow flash; one block in flight)"},
+        {"dl.window", KnobType::Number, 0, 65535, 1,
+         "stream writes the hello reply says may be outstanding (its window size)"},
+        {"dl.max-block", KnobType::Number, 1, 32768, 1024,
+         "largest block the hello reply announces; a longer stream write is refused (error 0E)"},
+        {"dl.hello-cut", KnobType::Flag, 0, 1, 0, "the hello reply ends after the flash ID (no window size)"},
+        {"dl.swap-answers", KnobType::Flag, 0, 1, 0,
+         "answer the stream writes 2k and 2k+1 of each image in swapped order (a held answer goes alone "
+         "after 20 ms)"},
+        {"dl.double-answer-block", KnobType::Number, -1, kMany, -1,
+         "answer the stream write of block n (counted as dl.late-block) twice"},
         {"dl.reset-fails", KnobType::Flag, 0, 1, 0, "refuse the programmer's reset (the device keeps running)"},
         {"dl.stay-away", KnobType::Flag, 0, 1, 0, "after the programmer's reset the port vanishes for good"},
+        {"link.profile", KnobType::Number, 0, 2, 0,
+         "the USB link to the host: 0 none (no latency, no limit), 1 usb-fs (full speed), 2 usb-hs (high speed)"},
+        {"link.to-device-latency-us", KnobType::Number, -1, kLongestUs, -1,
+         "latency of the link to the device in microseconds (-1: the profile's)"},
+        {"link.to-host-latency-us", KnobType::Number, -1, kLongestUs, -1,
+         "latency of the link to the host in microseconds (-1: the profile's)"},
+        {"link.to-device-bytes-per-ms", KnobType::Number, -1, kMany, -1,
+         "bandwidth of the link to the device (0 unlimited, -1 the profile's)"},
+        {"link.to-host-bytes-per-ms", KnobType::Number, -1, kMany, -1,
+         "bandwidth of the link to the host (0 unlimited, -1 the profile's)"},
+        {"link.turnaround-us", KnobType::Number, -1, kLongestUs, -1,
+         "the device answers this long after a request has reached it (-1: the profile's)"},
         {"fault.kind", KnobType::Number, 0, static_cast<int64_t>(InjectedFault::Refused), 0,
          "the injected fault: 1 no-answer, 2 late-answer, 3 wrong-command, 4 wrong-echo, 5 stray-frame, "
          "6 truncated, 7 bad-crc, 8 vanish, 9 vanish-return, 10 refused (0 none)"},

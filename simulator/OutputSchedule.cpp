@@ -11,6 +11,22 @@ COutputSchedule::Clock::time_point COutputSchedule::LastDue() const {
     return items_.empty() ? Clock::time_point::min() : items_.back().due;
 }
 
+COutputSchedule::Clock::time_point COutputSchedule::LastDueAheadOfHeld() const {
+    if (items_.empty() || !items_.back().held) return LastDue();
+    return items_.size() > 1 ? items_[items_.size() - 2].due : Clock::time_point::min();
+}
+
+void COutputSchedule::PushAheadOfHeld(OutputItem item) {
+    if (items_.empty() || !items_.back().held) {
+        Push(std::move(item));
+        return;
+    }
+    OutputItem& held = items_.back();
+    held.held = false;
+    held.due = item.due;
+    items_.insert(items_.end() - 1, std::move(item));
+}
+
 OutputItem* COutputSchedule::DueFront(Clock::time_point now) {
     return !items_.empty() && items_.front().due <= now ? &items_.front() : nullptr;
 }

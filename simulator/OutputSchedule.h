@@ -36,6 +36,9 @@ struct OutputItem {
     DeviceMode mode = DeviceMode::Diag;  // Write: mode it was framed for
     VanishKind vanish;                   // Vanish: how the port comes back
     Clock::time_point drainUntil;        // Vanish: latest time to wait for the host to read
+    // Write: an answer held back for the next one to overtake (PushAheadOfHeld);
+    // until then it is due when it goes out alone.
+    bool held = false;
 };
 
 class COutputSchedule {
@@ -46,6 +49,12 @@ public:
     // The due time of the last item queued (min when none): a new item is
     // never due before it.
     Clock::time_point LastDue() const;
+    // As LastDue, but ahead of a held answer at the back: what the answer
+    // that overtakes it must not come before.
+    Clock::time_point LastDueAheadOfHeld() const;
+    // Queues the item ahead of a held answer at the back, which then follows
+    // it at once; with none held, as Push.
+    void PushAheadOfHeld(OutputItem item);
     // The front item when it is due at `now`, else null.
     OutputItem* DueFront(Clock::time_point now);
     OutputItem TakeFront();

@@ -9,8 +9,13 @@
 namespace fennix::sim {
 
 void CVirtualDevice::ProcessInput(const uint8_t* bytes, size_t n) {
+    link_.Configure(LinkOfKnobs(state_.options.knobs));
+    const Clock::time_point readAt = lastInput_;
     std::vector<uint8_t> atOutput;  // echo and answers of this chunk, sent in one piece
+    size_t atBytes = 0;             // AT text taken since the last answer
     auto flushAt = [&] {
+        if (atBytes > 0) answerReady_ = Arrived(readAt, atBytes);
+        atBytes = 0;
         if (!atOutput.empty()) Emit(std::move(atOutput), false, -1);
         atOutput.clear();
     };
@@ -21,6 +26,7 @@ void CVirtualDevice::ProcessInput(const uint8_t* bytes, size_t n) {
         }
         uint8_t byte = bytes[i];
         if (state_.mode == DeviceMode::At) {
+            ++atBytes;
             if (state_.echoOn) atOutput.push_back(byte);
             CAtInterpreter::Line line;
             if (!at_.Feed(byte, &line)) continue;
@@ -47,8 +53,14 @@ void CVirtualDevice::ProcessInput(const uint8_t* bytes, size_t n) {
             }
             continue;
         }
-        assembler_.SetDownloadFraming(state_.mode == DeviceMode::Download);
-        switch (assembler_.Feed(byte)) {
+        const bool download = state_.mode == DeviceMode::Download;
+        assembler_.SetDownloadFraming(download);
+        const CFrameAssembler::Result result = assembler_.Feed(byte);
+        if (result == CFrameAssembler::Result::None) continue;
+        // Every frame crosses the bus, good or not; a download frame's
+        // opening flag is not in Raw().
+        answerReady_ = Arrived(readAt, assembler_.Raw().size() + (download ? 1 : 0));
+        switch (result) {
             case CFrameAssembler::Result::None: break;
             case CFrameAssembler::Result::Packet: HandlePacket(assembler_.Packet(), assembler_.Raw()); break;
             case CFrameAssembler::Result::BadFrame: Record(EventKind::BadFrame, assembler_.Raw()); break;
@@ -56,6 +68,12 @@ void CVirtualDevice::ProcessInput(const uint8_t* bytes, size_t n) {
         }
     }
     flushAt();
+    answerReady_.reset();
+}
+
+std::optional<CVirtualDevice::Clock::time_point> CVirtualDevice::Arrived(Clock::time_point readAt, size_t bytes) {
+    if (!link_.Modelled()) return std::nullopt;
+    return link_.ToDevice(readAt, bytes);
 }
 
 void CVirtualDevice::HandlePacket(const std::vector<uint8_t>& packet, const std::vector<uint8_t>& raw) {
@@ -95,7 +113,8 @@ void CVirtualDevice::EmitStrayFrame() {
     item.mode = state_.mode;
     item.bytes =
         PackFrame(packet.data(), packet.size(), state_.mode == DeviceMode::Download ? kHdlcFlag : 0, kHdlcFlag);
-    item.due = std::max(output_.LastDue(), Clock::now());
+    const Clock::time_point atHost = answerReady_ ? link_.ToHost(*answerReady_, item.bytes.size()) : Clock::now();
+    item.due = std::max(output_.LastDue(), atHost);
     output_.Push(std::move(item));
 }
 

@@ -67,18 +67,23 @@ bool Hello(CDeviceContext& ctx, const Packet& p) {
         return true;
     }
     ++Target(ctx).hellos;
-    const uint8_t tail[] = {
-        3,    2,                                                      // version, oldest compatible version
-        0x00, 0x04, 0x00, 0x00,                                       // largest block: 1024 bytes
-        0x00, 0x00, 0x00, 0x00,                                       // flash base address
-        8,    'S',  'I',  'M',  'F', 'L', 'A', 'S', 'H', 0x01, 0x00,  // one block in flight
-        0x00, 0x00,                                                   // no sector table
-        0x09,                                                         // features
-    };
-    std::vector<uint8_t> reply(1 + kMagicLength + sizeof tail);
-    reply[0] = 0x02;  // hello reply
-    std::memcpy(reply.data() + 1, kTargetMagic, kMagicLength);
-    std::memcpy(reply.data() + 1 + kMagicLength, tail, sizeof tail);
+    const uint32_t maxBlock = static_cast<uint32_t>(ctx.Knob("dl.max-block"));
+    const uint16_t window = static_cast<uint16_t>(ctx.Knob("dl.window"));
+    static constexpr char kFlashId[] = "SIMFLASH";
+    std::vector<uint8_t> reply{0x02};  // hello reply
+    reply.insert(reply.end(), kTargetMagic, kTargetMagic + kMagicLength);
+    reply.push_back(3);  // version
+    reply.push_back(2);  // oldest compatible version
+    for (int i = 0; i < 4; ++i) reply.push_back(static_cast<uint8_t>(maxBlock >> (8 * i)));
+    reply.insert(reply.end(), {0x00, 0x00, 0x00, 0x00});  // flash base address
+    reply.push_back(sizeof kFlashId - 1);
+    reply.insert(reply.end(), kFlashId, kFlashId + sizeof kFlashId - 1);
+    if (ctx.Knob("dl.hello-cut") == 0) {
+        reply.push_back(static_cast<uint8_t>(window));  // stream writes that may be outstanding
+        reply.push_back(static_cast<uint8_t>(window >> 8));
+        reply.insert(reply.end(), {0x00, 0x00});  // no sector table
+        reply.push_back(0x09);                    // features
+    }
     ctx.Reply(reply);
     return true;
 }
@@ -134,14 +139,19 @@ bool OpenMultiImage(CDeviceContext& ctx, const Packet& p) {
 
 // Answers after the delay, through the device's reply delay for this one
 // answer; the answers queued behind it keep their order and come right after.
-void ReplyAfter(CDeviceContext& ctx, const std::vector<uint8_t>& reply, int64_t delayMs) {
+void ReplyAfter(CDeviceContext& ctx, const std::vector<uint8_t>& reply, int64_t delayMs, ReplyOrder order) {
     Faults& faults = ctx.State().options.faults;
     const Faults usual = faults;
     faults = Faults{};
     faults.replyDelayMs = static_cast<uint32_t>(delayMs);
-    ctx.Reply(reply);
+    ctx.Reply(reply, order);
     faults = usual;
 }
+
+// With dl.swap-answers, the answer to the image's write 2k waits for the
+// answer to write 2k+1 to overtake it; a host that waits for each answer
+// gets it alone after this.
+constexpr auto kSwapHold = std::chrono::milliseconds(20);
 
 bool StreamWrite(CDeviceContext& ctx, const Packet& p) {
     if (p.size() < 5) return false;  // the DMSS parameter request
@@ -152,6 +162,12 @@ bool StreamWrite(CDeviceContext& ctx, const Packet& p) {
         ErrorReply(ctx);
         return true;
     }
+    const size_t length = p.size() - 5;
+    if (length > static_cast<uint64_t>(ctx.Knob("dl.max-block"))) {
+        ctx.Note("stream write longer than the announced block size");
+        ErrorReply(ctx);
+        return true;
+    }
     const uint32_t requestIndex = target.blocksTotal++;
     if (ctx.Knob("dl.silent-image") == target.openType &&
         target.blocksOfOpenImage >= static_cast<uint64_t>(ctx.Knob("dl.silent-after-blocks"))) {
@@ -159,11 +175,10 @@ bool StreamWrite(CDeviceContext& ctx, const Packet& p) {
         return true;
     }
     const uint32_t offset = uint32_t(p[1]) | uint32_t(p[2]) << 8 | uint32_t(p[3]) << 16 | uint32_t(p[4]) << 24;
-    const size_t length = p.size() - 5;
     auto& bytes = target.open.bytes;
     if (bytes.size() < offset + length) bytes.resize(offset + length);
     std::copy(p.begin() + 5, p.end(), bytes.begin() + offset);
-    ++target.blocksOfOpenImage;
+    const uint32_t indexInImage = target.blocksOfOpenImage++;
     target.bytesStreamed += length;
 
     uint32_t echoed = offset;
@@ -174,13 +189,20 @@ bool StreamWrite(CDeviceContext& ctx, const Packet& p) {
     }
     const std::vector<uint8_t> reply = {0x08, uint8_t(echoed), uint8_t(echoed >> 8), uint8_t(echoed >> 16),
                                         uint8_t(echoed >> 24)};
-    if (static_cast<int64_t>(requestIndex) == ctx.Knob("dl.late-block")) {
-        ctx.Note("stream write answered late");
-        ReplyAfter(ctx, reply, ctx.Knob("dl.late-ms"));
-    } else if (const int64_t slow = ctx.Knob("dl.write-delay-ms"); slow > 0) {
-        ReplyAfter(ctx, reply, slow);
-    } else {
-        ctx.Reply(reply);
+    ReplyOrder order;
+    if (ctx.Knob("dl.swap-answers") != 0)
+        order = indexInImage % 2 == 0 ? ReplyOrder::Held(kSwapHold) : ReplyOrder::AheadOfHeld();
+    const int answers = static_cast<int64_t>(requestIndex) == ctx.Knob("dl.double-answer-block") ? 2 : 1;
+    for (int i = 0; i < answers; ++i) {
+        if (static_cast<int64_t>(requestIndex) == ctx.Knob("dl.late-block")) {
+            ctx.Note("stream write answered late");
+            ReplyAfter(ctx, reply, ctx.Knob("dl.late-ms"), order);
+        } else if (const int64_t slow = ctx.Knob("dl.write-delay-ms"); slow > 0) {
+            ReplyAfter(ctx, reply, slow, order);
+        } else {
+            ctx.Reply(reply, order);
+        }
+        order = ReplyOrder{};
     }
     return true;
 }

@@ -20,6 +20,13 @@
 //                                as above) late ...
 //   dl.late-ms=<ms>              ... by this much (default 1000); a resend of
 //                                the block is answered right after it
+//   dl.window=<n>                the window the hello reply announces (default 1)
+//   dl.max-block=<n>             the largest block it announces (default 1024);
+//                                a longer stream write is refused (error 0E)
+//   dl.hello-cut=1               the hello reply ends after the flash ID
+//   dl.swap-answers=1            answer the image's writes 2k and 2k+1 in
+//                                swapped order (2k alone after 20 ms without 2k+1)
+//   dl.double-answer-block=<n>   answer stream write n (counted as above) twice
 //   dl.reset-fails=1             refuse the reset (the device keeps running)
 //   dl.stay-away=1               after the reset the port vanishes for good
 // Plain silence on one command is the device's common fault switch (Faults

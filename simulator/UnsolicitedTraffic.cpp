@@ -35,7 +35,8 @@ void CVirtualDevice::SendUnsolicited(Clock::time_point now) {
     item.unsolicited = true;
     item.mode = state_.mode;
     item.bytes = PackFrame(packet.data(), packet.size(), 0, kHdlcFlag);
-    item.due = now;
+    link_.Configure(LinkOfKnobs(state_.options.knobs));
+    item.due = link_.Modelled() ? link_.ToHost(now, item.bytes.size()) : now;
     output_.Push(std::move(item));
     RunDueItems(now);
 }

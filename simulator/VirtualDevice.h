@@ -5,7 +5,7 @@
 // back where a real device re-enumerates), shows configurable faults and
 // records everything it saw and did.
 //
-// Each device runs one thread that sleeps in poll() until the host writes,
+// Each device runs one thread that sleeps in ppoll() until the host writes,
 // an answer or the port's return falls due, or another thread changes it.
 // All public operations are thread-safe.
 #pragma once
@@ -26,6 +26,7 @@
 #include "DeviceState.h"
 #include "FaultInjection.h"
 #include "FrameAssembler.h"
+#include "LinkModel.h"
 #include "OutputSchedule.h"
 #include "PacketHandlers.h"
 #include "Recording.h"
@@ -104,7 +105,8 @@ private:
 
     // Device thread: the poll loop and the output run (DeviceLoop.cpp).
     void Run();
-    int PollTimeoutMs(Clock::time_point now) const;
+    // How long poll may sleep: until the next due time, or no limit (nullopt).
+    std::optional<Clock::duration> PollTimeout(Clock::time_point now) const;
     void RunDueItems(Clock::time_point now);
     void TryWrite();
     void TakeHostEvents();
@@ -132,7 +134,11 @@ private:
 
     // Used by CDeviceContext and the AT interpreter, under the lock.
     // Applies the answer faults and queues the answer (AnswerFaults.cpp).
-    void Emit(std::vector<uint8_t> packetOrText, bool framed, int command);
+    void Emit(std::vector<uint8_t> packetOrText, bool framed, int command, ReplyOrder order = {});
+    // When the device has the `bytes` wire bytes read at `readAt` and may
+    // answer them, over the link its knobs describe; unset without a
+    // modelled link (the answer goes when it is made).
+    std::optional<Clock::time_point> Arrived(Clock::time_point readAt, size_t bytes);
     // Changes the personality at once; with a vanish, the port drops off
     // after the answers queued so far (DeviceSwitches.cpp).
     void QueueModeSwitch(DeviceMode mode, std::optional<VanishKind> vanish);
@@ -153,6 +159,10 @@ private:
     CFrameAssembler assembler_;
     CAtInterpreter at_;
     COutputSchedule output_;
+    CLinkModel link_;
+    // When the request being answered was in the device and its turnaround
+    // over (unset: the answers go when they are made).
+    std::optional<Clock::time_point> answerReady_;
     // The injected fault that the answers being emitted carry (None mostly).
     InjectedFault injecting_ = InjectedFault::None;
     // A switch that waits for the host to close the port.

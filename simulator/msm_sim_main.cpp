@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "DeviceRow.h"
+#include "LinkModel.h"
 
 using namespace fennix::sim;
 
@@ -44,6 +45,8 @@ const char kUsage[] =
     "  --stay-vanished --offline-never-settles\n"
     "  --knob NAME=VALUE             a protocol fault or quirk (repeatable), e.g. one injected fault:\n"
     "                                fault.kind=K fault.mode=M fault.command=C fault.nth=N\n"
+    "  --link none|usb-fs|usb-hs     the USB link of every device (knob link.profile): none (default), full\n"
+    "                                speed (1 ms each way, 1.1 MB/s), high speed (125 us each way, 35 MB/s)\n"
     "  --list-knobs                  list every knob: name, type, range, default, help\n"
     "  --row N                       each path is a socket that N devices take in turn (default 1); device k\n"
     "                                of socket s has identity place s + k * count\n"
@@ -193,6 +196,11 @@ int ParseArguments(int argc, char** argv, Settings* s) {
             if (!eq || eq == text || !ParseNumber(eq + 1, &n)) return fail("--knob needs NAME=NUMBER");
             if (KnobCheck check = o.knobs.Set(std::string(text, eq), n); !check.Ok())
                 return fail(check.Message() + " (msm-sim --list-knobs lists the knobs)");
+        } else if (arg == "--link") {
+            if (!value(&text)) return fail("--link needs none, usb-fs or usb-hs");
+            const int profile = LinkProfileNumber(text);
+            if (profile < 0) return fail(std::string("--link takes none, usb-fs or usb-hs, not ") + text);
+            o.knobs.Set("link.profile", profile);
         } else if (arg == "--row") {
             if (!number(1, 1000, &s->row)) return fail("--row needs a number from 1 to 1000");
             s->rowGiven = true;

@@ -212,5 +212,25 @@ TEST(MsmSimProgram, KnobsAreCheckedAgainstTheTable) {
     EXPECT_EQ(registered, listed);
 }
 
+TEST(MsmSimProgram, LinkProfileReachesEveryDevice) {
+    auto [status, output] = RunToEnd("--link usb-ls");
+    EXPECT_EQ(2, status);
+    EXPECT_NE(std::string::npos, output.find("msm-sim: --link takes none, usb-fs or usb-hs, not usb-ls")) << output;
+    std::tie(status, output) = RunToEnd("--link usb-fs --list-knobs");
+    EXPECT_EQ(0, status);
+    EXPECT_NE(std::string::npos, output.find("link.profile")) << output;
+
+    CSimProcess sim({"-n", "2", "--mode", "download", "--link", "usb-fs"});
+    for (int i = 0; i < 2; ++i) {
+        const std::string path = sim.ReadLine();
+        CHostPort port;
+        ASSERT_EQ(0, port.Open(path)) << path;
+        const auto sent = std::chrono::steady_clock::now();
+        EXPECT_EQ(Hex("02"), port.Exchange(Hex("06"), true)) << path;
+        // A millisecond each way on a full-speed link.
+        EXPECT_GE(std::chrono::steady_clock::now() - sent, 2ms) << path;
+    }
+}
+
 }  // namespace
 }  // namespace fennix::sim
