@@ -179,6 +179,11 @@ void RunWith(Flow flow, const std::optional<sim::FaultPoint>& at, Outcome expect
     if (at) {
         EXPECT_EQ(1u, FaultsFired(rig.Device())) << "the fault was not reached";
     }
+    // Resent blocks count again at the device, so only a clean run shows the bound.
+    if (flow == Flow::DownloadWindowed && !at) {
+        EXPECT_GT(rig.MostWritesOutstanding(), 1) << "the image was not streamed with a window";
+        EXPECT_LE(rig.MostWritesOutstanding(), kWindow);
+    }
     ASSERT_TRUE(judged.success || judged.failure) << "neither a clean success nor a clean failure";
     if (judged.success) {
         EXPECT_EQ("", rig.WholeDataProblem()) << "success reported with data lost";
