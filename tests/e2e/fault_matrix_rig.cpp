@@ -215,17 +215,7 @@ std::vector<SeenRequest> FlowRig::FlowRequests() {
     return seen;
 }
 
-int FlowRig::MostWritesOutstanding() {
-    int outstanding = 0, most = 0;
-    for (const sim::RecordedEvent& e : device_.Device().Recording().Events()) {
-        if (e.mode != DeviceMode::Download) continue;
-        if (e.kind == sim::EventKind::Request && e.Command() == 0x07 && e.bytes.size() > 5)
-            most = std::max(most, ++outstanding);
-        // Answers are recorded as they went out, framed: the opening flag, then the code.
-        if (e.kind == sim::EventKind::Answer && e.bytes.size() > 1 && e.bytes[1] == 0x08) --outstanding;
-    }
-    return most;
-}
+int FlowRig::MostWritesOutstanding() { return device_.Device().Recording().StreamWindow().mostOutstanding; }
 
 int FlowRig::RefusedItem() {
     int item = -1;
