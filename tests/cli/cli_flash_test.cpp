@@ -200,8 +200,14 @@ TEST_F(CliFlash, WindowAutoTakesWhatEachDeviceAnnouncesOverItsLink) {
         const sim::FlashCheck check = sim::CompareWithSet(sim::SnapshotDownloadTarget((*d)->Device()), set);
         EXPECT_TRUE(check.identical) << (*d)->Path() << ": " << check.detail;
     }
-    EXPECT_EQ(WindowSeen(fs1->Device()), std::make_pair(8, size_t{4096}));
-    EXPECT_EQ(WindowSeen(hs->Device()), std::make_pair(4, size_t{1024}));
+    // Outstanding as the device saw them: a slow host may be answered before its window is full.
+    const auto fsSeen = WindowSeen(fs1->Device()), hsSeen = WindowSeen(hs->Device());
+    EXPECT_GT(fsSeen.first, 1);
+    EXPECT_LE(fsSeen.first, 8);
+    EXPECT_EQ(fsSeen.second, 4096u);
+    EXPECT_GT(hsSeen.first, 1);
+    EXPECT_LE(hsSeen.first, 4);
+    EXPECT_EQ(hsSeen.second, 1024u);
     EXPECT_EQ(WindowSeen(plain->Device()), std::make_pair(1, size_t{1024}));
     // A window of 1 is stop-and-wait whatever the device announces; the values are checked.
     auto again = Device("again", 0, withLink(2, 8, 4096));
