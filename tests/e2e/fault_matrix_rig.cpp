@@ -73,7 +73,7 @@ sim::DeviceOptions OptionsFor(Flow flow) {
         case Flow::DownloadWindowed: {
             sim::DeviceOptions o = sim::DownloadDevice();
             o.knobs["dl.window"] = kWindow;
-            o.knobs["link.profile"] = 2;
+            o.knobs["link.profile"] = 1;
             return o;
         }
         default: return sim::DiagDevice("Q6250");

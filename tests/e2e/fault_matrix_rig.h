@@ -17,7 +17,7 @@
 namespace fennix::matrix {
 
 // DownloadWindowed: from download mode, the device announcing a window of
-// kWindow over a high-speed USB link, the session taking it.
+// kWindow over a full-speed USB link, the session taking it.
 enum class Flow {
     DownloadFromAt,
     DownloadFromDiag,
