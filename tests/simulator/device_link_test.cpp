@@ -150,13 +150,15 @@ TEST_F(StreamingDeviceTest, HelloAnnouncesTheWindowAndBlockSizeOfItsKnobs) {
     EXPECT_EQ(Bytes(reply.begin(), reply.begin() + at), cut);
 }
 
-TEST_F(StreamingDeviceTest, BlocksBeyondTheAnnouncedSizeAreRefused) {
+TEST_F(StreamingDeviceTest, BlocksBeyondTheAnnouncedSizeOrTheFlashAreRefused) {
     StartStreaming({{"dl.max-block", 32768}});
     // The largest block is taken whole, every byte of it escaped on the wire.
     EXPECT_EQ(Echo(0), port_.Exchange(StreamWrite(0, 32768, 0x7E), true));
     Dev().SetKnob("dl.max-block", 16);
     EXPECT_EQ(Echo(0x8000), port_.Exchange(StreamWrite(0x8000, 16), true));
     EXPECT_EQ(Hex("0E"), port_.Exchange(StreamWrite(0x8010, 17), true));
+    // Nor does the device take a write far beyond any flash.
+    EXPECT_EQ(Hex("0E"), port_.Exchange(StreamWrite(0xFFFFFFF0, 16), true));
     const DownloadTarget target = SnapshotDownloadTarget(Dev());
     EXPECT_EQ(0x8010u, target.open.bytes.size());
     EXPECT_EQ(Bytes(32768, 0x7E), Bytes(target.open.bytes.begin(), target.open.bytes.begin() + 32768));
