@@ -19,8 +19,7 @@ struct FlashOptions {
     std::map<std::string, std::string> files;  // filled by the per-role options
     std::map<std::string, bool> leftOut;
     bool skipCheck = false;
-    int window = 1;
-    bool blockAuto = false;
+    StreamingChoice streaming;
     bool forceModel = false;
     bool dryRun = false;
     std::vector<std::string> ports;
@@ -65,10 +64,9 @@ void PrintSet(const ImageSet& set, const std::vector<SentFile>& files, std::FILE
 int RunFlash(FlashOptions& o) {
     FlashPlan plan;
     plan.skipCheck = o.skipCheck;
-    plan.window = o.window;
-    plan.blockAuto = o.blockAuto;
     plan.force = o.forceModel;
     std::string error;
+    if (!ApplyStreamingChoice(o.streaming, &plan, "fennix flash", &error)) return UsageError(o.run.json, error);
     if (!PrepareFlash(WithRoleOptions(o.images, o.files, o.leftOut), &plan, "fennix flash", "no port was opened",
                       &error))
         return UsageError(o.run.json, error);
@@ -130,7 +128,7 @@ void AddFlashCommand(CLI::App& app, int& exitCode) {
     flash->add_flag("--skip-check", o->skipCheck,
                     "End each download after the reset without checking that the device comes up again (and "
                     "without reading who it is afterwards)");
-    AddStreamingOptions(flash, o->window, o->blockAuto);
+    AddStreamingOptions(flash, o->streaming);
     flash->add_flag("--force-model", o->forceModel,
                     "Write even where the device says the set is not for it (an MSM6280-family device and "
                     "another --model, or a platform the set's manifest does not name)");

@@ -85,22 +85,46 @@ int32_t FlashDevice(PortRun& run, const FlashPlan& plan, const std::optional<Dev
     return result;
 }
 
-void AddStreamingOptions(CLI::App* command, int& window, bool& blockAuto) {
+void AddStreamingOptions(CLI::App* command, StreamingChoice& choice, const std::string& group) {
     command
-        ->add_option_function<std::string>(
-            "--window",
-            [&window](const std::string& text) { window = text == "auto" ? FENNIX_STREAM_AUTO : std::stoi(text); },
-            "Stream writes outstanding at once: auto takes what the device announces in its hello reply, N at "
-            "most N (1, the default: each write waits for the answer to the one before)")
+        ->add_option("--window", choice.window,
+                     "Stream writes outstanding at once: auto takes what the device announces in its hello reply, N "
+                     "at most N (1, the default: each write waits for the answer to the one before)")
         ->type_name("auto|N")
-        ->check(CLI::IsMember({"auto"}) | CLI::Range(1, 65535));
+        ->check(CLI::IsMember({"auto"}) | CLI::Range(1, 65535))
+        ->group(group.empty() ? command->get_group() : group);
     command
-        ->add_option_function<std::string>(
-            "--block", [&blockAuto](const std::string& text) { blockAuto = text == "auto"; },
-            "Stream-write block size: auto takes the largest the device announces (at most 32768 bytes); 1024 "
-            "is the default")
+        ->add_option("--block", choice.block,
+                     "Stream-write block size: auto takes the largest the device announces (at most 32768 bytes); "
+                     "1024 is the default")
         ->type_name("auto|1024")
-        ->check(CLI::IsMember({"auto", "1024"}));
+        ->check(CLI::IsMember({"auto", "1024"}))
+        ->group(group.empty() ? command->get_group() : group);
+}
+
+bool ApplyStreamingChoice(const StreamingChoice& choice, FlashPlan* plan, const std::string& who, std::string* error) {
+    int window = 0;
+    if (choice.window == "auto") {
+        window = FENNIX_STREAM_AUTO;
+    } else {
+        size_t used = 0;
+        try {
+            window = std::stoi(choice.window, &used);
+        } catch (const std::exception&) {
+            used = 0;
+        }
+        if (used == 0 || used != choice.window.size() || window < 1 || window > 65535) {
+            *error = who + ": window must be auto or 1 to 65535, not \"" + choice.window + "\"";
+            return false;
+        }
+    }
+    if (choice.block != "auto" && choice.block != "1024") {
+        *error = who + ": block must be auto or 1024, not \"" + choice.block + "\"";
+        return false;
+    }
+    plan->window = window;
+    plan->blockAuto = choice.block == "auto";
+    return true;
 }
 
 }  // namespace fennix::cli

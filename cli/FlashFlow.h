@@ -28,8 +28,16 @@ struct FlashPlan {
     bool blockAuto = false;
 };
 
-// Adds --window auto|N and --block auto|1024 to a command that flashes.
-void AddStreamingOptions(CLI::App* command, int& window, bool& blockAuto);
+// How a flash streams, as given: --window auto|N, --block auto|1024.
+struct StreamingChoice {
+    std::string window = "1";
+    std::string block = "1024";
+};
+
+// Adds --window and --block to a command that flashes.
+void AddStreamingOptions(CLI::App* command, StreamingChoice& choice, const std::string& group = "");
+// The choice into the plan; false with the reason in `error` (starting with `who`).
+bool ApplyStreamingChoice(const StreamingChoice& choice, FlashPlan* plan, const std::string& who, std::string* error);
 
 // `choice` with the per-role options in it: --amss FILE (empty: not given), --no-obl.
 ImageChoice WithRoleOptions(ImageChoice choice, const std::map<std::string, std::string>& files,

@@ -44,7 +44,6 @@ public:
     using Clock = std::chrono::steady_clock;
 
     void Configure(const LinkProfile& link) { link_ = link; }
-    const LinkProfile& Link() const { return link_; }
     // False for a link without latency, limit or turnaround: frames are there
     // when they are sent.
     bool Modelled() const;

@@ -142,4 +142,23 @@ std::string CRecording::Dump() const {
     return out;
 }
 
+CRecording::StreamWindowSeen CRecording::StreamWindow() const {
+    constexpr int kStreamWrite = 0x07;  // alone: the DMSS parameter request
+    constexpr uint8_t kStreamWriteReply = 0x08;
+    StreamWindowSeen seen;
+    int outstanding = 0;
+    for (const RecordedEvent& e : Events()) {
+        if (e.mode != DeviceMode::Download) continue;
+        if (e.kind == EventKind::Request && e.Command() == kStreamWrite && e.bytes.size() > 5) {
+            seen.mostOutstanding = std::max(seen.mostOutstanding, ++outstanding);
+            seen.largestBlock = std::max(seen.largestBlock, e.bytes.size() - 5);
+        }
+        // Answers are recorded framed, behind their opening flag. The DMSS
+        // parameter reply shares the code and comes before any stream write.
+        if (e.kind == EventKind::Answer && e.bytes.size() > 1 && e.bytes[1] == kStreamWriteReply)
+            outstanding = std::max(0, outstanding - 1);
+    }
+    return seen;
+}
+
 }  // namespace fennix::sim

@@ -71,6 +71,15 @@ public:
     // messages.
     std::string Dump() const;
 
+    // How the host streamed: the most stream writes the device had received
+    // and not yet answered at once (resent blocks count again), and the
+    // largest block it received.
+    struct StreamWindowSeen {
+        int mostOutstanding = 0;
+        size_t largestBlock = 0;
+    };
+    StreamWindowSeen StreamWindow() const;
+
 private:
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;

@@ -27,6 +27,9 @@ constexpr uint8_t kOpenMultiImage = 0x1B;
 
 // Address space reserved for an image being flashed (see OpenMultiImage).
 constexpr size_t kImageReserve = size_t{16} << 20;
+// More flash than any of these devices has: a write that ends beyond it is
+// refused rather than grown into gigabytes of memory.
+constexpr uint64_t kFlashSize = uint64_t{1} << 30;
 
 constexpr char kHostMagic[] = "QCOM fast download protocol host";
 constexpr char kTargetMagic[] = "QCOM fast download protocol targ";
@@ -168,13 +171,18 @@ bool StreamWrite(CDeviceContext& ctx, const Packet& p) {
         ErrorReply(ctx);
         return true;
     }
+    const uint32_t offset = uint32_t(p[1]) | uint32_t(p[2]) << 8 | uint32_t(p[3]) << 16 | uint32_t(p[4]) << 24;
+    if (uint64_t{offset} + length > kFlashSize) {
+        ctx.Note("stream write beyond the flash");
+        ErrorReply(ctx);
+        return true;
+    }
     const uint32_t requestIndex = target.blocksTotal++;
     if (ctx.Knob("dl.silent-image") == target.openType &&
         target.blocksOfOpenImage >= static_cast<uint64_t>(ctx.Knob("dl.silent-after-blocks"))) {
         ctx.Note("stream write left unanswered");
         return true;
     }
-    const uint32_t offset = uint32_t(p[1]) | uint32_t(p[2]) << 8 | uint32_t(p[3]) << 16 | uint32_t(p[4]) << 24;
     auto& bytes = target.open.bytes;
     if (bytes.size() < offset + length) bytes.resize(offset + length);
     std::copy(p.begin() + 5, p.end(), bytes.begin() + offset);

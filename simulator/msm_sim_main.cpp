@@ -315,9 +315,13 @@ int main(int argc, char** argv) {
         if (int error = sockets[i]->Error())
             std::fprintf(stderr, "msm-sim: a device of socket %zu cannot start: %s\n", i + 1, std::strerror(error));
         // Numbered by identity place, from 1.
-        for (size_t k = 0; settings.dump && k < sockets[i]->Served(); ++k)
-            std::fprintf(stderr, "== device %zu\n%s", i + k * static_cast<size_t>(settings.count) + 1,
-                         sockets[i]->Device(k).Recording().Dump().c_str());
+        for (size_t k = 0; settings.dump && k < sockets[i]->Served(); ++k) {
+            const CRecording& recording = sockets[i]->Device(k).Recording();
+            const CRecording::StreamWindowSeen window = recording.StreamWindow();
+            std::fprintf(stderr, "== device %zu\n%sstream writes outstanding at most: %d, largest block: %zu\n",
+                         i + k * static_cast<size_t>(settings.count) + 1, recording.Dump().c_str(),
+                         window.mostOutstanding, window.largestBlock);
+        }
     }
     sockets.clear();
     if (!ownDirectory.empty()) rmdir(ownDirectory.c_str());

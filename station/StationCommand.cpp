@@ -49,6 +49,8 @@ StationSettings Merge(StationSettings file, const StationSettings& cli, const CL
     }
     if (given("--skip-check")) r.skipCheck = c.skipCheck;
     if (given("--force-model")) r.forceModel = c.forceModel;
+    if (given("--window")) r.streaming.window = c.streaming.window;
+    if (given("--block")) r.streaming.block = c.streaming.block;
     if (given("--items")) r.items = c.items;
     if (given("--backups")) r.backups = c.backups;
     if (given("--out")) r.out = c.out;

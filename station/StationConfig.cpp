@@ -38,6 +38,19 @@ public:
         };
     }
 
+    // A word or a whole number, kept as the command line would give it: window = "auto", window = 8.
+    Handler WordOrNumber(std::string* out) {
+        return [this, out](const toml::node& node, const std::string& key) {
+            if (node.is_integer()) {
+                *out = std::to_string(node.as_integer()->get());
+                return true;
+            }
+            if (!node.is_string()) return WrongType(node, key, "a string or a whole number");
+            *out = node.as_string()->get();
+            return true;
+        };
+    }
+
     // A path: one relative to the config file's folder, wherever the station starts.
     Handler Path(std::string* out) {
         return [this, out](const toml::node& node, const std::string& key) {
@@ -134,6 +147,8 @@ bool LoadStationConfig(const std::string& path, StationSettings* settings, std::
         {"programmer", reader.Path(&recipe.images.programmer)},
         {"skip_check", reader.Flag(&recipe.skipCheck)},
         {"force_model", reader.Flag(&recipe.forceModel)},
+        {"window", reader.WordOrNumber(&recipe.streaming.window)},
+        {"block", reader.WordOrNumber(&recipe.streaming.block)},
         {"items", reader.Path(&recipe.items)},
         {"backups", reader.Path(&recipe.backups)},
         {"out", reader.Path(&recipe.out)},

@@ -4,7 +4,9 @@
 // answer does not come within its wait is sent again together with every
 // later unanswered block (go-back-N), in order; as with one write at a time,
 // a block goes out at most twice, and the second wait is the usual reply
-// wait. The image is complete only when every block has its answer.
+// wait. A block's wait runs from its send or, when later, from the answer to
+// the block before it. The image is complete only when every block has its
+// answer.
 #include <algorithm>
 #include <chrono>
 #include <deque>
@@ -142,10 +144,18 @@ StepResult CStreamingCommands::StreamWindowed(BlockReader& reader, ImageProgress
             continue;
         }
         match->answered = true;
+        if (!window.front().answered) continue;
         while (!window.empty() && window.front().answered) {
             acknowledgedBlock_ = window.front().offset;
             progress.Add(window.front().Length());
             window.pop_front();
+        }
+        // A block's wait runs while it is the oldest unanswered: behind a full
+        // window on a slow link its answer queues behind the others' transfers.
+        if (!window.empty()) {
+            Outstanding& front = window.front();
+            const auto wait = std::chrono::milliseconds(front.sends >= 2 ? secondWait : firstWait);
+            front.deadline = std::max(front.deadline, Clock::now() + wait);
         }
     }
 }

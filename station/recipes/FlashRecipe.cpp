@@ -10,7 +10,8 @@ bool BuildFlashRecipe(const RecipeOptions& options, Recipe* recipe, std::string*
     auto plan = std::make_shared<cli::FlashPlan>();
     plan->skipCheck = options.skipCheck;
     plan->force = options.forceModel;
-    if (!cli::PrepareFlash(cli::WithRoleOptions(options.images, options.files, options.leftOut), plan.get(),
+    if (!cli::ApplyStreamingChoice(options.streaming, plan.get(), kStationCommand, error) ||
+        !cli::PrepareFlash(cli::WithRoleOptions(options.images, options.files, options.leftOut), plan.get(),
                            kStationCommand, kNothingServed, error))
         return false;
     recipe->name = "flash";

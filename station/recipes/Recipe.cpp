@@ -32,6 +32,7 @@ void AddRecipeOptions(CLI::App* command, RecipeOptions& o) {
         ->group(images);
     command->add_flag("--force-model", o.forceModel, "Write even where the device says the set is not for it")
         ->group(images);
+    cli::AddStreamingOptions(command, o.streaming, images);
     const char* nv = "Recipe: upgrade, backup, restore, import";
     command->add_option("--items", o.items, "CSV item list: the NV items an upgrade keeps, or a backup reads")
         ->type_name("LIST.csv")

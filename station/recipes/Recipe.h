@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "DeviceIdentity.h"
+#include "FlashFlow.h"
 #include "ImageSet.h"
 #include "PortRun.h"
 #include "Report.h"
@@ -35,6 +36,7 @@ struct RecipeOptions {
     std::map<std::string, std::string> files;  // by role option (--amss FILE)
     std::map<std::string, bool> leftOut;       // by role option (--no-obl)
     bool skipCheck = false;                    // flash only
+    cli::StreamingChoice streaming;            // flash and upgrade
     bool forceModel = false;
     // The NV recipes.
     std::string items;    // LIST.csv: upgrade, backup

@@ -103,7 +103,8 @@ bool BuildUpgradeRecipe(const RecipeOptions& options, Recipe* recipe, std::strin
     if (!ItemListReadable(options, error) || !BackupFolderReady(options.backups, error)) return false;
     auto upgrade = std::make_shared<Upgrade>();
     upgrade->flash.force = options.forceModel;
-    if (!cli::PrepareFlash(cli::WithRoleOptions(options.images, options.files, options.leftOut), &upgrade->flash,
+    if (!cli::ApplyStreamingChoice(options.streaming, &upgrade->flash, kStationCommand, error) ||
+        !cli::PrepareFlash(cli::WithRoleOptions(options.images, options.files, options.leftOut), &upgrade->flash,
                            kStationCommand, kNothingServed, error) ||
         !ParseTemplate(DefaultBackupTemplate(options.backups), true, &upgrade->backups.name, error))
         return false;

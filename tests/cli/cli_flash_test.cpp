@@ -176,6 +176,48 @@ TEST_F(CliFlash, CtrlCEndsEveryFlowWithinTwoSeconds) {
     for (const auto& record : records) EXPECT_EQ(json::parse(record).at("cause"), "cancelled");
 }
 
+std::pair<int, size_t> WindowSeen(const sim::CVirtualDevice& device) {
+    const auto seen = device.Recording().StreamWindow();
+    return {seen.mostOutstanding, seen.largestBlock};
+}
+
+TEST_F(CliFlash, WindowAutoTakesWhatEachDeviceAnnouncesOverItsLink) {
+    const auto set = Images(300 * 1024);
+    const auto withLink = [](int profile, int window, int maxBlock) {
+        sim::DeviceOptions o = sim::DownloadDevice();
+        o.knobs["link.profile"] = profile;
+        o.knobs["dl.window"] = window;
+        o.knobs["dl.max-block"] = maxBlock;
+        return o;
+    };
+    auto fs1 = Device("fs", 0, withLink(1, 8, 4096)), hs = Device("hs", 0, withLink(2, 4, 1024)),
+         plain = Device("plain", 0, withLink(0, 1, 1024));
+    const ToolResult r =
+        RunTool(Flash({fs1->Path(), hs->Path(), plain->Path()}, {"--json", "--window", "auto", "--block", "auto"}),
+                dir_.string());
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const auto* d : {&fs1, &hs, &plain}) {
+        const sim::FlashCheck check = sim::CompareWithSet(sim::SnapshotDownloadTarget((*d)->Device()), set);
+        EXPECT_TRUE(check.identical) << (*d)->Path() << ": " << check.detail;
+    }
+    // Outstanding as the device saw them: a slow host may be answered before its window is full.
+    const auto fsSeen = WindowSeen(fs1->Device()), hsSeen = WindowSeen(hs->Device());
+    EXPECT_GT(fsSeen.first, 1);
+    EXPECT_LE(fsSeen.first, 8);
+    EXPECT_EQ(fsSeen.second, 4096u);
+    EXPECT_GT(hsSeen.first, 1);
+    EXPECT_LE(hsSeen.first, 4);
+    EXPECT_EQ(hsSeen.second, 1024u);
+    EXPECT_EQ(WindowSeen(plain->Device()), std::make_pair(1, size_t{1024}));
+    // A window of 1 is stop-and-wait whatever the device announces; the values are checked.
+    auto again = Device("again", 0, withLink(2, 8, 4096));
+    ASSERT_EQ(RunTool(Flash({again->Path()}, {"--window", "1"}), dir_.string()).status, 0);
+    EXPECT_EQ(WindowSeen(again->Device()), std::make_pair(1, size_t{1024}));
+    for (const char* bad : {"0", "65536", "many"})
+        EXPECT_EQ(RunTool(Flash({again->Path()}, {"--window", bad}), dir_.string()).status, 2) << bad;
+    EXPECT_EQ(RunTool(Flash({again->Path()}, {"--block", "2048"}), dir_.string()).status, 2);
+}
+
 TEST_F(CliFlash, BadImageSetExitsTwoBeforeAnyPortIsOpened) {
     Images(64 * 1024);
     fs::remove(dir_ / "images" / "amss.mbn");

@@ -33,7 +33,7 @@ finish() {
         printf '[  FAILED  ] FennixWine.%s\n' "${failures[@]}"
         exit 1
     fi
-    echo "[  PASSED  ] 2 tests."
+    echo "[  PASSED  ] 4 tests."
     exit 0
 }
 trap wine_stop_devices EXIT
@@ -82,4 +82,24 @@ flashed() {
         grep -q "\"sha256\":\"$(sha256sum amss.mbn | cut -c1-64)\"" report.jsonl
 }
 check Flash flashed
+
+# A device announcing a window of 8 and blocks of 4096 bytes over a modelled
+# full-speed USB link, flashed with --window auto --block auto.
+rm -rf "$flash" && mkdir -p "$flash"
+wine_device_stderr=$work/win-device.txt wine_start_device win FENNIX_SIM_FLASH_DIR="$flash" --mode download \
+    --vanish-ms 200 --link usb-fs --knob dl.window=8 --knob dl.max-block=4096 --dump
+windowed() {
+    wine_wait_device win && "$winecom" COM9 "$ports/win" || return 1
+    FENNIX_TIME_SCALE=${FENNIX_TIME_SCALE:-0.2} wine "$exe" flash --images 'Z:'"$images" --model 6280 --skip-check \
+        --window auto --block auto COM9 >windowed.txt 2>&1
+    rc=$?
+    tr -d '\r' <windowed.txt
+    [ "$rc" = 0 ] && grep -qE 'COM9 +success' windowed.txt && same image-5.bin amss.mbn && same image-9.bin cefs.mbn
+}
+check WindowedFlash windowed
+wine_stop_devices
+trap - EXIT
+grep -E '^stream writes outstanding' "$work/win-device.txt"
+check WindowedFlashKeptEightOutstanding grep -qE '^stream writes outstanding at most: 8, largest block: 4096$' \
+    "$work/win-device.txt"
 finish

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -156,10 +157,46 @@ int32_t FakeSessionLink::Exchange(bool diag, const uint8_t* request, uint32_t le
     return Deliver(out, reply, capacity);
 }
 
+PacketResult FakeSessionLink::DLSend(const uint8_t* request, uint32_t length) {
+    std::vector<uint8_t> bytes(request, request + length);
+    const int cmd = CommandOf(false, bytes);
+    device_->calls.push_back({LinkCall::DL, cmd, bytes, 0, 0});
+    if (!device_->sendsAhead) return PacketResult::WriteRefused;
+    if (device_->mode != 6) return PacketResult::WrongMode;
+    device_->mostAhead = std::max(device_->mostAhead, ++device_->ahead);
+    const int index = device_->sent[cmd]++;
+    const Answer answer = device_->script ? device_->script(cmd, bytes, index) : Answer::Usual();
+    if (answer.kind == Answer::Silent) return PacketResult::Ok;
+    std::vector<uint8_t> out = answer.kind == Answer::Bytes ? answer.bytes : device_->Usual(cmd, bytes);
+    if (answer.kind == Answer::Late) {
+        device_->heldAnswers.push_back(std::move(out));
+    } else if (device_->swapPairs && cmd == kStreamWrite && index % 2 == 0) {
+        device_->swapHeld.push_back(std::move(out));
+    } else {
+        device_->lateAnswers.push_back(std::move(out));
+        for (auto& held : device_->swapHeld) device_->lateAnswers.push_back(std::move(held));
+        device_->swapHeld.clear();
+    }
+    return PacketResult::Ok;
+}
+
 PacketReply FakeSessionLink::DLReceive(uint8_t* reply, uint32_t capacity, uint32_t waitMs) {
     device_->calls.push_back({LinkCall::Receive, 0, {}, capacity, waitMs});
     auto& late = device_->lateAnswers;
+    if (late.empty() && !device_->swapHeld.empty()) {
+        // A held answer whose partner never came goes out alone.
+        for (auto& held : device_->swapHeld) late.push_back(std::move(held));
+        device_->swapHeld.clear();
+    }
+    if (late.empty() && device_->sendsAhead) {
+        // The wait runs out; an answer held back arrives behind it.
+        std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
+        for (auto& held : device_->heldAnswers) late.push_back(std::move(held));
+        device_->heldAnswers.clear();
+        return PacketReply::Failed(PacketResult::Timeout);
+    }
     if (late.empty()) return PacketReply::Failed(PacketResult::Timeout);
+    if (device_->sendsAhead) --device_->ahead;
     std::vector<uint8_t> out = std::move(late.front());
     late.pop_front();
     return testsupport::ReplyOf(Deliver(out, reply, capacity));

@@ -93,7 +93,16 @@ struct FakeDevice {
     std::map<int, int> sent;  // requests per command that reached the device
     std::vector<uint32_t> pauses;
     std::deque<std::vector<uint8_t>> lateAnswers;  // answered, not yet taken
-    int mode = 0;                                  // 0 closed, 3 open, 5 DIAG, 6 download
+    // Requests sent ahead of their answers (DLSend): the link allows it, a
+    // Late answer waits here until a receive's wait has run out, and with
+    // swapPairs the answer to stream write 2k waits for the one to 2k+1.
+    bool sendsAhead = false;
+    bool swapPairs = false;
+    std::deque<std::vector<uint8_t>> heldAnswers;
+    std::vector<std::vector<uint8_t>> swapHeld;
+    int ahead = 0;  // sent ahead and not answered
+    int mostAhead = 0;
+    int mode = 0;  // 0 closed, 3 open, 5 DIAG, 6 download
 
     // What the device kept.
     std::map<uint32_t, std::vector<uint8_t>> ram;  // write32 address -> data
@@ -124,6 +133,8 @@ public:
                        uint32_t waitMs) override;
     PacketReply ReadReturnPacket(uint8_t* buffer, uint32_t capacity, uint32_t* count, uint32_t maxFrames) override;
     PacketReply DLReceive(uint8_t* reply, uint32_t capacity, uint32_t waitMs) override;
+    PacketResult DLSend(const uint8_t* request, uint32_t length) override;
+    bool SendsAhead() const override { return device_->sendsAhead; }
 
 private:
     int32_t Exchange(bool diag, const uint8_t* request, uint32_t length, uint8_t* reply, uint32_t capacity,
@@ -149,6 +160,7 @@ public:
     explicit FakeFlowContext(std::shared_ptr<FakeDevice> device) : device_(device), link_(std::move(device)) {}
     ISessionLink& Link() override { return link_; }
     const Timeouts& Times() const override { return times_; }
+    void SetTimes(const Timeouts& times) { times_ = times; }
     const std::string& PortName() const override { return portName_; }
     void Report(const char* text, int32_t status) const override { RecordLine(text, status); }
     void Pause(uint32_t milliseconds) override { device_->pauses.push_back(milliseconds); }

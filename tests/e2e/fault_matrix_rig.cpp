@@ -70,6 +70,12 @@ sim::DeviceOptions OptionsFor(Flow flow) {
     switch (flow) {
         case Flow::DownloadFromAt: return sim::AtDevice();
         case Flow::DownloadFromDownload: return sim::DownloadDevice();
+        case Flow::DownloadWindowed: {
+            sim::DeviceOptions o = sim::DownloadDevice();
+            o.knobs["dl.window"] = kWindow;
+            o.knobs["link.profile"] = 1;
+            return o;
+        }
         default: return sim::DiagDevice("Q6250");
     }
 }
@@ -95,12 +101,14 @@ const char* FlowName(Flow flow) {
         case Flow::Backup: return "backup";
         case Flow::Restore: return "restore";
         case Flow::DuckImport: return "duck import";
+        case Flow::DownloadWindowed: return "windowed download";
     }
     return "?";
 }
 
 bool IsDownload(Flow flow) {
-    return flow == Flow::DownloadFromAt || flow == Flow::DownloadFromDiag || flow == Flow::DownloadFromDownload;
+    return flow == Flow::DownloadFromAt || flow == Flow::DownloadFromDiag || flow == Flow::DownloadFromDownload ||
+           flow == Flow::DownloadWindowed;
 }
 
 FlowRig::FlowRig(Flow flow) : flow_(flow), device_(OptionsFor(flow)) {
@@ -146,6 +154,8 @@ FlowRig::FlowRig(Flow flow) : flow_(flow), device_(OptionsFor(flow)) {
         default:
             images_ = std::make_unique<testsupport::TestImageSet>(MatrixImageSizes());
             images_->Apply(*session_);
+            if (flow == Flow::DownloadWindowed)
+                session_->SetStreaming(StreamSettings{StreamSettings::kWindowAuto, false});
             return;
     }
     std::string error;
@@ -204,6 +214,8 @@ std::vector<SeenRequest> FlowRig::FlowRequests() {
     }
     return seen;
 }
+
+int FlowRig::MostWritesOutstanding() { return device_.Device().Recording().StreamWindow().mostOutstanding; }
 
 int FlowRig::RefusedItem() {
     int item = -1;

@@ -16,7 +16,18 @@
 
 namespace fennix::matrix {
 
-enum class Flow { DownloadFromAt, DownloadFromDiag, DownloadFromDownload, Backup, Restore, DuckImport };
+// DownloadWindowed: from download mode, the device announcing a window of
+// kWindow over a full-speed USB link, the session taking it.
+enum class Flow {
+    DownloadFromAt,
+    DownloadFromDiag,
+    DownloadFromDownload,
+    Backup,
+    Restore,
+    DuckImport,
+    DownloadWindowed
+};
+constexpr int kWindow = 8;
 const char* FlowName(Flow flow);
 bool IsDownload(Flow flow);
 
@@ -50,6 +61,8 @@ public:
     // The requests of the flow in the order the device saw them: every request
     // of a download, the NV and file-system requests of the NV flows.
     std::vector<SeenRequest> FlowRequests();
+    // The most stream writes the device had received and not yet answered.
+    int MostWritesOutstanding();
     // Empty when the data came through whole (the flash equals the files, the
     // BRT holds every listed item, the device holds every new value), else
     // what differs. An item the device refused is excused: left out of the

@@ -61,6 +61,18 @@ def test_flash_writes_every_image_and_reports_each_line(images, start_device):
         assert (device.flash / held).read_bytes() == images[role].read_bytes(), held
 
 
+def test_windowed_flash_over_a_modelled_link_writes_every_image(images, start_device):
+    device = start_device("download", knobs={"link.profile": 2, "dl.window": 8, "dl.max-block": 4096})
+    result = fennix.flash(device.port, images["programmer"], **{r: images[r] for r in ROLES}, window="auto",
+                          block="auto")
+    assert result.code == 1
+    for held, role in FLASHED.items():
+        assert (device.flash / held).read_bytes() == images[role].read_bytes(), held
+    for bad in ({"window": 0}, {"window": "8"}, {"window": True}, {"block": 4096}):
+        with pytest.raises(ValueError):
+            fennix.flash(device.port, images["programmer"], **{r: images[r] for r in ROLES}, **bad)
+
+
 def test_refused_image_raises_with_its_line_and_stops_there(images, start_device):
     device = start_device("download", knobs={"dl.refuse-open": 5})  # the AMSS image
     iterator = fennix.iter_lines(fennix.flash, device.port, images["programmer"], **{r: images[r] for r in ROLES})

@@ -150,13 +150,15 @@ TEST_F(StreamingDeviceTest, HelloAnnouncesTheWindowAndBlockSizeOfItsKnobs) {
     EXPECT_EQ(Bytes(reply.begin(), reply.begin() + at), cut);
 }
 
-TEST_F(StreamingDeviceTest, BlocksBeyondTheAnnouncedSizeAreRefused) {
+TEST_F(StreamingDeviceTest, BlocksBeyondTheAnnouncedSizeOrTheFlashAreRefused) {
     StartStreaming({{"dl.max-block", 32768}});
     // The largest block is taken whole, every byte of it escaped on the wire.
     EXPECT_EQ(Echo(0), port_.Exchange(StreamWrite(0, 32768, 0x7E), true));
     Dev().SetKnob("dl.max-block", 16);
     EXPECT_EQ(Echo(0x8000), port_.Exchange(StreamWrite(0x8000, 16), true));
     EXPECT_EQ(Hex("0E"), port_.Exchange(StreamWrite(0x8010, 17), true));
+    // Nor does the device take a write far beyond any flash.
+    EXPECT_EQ(Hex("0E"), port_.Exchange(StreamWrite(0xFFFFFFF0, 16), true));
     const DownloadTarget target = SnapshotDownloadTarget(Dev());
     EXPECT_EQ(0x8010u, target.open.bytes.size());
     EXPECT_EQ(Bytes(32768, 0x7E), Bytes(target.open.bytes.begin(), target.open.bytes.begin() + 32768));
@@ -186,44 +188,38 @@ TEST_F(StreamingDeviceTest, SwappedAndDoubledAnswers) {
 }
 
 // The injected fault hits exactly the nth of the stream writes that arrive
-// together, on a link that keeps several answers on their way.
+// together (the first, one in the middle, the last), on a link that keeps
+// several answers on their way.
 TEST_F(StreamingDeviceTest, InjectedFaultsHitTheNthOfBackToBackWrites) {
-    struct Case {
-        InjectedFault fault;
-        size_t answers;
-        std::vector<Bytes> expected;
-    };
-    Bytes spoiled = Echo(3 * 1024);
-    spoiled[1] ^= 0xFF;
-    const std::vector<Case> cases = {
-        {InjectedFault::NoAnswer, 5, Echoes({0, 1, 2, 4, 5})},
-        {InjectedFault::LateAnswer, 6, Echoes({0, 1, 2, 3, 4, 5})},
-        {InjectedFault::WrongEcho, 6, {Echo(0), Echo(1024), Echo(2048), spoiled, Echo(4096), Echo(5120)}},
-        {InjectedFault::StrayFrame, 7, {}},
-        {InjectedFault::Vanish, 3, Echoes({0, 1, 2})},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(InjectedFaultName(c.fault));
-        StartStreaming({{"link.profile", 2}});
-        FaultPoint point;
-        point.fault = c.fault;
-        point.command = 0x07;
-        point.nth = 4;
-        point.lateMs = 100;
-        ASSERT_TRUE(Dev().InjectFault(point).Ok());
-        std::vector<Bytes> answers = WriteBlocks(6, c.answers);
-        if (c.fault == InjectedFault::StrayFrame) {
-            ASSERT_EQ(7u, answers.size());
-            EXPECT_EQ(StrayLogRecord(), answers[3]);
-            answers.erase(answers.begin() + 3);
-            EXPECT_EQ(Echoes({0, 1, 2, 3, 4, 5}), answers);
-        } else {
-            EXPECT_EQ(c.expected, answers);
+    constexpr uint32_t kBlocks = 6;
+    for (const InjectedFault fault : {InjectedFault::NoAnswer, InjectedFault::LateAnswer, InjectedFault::WrongEcho,
+                                      InjectedFault::StrayFrame, InjectedFault::Vanish}) {
+        for (const uint32_t nth : {1u, 4u, kBlocks}) {
+            SCOPED_TRACE(std::string(InjectedFaultName(fault)) + " at " + std::to_string(nth));
+            std::vector<Bytes> expected;
+            for (uint32_t b = 0; b < kBlocks; ++b) {
+                Bytes echo = Echo(b * 1024);
+                if (b + 1 == nth) {
+                    if (fault == InjectedFault::Vanish) break;
+                    if (fault == InjectedFault::NoAnswer) continue;
+                    if (fault == InjectedFault::WrongEcho) echo[1] ^= 0xFF;
+                    if (fault == InjectedFault::StrayFrame) expected.push_back(StrayLogRecord());
+                }
+                expected.push_back(echo);
+            }
+            StartStreaming({{"link.profile", 2}});
+            FaultPoint point;
+            point.fault = fault;
+            point.command = 0x07;
+            point.nth = nth;
+            point.lateMs = 100;
+            ASSERT_TRUE(Dev().InjectFault(point).Ok());
+            EXPECT_EQ(expected, WriteBlocks(kBlocks, expected.size()));
+            if (fault == InjectedFault::Vanish) {
+                EXPECT_TRUE(Dev().WaitForPresent(false, 2000ms));
+            }
+            port_.Close();
         }
-        if (c.fault == InjectedFault::Vanish) {
-            EXPECT_TRUE(Dev().WaitForPresent(false, 2000ms));
-        }
-        port_.Close();
     }
 }
 

@@ -64,11 +64,12 @@ wine_fail() { # wine_fail <message>: one failed test, then exit 1
 
 # ---------------------------------------------------------------- devices
 wine_sims=()
+# The device's standard error goes to $wine_device_stderr when that is set.
 wine_start_device() { # wine_start_device <name> [VAR=value...] [msm-sim options...]
     local name=$1 vars=()
     shift
     while [ $# -gt 0 ] && [[ $1 == [A-Z]*=* ]]; do vars+=("$1"); shift; done
-    env "${vars[@]}" "$sim" --dir "$ports" --name "$name" --no-stdin "$@" >/dev/null 2>&1 &
+    env "${vars[@]}" "$sim" --dir "$ports" --name "$name" --no-stdin "$@" >/dev/null 2>"${wine_device_stderr:-/dev/null}" &
     wine_sims+=($!)
 }
 

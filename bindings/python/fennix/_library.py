@@ -74,6 +74,7 @@ _PROTOTYPES = {
     "SetHexFile": (_INT, [_HANDLE, _TEXT]),
     "SetMbnFile": (_INT, [_HANDLE] + [_TEXT] * 10),
     "SetSkipCheck": (_INT, [_HANDLE]),
+    "SetStreaming": (_INT, [_HANDLE, _INT, _INT]),
     "SetCallBack": (_INT, [_HANDLE, ProgressCallback]),
     "SetEventCallback": (_INT, [_HANDLE, EventCallback, ctypes.c_void_p]),
     "StartDownload": (_INT, [_HANDLE]),

@@ -3,7 +3,7 @@
 from __future__ import annotations
 
 import ctypes
-from typing import List, Optional
+from typing import List, Optional, Union
 
 from ._library import PathArg, decode_text, library
 from .result import Result
@@ -30,6 +30,8 @@ def flash(
     amss: Optional[PathArg] = None,
     cefs: Optional[PathArg] = None,
     skip_check: bool = False,
+    window: Union[int, str] = 1,
+    block: Union[int, str] = 1024,
     on_line: Optional[OnLine] = None,
     on_event: Optional[OnEvent] = None,
 ) -> Result:
@@ -38,7 +40,7 @@ def flash(
         return session.flash(
             programmer, partition=partition, obl=obl, pbl=pbl, qcsblhd=qcsblhd, qcsbl=qcsbl,
             oemsblhd=oemsblhd, oemsbl=oemsbl, amsshd=amsshd, amss=amss, cefs=cefs,
-            skip_check=skip_check, on_line=on_line, on_event=on_event,
+            skip_check=skip_check, window=window, block=block, on_line=on_line, on_event=on_event,
         )
 
 

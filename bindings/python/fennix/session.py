@@ -6,7 +6,7 @@ import ctypes
 import os
 import queue
 import threading
-from typing import Callable, List, NamedTuple, Optional, Type
+from typing import Callable, List, NamedTuple, Optional, Type, Union
 
 from . import brt as brt_file
 from . import duck as duck_file
@@ -125,6 +125,8 @@ class Session:
         amss: Optional[PathArg] = None,
         cefs: Optional[PathArg] = None,
         skip_check: bool = False,
+        window: Union[int, str] = 1,
+        block: Union[int, str] = 1024,
         on_line: Optional[OnLine] = None,
         on_event: Optional[OnEvent] = None,
     ) -> Result:
@@ -135,9 +137,17 @@ class Session:
         written (a header-and-body pair is written only with both).
         ``skip_check`` ends the download after the reset without checking that
         the device came up again; once given it holds for the session's life.
-        Raises :class:`FlashError` unless the download succeeded.
+        ``window`` is how many stream writes may be outstanding: 1 (each waits
+        for the answer to the one before), ``"auto"`` (what the device
+        announces in its hello reply) or a cap N; ``block="auto"`` streams
+        blocks of the largest size the device announces instead of 1024
+        bytes (``SetStreaming``). A device that announces no window is
+        streamed one write at a time. Raises :class:`ValueError` for other
+        values, :class:`FlashError` unless the download succeeded.
         """
         lib = self._lib
+        window_code = _window_code(window)
+        block_auto = _block_auto(block)
         paths = (partition, obl, pbl, qcsblhd, qcsbl, oemsblhd, oemsbl, amsshd, amss, cefs)
         _check_files(FlashError, "flashing", [programmer, *paths])
 
@@ -146,6 +156,8 @@ class Session:
             lib.SetMbnFile(handle, *(encode_text(p) for p in paths))
             if skip_check:
                 lib.SetSkipCheck(handle)
+            if window_code != 1 or block_auto:
+                lib.SetStreaming(handle, window_code, 1 if block_auto else 0)
 
         return self._run(setup, lib.StartDownload, FlashError, "flashing", on_line, on_event)
 
@@ -325,3 +337,20 @@ def _checked(result: Result, error: Type[FennixError], what: str, failure_lines_
     raise error(
         f"{what} failed: {why} (result {result.code})", result.code, failure, result.lines, cause=result.cause
     )
+
+
+def _window_code(window: Union[int, str]) -> int:
+    """SetStreaming's window: 0 for "auto", else 1 to 65535."""
+    if window == "auto":
+        return 0
+    if isinstance(window, int) and not isinstance(window, bool) and 1 <= window <= 0xFFFF:
+        return window
+    raise ValueError(f'window must be "auto" or 1 to 65535, not {window!r}')
+
+
+def _block_auto(block: Union[int, str]) -> bool:
+    if block == "auto":
+        return True
+    if block == 1024 and not isinstance(block, bool):
+        return False
+    raise ValueError(f'block must be "auto" or 1024, not {block!r}')

@@ -34,6 +34,8 @@ backups = "/var/lib/fennix/backups"
 amss = "/srv/amss-fixed.mbn"
 no_cefs = true
 skip_check = true
+window = 8
+block = "auto"
 )");
     StationSettings settings;
     settings.json = true;
@@ -56,6 +58,8 @@ skip_check = true
     EXPECT_EQ(settings.recipe.files["amss"], "/srv/amss-fixed.mbn");
     EXPECT_TRUE(settings.recipe.leftOut["cefs"]);
     EXPECT_TRUE(settings.recipe.skipCheck);
+    EXPECT_EQ(settings.recipe.streaming.window, "8");
+    EXPECT_EQ(settings.recipe.streaming.block, "auto");
     // Keys the file does not hold keep what they had.
     EXPECT_TRUE(settings.json);
     EXPECT_EQ(settings.recipe.duck, "/kept.duck");
@@ -87,6 +91,7 @@ TEST(StationConfig, UnknownKeysWrongTypesAndBadSyntaxNameTheLineAndChangeNothing
         {"name = \"x\"\nrecipe = \"flash\"\n", "line 2:", "\"recipe\" must be a table"},
         {"[recipe]\nskip_check = \"yes\"\n", "line 2:", "\"recipe.skip_check\" must be true or false"},
         {"[recipe]\nmodel = 6280\n", "line 2:", "\"recipe.model\" must be a string"},
+        {"[recipe]\nwindow = true\n", "line 2:", "\"recipe.window\" must be a string or a whole number"},
         {"name = \"x\"\nname = \n", "line 2:", ""},
     };
     for (const auto& c : cases) {

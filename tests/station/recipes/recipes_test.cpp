@@ -130,6 +130,27 @@ TEST_F(Recipes, FlashWritesTheSetAndReadsTheDeviceAfter) {
     EXPECT_NE(error.find("amss.mbn does not exist"), std::string::npos) << error;
 }
 
+TEST_F(Recipes, FlashStreamsWithTheWindowTheDeviceAnnouncesWhenAsked) {
+    auto device = Device("w", 352099001761507);
+    device->Device().WithState([](sim::DeviceState& s) {
+        s.options.knobs["dl.window"] = 8;
+        s.options.knobs["link.profile"] = 1;
+    });
+    RecipeOptions o = Flash();
+    o.streaming.window = "auto";
+    const cli::RunSnapshot r = Run(Build(o), device->Path());
+    ASSERT_EQ(r.state, cli::RunState::Succeeded) << r.failure;
+    const int most = device->Device().Recording().StreamWindow().mostOutstanding;
+    EXPECT_GT(most, 1);
+    EXPECT_LE(most, 8);
+
+    Recipe none;
+    std::string error;
+    o.streaming.window = "0";
+    EXPECT_FALSE(BuildRecipe(o, &none, &error));
+    EXPECT_EQ(error, "fennix station: window must be auto or 1 to 65535, not \"0\"");
+}
+
 // The flash resets item 10 (as a new firmware may): the restore brings it
 // back, and reading the items again proves it. Where the device refuses the
 // write (which fails no restore) the second read tells, and the backup stays.
