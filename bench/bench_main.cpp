@@ -446,7 +446,7 @@ bool Usage() {
 }
 
 bool Parse(int argc, char** argv, Options& o) {
-    bool mbGiven = false, runsGiven = false, devicesGiven = false, streamingGiven = false;
+    bool mbGiven = false, runsGiven = false, devicesGiven = false, streamingGiven = false, maxBlockGiven = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -476,14 +476,14 @@ bool Parse(int argc, char** argv, Options& o) {
             const std::optional<int> n = Whole(argv[++i], 1, 32768);
             ok = n.has_value();
             o.maxBlock = n.value_or(0);
-            streamingGiven = true;
+            streamingGiven = maxBlockGiven = true;
         } else {
             ok = false;
         }
         if (!ok) return Usage();
     }
     // The window and block settings are the link table's.
-    if (streamingGiven && o.links.empty()) return Usage();
+    if ((streamingGiven && o.links.empty()) || (maxBlockGiven && !o.blockAuto)) return Usage();
     if (!o.links.empty()) {
         if (!mbGiven) o.megabytes = kLinkMegabytes;
         if (!runsGiven) o.runs = kLinkRuns;
