@@ -43,6 +43,8 @@ StreamPlan PlanStreaming(const StreamSettings& asked, const std::optional<HelloA
     }
     if (asked.blockAuto && announced->maxBlockBytes > 0)
         plan.blockBytes = std::min<size_t>(announced->maxBlockBytes, StreamSettings::kLargestBlock);
+    const size_t mostBlocks = std::max<size_t>(1, StreamSettings::kMostBytesOutstanding / plan.blockBytes);
+    plan.window = static_cast<uint16_t>(std::min<size_t>(plan.window, mostBlocks));
     return plan;
 }
 

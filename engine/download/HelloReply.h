@@ -31,7 +31,8 @@ std::optional<HelloAnnouncement> ParseHelloReply(const uint8_t* reply, size_t le
 
 // What a download streams with: the caller's settings bounded by what the
 // device announced. Without an announcement (or with a window of 0 or 1) it
-// is stop-and-wait; the block grows only when asked (`blockAuto`).
+// is stop-and-wait; the block grows only when asked (`blockAuto`); the window
+// never holds more than StreamSettings::kMostBytesOutstanding.
 StreamPlan PlanStreaming(const StreamSettings& asked, const std::optional<HelloAnnouncement>& announced);
 
 }  // namespace fennix

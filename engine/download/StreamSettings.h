@@ -20,6 +20,10 @@ struct StreamSettings {
 
     static constexpr size_t kDefaultBlock = 1024;
     static constexpr size_t kLargestBlock = 32768;
+    // The bytes a window may hold, whatever the device announces: every
+    // outstanding block is kept until answered, and the port's buffers hold
+    // what is written ahead.
+    static constexpr size_t kMostBytesOutstanding = 1024 * 1024;
 };
 
 // What one image is streamed with, once the hello reply was read.

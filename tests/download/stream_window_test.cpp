@@ -62,16 +62,18 @@ TEST(HelloReply, PlanIsBoundedByWhatTheDeviceAnnounces) {
         uint16_t window;
         size_t block;
     } cases[] = {
-        {1, false, announce(8, 4096), 1, 1024},      // the default asks for nothing
-        {0, false, announce(8, 4096), 8, 1024},      // auto takes the device's window
-        {4, false, announce(8, 4096), 4, 1024},      // a cap below it
-        {16, false, announce(8, 4096), 8, 1024},     // never above it
-        {0, false, announce(1, 4096), 1, 1024},      // a window of 1 or 0 is stop-and-wait
-        {0, false, announce(0, 4096), 1, 1024},      //
-        {0, true, std::nullopt, 1, 1024},            // no announcement: nothing grows
-        {1, true, announce(8, 4096), 1, 4096},       // blocks grow only when asked
-        {0, true, announce(8, 1u << 20), 8, 32768},  // and never past the largest
-        {0, true, announce(8, 0), 8, 1024},          // a device announcing no size
+        {1, false, announce(8, 4096), 1, 1024},         // the default asks for nothing
+        {0, false, announce(8, 4096), 8, 1024},         // auto takes the device's window
+        {4, false, announce(8, 4096), 4, 1024},         // a cap below it
+        {16, false, announce(8, 4096), 8, 1024},        // never above it
+        {0, false, announce(1, 4096), 1, 1024},         // a window of 1 or 0 is stop-and-wait
+        {0, false, announce(0, 4096), 1, 1024},         //
+        {0, true, std::nullopt, 1, 1024},               // no announcement: nothing grows
+        {1, true, announce(8, 4096), 1, 4096},          // blocks grow only when asked
+        {0, true, announce(8, 1u << 20), 8, 32768},     // and never past the largest
+        {0, true, announce(8, 0), 8, 1024},             // a device announcing no size
+        {0, true, announce(65535, 32768), 32, 32768},   // at most 1 MiB outstanding
+        {0, false, announce(65535, 1024), 1024, 1024},  //
     };
     for (const auto& c : cases) {
         const StreamPlan plan = PlanStreaming(StreamSettings{c.asked, c.blockAuto}, c.announced);

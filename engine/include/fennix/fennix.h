@@ -57,8 +57,9 @@ FENNIX_API int32_t FENNIX_CALL SetCallBack(FennixHandle session, ProgressCallbac
  * session does) sends each stream write once the one before it was answered;
  * FENNIX_STREAM_AUTO (0) keeps as many writes outstanding as the device
  * announces in its hello reply; N > 1 at most N, and never more than the
- * device announces. A device whose hello reply does not announce a window
- * (or announces 0 or 1) is streamed one write at a time, whatever is asked.
+ * device announces nor more than 1 MiB of blocks outstanding. A device whose
+ * hello reply does not announce a window (or announces 0 or 1) is streamed
+ * one write at a time, whatever is asked.
  * `blockAuto`: 1 sends blocks of the largest size the device announces (at
  * most 32768 bytes); 0 (what a new session does) blocks of 1024 bytes.
  * Returns: 0; -1 when the handle is not a live session, `window` is not 0 to
