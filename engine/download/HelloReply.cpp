@@ -10,10 +10,6 @@ namespace {
 
 constexpr size_t kMagicEnd = 1 + 32;
 
-uint32_t Little32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
 }  // namespace
 
 std::optional<HelloAnnouncement> ParseHelloReply(const uint8_t* reply, size_t length) {
@@ -24,8 +20,8 @@ std::optional<HelloAnnouncement> ParseHelloReply(const uint8_t* reply, size_t le
     const uint8_t* p = reply + kMagicEnd;
     a.version = p[0];
     a.compatibleVersion = p[1];
-    a.maxBlockBytes = Little32(p + 2);
-    a.flashBase = Little32(p + 6);
+    a.maxBlockBytes = streaming::Little32(p + 2);
+    a.flashBase = streaming::Little32(p + 6);
     const size_t idLength = p[10];
     const size_t windowAt = kFixedEnd + idLength;
     if (length < windowAt + 2) return std::nullopt;

@@ -24,7 +24,6 @@ namespace {
 using namespace streaming;
 
 constexpr uint32_t kAnswerBytes = kStreamWriteReplyBytes;
-constexpr size_t kAddressBytes = 4;
 
 using Clock = std::chrono::steady_clock;
 
@@ -35,16 +34,8 @@ struct Outstanding {
     bool answered = false;
     Clock::time_point deadline;
 
-    size_t Length() const { return packet.size() - 1 - kAddressBytes; }
+    size_t Length() const { return packet.size() - kStreamWriteHeaderBytes; }
 };
-
-std::vector<uint8_t> StreamWritePacket(uint32_t offset, const uint8_t* data, size_t length) {
-    std::vector<uint8_t> packet(1 + kAddressBytes + length);
-    packet[0] = kCmdStreamWrite;
-    for (size_t i = 0; i < kAddressBytes; ++i) packet[1 + i] = static_cast<uint8_t>(offset >> (8 * i));
-    std::copy(data, data + length, packet.begin() + 1 + kAddressBytes);
-    return packet;
-}
 
 }  // namespace
 
@@ -93,7 +84,7 @@ StepResult CStreamingCommands::StreamWindowed(BlockReader& reader, ImageProgress
             if (!read) return BlockUnreadable(path);
             Outstanding b;
             b.offset = nextOffset;
-            b.packet = StreamWritePacket(nextOffset, block.data(), *read);
+            BuildStreamWrite(b.packet, nextOffset, block.data(), *read);
             nextOffset += static_cast<uint32_t>(*read);
             lastRead = *read != block.size();
             window.push_back(std::move(b));
@@ -122,8 +113,7 @@ StepResult CStreamingCommands::StreamWindowed(BlockReader& reader, ImageProgress
             return StepResult::Failed();
         }
 
-        const uint32_t echoed =
-            uint32_t(reply_[1]) | uint32_t(reply_[2]) << 8 | uint32_t(reply_[3]) << 16 | uint32_t(reply_[4]) << 24;
+        const uint32_t echoed = Little32(reply_.data() + 1);
         Outstanding* match = nullptr;
         if (reply.length == kAnswerBytes) {
             for (Outstanding& b : window)

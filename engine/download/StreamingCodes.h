@@ -1,7 +1,11 @@
-// The command and reply codes of the streaming download protocol.
+// The command and reply codes of the streaming download protocol, and the
+// little-endian addresses its stream writes carry and their replies echo.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <vector>
 
 namespace fennix::streaming {
 
@@ -22,5 +26,18 @@ constexpr uint8_t kReplyOpenMultiImage = 0x1C;
 
 // A stream write's reply: the code and the four address bytes it echoes.
 constexpr uint32_t kStreamWriteReplyBytes = 5;
+constexpr size_t kStreamWriteHeaderBytes = 5;
+
+inline uint32_t Little32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+// The stream write of `length` bytes at `offset` into `packet` (resized).
+inline void BuildStreamWrite(std::vector<uint8_t>& packet, uint32_t offset, const uint8_t* data, size_t length) {
+    packet.resize(kStreamWriteHeaderBytes + length);
+    packet[0] = kCmdStreamWrite;
+    for (size_t i = 0; i < 4; ++i) packet[1 + i] = static_cast<uint8_t>(offset >> (8 * i));
+    if (length) std::memcpy(packet.data() + kStreamWriteHeaderBytes, data, length);
+}
 
 }  // namespace fennix::streaming

@@ -117,13 +117,7 @@ StepResult CStreamingCommands::OpenMultiImage(uint8_t type, const uint8_t* heade
 }
 
 StepResult CStreamingCommands::StreamWrite(const uint8_t* data, uint16_t length, uint32_t address) {
-    packet_.resize(5u + length);
-    packet_[0] = kCmdStreamWrite;
-    packet_[1] = static_cast<uint8_t>(address);
-    packet_[2] = static_cast<uint8_t>(address >> 8);
-    packet_[3] = static_cast<uint8_t>(address >> 16);
-    packet_[4] = static_cast<uint8_t>(address >> 24);
-    if (length) std::memcpy(packet_.data() + 5, data, length);
+    BuildStreamWrite(packet_, address, data, length);
     const auto size = static_cast<uint32_t>(packet_.size());
     const auto echoesAddress = [this] { return std::memcmp(reply_.data() + 1, packet_.data() + 1, 4) == 0; };
 
@@ -149,8 +143,7 @@ bool CStreamingCommands::IsStaleStreamReply(const PacketReply& reply) const {
     if (!reply.IsOk() || reply.length != kStreamWriteReplyCapacity || reply_[0] != kReplyStreamWrite ||
         !acknowledgedBlock_)
         return false;
-    const uint32_t echoed =
-        uint32_t(reply_[1]) | uint32_t(reply_[2]) << 8 | uint32_t(reply_[3]) << 16 | uint32_t(reply_[4]) << 24;
+    const uint32_t echoed = Little32(reply_.data() + 1);
     // Blocks go out at rising offsets: every one up to the last acknowledged is.
     return echoed <= *acknowledgedBlock_;
 }

@@ -11,6 +11,7 @@
 #include "TestBytes.h"
 #include "simulator/HostPort.h"
 #include "simulator/SimulatorFixture.h"
+#include "simulator/StreamingFlash.h"
 
 namespace fennix::sim::test {
 
@@ -41,6 +42,17 @@ protected:
         return port_.ReadFrames(1, false, std::chrono::milliseconds(3000));
     }
     CVirtualDevice& Dev() { return dev_->Device(); }
+    // A download-mode device (with `options`' knobs) whose programmer runs,
+    // with the AMSS image open for stream writes.
+    void StartWithImageOpen(DeviceOptions options) {
+        Start(std::move(options));
+        Dev().WithState([](DeviceState& s) {
+            DownloadTarget& target = s.Extension<DownloadTarget>();
+            target.programmerRunning = true;
+            target.runningSinceBoot = s.bootCount;
+        });
+        ASSERT_EQ(Hex("1C 00"), port_.Exchange(Hex("1B 05"), true));
+    }
 
     std::unique_ptr<CScopedDevice> dev_;
     CHostPort port_;

@@ -107,13 +107,7 @@ TEST_F(FaultTest, DelayedAnswersKeepTheirOrder) {
 TEST_F(FaultTest, SlowFlashAnswersEachStreamWriteAfterItsDelay) {
     DeviceOptions o = DownloadDevice();
     o.knobs["dl.write-delay-ms"] = 300;
-    Start(o);
-    Dev().WithState([](DeviceState& s) {
-        DownloadTarget& target = s.Extension<DownloadTarget>();
-        target.programmerRunning = true;
-        target.runningSinceBoot = s.bootCount;
-    });
-    ASSERT_EQ(Hex("1C 00"), port_.Exchange(Hex("1B 05"), true));
+    StartWithImageOpen(o);
     for (const char* write : {"07 00 00 00 00 AA BB", "07 02 00 00 00 CC DD"}) {
         const Bytes request = Hex(write);
         const auto sent = Clock::now();

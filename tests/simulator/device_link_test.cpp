@@ -104,13 +104,7 @@ protected:
     void StartStreaming(const KnobValues& knobs) {
         DeviceOptions o = DownloadDevice();
         o.knobs = knobs;
-        Start(o);
-        Dev().WithState([](DeviceState& s) {
-            DownloadTarget& target = s.Extension<DownloadTarget>();
-            target.programmerRunning = true;
-            target.runningSinceBoot = s.bootCount;
-        });
-        ASSERT_EQ(Hex("1C 00"), port_.Exchange(Hex("1B 05"), true));
+        StartWithImageOpen(o);
     }
     // Writes `count` 1 KB stream writes in one piece; the answers' packets.
     std::vector<Bytes> WriteBlocks(int count, size_t answers) {
